@@ -1,0 +1,223 @@
+#include "app/number_text.h"
+
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/number_text_settings.h"
+
+namespace pitch {
+
+namespace {
+
+// Powers of ten as the extended values nearest to them: 10^k for k < 32, 10^(32k) for k < 16
+// and 10^(512k) for k < 10. A scaling by 10^n applies at most one factor of each table.
+struct PowerTables {
+  std::array<Extended, 32> units;
+  std::array<Extended, 16> thirty_twos;
+  std::array<Extended, 10> five_twelves;
+
+  PowerTables() {
+    char text[16];
+    for (int k = 0; k < 32; ++k) {
+      std::snprintf(text, sizeof text, "1e%d", k);
+      units[k] = std::strtold(text, nullptr);
+    }
+    for (int k = 0; k < 16; ++k) {
+      std::snprintf(text, sizeof text, "1e%d", 32 * k);
+      thirty_twos[k] = std::strtold(text, nullptr);
+    }
+    for (int k = 0; k < 10; ++k) {
+      std::snprintf(text, sizeof text, "1e%d", 512 * k);
+      five_twelves[k] = std::strtold(text, nullptr);
+    }
+  }
+};
+
+const PowerTables& Powers() {
+  static const PowerTables tables;
+  return tables;
+}
+
+// m·10^n (or m / 10^−n), each multiplication or division rounded to extended precision.
+Extended ScaleByPowerOfTen(Extended m, long long n) {
+  const PowerTables& t = Powers();
+  const bool divide = n < 0;
+  unsigned long long k = divide ? static_cast<unsigned long long>(-n) : static_cast<unsigned long long>(n);
+  auto apply = [&](Extended factor) { m = divide ? m / factor : m * factor; };
+  // Only a text with thousands of fraction digits gets here; such a value just gets smaller.
+  while (k >= 5120) {
+    apply(t.five_twelves[9]);
+    k -= 9 * 512;
+  }
+  if (k % 32 != 0) {
+    apply(t.units[k % 32]);
+  }
+  if ((k / 32) % 16 != 0) {
+    apply(t.thirty_twos[(k / 32) % 16]);
+  }
+  if (k / 512 != 0) {
+    apply(t.five_twelves[k / 512]);
+  }
+  return m;
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+[[noreturn]] void Invalid(std::string_view text) {
+  std::string message;
+  message.reserve(text.size() + 40);
+  message += '\'';
+  message += text;
+  message += "' is not a valid floating point value";
+  throw EConvertError(message);
+}
+
+}  // namespace
+
+Extended ParseNumber(std::string_view text, char separator) {
+  const std::size_t n = text.size();
+  std::size_t p = 0;
+  auto skip_blanks = [&] {
+    while (p < n && text[p] == ' ') {
+      ++p;
+    }
+  };
+
+  skip_blanks();
+  bool negative = false;
+  if (p < n && (text[p] == '+' || text[p] == '-')) {
+    negative = text[p] == '-';
+    ++p;
+  }
+
+  Extended m = 0;
+  long long fraction_digits = 0;
+  bool consumed = false;
+  while (p < n && IsDigit(text[p])) {
+    m = m * 10;
+    m = m + (text[p] - '0');
+    ++p;
+    consumed = true;
+  }
+  if (p < n && text[p] == separator) {
+    ++p;
+    consumed = true;
+    while (p < n && IsDigit(text[p])) {
+      m = m * 10;
+      m = m + (text[p] - '0');
+      ++p;
+      ++fraction_digits;
+    }
+  }
+  if (!consumed) {
+    Invalid(text);
+  }
+
+  long long exponent = 0;
+  if (p < n && (text[p] == 'E' || text[p] == 'e')) {
+    ++p;
+    bool exponent_negative = false;
+    if (p < n && (text[p] == '+' || text[p] == '-')) {
+      exponent_negative = text[p] == '-';
+      ++p;
+    }
+    // The exponent stops at the digit that takes it to 500 or more; digits after it are left
+    // over and make the text invalid.
+    while (p < n && IsDigit(text[p]) && exponent < 500) {
+      exponent = 10 * exponent + (text[p] - '0');
+      ++p;
+    }
+    if (exponent_negative) {
+      exponent = -exponent;
+    }
+  }
+
+  skip_blanks();
+  if (p != n || !std::isfinite(m)) {
+    Invalid(text);
+  }
+  const Extended value = ScaleByPowerOfTen(m, exponent - fraction_digits);
+  if (!std::isfinite(value)) {
+    Invalid(text);
+  }
+  return negative ? -value : value;
+}
+
+Extended ParseNumber(std::string_view text) { return ParseNumber(text, DecimalSeparator()); }
+
+std::string FormatNumber(Extended value, char separator) {
+  if (std::isnan(value)) {
+    return "NAN";
+  }
+  if (std::isinf(value)) {
+    return value < 0 ? "-INF" : "INF";
+  }
+  // Zero, and any value whose exponent field is zero, is written as 0.
+  if (value == 0 || std::fpclassify(value) == FP_SUBNORMAL) {
+    return "0";
+  }
+
+  // 18 significant digits, correctly rounded (ties to even): d.ddddddddddddddddde±x
+  char scientific[48];
+  std::snprintf(scientific, sizeof scientific, "%.17Le", std::fabs(value));
+  char digits[18];
+  digits[0] = scientific[0];
+  for (int k = 1; k < 18; ++k) {
+    digits[k] = scientific[k + 1];
+  }
+  int exponent = std::atoi(scientific + 20) + 1;  // |v| ≈ 0.d1d2… × 10^exponent
+
+  // To 15 digits by the 16th alone.
+  if (digits[15] >= '5') {
+    int k = 14;
+    while (k >= 0 && digits[k] == '9') {
+      digits[k] = '0';
+      --k;
+    }
+    if (k >= 0) {
+      ++digits[k];
+    } else {
+      digits[0] = '1';
+      ++exponent;
+    }
+  }
+  int count = 15;
+  while (count > 1 && digits[count - 1] == '0') {
+    --count;
+  }
+
+  std::string out;
+  out.reserve(24);
+  if (value < 0) {
+    out += '-';
+  }
+  if (exponent >= -3 && exponent <= 0) {
+    out += '0';
+    out += separator;
+    out.append(static_cast<std::size_t>(-exponent), '0');
+    out.append(digits, static_cast<std::size_t>(count));
+  } else if (exponent >= 1 && exponent <= 15) {
+    for (int k = 0; k < exponent; ++k) {
+      out += k < count ? digits[k] : '0';
+    }
+    if (count > exponent) {
+      out += separator;
+      out.append(digits + exponent, static_cast<std::size_t>(count - exponent));
+    }
+  } else {
+    out += digits[0];
+    if (count > 1) {
+      out += separator;
+      out.append(digits + 1, static_cast<std::size_t>(count - 1));
+    }
+    out += 'E';
+    out += std::to_string(exponent - 1);
+  }
+  return out;
+}
+
+std::string FormatNumber(Extended value) { return FormatNumber(value, DecimalSeparator()); }
+
+}  // namespace pitch

@@ -1,0 +1,32 @@
+// Decimal number text: the conversions between numbers and the text of the input boxes, the
+// result boxes and the results file. Both are fixed procedures in x87 extended precision, so a
+// text always yields the same bits and a Real always yields the same text.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "core/extended.h"
+
+namespace pitch {
+
+// Parses a decimal number: [blanks][+|-]digits[S digits][(E|e)[+|-]digits][blanks], with S the
+// decimal separator and a blank the space character only. Digits accumulate into an extended m
+// (m ← m·10, then m ← m + d, each rounded); the value is m scaled by 10^(exponent − fraction
+// digits), negated for '-'. Raises EConvertError "'<text>' is not a valid floating point value"
+// for anything else, including a value beyond the extended range. Never returns an infinity or a
+// NaN. Text is UTF-8; every byte outside ASCII is a character that is no digit, sign, blank or
+// separator in any working code page, so it makes the text invalid.
+Extended ParseNumber(std::string_view text, char separator);
+// The same with the process-wide decimal separator.
+Extended ParseNumber(std::string_view text);
+
+// Formats a value in the general form with at most 15 significant digits: rounded to 18
+// significant digits, then to 15 by the 16th digit alone; no trailing zeros; plain notation for
+// decimal exponents −3 … 15 of the 0.d1d2… form, "d1Sd2…E<exp>" outside. "NAN", "INF", "-INF"
+// for the special values. Never fails.
+std::string FormatNumber(Extended value, char separator);
+// The same with the process-wide decimal separator.
+std::string FormatNumber(Extended value);
+
+}  // namespace pitch

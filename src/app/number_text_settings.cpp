@@ -1,0 +1,200 @@
+#include "app/number_text_settings.h"
+
+#include <iconv.h>
+#include <langinfo.h>
+#include <locale.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <mutex>
+
+namespace pitch {
+
+namespace {
+
+bool IsPlainCLocale(std::string_view name) {
+  return name.empty() || name == "C" || name == "POSIX";
+}
+
+std::string Lower(std::string_view s) {
+  std::string out(s);
+  std::transform(out.begin(), out.end(), out.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return out;
+}
+
+// Languages whose usual decimal separator is the comma, for locales the machine has not built.
+constexpr std::array<std::string_view, 40> kCommaLanguages = {
+    "ru", "uk", "be", "kk", "ky", "uz", "tg", "az", "hy", "ka", "bg", "mk", "sr", "hr",
+    "bs", "sl", "sk", "cs", "pl", "lt", "lv", "et", "fi", "sv", "nb", "nn", "no", "da",
+    "is", "de", "nl", "fr", "es", "pt", "it", "ro", "hu", "el", "tr", "id"};
+
+// Runs f on a locale_t of that name for the given category mask, if the machine has it.
+template <typename F>
+bool WithLocale(int mask, std::string_view name, F f) {
+  const std::string owned(name);
+  locale_t loc = newlocale(mask, owned.c_str(), static_cast<locale_t>(nullptr));
+  if (loc == static_cast<locale_t>(nullptr)) {
+    return false;
+  }
+  f(loc);
+  freelocale(loc);
+  return true;
+}
+
+const char* FirstSet(const EnvironmentLookup& lookup, std::initializer_list<const char*> names) {
+  for (const char* name : names) {
+    const char* value = lookup(name);
+    if (value != nullptr && *value != '\0') {
+      return value;
+    }
+  }
+  return "";
+}
+
+struct ProcessSettings {
+  std::mutex mutex;
+  bool code_page_taken = false;
+  NumberSettings settings;
+};
+
+ProcessSettings& Process() {
+  static ProcessSettings process;
+  return process;
+}
+
+const EnvironmentLookup kRealEnvironment = [](const char* name) { return std::getenv(name); };
+
+}  // namespace
+
+char DecimalSeparatorForLocale(std::string_view locale_name) {
+  if (IsPlainCLocale(locale_name)) {
+    return '.';
+  }
+  char separator = 0;
+  bool known = WithLocale(LC_NUMERIC_MASK, locale_name, [&](locale_t loc) {
+    const char* radix = nl_langinfo_l(RADIXCHAR, loc);
+    // A symbol of more than one byte does not fit: the full stop stands in for it.
+    const bool single_ascii = radix != nullptr && radix[0] != '\0' && radix[1] == '\0' &&
+                              static_cast<unsigned char>(radix[0]) < 0x80;
+    separator = single_ascii ? radix[0] : '.';
+  });
+  if (known) {
+    return separator;
+  }
+  const std::string language = Lower(locale_name.substr(0, locale_name.find_first_of("_.@")));
+  const bool comma =
+      std::find(kCommaLanguages.begin(), kCommaLanguages.end(), language) != kCommaLanguages.end();
+  return comma ? ',' : '.';
+}
+
+std::string CodePageForLocale(std::string_view locale_name) {
+  if (IsPlainCLocale(locale_name)) {
+    return "ASCII";
+  }
+  const std::size_t dot = locale_name.find('.');
+  if (dot != std::string_view::npos) {
+    std::string_view codeset = locale_name.substr(dot + 1);
+    codeset = codeset.substr(0, codeset.find('@'));
+    const std::string lower = Lower(codeset);
+    if (lower == "utf8" || lower == "utf-8") {
+      return "UTF-8";
+    }
+    if (lower == "cp1251" || lower == "windows-1251" || lower == "microsoftcp1251") {
+      return "CP1251";
+    }
+    if (!codeset.empty()) {
+      std::string upper(codeset);
+      std::transform(upper.begin(), upper.end(), upper.begin(),
+                     [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+      return upper;
+    }
+  }
+  std::string codeset = "UTF-8";
+  WithLocale(LC_CTYPE_MASK, locale_name, [&](locale_t loc) {
+    const char* name = nl_langinfo_l(CODESET, loc);
+    if (name != nullptr && *name != '\0') {
+      codeset = name;
+    }
+  });
+  return codeset == "ANSI_X3.4-1968" ? "ASCII" : codeset;
+}
+
+NumberSettings NumberSettingsFromEnvironment(const EnvironmentLookup& lookup) {
+  NumberSettings s;
+  s.decimal_separator = DecimalSeparatorForLocale(FirstSet(lookup, {"LC_ALL", "LC_NUMERIC", "LANG"}));
+  s.code_page = CodePageForLocale(FirstSet(lookup, {"LC_ALL", "LC_CTYPE", "LANG"}));
+  return s;
+}
+
+void ReadNumberSettings() {
+  const NumberSettings fresh = NumberSettingsFromEnvironment(kRealEnvironment);
+  ProcessSettings& p = Process();
+  std::lock_guard lock(p.mutex);
+  p.settings.decimal_separator = fresh.decimal_separator;
+  if (!p.code_page_taken) {
+    p.settings.code_page = fresh.code_page;
+    p.code_page_taken = true;
+  }
+}
+
+char DecimalSeparator() {
+  ProcessSettings& p = Process();
+  std::lock_guard lock(p.mutex);
+  return p.settings.decimal_separator;
+}
+
+const std::string& WorkingCodePage() {
+  ProcessSettings& p = Process();
+  std::lock_guard lock(p.mutex);
+  return p.settings.code_page;
+}
+
+void SetDecimalSeparator(char separator) {
+  ProcessSettings& p = Process();
+  std::lock_guard lock(p.mutex);
+  p.settings.decimal_separator = separator;
+}
+
+std::string ToCodePage(std::string_view utf8, const std::string& code_page) {
+  std::string out;
+  out.reserve(utf8.size());
+  iconv_t cd = iconv_open(code_page.c_str(), "UTF-8");
+  if (cd == reinterpret_cast<iconv_t>(-1)) {
+    cd = iconv_open("ASCII", "UTF-8");
+  }
+  char* in = const_cast<char*>(utf8.data());
+  std::size_t in_left = utf8.size();
+  std::array<char, 256> buffer;
+  while (in_left > 0) {
+    char* dst = buffer.data();
+    std::size_t dst_left = buffer.size();
+    const std::size_t rc = iconv(cd, &in, &in_left, &dst, &dst_left);
+    out.append(buffer.data(), buffer.size() - dst_left);
+    if (rc != static_cast<std::size_t>(-1) || errno == E2BIG) {
+      continue;
+    }
+    // A character the code page lacks, or a malformed byte: one '?' for the whole character.
+    out += '?';
+    const unsigned char lead = static_cast<unsigned char>(*in);
+    std::size_t skip = 1;
+    if (errno == EILSEQ && lead >= 0xC0) {
+      skip = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+      // Do not skip past bytes that are not continuation bytes of this character.
+      for (std::size_t k = 1; k < skip; ++k) {
+        if (k >= in_left || (static_cast<unsigned char>(in[k]) & 0xC0) != 0x80) {
+          skip = k;
+          break;
+        }
+      }
+    }
+    in += skip;
+    in_left -= std::min(skip, in_left);
+  }
+  iconv_close(cd);
+  return out;
+}
+
+}  // namespace pitch

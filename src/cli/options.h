@@ -1,0 +1,31 @@
+// Command line of pitch-autopilot-cli.
+#pragma once
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace pitch::cli {
+
+struct Options {
+  bool help = false;
+  bool json = false;
+  std::optional<char> separator;       // overrides the locale's decimal separator
+  std::optional<std::string> csv;      // response table
+  std::vector<std::string> coefficients;  // none (the window's defaults) or five texts
+};
+
+// A command line that does not fit the usage.
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Options start with "--"; everything else (a negative number such as -7,028 included) is a
+// coefficient. "--" ends the options.
+Options ParseOptions(const std::vector<std::string>& args);
+
+extern const char* const kUsage;
+
+}  // namespace pitch::cli

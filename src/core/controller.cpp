@@ -1,0 +1,31 @@
+#include "core/controller.h"
+
+namespace pitch {
+
+Real SampleTime(int i) { return fp::Store(static_cast<Extended>(i - 1) * 0.01L); }
+
+void TController::TakeCoefficients() {
+  c1 = _Border->c1;
+  c2 = _Border->c2;
+  c3 = _Border->c3;
+  c4 = _Border->c4;
+  c5 = _Border->c5;
+}
+
+void TController::PassInputsToStorage() {
+  _Storage->c1 = _Border->c1;
+  _Storage->c2 = _Border->c2;
+  _Storage->c3 = _Border->c3;
+  _Storage->c4 = _Border->c4;
+  _Storage->c5 = _Border->c5;
+  _Storage->FileName = _Border->FileName;
+}
+
+void TController::PassRatiosToStorage() {
+  _Storage->muv = muv;
+  _Storage->iv = iv;
+  _Storage->nuv = nuv;
+  _Storage->Tnu = Tnu;
+}
+
+}  // namespace pitch

@@ -1,0 +1,68 @@
+// TController: the computation object. It holds its copy of the five model coefficients, the
+// four autopilot gear ratios synthesised from them and the 1000 samples of the step response,
+// and moves values between the window and the storage object.
+//
+// The fields are read directly by the window and the front ends (there are no accessors); only
+// the controller's own operations write them.
+#pragma once
+
+#include <array>
+#include <cstddef>
+
+#include "core/border.h"
+#include "core/extended.h"
+
+namespace pitch {
+
+inline constexpr int kSampleCount = 1000;
+
+// The response samples, indexed 1 … kSampleCount: sample i belongs to t = (i − 1)·0.01 s.
+class TSamples {
+ public:
+  Real& operator[](int i) { return values_[static_cast<std::size_t>(i - 1)]; }
+  const Real& operator[](int i) const { return values_[static_cast<std::size_t>(i - 1)]; }
+  const std::array<Real, kSampleCount>& values() const { return values_; }
+  bool operator==(const TSamples&) const = default;
+
+ private:
+  std::array<Real, kSampleCount> values_{};
+};
+
+// The time of sample i: the Real nearest to (i − 1)/100, formed as the integer i − 1 times the
+// extended constant 0.01 and rounded once.
+Real SampleTime(int i);
+
+class TController {
+ public:
+  void ConnectBorder(TBorder* aBorder) { _Border = aBorder; }
+  void ConnectStorage(TResultsStore* aStorage) { _Storage = aStorage; }
+
+  // c1 … c5 := the window's c1 … c5.
+  void TakeCoefficients();
+  // The storage object's c1 … c5 and FileName := the window's.
+  void PassInputsToStorage();
+  // The storage object's muv, iv, nuv, Tnu := the controller's.
+  void PassRatiosToStorage();
+
+  // Closed-form synthesis of muv, iv, nuv and Tnu from c1 … c5. Raises EInvalidOp, EZeroDivide
+  // or EOverflow at the failing step; the ratios stored before that step keep their new values.
+  void ComputeGearRatios();
+  // Explicit Euler simulation of the closed loop's unit-step response into teta. Raises
+  // EOverflow at the first state that leaves the Real range; earlier samples keep the new values.
+  void SimulateResponse();
+
+  TBorder* _Border = nullptr;
+  TResultsStore* _Storage = nullptr;
+  Real c1 = 0;
+  Real c2 = 0;
+  Real c3 = 0;
+  Real c4 = 0;
+  Real c5 = 0;
+  Real muv = 0;  // gear ratio on the rate of the response, shown as "mu"
+  Real nuv = 0;  // gear ratio on the integral of the deviation, shown as "nu"
+  Real iv = 0;   // gear ratio on the deviation
+  Real Tnu = 0;  // time constant iv / nuv
+  TSamples teta;
+};
+
+}  // namespace pitch

@@ -1,0 +1,68 @@
+// The error kinds of pitch-autopilot. Every failure is one of these exceptions; only the
+// window's frame (and the command-line front end's main) catches them.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace pitch {
+
+// Base of every error the program raises; holds the message shown to the user.
+class Exception : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+  // The class name, as shown in start-up failures and in the front end's JSON.
+  virtual const char* ClassName() const noexcept = 0;
+};
+
+// Text that is not a number.
+class EConvertError : public Exception {
+ public:
+  using Exception::Exception;
+  const char* ClassName() const noexcept override { return "EConvertError"; }
+};
+
+// Floating-point faults.
+class EMathError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+class EInvalidOp : public EMathError {
+ public:
+  EInvalidOp() : EMathError("Invalid floating point operation") {}
+  const char* ClassName() const noexcept override { return "EInvalidOp"; }
+};
+
+class EZeroDivide : public EMathError {
+ public:
+  EZeroDivide() : EMathError("Floating point division by zero") {}
+  const char* ClassName() const noexcept override { return "EZeroDivide"; }
+};
+
+class EOverflow : public EMathError {
+ public:
+  EOverflow() : EMathError("Floating point overflow") {}
+  const char* ClassName() const noexcept override { return "EOverflow"; }
+};
+
+// A step of writing the results file failed; ErrorCode is the platform-style code.
+class EInOutError : public Exception {
+ public:
+  EInOutError(int code, const std::string& message) : Exception(message), ErrorCode(code) {}
+  const char* ClassName() const noexcept override { return "EInOutError"; }
+  int ErrorCode;
+};
+
+// The message as the error display shows it: a full stop is appended when the last character
+// has a code above that of the full stop (letters, digits, colon, question mark, any non-ASCII
+// letter), and not after a full stop, comma, hyphen, parenthesis, quote, apostrophe, '!' or space.
+// The text is UTF-8; every byte of a non-ASCII character is above 0x2E, so the last byte decides.
+inline std::string WithFullStop(std::string message) {
+  if (!message.empty() && static_cast<unsigned char>(message.back()) > 0x2E) {
+    message.push_back('.');
+  }
+  return message;
+}
+
+}  // namespace pitch
