@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "app/number_text.h"
@@ -29,7 +30,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   try {
     value = pitch::ParseNumber(text, separator);
   } catch (const pitch::EConvertError& e) {
-    if (std::string(e.what()) != "'" + text + "' is not a valid floating point value") {
+    // what() is a C string: a text with a NUL byte is compared up to that byte.
+    const std::string expected = "'" + text + "' is not a valid floating point value";
+    if (std::strcmp(e.what(), expected.c_str()) != 0) {
       Violated("wrong message", text);
     }
     return 0;

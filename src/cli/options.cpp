@@ -5,7 +5,8 @@
 namespace pitch::cli {
 
 const char* const kUsage =
-    "Usage: pitch-autopilot-cli [--separator ,|.] [--json] [--csv FILE] [C1 C2 C3 C4 C5]\n"
+    "Usage: pitch-autopilot-cli [--separator ,|.] [--json] [--csv FILE] [--results FILE]\n"
+    "                           [C1 C2 C3 C4 C5]\n"
     "\n"
     "Synthesises the autopilot's gear ratios from the five model coefficients and simulates the\n"
     "closed loop's unit-step response (explicit Euler, 1000 samples, step 0.01 s).\n"
@@ -14,6 +15,8 @@ const char* const kUsage =
     "  --separator ,|.  decimal separator of input and output (default: the locale's)\n"
     "  --json           print one JSON object: coefficients, ratios, response, error\n"
     "  --csv FILE       write the response as t,h rows (only when the simulation completes)\n"
+    "  --results FILE   write the results file with the coefficients and the ratios held after\n"
+    "                   the calculation, whatever its outcome (not after an input error)\n"
     "  --help           print this text\n"
     "\n"
     "Exit codes: 0 success, 1 calculation or file error, 2 usage error.\n";
@@ -62,10 +65,11 @@ Options ParseOptions(const std::vector<std::string>& args) {
         throw UsageError("--separator takes ',' or '.'");
       }
       options.separator = s[0];
-    } else if (name == "--csv") {
-      options.csv = take_value();
-      if (options.csv->empty()) {
-        throw UsageError("--csv needs a file name");
+    } else if (name == "--csv" || name == "--results") {
+      std::optional<std::string>& target = name == "--csv" ? options.csv : options.results;
+      target = take_value();
+      if (target->empty()) {
+        throw UsageError(name + " needs a file name");
       }
     } else {
       throw UsageError("unknown option " + name);

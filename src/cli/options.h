@@ -13,6 +13,7 @@ struct Options {
   bool json = false;
   std::optional<char> separator;       // overrides the locale's decimal separator
   std::optional<std::string> csv;      // response table
+  std::optional<std::string> results;  // results file, as "Save and Exit" writes it
   std::vector<std::string> coefficients;  // none (the window's defaults) or five texts
 };
 

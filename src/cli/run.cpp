@@ -11,6 +11,7 @@
 #include "cli/json_writer.h"
 #include "cli/options.h"
 #include "core/controller.h"
+#include "storage/storage.h"
 
 namespace pitch::cli {
 
@@ -33,7 +34,7 @@ class TCliBorder : public TBorder {
   }
 };
 
-enum class Stage { kInput, kRatios, kResponse, kDone };
+enum class Stage { kInput, kRatios, kResponse, kDone, kResults };
 
 const char* StageName(Stage stage) {
   switch (stage) {
@@ -43,6 +44,8 @@ const char* StageName(Stage stage) {
       return "ratios";
     case Stage::kResponse:
       return "response";
+    case Stage::kResults:
+      return "results";
     case Stage::kDone:
       break;
   }
@@ -137,7 +140,10 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
 
   TCliBorder border;
   TController controller;
+  TStorage storage;
   controller.ConnectBorder(&border);
+  controller.ConnectStorage(&storage);
+  storage.ConnectController(&controller);
 
   std::optional<Failure> failure;
   Stage stage = Stage::kInput;
@@ -153,16 +159,32 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     failure = Failure{e.ClassName(), WithFullStop(e.what()), stage};
   }
 
+  // The file "Save and Exit" would write after this calculation: the coefficients just read and
+  // the ratios the controller now holds. An input error leaves nothing to save.
+  std::optional<Failure> results_failure;
+  if (options.results && (!failure || failure->stage != Stage::kInput)) {
+    border.FileName = *options.results;
+    controller.PassInputsToStorage();
+    controller.PassRatiosToStorage();
+    try {
+      controller._Storage->WriteResults();
+    } catch (const EInOutError& e) {
+      results_failure = Failure{e.ClassName(), WithFullStop(e.what()), Stage::kResults};
+    }
+  }
+
   if (options.json) {
-    PrintJson(out, controller, failure);
+    PrintJson(out, controller, failure ? failure : results_failure);
   } else if (stage >= Stage::kResponse) {
     PrintRatios(out, controller);
   }
 
   int code = 0;
-  if (failure) {
-    err << failure->message << '\n';
-    code = 1;
+  for (const std::optional<Failure>& f : {failure, results_failure}) {
+    if (f) {
+      err << f->message << '\n';
+      code = 1;
+    }
   }
   if (options.csv && stage == Stage::kDone) {
     if (const std::string problem = WriteCsv(*options.csv, controller); !problem.empty()) {

@@ -152,6 +152,46 @@ TEST_F(CliRun, CsvThatCannotBeWrittenIsAnError) {
   EXPECT_NE(r.err.find("missing/response.csv"), std::string::npos);
 }
 
+TEST_F(CliRun, ResultsFileAsSaveWouldWriteIt) {
+  struct Row {
+    std::vector<std::string> args;
+    int code;
+    std::string ratio_lines;  // empty: no file at all
+  };
+  const Row rows[] = {
+      {{"--separator", ","}, 0,
+       "muv = 0,0920037424652426\r\niv = 0,271877699504714\r\nnuv = 0,0241508960470038\r\n"
+       "Tnu = 11,2574580659687\r\n"},
+      // The synthesis failed after storing muv: the file pairs it with the other zeros.
+      {{"0.5", "0", "-1", "1", "0"}, 1, "muv = 0.5\r\niv = 0\r\nnuv = 0\r\nTnu = 0\r\n"},
+      {{"0.5", "x", "-1", "1", "0"}, 1, ""},
+  };
+  for (const Row& row : rows) {
+    const std::string path = Path("Result_1.txt");
+    fs::remove(path);
+    std::vector<std::string> args = {"--results", path};
+    args.insert(args.end(), row.args.begin(), row.args.end());
+    EXPECT_EQ(Call(args).code, row.code);
+    if (row.ratio_lines.empty()) {
+      EXPECT_FALSE(fs::exists(path));
+      continue;
+    }
+    const std::string file = Read(path);
+    ASSERT_GT(file.size(), row.ratio_lines.size());
+    EXPECT_EQ(file.substr(file.size() - row.ratio_lines.size()), row.ratio_lines);
+  }
+}
+
+TEST_F(CliRun, ResultsFileErrorIsReported) {
+  const std::string path = Path("missing/Result_1.txt");
+  const Result r = Call({"--json", "--results", path});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "Invalid file name - " + path + ".\n");
+  EXPECT_NE(r.out.find(R"("error":{"kind":"EInOutError","message":"Invalid file name - )"),
+            std::string::npos);
+  EXPECT_NE(r.out.find(R"(","stage":"results"})"), std::string::npos);
+}
+
 TEST_F(CliRun, UsageErrors) {
   const std::vector<std::vector<std::string>> rows = {
       {"1", "2", "3", "4"},
@@ -159,6 +199,7 @@ TEST_F(CliRun, UsageErrors) {
       {"--separator", ";"},
       {"--separator"},
       {"--csv"},
+      {"--results", ""},
       {"--frobnicate"},
       {"--json=yes"},
   };

@@ -2,6 +2,7 @@
 
 #include <limits>
 #include <optional>
+#include <ostream>
 #include <string>
 
 #include "core/controller.h"
@@ -58,6 +59,8 @@ struct FailureRow {
   const char* message;
   std::optional<double> new_muv = std::nullopt;  // set when the failure comes after muv was stored
 };
+
+void PrintTo(const FailureRow& row, std::ostream* os) { *os << row.name; }
 
 class GearRatioFailures : public ::testing::TestWithParam<FailureRow> {};
 
