@@ -158,6 +158,13 @@ void SetDecimalSeparator(char separator) {
   p.settings.decimal_separator = separator;
 }
 
+void SetWorkingCodePage(const std::string& code_page) {
+  ProcessSettings& p = Process();
+  std::lock_guard lock(p.mutex);
+  p.settings.code_page = code_page;
+  p.code_page_taken = true;
+}
+
 std::string ToCodePage(std::string_view utf8, const std::string& code_page) {
   std::string out;
   out.reserve(utf8.size());

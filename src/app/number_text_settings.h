@@ -40,8 +40,10 @@ NumberSettings NumberSettingsFromEnvironment(const EnvironmentLookup& lookup);
 void ReadNumberSettings();
 char DecimalSeparator();
 const std::string& WorkingCodePage();
-// Overrides the process-wide separator (the front end's --separator).
+// Override the process-wide settings: the front end's --separator, and tests, which never read
+// the machine's locale.
 void SetDecimalSeparator(char separator);
+void SetWorkingCodePage(const std::string& code_page);
 
 // Converts UTF-8 text to a code page. A character that the code page lacks, and a byte that is
 // not valid UTF-8, becomes '?'.

@@ -1,0 +1,177 @@
+#include "ui/form_base.h"
+
+#include <QChartView>
+#include <QEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLineSeries>
+#include <QPushButton>
+#include <array>
+
+#include "app/number_text.h"
+#include "app/number_text_settings.h"
+#include "core/controller.h"
+
+namespace pitch {
+
+namespace {
+
+QFont Tahoma(int pixels) {
+  QFont font(QStringLiteral("Tahoma"));
+  font.setPixelSize(pixels);
+  font.setStyleStrategy(QFont::PreferDefault);
+  return font;
+}
+
+// A label in the label font that sizes itself to its caption.
+QLabel* MakeLabel(QWidget* parent, const QString& caption, int left, int top, bool visible) {
+  auto* label = new QLabel(caption, parent);
+  label->setFont(Tahoma(16));
+  label->move(left, top);
+  label->adjustSize();
+  label->setVisible(visible);
+  return label;
+}
+
+QLineEdit* MakeEdit(QWidget* parent, const QString& text, int left, int top, bool enabled) {
+  auto* edit = new QLineEdit(text, parent);
+  edit->setGeometry(left, top, 121, 21);
+  edit->setFrame(true);
+  edit->setEnabled(enabled);
+  edit->setVisible(enabled);
+  return edit;
+}
+
+QPushButton* MakeButton(QWidget* parent, const QString& caption, int left, int top) {
+  auto* button = new QPushButton(caption, parent);
+  button->setGeometry(left, top, 105, 25);
+  // Neither button is a default button: Enter in a box triggers nothing.
+  button->setAutoDefault(false);
+  button->setDefault(false);
+  return button;
+}
+
+// The stored Real, widened exactly, as decimal text.
+QString Text(Real value) { return QString::fromStdString(FormatNumber(value)); }
+
+}  // namespace
+
+TFormBase::TFormBase(IErrorSink& errors, QWidget* parent) : QWidget(parent) {
+  setWindowTitle(QStringLiteral("Моделирование системы ЛА-АП тангажа ЖОС"));
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+  setFixedSize(794, 572);
+  setFont(Tahoma(11));
+  QPalette face = palette();
+  face.setColor(QPalette::Window, face.color(QPalette::Button));
+  setPalette(face);
+  setAutoFillBackground(true);
+
+  Edit1 = MakeEdit(this, QStringLiteral("0,880"), 136, 40, true);
+  Edit2 = MakeEdit(this, QStringLiteral("0,404"), 136, 67, true);
+  Edit3 = MakeEdit(this, QStringLiteral("7,028"), 136, 94, true);
+  Edit4 = MakeEdit(this, QStringLiteral("0,987"), 137, 121, true);
+  Edit5 = MakeEdit(this, QStringLiteral("0,251"), 137, 148, true);
+
+  Label1 = MakeLabel(this, QStringLiteral("Параметры линейной модели ЛА:"), 8, 8, true);
+  // The captions begin with the Cyrillic es (U+0441), not the Latin c.
+  Label2 = MakeLabel(this, QStringLiteral("с1 ="), 97, 38, true);
+  MakeLabel(this, QStringLiteral("с2 ="), 97, 65, true);
+  MakeLabel(this, QStringLiteral("с3 ="), 97, 92, true);
+  MakeLabel(this, QStringLiteral("с4 ="), 97, 119, true);
+  MakeLabel(this, QStringLiteral("с5 ="), 97, 146, true);
+
+  Chart1 = new QChartView(chart_.chart(), this);
+  Chart1->setGeometry(8, 175, 768, 379);
+  Chart1->setFocusPolicy(Qt::NoFocus);
+  Series1 = chart_.series();
+  chart_.SetDecimalSeparator(DecimalSeparator());
+
+  SaveDialog1 = std::make_unique<TSaveDialog>(this);
+  CalcPlot = MakeButton(this, QStringLiteral("Calculate and Plot"), 663, 32);
+  SaveExit = MakeButton(this, QStringLiteral("Save and Exit"), 663, 96);
+
+  Edit6 = MakeEdit(this, QString(), 472, 40, false);
+  Edit7 = MakeEdit(this, QString(), 472, 67, false);
+  Edit8 = MakeEdit(this, QString(), 472, 94, false);
+  Edit9 = MakeEdit(this, QString(), 472, 121, false);
+
+  Label7 = MakeLabel(this, QStringLiteral("Передаточные числа автопилота:"), 352, 8, false);
+  Label8 = MakeLabel(this, QStringLiteral("mu  ="), 392, 38, false);
+  Label9 = MakeLabel(this, QStringLiteral("iv    = "), 392, 65, false);
+  Label10 = MakeLabel(this, QStringLiteral("nu   ="), 394, 90, false);
+  Label11 = MakeLabel(this, QStringLiteral("Tnu  ="), 392, 115, false);
+
+  const std::array<QWidget*, 11> tab_order = {Edit1,    Edit2, Edit3, Edit4, Edit5, CalcPlot,
+                                              SaveExit, Edit6, Edit7, Edit8, Edit9};
+  for (std::size_t k = 1; k < tab_order.size(); ++k) {
+    setTabOrder(tab_order[k - 1], tab_order[k]);
+  }
+  Edit1->setFocus();
+
+  ConnectGuarded(CalcPlot, errors, [this](QObject* sender) { CalcPlotClick(sender); });
+  ConnectGuarded(SaveExit, errors, [this](QObject* sender) { SaveExitClick(sender); });
+}
+
+TFormBase::~TFormBase() = default;
+
+void TFormBase::changeEvent(QEvent* event) {
+  // A change of the user's settings: the separator takes effect at the next conversion.
+  if (event->type() == QEvent::LocaleChange) {
+    ReadNumberSettings();
+  }
+  QWidget::changeEvent(event);
+}
+
+void TFormBase::ReadInputs() {
+  // Each coefficient is stored as soon as its box is converted: a failing box leaves the
+  // fields before it updated, its own and the later ones and FileName as they were.
+  c1 = fp::Store(ParseNumber(Edit1->text().toStdString()));
+  c2 = fp::Store(ParseNumber(Edit2->text().toStdString()));
+  c3 = fp::Store(ParseNumber(Edit3->text().toStdString()));
+  c4 = fp::Store(ParseNumber(Edit4->text().toStdString()));
+  c5 = fp::Store(ParseNumber(Edit5->text().toStdString()));
+  FileName = SaveDialog1->FileName().toStdString();
+}
+
+void TFormBase::CalcPlotClick(QObject* /*Sender*/) {
+  // The controller's window is this one: there is exactly one.
+  ReadInputs();
+  _Controller->TakeCoefficients();
+  _Controller->ComputeGearRatios();
+  for (QLabel* label : {Label7, Label8, Label9, Label10, Label11}) {
+    label->setVisible(true);
+  }
+  Edit6->setText(Text(_Controller->muv));
+  Edit7->setText(Text(_Controller->iv));
+  Edit8->setText(Text(_Controller->nuv));
+  Edit9->setText(Text(_Controller->Tnu));
+  for (QLineEdit* edit : {Edit6, Edit7, Edit8, Edit9}) {
+    edit->setVisible(true);
+  }
+  _Controller->SimulateResponse();
+  PlotResponse();
+}
+
+void TFormBase::PlotResponse() {
+  QList<QPointF> points;
+  points.reserve(kSampleCount);
+  for (int i = 1; i <= kSampleCount; ++i) {
+    points.append(QPointF(SampleTime(i), _Controller->teta[i]));
+  }
+  chart_.SetDecimalSeparator(DecimalSeparator());
+  chart_.SetPoints(points);
+}
+
+void TFormBase::SaveExitClick(QObject* /*Sender*/) {
+  if (!SaveDialog1->Execute()) {
+    return;
+  }
+  ReadInputs();
+  _Controller->PassInputsToStorage();
+  _Controller->PassRatiosToStorage();
+  _Controller->_Storage->WriteResults();
+  close();
+}
+
+}  // namespace pitch

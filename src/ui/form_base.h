@@ -1,0 +1,77 @@
+// TFormBase: the program's one window. Five input boxes for the model coefficients, a result
+// area for the four gear ratios (hidden until the first calculation), the response chart and the
+// two action buttons.
+#pragma once
+
+#include <QWidget>
+#include <memory>
+
+#include "core/border.h"
+#include "ui/error_sink.h"
+#include "ui/response_chart.h"
+#include "ui/save_dialog.h"
+
+class QChartView;
+class QLabel;
+class QLineEdit;
+class QLineSeries;
+class QPushButton;
+
+namespace pitch {
+
+class TController;
+
+class TFormBase : public QWidget, public TBorder {
+  Q_OBJECT
+
+ public:
+  // Errors of the click handlers go to errors, which must outlive the window.
+  explicit TFormBase(IErrorSink& errors, QWidget* parent = nullptr);
+  ~TFormBase() override;
+
+  void ConnectController(TController* aController) { _Controller = aController; }
+
+  // "Calculate and Plot": read the inputs, synthesise and show the ratios, simulate and plot.
+  void CalcPlotClick(QObject* Sender);
+  // "Save and Exit": ask for a path, save coefficients and ratios, close the window.
+  void SaveExitClick(QObject* Sender);
+
+  // Tests put their own dialog in place of the system's.
+  void ReplaceSaveDialog(std::unique_ptr<ISaveDialog> dialog) { SaveDialog1 = std::move(dialog); }
+
+  // The controls, in the window's declaration order.
+  QLineEdit* Edit1;
+  QLineEdit* Edit2;
+  QLineEdit* Edit3;
+  QLineEdit* Edit4;
+  QLineEdit* Edit5;
+  QLabel* Label1;
+  QLabel* Label2;
+  QChartView* Chart1;
+  std::unique_ptr<ISaveDialog> SaveDialog1;
+  QPushButton* CalcPlot;
+  QPushButton* SaveExit;
+  QLineSeries* Series1;
+  QLabel* Label7;
+  QLabel* Label8;
+  QLabel* Label9;
+  QLabel* Label10;
+  QLabel* Label11;
+  QLineEdit* Edit6;
+  QLineEdit* Edit7;
+  QLineEdit* Edit8;
+  QLineEdit* Edit9;
+  TController* _Controller = nullptr;
+  // c1 … c5 and FileName come from TBorder.
+
+ protected:
+  void changeEvent(QEvent* event) override;
+
+ private:
+  void ReadInputs();
+  void PlotResponse();
+
+  TResponseChart chart_;
+};
+
+}  // namespace pitch

@@ -1,0 +1,47 @@
+// The response chart: title, axis titles, a single red line series without markers, no legend,
+// axes that run exactly from the data's minimum to its maximum. The window and the plot export
+// both build it here, so that a picture matches the window.
+#pragma once
+
+#include <QList>
+#include <QPointF>
+
+class QChart;
+class QLineSeries;
+class QValueAxis;
+
+namespace pitch {
+
+// Ticks for an axis whose ends are fixed by the data: a 1-2-5 interval, anchored on a multiple
+// of it, labelled with as many decimals as the interval needs, so no label claims a value
+// outside the range.
+struct AxisTicks {
+  double interval;
+  double anchor;
+  int decimals;
+};
+AxisTicks NiceTicks(double min, double max, int target_count = 5);
+
+class TResponseChart {
+ public:
+  // Builds the chart; the caller (a QChartView, or a scene for export) takes ownership.
+  TResponseChart();
+
+  QChart* chart() const { return chart_; }
+  QLineSeries* series() const { return series_; }
+  QValueAxis* axisX() const { return axis_x_; }
+  QValueAxis* axisY() const { return axis_y_; }
+
+  // Replaces all points in one batch and fits both axes to the data exactly.
+  void SetPoints(const QList<QPointF>& points);
+  // The decimal separator of the tick labels.
+  void SetDecimalSeparator(char separator);
+
+ private:
+  QChart* chart_;
+  QLineSeries* series_;
+  QValueAxis* axis_x_;
+  QValueAxis* axis_y_;
+};
+
+}  // namespace pitch

@@ -1,0 +1,36 @@
+// SaveDialog1: the save-file dialog that asks for the results file's path. It remembers the
+// last confirmed path and file type for its next run within the program.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class QWidget;
+
+namespace pitch {
+
+class ISaveDialog {
+ public:
+  virtual ~ISaveDialog() = default;
+  // Runs the dialog modally; true when the user confirmed a file name, which then becomes the
+  // dialog's file name. False on cancel, and nothing changes.
+  virtual bool Execute() = 0;
+  // "Result_1" until the first confirmation, then the full path last chosen.
+  virtual QString FileName() const = 0;
+};
+
+class TSaveDialog final : public ISaveDialog {
+ public:
+  explicit TSaveDialog(QWidget* owner) : owner_(owner) {}
+  bool Execute() override;
+  QString FileName() const override { return file_name_; }
+
+  static const QStringList& Filters();
+
+ private:
+  QWidget* owner_;
+  QString file_name_ = QStringLiteral("Result_1");
+  int filter_index_ = 0;
+};
+
+}  // namespace pitch

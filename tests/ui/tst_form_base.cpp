@@ -1,0 +1,480 @@
+// The window: its layout, "Calculate and Plot", "Save and Exit" and the error display, with the
+// message box and the save dialog replaced by recorders.
+#include <QChartView>
+#include <QFontInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLineSeries>
+#include <QPushButton>
+#include <QValueAxis>
+#include <QtTest>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "app/error_display.h"
+#include "app/number_text_settings.h"
+#include "app/startup.h"
+#include "core/controller.h"
+#include "storage/storage.h"
+#include "ui/fonts.h"
+#include "ui/form_base.h"
+
+using namespace pitch;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Box {
+  QWidget* owner;
+  QString caption;
+  QString text;
+};
+
+class RecordingBox : public IMessageBox {
+ public:
+  void ShowCritical(QWidget* owner, const QString& caption, const QString& text) override {
+    shown.append({owner, caption, text});
+  }
+  QList<Box> shown;
+};
+
+// Answers like a user: confirms with the next path, or cancels.
+class ScriptedDialog : public ISaveDialog {
+ public:
+  bool Execute() override {
+    ++runs;
+    if (answer.isEmpty()) {
+      return false;
+    }
+    name = answer;
+    return true;
+  }
+  QString FileName() const override { return name; }
+  QString answer;  // empty: cancel
+  QString name = QStringLiteral("Result_1");
+  int runs = 0;
+};
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+QValueAxis* Axis(QChartView* view, Qt::Orientation orientation) {
+  return qobject_cast<QValueAxis*>(view->chart()->axes(orientation).constFirst());
+}
+
+}  // namespace
+
+class TestFormBase : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<RecordingBox> box_;
+  std::unique_ptr<TErrorDisplay> errors_;
+  std::unique_ptr<TFormBase> window_;
+  std::unique_ptr<TController> controller_;
+  std::unique_ptr<TStorage> storage_;
+  ScriptedDialog* dialog_ = nullptr;
+  fs::path dir_;
+
+  TFormBase& w() { return *window_; }
+  void Click(QPushButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
+  QString Path(const char* name) const { return QString::fromStdString((dir_ / name).string()); }
+  QList<QLineEdit*> ResultBoxes() { return {w().Edit6, w().Edit7, w().Edit8, w().Edit9}; }
+  QList<QLabel*> ResultLabels() {
+    return {w().Label7, w().Label8, w().Label9, w().Label10, w().Label11};
+  }
+
+ private slots:
+  void initTestCase() {
+    QApplication::setQuitOnLastWindowClosed(false);
+    EnsureTahoma();
+    dir_ = fs::temp_directory_path() / ("pitch-ui-" + std::to_string(QCoreApplication::applicationPid()));
+  }
+
+  void init() {
+    SetDecimalSeparator(',');
+    SetWorkingCodePage("CP1251");
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    box_ = std::make_unique<RecordingBox>();
+    errors_ = std::make_unique<TErrorDisplay>(*box_, QStringLiteral("Tst_form_base"));
+    window_ = std::make_unique<TFormBase>(*errors_);
+    controller_ = std::make_unique<TController>();
+    storage_ = std::make_unique<TStorage>();
+    auto dialog = std::make_unique<ScriptedDialog>();
+    dialog_ = dialog.get();
+    window_->ReplaceSaveDialog(std::move(dialog));
+    window_->ConnectController(controller_.get());
+    controller_->ConnectBorder(window_.get());
+    controller_->ConnectStorage(storage_.get());
+    storage_->ConnectController(controller_.get());
+    window_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+  }
+
+  void cleanup() {
+    window_.reset();
+    fs::remove_all(dir_);
+  }
+
+  void windowProperties() {
+    QCOMPARE(w().windowTitle(), QStringLiteral("Моделирование системы ЛА-АП тангажа ЖОС"));
+    QCOMPARE(w().size(), QSize(794, 572));
+    QCOMPARE(w().minimumSize(), QSize(794, 572));
+    QCOMPARE(w().maximumSize(), QSize(794, 572));
+    const Qt::WindowFlags flags = w().windowFlags();
+    QVERIFY(flags.testFlag(Qt::WindowCloseButtonHint));
+    QVERIFY(flags.testFlag(Qt::WindowSystemMenuHint));
+    QVERIFY(!flags.testFlag(Qt::WindowMinimizeButtonHint));
+    QVERIFY(!flags.testFlag(Qt::WindowMaximizeButtonHint));
+    QCOMPARE(w().palette().color(QPalette::Window), w().palette().color(QPalette::Button));
+    QCOMPARE(QFontInfo(w().font()).family(), QStringLiteral("Tahoma"));
+    QCOMPARE(w().font().pixelSize(), 11);
+    QVERIFY(!w().CalcPlot->isDefault() && !w().CalcPlot->autoDefault());
+    QVERIFY(!w().SaveExit->isDefault() && !w().SaveExit->autoDefault());
+    QCOMPARE(w().Chart1->focusPolicy(), Qt::NoFocus);
+    // Before any click the fields are zero and the chart has its titles but no curve.
+    QCOMPARE(w().c1, 0.0);
+    QCOMPARE(w().c5, 0.0);
+    QVERIFY(w().FileName.empty());
+    QCOMPARE(w().Series1->count(), 0);
+    QCOMPARE(w().Chart1->chart()->title(), QStringLiteral("Переходной процесс"));
+  }
+
+  void controls_data() {
+    QTest::addColumn<QWidget*>("control");
+    QTest::addColumn<QRect>("geometry");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("visible");
+    QTest::addColumn<bool>("enabled");
+    auto row = [](const char* name, QWidget* c, QRect g, const QString& text, bool visible,
+                  bool enabled) { QTest::newRow(name) << c << g << text << visible << enabled; };
+    // init() has not run yet for the data function: build a window of its own for the rows.
+    static RecordingBox box;
+    static TErrorDisplay errors(box, QString());
+    static TFormBase* f = new TFormBase(errors);
+    row("Edit1", f->Edit1, {136, 40, 121, 21}, "0,880", true, true);
+    row("Edit2", f->Edit2, {136, 67, 121, 21}, "0,404", true, true);
+    row("Edit3", f->Edit3, {136, 94, 121, 21}, "7,028", true, true);
+    row("Edit4", f->Edit4, {137, 121, 121, 21}, "0,987", true, true);
+    row("Edit5", f->Edit5, {137, 148, 121, 21}, "0,251", true, true);
+    row("Chart1", f->Chart1, {8, 175, 768, 379}, QString(), true, true);
+    row("CalcPlot", f->CalcPlot, {663, 32, 105, 25}, "Calculate and Plot", true, true);
+    row("SaveExit", f->SaveExit, {663, 96, 105, 25}, "Save and Exit", true, true);
+    row("Edit6", f->Edit6, {472, 40, 121, 21}, "", false, false);
+    row("Edit7", f->Edit7, {472, 67, 121, 21}, "", false, false);
+    row("Edit8", f->Edit8, {472, 94, 121, 21}, "", false, false);
+    row("Edit9", f->Edit9, {472, 121, 121, 21}, "", false, false);
+  }
+  void controls() {
+    QFETCH(QWidget*, control);
+    QFETCH(QRect, geometry);
+    QFETCH(QString, text);
+    QFETCH(bool, visible);
+    QFETCH(bool, enabled);
+    QCOMPARE(control->geometry(), geometry);
+    if (auto* edit = qobject_cast<QLineEdit*>(control)) {
+      QCOMPARE(edit->text(), text);
+      QVERIFY(edit->hasFrame());
+      QCOMPARE(edit->font().pixelSize(), 11);
+    } else if (auto* button = qobject_cast<QPushButton*>(control)) {
+      QCOMPARE(button->text(), text);
+      QCOMPARE(QFontInfo(button->font()).family(), QStringLiteral("Tahoma"));
+      QCOMPARE(button->font().pixelSize(), 11);
+    }
+    QCOMPARE(control->isVisibleTo(control->parentWidget()), visible);
+    QCOMPARE(control->isEnabled(), enabled);
+  }
+
+  void labels_data() {
+    QTest::addColumn<int>("index");  // in the window's children, in creation order
+    QTest::addColumn<QPoint>("position");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<bool>("visible");
+    QTest::newRow("Label1") << 0 << QPoint(8, 8) << "Параметры линейной модели ЛА:" << true;
+    QTest::newRow("Label2") << 1 << QPoint(97, 38) << "с1 =" << true;
+    QTest::newRow("Label3") << 2 << QPoint(97, 65) << "с2 =" << true;
+    QTest::newRow("Label4") << 3 << QPoint(97, 92) << "с3 =" << true;
+    QTest::newRow("Label5") << 4 << QPoint(97, 119) << "с4 =" << true;
+    QTest::newRow("Label6") << 5 << QPoint(97, 146) << "с5 =" << true;
+    QTest::newRow("Label7") << 6 << QPoint(352, 8) << "Передаточные числа автопилота:" << false;
+    QTest::newRow("Label8") << 7 << QPoint(392, 38) << "mu  =" << false;
+    QTest::newRow("Label9") << 8 << QPoint(392, 65) << "iv    = " << false;
+    QTest::newRow("Label10") << 9 << QPoint(394, 90) << "nu   =" << false;
+    QTest::newRow("Label11") << 10 << QPoint(392, 115) << "Tnu  =" << false;
+  }
+  void labels() {
+    QFETCH(int, index);
+    QFETCH(QPoint, position);
+    QFETCH(QString, caption);
+    QFETCH(bool, visible);
+    const QList<QLabel*> all = w().findChildren<QLabel*>(Qt::FindDirectChildrenOnly);
+    QLabel* label = all.at(index);
+    QCOMPARE(label->text(), caption);
+    QCOMPARE(label->pos(), position);
+    // Labels size themselves to their caption in the label font.
+    QCOMPARE(label->size(), label->sizeHint());
+    QCOMPARE(QFontInfo(label->font()).family(), QStringLiteral("Tahoma"));
+    QCOMPARE(label->font().pixelSize(), 16);
+    QCOMPARE(label->isVisibleTo(&w()), visible);
+  }
+
+  void captionsUseTheCyrillicEs() {
+    QCOMPARE(w().Label2->text().at(0), QChar(0x0441));
+    QVERIFY(w().Label2->text() != QStringLiteral("c1 ="));
+  }
+
+  void tabOrderSkipsChartAndResultBoxes() {
+    QApplication::setActiveWindow(&w());
+    QVERIFY(QTest::qWaitForWindowActive(&w()));
+    QCOMPARE(QApplication::focusWidget(), w().Edit1);
+    const QList<QWidget*> expected = {w().Edit2, w().Edit3,   w().Edit4,   w().Edit5,
+                                      w().CalcPlot, w().SaveExit, w().Edit1};
+    // After a calculation the result boxes are visible but still disabled: Tab skips them.
+    Click(w().CalcPlot);
+    w().Edit1->setFocus();
+    for (QWidget* next : expected) {
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+      QCOMPARE(QApplication::focusWidget(), next);
+    }
+  }
+
+  void calculateWithTheDefaults() {
+    Click(w().CalcPlot);
+    QVERIFY(box_->shown.isEmpty());
+    QCOMPARE(w().Edit6->text(), QStringLiteral("0,0920037424652426"));
+    QCOMPARE(w().Edit7->text(), QStringLiteral("0,271877699504714"));
+    QCOMPARE(w().Edit8->text(), QStringLiteral("0,0241508960470038"));
+    QCOMPARE(w().Edit9->text(), QStringLiteral("11,2574580659687"));
+    for (QLabel* label : ResultLabels()) {
+      QVERIFY(label->isVisible());
+    }
+    for (QLineEdit* edit : ResultBoxes()) {
+      QVERIFY(edit->isVisible());
+      QVERIFY(!edit->isEnabled());
+    }
+    QCOMPARE(w().FileName, std::string("Result_1"));
+
+    Click(w().CalcPlot);  // the same inputs again: the same curve, not twice as many points
+    const QList<QPointF> points = w().Series1->points();
+    QCOMPARE(points.size(), 1000);
+    double y_min = points[0].y();
+    double y_max = y_min;
+    for (int i = 1; i <= 1000; ++i) {
+      QCOMPARE(points[i - 1].x(), static_cast<double>(i - 1) / 100.0);
+      QCOMPARE(points[i - 1].y(), controller_->teta[i]);
+      y_min = std::min(y_min, points[i - 1].y());
+      y_max = std::max(y_max, points[i - 1].y());
+    }
+    QCOMPARE(points.last().x(), 9.99);
+    QCOMPARE(Axis(w().Chart1, Qt::Horizontal)->min(), 0.0);
+    QCOMPARE(Axis(w().Chart1, Qt::Horizontal)->max(), 9.99);
+    QCOMPARE(Axis(w().Chart1, Qt::Vertical)->min(), y_min);
+    QCOMPARE(Axis(w().Chart1, Qt::Vertical)->max(), y_max);
+    QCOMPARE(y_min, 0.0);
+  }
+
+  void calculateFailures_data() {
+    QTest::addColumn<bool>("after_success");
+    QTest::addColumn<int>("box");  // 1 … 5
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("muv_shown");  // empty: the result area stays hidden
+    QTest::addColumn<bool>("old_curve");     // the chart keeps the curve of the defaults
+    const QString defaults_muv = QStringLiteral("0,0920037424652426");
+    const QString diverging_muv = QStringLiteral("56,6979791829774");
+    QTest::newRow("first click, not a number")
+        << false << 3 << "abc" << "'abc' is not a valid floating point value." << "" << false;
+    QTest::newRow("first click, synthesis fails")
+        << false << 2 << "0,2" << "Invalid floating point operation." << "" << false;
+    QTest::newRow("first click, simulation overflows")
+        << false << 1 << "400" << "Floating point overflow." << diverging_muv << false;
+    QTest::newRow("after success, not a number")
+        << true << 3 << "abc" << "'abc' is not a valid floating point value." << defaults_muv
+        << true;
+    QTest::newRow("after success, synthesis fails")
+        << true << 4 << "0" << "Floating point division by zero." << defaults_muv << true;
+    QTest::newRow("after success, simulation overflows")
+        << true << 1 << "400" << "Floating point overflow." << diverging_muv << true;
+  }
+  void calculateFailures() {
+    QFETCH(bool, after_success);
+    QFETCH(int, box);
+    QFETCH(QString, text);
+    QFETCH(QString, message);
+    QFETCH(QString, muv_shown);
+    QFETCH(bool, old_curve);
+    QList<QPointF> before;
+    if (after_success) {
+      Click(w().CalcPlot);
+      before = w().Series1->points();
+    }
+    const QList<QLineEdit*> inputs = {w().Edit1, w().Edit2, w().Edit3, w().Edit4, w().Edit5};
+    inputs[box - 1]->setText(text);
+    Click(w().CalcPlot);
+
+    QCOMPARE(box_->shown.size(), 1);
+    QCOMPARE(box_->shown[0].text, message);
+    QCOMPARE(box_->shown[0].caption, QStringLiteral("Tst_form_base"));
+    QCOMPARE(w().Edit6->isVisible(), !muv_shown.isEmpty());
+    QCOMPARE(w().Label7->isVisible(), !muv_shown.isEmpty());
+    QCOMPARE(w().Edit6->text(), muv_shown);
+    QCOMPARE(w().Series1->points(), old_curve ? before : QList<QPointF>());
+    QVERIFY(w().isVisible());
+    // The window stays usable: with the box corrected, the next click succeeds.
+    inputs[box - 1]->setText(QStringList{"0,880", "0,404", "7,028", "0,987", "0,251"}[box - 1]);
+    Click(w().CalcPlot);
+    QCOMPARE(box_->shown.size(), 1);
+    QCOMPARE(w().Series1->count(), 1000);
+  }
+
+  void readInputsStopsAtTheFailingBox() {
+    w().Edit3->setText(QStringLiteral("x"));
+    Click(w().CalcPlot);
+    QCOMPARE(w().c1, 0.88);
+    QCOMPARE(w().c2, 0.404);
+    QCOMPARE(w().c3, 0.0);
+    QCOMPARE(w().c5, 0.0);
+    QVERIFY(w().FileName.empty());
+    QCOMPARE(w().Edit3->text(), QStringLiteral("x"));
+
+    w().Edit3->setText(QStringLiteral("7,5"));
+    w().Edit2->setText(QStringLiteral("1e400"));
+    w().Edit1->setText(QStringLiteral("1"));
+    Click(w().CalcPlot);
+    QCOMPARE(box_->shown.last().text, QStringLiteral("Floating point overflow."));
+    QCOMPARE(w().c1, 1.0);
+    QCOMPARE(w().c2, 0.404);
+    QCOMPARE(controller_->c1, 0.0);  // the controller took nothing
+  }
+
+  void fullStopSeparatorRejectsTheStartUpTexts() {
+    SetDecimalSeparator('.');
+    Click(w().CalcPlot);
+    QCOMPARE(box_->shown.size(), 1);
+    QCOMPARE(box_->shown[0].text, QStringLiteral("'0,880' is not a valid floating point value."));
+    QCOMPARE(w().c1, 0.0);
+  }
+
+  void save_data() {
+    QTest::addColumn<bool>("calculate");
+    QTest::addColumn<QString>("edit4");          // Edit4's text at the time of saving
+    QTest::addColumn<QString>("file");           // the dialog's answer; empty: cancel
+    QTest::addColumn<QString>("message");        // the error shown; empty: none
+    QTest::addColumn<QString>("expected_tail");  // lines 5 to 11; empty: no file
+    const QString zeros = "\r\nmuv = 0\r\niv = 0\r\nnuv = 0\r\nTnu = 0\r\n";
+    const QString ratios =
+        "\r\nmuv = 0,0920037424652426\r\niv = 0,271877699504714\r\nnuv = 0,0241508960470038"
+        "\r\nTnu = 11,2574580659687\r\n";
+    const QString heading = QString::fromLatin1("\xCF\xE5\xF0\xE5\xE4\xE0\xF2\xEE\xF7\xED\xFB\xE5"
+                                                " \xF7\xE8\xF1\xEB\xE0 \xE0\xE2\xF2\xEE\xEF\xE8"
+                                                "\xEB\xEE\xF2\xE0:");
+    QTest::newRow("before any calculation")
+        << false << "0,987" << "out.txt" << "" << "c4 = 0,987\r\nc5 = 0,251\r\n" + heading + zeros;
+    QTest::newRow("after a calculation")
+        << true << "0,987" << "out.txt" << "" << "c4 = 0,987\r\nc5 = 0,251\r\n" + heading + ratios;
+    QTest::newRow("edited coefficient")
+        << true << "1,5" << "out.txt" << "" << "c4 = 1,5\r\nc5 = 0,251\r\n" + heading + ratios;
+    QTest::newRow("bad coefficient")
+        << true << "x" << "out.txt" << "'x' is not a valid floating point value." << "";
+    QTest::newRow("unwritable path")
+        << false << "0,987" << "missing/out.txt" << "Invalid file name - %1." << "";
+    QTest::newRow("cancel") << true << "0,987" << "" << "" << "";
+  }
+  void save() {
+    QFETCH(bool, calculate);
+    QFETCH(QString, edit4);
+    QFETCH(QString, file);
+    QFETCH(QString, message);
+    QFETCH(QString, expected_tail);
+    if (calculate) {
+      Click(w().CalcPlot);
+    }
+    w().Edit4->setText(edit4);
+    dialog_->answer = file.isEmpty() ? QString() : Path(file.toUtf8().constData());
+    Click(w().SaveExit);
+
+    QCOMPARE(dialog_->runs, 1);
+    if (message.isEmpty()) {
+      QVERIFY(box_->shown.isEmpty());
+    } else {
+      QCOMPARE(box_->shown.size(), 1);
+      QCOMPARE(box_->shown[0].text, QString(message).replace("%1", dialog_->answer));
+    }
+    const std::string path = dialog_->answer.toStdString();
+    if (expected_tail.isEmpty()) {
+      QVERIFY(!fs::exists(dir_ / "out.txt"));
+      QVERIFY(w().isVisible());
+      // The next run of the dialog offers what was confirmed last.
+      QCOMPARE(dialog_->FileName(), file.isEmpty() ? QStringLiteral("Result_1") : dialog_->answer);
+      if (file.isEmpty()) {
+        QCOMPARE(storage_->FileName, std::string());
+      }
+      return;
+    }
+    const std::string written = ReadFile(path);
+    const std::string tail = expected_tail.toLatin1().toStdString();
+    QVERIFY(written.size() > tail.size());
+    QCOMPARE(QByteArray::fromStdString(written.substr(written.size() - tail.size())),
+             QByteArray::fromStdString(tail));
+    QCOMPARE(written.substr(0, 4), std::string("\xCA\xEE\xFD\xF4"));
+    QVERIFY(!w().isVisible());  // a successful save closes the window
+  }
+
+  void closeBoxSavesNothing() {
+    QVERIFY(w().close());
+    QCOMPARE(dialog_->runs, 0);
+    QVERIFY(fs::is_empty(dir_));
+  }
+
+  void errorDisplayFullStopAndCaption_data() {
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("word") << "'1 e5' is not a valid floating point value"
+                          << "'1 e5' is not a valid floating point value.";
+    QTest::newRow("digit") << "I/O error 32" << "I/O error 32.";
+    QTest::newRow("full stop") << "Already ends." << "Already ends.";
+    QTest::newRow("parenthesis") << "(bracketed)" << "(bracketed)";
+    QTest::newRow("cyrillic") << "Ошибка" << "Ошибка.";
+  }
+  void errorDisplayFullStopAndCaption() {
+    QFETCH(QString, message);
+    QFETCH(QString, shown);
+    errors_->Report(std::runtime_error(message.toStdString()));
+    errors_->Report(std::runtime_error(message.toStdString()));
+    QCOMPARE(box_->shown.size(), 2);
+    QCOMPARE(box_->shown[0].text, shown);
+    QCOMPARE(box_->shown[1].text, shown);
+    QCOMPARE(box_->shown[0].caption, QStringLiteral("Tst_form_base"));
+    QCOMPARE(box_->shown[0].owner, QApplication::activeWindow());
+  }
+
+  void applicationTitle_data() {
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("title");
+    QTest::newRow("plain") << "/usr/bin/pitch-autopilot" << "pitch-autopilot";
+    QTest::newRow("dots and capitals") << "/opt/Apps/MyTool.Test.BIN" << "Mytool";
+    QTest::newRow("cyrillic") << "/home/u/ПРОГРАММА" << "Программа";
+    QTest::newRow("no folder") << "X" << "X";
+  }
+  void applicationTitle() {
+    QFETCH(QString, path);
+    QFETCH(QString, title);
+    QCOMPARE(ApplicationTitle(path), title);
+  }
+
+  void startupFailureText() {
+    const void* at = reinterpret_cast<const void*>(0x401234);
+    QCOMPARE(StartupFailureText("EStartupError", "pitch-autopilot", at, "No display"),
+             std::string("Exception EStartupError in module pitch-autopilot at 0x401234.\n"
+                         "No display.\n"));
+    QCOMPARE(StartupFailureText("EOverflow", "p", at, "Ends."),
+             std::string("Exception EOverflow in module p at 0x401234.\nEnds.\n"));
+  }
+};
+
+QTEST_MAIN(TestFormBase)
+#include "tst_form_base.moc"
