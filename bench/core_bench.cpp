@@ -55,8 +55,8 @@ void BM_PlainDoubleEuler(benchmark::State& state) {
       const double xp = x;
       const double yp = y;
       const double zp = z;
-      w = ((((c.c1 + c.c5) + c.c3 * c.muv) * -wp - (c.c2 - c.c4 * c.c5) * xp) - (c.c3 * c.nuv) * yp -
-           (c.c3 * c.iv) * zp) *
+      w = ((((c.c1 + c.c5) + c.c3 * c.muv) * -wp - (c.c2 - c.c4 * c.c5) * xp) -
+           (c.c3 * c.nuv) * yp - (c.c3 * c.iv) * zp) *
               dt +
           wp;
       y = dt * zp + yp;

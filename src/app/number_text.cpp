@@ -44,7 +44,8 @@ const PowerTables& Powers() {
 Extended ScaleByPowerOfTen(Extended m, long long n) {
   const PowerTables& t = Powers();
   const bool divide = n < 0;
-  unsigned long long k = divide ? static_cast<unsigned long long>(-n) : static_cast<unsigned long long>(n);
+  unsigned long long k =
+      divide ? static_cast<unsigned long long>(-n) : static_cast<unsigned long long>(n);
   auto apply = [&](Extended factor) { m = divide ? m / factor : m * factor; };
   // Only a text with thousands of fraction digits gets here; such a value just gets smaller.
   while (k >= 5120) {

@@ -124,7 +124,8 @@ std::string CodePageForLocale(std::string_view locale_name) {
 
 NumberSettings NumberSettingsFromEnvironment(const EnvironmentLookup& lookup) {
   NumberSettings s;
-  s.decimal_separator = DecimalSeparatorForLocale(FirstSet(lookup, {"LC_ALL", "LC_NUMERIC", "LANG"}));
+  s.decimal_separator =
+      DecimalSeparatorForLocale(FirstSet(lookup, {"LC_ALL", "LC_NUMERIC", "LANG"}));
   s.code_page = CodePageForLocale(FirstSet(lookup, {"LC_ALL", "LC_CTYPE", "LANG"}));
   return s;
 }

@@ -40,8 +40,7 @@ const char* ClassNameOf(const std::exception& e) {
 }
 
 QString ModuleName(const char* argv0) {
-  return QFileInfo(QString::fromLocal8Bit(argv0 != nullptr ? argv0 : "pitch-autopilot"))
-      .fileName();
+  return QFileInfo(QString::fromLocal8Bit(argv0 != nullptr ? argv0 : "pitch-autopilot")).fileName();
 }
 
 // Prints the failure, and shows it in a box where a window can be shown.
@@ -62,8 +61,8 @@ int FailStartup(const std::exception& e, const char* argv0, bool can_show_box) {
 
 QString ApplicationTitle(const QString& program_path) {
   QString name = program_path.mid(program_path.lastIndexOf(QLatin1Char('/')) + 1);
-  name = name.left(name.indexOf(QLatin1Char('.')) < 0 ? name.size()
-                                                      : name.indexOf(QLatin1Char('.')));
+  name =
+      name.left(name.indexOf(QLatin1Char('.')) < 0 ? name.size() : name.indexOf(QLatin1Char('.')));
   if (name.size() > 1) {
     name = name.left(1) + name.mid(1).toLower();
   }

@@ -1,18 +1,21 @@
 // Minimal JSON text for the front end's output: numbers as the shortest decimal that reads back
-// to the same double, strings escaped.
+// to the same double (null for a value JSON cannot hold), strings escaped.
 #pragma once
 
-#include <charconv>
+#include <cmath>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "storage/exports.h"
+
 namespace pitch::cli {
 
-inline std::string JsonNumber(double v) {
-  char buffer[32];
-  const auto result = std::to_chars(buffer, buffer + sizeof buffer, v);
-  return std::string(buffer, result.ptr);
+inline std::string JsonNumber(double v) { return std::isfinite(v) ? ShortestDecimal(v) : "null"; }
+
+inline std::string JsonNumber(const std::optional<double>& v) {
+  return v ? JsonNumber(*v) : "null";
 }
 
 inline std::string JsonString(std::string_view s) {

@@ -11,9 +11,15 @@ namespace pitch::cli {
 struct Options {
   bool help = false;
   bool json = false;
+  bool metrics = false;                // poles, step characteristics, Euler against exact
+  bool exact = false;                  // an exact column in the CSV
   std::optional<char> separator;       // overrides the locale's decimal separator
   std::optional<std::string> csv;      // response table
   std::optional<std::string> results;  // results file, as "Save and Exit" writes it
+  std::optional<std::string> plot;     // chart picture, .png or .svg
+  bool plot_svg = false;
+  int plot_width = 768;  // the window's chart
+  int plot_height = 379;
   std::vector<std::string> coefficients;  // none (the window's defaults) or five texts
 };
 

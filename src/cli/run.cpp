@@ -1,16 +1,17 @@
 #include "cli/run.h"
 
 #include <array>
-#include <cerrno>
-#include <cstring>
-#include <fstream>
+#include <memory>
 #include <optional>
 
+#include "analysis/analysis.h"
 #include "app/number_text.h"
 #include "app/number_text_settings.h"
 #include "cli/json_writer.h"
 #include "cli/options.h"
+#include "cli/report.h"
 #include "core/controller.h"
+#include "storage/exports.h"
 #include "storage/storage.h"
 
 namespace pitch::cli {
@@ -18,8 +19,7 @@ namespace pitch::cli {
 namespace {
 
 // The window's start-up texts, read with the comma they are written with.
-constexpr std::array<const char*, 5> kDefaultTexts = {"0,880", "0,404", "7,028", "0,987",
-                                                      "0,251"};
+constexpr std::array<const char*, 5> kDefaultTexts = {"0,880", "0,404", "7,028", "0,987", "0,251"};
 
 // The front end's stand-in for the window: it parses the coefficient texts into c1 … c5.
 class TCliBorder : public TBorder {
@@ -34,7 +34,7 @@ class TCliBorder : public TBorder {
   }
 };
 
-enum class Stage { kInput, kRatios, kResponse, kDone, kResults };
+enum class Stage { kInput, kRatios, kResponse, kDone };
 
 const char* StageName(Stage stage) {
   switch (stage) {
@@ -44,12 +44,10 @@ const char* StageName(Stage stage) {
       return "ratios";
     case Stage::kResponse:
       return "response";
-    case Stage::kResults:
-      return "results";
     case Stage::kDone:
       break;
   }
-  return "done";
+  return "files";
 }
 
 struct Failure {
@@ -59,7 +57,7 @@ struct Failure {
 };
 
 void PrintJson(std::ostream& out, const TController& controller,
-               const std::optional<Failure>& failure) {
+               const std::optional<Failure>& failure, const std::string& analysis_members) {
   out << "{\"coefficients\":[" << JsonNumber(controller.c1) << ',' << JsonNumber(controller.c2)
       << ',' << JsonNumber(controller.c3) << ',' << JsonNumber(controller.c4) << ','
       << JsonNumber(controller.c5) << "],";
@@ -70,7 +68,7 @@ void PrintJson(std::ostream& out, const TController& controller,
   for (int i = 1; i <= kSampleCount; ++i) {
     out << (i > 1 ? "," : "") << JsonNumber(controller.teta[i]);
   }
-  out << "],\"error\":";
+  out << "]," << analysis_members << ",\"error\":";
   if (failure) {
     out << "{\"kind\":" << JsonString(failure->kind)
         << ",\"message\":" << JsonString(failure->message)
@@ -81,33 +79,17 @@ void PrintJson(std::ostream& out, const TController& controller,
   out << "}\n";
 }
 
-void PrintRatios(std::ostream& out, const TController& controller) {
-  out << "muv = " << FormatNumber(controller.muv) << '\n'
-      << "iv = " << FormatNumber(controller.iv) << '\n'
-      << "nuv = " << FormatNumber(controller.nuv) << '\n'
-      << "Tnu = " << FormatNumber(controller.Tnu) << '\n';
-}
-
-// Writes the response table; returns an error text, empty on success.
-std::string WriteCsv(const std::string& path, const TController& controller) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  if (!file) {
-    return "Cannot write " + path + ": " + std::strerror(errno);
-  }
-  file << "t,h\n";
-  for (int i = 1; i <= kSampleCount; ++i) {
-    file << JsonNumber(SampleTime(i)) << ',' << JsonNumber(controller.teta[i]) << '\n';
-  }
-  file.close();
-  if (!file) {
-    return "Cannot write " + path + ": " + std::strerror(errno);
-  }
-  return {};
+void PrintRatios(std::ostream& out, const TController& controller, char separator) {
+  out << "muv = " << FormatNumber(controller.muv, separator) << '\n'
+      << "iv = " << FormatNumber(controller.iv, separator) << '\n'
+      << "nuv = " << FormatNumber(controller.nuv, separator) << '\n'
+      << "Tnu = " << FormatNumber(controller.Tnu, separator) << '\n';
 }
 
 }  // namespace
 
-int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+        const PlotRenderer& renderer) {
   Options options;
   try {
     options = ParseOptions(args);
@@ -129,13 +111,14 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
     ~SeparatorOverride() { SetDecimalSeparator(saved); }
   } separator_override(options.separator);
+  const char separator = DecimalSeparator();
 
   std::array<std::string, 5> texts;
   std::array<char, 5> separators;
   for (std::size_t k = 0; k < 5; ++k) {
     const bool defaults = options.coefficients.empty();
     texts[k] = defaults ? kDefaultTexts[k] : options.coefficients[k];
-    separators[k] = defaults ? ',' : DecimalSeparator();
+    separators[k] = defaults ? ',' : separator;
   }
 
   TCliBorder border;
@@ -159,38 +142,79 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     failure = Failure{e.ClassName(), WithFullStop(e.what()), stage};
   }
 
-  // The file "Save and Exit" would write after this calculation: the coefficients just read and
-  // the ratios the controller now holds. An input error leaves nothing to save.
-  std::optional<Failure> results_failure;
-  if (options.results && (!failure || failure->stage != Stage::kInput)) {
+  // The analysis needs the ratios for the poles and a completed simulation for the rest.
+  const bool want_analysis = options.metrics || options.json || options.exact;
+  std::vector<analysis::Pole> poles;
+  bool stable = false;
+  std::unique_ptr<analysis::LoopAnalysis> full;
+  if (want_analysis && stage >= Stage::kResponse) {
+    const analysis::Matrix4 a = analysis::ClosedLoopMatrix(controller);
+    poles = analysis::ClosedLoopPoles(a);
+    stable = analysis::IsStable(a);
+    if (stage == Stage::kDone) {
+      full = std::make_unique<analysis::LoopAnalysis>(analysis::Analyze(controller));
+    }
+  }
+
+  // Files. The results file is what "Save and Exit" would write after this calculation: the
+  // coefficients just read and the ratios the controller now holds; an input error leaves
+  // nothing to save. The response files need a completed simulation.
+  std::vector<Failure> file_failures;
+  auto write = [&](auto&& action) {
+    try {
+      action();
+    } catch (const EInOutError& e) {
+      file_failures.push_back({e.ClassName(), WithFullStop(e.what()), Stage::kDone});
+    }
+  };
+  if (options.results && stage != Stage::kInput) {
     border.FileName = *options.results;
     controller.PassInputsToStorage();
     controller.PassRatiosToStorage();
-    try {
-      controller._Storage->WriteResults();
-    } catch (const EInOutError& e) {
-      results_failure = Failure{e.ClassName(), WithFullStop(e.what()), Stage::kResults};
+    write([&] { controller._Storage->WriteResults(); });
+  }
+  std::vector<double> times(kSampleCount);
+  for (int i = 1; i <= kSampleCount; ++i) {
+    times[static_cast<std::size_t>(i - 1)] = SampleTime(i);
+  }
+  const std::span<const double> h(controller.teta.values());
+  if (options.csv && stage == Stage::kDone) {
+    const std::span<const double> exact =
+        options.exact ? std::span<const double>(full->exact) : std::span<const double>();
+    write([&] { WriteFileBytes(*options.csv, ResponseCsv(times, h, exact)); });
+  }
+  if (options.plot && stage == Stage::kDone) {
+    if (!renderer) {
+      file_failures.push_back({"EInOutError", "Plot export is not available.", Stage::kDone});
+    } else {
+      const PlotRequest request{
+          times, h, options.plot_width, options.plot_height, options.plot_svg, separator};
+      write([&] { WriteFileBytes(*options.plot, renderer(request)); });
     }
   }
 
   if (options.json) {
-    PrintJson(out, controller, failure ? failure : results_failure);
+    const std::optional<Failure> shown =
+        failure ? failure
+                : (file_failures.empty() ? std::nullopt
+                                         : std::optional<Failure>(file_failures.front()));
+    PrintJson(out, controller, shown,
+              JsonAnalysis(stage >= Stage::kResponse ? &poles : nullptr, stable, full.get()));
   } else if (stage >= Stage::kResponse) {
-    PrintRatios(out, controller);
+    PrintRatios(out, controller, separator);
+    if (options.metrics) {
+      PrintMetrics(out, poles, stable, full.get(), separator);
+    }
   }
 
   int code = 0;
-  for (const std::optional<Failure>& f : {failure, results_failure}) {
-    if (f) {
-      err << f->message << '\n';
-      code = 1;
-    }
+  if (failure) {
+    err << failure->message << '\n';
+    code = 1;
   }
-  if (options.csv && stage == Stage::kDone) {
-    if (const std::string problem = WriteCsv(*options.csv, controller); !problem.empty()) {
-      err << problem << '\n';
-      code = 1;
-    }
+  for (const Failure& f : file_failures) {
+    err << f.message << '\n';
+    code = 1;
   }
   return code;
 }

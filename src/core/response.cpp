@@ -27,9 +27,9 @@ void TController::SimulateResponse() {
   const Extended damping = (Extended{c1} + c5) + Extended{c3} * muv;  // (c1 + c5) + c3·muv
   // damping·(−wp) is formed as (−damping)·wp: the same exact product, so the same rounding.
   const Extended negative_damping = -damping;
-  const Extended stiffness = Extended{c2} - x4 * c5;                  // c2 − c4·c5
-  const Extended integral_gain = Extended{c3} * nuv;                  // c3·nuv
-  const Extended proportional_gain = Extended{c3} * iv;               // c3·iv
+  const Extended stiffness = Extended{c2} - x4 * c5;     // c2 − c4·c5
+  const Extended integral_gain = Extended{c3} * nuv;     // c3·nuv
+  const Extended proportional_gain = Extended{c3} * iv;  // c3·iv
 
   Real z = -1;
   Real w = 0;
@@ -43,8 +43,7 @@ void TController::SimulateResponse() {
     const Real yp = y;
     const Real zp = z;
     const Real w_new = static_cast<Real>(
-        (((negative_damping * wp - stiffness * xp) - integral_gain * yp) -
-         proportional_gain * zp) *
+        (((negative_damping * wp - stiffness * xp) - integral_gain * yp) - proportional_gain * zp) *
             dt +
         wp);
     const Real y_new = static_cast<Real>(Extended{dt} * zp + yp);

@@ -5,13 +5,11 @@
 
 #include "app/number_text_settings.h"
 #include "core/border.h"
+#include "storage/file_record.h"
 
 namespace pitch {
 
 class TController;
-
-// The message of EInOutError for a code; %s-style codes name the path.
-std::string InOutErrorMessage(int code, const std::string& path);
 
 class TStorage final : public TResultsStore {
  public:

@@ -1,7 +1,6 @@
-// Where the window hands the errors of its click handlers: the frame's error display.
+// Where the window hands the errors of its handlers: the frame's error display.
 #pragma once
 
-#include <QAbstractButton>
 #include <QObject>
 #include <exception>
 
@@ -14,14 +13,15 @@ class IErrorSink {
   virtual void Report(const std::exception& error) = 0;
 };
 
-// Binds a button's click to a handler that takes the button as its sender. This is the one
-// place where errors of click handlers are caught: an exception must not leave a slot into
-// Qt's event loop, so whatever the handler throws goes to the error display.
-template <typename Handler>
-void ConnectGuarded(QAbstractButton* button, IErrorSink& errors, Handler handler) {
-  QObject::connect(button, &QAbstractButton::clicked, button, [button, &errors, handler] {
+// Binds a signal without arguments of interest (a button's click, an action's trigger) to a
+// handler that takes the sender. This is the one place where errors of the window's handlers are
+// caught: an exception must not leave a slot into Qt's event loop, so whatever the handler throws
+// goes to the error display.
+template <typename Sender, typename Signal, typename Handler>
+void ConnectGuarded(Sender* sender, Signal signal, IErrorSink& errors, Handler handler) {
+  QObject::connect(sender, signal, sender, [sender, &errors, handler] {
     try {
-      handler(button);
+      handler(sender);
     } catch (const std::exception& e) {
       errors.Report(e);
     }

@@ -1,16 +1,23 @@
 #include "ui/form_base.h"
 
+#include <QAction>
 #include <QChartView>
 #include <QEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLineSeries>
+#include <QMouseEvent>
 #include <QPushButton>
+#include <QToolTip>
 #include <array>
+#include <cmath>
+#include <vector>
 
 #include "app/number_text.h"
 #include "app/number_text_settings.h"
 #include "core/controller.h"
+#include "storage/exports.h"
+#include "ui/plot_export.h"
 
 namespace pitch {
 
@@ -109,8 +116,30 @@ TFormBase::TFormBase(IErrorSink& errors, QWidget* parent) : QWidget(parent) {
   }
   Edit1->setFocus();
 
-  ConnectGuarded(CalcPlot, errors, [this](QObject* sender) { CalcPlotClick(sender); });
-  ConnectGuarded(SaveExit, errors, [this](QObject* sender) { SaveExitClick(sender); });
+  ConnectGuarded(CalcPlot, &QPushButton::clicked, errors,
+                 [this](QObject* sender) { CalcPlotClick(sender); });
+  ConnectGuarded(SaveExit, &QPushButton::clicked, errors,
+                 [this](QObject* sender) { SaveExitClick(sender); });
+
+  // The chart's context menu and tooltip; nothing of them shows until asked for.
+  ExportChooser = std::make_unique<TExportChooser>();
+  SavePlotAction = new QAction(QStringLiteral("Сохранить график…"), Chart1);
+  SaveDataAction = new QAction(QStringLiteral("Сохранить данные (CSV)…"), Chart1);
+  ShowCharacteristicsAction = new QAction(QStringLiteral("Показать характеристики"), Chart1);
+  ShowCharacteristicsAction->setCheckable(true);
+  SavePlotAction->setEnabled(false);  // nothing to export before the first calculation
+  SaveDataAction->setEnabled(false);
+  Chart1->addActions({SavePlotAction, SaveDataAction, ShowCharacteristicsAction});
+  Chart1->setContextMenuPolicy(Qt::ActionsContextMenu);
+  ConnectGuarded(SavePlotAction, &QAction::triggered, errors,
+                 [this](QObject* sender) { SavePlotClick(sender); });
+  ConnectGuarded(SaveDataAction, &QAction::triggered, errors,
+                 [this](QObject* sender) { SaveDataClick(sender); });
+  ConnectGuarded(ShowCharacteristicsAction, &QAction::toggled, errors,
+                 [this](QObject*) { RefreshCharacteristics(); });
+  Chart1->setMouseTracking(true);
+  Chart1->viewport()->setMouseTracking(true);
+  Chart1->viewport()->installEventFilter(this);
 }
 
 TFormBase::~TFormBase() = default;
@@ -161,6 +190,95 @@ void TFormBase::PlotResponse() {
   }
   chart_.SetDecimalSeparator(DecimalSeparator());
   chart_.SetPoints(points);
+  SavePlotAction->setEnabled(true);
+  SaveDataAction->setEnabled(true);
+  RefreshCharacteristics();
+}
+
+std::optional<analysis::StepCharacteristics> TFormBase::ShownCharacteristics() const {
+  if (!ShowCharacteristicsAction->isChecked() || Series1->count() == 0) {
+    return std::nullopt;
+  }
+  const QList<QPointF> points = Series1->points();
+  std::vector<double> t;
+  std::vector<double> h;
+  for (const QPointF& p : points) {
+    t.push_back(p.x());
+    h.push_back(p.y());
+  }
+  return analysis::Characteristics(t, h);
+}
+
+void TFormBase::RefreshCharacteristics() { chart_.ShowCharacteristics(ShownCharacteristics()); }
+
+void TFormBase::SavePlotClick(QObject* /*Sender*/) {
+  const QString path = ExportChooser->Choose(
+      this, QStringLiteral("Сохранить график"),
+      {QStringLiteral("Рисунок PNG (*.png)"), QStringLiteral("Рисунок SVG (*.svg)")});
+  if (path.isEmpty()) {
+    return;
+  }
+  WriteFileBytes(path.toStdString(),
+                 RenderResponsePlot(Series1->points(), Chart1->size(), DecimalSeparator(),
+                                    PlotFormatForPath(path), ShownCharacteristics()));
+}
+
+void TFormBase::SaveDataClick(QObject* /*Sender*/) {
+  const QString path = ExportChooser->Choose(
+      this, QStringLiteral("Сохранить данные"),
+      {QStringLiteral("Данные CSV (*.csv)"), QStringLiteral("Все файлы (*.*)")});
+  if (path.isEmpty()) {
+    return;
+  }
+  std::vector<double> t;
+  std::vector<double> h;
+  for (const QPointF& p : Series1->points()) {
+    t.push_back(p.x());
+    h.push_back(p.y());
+  }
+  WriteFileBytes(path.toStdString(), ResponseCsv(t, h));
+}
+
+QString TFormBase::PointToolTipText(int i) const {
+  const QPointF p = Series1->at(i - 1);
+  return QStringLiteral("t = %1 c\nh = %2")
+      .arg(QString::fromStdString(FormatNumber(p.x())),
+           QString::fromStdString(FormatNumber(p.y())));
+}
+
+int TFormBase::SampleNear(const QPoint& viewport_position) const {
+  const qsizetype count = Series1->count();
+  if (count == 0) {
+    return 0;
+  }
+  // Samples are less than a pixel apart: take the one nearest in time, and show it when the
+  // curve passes within a few pixels of the pointer there.
+  QChart* chart = Chart1->chart();
+  const QPointF in_chart = chart->mapFromScene(Chart1->mapToScene(viewport_position));
+  const QPointF value = chart->mapToValue(in_chart, Series1);
+  const qsizetype nearest = std::clamp<qsizetype>(std::llround(value.x() / 0.01), 0, count - 1);
+  constexpr double kReach = 6;  // pixels
+  for (qsizetype k = std::max<qsizetype>(0, nearest - 8); k <= std::min(count - 1, nearest + 8);
+       ++k) {
+    const QPointF at = chart->mapToPosition(Series1->at(k), Series1);
+    if (std::hypot(at.x() - in_chart.x(), at.y() - in_chart.y()) <= kReach) {
+      return static_cast<int>(nearest + 1);
+    }
+  }
+  return 0;
+}
+
+bool TFormBase::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == Chart1->viewport() && event->type() == QEvent::MouseMove) {
+    const QPoint position = static_cast<QMouseEvent*>(event)->position().toPoint();
+    if (const int i = SampleNear(position); i > 0) {
+      QToolTip::showText(Chart1->viewport()->mapToGlobal(position), PointToolTipText(i),
+                         Chart1->viewport());
+    } else {
+      QToolTip::hideText();
+    }
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 void TFormBase::SaveExitClick(QObject* /*Sender*/) {

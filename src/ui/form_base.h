@@ -11,6 +11,7 @@
 #include "ui/response_chart.h"
 #include "ui/save_dialog.h"
 
+class QAction;
 class QChartView;
 class QLabel;
 class QLineEdit;
@@ -36,8 +37,19 @@ class TFormBase : public QWidget, public TBorder {
   // "Save and Exit": ask for a path, save coefficients and ratios, close the window.
   void SaveExitClick(QObject* Sender);
 
-  // Tests put their own dialog in place of the system's.
+  // Tests put their own dialogs in place of the system's.
   void ReplaceSaveDialog(std::unique_ptr<ISaveDialog> dialog) { SaveDialog1 = std::move(dialog); }
+  void ReplaceExportChooser(std::unique_ptr<IExportChooser> chooser) {
+    ExportChooser = std::move(chooser);
+  }
+
+  // The chart's context menu: save the picture, save the data, mark the characteristics.
+  void SavePlotClick(QObject* Sender);
+  void SaveDataClick(QObject* Sender);
+  // The text of the tooltip for sample i (1 … 1000) of the plotted curve.
+  QString PointToolTipText(int i) const;
+  // The sample of the plotted curve within a few pixels of a point of the chart's viewport.
+  int SampleNear(const QPoint& viewport_position) const;
 
   // The controls, in the window's declaration order.
   QLineEdit* Edit1;
@@ -64,12 +76,21 @@ class TFormBase : public QWidget, public TBorder {
   TController* _Controller = nullptr;
   // c1 … c5 and FileName come from TBorder.
 
+  QAction* SavePlotAction;
+  QAction* SaveDataAction;
+  QAction* ShowCharacteristicsAction;
+  std::unique_ptr<IExportChooser> ExportChooser;
+  const TResponseChart& ResponseChart() const { return chart_; }
+
  protected:
   void changeEvent(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void ReadInputs();
   void PlotResponse();
+  void RefreshCharacteristics();
+  std::optional<analysis::StepCharacteristics> ShownCharacteristics() const;
 
   TResponseChart chart_;
 };

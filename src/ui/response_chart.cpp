@@ -1,9 +1,11 @@
 #include "ui/response_chart.h"
 
 #include <QChart>
+#include <QGraphicsSimpleTextItem>
 #include <QLineSeries>
 #include <QLocale>
 #include <QPen>
+#include <QScatterSeries>
 #include <QValueAxis>
 #include <algorithm>
 #include <cmath>
@@ -85,10 +87,79 @@ void TResponseChart::SetPoints(const QList<QPointF>& points) {
 }
 
 void TResponseChart::SetDecimalSeparator(char separator) {
+  separator_ = separator;
   QLocale locale = separator == ',' ? QLocale(QLocale::Russian) : QLocale::c();
   locale.setNumberOptions(QLocale::OmitGroupSeparator);
   chart_->setLocale(locale);
   chart_->setLocalizeNumbers(true);
+}
+
+QString ShortNumber(double value, char separator) {
+  QString text = QString::number(value, 'g', 4);
+  if (separator != '.') {
+    text.replace(QLatin1Char('.'), QLatin1Char(separator));
+  }
+  return text;
+}
+
+void TResponseChart::ShowCharacteristics(
+    const std::optional<analysis::StepCharacteristics>& marks) {
+  if (!marks) {
+    if (marks_ != nullptr) {
+      chart_->removeSeries(marks_);
+      delete marks_;
+      marks_ = nullptr;
+    }
+    delete marks_text_;
+    marks_text_ = nullptr;
+    return;
+  }
+  if (marks_ == nullptr) {
+    marks_ = new QScatterSeries;
+    marks_->setMarkerShape(QScatterSeries::MarkerShapeCircle);
+    marks_->setMarkerSize(7);
+    marks_->setColor(QColor(0, 90, 200));
+    marks_->setBorderColor(QColor(0, 90, 200));
+    chart_->addSeries(marks_);
+    marks_->attachAxis(axis_x_);
+    marks_->attachAxis(axis_y_);
+    marks_text_ = new QGraphicsSimpleTextItem(chart_);
+  }
+  const analysis::StepCharacteristics& s = *marks;
+  QList<QPointF> points = {{s.peak_time, s.peak}};
+  if (s.t10) {
+    points.append({*s.t10, 0.1});
+  }
+  if (s.t90) {
+    points.append({*s.t90, 0.9});
+  }
+  const QString c = QStringLiteral(" c");
+  QString text =
+      QStringLiteral("пик %1 при t = %2")
+          .arg(ShortNumber(s.peak, separator_), ShortNumber(s.peak_time, separator_) + c);
+  text +=
+      QStringLiteral("; перерегулирование %1 %").arg(ShortNumber(s.overshoot_percent, separator_));
+  if (s.rise_time) {
+    text += QStringLiteral("; нарастание %1").arg(ShortNumber(*s.rise_time, separator_) + c);
+  }
+  if (s.settling_time) {
+    const double edge = s.final_deviation >= 0 ? 1.02 : 0.98;
+    points.append({*s.settling_time, edge});
+    text += QStringLiteral("; установление (2 %) %1")
+                .arg(ShortNumber(*s.settling_time, separator_) + c);
+  } else {
+    text += QStringLiteral("; не установился за %1").arg(ShortNumber(s.final_time, separator_) + c);
+  }
+  marks_->replace(points);
+  marks_text_->setText(text);
+  const QRectF plot = chart_->plotArea();
+  marks_text_->setPos(plot.left() + 6, plot.bottom() - 22);
+}
+
+bool TResponseChart::CharacteristicsShown() const { return marks_ != nullptr; }
+
+QString TResponseChart::CharacteristicsText() const {
+  return marks_text_ != nullptr ? marks_text_->text() : QString();
 }
 
 }  // namespace pitch

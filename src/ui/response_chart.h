@@ -5,9 +5,15 @@
 
 #include <QList>
 #include <QPointF>
+#include <QString>
+#include <optional>
+
+#include "analysis/analysis.h"
 
 class QChart;
+class QGraphicsSimpleTextItem;
 class QLineSeries;
+class QScatterSeries;
 class QValueAxis;
 
 namespace pitch {
@@ -34,14 +40,25 @@ class TResponseChart {
 
   // Replaces all points in one batch and fits both axes to the data exactly.
   void SetPoints(const QList<QPointF>& points);
-  // The decimal separator of the tick labels.
+  // The decimal separator of the tick labels and of the characteristics text.
   void SetDecimalSeparator(char separator);
+  // Marks the peak, the 10 % and 90 % rise points and the settling point on the curve, with a
+  // short text in the chart; an empty value removes them.
+  void ShowCharacteristics(const std::optional<analysis::StepCharacteristics>& marks);
+  bool CharacteristicsShown() const;
+  QString CharacteristicsText() const;
 
  private:
   QChart* chart_;
   QLineSeries* series_;
   QValueAxis* axis_x_;
   QValueAxis* axis_y_;
+  QScatterSeries* marks_ = nullptr;
+  QGraphicsSimpleTextItem* marks_text_ = nullptr;
+  char separator_ = '.';
 };
+
+// "12,96" style text with four significant digits, for short labels in the chart.
+QString ShortNumber(double value, char separator);
 
 }  // namespace pitch

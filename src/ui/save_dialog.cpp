@@ -1,6 +1,7 @@
 #include "ui/save_dialog.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
 
 namespace pitch {
 
@@ -26,6 +27,22 @@ bool TSaveDialog::Execute() {
   file_name_ = dialog.selectedFiles().constFirst();
   filter_index_ = std::max(0, static_cast<int>(Filters().indexOf(dialog.selectedNameFilter())));
   return true;
+}
+
+QString TExportChooser::Choose(QWidget* owner, const QString& caption, const QStringList& filters) {
+  QString selected = filters.value(0);
+  QString path = QFileDialog::getSaveFileName(owner, caption, QString(),
+                                              filters.join(QStringLiteral(";;")), &selected);
+  if (path.isEmpty() || !QFileInfo(path).suffix().isEmpty()) {
+    return path;
+  }
+  // "Name (*.ext)": the extension of the chosen filter.
+  const qsizetype star = selected.indexOf(QLatin1String("*."));
+  const qsizetype close = selected.indexOf(QLatin1Char(')'), star);
+  if (star >= 0 && close > star + 2 && selected.mid(star + 2, close - star - 2) != "*") {
+    path += QLatin1Char('.') + selected.mid(star + 2, close - star - 2);
+  }
+  return path;
 }
 
 }  // namespace pitch

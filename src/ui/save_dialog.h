@@ -33,4 +33,17 @@ class TSaveDialog final : public ISaveDialog {
   int filter_index_ = 0;
 };
 
+// Asks where to export a picture or the data; an empty path means the user cancelled.
+class IExportChooser {
+ public:
+  virtual ~IExportChooser() = default;
+  virtual QString Choose(QWidget* owner, const QString& caption, const QStringList& filters) = 0;
+};
+
+// The system's save dialog; a name typed without an extension gets the one of the chosen filter.
+class TExportChooser final : public IExportChooser {
+ public:
+  QString Choose(QWidget* owner, const QString& caption, const QStringList& filters) override;
+};
+
 }  // namespace pitch

@@ -10,9 +10,10 @@ namespace {
 
 TEST(NumberSettings, SeparatorOfLocaleNames) {
   const std::map<std::string, char> rows = {
-      {"", '.'},          {"C", '.'},          {"POSIX", '.'},         {"C.UTF-8", '.'},
-      {"ru_RU.UTF-8", ','}, {"ru_RU.CP1251", ','}, {"ru_RU", ','},     {"uk_UA.UTF-8", ','},
-      {"en_US.UTF-8", '.'}, {"en_GB", '.'},      {"de_DE.UTF-8", ','}, {"xx_YY.UTF-8", '.'},
+      {"", '.'},        {"C", '.'},           {"POSIX", '.'},
+      {"C.UTF-8", '.'}, {"ru_RU.UTF-8", ','}, {"ru_RU.CP1251", ','},
+      {"ru_RU", ','},   {"uk_UA.UTF-8", ','}, {"en_US.UTF-8", '.'},
+      {"en_GB", '.'},   {"de_DE.UTF-8", ','}, {"xx_YY.UTF-8", '.'},
   };
   for (const auto& [name, separator] : rows) {
     EXPECT_EQ(DecimalSeparatorForLocale(name), separator) << name;
@@ -21,9 +22,15 @@ TEST(NumberSettings, SeparatorOfLocaleNames) {
 
 TEST(NumberSettings, CodePageOfLocaleNames) {
   const std::map<std::string, std::string> rows = {
-      {"", "ASCII"},          {"C", "ASCII"},           {"POSIX", "ASCII"},
-      {"C.UTF-8", "UTF-8"},   {"ru_RU.UTF-8", "UTF-8"}, {"ru_RU.utf8", "UTF-8"},
-      {"ru_RU.CP1251", "CP1251"}, {"ru_RU.cp1251@euro", "CP1251"}, {"ru_RU.KOI8-R", "KOI8-R"},
+      {"", "ASCII"},
+      {"C", "ASCII"},
+      {"POSIX", "ASCII"},
+      {"C.UTF-8", "UTF-8"},
+      {"ru_RU.UTF-8", "UTF-8"},
+      {"ru_RU.utf8", "UTF-8"},
+      {"ru_RU.CP1251", "CP1251"},
+      {"ru_RU.cp1251@euro", "CP1251"},
+      {"ru_RU.KOI8-R", "KOI8-R"},
   };
   for (const auto& [name, code_page] : rows) {
     EXPECT_EQ(CodePageForLocale(name), code_page) << name;
@@ -66,10 +73,20 @@ TEST(CodePageConversion, CyrillicHeadingInEachCodePage) {
 }
 
 TEST(CodePageConversion, UnmappableAndMalformedInputBecomesQuestionMarks) {
-  EXPECT_EQ(ToCodePage("a\xE2\x82\xAC" "b", "CP1251"), "a\x88" "b");  // the euro sign exists
-  EXPECT_EQ(ToCodePage("a\xE4\xB8\xAD" "b", "CP1251"), "a?b");       // a CJK letter does not
-  EXPECT_EQ(ToCodePage("a\xFF" "b", "UTF-8"), "a?b");                // not UTF-8 at all
-  EXPECT_EQ(ToCodePage("a\xD0", "CP1251"), "a?");                    // cut-off character
+  EXPECT_EQ(ToCodePage("a\xE2\x82\xAC"
+                       "b",
+                       "CP1251"),
+            "a\x88"
+            "b");  // the euro sign exists
+  EXPECT_EQ(ToCodePage("a\xE4\xB8\xAD"
+                       "b",
+                       "CP1251"),
+            "a?b");  // a CJK letter does not
+  EXPECT_EQ(ToCodePage("a\xFF"
+                       "b",
+                       "UTF-8"),
+            "a?b");                                // not UTF-8 at all
+  EXPECT_EQ(ToCodePage("a\xD0", "CP1251"), "a?");  // cut-off character
   EXPECT_EQ(ToCodePage("c1 = 0,88", "NO-SUCH-CODESET"), "c1 = 0,88");
 }
 

@@ -37,10 +37,10 @@ TEST_P(BySeparator, AcceptedTexts) {
     Extended value;
   };
   const Row rows[] = {
-      {"0,880", 0.88L}, {",5", 0.5L},      {"1,", 1.0L},        {",", 0.0L},
-      {"+5", 5.0L},     {" 12 ", 12.0L},   {"1,5E3", 1500.0L},  {"1,5e3", 1500.0L},
-      {"2E-2", 0.02L},  {"1e", 1.0L},      {"1e+", 1.0L},       {"-2,5", -2.5L},
-      {"007", 7.0L},    {"1e-0", 1.0L},    {"  -0,25e+1", -2.5L},
+      {"0,880", 0.88L}, {",5", 0.5L},    {"1,", 1.0L},          {",", 0.0L},
+      {"+5", 5.0L},     {" 12 ", 12.0L}, {"1,5E3", 1500.0L},    {"1,5e3", 1500.0L},
+      {"2E-2", 0.02L},  {"1e", 1.0L},    {"1e+", 1.0L},         {"-2,5", -2.5L},
+      {"007", 7.0L},    {"1e-0", 1.0L},  {"  -0,25e+1", -2.5L},
   };
   for (const Row& row : rows) {
     const std::string text = WithSeparator(row.text, s);
@@ -54,8 +54,9 @@ TEST_P(BySeparator, AcceptedTexts) {
 TEST_P(BySeparator, RejectedTextsQuoteTheWholeText) {
   const char s = GetParam();
   const char* const rows[] = {
-      "\t12", "1e 5", "1 e5", "", "   ", "1 000", "- 5", "5-", "1,2,3", "0x10", "1e5000",
-      "1e4999", "INF", "NAN", "+", "-", "e5", "1,5 x", "١", "０", "1,5\xC2\xA0", "5\xD0\x9E",
+      "\t12",  "1e 5",  "1 e5",   "",       "   ",         "1 000",     "- 5", "5-",
+      "1,2,3", "0x10",  "1e5000", "1e4999", "INF",         "NAN",       "+",   "-",
+      "e5",    "1,5 x", "١",      "０",     "1,5\xC2\xA0", "5\xD0\x9E",
   };
   for (const char* row : rows) {
     const std::string text = WithSeparator(row, s);
@@ -97,7 +98,8 @@ TEST(ParseNumber, DigitsAccumulateInExtendedPrecision) {
   EXPECT_EQ(fp::Store(ParseNumber("0," + std::string(6000, '0') + "1", ',')), 0.0);
   EXPECT_NEAR(fp::Store(ParseNumber("1," + std::string(4000, '0'), ',')), 1.0, 1e-12);
   // Scaled by more than 10^5120 at once, the value still comes out right.
-  const Extended tiny = ParseNumber("0," + std::string(1200, '0') + "1" + std::string(4000, '0'), ',');
+  const Extended tiny =
+      ParseNumber("0," + std::string(1200, '0') + "1" + std::string(4000, '0'), ',');
   EXPECT_NEAR(std::log10(tiny), -1201.0L, 1e-9L);
 }
 

@@ -1,9 +1,9 @@
 #include "cli/run.h"
 
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -76,7 +76,83 @@ TEST_F(CliRun, JsonOfTheDefaults) {
                        "\"nuv\":0.024150896047003753,\"Tnu\":11.257458065968706}"),
             std::string::npos);
   EXPECT_NE(r.out.find("\"response\":[0.017453292519943295,0,"), std::string::npos);
-  EXPECT_NE(r.out.find("],\"error\":null}\n"), std::string::npos);
+  EXPECT_NE(r.out.find(",\"error\":null}\n"), std::string::npos);
+  // The analysis of the loop comes with it.
+  EXPECT_NE(r.out.find("\"poles\":{\"stable\":true,\"values\":[{\"re\":-0.9112"),
+            std::string::npos);
+  EXPECT_NE(r.out.find("\"peak\":1.1295893362172837,\"peak_time\":3.05,"), std::string::npos);
+  EXPECT_NE(r.out.find("\"settled\":false,\"settling_time\":null,"), std::string::npos);
+  EXPECT_NE(r.out.find("\"exact_settling_time\":18.0"), std::string::npos);
+  EXPECT_NE(r.out.find("\"exact_error\":{\"max_abs\":0.00412"), std::string::npos);
+  EXPECT_NE(r.out.find(",\"time\":2}"), std::string::npos);
+}
+
+TEST_F(CliRun, MetricsOfTheDefaults) {
+  const Result r = Call({"--separator", ",", "--metrics"});
+  EXPECT_EQ(r.code, 0);
+  for (const char* line : {
+           "poles:\n  -0,911245296807213 +/- 1,09146212630551j  damping ratio 0,64",
+           "\n  -0,843920393177513  time constant 1,18",
+           "\n  -0,0981913152537886  time constant 10,18",
+           "\nstable: yes\n",
+           "\n  peak: 1,12958933621728 at 3,05 s\n",
+           "\n  settling time 2 %: not settled within 9,99 s\n",
+           "\n  deviation at 9,99 s: 0,0440453627640014\n",
+           "\n  largest |Euler - exact|: 0,00412",
+           " at 2 s\n",
+           "exact continuous response:\n  largest",
+           "\n  settling time 2 %: 18,0",
+       }) {
+    EXPECT_NE(r.out.find(line), std::string::npos) << line << "\nin\n" << r.out;
+  }
+}
+
+TEST_F(CliRun, AnalysisFollowsWhatTheCalculationReached) {
+  // The simulation overflowed: poles, but no characteristics.
+  const Result diverging = Call({"--json", "400", "0.404", "7.028", "0.987", "0.251"});
+  EXPECT_NE(diverging.out.find("\"poles\":{\"stable\":true,"), std::string::npos);
+  EXPECT_NE(diverging.out.find("\"metrics\":null,\"exact_error\":null,"), std::string::npos);
+  const Result metrics = Call({"--metrics", "400", "0.404", "7.028", "0.987", "0.251"});
+  EXPECT_NE(metrics.out.find("stable: yes\n"), std::string::npos);
+  EXPECT_EQ(metrics.out.find("peak:"), std::string::npos);
+  // The synthesis failed: nothing to analyse.
+  const Result failed = Call({"--json", "0.88", "0.2", "7.028", "0.987", "0.251"});
+  EXPECT_NE(failed.out.find("\"poles\":null,\"metrics\":null,\"exact_error\":null,"),
+            std::string::npos);
+}
+
+TEST_F(CliRun, CsvWithTheExactColumn) {
+  const std::string path = Path("exact.csv");
+  ASSERT_EQ(Call({"--csv", path, "--exact"}).code, 0);
+  const std::string csv = Read(path);
+  EXPECT_EQ(csv.rfind("t,h,exact\n0,0.017453292519943295,0\n0.01,0,", 0), 0u) << csv.substr(0, 80);
+  EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 1001);
+}
+
+TEST_F(CliRun, PlotGoesThroughTheRenderer) {
+  PlotRequest seen{};
+  std::size_t points = 0;
+  const auto renderer = [&](const PlotRequest& request) {
+    seen = request;
+    points = request.t.size();
+    return std::string("picture");
+  };
+  std::ostringstream out;
+  std::ostringstream err;
+  const std::string path = Path("chart.SVG");
+  EXPECT_EQ(cli::Run({"--separator", ",", "--plot", path, "--size", "640x480"}, out, err, renderer),
+            0);
+  EXPECT_EQ(Read(path), "picture");
+  EXPECT_EQ(points, 1000u);
+  EXPECT_TRUE(seen.svg);
+  EXPECT_EQ(seen.width, 640);
+  EXPECT_EQ(seen.height, 480);
+  EXPECT_EQ(seen.separator, ',');
+  // Without a completed simulation there is no picture.
+  EXPECT_EQ(cli::Run({"--plot", Path("none.png"), "400", "0.404", "7.028", "0.987", "0.251"}, out,
+                     err, renderer),
+            1);
+  EXPECT_FALSE(fs::exists(Path("none.png")));
 }
 
 TEST_F(CliRun, FailuresByStage) {
@@ -159,7 +235,8 @@ TEST_F(CliRun, ResultsFileAsSaveWouldWriteIt) {
     std::string ratio_lines;  // empty: no file at all
   };
   const Row rows[] = {
-      {{"--separator", ","}, 0,
+      {{"--separator", ","},
+       0,
        "muv = 0,0920037424652426\r\niv = 0,271877699504714\r\nnuv = 0,0241508960470038\r\n"
        "Tnu = 11,2574580659687\r\n"},
       // The synthesis failed after storing muv: the file pairs it with the other zeros.
@@ -189,7 +266,7 @@ TEST_F(CliRun, ResultsFileErrorIsReported) {
   EXPECT_EQ(r.err, "Invalid file name - " + path + ".\n");
   EXPECT_NE(r.out.find(R"("error":{"kind":"EInOutError","message":"Invalid file name - )"),
             std::string::npos);
-  EXPECT_NE(r.out.find(R"(","stage":"results"})"), std::string::npos);
+  EXPECT_NE(r.out.find(R"(","stage":"files"})"), std::string::npos);
 }
 
 TEST_F(CliRun, UsageErrors) {
@@ -200,6 +277,12 @@ TEST_F(CliRun, UsageErrors) {
       {"--separator"},
       {"--csv"},
       {"--results", ""},
+      {"--exact"},
+      {"--size", "100x100"},
+      {"--plot", "chart.jpg"},
+      {"--plot", "chart.png", "--size", "0x100"},
+      {"--plot", "chart.png", "--size", "wide"},
+      {"--metrics=yes"},
       {"--frobnicate"},
       {"--json=yes"},
   };

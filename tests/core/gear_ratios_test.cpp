@@ -100,13 +100,13 @@ INSTANTIATE_TEST_SUITE_P(
     Table, GearRatioFailures,
     ::testing::Values(
         FailureRow{"ModelCheckNegative", {0.880, -1, 7.028, 0.987, 0.251}, "EInvalidOp", kInvalid},
-        FailureRow{"ModelCheckComesBeforeStep4", {0.880, -1, 0, 0.987, 0.251}, "EInvalidOp",
-                   kInvalid},
+        FailureRow{
+            "ModelCheckComesBeforeStep4", {0.880, -1, 0, 0.987, 0.251}, "EInvalidOp", kInvalid},
         FailureRow{"ModelCheckZero", {0.880, 0, 7.028, 0, 0.251}, "EZeroDivide", kZeroDivide},
-        FailureRow{"ModelCheckNegativeZero", {0, -0.0, 7.028, 0.987, 0.251}, "EZeroDivide",
-                   kZeroDivide},
-        FailureRow{"ModelCheckRootTooSmall", {kTiny, 0, 7.028, kTiny, 0.251}, "EOverflow",
-                   kOverflow},
+        FailureRow{
+            "ModelCheckNegativeZero", {0, -0.0, 7.028, 0.987, 0.251}, "EZeroDivide", kZeroDivide},
+        FailureRow{
+            "ModelCheckRootTooSmall", {kTiny, 0, 7.028, kTiny, 0.251}, "EOverflow", kOverflow},
         FailureRow{"C4Zero", {0.880, 0.404, 7.028, 0, 0.251}, "EZeroDivide", kZeroDivide},
         FailureRow{"C3Zero", {0.880, 0.404, 0, 0.987, 0.251}, "EZeroDivide", kZeroDivide},
         FailureRow{"C3ZeroZeroOverZero", {0.5, 0.404, 0, 1, 0.5}, "EInvalidOp", kInvalid},
@@ -114,8 +114,8 @@ INSTANTIATE_TEST_SUITE_P(
         FailureRow{"NoRealRootC2", {0.880, 0.2, 7.028, 0.987, 0.251}, "EInvalidOp", kInvalid},
         FailureRow{"NoRealRootC4", {0.880, 0.404, 7.028, 2, 0.251}, "EInvalidOp", kInvalid},
         FailureRow{"KzDivisionByZero", {0.5, 0, -1, 1, 0}, "EZeroDivide", kZeroDivide, 0.5},
-        FailureRow{"DampedLoopCheck", {0.1, 0.404, -7.028, 2, 0.1}, "EInvalidOp", kInvalid,
-                   0.127586}),
+        FailureRow{
+            "DampedLoopCheck", {0.1, 0.404, -7.028, 2, 0.1}, "EInvalidOp", kInvalid, 0.127586}),
     [](const ::testing::TestParamInfo<FailureRow>& info) { return std::string(info.param.name); });
 
 TEST(GearRatios, FailureAfterIvKeepsTheNewIv) {

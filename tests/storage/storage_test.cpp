@@ -1,11 +1,10 @@
 #include "storage/storage.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <csignal>
 #include <filesystem>
@@ -32,8 +31,9 @@ const NumberSettings kCp1251Comma{',', "CP1251"};
 class StorageFile : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("pitch-storage-" + std::to_string(::getpid()) + "-" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    dir_ = fs::temp_directory_path() /
+           ("pitch-storage-" + std::to_string(::getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir_);
     fs::create_directories(dir_);
     // The start-up coefficients, no calculation yet.
@@ -73,8 +73,7 @@ TEST_F(StorageFile, StartUpValuesInCodePage1251) {
   const std::string expected = kHeading1Cp1251 +
                                "\r\nc1 = 0,88\r\nc2 = 0,404\r\nc3 = 7,028\r\nc4 = 0,987\r\n"
                                "c5 = 0,251\r\n" +
-                               kHeading2Cp1251 +
-                               "\r\nmuv = 0\r\niv = 0\r\nnuv = 0\r\nTnu = 0\r\n";
+                               kHeading2Cp1251 + "\r\nmuv = 0\r\niv = 0\r\nnuv = 0\r\nTnu = 0\r\n";
   const std::string written = Read(storage.FileName);
   EXPECT_EQ(written.size(), 160u);
   EXPECT_EQ(written, expected);

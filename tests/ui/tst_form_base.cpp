@@ -1,11 +1,13 @@
 // The window: its layout, "Calculate and Plot", "Save and Exit" and the error display, with the
 // message box and the save dialog replaced by recorders.
+#include <QAction>
 #include <QChartView>
 #include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLineSeries>
 #include <QPushButton>
+#include <QToolTip>
 #include <QValueAxis>
 #include <QtTest>
 #include <filesystem>
@@ -37,6 +39,18 @@ class RecordingBox : public IMessageBox {
     shown.append({owner, caption, text});
   }
   QList<Box> shown;
+};
+
+class ScriptedChooser : public IExportChooser {
+ public:
+  QString Choose(QWidget*, const QString& caption, const QStringList& filters) override {
+    captions.append(caption);
+    last_filters = filters;
+    return answer;
+  }
+  QString answer;
+  QStringList captions;
+  QStringList last_filters;
 };
 
 // Answers like a user: confirms with the next path, or cancels.
@@ -77,6 +91,7 @@ class TestFormBase : public QObject {
   std::unique_ptr<TController> controller_;
   std::unique_ptr<TStorage> storage_;
   ScriptedDialog* dialog_ = nullptr;
+  ScriptedChooser* chooser_ = nullptr;
   fs::path dir_;
 
   TFormBase& w() { return *window_; }
@@ -91,7 +106,8 @@ class TestFormBase : public QObject {
   void initTestCase() {
     QApplication::setQuitOnLastWindowClosed(false);
     EnsureTahoma();
-    dir_ = fs::temp_directory_path() / ("pitch-ui-" + std::to_string(QCoreApplication::applicationPid()));
+    dir_ = fs::temp_directory_path() /
+           ("pitch-ui-" + std::to_string(QCoreApplication::applicationPid()));
   }
 
   void init() {
@@ -107,6 +123,9 @@ class TestFormBase : public QObject {
     auto dialog = std::make_unique<ScriptedDialog>();
     dialog_ = dialog.get();
     window_->ReplaceSaveDialog(std::move(dialog));
+    auto chooser = std::make_unique<ScriptedChooser>();
+    chooser_ = chooser.get();
+    window_->ReplaceExportChooser(std::move(chooser));
     window_->ConnectController(controller_.get());
     controller_->ConnectBorder(window_.get());
     controller_->ConnectStorage(storage_.get());
@@ -231,7 +250,7 @@ class TestFormBase : public QObject {
     QApplication::setActiveWindow(&w());
     QVERIFY(QTest::qWaitForWindowActive(&w()));
     QCOMPARE(QApplication::focusWidget(), w().Edit1);
-    const QList<QWidget*> expected = {w().Edit2, w().Edit3,   w().Edit4,   w().Edit5,
+    const QList<QWidget*> expected = {w().Edit2,    w().Edit3,    w().Edit4, w().Edit5,
                                       w().CalcPlot, w().SaveExit, w().Edit1};
     // After a calculation the result boxes are visible but still disabled: Tab skips them.
     Click(w().CalcPlot);
@@ -286,19 +305,24 @@ class TestFormBase : public QObject {
     QTest::addColumn<bool>("old_curve");     // the chart keeps the curve of the defaults
     const QString defaults_muv = QStringLiteral("0,0920037424652426");
     const QString diverging_muv = QStringLiteral("56,6979791829774");
-    QTest::newRow("first click, not a number")
-        << false << 3 << "abc" << "'abc' is not a valid floating point value." << "" << false;
-    QTest::newRow("first click, synthesis fails")
-        << false << 2 << "0,2" << "Invalid floating point operation." << "" << false;
+    QTest::newRow("first click, not a number") << false << 3 << "abc"
+                                               << "'abc' is not a valid floating point value."
+                                               << "" << false;
+    QTest::newRow("first click, synthesis fails") << false << 2 << "0,2"
+                                                  << "Invalid floating point operation."
+                                                  << "" << false;
     QTest::newRow("first click, simulation overflows")
-        << false << 1 << "400" << "Floating point overflow." << diverging_muv << false;
+        << false << 1 << "400"
+        << "Floating point overflow." << diverging_muv << false;
     QTest::newRow("after success, not a number")
-        << true << 3 << "abc" << "'abc' is not a valid floating point value." << defaults_muv
-        << true;
+        << true << 3 << "abc"
+        << "'abc' is not a valid floating point value." << defaults_muv << true;
     QTest::newRow("after success, synthesis fails")
-        << true << 4 << "0" << "Floating point division by zero." << defaults_muv << true;
+        << true << 4 << "0"
+        << "Floating point division by zero." << defaults_muv << true;
     QTest::newRow("after success, simulation overflows")
-        << true << 1 << "400" << "Floating point overflow." << diverging_muv << true;
+        << true << 1 << "400"
+        << "Floating point overflow." << diverging_muv << true;
   }
   void calculateFailures() {
     QFETCH(bool, after_success);
@@ -369,20 +393,34 @@ class TestFormBase : public QObject {
     const QString ratios =
         "\r\nmuv = 0,0920037424652426\r\niv = 0,271877699504714\r\nnuv = 0,0241508960470038"
         "\r\nTnu = 11,2574580659687\r\n";
-    const QString heading = QString::fromLatin1("\xCF\xE5\xF0\xE5\xE4\xE0\xF2\xEE\xF7\xED\xFB\xE5"
-                                                " \xF7\xE8\xF1\xEB\xE0 \xE0\xE2\xF2\xEE\xEF\xE8"
-                                                "\xEB\xEE\xF2\xE0:");
-    QTest::newRow("before any calculation")
-        << false << "0,987" << "out.txt" << "" << "c4 = 0,987\r\nc5 = 0,251\r\n" + heading + zeros;
-    QTest::newRow("after a calculation")
-        << true << "0,987" << "out.txt" << "" << "c4 = 0,987\r\nc5 = 0,251\r\n" + heading + ratios;
-    QTest::newRow("edited coefficient")
-        << true << "1,5" << "out.txt" << "" << "c4 = 1,5\r\nc5 = 0,251\r\n" + heading + ratios;
-    QTest::newRow("bad coefficient")
-        << true << "x" << "out.txt" << "'x' is not a valid floating point value." << "";
-    QTest::newRow("unwritable path")
-        << false << "0,987" << "missing/out.txt" << "Invalid file name - %1." << "";
-    QTest::newRow("cancel") << true << "0,987" << "" << "" << "";
+    const QString heading = QString::fromLatin1(
+        "\xCF\xE5\xF0\xE5\xE4\xE0\xF2\xEE\xF7\xED\xFB\xE5"
+        " \xF7\xE8\xF1\xEB\xE0 \xE0\xE2\xF2\xEE\xEF\xE8"
+        "\xEB\xEE\xF2\xE0:");
+    QTest::newRow("before any calculation") << false << "0,987"
+                                            << "out.txt"
+                                            << ""
+                                            << "c4 = 0,987\r\nc5 = 0,251\r\n" + heading + zeros;
+    QTest::newRow("after a calculation") << true << "0,987"
+                                         << "out.txt"
+                                         << ""
+                                         << "c4 = 0,987\r\nc5 = 0,251\r\n" + heading + ratios;
+    QTest::newRow("edited coefficient") << true << "1,5"
+                                        << "out.txt"
+                                        << ""
+                                        << "c4 = 1,5\r\nc5 = 0,251\r\n" + heading + ratios;
+    QTest::newRow("bad coefficient") << true << "x"
+                                     << "out.txt"
+                                     << "'x' is not a valid floating point value."
+                                     << "";
+    QTest::newRow("unwritable path") << false << "0,987"
+                                     << "missing/out.txt"
+                                     << "Invalid file name - %1."
+                                     << "";
+    QTest::newRow("cancel") << true << "0,987"
+                            << ""
+                            << ""
+                            << "";
   }
   void save() {
     QFETCH(bool, calculate);
@@ -424,6 +462,94 @@ class TestFormBase : public QObject {
     QVERIFY(!w().isVisible());  // a successful save closes the window
   }
 
+  void chartMenuIsThereButShowsNothingUntilAsked() {
+    QCOMPARE(w().Chart1->contextMenuPolicy(), Qt::ActionsContextMenu);
+    QStringList texts;
+    for (QAction* action : w().Chart1->actions()) {
+      texts.append(action->text());
+    }
+    QCOMPARE(texts, QStringList({"Сохранить график…", "Сохранить данные (CSV)…",
+                                 "Показать характеристики"}));
+    QVERIFY(!w().SavePlotAction->isEnabled());
+    QVERIFY(!w().SaveDataAction->isEnabled());
+    QVERIFY(w().ShowCharacteristicsAction->isCheckable());
+    QVERIFY(!w().ShowCharacteristicsAction->isChecked());
+    Click(w().CalcPlot);
+    QVERIFY(w().SavePlotAction->isEnabled());
+    QVERIFY(w().SaveDataAction->isEnabled());
+    // The default look after a calculation: the one red curve, no marks.
+    QCOMPARE(w().Chart1->chart()->series().size(), 1);
+    QVERIFY(!w().ResponseChart().CharacteristicsShown());
+  }
+
+  void saveThePictureAndTheData_data() {
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QByteArray>("starts_with");
+    QTest::newRow("png") << "plot"
+                         << "chart.png" << QByteArray("\x89PNG");
+    QTest::newRow("svg") << "plot"
+                         << "chart.svg" << QByteArray("<?xml");
+    QTest::newRow("csv") << "data"
+                         << "curve.csv" << QByteArray("t,h\n0,0.017453292519943295\n0.01,0\n");
+  }
+  void saveThePictureAndTheData() {
+    QFETCH(QString, action);
+    QFETCH(QString, file);
+    QFETCH(QByteArray, starts_with);
+    Click(w().CalcPlot);
+    QAction* trigger = action == "plot" ? w().SavePlotAction : w().SaveDataAction;
+    chooser_->answer = Path(file.toUtf8().constData());
+    trigger->trigger();
+    QVERIFY(box_->shown.isEmpty());
+    const std::string written = ReadFile(chooser_->answer.toStdString());
+    QVERIFY(QByteArray::fromStdString(written).startsWith(starts_with));
+    if (action == "data") {
+      QCOMPARE(std::count(written.begin(), written.end(), '\n'), 1001);
+    }
+    // Cancel writes nothing; a path that cannot be written is reported like any error.
+    fs::remove(chooser_->answer.toStdString());
+    chooser_->answer.clear();
+    trigger->trigger();
+    QVERIFY(fs::is_empty(dir_));
+    chooser_->answer = Path("missing/x.png");
+    trigger->trigger();
+    QCOMPARE(box_->shown.size(), 1);
+    QCOMPARE(box_->shown[0].text, "Invalid file name - " + chooser_->answer + ".");
+    QVERIFY(w().isVisible());
+  }
+
+  void characteristicsAreMarkedOnRequest() {
+    w().ShowCharacteristicsAction->setChecked(true);  // before any curve: nothing to mark
+    QVERIFY(!w().ResponseChart().CharacteristicsShown());
+    Click(w().CalcPlot);
+    QVERIFY(w().ResponseChart().CharacteristicsShown());
+    QVERIFY2(w().ResponseChart().CharacteristicsText().startsWith(
+                 QStringLiteral("пик 1,13 при t = 3,05 c; перерегулирование 12,96 %")),
+             qPrintable(w().ResponseChart().CharacteristicsText()));
+    QVERIFY(w().ResponseChart().CharacteristicsText().endsWith(
+        QStringLiteral("не установился за 9,99 c")));
+    w().ShowCharacteristicsAction->setChecked(false);
+    QVERIFY(!w().ResponseChart().CharacteristicsShown());
+    QCOMPARE(w().Chart1->chart()->series().size(), 1);
+  }
+
+  void tooltipShowsTheSampleUnderThePointer() {
+    Click(w().CalcPlot);
+    QApplication::processEvents();
+    QChart* chart = w().Chart1->chart();
+    const QPointF in_chart = chart->mapToPosition(w().Series1->at(305), w().Series1);
+    const QPoint on_view = w().Chart1->mapFromScene(chart->mapToScene(in_chart));
+    // Samples are 0.66 pixels apart: the pointer's whole pixel picks 306 or a neighbour.
+    const int near_peak = w().SampleNear(on_view + QPoint(0, 2));
+    QVERIFY2(std::abs(near_peak - 306) <= 1, qPrintable(QString::number(near_peak)));
+    QCOMPARE(w().PointToolTipText(306), QStringLiteral("t = 3,05 c\nh = 1,12958933621728"));
+    QTest::mouseMove(w().Chart1->viewport(), on_view);
+    QTRY_COMPARE(QToolTip::text(), w().PointToolTipText(w().SampleNear(on_view)));
+    // Far from the curve there is no sample, and no tooltip.
+    QCOMPARE(w().SampleNear(on_view + QPoint(0, 80)), 0);
+  }
+
   void closeBoxSavesNothing() {
     QVERIFY(w().close());
     QCOMPARE(dialog_->runs, 0);
@@ -435,10 +561,14 @@ class TestFormBase : public QObject {
     QTest::addColumn<QString>("shown");
     QTest::newRow("word") << "'1 e5' is not a valid floating point value"
                           << "'1 e5' is not a valid floating point value.";
-    QTest::newRow("digit") << "I/O error 32" << "I/O error 32.";
-    QTest::newRow("full stop") << "Already ends." << "Already ends.";
-    QTest::newRow("parenthesis") << "(bracketed)" << "(bracketed)";
-    QTest::newRow("cyrillic") << "Ошибка" << "Ошибка.";
+    QTest::newRow("digit") << "I/O error 32"
+                           << "I/O error 32.";
+    QTest::newRow("full stop") << "Already ends."
+                               << "Already ends.";
+    QTest::newRow("parenthesis") << "(bracketed)"
+                                 << "(bracketed)";
+    QTest::newRow("cyrillic") << "Ошибка"
+                              << "Ошибка.";
   }
   void errorDisplayFullStopAndCaption() {
     QFETCH(QString, message);
@@ -455,10 +585,14 @@ class TestFormBase : public QObject {
   void applicationTitle_data() {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("title");
-    QTest::newRow("plain") << "/usr/bin/pitch-autopilot" << "pitch-autopilot";
-    QTest::newRow("dots and capitals") << "/opt/Apps/MyTool.Test.BIN" << "Mytool";
-    QTest::newRow("cyrillic") << "/home/u/ПРОГРАММА" << "Программа";
-    QTest::newRow("no folder") << "X" << "X";
+    QTest::newRow("plain") << "/usr/bin/pitch-autopilot"
+                           << "pitch-autopilot";
+    QTest::newRow("dots and capitals") << "/opt/Apps/MyTool.Test.BIN"
+                                       << "Mytool";
+    QTest::newRow("cyrillic") << "/home/u/ПРОГРАММА"
+                              << "Программа";
+    QTest::newRow("no folder") << "X"
+                               << "X";
   }
   void applicationTitle() {
     QFETCH(QString, path);

@@ -5,6 +5,7 @@
 #include <QtTest>
 #include <cmath>
 
+#include "ui/plot_export.h"
 #include "ui/response_chart.h"
 
 using pitch::NiceTicks;
@@ -38,8 +39,8 @@ class TestResponseChart : public QObject {
     QTest::addColumn<double>("y_max");
     QTest::newRow("positive") << QList<QPointF>{{0, 0.0174}, {0.01, 0}, {9.99, 1.12959}} << 0.0
                               << 9.99 << 0.0 << 1.12959;
-    QTest::newRow("negative") << QList<QPointF>{{0, -3e5}, {5, -1e305}, {9.99, 2.5}} << 0.0
-                              << 9.99 << -1e305 << 2.5;
+    QTest::newRow("negative") << QList<QPointF>{{0, -3e5}, {5, -1e305}, {9.99, 2.5}} << 0.0 << 9.99
+                              << -1e305 << 2.5;
   }
   void rangesAreTheDataItself() {
     QFETCH(QList<QPointF>, points);
@@ -84,6 +85,58 @@ class TestResponseChart : public QObject {
       ++count;
     }
     QVERIFY2(count >= 2 && count <= 11, qPrintable(QString::number(count)));
+  }
+
+  void characteristicsMarksComeAndGo() {
+    TResponseChart builder;
+    QScopedPointer<QChart> chart(builder.chart());
+    builder.SetDecimalSeparator(',');
+    builder.SetPoints({{0, 0}, {1, 0.5}, {2, 1.2}, {3, 1.0}});
+    pitch::analysis::StepCharacteristics s;
+    s.peak = 1.2;
+    s.peak_time = 2;
+    s.overshoot_percent = 20;
+    s.t10 = 0.2;
+    s.t90 = 1.4;
+    s.rise_time = 1.2;
+    s.final_time = 3;
+    builder.ShowCharacteristics(s);
+    QVERIFY(builder.CharacteristicsShown());
+    QCOMPARE(chart->series().size(), 2);
+    QCOMPARE(builder.CharacteristicsText(),
+             QStringLiteral("пик 1,2 при t = 2 c; перерегулирование 20 %; нарастание 1,2 c; "
+                            "не установился за 3 c"));
+    builder.ShowCharacteristics(std::nullopt);
+    QVERIFY(!builder.CharacteristicsShown());
+    QCOMPARE(chart->series().size(), 1);
+  }
+
+  void pngAndSvgPictures() {
+    QList<QPointF> points;
+    for (int i = 0; i < 100; ++i) {
+      points.append(QPointF(i / 10.0, 1 - std::exp(-i / 20.0)));
+    }
+    const std::string png =
+        pitch::RenderResponsePlot(points, QSize(768, 379), '.', pitch::PlotFormat::kPng);
+    QCOMPARE(QByteArray::fromStdString(png.substr(0, 4)), QByteArray("\x89PNG"));
+    const QImage image = QImage::fromData(QByteArray::fromStdString(png), "PNG");
+    QCOMPARE(image.size(), QSize(768, 379));
+    int red = 0;
+    for (int y = 0; y < image.height(); ++y) {
+      for (int x = 0; x < image.width(); ++x) {
+        const QColor c = image.pixelColor(x, y);
+        red += c.red() > 200 && c.green() < 60 && c.blue() < 60 ? 1 : 0;
+      }
+    }
+    QVERIFY2(red > 300, qPrintable(QString::number(red)));  // the curve spans the plot
+
+    const std::string svg =
+        pitch::RenderResponsePlot(points, QSize(400, 300), '.', pitch::PlotFormat::kSvg);
+    QVERIFY(svg.rfind("<?xml", 0) == 0);
+    QVERIFY(svg.find("<svg") != std::string::npos);
+    QVERIFY(svg.find("Переходной процесс") != std::string::npos);
+    QCOMPARE(pitch::PlotFormatForPath("/a/b.SVG"), pitch::PlotFormat::kSvg);
+    QCOMPARE(pitch::PlotFormatForPath("/a/b.png"), pitch::PlotFormat::kPng);
   }
 };
 

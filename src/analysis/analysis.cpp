@@ -1,0 +1,179 @@
+#include "analysis/analysis.h"
+
+#include <Eigen/Eigenvalues>
+#include <algorithm>
+#include <cmath>
+#include <unsupported/Eigen/MatrixFunctions>
+
+namespace pitch::analysis {
+
+namespace {
+
+constexpr double kBand = 0.02;
+constexpr double kSampleStep = 0.01;
+
+// The time where the straight line between (t0, h0) and (t1, h1) reaches level.
+double Crossing(double t0, double h0, double t1, double h1, double level) {
+  if (h1 == h0) {
+    return t1;
+  }
+  return t0 + (level - h0) / (h1 - h0) * (t1 - t0);
+}
+
+std::optional<double> FirstReaching(std::span<const double> t, std::span<const double> h,
+                                    double level) {
+  if (h[0] >= level) {
+    return t[0];
+  }
+  for (std::size_t i = 1; i < h.size(); ++i) {
+    if (h[i] >= level) {
+      return Crossing(t[i - 1], h[i - 1], t[i], h[i], level);
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+Matrix4 ClosedLoopMatrix(const TController& c) {
+  Matrix4 a = Matrix4::Zero();
+  // rows and columns: z, w, y, x
+  a(0, 1) = 1;
+  a(1, 0) = -c.c3 * c.iv;
+  a(1, 1) = -(c.c1 + c.c5) - c.c3 * c.muv;
+  a(1, 2) = -c.c3 * c.nuv;
+  a(1, 3) = -(c.c2 - c.c4 * c.c5);
+  a(2, 0) = 1;
+  a(3, 1) = 1;
+  a(3, 3) = -c.c4;
+  return a;
+}
+
+Vector4 InitialState() { return Vector4(-1, 0, 0, 0.017453292519943295); }
+
+std::vector<Pole> ClosedLoopPoles(const Matrix4& a) {
+  const Eigen::EigenSolver<Matrix4> solver(a, false);
+  std::vector<Pole> complex_pairs;
+  std::vector<Pole> reals;
+  for (const std::complex<double>& p : solver.eigenvalues()) {
+    const double magnitude = std::abs(p);
+    if (p.imag() > 0) {
+      complex_pairs.push_back({p, std::nullopt, -p.real() / magnitude, magnitude});
+    } else if (p.imag() == 0) {
+      std::optional<double> tau;
+      if (p.real() != 0) {
+        tau = 1 / std::fabs(p.real());
+      }
+      reals.push_back({p, tau, std::nullopt, std::nullopt});
+    }
+  }
+  const auto fastest_first = [](const Pole& l, const Pole& r) {
+    return l.value.real() < r.value.real();
+  };
+  std::sort(complex_pairs.begin(), complex_pairs.end(), fastest_first);
+  std::sort(reals.begin(), reals.end(), fastest_first);
+  complex_pairs.insert(complex_pairs.end(), reals.begin(), reals.end());
+  return complex_pairs;
+}
+
+bool IsStable(const Matrix4& a) {
+  const Eigen::EigenSolver<Matrix4> solver(a, false);
+  return (solver.eigenvalues().real().array() < 0).all();
+}
+
+std::vector<double> ExactResponse(const Matrix4& a, const Vector4& x0, double dt, int count) {
+  const Matrix4 step = (a * dt).exp();
+  std::vector<double> h;
+  h.reserve(static_cast<std::size_t>(count));
+  Vector4 state = x0;
+  for (int i = 0; i < count; ++i) {
+    h.push_back(1 + state(0));
+    state = step * state;
+  }
+  return h;
+}
+
+StepCharacteristics Characteristics(std::span<const double> t, std::span<const double> h) {
+  StepCharacteristics s;
+  s.t10 = FirstReaching(t, h, 0.1);
+  s.t90 = FirstReaching(t, h, 0.9);
+  if (s.t10 && s.t90) {
+    s.rise_time = *s.t90 - *s.t10;
+  }
+  const auto peak = std::max_element(h.begin(), h.end());
+  s.peak = *peak;
+  s.peak_time = t[static_cast<std::size_t>(peak - h.begin())];
+  s.overshoot_percent = s.peak > 1 ? (s.peak - 1) * 100 : 0;
+
+  const std::size_t n = h.size();
+  s.final_time = t[n - 1];
+  s.final_deviation = h[n - 1] - 1;
+  std::size_t last_outside = n;  // none
+  for (std::size_t i = n; i-- > 0;) {
+    if (std::fabs(h[i] - 1) > kBand) {
+      last_outside = i;
+      break;
+    }
+  }
+  if (last_outside == n) {
+    s.settling_time = t[0];
+  } else if (last_outside + 1 < n) {
+    const double edge = h[last_outside] > 1 ? 1 + kBand : 1 - kBand;
+    s.settling_time =
+        Crossing(t[last_outside], h[last_outside], t[last_outside + 1], h[last_outside + 1], edge);
+  }
+  return s;
+}
+
+EulerError CompareWithExact(std::span<const double> euler, std::span<const double> exact,
+                            std::span<const double> t) {
+  EulerError e;
+  for (std::size_t i = 1; i < euler.size() && i < exact.size(); ++i) {
+    const double d = std::fabs(euler[i] - exact[i]);
+    if (d > e.max_abs || std::isnan(d)) {
+      e.max_abs = d;
+      e.time = t[i];
+    }
+  }
+  return e;
+}
+
+std::optional<double> ContinuousSettlingTime(const Matrix4& a, const Vector4& x0) {
+  const Eigen::EigenSolver<Matrix4> solver(a, false);
+  const auto real_parts = solver.eigenvalues().real().array();
+  if (!(real_parts < 0).all()) {
+    return std::nullopt;
+  }
+  // The slowest mode decays as e^(−σ·t); by 40/σ it has shrunk by e^−40, far inside the band
+  // for any mode amplitude the loop can produce.
+  const double sigma = -real_parts.maxCoeff();
+  const double horizon = std::max(10.0, 40.0 / sigma);
+  constexpr int kMaxSteps = 20000;
+  const double dt = std::max(kSampleStep, horizon / kMaxSteps);
+  const int count = static_cast<int>(std::ceil(horizon / dt)) + 1;
+  const std::vector<double> h = ExactResponse(a, x0, dt, count);
+  std::vector<double> t(h.size());
+  for (std::size_t i = 0; i < t.size(); ++i) {
+    t[i] = static_cast<double>(i) * dt;
+  }
+  return Characteristics(t, h).settling_time;
+}
+
+LoopAnalysis Analyze(const TController& c) {
+  LoopAnalysis result;
+  const Matrix4 a = ClosedLoopMatrix(c);
+  result.poles = ClosedLoopPoles(a);
+  result.stable = IsStable(a);
+  result.times.resize(kSampleCount);
+  for (int i = 1; i <= kSampleCount; ++i) {
+    result.times[static_cast<std::size_t>(i - 1)] = SampleTime(i);
+  }
+  result.exact = ExactResponse(a, InitialState(), kSampleStep, kSampleCount);
+  const std::span<const double> euler(c.teta.values());
+  result.euler_error = CompareWithExact(euler, result.exact, result.times);
+  result.euler = Characteristics(result.times, euler);
+  result.exact_settling_time = ContinuousSettlingTime(a, InitialState());
+  return result;
+}
+
+}  // namespace pitch::analysis

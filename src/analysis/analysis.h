@@ -1,0 +1,86 @@
+// Analysis of the closed loop beyond the Euler curve: its poles, the exact continuous step
+// response, how far the Euler samples are from it, and the characteristics an engineer reads off
+// a step response. Plain C++ on Eigen.
+#pragma once
+
+#include <Eigen/Core>
+#include <complex>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "core/controller.h"
+
+namespace pitch::analysis {
+
+using Matrix4 = Eigen::Matrix4d;
+using Vector4 = Eigen::Vector4d;
+
+// The closed loop as x' = A·x in the simulation's state order (z, w, y, x):
+//   z' = w,  y' = z,  x' = w − c4·x,
+//   w' = −(c1 + c5)·w − (c2 − c4·c5)·x − c3·(muv·w + iv·z + nuv·y).
+Matrix4 ClosedLoopMatrix(const TController& c);
+// The simulation's initial state: z = −1, w = 0, y = 0, x = π/180.
+Vector4 InitialState();
+
+struct Pole {
+  std::complex<double> value;
+  // A real pole: its time constant 1/|p| (for p ≠ 0).
+  std::optional<double> time_constant;
+  // One pole of a complex pair (the one with positive imaginary part stands for both).
+  std::optional<double> damping_ratio;
+  std::optional<double> natural_frequency;  // rad/s
+};
+
+// The four poles, complex pairs first (positive imaginary part only, so a pair is listed once),
+// then the real poles, each group from the fastest to the slowest.
+std::vector<Pole> ClosedLoopPoles(const Matrix4& a);
+// All poles strictly in the left half-plane.
+bool IsStable(const Matrix4& a);
+
+// The exact response h = 1 + z of x' = A·x from x0 at t = 0, dt, 2·dt, … (count samples).
+std::vector<double> ExactResponse(const Matrix4& a, const Vector4& x0, double dt, int count);
+
+// Step characteristics of a sampled response h(t) against the commanded value 1. Crossings are
+// interpolated linearly between samples.
+struct StepCharacteristics {
+  std::optional<double> t10;        // first time h reaches 0.1
+  std::optional<double> t90;        // first time h reaches 0.9
+  std::optional<double> rise_time;  // t90 − t10
+  double peak = 0;
+  double peak_time = 0;
+  double overshoot_percent = 0;  // (peak − 1)·100 when the peak exceeds 1, else 0
+  // The time after which h stays within 1 ± 0.02; empty when the last sample is outside the
+  // band (not settled within the samples).
+  std::optional<double> settling_time;
+  double final_time = 0;
+  double final_deviation = 0;  // h − 1 at the last sample
+};
+StepCharacteristics Characteristics(std::span<const double> t, std::span<const double> h);
+
+// The largest |Euler − exact| over samples 2 … n (sample 1 is the simulation's own special
+// value), and the time where it occurs.
+struct EulerError {
+  double max_abs = 0;
+  double time = 0;
+};
+EulerError CompareWithExact(std::span<const double> euler, std::span<const double> exact,
+                            std::span<const double> t);
+
+// The 2 % settling time of the exact continuous response of a stable loop, over a horizon long
+// enough for its slowest pole to decay; empty for a loop that is not stable.
+std::optional<double> ContinuousSettlingTime(const Matrix4& a, const Vector4& x0);
+
+// Everything above for a controller whose simulation has completed.
+struct LoopAnalysis {
+  std::vector<Pole> poles;
+  bool stable = false;
+  std::vector<double> times;  // the sample times t_i
+  std::vector<double> exact;  // exact h at the sample times
+  EulerError euler_error;
+  StepCharacteristics euler;
+  std::optional<double> exact_settling_time;
+};
+LoopAnalysis Analyze(const TController& c);
+
+}  // namespace pitch::analysis

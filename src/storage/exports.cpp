@@ -1,0 +1,42 @@
+#include "storage/exports.h"
+
+#include <charconv>
+
+#include "storage/file_record.h"
+
+namespace pitch {
+
+std::string ShortestDecimal(double value) {
+  char buffer[32];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  return std::string(buffer, result.ptr);
+}
+
+std::string ResponseCsv(std::span<const double> t, std::span<const double> h,
+                        std::span<const double> exact) {
+  std::string csv = exact.empty() ? "t,h\n" : "t,h,exact\n";
+  csv.reserve(t.size() * 48);
+  for (std::size_t i = 0; i < t.size() && i < h.size(); ++i) {
+    csv += ShortestDecimal(t[i]);
+    csv += ',';
+    csv += ShortestDecimal(h[i]);
+    if (!exact.empty()) {
+      csv += ',';
+      csv += ShortestDecimal(exact[i]);
+    }
+    csv += '\n';
+  }
+  return csv;
+}
+
+void WriteFileBytes(const std::string& path, std::string_view bytes) {
+  TextFileRecord file(path);
+  file.Open();
+  file.Check();
+  file.Write(bytes);
+  file.Check();
+  file.Close();
+  file.Check();
+}
+
+}  // namespace pitch

@@ -1,0 +1,22 @@
+// Files other than the results file: the response as CSV, and any whole file (a plot) written
+// with the same locking, checks and messages as the results file.
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace pitch {
+
+// The shortest decimal that reads back to the same double, with a full stop.
+std::string ShortestDecimal(double value);
+
+// "t,h" (and ",exact" when exact is given) then one row per sample; shortest decimals, full
+// stops, LF line ends.
+std::string ResponseCsv(std::span<const double> t, std::span<const double> h,
+                        std::span<const double> exact = {});
+
+// Creates or replaces the file with exactly these bytes; raises EInOutError on failure.
+void WriteFileBytes(const std::string& path, std::string_view bytes);
+
+}  // namespace pitch

@@ -1,0 +1,26 @@
+// Pictures of the response chart, drawn off screen by the same chart builder as the window.
+#pragma once
+
+#include <QList>
+#include <QPointF>
+#include <QSize>
+#include <QString>
+#include <optional>
+#include <string>
+
+#include "analysis/analysis.h"
+
+namespace pitch {
+
+enum class PlotFormat { kPng, kSvg };
+
+// PNG by default, SVG for a path ending in ".svg" (any case).
+PlotFormat PlotFormatForPath(const QString& path);
+
+// The file's bytes of the chart with these points, at this size, with the tick labels' decimal
+// separator, and the characteristics marked when given. Needs a QApplication.
+std::string RenderResponsePlot(const QList<QPointF>& points, QSize size, char separator,
+                               PlotFormat format,
+                               const std::optional<analysis::StepCharacteristics>& marks = {});
+
+}  // namespace pitch
