@@ -24,7 +24,7 @@ Extended ParseNumber(std::string_view text);
 // Formats a value in the general form with at most 15 significant digits: rounded to 18
 // significant digits, then to 15 by the 16th digit alone; no trailing zeros; plain notation for
 // decimal exponents −3 … 15 of the 0.d1d2… form, "d1Sd2…E<exp>" outside. "NAN", "INF", "-INF"
-// for the special values. Never fails.
+// for NaN and the infinities. Never fails.
 std::string FormatNumber(Extended value, char separator);
 // The same with the process-wide decimal separator.
 std::string FormatNumber(Extended value);

@@ -199,14 +199,17 @@ std::optional<analysis::StepCharacteristics> TFormBase::ShownCharacteristics() c
   if (!ShowCharacteristicsAction->isChecked() || Series1->count() == 0) {
     return std::nullopt;
   }
-  const QList<QPointF> points = Series1->points();
-  std::vector<double> t;
-  std::vector<double> h;
-  for (const QPointF& p : points) {
-    t.push_back(p.x());
-    h.push_back(p.y());
+  const PlottedCurve curve = Curve();
+  return analysis::Characteristics(curve.t, curve.h);
+}
+
+TFormBase::PlottedCurve TFormBase::Curve() const {
+  PlottedCurve curve;
+  for (const QPointF& p : Series1->points()) {
+    curve.t.push_back(p.x());
+    curve.h.push_back(p.y());
   }
-  return analysis::Characteristics(t, h);
+  return curve;
 }
 
 void TFormBase::RefreshCharacteristics() { chart_.ShowCharacteristics(ShownCharacteristics()); }
@@ -230,13 +233,8 @@ void TFormBase::SaveDataClick(QObject* /*Sender*/) {
   if (path.isEmpty()) {
     return;
   }
-  std::vector<double> t;
-  std::vector<double> h;
-  for (const QPointF& p : Series1->points()) {
-    t.push_back(p.x());
-    h.push_back(p.y());
-  }
-  WriteFileBytes(path.toStdString(), ResponseCsv(t, h));
+  const PlottedCurve curve = Curve();
+  WriteFileBytes(path.toStdString(), ResponseCsv(curve.t, curve.h));
 }
 
 QString TFormBase::PointToolTipText(int i) const {

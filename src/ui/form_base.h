@@ -5,6 +5,8 @@
 
 #include <QWidget>
 #include <memory>
+#include <optional>
+#include <vector>
 
 #include "core/border.h"
 #include "ui/error_sink.h"
@@ -90,6 +92,11 @@ class TFormBase : public QWidget, public TBorder {
   void ReadInputs();
   void PlotResponse();
   void RefreshCharacteristics();
+  struct PlottedCurve {
+    std::vector<double> t;
+    std::vector<double> h;
+  };
+  PlottedCurve Curve() const;
   std::optional<analysis::StepCharacteristics> ShownCharacteristics() const;
 
   TResponseChart chart_;
