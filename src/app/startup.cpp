@@ -115,7 +115,9 @@ int RunApplication(int argc, char** argv) {
   QApplication application(argc, argv);
   const QString title = ApplicationTitle(QApplication::applicationFilePath());
   QApplication::setApplicationName(title);
-  QApplication::setWindowIcon(QIcon(QStringLiteral(":/pitch-autopilot.svg")));
+  QIcon icon(QStringLiteral(":/pitch-autopilot-32.png"));
+  icon.addFile(QStringLiteral(":/pitch-autopilot.svg"));  // where Qt's SVG plugin is present
+  QApplication::setWindowIcon(icon);
   QtMessageBox box;
   TErrorDisplay errors(box, title);
 
