@@ -51,11 +51,18 @@ Matrix4 ClosedLoopMatrix(const TController& c) {
 
 Vector4 InitialState() { return Vector4(-1, 0, 0, 0.017453292519943295); }
 
-std::vector<Pole> ClosedLoopPoles(const Matrix4& a) {
-  const Eigen::EigenSolver<Matrix4> solver(a, false);
+namespace {
+
+using Eigenvalues = Eigen::EigenSolver<Matrix4>::EigenvalueType;
+
+Eigenvalues EigenvaluesOf(const Matrix4& a) {
+  return Eigen::EigenSolver<Matrix4>(a, false).eigenvalues();
+}
+
+std::vector<Pole> PolesOf(const Eigenvalues& eigenvalues) {
   std::vector<Pole> complex_pairs;
   std::vector<Pole> reals;
-  for (const std::complex<double>& p : solver.eigenvalues()) {
+  for (const std::complex<double>& p : eigenvalues) {
     const double magnitude = std::abs(p);
     if (p.imag() > 0) {
       complex_pairs.push_back({p, std::nullopt, -p.real() / magnitude, magnitude});
@@ -76,10 +83,33 @@ std::vector<Pole> ClosedLoopPoles(const Matrix4& a) {
   return complex_pairs;
 }
 
-bool IsStable(const Matrix4& a) {
-  const Eigen::EigenSolver<Matrix4> solver(a, false);
-  return (solver.eigenvalues().real().array() < 0).all();
+bool StableOf(const Eigenvalues& eigenvalues) { return (eigenvalues.real().array() < 0).all(); }
+
+std::optional<double> SettlingTimeOf(const Matrix4& a, const Vector4& x0,
+                                     const Eigenvalues& eigenvalues) {
+  if (!StableOf(eigenvalues)) {
+    return std::nullopt;
+  }
+  // The slowest mode decays as e^(−σ·t); by 40/σ it has shrunk by e^−40, far inside the band
+  // for any mode amplitude the loop can produce.
+  const double sigma = -eigenvalues.real().maxCoeff();
+  const double horizon = std::max(10.0, 40.0 / sigma);
+  constexpr int kMaxSteps = 20000;
+  const double dt = std::max(kSampleStep, horizon / kMaxSteps);
+  const int count = static_cast<int>(std::ceil(horizon / dt)) + 1;
+  const std::vector<double> h = ExactResponse(a, x0, dt, count);
+  std::vector<double> t(h.size());
+  for (std::size_t i = 0; i < t.size(); ++i) {
+    t[i] = static_cast<double>(i) * dt;
+  }
+  return Characteristics(t, h).settling_time;
 }
+
+}  // namespace
+
+std::vector<Pole> ClosedLoopPoles(const Matrix4& a) { return PolesOf(EigenvaluesOf(a)); }
+
+bool IsStable(const Matrix4& a) { return StableOf(EigenvaluesOf(a)); }
 
 std::vector<double> ExactResponse(const Matrix4& a, const Vector4& x0, double dt, int count) {
   const Matrix4 step = (a * dt).exp();
@@ -139,40 +169,21 @@ EulerError CompareWithExact(std::span<const double> euler, std::span<const doubl
 }
 
 std::optional<double> ContinuousSettlingTime(const Matrix4& a, const Vector4& x0) {
-  const Eigen::EigenSolver<Matrix4> solver(a, false);
-  const auto real_parts = solver.eigenvalues().real().array();
-  if (!(real_parts < 0).all()) {
-    return std::nullopt;
-  }
-  // The slowest mode decays as e^(−σ·t); by 40/σ it has shrunk by e^−40, far inside the band
-  // for any mode amplitude the loop can produce.
-  const double sigma = -real_parts.maxCoeff();
-  const double horizon = std::max(10.0, 40.0 / sigma);
-  constexpr int kMaxSteps = 20000;
-  const double dt = std::max(kSampleStep, horizon / kMaxSteps);
-  const int count = static_cast<int>(std::ceil(horizon / dt)) + 1;
-  const std::vector<double> h = ExactResponse(a, x0, dt, count);
-  std::vector<double> t(h.size());
-  for (std::size_t i = 0; i < t.size(); ++i) {
-    t[i] = static_cast<double>(i) * dt;
-  }
-  return Characteristics(t, h).settling_time;
+  return SettlingTimeOf(a, x0, EigenvaluesOf(a));
 }
 
 LoopAnalysis Analyze(const TController& c) {
   LoopAnalysis result;
   const Matrix4 a = ClosedLoopMatrix(c);
-  result.poles = ClosedLoopPoles(a);
-  result.stable = IsStable(a);
-  result.times.resize(kSampleCount);
-  for (int i = 1; i <= kSampleCount; ++i) {
-    result.times[static_cast<std::size_t>(i - 1)] = SampleTime(i);
-  }
+  const Eigenvalues eigenvalues = EigenvaluesOf(a);
+  result.poles = PolesOf(eigenvalues);
+  result.stable = StableOf(eigenvalues);
+  result.times = SampleTimes();
   result.exact = ExactResponse(a, InitialState(), kSampleStep, kSampleCount);
   const std::span<const double> euler(c.teta.values());
   result.euler_error = CompareWithExact(euler, result.exact, result.times);
   result.euler = Characteristics(result.times, euler);
-  result.exact_settling_time = ContinuousSettlingTime(a, InitialState());
+  result.exact_settling_time = SettlingTimeOf(a, InitialState(), eigenvalues);
   return result;
 }
 

@@ -148,11 +148,14 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   bool stable = false;
   std::unique_ptr<analysis::LoopAnalysis> full;
   if (want_analysis && stage >= Stage::kResponse) {
-    const analysis::Matrix4 a = analysis::ClosedLoopMatrix(controller);
-    poles = analysis::ClosedLoopPoles(a);
-    stable = analysis::IsStable(a);
     if (stage == Stage::kDone) {
       full = std::make_unique<analysis::LoopAnalysis>(analysis::Analyze(controller));
+      poles = full->poles;
+      stable = full->stable;
+    } else {
+      const analysis::Matrix4 a = analysis::ClosedLoopMatrix(controller);
+      poles = analysis::ClosedLoopPoles(a);
+      stable = analysis::IsStable(a);
     }
   }
 
@@ -173,10 +176,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     controller.PassRatiosToStorage();
     write([&] { controller._Storage->WriteResults(); });
   }
-  std::vector<double> times(kSampleCount);
-  for (int i = 1; i <= kSampleCount; ++i) {
-    times[static_cast<std::size_t>(i - 1)] = SampleTime(i);
-  }
+  const std::vector<double> times = SampleTimes();
   const std::span<const double> h(controller.teta.values());
   if (options.csv && stage == Stage::kDone) {
     const std::span<const double> exact =

@@ -4,6 +4,14 @@ namespace pitch {
 
 Real SampleTime(int i) { return fp::Store(static_cast<Extended>(i - 1) * 0.01L); }
 
+std::vector<Real> SampleTimes() {
+  std::vector<Real> times(kSampleCount);
+  for (int i = 1; i <= kSampleCount; ++i) {
+    times[static_cast<std::size_t>(i - 1)] = SampleTime(i);
+  }
+  return times;
+}
+
 void TController::TakeCoefficients() {
   c1 = _Border->c1;
   c2 = _Border->c2;

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstddef>
+#include <vector>
 
 #include "core/border.h"
 #include "core/extended.h"
@@ -31,6 +32,8 @@ class TSamples {
 // The time of sample i: the Real nearest to (i − 1)/100, formed as the integer i − 1 times the
 // extended constant 0.01 and rounded once.
 Real SampleTime(int i);
+// SampleTime(1) … SampleTime(kSampleCount).
+std::vector<Real> SampleTimes();
 
 class TController {
  public:
