@@ -3,7 +3,7 @@
 
 #include <array>
 
-#include "app/number_text.h"
+#include "number_text/number_text.h"
 
 namespace {
 

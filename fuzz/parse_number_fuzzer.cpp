@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/number_text.h"
+#include "number_text/number_text.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <typeinfo>
 
 #include "app/error_display.h"
-#include "app/number_text_settings.h"
+#include "number_text/number_settings.h"
 #include "core/controller.h"
 #include "core/errors.h"
 #include "storage/storage.h"
@@ -103,8 +103,11 @@ bool DisplayAvailable() {
 }
 
 int RunApplication(int argc, char** argv) {
-  // 1. Number settings, then the application object with its title.
-  ReadNumberSettings();
+  // 1. Number settings, then the application object with its title. The settings live here, at
+  // the program's edge, for the whole run: the window and the storage object are handed them,
+  // and the window reads the separator again on a locale change. The code page stays as taken
+  // now.
+  NumberSettings settings = ReadNumberSettings();
   if (!DisplayAvailable()) {
     return FailStartup(
         EStartupError("No display to show the window on (DISPLAY is not set). Without a "
@@ -124,9 +127,9 @@ int RunApplication(int argc, char** argv) {
   try {
     // 2. Fonts; 3. the window, hidden; 4. the controller; 5. the storage object.
     EnsureTahoma();
-    FormBase = new TFormBase(errors);
+    FormBase = new TFormBase(errors, settings);
     Controller = new TController;
-    Storage = new TStorage;
+    Storage = new TStorage(settings);
     // 6–9. The links, in this order.
     FormBase->ConnectController(Controller);
     Controller->ConnectBorder(FormBase);

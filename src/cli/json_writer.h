@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "storage/exports.h"
+#include "number_text/number_text.h"
 
 namespace pitch::cli {
 

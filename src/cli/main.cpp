@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/number_text_settings.h"
+#include "number_text/number_settings.h"
 #include "cli/run.h"
 #include "ui/fonts.h"
 #include "ui/plot_export.h"
@@ -32,7 +32,7 @@ void QuietQtMessages(QtMsgType type, const QMessageLogContext&, const QString& m
 }  // namespace
 
 int main(int argc, char** argv) {
-  pitch::ReadNumberSettings();
+  const pitch::NumberSettings settings = pitch::ReadNumberSettings();
   const std::vector<std::string> args(argv + 1, argv + argc);
   // Pictures are drawn with Qt off screen; the application object is made for the first picture
   // only, so runs without --plot never touch Qt.
@@ -50,5 +50,5 @@ int main(int argc, char** argv) {
         Points(request), QSize(request.width, request.height), request.separator,
         request.svg ? pitch::PlotFormat::kSvg : pitch::PlotFormat::kPng);
   };
-  return pitch::cli::Run(args, std::cout, std::cerr, render);
+  return pitch::cli::Run(args, settings, std::cout, std::cerr, render);
 }

@@ -1,6 +1,6 @@
 #include "cli/report.h"
 
-#include "app/number_text.h"
+#include "number_text/number_text.h"
 #include "cli/json_writer.h"
 
 namespace pitch::cli {

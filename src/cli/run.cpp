@@ -5,8 +5,8 @@
 #include <optional>
 
 #include "analysis/analysis.h"
-#include "app/number_text.h"
-#include "app/number_text_settings.h"
+#include "number_text/number_text.h"
+#include "number_text/number_settings.h"
 #include "cli/json_writer.h"
 #include "cli/options.h"
 #include "cli/report.h"
@@ -88,7 +88,8 @@ void PrintRatios(std::ostream& out, const TController& controller, char separato
 
 }  // namespace
 
-int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+int Run(const std::vector<std::string>& args, const NumberSettings& locale_settings,
+        std::ostream& out, std::ostream& err,
         const PlotRenderer& renderer) {
   Options options;
   try {
@@ -101,17 +102,12 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     out << kUsage;
     return 0;
   }
-  // --separator stands in for the locale's separator during this run only.
-  struct SeparatorOverride {
-    char saved = DecimalSeparator();
-    explicit SeparatorOverride(std::optional<char> s) {
-      if (s) {
-        SetDecimalSeparator(*s);
-      }
-    }
-    ~SeparatorOverride() { SetDecimalSeparator(saved); }
-  } separator_override(options.separator);
-  const char separator = DecimalSeparator();
+  // --separator stands in for the locale's separator.
+  NumberSettings settings = locale_settings;
+  if (options.separator) {
+    settings.decimal_separator = *options.separator;
+  }
+  const char separator = settings.decimal_separator;
 
   std::array<std::string, 5> texts;
   std::array<char, 5> separators;
@@ -123,7 +119,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
 
   TCliBorder border;
   TController controller;
-  TStorage storage;
+  TStorage storage(settings);
   controller.ConnectBorder(&border);
   controller.ConnectStorage(&storage);
   storage.ConnectController(&controller);

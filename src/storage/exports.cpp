@@ -1,16 +1,9 @@
 #include "storage/exports.h"
 
-#include <charconv>
-
+#include "number_text/number_text.h"
 #include "storage/file_record.h"
 
 namespace pitch {
-
-std::string ShortestDecimal(double value) {
-  char buffer[32];
-  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-  return std::string(buffer, result.ptr);
-}
 
 std::string ResponseCsv(std::span<const double> t, std::span<const double> h,
                         std::span<const double> exact) {

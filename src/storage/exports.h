@@ -8,9 +8,6 @@
 
 namespace pitch {
 
-// The shortest decimal that reads back to the same double, with a full stop.
-std::string ShortestDecimal(double value);
-
 // "t,h" (and ",exact" when exact is given) then one row per sample; shortest decimals, full
 // stops, LF line ends.
 std::string ResponseCsv(std::span<const double> t, std::span<const double> h,

@@ -5,7 +5,8 @@
 #include <array>
 #include <string_view>
 
-#include "app/number_text.h"
+#include "number_text/number_settings.h"
+#include "number_text/number_text.h"
 #include "storage/file_record.h"
 
 namespace pitch {
@@ -34,15 +35,11 @@ constexpr std::string_view kLineEnd = "\r\n";
 }  // namespace
 
 void TStorage::WriteResults() {
-  WriteResultsUsing(NumberSettings{DecimalSeparator(), WorkingCodePage()});
-}
-
-void TStorage::WriteResultsUsing(const NumberSettings& settings) const {
   TextFileRecord file(FileName);
   file.Open();
   file.Check();
-  for (const std::string& line : ResultLines(*this, settings.decimal_separator)) {
-    file.Write(ToCodePage(line, settings.code_page));
+  for (const std::string& line : ResultLines(*this, settings_.decimal_separator)) {
+    file.Write(ToCodePage(line, settings_.code_page));
     file.Write(kLineEnd);
     file.Check();
   }

@@ -3,9 +3,8 @@
 
 #include <string>
 
-#include "app/number_text_settings.h"
+#include "number_text/number_settings.h"
 #include "core/border.h"
-#include "storage/file_record.h"
 
 namespace pitch {
 
@@ -13,14 +12,21 @@ class TController;
 
 class TStorage final : public TResultsStore {
  public:
+  // The numbers are written with these settings' separator and code page; the settings are
+  // held by the caller (the program's edge) for the storage object's whole life.
+  explicit TStorage(const NumberSettings& settings) : settings_(settings) {}
+
   void ConnectController(TController* aController) { _Controller = aController; }
 
-  // Writes the results file at FileName with the process-wide separator and code page.
+  // Writes the results file at FileName.
   void WriteResults() override;
-  // The same with explicit settings.
-  void WriteResultsUsing(const NumberSettings& settings) const;
 
-  TController* _Controller = nullptr;  // never read
+  // The design's link back to the controller; the storage object is filled by the controller
+  // and never reads it.
+  TController* _Controller = nullptr;
+
+ private:
+  const NumberSettings& settings_;
 };
 
 }  // namespace pitch

@@ -13,8 +13,7 @@
 #include <cmath>
 #include <vector>
 
-#include "app/number_text.h"
-#include "app/number_text_settings.h"
+#include "number_text/number_text.h"
 #include "core/controller.h"
 #include "storage/exports.h"
 #include "ui/plot_export.h"
@@ -59,11 +58,14 @@ QPushButton* MakeButton(QWidget* parent, const QString& caption, int left, int t
 }
 
 // The stored Real, widened exactly, as decimal text.
-QString Text(Real value) { return QString::fromStdString(FormatNumber(value)); }
+QString Text(Real value, char separator) {
+  return QString::fromStdString(FormatNumber(value, separator));
+}
 
 }  // namespace
 
-TFormBase::TFormBase(IErrorSink& errors, QWidget* parent) : QWidget(parent) {
+TFormBase::TFormBase(IErrorSink& errors, NumberSettings& settings, QWidget* parent)
+    : QWidget(parent), settings_(settings) {
   setWindowTitle(QStringLiteral("Моделирование системы ЛА-АП тангажа ЖОС"));
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
@@ -92,7 +94,7 @@ TFormBase::TFormBase(IErrorSink& errors, QWidget* parent) : QWidget(parent) {
   Chart1->setGeometry(8, 175, 768, 379);
   Chart1->setFocusPolicy(Qt::NoFocus);
   Series1 = chart_.series();
-  chart_.SetDecimalSeparator(DecimalSeparator());
+  chart_.SetDecimalSeparator(settings_.decimal_separator);
 
   SaveDialog1 = std::make_unique<TSaveDialog>(this);
   CalcPlot = MakeButton(this, QStringLiteral("Calculate and Plot"), 663, 32);
@@ -147,7 +149,7 @@ TFormBase::~TFormBase() = default;
 void TFormBase::changeEvent(QEvent* event) {
   // A change of the user's settings: the separator takes effect at the next conversion.
   if (event->type() == QEvent::LocaleChange) {
-    ReadNumberSettings();
+    settings_.decimal_separator = ReadNumberSettings().decimal_separator;
   }
   QWidget::changeEvent(event);
 }
@@ -155,11 +157,12 @@ void TFormBase::changeEvent(QEvent* event) {
 void TFormBase::ReadInputs() {
   // Each coefficient is stored as soon as its box is converted: a failing box leaves the
   // fields before it updated, its own and the later ones and FileName as they were.
-  c1 = fp::Store(ParseNumber(Edit1->text().toStdString()));
-  c2 = fp::Store(ParseNumber(Edit2->text().toStdString()));
-  c3 = fp::Store(ParseNumber(Edit3->text().toStdString()));
-  c4 = fp::Store(ParseNumber(Edit4->text().toStdString()));
-  c5 = fp::Store(ParseNumber(Edit5->text().toStdString()));
+  const char separator = settings_.decimal_separator;
+  c1 = fp::Store(ParseNumber(Edit1->text().toStdString(), separator));
+  c2 = fp::Store(ParseNumber(Edit2->text().toStdString(), separator));
+  c3 = fp::Store(ParseNumber(Edit3->text().toStdString(), separator));
+  c4 = fp::Store(ParseNumber(Edit4->text().toStdString(), separator));
+  c5 = fp::Store(ParseNumber(Edit5->text().toStdString(), separator));
   FileName = SaveDialog1->FileName().toStdString();
 }
 
@@ -171,10 +174,10 @@ void TFormBase::CalcPlotClick(QObject* /*Sender*/) {
   for (QLabel* label : {Label7, Label8, Label9, Label10, Label11}) {
     label->setVisible(true);
   }
-  Edit6->setText(Text(_Controller->muv));
-  Edit7->setText(Text(_Controller->iv));
-  Edit8->setText(Text(_Controller->nuv));
-  Edit9->setText(Text(_Controller->Tnu));
+  Edit6->setText(Text(_Controller->muv, settings_.decimal_separator));
+  Edit7->setText(Text(_Controller->iv, settings_.decimal_separator));
+  Edit8->setText(Text(_Controller->nuv, settings_.decimal_separator));
+  Edit9->setText(Text(_Controller->Tnu, settings_.decimal_separator));
   for (QLineEdit* edit : {Edit6, Edit7, Edit8, Edit9}) {
     edit->setVisible(true);
   }
@@ -188,7 +191,7 @@ void TFormBase::PlotResponse() {
   for (int i = 1; i <= kSampleCount; ++i) {
     points.append(QPointF(SampleTime(i), _Controller->teta[i]));
   }
-  chart_.SetDecimalSeparator(DecimalSeparator());
+  chart_.SetDecimalSeparator(settings_.decimal_separator);
   chart_.SetPoints(points);
   SavePlotAction->setEnabled(true);
   SaveDataAction->setEnabled(true);
@@ -222,7 +225,7 @@ void TFormBase::SavePlotClick(QObject* /*Sender*/) {
     return;
   }
   WriteFileBytes(path.toStdString(),
-                 RenderResponsePlot(Series1->points(), Chart1->size(), DecimalSeparator(),
+                 RenderResponsePlot(Series1->points(), Chart1->size(), settings_.decimal_separator,
                                     PlotFormatForPath(path), ShownCharacteristics()));
 }
 
@@ -240,8 +243,7 @@ void TFormBase::SaveDataClick(QObject* /*Sender*/) {
 QString TFormBase::PointToolTipText(int i) const {
   const QPointF p = Series1->at(i - 1);
   return QStringLiteral("t = %1 c\nh = %2")
-      .arg(QString::fromStdString(FormatNumber(p.x())),
-           QString::fromStdString(FormatNumber(p.y())));
+      .arg(Text(p.x(), settings_.decimal_separator), Text(p.y(), settings_.decimal_separator));
 }
 
 int TFormBase::SampleNear(const QPoint& viewport_position) const {

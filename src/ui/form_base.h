@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/border.h"
+#include "number_text/number_settings.h"
 #include "ui/error_sink.h"
 #include "ui/response_chart.h"
 #include "ui/save_dialog.h"
@@ -28,8 +29,10 @@ class TFormBase : public QWidget, public TBorder {
   Q_OBJECT
 
  public:
-  // Errors of the click handlers go to errors, which must outlive the window.
-  explicit TFormBase(IErrorSink& errors, QWidget* parent = nullptr);
+  // Errors of the click handlers go to errors; numbers are read and written with settings, whose
+  // decimal separator the window reads again when the user's locale changes. Both must outlive
+  // the window.
+  TFormBase(IErrorSink& errors, NumberSettings& settings, QWidget* parent = nullptr);
   ~TFormBase() override;
 
   void ConnectController(TController* aController) { _Controller = aController; }
@@ -99,6 +102,7 @@ class TFormBase : public QWidget, public TBorder {
   PlottedCurve Curve() const;
   std::optional<analysis::StepCharacteristics> ShownCharacteristics() const;
 
+  NumberSettings& settings_;
   TResponseChart chart_;
 };
 

@@ -11,13 +11,16 @@
 #include <string>
 #include <vector>
 
-#include "app/number_text_settings.h"
+#include "number_text/number_settings.h"
 #include "core/controller.h"
 
 namespace pitch::cli {
 namespace {
 
 namespace fs = std::filesystem;
+
+// The full stop and UTF-8, whatever the machine's locale.
+const NumberSettings kSettings{'.', "UTF-8"};
 
 struct Result {
   int code;
@@ -28,7 +31,6 @@ struct Result {
 class CliRun : public ::testing::Test {
  protected:
   void SetUp() override {
-    SetDecimalSeparator('.');
     dir_ = fs::temp_directory_path() / ("pitch-cli-" + std::to_string(::getpid()));
     fs::create_directories(dir_);
   }
@@ -37,7 +39,7 @@ class CliRun : public ::testing::Test {
   Result Call(const std::vector<std::string>& args) {
     std::ostringstream out;
     std::ostringstream err;
-    const int code = cli::Run(args, out, err);
+    const int code = cli::Run(args, kSettings, out, err);
     return {code, out.str(), err.str()};
   }
   std::string Path(const std::string& name) const { return (dir_ / name).string(); }
@@ -140,7 +142,7 @@ TEST_F(CliRun, PlotGoesThroughTheRenderer) {
   std::ostringstream out;
   std::ostringstream err;
   const std::string path = Path("chart.SVG");
-  EXPECT_EQ(cli::Run({"--separator", ",", "--plot", path, "--size", "640x480"}, out, err, renderer),
+  EXPECT_EQ(cli::Run({"--separator", ",", "--plot", path, "--size", "640x480"}, kSettings, out, err, renderer),
             0);
   EXPECT_EQ(Read(path), "picture");
   EXPECT_EQ(points, 1000u);
@@ -149,7 +151,7 @@ TEST_F(CliRun, PlotGoesThroughTheRenderer) {
   EXPECT_EQ(seen.height, 480);
   EXPECT_EQ(seen.separator, ',');
   // Without a completed simulation there is no picture.
-  EXPECT_EQ(cli::Run({"--plot", Path("none.png"), "400", "0.404", "7.028", "0.987", "0.251"}, out,
+  EXPECT_EQ(cli::Run({"--plot", Path("none.png"), "400", "0.404", "7.028", "0.987", "0.251"}, kSettings, out,
                      err, renderer),
             1);
   EXPECT_FALSE(fs::exists(Path("none.png")));

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "core/controller.h"
+#include "storage/file_record.h"
 
 namespace pitch {
 namespace {
@@ -57,19 +58,27 @@ class StorageFile : public ::testing::Test {
   // Runs the write and returns the error's code and message (0 and "" on success).
   std::pair<int, std::string> Attempt(const NumberSettings& settings = kCp1251Comma) {
     try {
-      storage.WriteResultsUsing(settings);
+      settings_ = settings;
+      storage.WriteResults();
     } catch (const EInOutError& e) {
       return {e.ErrorCode, e.what()};
     }
     return {0, ""};
   }
 
+  // Write with these: storage refers to them for its whole life.
+  void WriteWith(const NumberSettings& settings) {
+    settings_ = settings;
+    storage.WriteResults();
+  }
+
   fs::path dir_;
-  TStorage storage;
+  NumberSettings settings_ = kCp1251Comma;
+  TStorage storage{settings_};
 };
 
 TEST_F(StorageFile, StartUpValuesInCodePage1251) {
-  storage.WriteResultsUsing(kCp1251Comma);
+  WriteWith(kCp1251Comma);
   const std::string expected = kHeading1Cp1251 +
                                "\r\nc1 = 0,88\r\nc2 = 0,404\r\nc3 = 7,028\r\nc4 = 0,987\r\n"
                                "c5 = 0,251\r\n" +
@@ -80,12 +89,12 @@ TEST_F(StorageFile, StartUpValuesInCodePage1251) {
 }
 
 TEST_F(StorageFile, SameLinesInUtf8AndAscii) {
-  storage.WriteResultsUsing({',', "UTF-8"});
+  WriteWith({',', "UTF-8"});
   EXPECT_EQ(Read(storage.FileName),
             "Коэффициенты линейной модели ЛА:\r\nc1 = 0,88\r\nc2 = 0,404\r\nc3 = 7,028\r\n"
             "c4 = 0,987\r\nc5 = 0,251\r\nПередаточные числа автопилота:\r\nmuv = 0\r\niv = 0\r\n"
             "nuv = 0\r\nTnu = 0\r\n");
-  storage.WriteResultsUsing({'.', "ASCII"});
+  WriteWith({'.', "ASCII"});
   EXPECT_EQ(Read(storage.FileName),
             "???????????? ???????? ?????? ??:\r\nc1 = 0.88\r\nc2 = 0.404\r\nc3 = 7.028\r\n"
             "c4 = 0.987\r\nc5 = 0.251\r\n???????????? ????? ??????????:\r\nmuv = 0\r\niv = 0\r\n"
@@ -112,7 +121,7 @@ TEST_F(StorageFile, AfterACalculationTheRatiosComeFromTheController) {
   window.c3 = 7.5;  // edited after the calculation
   controller.PassInputsToStorage();
   controller.PassRatiosToStorage();
-  storage.WriteResultsUsing({'.', "UTF-8"});
+  WriteWith({'.', "UTF-8"});
   EXPECT_EQ(Read(Path("after.txt")),
             "Коэффициенты линейной модели ЛА:\r\nc1 = 0.88\r\nc2 = 0.404\r\nc3 = 7.5\r\n"
             "c4 = 0.987\r\nc5 = 0.251\r\nПередаточные числа автопилота:\r\n"

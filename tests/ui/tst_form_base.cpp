@@ -15,7 +15,7 @@
 #include <memory>
 
 #include "app/error_display.h"
-#include "app/number_text_settings.h"
+#include "number_text/number_settings.h"
 #include "app/startup.h"
 #include "core/controller.h"
 #include "storage/storage.h"
@@ -85,6 +85,7 @@ class TestFormBase : public QObject {
   Q_OBJECT
 
  private:
+  NumberSettings settings_;  // before everything that refers to it
   std::unique_ptr<RecordingBox> box_;
   std::unique_ptr<TErrorDisplay> errors_;
   std::unique_ptr<TFormBase> window_;
@@ -111,15 +112,14 @@ class TestFormBase : public QObject {
   }
 
   void init() {
-    SetDecimalSeparator(',');
-    SetWorkingCodePage("CP1251");
+    settings_ = NumberSettings{',', "CP1251"};
     fs::remove_all(dir_);
     fs::create_directories(dir_);
     box_ = std::make_unique<RecordingBox>();
     errors_ = std::make_unique<TErrorDisplay>(*box_, QStringLiteral("Tst_form_base"));
-    window_ = std::make_unique<TFormBase>(*errors_);
+    window_ = std::make_unique<TFormBase>(*errors_, settings_);
     controller_ = std::make_unique<TController>();
-    storage_ = std::make_unique<TStorage>();
+    storage_ = std::make_unique<TStorage>(settings_);
     auto dialog = std::make_unique<ScriptedDialog>();
     dialog_ = dialog.get();
     window_->ReplaceSaveDialog(std::move(dialog));
@@ -174,7 +174,8 @@ class TestFormBase : public QObject {
     // init() has not run yet for the data function: build a window of its own for the rows.
     static RecordingBox box;
     static TErrorDisplay errors(box, QString());
-    static TFormBase* f = new TFormBase(errors);
+    static NumberSettings settings{',', "CP1251"};
+    static TFormBase* f = new TFormBase(errors, settings);
     row("Edit1", f->Edit1, {136, 40, 121, 21}, "0,880", true, true);
     row("Edit2", f->Edit2, {136, 67, 121, 21}, "0,404", true, true);
     row("Edit3", f->Edit3, {136, 94, 121, 21}, "7,028", true, true);
@@ -376,7 +377,7 @@ class TestFormBase : public QObject {
   }
 
   void fullStopSeparatorRejectsTheStartUpTexts() {
-    SetDecimalSeparator('.');
+    settings_.decimal_separator = '.';
     Click(w().CalcPlot);
     QCOMPARE(box_->shown.size(), 1);
     QCOMPARE(box_->shown[0].text, QStringLiteral("'0,880' is not a valid floating point value."));

@@ -1,4 +1,4 @@
-#include "app/number_text_settings.h"
+#include "number_text/number_settings.h"
 
 #include <iconv.h>
 #include <langinfo.h>
@@ -8,7 +8,6 @@
 #include <array>
 #include <cerrno>
 #include <cstdlib>
-#include <mutex>
 
 namespace pitch {
 
@@ -52,17 +51,6 @@ const char* FirstSet(const EnvironmentLookup& lookup, std::initializer_list<cons
     }
   }
   return "";
-}
-
-struct ProcessSettings {
-  std::mutex mutex;
-  bool code_page_taken = false;
-  NumberSettings settings;
-};
-
-ProcessSettings& Process() {
-  static ProcessSettings process;
-  return process;
 }
 
 const EnvironmentLookup kRealEnvironment = [](const char* name) { return std::getenv(name); };
@@ -130,41 +118,7 @@ NumberSettings NumberSettingsFromEnvironment(const EnvironmentLookup& lookup) {
   return s;
 }
 
-void ReadNumberSettings() {
-  const NumberSettings fresh = NumberSettingsFromEnvironment(kRealEnvironment);
-  ProcessSettings& p = Process();
-  std::lock_guard lock(p.mutex);
-  p.settings.decimal_separator = fresh.decimal_separator;
-  if (!p.code_page_taken) {
-    p.settings.code_page = fresh.code_page;
-    p.code_page_taken = true;
-  }
-}
-
-char DecimalSeparator() {
-  ProcessSettings& p = Process();
-  std::lock_guard lock(p.mutex);
-  return p.settings.decimal_separator;
-}
-
-const std::string& WorkingCodePage() {
-  ProcessSettings& p = Process();
-  std::lock_guard lock(p.mutex);
-  return p.settings.code_page;
-}
-
-void SetDecimalSeparator(char separator) {
-  ProcessSettings& p = Process();
-  std::lock_guard lock(p.mutex);
-  p.settings.decimal_separator = separator;
-}
-
-void SetWorkingCodePage(const std::string& code_page) {
-  ProcessSettings& p = Process();
-  std::lock_guard lock(p.mutex);
-  p.settings.code_page = code_page;
-  p.code_page_taken = true;
-}
+NumberSettings ReadNumberSettings() { return NumberSettingsFromEnvironment(kRealEnvironment); }
 
 std::string ToCodePage(std::string_view utf8, const std::string& code_page) {
   std::string out;

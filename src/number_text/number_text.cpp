@@ -1,11 +1,11 @@
-#include "app/number_text.h"
+#include "number_text/number_text.h"
 
 #include <array>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/number_text_settings.h"
 
 namespace pitch {
 
@@ -146,8 +146,6 @@ Extended ParseNumber(std::string_view text, char separator) {
   return negative ? -value : value;
 }
 
-Extended ParseNumber(std::string_view text) { return ParseNumber(text, DecimalSeparator()); }
-
 std::string FormatNumber(Extended value, char separator) {
   if (std::isnan(value)) {
     return "NAN";
@@ -219,6 +217,10 @@ std::string FormatNumber(Extended value, char separator) {
   return out;
 }
 
-std::string FormatNumber(Extended value) { return FormatNumber(value, DecimalSeparator()); }
+std::string ShortestDecimal(double value) {
+  char buffer[32];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  return std::string(buffer, result.ptr);
+}
 
 }  // namespace pitch

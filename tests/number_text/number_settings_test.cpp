@@ -1,4 +1,4 @@
-#include "app/number_text_settings.h"
+#include "number_text/number_settings.h"
 
 #include <gtest/gtest.h>
 

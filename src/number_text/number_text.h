@@ -18,15 +18,15 @@ namespace pitch {
 // NaN. Text is UTF-8; every byte outside ASCII is a character that is no digit, sign, blank or
 // separator in any working code page, so it makes the text invalid.
 Extended ParseNumber(std::string_view text, char separator);
-// The same with the process-wide decimal separator.
-Extended ParseNumber(std::string_view text);
 
 // Formats a value in the general form with at most 15 significant digits: rounded to 18
 // significant digits, then to 15 by the 16th digit alone; no trailing zeros; plain notation for
 // decimal exponents −3 … 15 of the 0.d1d2… form, "d1Sd2…E<exp>" outside. "NAN", "INF", "-INF"
 // for NaN and the infinities. Never fails.
 std::string FormatNumber(Extended value, char separator);
-// The same with the process-wide decimal separator.
-std::string FormatNumber(Extended value);
+
+// The shortest decimal text that reads back to the same double, with a full stop ("0.1",
+// "1e+300", "-0"): the interchange form of CSV and JSON.
+std::string ShortestDecimal(double value);
 
 }  // namespace pitch

@@ -34,16 +34,10 @@ std::string CodePageForLocale(std::string_view locale_name);
 // Both settings as the given environment names them.
 NumberSettings NumberSettingsFromEnvironment(const EnvironmentLookup& lookup);
 
-// The process-wide settings, used by the one-argument ParseNumber and FormatNumber and by the
-// results file. ReadNumberSettings reads the separator from the environment again; the code page
-// is taken at its first call only and never changes while the program runs.
-void ReadNumberSettings();
-char DecimalSeparator();
-const std::string& WorkingCodePage();
-// Override the process-wide settings: the front end's --separator, and tests, which never read
-// the machine's locale.
-void SetDecimalSeparator(char separator);
-void SetWorkingCodePage(const std::string& code_page);
+// Both settings as this process's environment names them. Only the programs' edges call it: the
+// window's start-up and its locale-change handler, and the command line's main. Everything else
+// gets the settings passed in.
+NumberSettings ReadNumberSettings();
 
 // Converts UTF-8 text to a code page. A character that the code page lacks, and a byte that is
 // not valid UTF-8, becomes '?'.
