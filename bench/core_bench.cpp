@@ -9,11 +9,12 @@
 namespace {
 
 void SetDefaults(pitch::TController& c) {
-  c.c1 = 0.880;
-  c.c2 = 0.404;
-  c.c3 = 7.028;
-  c.c4 = 0.987;
-  c.c5 = 0.251;
+  const auto& d = pitch::kDefaultCoefficients;
+  c.c1 = d[0];
+  c.c2 = d[1];
+  c.c3 = d[2];
+  c.c4 = d[3];
+  c.c5 = d[4];
 }
 
 void BM_ComputeGearRatios(benchmark::State& state) {
@@ -37,30 +38,29 @@ void BM_SimulateResponse(benchmark::State& state) {
 }
 BENCHMARK(BM_SimulateResponse);
 
-// The same Euler run in plain double arithmetic, unchecked.
+// The same Euler run in plain double arithmetic, unchecked: state ← state + A·state·dt with the
+// closed loop's matrix (its non-zero entries only).
 void BM_PlainDoubleEuler(benchmark::State& state) {
   pitch::TController c;
   SetDefaults(c);
   c.ComputeGearRatios();
-  std::array<double, 1000> teta{};
+  const pitch::StateMatrix a = pitch::ClosedLoopMatrix(c);
+  std::array<double, pitch::kSampleCount> teta{};
   for (auto _ : state) {
-    const double dt = 0.01;
+    const double dt = pitch::kTimeStep;
     double z = -1;
     double w = 0;
     double y = 0;
-    double x = 0.017453292519943295;
+    double x = pitch::kInitialAngle;
     teta[0] = x;
-    for (int i = 1; i < 1000; ++i) {
+    for (int i = 1; i < pitch::kSampleCount; ++i) {
       const double wp = w;
       const double xp = x;
       const double yp = y;
       const double zp = z;
-      w = ((((c.c1 + c.c5) + c.c3 * c.muv) * -wp - (c.c2 - c.c4 * c.c5) * xp) -
-           (c.c3 * c.nuv) * yp - (c.c3 * c.iv) * zp) *
-              dt +
-          wp;
+      w = (a[1][0] * zp + a[1][1] * wp + a[1][2] * yp + a[1][3] * xp) * dt + wp;
       y = dt * zp + yp;
-      x = (wp - xp * c.c4) * dt + xp;
+      x = (wp + a[3][3] * xp) * dt + xp;
       z = dt * wp + zp;
       teta[static_cast<std::size_t>(i)] = z + 1;
     }

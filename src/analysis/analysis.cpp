@@ -10,7 +10,6 @@ namespace pitch::analysis {
 namespace {
 
 constexpr double kBand = 0.02;
-constexpr double kSampleStep = 0.01;
 
 // The time where the straight line between (t0, h0) and (t1, h1) reaches level.
 double Crossing(double t0, double h0, double t1, double h1, double level) {
@@ -35,21 +34,17 @@ std::optional<double> FirstReaching(std::span<const double> t, std::span<const d
 
 }  // namespace
 
-Matrix4 ClosedLoopMatrix(const TController& c) {
-  Matrix4 a = Matrix4::Zero();
-  // rows and columns: z, w, y, x
-  a(0, 1) = 1;
-  a(1, 0) = -c.c3 * c.iv;
-  a(1, 1) = -(c.c1 + c.c5) - c.c3 * c.muv;
-  a(1, 2) = -c.c3 * c.nuv;
-  a(1, 3) = -(c.c2 - c.c4 * c.c5);
-  a(2, 0) = 1;
-  a(3, 1) = 1;
-  a(3, 3) = -c.c4;
+Matrix4 ToEigen(const StateMatrix& rows) {
+  Matrix4 a;
+  for (int i = 0; i < 4; ++i) {
+    for (int j = 0; j < 4; ++j) {
+      a(i, j) = rows[static_cast<std::size_t>(i)][static_cast<std::size_t>(j)];
+    }
+  }
   return a;
 }
 
-Vector4 InitialState() { return Vector4(-1, 0, 0, 0.017453292519943295); }
+Vector4 InitialState() { return Vector4(-1, 0, 0, kInitialAngle); }
 
 namespace {
 
@@ -95,7 +90,7 @@ std::optional<double> SettlingTimeOf(const Matrix4& a, const Vector4& x0,
   const double sigma = -eigenvalues.real().maxCoeff();
   const double horizon = std::max(10.0, 40.0 / sigma);
   constexpr int kMaxSteps = 20000;
-  const double dt = std::max(kSampleStep, horizon / kMaxSteps);
+  const double dt = std::max(kTimeStep, horizon / kMaxSteps);
   const int count = static_cast<int>(std::ceil(horizon / dt)) + 1;
   const std::vector<double> h = ExactResponse(a, x0, dt, count);
   std::vector<double> t(h.size());
@@ -174,12 +169,12 @@ std::optional<double> ContinuousSettlingTime(const Matrix4& a, const Vector4& x0
 
 LoopAnalysis Analyze(const TController& c) {
   LoopAnalysis result;
-  const Matrix4 a = ClosedLoopMatrix(c);
+  const Matrix4 a = ToEigen(ClosedLoopMatrix(c));
   const Eigenvalues eigenvalues = EigenvaluesOf(a);
   result.poles = PolesOf(eigenvalues);
   result.stable = StableOf(eigenvalues);
   result.times = SampleTimes();
-  result.exact = ExactResponse(a, InitialState(), kSampleStep, kSampleCount);
+  result.exact = ExactResponse(a, InitialState(), kTimeStep, kSampleCount);
   const std::span<const double> euler(c.teta.values());
   result.euler_error = CompareWithExact(euler, result.exact, result.times);
   result.euler = Characteristics(result.times, euler);

@@ -16,10 +16,8 @@ namespace pitch::analysis {
 using Matrix4 = Eigen::Matrix4d;
 using Vector4 = Eigen::Vector4d;
 
-// The closed loop as x' = A·x in the simulation's state order (z, w, y, x):
-//   z' = w,  y' = z,  x' = w − c4·x,
-//   w' = −(c1 + c5)·w − (c2 − c4·c5)·x − c3·(muv·w + iv·z + nuv·y).
-Matrix4 ClosedLoopMatrix(const TController& c);
+// The closed loop's matrix of the core (pitch::ClosedLoopMatrix) as an Eigen matrix.
+Matrix4 ToEigen(const StateMatrix& rows);
 // The simulation's initial state: z = −1, w = 0, y = 0, x = π/180.
 Vector4 InitialState();
 

@@ -18,8 +18,6 @@ namespace pitch::cli {
 
 namespace {
 
-// The window's start-up texts, read with the comma they are written with.
-constexpr std::array<const char*, 5> kDefaultTexts = {"0,880", "0,404", "7,028", "0,987", "0,251"};
 
 // The front end's stand-in for the window: it parses the coefficient texts into c1 … c5.
 class TCliBorder : public TBorder {
@@ -113,8 +111,8 @@ int Run(const std::vector<std::string>& args, const NumberSettings& locale_setti
   std::array<char, 5> separators;
   for (std::size_t k = 0; k < 5; ++k) {
     const bool defaults = options.coefficients.empty();
-    texts[k] = defaults ? kDefaultTexts[k] : options.coefficients[k];
-    separators[k] = defaults ? ',' : separator;
+    texts[k] = defaults ? kDefaultCoefficientTexts[k] : options.coefficients[k];
+    separators[k] = defaults ? ',' : separator;  // the start-up texts are written with a comma
   }
 
   TCliBorder border;
@@ -149,7 +147,7 @@ int Run(const std::vector<std::string>& args, const NumberSettings& locale_setti
       poles = full->poles;
       stable = full->stable;
     } else {
-      const analysis::Matrix4 a = analysis::ClosedLoopMatrix(controller);
+      const analysis::Matrix4 a = analysis::ToEigen(ClosedLoopMatrix(controller));
       poles = analysis::ClosedLoopPoles(a);
       stable = analysis::IsStable(a);
     }

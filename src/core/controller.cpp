@@ -12,6 +12,20 @@ std::vector<Real> SampleTimes() {
   return times;
 }
 
+StateMatrix ClosedLoopMatrix(const TController& c) {
+  StateMatrix a{};
+  // rows and columns: z, w, y, x
+  a[0][1] = 1;
+  a[1][0] = -c.c3 * c.iv;
+  a[1][1] = -(c.c1 + c.c5) - c.c3 * c.muv;
+  a[1][2] = -c.c3 * c.nuv;
+  a[1][3] = -(c.c2 - c.c4 * c.c5);
+  a[2][0] = 1;
+  a[3][1] = 1;
+  a[3][3] = -c.c4;
+  return a;
+}
+
 void TController::TakeCoefficients() {
   c1 = _Border->c1;
   c2 = _Border->c2;

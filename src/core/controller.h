@@ -12,10 +12,9 @@
 
 #include "core/border.h"
 #include "core/extended.h"
+#include "core/model.h"
 
 namespace pitch {
-
-inline constexpr int kSampleCount = 1000;
 
 // The response samples, indexed 1 … kSampleCount: sample i belongs to t = (i − 1)·0.01 s.
 class TSamples {
@@ -30,7 +29,7 @@ class TSamples {
 };
 
 // The time of sample i: the Real nearest to (i − 1)/100, formed as the integer i − 1 times the
-// extended constant 0.01 and rounded once.
+// extended constant 0.01 and rounded once (the Euler iteration itself steps by kTimeStep).
 Real SampleTime(int i);
 // SampleTime(1) … SampleTime(kSampleCount).
 std::vector<Real> SampleTimes();

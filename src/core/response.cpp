@@ -9,16 +9,10 @@
 
 namespace pitch {
 
-namespace {
-constexpr Real kOneDegree = 0.017453292519943295;  // the Real nearest to π/180
-}  // namespace
-
 void TController::SimulateResponse() {
   using fp::Store;
-  const Extended t_start = 0;
-  const Extended t_end = 10;
   const Extended steps = kSampleCount;
-  const Real dt = Store((t_end - t_start) / steps);
+  const Real dt = Store((kEndTime - kStartTime) / steps);
 
   // Loop invariants of the rate equation's right-hand side, in its own operand order. They are
   // the same extended values in every step; forming them once also keeps the stores into teta
@@ -34,8 +28,8 @@ void TController::SimulateResponse() {
   Real z = -1;
   Real w = 0;
   Real y = 0;
-  Real x = kOneDegree;
-  teta[1] = kOneDegree;
+  Real x = kInitialAngle;
+  teta[1] = kInitialAngle;
 
   for (int i = 2; i <= kSampleCount; ++i) {
     const Real wp = w;

@@ -76,11 +76,11 @@ TFormBase::TFormBase(IErrorSink& errors, NumberSettings& settings, QWidget* pare
   setPalette(face);
   setAutoFillBackground(true);
 
-  Edit1 = MakeEdit(this, QStringLiteral("0,880"), 136, 40, true);
-  Edit2 = MakeEdit(this, QStringLiteral("0,404"), 136, 67, true);
-  Edit3 = MakeEdit(this, QStringLiteral("7,028"), 136, 94, true);
-  Edit4 = MakeEdit(this, QStringLiteral("0,987"), 137, 121, true);
-  Edit5 = MakeEdit(this, QStringLiteral("0,251"), 137, 148, true);
+  Edit1 = MakeEdit(this, QString::fromLatin1(kDefaultCoefficientTexts[0]), 136, 40, true);
+  Edit2 = MakeEdit(this, QString::fromLatin1(kDefaultCoefficientTexts[1]), 136, 67, true);
+  Edit3 = MakeEdit(this, QString::fromLatin1(kDefaultCoefficientTexts[2]), 136, 94, true);
+  Edit4 = MakeEdit(this, QString::fromLatin1(kDefaultCoefficientTexts[3]), 137, 121, true);
+  Edit5 = MakeEdit(this, QString::fromLatin1(kDefaultCoefficientTexts[4]), 137, 148, true);
 
   Label1 = MakeLabel(this, QStringLiteral("Параметры линейной модели ЛА:"), 8, 8, true);
   // The captions begin with the Cyrillic es (U+0441), not the Latin c.
@@ -256,7 +256,7 @@ int TFormBase::SampleNear(const QPoint& viewport_position) const {
   QChart* chart = Chart1->chart();
   const QPointF in_chart = chart->mapFromScene(Chart1->mapToScene(viewport_position));
   const QPointF value = chart->mapToValue(in_chart, Series1);
-  const qsizetype nearest = std::clamp<qsizetype>(std::llround(value.x() / 0.01), 0, count - 1);
+  const qsizetype nearest = std::clamp<qsizetype>(std::llround(value.x() / kTimeStep), 0, count - 1);
   constexpr double kReach = 6;  // pixels
   for (qsizetype k = std::max<qsizetype>(0, nearest - 8); k <= std::min(count - 1, nearest + 8);
        ++k) {

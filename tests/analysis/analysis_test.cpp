@@ -7,6 +7,8 @@
 #include <numbers>
 #include <vector>
 
+#include "common/coefficients.h"
+
 namespace pitch::analysis {
 namespace {
 
@@ -14,11 +16,7 @@ class DefaultLoop : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     controller_ = new TController;
-    controller_->c1 = 0.880;
-    controller_->c2 = 0.404;
-    controller_->c3 = 7.028;
-    controller_->c4 = 0.987;
-    controller_->c5 = 0.251;
+    testing::SetDefaultCoefficients(*controller_);
     controller_->ComputeGearRatios();
     controller_->SimulateResponse();
     result_ = new LoopAnalysis(Analyze(*controller_));
@@ -124,7 +122,7 @@ TEST(Characteristics, EdgeCases) {
 TEST(ExactResponse, FirstOrderLagAgainstItsClosedForm) {
   Matrix4 a = Matrix4::Zero();
   a(0, 0) = -2;  // z' = −2·z: h = 1 − e^(−2t)
-  const std::vector<double> h = ExactResponse(a, InitialState(), 0.01, 1000);
+  const std::vector<double> h = ExactResponse(a, InitialState(), kTimeStep, kSampleCount);
   for (int i = 0; i < 1000; i += 37) {
     EXPECT_NEAR(h[static_cast<std::size_t>(i)], 1 - std::exp(-2 * 0.01 * i), 1e-13) << i;
   }
@@ -138,7 +136,7 @@ TEST(Stability, DivergingLoopHasNoContinuousSettlingTime) {
   c.c4 = 0.987;
   c.c5 = 0.251;
   c.ComputeGearRatios();
-  const Matrix4 a = ClosedLoopMatrix(c);
+  const Matrix4 a = ToEigen(ClosedLoopMatrix(c));
   // The continuous loop with these ratios is stable; its Euler steps diverge because dt is too
   // large for its fastest pole.
   const std::vector<Pole> poles = ClosedLoopPoles(a);

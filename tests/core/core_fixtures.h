@@ -5,20 +5,13 @@
 #include <cmath>
 #include <string>
 
+#include "common/coefficients.h"
 #include "core/controller.h"
 
 namespace pitch::testing {
 
 // The window's start-up coefficients.
-inline constexpr std::array<Real, 5> kDefaults = {0.880, 0.404, 7.028, 0.987, 0.251};
-
-inline void SetCoefficients(TController& c, const std::array<Real, 5>& v) {
-  c.c1 = v[0];
-  c.c2 = v[1];
-  c.c3 = v[2];
-  c.c4 = v[3];
-  c.c5 = v[4];
-}
+inline constexpr std::array<Real, 5> kDefaults = kDefaultCoefficients;
 
 // |actual − expected| within half a unit of the sixth significant digit of expected.
 inline ::testing::AssertionResult SixDigits(double actual, double expected) {

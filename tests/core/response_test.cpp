@@ -44,6 +44,35 @@ TEST_F(DefaultResponse, RepeatsExactlyAndIgnoresTnu) {
   EXPECT_EQ(c.teta, first);
 }
 
+// The Euler loop and the continuous matrix describe the same system: iterating
+// state ← (I + A·dt)·state from the initial state reproduces every sample up to rounding. A sign
+// or a coefficient that differs between the two shows here.
+TEST(Response, EulerStepIsIdentityPlusMatrixTimesStep) {
+  for (const std::array<Real, 5>& coefficients :
+       {kDefaults, std::array<Real, 5>{0.880, 0.404, -7.028, 0.987, 0.251},
+        std::array<Real, 5>{3.0, 5.0, 0.5, 0.3, 1.0}}) {
+    TController c;
+    SetCoefficients(c, coefficients);
+    c.ComputeGearRatios();
+    c.SimulateResponse();
+    const StateMatrix a = ClosedLoopMatrix(c);
+    std::array<Extended, 4> s = {-1, 0, 0, kInitialAngle};  // z, w, y, x
+    for (int i = 2; i <= kSampleCount; ++i) {
+      std::array<Extended, 4> next{};
+      for (std::size_t r = 0; r < 4; ++r) {
+        Extended derivative = 0;
+        for (std::size_t k = 0; k < 4; ++k) {
+          derivative += Extended{a[r][k]} * s[k];
+        }
+        next[r] = s[r] + derivative * kTimeStep;
+      }
+      s = next;
+      EXPECT_NEAR(c.teta[i], static_cast<double>(1 + s[0]), 1e-12 * (1 + std::fabs(c.teta[i])))
+          << "sample " << i << " of c1 = " << coefficients[0] << ", c3 = " << coefficients[2];
+    }
+  }
+}
+
 TEST(Response, FirstTwoSamplesForAnyInputs) {
   TController c;
   SetCoefficients(c, {3.0, 5.0, 0.5, 0.3, 1.0});

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <string>
 
+#include "common/coefficients.h"
 #include "core/controller.h"
 #include "storage/file_record.h"
 
@@ -38,11 +39,7 @@ class StorageFile : public ::testing::Test {
     fs::remove_all(dir_);
     fs::create_directories(dir_);
     // The start-up coefficients, no calculation yet.
-    storage.c1 = 0.880;
-    storage.c2 = 0.404;
-    storage.c3 = 7.028;
-    storage.c4 = 0.987;
-    storage.c5 = 0.251;
+    testing::SetDefaultCoefficients(storage);
     storage.FileName = Path("Result_1.txt");
   }
   void TearDown() override { fs::remove_all(dir_); }
@@ -110,11 +107,7 @@ TEST_F(StorageFile, AfterACalculationTheRatiosComeFromTheController) {
   controller.ConnectBorder(&window);
   controller.ConnectStorage(&storage);
   storage.ConnectController(&controller);
-  window.c1 = 0.880;
-  window.c2 = 0.404;
-  window.c3 = 7.028;
-  window.c4 = 0.987;
-  window.c5 = 0.251;
+  testing::SetDefaultCoefficients(window);
   window.FileName = Path("after.txt");
   controller.TakeCoefficients();
   controller.ComputeGearRatios();
