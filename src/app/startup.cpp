@@ -13,7 +13,9 @@
 #include "number_text/number_settings.h"
 #include "core/controller.h"
 #include "core/errors.h"
+#include "core/fp_environment.h"
 #include "storage/storage.h"
+#include "storage/write_signals.h"
 #include "ui/fonts.h"
 #include "ui/form_base.h"
 
@@ -103,6 +105,14 @@ bool DisplayAvailable() {
 }
 
 int RunApplication(int argc, char** argv) {
+  // 0. A failed write is reported, never a silent end; the floating-point unit must compute as
+  // the results need.
+  IgnoreWriteSignals();
+  try {
+    CheckFloatingPointEnvironment();
+  } catch (const EEnvironmentError& e) {
+    return FailStartup(e, argc > 0 ? argv[0] : nullptr, false);
+  }
   // 1. Number settings, then the application object with its title. The settings live here, at
   // the program's edge, for the whole run: the window and the storage object are handed them,
   // and the window reads the separator again on a locale change. The code page stays as taken

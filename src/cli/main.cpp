@@ -7,6 +7,8 @@
 
 #include "number_text/number_settings.h"
 #include "cli/run.h"
+#include "core/fp_environment.h"
+#include "storage/write_signals.h"
 #include "ui/fonts.h"
 #include "ui/plot_export.h"
 
@@ -32,6 +34,13 @@ void QuietQtMessages(QtMsgType type, const QMessageLogContext&, const QString& m
 }  // namespace
 
 int main(int argc, char** argv) {
+  pitch::IgnoreWriteSignals();
+  try {
+    pitch::CheckFloatingPointEnvironment();
+  } catch (const pitch::EEnvironmentError& e) {
+    std::cerr << e.what() << ".\n";
+    return 1;
+  }
   const pitch::NumberSettings settings = pitch::ReadNumberSettings();
   const std::vector<std::string> args(argv + 1, argv + argc);
   // Pictures are drawn with Qt off screen; the application object is made for the first picture
