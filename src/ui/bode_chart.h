@@ -1,0 +1,87 @@
+// The open loop's Bode diagram: the magnitude ("ЛАЧХ, дБ") above the phase ("ЛФЧХ, град"), both
+// over a logarithmic frequency axis ("ω, рад/с"), with the crossovers marked and the margins
+// written on the magnitude chart. The Bode window and the picture export both build it here.
+#pragma once
+
+#include <QList>
+#include <QMetaObject>
+#include <QPointF>
+#include <QString>
+#include <QStringList>
+#include <vector>
+
+#include "analysis/frequency_response.h"
+
+class QChart;
+class QGraphicsRectItem;
+class QGraphicsSimpleTextItem;
+class QGraphicsWidget;
+class QLineSeries;
+class QLogValueAxis;
+class QScatterSeries;
+class QValueAxis;
+
+namespace pitch {
+
+// The margins in Russian, one line each; the first margin of each kind, or every crossing when
+// all is set. Numbers have digits significant digits and the given decimal separator.
+QStringList MarginLines(const analysis::LoopMargins& m, char separator, int digits, bool all);
+
+class TBodeChart {
+ public:
+  // Builds both charts in one graphics widget; the caller (a scene) takes ownership of widget().
+  TBodeChart();
+  ~TBodeChart();
+  TBodeChart(const TBodeChart&) = delete;
+  TBodeChart& operator=(const TBodeChart&) = delete;
+
+  QGraphicsWidget* widget() const { return widget_; }
+  QChart* magnitudeChart() const { return magnitude_.chart; }
+  QChart* phaseChart() const { return phase_.chart; }
+  QLineSeries* magnitudeSeries() const { return magnitude_.curve; }
+  QLineSeries* phaseSeries() const { return phase_.curve; }
+  QLogValueAxis* magnitudeFrequencyAxis() const { return magnitude_.frequency; }
+  QLogValueAxis* phaseFrequencyAxis() const { return phase_.frequency; }
+  QValueAxis* magnitudeAxis() const { return magnitude_.value; }
+  QValueAxis* phaseAxis() const { return phase_.value; }
+  // The marked points: gain crossovers and phase crossings on each chart.
+  QScatterSeries* magnitudeMarks() const { return magnitude_.marks; }
+  QScatterSeries* phaseMarks() const { return phase_.marks; }
+
+  // The decimal separator of the tick labels and of the margins text.
+  void SetDecimalSeparator(char separator);
+  // Draws the diagram and its margins.
+  void SetData(const analysis::BodeData& data);
+  // Gives both plot areas the same left and right edges, so that one frequency lies at one x
+  // in both charts; again after every change of the widget's size.
+  void AlignPlotAreas();
+  // The text written on the magnitude chart.
+  QString MarginsText() const;
+
+ private:
+  // One of the two charts: its curve, its marks, the margin segments and the reference lines.
+  struct Panel {
+    QChart* chart = nullptr;
+    QLineSeries* curve = nullptr;
+    QScatterSeries* marks = nullptr;
+    QLogValueAxis* frequency = nullptr;
+    QValueAxis* value = nullptr;
+    std::vector<QLineSeries*> extras;  // segments and reference lines of the current data
+  };
+  static void Build(Panel& panel, const QString& value_title, bool frequency_title);
+  static void ClearExtras(Panel& panel);
+  static QLineSeries* AddExtra(Panel& panel, const QList<QPointF>& points, bool dashed);
+  void PlaceText();
+
+  QGraphicsWidget* widget_;
+  Panel magnitude_;
+  Panel phase_;
+  QGraphicsRectItem* text_box_;
+  QGraphicsSimpleTextItem* text_;
+  QMetaObject::Connection placement_;
+  char separator_ = '.';
+  analysis::LoopMargins margins_;
+  bool has_data_ = false;
+};
+
+}  // namespace pitch

@@ -1,0 +1,68 @@
+// The Bode window: a second, non-modal window with the open loop's Bode diagram and its margins
+// written beside it. Its own context menu saves the picture.
+#pragma once
+
+#include <QGraphicsView>
+#include <QWidget>
+#include <memory>
+#include <optional>
+
+#include "analysis/frequency_response.h"
+#include "ui/bode_chart.h"
+#include "ui/error_sink.h"
+#include "ui/save_dialog.h"
+
+class QAction;
+class QGraphicsScene;
+class QLabel;
+
+namespace pitch {
+
+// A view that keeps the diagram the size of its viewport.
+class TBodeView : public QGraphicsView {
+ public:
+  TBodeView(QGraphicsScene* scene, TBodeChart& chart, QWidget* parent);
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  TBodeChart& chart_;
+};
+
+class TBodeWindow : public QWidget {
+  Q_OBJECT
+
+ public:
+  // Errors of saving go to errors, which must outlive the window. With a parent the window
+  // still stands on its own (a separate top-level window that the parent's closing ends).
+  explicit TBodeWindow(IErrorSink& errors, QWidget* parent = nullptr);
+  ~TBodeWindow() override;
+
+  // Draws this diagram, with numbers in this decimal separator.
+  void ShowBode(const analysis::BodeData& data, char separator);
+  bool HasData() const { return data_.has_value(); }
+  // The margins beside the diagram.
+  QString MarginsText() const;
+
+  // Context menu: save the picture as PNG or SVG.
+  void SavePictureClick(QObject* Sender);
+  // Tests put their own chooser in place of the system's save dialog.
+  void ReplaceExportChooser(std::unique_ptr<IExportChooser> chooser) {
+    ExportChooser = std::move(chooser);
+  }
+
+  const TBodeChart& Chart() const { return chart_; }
+  TBodeView* View;
+  QLabel* Margins;
+  QAction* SavePictureAction;
+  std::unique_ptr<IExportChooser> ExportChooser;
+
+ private:
+  TBodeChart chart_;
+  QGraphicsScene* scene_;
+  std::optional<analysis::BodeData> data_;
+  char separator_ = '.';
+};
+
+}  // namespace pitch

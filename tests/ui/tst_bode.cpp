@@ -1,0 +1,327 @@
+// The Bode diagram: its charts and marks, the margins written on it, its pictures and its own
+// window with the save dialog replaced by a recorder.
+#include <QAction>
+#include <QChart>
+#include <QGraphicsScene>
+#include <QGraphicsWidget>
+#include <QLabel>
+#include <QLineSeries>
+#include <QLogValueAxis>
+#include <QScatterSeries>
+#include <QTemporaryDir>
+#include <QValueAxis>
+#include <QtTest>
+#include <cmath>
+
+#include "analysis/frequency_response.h"
+#include "core/controller.h"
+#include "ui/bode_chart.h"
+#include "ui/bode_export.h"
+#include "ui/bode_window.h"
+
+using namespace pitch;
+Q_DECLARE_METATYPE(pitch::analysis::BodeData)
+
+namespace {
+
+analysis::BodeData LoopOf(double c1, double c2, double c3, double c4, double c5) {
+  TController c;
+  c.c1 = c1;
+  c.c2 = c2;
+  c.c3 = c3;
+  c.c4 = c4;
+  c.c5 = c5;
+  c.ComputeGearRatios();
+  return analysis::Bode(c);
+}
+
+analysis::BodeData DefaultLoop() { return LoopOf(0.880, 0.404, 7.028, 0.987, 0.251); }
+
+// The curve's value at frequency omega, interpolated linearly in lg ω.
+double CurveAt(const QLineSeries* series, double omega) {
+  const QList<QPointF> points = series->points();
+  for (qsizetype i = 1; i < points.size(); ++i) {
+    if (points[i].x() >= omega) {
+      const double a = std::log10(points[i - 1].x());
+      const double b = std::log10(points[i].x());
+      const double t = (std::log10(omega) - a) / (b - a);
+      return points[i - 1].y() + t * (points[i].y() - points[i - 1].y());
+    }
+  }
+  return qQNaN();
+}
+
+class RecordingSink : public IErrorSink {
+ public:
+  void Report(const std::exception& error) override { messages.append(error.what()); }
+  QStringList messages;
+};
+
+class ScriptedChooser : public IExportChooser {
+ public:
+  QString Choose(QWidget*, const QString& caption, const QStringList& filters) override {
+    captions.append(caption);
+    last_filters = filters;
+    return answer;
+  }
+  QString answer;  // empty: cancel
+  QStringList captions;
+  QStringList last_filters;
+};
+
+QByteArray ReadFile(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Pixels of the curves' red in a band of rows of the picture.
+int RedPixels(const QImage& image, int top, int bottom) {
+  int red = 0;
+  for (int y = top; y < bottom; ++y) {
+    for (int x = 0; x < image.width(); ++x) {
+      const QColor c = image.pixelColor(x, y);
+      red += c.red() > 200 && c.green() < 80 && c.blue() < 80 ? 1 : 0;
+    }
+  }
+  return red;
+}
+
+}  // namespace
+
+class TestBode : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void titlesAndAxes() {
+    TBodeChart builder;
+    QScopedPointer<QGraphicsWidget> owner(builder.widget());
+    QCOMPARE(builder.magnitudeAxis()->titleText(), QStringLiteral("ЛАЧХ, дБ"));
+    QCOMPARE(builder.phaseAxis()->titleText(), QStringLiteral("ЛФЧХ, град"));
+    QCOMPARE(builder.phaseFrequencyAxis()->titleText(), QStringLiteral("ω, рад/с"));
+    for (QLogValueAxis* axis : {builder.magnitudeFrequencyAxis(), builder.phaseFrequencyAxis()}) {
+      QCOMPARE(axis->base(), 10.0);
+      QCOMPARE(axis->alignment(), Qt::AlignBottom);
+    }
+    QVERIFY(!builder.magnitudeChart()->legend()->isVisible());
+    QVERIFY(!builder.phaseChart()->legend()->isVisible());
+    QVERIFY(builder.MarginsText().isEmpty());
+  }
+
+  // The curves, the marks on them and the margins text, for loops with and without a phase
+  // crossing and for an unstable closed loop.
+  void diagramOfTheLoop_data() {
+    QTest::addColumn<analysis::BodeData>("data");
+    QTest::addColumn<int>("marks");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("defaults: no phase crossing")
+        << DefaultLoop() << 1
+        << QStringLiteral(
+               "Запас по амплитуде: ∞ (ЛФЧХ не пересекает -180°)\n"
+               "Запас по фазе: 65,02° при ω = 1,221 рад/с\n"
+               "Запас по запаздыванию: 0,9294 с\n"
+               "min |1 + L(jω)| = 0,8941 при ω = 2,067 рад/с");
+    QTest::newRow("negative c3: both margins")
+        << LoopOf(0.880, 0.404, -7.028, 0.987, 0.251) << 2
+        << QStringLiteral(
+               "Запас по амплитуде: 1,238 (1,857 дБ) при ω = 0,6968 рад/с\n"
+               "Запас по фазе: 17,57° при ω = 0,4598 рад/с\n"
+               "Запас по запаздыванию: 0,667 с\n"
+               "min |1 + L(jω)| = 0,1688 при ω = 0,6215 рад/с");
+    QTest::newRow("unstable closed loop")
+        << LoopOf(1.112, 0.927, 7.008, -0.501, -1.807) << 2
+        << QStringLiteral(
+               "Замкнутая система неустойчива: это не запасы устойчивости\n"
+               "Запас по амплитуде: 1,386 (2,836 дБ) при ω = 0,4273 рад/с\n"
+               "Запас по фазе: -23,21° при ω = 0,2497 рад/с\n"
+               "Запас по запаздыванию: 23,54 с\n"
+               "min |1 + L(jω)| = 0,2397 при ω = 0,359 рад/с");
+  }
+  void diagramOfTheLoop() {
+    QFETCH(analysis::BodeData, data);
+    QFETCH(int, marks);
+    QFETCH(QString, text);
+    TBodeChart builder;
+    QScopedPointer<QGraphicsWidget> owner(builder.widget());
+    builder.SetDecimalSeparator(',');
+    builder.SetData(data);
+    QCOMPARE(builder.MarginsText(), text);
+
+    QCOMPARE(builder.magnitudeSeries()->count(), static_cast<qsizetype>(data.frequency.size()));
+    QCOMPARE(builder.phaseSeries()->count(), static_cast<qsizetype>(data.frequency.size()));
+    for (QLogValueAxis* axis : {builder.magnitudeFrequencyAxis(), builder.phaseFrequencyAxis()}) {
+      QVERIFY(axis->min() <= data.range.low && axis->min() > data.range.low * 0.999);
+      QVERIFY(axis->max() >= data.range.high && axis->max() < data.range.high * 1.001);
+    }
+    // Every point of each curve is in view, and so are 0 dB and a −180° level.
+    const auto in_view = [](const QLineSeries* series, const QValueAxis* axis) {
+      for (const QPointF& p : series->points()) {
+        if (p.y() < axis->min() || p.y() > axis->max()) {
+          return false;
+        }
+      }
+      return true;
+    };
+    QVERIFY(in_view(builder.magnitudeSeries(), builder.magnitudeAxis()));
+    QVERIFY(in_view(builder.phaseSeries(), builder.phaseAxis()));
+    QVERIFY(builder.magnitudeAxis()->min() <= 0 && builder.magnitudeAxis()->max() >= 0);
+    const double lowest_level = builder.phaseAxis()->min() + 180;
+    QVERIFY(std::ceil(lowest_level / 360) * 360 - 180 <= builder.phaseAxis()->max());
+
+    // The marks lie on the curves: crossovers at 0 dB, crossings on a −180° level.
+    QCOMPARE(builder.magnitudeMarks()->count(), marks);
+    QCOMPARE(builder.phaseMarks()->count(), marks);
+    for (const QPointF& p : builder.magnitudeMarks()->points()) {
+      QVERIFY2(std::fabs(CurveAt(builder.magnitudeSeries(), p.x()) - p.y()) < 0.05,
+               qPrintable(QString::number(p.x())));
+    }
+    for (const QPointF& p : builder.phaseMarks()->points()) {
+      QVERIFY2(std::fabs(CurveAt(builder.phaseSeries(), p.x()) - p.y()) < 0.2,
+               qPrintable(QString::number(p.x())));
+    }
+    for (const analysis::GainMargin& g : data.margins.gain) {
+      const double level = g.phase_degrees + data.phase_shift_degrees;
+      QCOMPARE(std::fmod(level + 180, 360.0), 0.0);
+    }
+  }
+
+  void separatorAndEveryCrossing() {
+    // (s + 1)²/(s³·(s/10 + 1)²) crosses −180° twice; 2/s comes nearest −1 at infinite frequency.
+    analysis::TransferFunction two{100, {-1, -1}, {0, 0, 0, -10, -10}};
+    const analysis::LoopMargins m = analysis::Margins(two, true);
+    const QStringList all = MarginLines(m, '.', 6, true);
+    QCOMPARE(all.filter(QStringLiteral("Запас по амплитуде")).size(), 2);
+    QVERIFY(all[0].startsWith(QStringLiteral("Запас по амплитуде: 0.828")));
+    QCOMPARE(MarginLines(m, '.', 6, false).filter(QStringLiteral("Запас по амплитуде")).size(), 1);
+
+    analysis::TransferFunction integrator{2, {}, {0}};
+    QCOMPARE(MarginLines(analysis::Margins(integrator, true), ',', 4, true).last(),
+             QStringLiteral("min |1 + L(jω)| = 1 при ω → ∞"));
+    analysis::TransferFunction negative{-0.5, {}, {-1}};
+    QCOMPARE(MarginLines(analysis::Margins(negative, true), ',', 4, true),
+             QStringList({QStringLiteral("Запас по амплитуде: 2 (6,021 дБ) при ω = 0 рад/с"),
+                          QStringLiteral("Запас по фазе: нет (ЛАЧХ не пересекает 0 дБ)"),
+                          QStringLiteral("min |1 + L(jω)| = 0,5 при ω = 0 рад/с")}));
+  }
+
+  // One frequency lies at one x in both charts.
+  void plotAreasAligned() {
+    TBodeChart builder;
+    QGraphicsScene scene;
+    scene.addItem(builder.widget());
+    builder.SetData(LoopOf(0.880, 0.404, -7.028, 0.987, 0.251));
+    builder.widget()->setGeometry(QRectF(0, 0, 700, 500));
+    builder.AlignPlotAreas();
+    const QRectF top =
+        builder.magnitudeChart()->mapRectToScene(builder.magnitudeChart()->plotArea());
+    const QRectF bottom = builder.phaseChart()->mapRectToScene(builder.phaseChart()->plotArea());
+    QVERIFY(top.width() > 400);
+    QCOMPARE(top.left(), bottom.left());
+    QCOMPARE(top.right(), bottom.right());
+    QVERIFY(top.bottom() < bottom.top());
+  }
+
+  void pngAndSvgPictures() {
+    const analysis::BodeData data = DefaultLoop();
+    const std::string png =
+        RenderBodePlot(data, QSize(kBodeWidth, kBodeHeight), ',', PlotFormat::kPng);
+    QCOMPARE(QByteArray::fromStdString(png.substr(0, 4)), QByteArray("\x89PNG"));
+    const QImage image = QImage::fromData(QByteArray::fromStdString(png), "PNG");
+    QCOMPARE(image.size(), QSize(kBodeWidth, kBodeHeight));
+    // Both curves are drawn across their charts.
+    QVERIFY2(RedPixels(image, 0, kBodeHeight / 2) > 600,
+             qPrintable(QString::number(RedPixels(image, 0, kBodeHeight / 2))));
+    QVERIFY2(RedPixels(image, kBodeHeight / 2, kBodeHeight) > 600,
+             qPrintable(QString::number(RedPixels(image, kBodeHeight / 2, kBodeHeight))));
+    QCOMPARE(RenderBodePlot(data, QSize(300, 200), '.', PlotFormat::kPng).size() > 0, true);
+
+    const std::string svg = RenderBodePlot(data, QSize(640, 480), ',', PlotFormat::kSvg);
+    QVERIFY(svg.rfind("<?xml", 0) == 0);
+    // (A text in two fonts, such as "ω, рад/с", is written in pieces.)
+    for (const char* text :
+         {"Частотные характеристики", "ЛАЧХ, дБ", "ЛФЧХ, град", "рад/с", "Запас по фазе: 65,02°"}) {
+      QVERIFY2(svg.find(text) != std::string::npos, text);
+    }
+  }
+
+  void windowStandsOnItsOwn() {
+    RecordingSink sink;
+    QWidget owner;
+    TBodeWindow window(sink, &owner);
+    QVERIFY(window.isWindow());
+    QVERIFY(!window.isModal());
+    QCOMPARE(window.windowModality(), Qt::NonModal);
+    QCOMPARE(window.windowTitle(), QStringLiteral("Частотные характеристики"));
+    QVERIFY(!window.HasData());
+    QVERIFY(!window.SavePictureAction->isEnabled());
+    QCOMPARE(window.View->contextMenuPolicy(), Qt::ActionsContextMenu);
+    QVERIFY(window.View->actions().contains(window.SavePictureAction));
+    QCOMPARE(window.SavePictureAction->text(), QStringLiteral("Сохранить рисунок…"));
+
+    window.ShowBode(DefaultLoop(), ',');
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(window.HasData());
+    QVERIFY(window.SavePictureAction->isEnabled());
+    QCOMPARE(window.MarginsText(),
+             QStringLiteral("Запас по амплитуде: ∞ (ЛФЧХ не пересекает -180°)\n"
+                            "Запас по фазе: 65,0249° при ω = 1,22106 рад/с\n"
+                            "Запас по запаздыванию: 0,929438 с\n"
+                            "min |1 + L(jω)| = 0,894139 при ω = 2,06715 рад/с"));
+    // The diagram fills the view, its two plot areas aligned.
+    const QRectF top = window.Chart().magnitudeChart()->plotArea();
+    const QRectF bottom = window.Chart().phaseChart()->plotArea();
+    QVERIFY(top.width() > 0.7 * window.View->viewport()->width());
+    QCOMPARE(top.left(), bottom.left());
+
+    // A new diagram replaces the old one.
+    window.ShowBode(LoopOf(0.880, 0.404, -7.028, 0.987, 0.251), '.');
+    QVERIFY(window.MarginsText().startsWith(QStringLiteral("Запас по амплитуде: 1.23832")));
+    QVERIFY(sink.messages.isEmpty());
+  }
+
+  void savePicture_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("magic");
+    QTest::newRow("png") << QStringLiteral("bode.png") << QByteArray("\x89PNG");
+    QTest::newRow("svg") << QStringLiteral("bode.SVG") << QByteArray("<?xml");
+    QTest::newRow("cancel") << QString() << QByteArray();
+  }
+  void savePicture() {
+    QFETCH(QString, name);
+    QFETCH(QByteArray, magic);
+    QTemporaryDir dir;
+    RecordingSink sink;
+    TBodeWindow window(sink);
+    auto chooser = std::make_unique<ScriptedChooser>();
+    ScriptedChooser* recorder = chooser.get();
+    window.ReplaceExportChooser(std::move(chooser));
+    window.ShowBode(DefaultLoop(), ',');
+    recorder->answer = name.isEmpty() ? QString() : dir.filePath(name);
+    window.SavePictureAction->trigger();
+    QCOMPARE(recorder->captions, QStringList{QStringLiteral("Сохранить рисунок")});
+    QCOMPARE(recorder->last_filters, QStringList({QStringLiteral("Рисунок PNG (*.png)"),
+                                                  QStringLiteral("Рисунок SVG (*.svg)")}));
+    QVERIFY(sink.messages.isEmpty());
+    if (name.isEmpty()) {
+      QVERIFY(QDir(dir.path()).isEmpty());
+    } else {
+      QVERIFY(ReadFile(dir.filePath(name)).startsWith(magic));
+    }
+  }
+
+  void saveErrorGoesToTheErrorSink() {
+    QTemporaryDir dir;
+    RecordingSink sink;
+    TBodeWindow window(sink);
+    auto chooser = std::make_unique<ScriptedChooser>();
+    chooser->answer = dir.filePath(QStringLiteral("missing/bode.png"));
+    window.ReplaceExportChooser(std::move(chooser));
+    window.ShowBode(DefaultLoop(), ',');
+    window.SavePictureAction->trigger();
+    QCOMPARE(sink.messages.size(), 1);
+    QVERIFY(window.HasData());
+  }
+};
+
+QTEST_MAIN(TestBode)
+#include "tst_bode.moc"
