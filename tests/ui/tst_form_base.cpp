@@ -1,5 +1,7 @@
 // The window: its layout, "Calculate and Plot", "Save and Exit" and the error display, with the
 // message box and the save dialog replaced by recorders.
+#include <sys/resource.h>
+
 #include <QAction>
 #include <QChartView>
 #include <QFontInfo>
@@ -15,10 +17,11 @@
 #include <memory>
 
 #include "app/error_display.h"
-#include "number_text/number_settings.h"
 #include "app/startup.h"
 #include "core/controller.h"
+#include "number_text/number_settings.h"
 #include "storage/storage.h"
+#include "storage/write_signals.h"
 #include "ui/fonts.h"
 #include "ui/form_base.h"
 
@@ -461,6 +464,35 @@ class TestFormBase : public QObject {
              QByteArray::fromStdString(tail));
     QCOMPARE(written.substr(0, 4), std::string("\xCA\xEE\xFD\xF4"));
     QVERIFY(!w().isVisible());  // a successful save closes the window
+  }
+
+  // A file size limit below the results file: the write fails with "I/O error 112." (the
+  // process is not killed by SIGXFSZ), whole 128-byte blocks stay, the window stays open, and
+  // with the limit lifted the same save succeeds.
+  void saveUnderAFileSizeLimit() {
+    IgnoreWriteSignals();
+    struct rlimit old {};
+    QCOMPARE(getrlimit(RLIMIT_FSIZE, &old), 0);
+    struct Restore {
+      struct rlimit limit;
+      ~Restore() { setrlimit(RLIMIT_FSIZE, &limit); }
+    } restore{old};
+    struct rlimit small = old;
+    small.rlim_cur = 200;
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+    Click(w().CalcPlot);
+    dialog_->answer = Path("limited.txt");
+    Click(w().SaveExit);
+    QCOMPARE(box_->shown.size(), 1);
+    QCOMPARE(box_->shown[0].text, QStringLiteral("I/O error 112."));
+    QVERIFY(w().isVisible());
+    QCOMPARE(fs::file_size(dir_ / "limited.txt"), std::uintmax_t{128});
+
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &old), 0);
+    Click(w().SaveExit);
+    QCOMPARE(box_->shown.size(), 1);
+    QVERIFY(fs::file_size(dir_ / "limited.txt") > 200);
+    QVERIFY(!w().isVisible());
   }
 
   void chartMenuIsThereButShowsNothingUntilAsked() {
