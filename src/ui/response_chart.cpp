@@ -45,7 +45,8 @@ void FitAxis(QValueAxis* axis, double min, double max) {
 }  // namespace
 
 TResponseChart::TResponseChart()
-    : chart_(new QChart),
+    : owned_(std::make_unique<QChart>()),
+      chart_(owned_.get()),
       series_(new QLineSeries),
       axis_x_(new QValueAxis),
       axis_y_(new QValueAxis) {
@@ -66,6 +67,10 @@ TResponseChart::TResponseChart()
   series_->attachAxis(axis_x_);
   series_->attachAxis(axis_y_);
 }
+
+TResponseChart::~TResponseChart() = default;
+
+std::unique_ptr<QChart> TResponseChart::TakeChart() { return std::move(owned_); }
 
 void TResponseChart::SetPoints(const QList<QPointF>& points) {
   series_->replace(points);

@@ -6,6 +6,7 @@
 #include <QList>
 #include <QPointF>
 #include <QString>
+#include <memory>
 #include <optional>
 
 #include "analysis/analysis.h"
@@ -30,9 +31,17 @@ AxisTicks NiceTicks(double min, double max, int target_count = 5);
 
 class TResponseChart {
  public:
-  // Builds the chart; the caller (a QChartView, or a scene for export) takes ownership.
+  // Builds the chart, owned by this object until TakeChart hands it on.
   TResponseChart();
+  ~TResponseChart();
+  TResponseChart(const TResponseChart&) = delete;
+  TResponseChart& operator=(const TResponseChart&) = delete;
 
+  // Hands the chart to its next owner (a QChartView, or a scene for export); this object keeps
+  // working on it through the links below, so the owner must keep it alive as long as this
+  // object is used. Empty after the first call.
+  std::unique_ptr<QChart> TakeChart();
+  // The chart, whoever owns it.
   QChart* chart() const { return chart_; }
   QLineSeries* series() const { return series_; }
   QValueAxis* axisX() const { return axis_x_; }
@@ -49,6 +58,7 @@ class TResponseChart {
   QString CharacteristicsText() const;
 
  private:
+  std::unique_ptr<QChart> owned_;
   QChart* chart_;
   QLineSeries* series_;
   QValueAxis* axis_x_;

@@ -20,6 +20,7 @@
 #include "app/startup.h"
 #include "core/controller.h"
 #include "number_text/number_settings.h"
+#include "storage/exports.h"
 #include "storage/storage.h"
 #include "storage/write_signals.h"
 #include "ui/fonts.h"
@@ -550,6 +551,27 @@ class TestFormBase : public QObject {
     QCOMPARE(box_->shown.size(), 1);
     QCOMPARE(box_->shown[0].text, "Invalid file name - " + chooser_->answer + ".");
     QVERIFY(w().isVisible());
+  }
+
+  // The exports take the curve the chart shows, also when a later click has overflowed in the
+  // simulation and left the controller's samples half new.
+  void exportsFollowThePlottedCurve() {
+    Click(w().CalcPlot);
+    const QList<QPointF> shown = w().Series1->points();
+    w().Edit1->setText(QStringLiteral("400"));
+    Click(w().CalcPlot);
+    QCOMPARE(box_->shown.size(), 1);
+    QCOMPARE(w().Series1->points(), shown);
+    std::vector<double> t;
+    std::vector<double> h;
+    for (const QPointF& p : shown) {
+      t.push_back(p.x());
+      h.push_back(p.y());
+    }
+    chooser_->answer = Path("curve.csv");
+    w().SaveDataAction->trigger();
+    QCOMPARE(box_->shown.size(), 1);
+    QCOMPARE(ReadFile(chooser_->answer.toStdString()), ResponseCsv(t, h));
   }
 
   void characteristicsAreMarkedOnRequest() {

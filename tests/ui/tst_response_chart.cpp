@@ -17,7 +17,7 @@ class TestResponseChart : public QObject {
  private slots:
   void defaultLook() {
     TResponseChart builder;
-    QScopedPointer<QChart> chart(builder.chart());
+    QChart* chart = builder.chart();
     QCOMPARE(chart->title(), QStringLiteral("Переходной процесс"));
     QVERIFY(!chart->legend()->isVisible());
     QCOMPARE(builder.axisX()->titleText(), QStringLiteral("t, c"));
@@ -29,6 +29,13 @@ class TestResponseChart : public QObject {
     QVERIFY(!builder.series()->pointsVisible());
     QVERIFY(!builder.series()->pointLabelsVisible());
     QCOMPARE(builder.series()->count(), 0);
+    // The chart goes to one owner, once; the builder keeps working on it.
+    std::unique_ptr<QChart> taken = builder.TakeChart();
+    QCOMPARE(taken.get(), chart);
+    QVERIFY(!builder.TakeChart());
+    builder.SetPoints({{0, 1}, {1, 2}});
+    QCOMPARE(chart->series().constFirst()->type(), QAbstractSeries::SeriesTypeLine);
+    QCOMPARE(builder.series()->count(), 2);
   }
 
   void rangesAreTheDataItself_data() {
@@ -45,7 +52,6 @@ class TestResponseChart : public QObject {
   void rangesAreTheDataItself() {
     QFETCH(QList<QPointF>, points);
     TResponseChart builder;
-    QScopedPointer<QChart> chart(builder.chart());
     builder.SetPoints(points);
     QCOMPARE(builder.series()->count(), points.size());
     QFETCH(double, x_min);
@@ -89,7 +95,7 @@ class TestResponseChart : public QObject {
 
   void characteristicsMarksComeAndGo() {
     TResponseChart builder;
-    QScopedPointer<QChart> chart(builder.chart());
+    QChart* chart = builder.chart();
     builder.SetDecimalSeparator(',');
     builder.SetPoints({{0, 0}, {1, 0.5}, {2, 1.2}, {3, 1.0}});
     pitch::analysis::StepCharacteristics s;
