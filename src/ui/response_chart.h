@@ -21,11 +21,17 @@ namespace pitch {
 
 // Ticks for an axis whose ends are fixed by the data: a 1-2-5 interval, anchored on a multiple
 // of it, labelled with as many decimals as the interval needs, so no label claims a value
-// outside the range.
+// outside the range. Any finite ends give a handful of ticks at most, each distinct from the
+// next, also when the span itself is beyond the double range (−1.5e308 … 1.5e308) or only a few
+// units in the last place; no ticks for an empty or non-finite range.
 struct AxisTicks {
-  double interval;
-  double anchor;
-  int decimals;
+  double interval = 0;
+  double anchor = 0;  // the first tick: the smallest multiple of interval not below the minimum
+  int decimals = 0;
+  int count = 0;     // ticks k = 0 … count − 1, all inside the range
+  double first = 0;  // anchor / interval, a whole number
+  // Tick k as a whole multiple of the interval (no running sum: it could overflow or drift).
+  double Value(int k) const { return (first + k) * interval; }
 };
 AxisTicks NiceTicks(double min, double max, int target_count = 5);
 
