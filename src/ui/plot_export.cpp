@@ -21,7 +21,7 @@ std::string RenderResponsePlot(const QList<QPointF>& points, QSize size, char se
                                const std::optional<analysis::StepCharacteristics>& marks) {
   TResponseChart builder;
   QGraphicsScene scene;
-  scene.addItem(builder.chart());  // the scene owns the chart from here on
+  scene.addItem(builder.TakeChart().release());  // the scene owns the chart from here on
   builder.SetDecimalSeparator(separator);
   builder.SetPoints(points);
   builder.ShowCharacteristics(marks);
