@@ -16,6 +16,7 @@
 #include "core/controller.h"
 #include "number_text/number_text.h"
 #include "storage/exports.h"
+#include "ui/bode_window.h"
 #include "ui/plot_export.h"
 
 namespace pitch {
@@ -129,9 +130,11 @@ TFormBase::TFormBase(IErrorSink& errors, NumberSettings& settings, QWidget* pare
   SaveDataAction = new QAction(QStringLiteral("Сохранить данные (CSV)…"), Chart1);
   ShowCharacteristicsAction = new QAction(QStringLiteral("Показать характеристики"), Chart1);
   ShowCharacteristicsAction->setCheckable(true);
+  ShowBodeAction = new QAction(QStringLiteral("Показать частотные характеристики"), Chart1);
   SavePlotAction->setEnabled(false);  // nothing to export before the first calculation
   SaveDataAction->setEnabled(false);
-  Chart1->addActions({SavePlotAction, SaveDataAction, ShowCharacteristicsAction});
+  ShowBodeAction->setEnabled(false);
+  Chart1->addActions({SavePlotAction, SaveDataAction, ShowCharacteristicsAction, ShowBodeAction});
   Chart1->setContextMenuPolicy(Qt::ActionsContextMenu);
   ConnectGuarded(SavePlotAction, &QAction::triggered, errors,
                  [this](QObject* sender) { SavePlotClick(sender); });
@@ -139,6 +142,8 @@ TFormBase::TFormBase(IErrorSink& errors, NumberSettings& settings, QWidget* pare
                  [this](QObject* sender) { SaveDataClick(sender); });
   ConnectGuarded(ShowCharacteristicsAction, &QAction::toggled, errors,
                  [this](QObject*) { RefreshCharacteristics(); });
+  ConnectGuarded(ShowBodeAction, &QAction::triggered, errors,
+                 [this](QObject* sender) { ShowBodeClick(sender); });
   Chart1->setMouseTracking(true);
   Chart1->viewport()->setMouseTracking(true);
   Chart1->viewport()->installEventFilter(this);
@@ -195,6 +200,24 @@ void TFormBase::PlotResponse() {
   SavePlotAction->setEnabled(true);
   SaveDataAction->setEnabled(true);
   RefreshCharacteristics();
+  plotted_bode_ = analysis::Bode(*_Controller);
+  ShowBodeAction->setEnabled(true);
+  if (bode_window_ != nullptr && bode_window_->isVisible()) {
+    bode_window_->ShowBode(*plotted_bode_, settings_.decimal_separator);
+  }
+}
+
+void TFormBase::ShowBodeClick(QObject* /*Sender*/) {
+  if (!plotted_bode_) {
+    return;
+  }
+  if (bode_window_ == nullptr) {
+    bode_window_ = new TBodeWindow(errors_, this);
+  }
+  bode_window_->ShowBode(*plotted_bode_, settings_.decimal_separator);
+  bode_window_->show();
+  bode_window_->raise();
+  bode_window_->activateWindow();
 }
 
 QList<QPointF> TFormBase::PlottedPoints() const {

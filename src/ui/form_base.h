@@ -8,6 +8,7 @@
 #include <optional>
 #include <vector>
 
+#include "analysis/frequency_response.h"
 #include "core/border.h"
 #include "number_text/number_settings.h"
 #include "ui/error_sink.h"
@@ -23,6 +24,7 @@ class QPushButton;
 
 namespace pitch {
 
+class TBodeWindow;
 class TController;
 
 class TFormBase : public QWidget, public TBorder {
@@ -48,9 +50,13 @@ class TFormBase : public QWidget, public TBorder {
     ExportChooser = std::move(chooser);
   }
 
-  // The chart's context menu: save the picture, save the data, mark the characteristics.
+  // The chart's context menu: save the picture, save the data, mark the characteristics, show
+  // the loop's frequency response.
   void SavePlotClick(QObject* Sender);
   void SaveDataClick(QObject* Sender);
+  // Opens the Bode window with the last completed calculation; it follows every later one while
+  // it is open.
+  void ShowBodeClick(QObject* Sender);
   // The text of the tooltip for sample i (1 … 1000) of the plotted curve.
   QString PointToolTipText(int i) const;
   // The sample of the plotted curve within a few pixels of a point of the chart's viewport.
@@ -84,7 +90,10 @@ class TFormBase : public QWidget, public TBorder {
   QAction* SavePlotAction;
   QAction* SaveDataAction;
   QAction* ShowCharacteristicsAction;
+  QAction* ShowBodeAction;
   std::unique_ptr<IExportChooser> ExportChooser;
+  // The Bode window, made at its first showing; null before.
+  TBodeWindow* BodeWindow() const { return bode_window_; }
   const TResponseChart& ResponseChart() const { return chart_; }
 
  protected:
@@ -107,6 +116,9 @@ class TFormBase : public QWidget, public TBorder {
   // series, and a later click that fails before plotting leaves them as the chart shows them.
   std::vector<double> plotted_t_;
   std::vector<double> plotted_h_;
+  // The frequency response of the loop of the calculation now plotted.
+  std::optional<analysis::BodeData> plotted_bode_;
+  TBodeWindow* bode_window_ = nullptr;  // a child of this window
 };
 
 }  // namespace pitch

@@ -23,6 +23,7 @@
 #include "storage/exports.h"
 #include "storage/storage.h"
 #include "storage/write_signals.h"
+#include "ui/bode_window.h"
 #include "ui/fonts.h"
 #include "ui/form_base.h"
 
@@ -540,17 +541,61 @@ class TestFormBase : public QObject {
       texts.append(action->text());
     }
     QCOMPARE(texts, QStringList({"Сохранить график…", "Сохранить данные (CSV)…",
-                                 "Показать характеристики"}));
+                                 "Показать характеристики", "Показать частотные характеристики"}));
     QVERIFY(!w().SavePlotAction->isEnabled());
     QVERIFY(!w().SaveDataAction->isEnabled());
+    QVERIFY(!w().ShowBodeAction->isEnabled());
+    w().ShowBodeClick(nullptr);  // nothing calculated: no window
+    QVERIFY(w().BodeWindow() == nullptr);
     QVERIFY(w().ShowCharacteristicsAction->isCheckable());
     QVERIFY(!w().ShowCharacteristicsAction->isChecked());
     Click(w().CalcPlot);
     QVERIFY(w().SavePlotAction->isEnabled());
     QVERIFY(w().SaveDataAction->isEnabled());
+    QVERIFY(w().ShowBodeAction->isEnabled());
     // The default look after a calculation: the one red curve, no marks.
     QCOMPARE(w().Chart1->chart()->series().size(), 1);
     QVERIFY(!w().ResponseChart().CharacteristicsShown());
+  }
+
+  // The Bode window shows the calculation now plotted and follows the later ones while it is
+  // open; the main window keeps its layout.
+  void bodeWindowFollowsTheCalculations() {
+    const QRect chart = w().Chart1->geometry();
+    Click(w().CalcPlot);
+    w().ShowBodeAction->trigger();
+    TBodeWindow* bode = w().BodeWindow();
+    QVERIFY(bode != nullptr);
+    QVERIFY(QTest::qWaitForWindowExposed(bode));
+    QVERIFY(bode->isWindow());
+    QCOMPARE(bode->parentWidget(), &w());
+    QCOMPARE(w().size(), QSize(794, 572));
+    QCOMPARE(w().Chart1->geometry(), chart);
+    const QString infinite = QStringLiteral("Запас по амплитуде: ∞");
+    QVERIFY(bode->MarginsText().startsWith(infinite));
+    QVERIFY(bode->MarginsText().contains(QStringLiteral("65,0249°")));
+
+    w().Edit3->setText(QStringLiteral("-7,028"));
+    Click(w().CalcPlot);
+    const QString finite = QStringLiteral("Запас по амплитуде: 1,23832");
+    QVERIFY(bode->MarginsText().startsWith(finite));
+
+    // A calculation that fails keeps the diagram of the last one that completed.
+    w().Edit2->setText(QStringLiteral("0,2"));
+    Click(w().CalcPlot);
+    QCOMPARE(box_->shown.size(), 1);
+    QVERIFY(bode->MarginsText().startsWith(finite));
+
+    // Closed, it stays as it was; shown again, it has the latest calculation.
+    bode->close();
+    w().Edit2->setText(QStringLiteral("0,404"));
+    w().Edit3->setText(QStringLiteral("7,028"));
+    Click(w().CalcPlot);
+    QVERIFY(bode->MarginsText().startsWith(finite));
+    w().ShowBodeAction->trigger();
+    QCOMPARE(w().BodeWindow(), bode);
+    QVERIFY(bode->isVisible());
+    QVERIFY(bode->MarginsText().startsWith(infinite));
   }
 
   void saveThePictureAndTheData_data() {
