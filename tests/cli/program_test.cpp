@@ -1,0 +1,90 @@
+// The built program as a script or a shell runs it: signals, resource limits, the display
+// environment and the standard output.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "child_process.h"
+
+namespace pitch::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using Json = nlohmann::json;
+
+const std::string kProgram = PITCH_CLI_PROGRAM;
+const char* const kRatioLines =
+    "muv = 0.0920037424652426\niv = 0.271877699504714\nnuv = 0.0241508960470038\n"
+    "Tnu = 11.2574580659687\n";
+
+class Program : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    static int count = 0;
+    dir_ = fs::temp_directory_path() /
+           ("pitch-cli-program-" + std::to_string(::getpid()) + "-" + std::to_string(++count));
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  // The program in the test's folder, under the C locale and off screen unless env says else.
+  ChildResult Run(std::vector<std::string> args, std::vector<std::pair<int, rlim_t>> limits = {},
+                  StandardOutput output = StandardOutput::kCapture,
+                  std::vector<std::string> env = {"LC_ALL=C", "QT_QPA_PLATFORM=offscreen"}) {
+    ChildRun run;
+    run.args = std::move(args);
+    run.env = std::move(env);
+    run.env.push_back("HOME=" + dir_.string());
+    run.dir = dir_.string();
+    run.limits = std::move(limits);
+    run.output = output;
+    return RunChild(kProgram, run);
+  }
+  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+  void Put(const std::string& name, const std::string& bytes) const {
+    std::ofstream(Path(name), std::ios::binary) << bytes;
+  }
+  std::string Read(const std::string& name) const {
+    std::ifstream in(Path(name), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+
+  fs::path dir_;
+};
+
+// The file size limit (SIGXFSZ) and a full disk end the same way: "I/O error 112.", and the file
+// keeps only the whole 128-byte blocks written before the failure.
+struct FileLimitRow {
+  const char* name;
+  std::vector<std::string> args;
+  const char* file;
+};
+
+class FileSizeLimit : public Program, public ::testing::WithParamInterface<FileLimitRow> {};
+
+TEST_P(FileSizeLimit, IsAnIoErrorAndKeepsWholeBlocks) {
+  const FileLimitRow& row = GetParam();
+  Put(row.file, std::string(300, 'x'));
+  const ChildResult r = Run(row.args, {{RLIMIT_FSIZE, 200}});
+  EXPECT_EQ(r.signal, 0);
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "I/O error 112.\n");
+  EXPECT_EQ(r.out, kRatioLines);
+  EXPECT_EQ(Read(row.file).size(), 128u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, FileSizeLimit,
+                         ::testing::Values(FileLimitRow{"results", {"--results", "f.txt"}, "f.txt"},
+                                           FileLimitRow{"csv", {"--csv", "f.csv"}, "f.csv"},
+                                           FileLimitRow{"plot", {"--plot", "f.png"}, "f.png"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+
+}  // namespace
+}  // namespace pitch::testing
