@@ -85,6 +85,43 @@ INSTANTIATE_TEST_SUITE_P(Files, FileSizeLimit,
                                            FileLimitRow{"plot", {"--plot", "f.png"}, "f.png"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// The headless front end draws off screen whatever platform the environment names, and without
+// a display.
+class AnyPlatform : public Program, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(AnyPlatform, DrawsOffScreen) {
+  const ChildResult r = Run({"--plot", "q.png"}, {}, StandardOutput::kCapture,
+                            {"LC_ALL=C", std::string("QT_QPA_PLATFORM=") + GetParam()});
+  EXPECT_EQ(r.signal, 0);
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out, kRatioLines);
+  EXPECT_EQ(Read("q.png").substr(0, 4), "\x89PNG");
+}
+
+INSTANTIATE_TEST_SUITE_P(Platforms, AnyPlatform,
+                         ::testing::Values("xcb", "wayland", "bogus", "offscreen", ""),
+                         [](const auto& info) {
+                           return std::string(*info.param ? info.param : "unset");
+                         });
+
+// Too few file descriptors to start Qt: a plain error for the picture, the rest of the run as
+// usual, no abort.
+class FewDescriptors : public Program, public ::testing::WithParamInterface<rlim_t> {};
+
+TEST_P(FewDescriptors, MakeThePictureAnError) {
+#ifdef PITCH_SANITIZED
+  GTEST_SKIP() << "the sanitizer runtime needs descriptors of its own";
+#endif
+  const ChildResult r = Run({"--plot", "p.png"}, {{RLIMIT_NOFILE, GetParam()}});
+  EXPECT_EQ(r.signal, 0);
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "The chart cannot be drawn: too many open files.\n");
+  EXPECT_EQ(r.out, kRatioLines);
+  EXPECT_FALSE(fs::exists(Path("p.png")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Limits, FewDescriptors, ::testing::Values(4, 5, 6));
+
 
 }  // namespace
 }  // namespace pitch::testing
