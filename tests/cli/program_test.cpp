@@ -122,6 +122,37 @@ TEST_P(FewDescriptors, MakeThePictureAnError) {
 
 INSTANTIATE_TEST_SUITE_P(Limits, FewDescriptors, ::testing::Values(4, 5, 6));
 
+// A picture too large for the memory at hand is an error of the files step, and the file that
+// was there stays as it was.
+struct MemoryRow {
+  const char* name;
+  const char* size;
+  rlim_t address_space;
+};
+
+class PictureWithoutMemory : public Program, public ::testing::WithParamInterface<MemoryRow> {};
+
+TEST_P(PictureWithoutMemory, IsAnErrorAndKeepsTheOldFile) {
+#ifdef PITCH_SANITIZED
+  GTEST_SKIP() << "the sanitizer runtime reserves more address space than the limit";
+#endif
+  Put("p.png", "OLD\n");
+  const ChildResult r = Run({"--json", "--plot", "p.png", "--size", GetParam().size},
+                            {{RLIMIT_AS, GetParam().address_space}});
+  EXPECT_EQ(r.signal, 0);
+  EXPECT_EQ(r.code, 1);
+  const Json j = Json::parse(r.out);
+  EXPECT_EQ(j["error"]["kind"], "EPlotError");
+  EXPECT_EQ(j["error"]["stage"], "files");
+  EXPECT_EQ(j["error"]["message"].get<std::string>().rfind("The chart cannot be drawn: ", 0), 0u);
+  EXPECT_EQ(r.err, j["error"]["message"].get<std::string>() + "\n");
+  EXPECT_EQ(Read("p.png"), "OLD\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, PictureWithoutMemory,
+                         ::testing::Values(MemoryRow{"8000_in_200_MB", "8000x8000", 200u << 20},
+                                           MemoryRow{"10000_in_400_MB", "10000x10000", 400u << 20}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace pitch::testing
