@@ -1,4 +1,10 @@
 // pitch-autopilot-cli: the gear-ratio synthesis and the step response without a window.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -9,15 +15,61 @@
 #include "number_text/number_settings.h"
 #include "storage/write_signals.h"
 
+namespace {
+
+// A standard descriptor that was closed at start (">&-") is held by /dev/null opened for
+// reading, so that no file the program opens later takes its number; writes to it still fail
+// (EBADF), as they would on the closed descriptor.
+void HoldClosedStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+      const int held = ::open("/dev/null", O_RDONLY);
+      if (held >= 0 && held != fd) {
+        ::dup2(held, fd);
+        ::close(held);
+      }
+    }
+  }
+}
+
+// Everything printed must have arrived: the standard output is flushed and closed, and a failure
+// is reported like a file's (after coreutils' close_stdout). Returns the exit code.
+int CloseStandardOutput(int code) {
+  std::cout.flush();
+  bool failed = !std::cout.good() || std::ferror(stdout) != 0;
+  int error = failed ? errno : 0;
+  if (std::fclose(stdout) != 0 && !failed) {
+    failed = true;
+    error = errno;
+  }
+  if (!failed) {
+    return code;
+  }
+  std::cerr << "pitch-autopilot-cli: the standard output cannot be written";
+  if (error != 0) {
+    std::cerr << ": " << std::strerror(error);
+  }
+  std::cerr << '\n';
+  return code == 0 ? 1 : code;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   pitch::IgnoreWriteSignals();
+  HoldClosedStandardDescriptors();
   try {
     pitch::CheckFloatingPointEnvironment();
   } catch (const pitch::EEnvironmentError& e) {
     std::cerr << e.what() << ".\n";
     return 1;
   }
-  const pitch::NumberSettings settings = pitch::ReadNumberSettings();
-  const std::vector<std::string> args(argv + 1, argv + argc);
-  return pitch::cli::Run(args, settings, std::cout, std::cerr, pitch::cli::QtPlotRenderer());
+  const int code = pitch::cli::Guarded(
+      [&] {
+        const pitch::NumberSettings settings = pitch::ReadNumberSettings();
+        const std::vector<std::string> args(argv + 1, argv + argc);
+        return pitch::cli::Run(args, settings, std::cout, std::cerr, pitch::cli::QtPlotRenderer());
+      },
+      std::cerr);
+  return CloseStandardOutput(code);
 }

@@ -85,6 +85,51 @@ INSTANTIATE_TEST_SUITE_P(Files, FileSizeLimit,
                                            FileLimitRow{"plot", {"--plot", "f.png"}, "f.png"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// Output that does not arrive is an error: exit code 1 and the reason on stderr, never a silent
+// success or a death by SIGPIPE.
+struct OutputRow {
+  const char* name;
+  std::vector<std::string> args;
+  StandardOutput output;
+  const char* reason;
+};
+
+class LostOutput : public Program, public ::testing::WithParamInterface<OutputRow> {};
+
+TEST_P(LostOutput, IsAnError) {
+  const OutputRow& row = GetParam();
+  const ChildResult r = Run(row.args, {}, row.output);
+  EXPECT_EQ(r.signal, 0);
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, std::string("pitch-autopilot-cli: the standard output cannot be written: ") +
+                       row.reason + "\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outputs, LostOutput,
+    ::testing::Values(
+        OutputRow{"ratios_to_full_disk", {}, StandardOutput::kDevFull, "No space left on device"},
+        OutputRow{
+            "help_to_full_disk", {"--help"}, StandardOutput::kDevFull, "No space left on device"},
+        OutputRow{"json_to_closed", {"--json"}, StandardOutput::kClosed, "Bad file descriptor"},
+        OutputRow{
+            "version_to_closed", {"--version"}, StandardOutput::kClosed, "Bad file descriptor"},
+        // Qt keeps descriptors open while drawing: none of them may take the closed one's place.
+        OutputRow{"json_with_plot_to_closed",
+                  {"--json", "--plot", "p.png"},
+                  StandardOutput::kClosed,
+                  "Bad file descriptor"},
+        OutputRow{
+            "json_to_pipe_without_reader", {"--json"}, StandardOutput::kReaderGone, "Broken pipe"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Program, AClosedStandardOutputLeavesTheFilesAlone) {
+  ASSERT_EQ(Run({"--results", "expected.txt"}).code, 0);
+  const ChildResult r = Run({"--json", "--results", "r.txt"}, {}, StandardOutput::kClosed);
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(Read("r.txt"), Read("expected.txt"));
+}
+
 // The headless front end draws off screen whatever platform the environment names, and without
 // a display.
 class AnyPlatform : public Program, public ::testing::WithParamInterface<const char*> {};
