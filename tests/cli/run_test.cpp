@@ -233,6 +233,21 @@ TEST_F(CliRun, FailuresByStage) {
   EXPECT_EQ(overflow["response"][366], 0);
 }
 
+// Argument bytes that are not UTF-8 reach the JSON text as U+FFFD, so the output stays JSON.
+TEST_F(CliRun, JsonIsValidUtf8ForAnyArgumentBytes) {
+  const Result input = Call({"--json", "\xff\xfe", "1", "1", "1", "1"});
+  EXPECT_EQ(input.code, 1);
+  const Json j = Json::parse(input.out);  // throws on invalid UTF-8
+  EXPECT_EQ(j["error"]["message"],
+            "'\xEF\xBF\xBD\xEF\xBF\xBD' is not a valid floating point value.");
+  // Stderr gets the bytes as they came.
+  EXPECT_EQ(input.err, "'\xff\xfe' is not a valid floating point value.\n");
+
+  const std::string path = Path("missing\xc3/r.txt");
+  const Json file = Json::parse(Call({"--json", "--results", path}).out);
+  EXPECT_EQ(file["error"]["message"], "Invalid file name - " + Path("missing\xEF\xBF\xBD/r.txt."));
+}
+
 TEST_F(CliRun, AfterASimulationOverflowTheRatiosAreStillPrinted) {
   const Result r = Call({"400", "0.404", "7.028", "0.987", "0.251"});
   EXPECT_EQ(r.out.substr(0, r.out.find('\n')), "muv = 56.6979791829774");
