@@ -1,5 +1,6 @@
 #include "cli/report.h"
 
+#include <cmath>
 #include <string>
 
 #include "number_text/number_text.h"
@@ -41,7 +42,10 @@ void PrintAnalysis(std::ostream& out, const analysis::LoopAnalysis& full, char s
     out << "not reached\n";
   }
   out << "  peak: " << num(s.peak) << " at " << Seconds(s.peak_time, separator) << '\n';
-  out << "  overshoot: " << num(s.overshoot_percent) << " %\n";
+  out << "  overshoot: "
+      << (std::isfinite(s.overshoot_percent) ? num(s.overshoot_percent) + " %"
+                                             : std::string("beyond the double range"))
+      << '\n';
   out << "  settling time 2 %: "
       << (s.settling_time ? Seconds(*s.settling_time, separator)
                           : "not settled within " + Seconds(s.final_time, separator))
@@ -49,8 +53,13 @@ void PrintAnalysis(std::ostream& out, const analysis::LoopAnalysis& full, char s
   out << "  deviation at " << Seconds(s.final_time, separator) << ": " << num(s.final_deviation)
       << '\n';
   out << "exact continuous response:\n";
-  out << "  largest |Euler - exact|: " << num(full.euler_error.max_abs) << " at "
-      << Seconds(full.euler_error.time, separator) << '\n';
+  if (full.exact_range_end) {
+    out << "  largest |Euler - exact|: none, the exact response exceeds the double range after t = "
+        << Seconds(*full.exact_range_end, separator) << '\n';
+  } else {
+    out << "  largest |Euler - exact|: " << num(full.euler_error.max_abs) << " at "
+        << Seconds(full.euler_error.time, separator) << '\n';
+  }
   out << "  settling time 2 %: "
       << (full.exact_settling_time ? Seconds(*full.exact_settling_time, separator)
                                    : std::string(full.stable ? "not reached" : "none (unstable)"))
@@ -87,6 +96,12 @@ Json MetricsJson(const analysis::LoopAnalysis& full) {
 }
 
 Json ExactErrorJson(const analysis::LoopAnalysis& full) {
+  if (full.exact_range_end) {
+    return {{"max_abs", nullptr},
+            {"time", nullptr},
+            {"reason", "the exact response exceeds the double range"},
+            {"exact_range_end", *full.exact_range_end}};
+  }
   return {{"max_abs", full.euler_error.max_abs}, {"time", full.euler_error.time}};
 }
 

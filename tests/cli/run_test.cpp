@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -145,6 +146,53 @@ TEST_F(CliRun, CsvWithTheExactColumn) {
   const std::string csv = Read(path);
   EXPECT_EQ(csv.rfind("t,h,exact\n0,0.017453292519943295,0\n0.01,0,", 0), 0u) << csv.substr(0, 80);
   EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 1001);
+}
+
+// The exact response of this unstable loop leaves the double range after 7.6 s while the Euler
+// samples stay finite. Said in words, empty exact cells past that point, null with a reason in
+// JSON; never a NaN or an infinity in any output.
+TEST_F(CliRun, ExactResponseBeyondTheDoubleRange) {
+  const std::vector<std::string> loop = {"--",
+                                         "-48.232367270723934",
+                                         "1.5044120160546122",
+                                         "-26.989190254336904",
+                                         "-0.08768695146752414",
+                                         "0.10350617979093144"};
+  const auto with = [&loop](std::vector<std::string> options) {
+    options.insert(options.end(), loop.begin(), loop.end());
+    return options;
+  };
+  const auto no_nan_or_infinity = [](std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text.find("nan") == std::string::npos && text.find("inf") == std::string::npos;
+  };
+
+  const std::string path = Path("n.csv");
+  const Result text = Call(with({"--metrics", "--csv", path, "--exact"}));
+  EXPECT_EQ(text.code, 0);
+  EXPECT_NE(text.out.find("\nexact continuous response:\n  largest |Euler - exact|: none, the "
+                          "exact response exceeds the double range after t = 7.6 s\n"),
+            std::string::npos)
+      << text.out;
+  EXPECT_TRUE(no_nan_or_infinity(text.out)) << text.out;
+
+  const std::string csv = Read(path);
+  EXPECT_TRUE(no_nan_or_infinity(csv));
+  EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 1001);
+  EXPECT_NE(csv.find("\n7.6,1.1885986629004227e+215,8.908156568530739e+305\n"
+                     "7.61,2.3010011153361866e+215,\n"),
+            std::string::npos);
+  EXPECT_NE(csv.find("\n9.99,4.362502412579509e+283,\n"), std::string::npos);
+
+  const Result json = Call(with({"--json"}));
+  EXPECT_EQ(json.code, 0);
+  EXPECT_TRUE(no_nan_or_infinity(json.out));
+  EXPECT_EQ(Json::parse(json.out)["exact_error"],
+            Json({{"max_abs", nullptr},
+                  {"time", nullptr},
+                  {"reason", "the exact response exceeds the double range"},
+                  {"exact_range_end", 7.6}}));
 }
 
 TEST_F(CliRun, PlotGoesThroughTheRenderer) {
