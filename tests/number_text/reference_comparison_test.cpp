@@ -274,7 +274,7 @@ const ParseFamily kParseFamilies[] = {
            }
            break;
          default:
-           v = std::ldexp(1.0, d.Integer(-1080, 1030)) * (1 + d.Integer(0, 1000) / 1000.0);
+           v = std::ldexp(1.0 + d.Integer(0, 1000) / 1000.0, d.Integer(-1080, 1023));
            break;
        }
        return ParseCase{d.Sign() + d.RealText(v, s), s};
