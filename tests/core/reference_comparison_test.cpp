@@ -215,12 +215,6 @@ struct Family {
 
 void PrintTo(const Family& family, std::ostream* os) { *os << family.name; }
 
-#ifdef PITCH_SANITIZED
-constexpr int kScale = 4;  // the sanitizers slow the program's side of the comparison
-#else
-constexpr int kScale = 1;
-#endif
-
 const Family kFamilies[] = {
     // Each start-up value moved by up to ±60 %, now and then with the sign of c3 turned: most of
     // these complete and run the whole simulation.
@@ -343,7 +337,7 @@ TEST_P(AgainstReference, RatiosErrorsAndSamplesMatchBitForBit) {
   const Family& family = GetParam();
   const std::uint64_t seed = reference::TestSeed();
   Draw draw(seed ^ NameHash(family.name));
-  const int count = family.count / kScale;
+  const int count = family.count;
   int failures = 0;
   for (int n = 0; n < count && failures < 5; ++n) {
     const Coefficients c = family.draw(draw);

@@ -32,12 +32,6 @@ namespace {
 
 using reference::Hex;
 
-#ifdef PITCH_SANITIZED
-constexpr int kScale = 2;  // the sanitizers slow both sides of the comparison
-#else
-constexpr int kScale = 1;
-#endif
-
 // FNV-1a: each row draws its own cases from the one seed.
 std::uint64_t NameHash(std::string_view name) {
   std::uint64_t h = 14695981039346656037ull;
@@ -334,7 +328,7 @@ TEST_P(ParseAgainstReference, ValueBitsOrErrorMatch) {
   const ParseFamily& family = GetParam();
   const std::uint64_t seed = reference::TestSeed();
   Draw draw(seed ^ NameHash(family.name));
-  const int count = family.count / kScale;
+  const int count = family.count;
   int failures = 0;
   for (int n = 0; n < count && failures < 5; ++n) {
     const ParseCase c = family.draw(draw);
@@ -439,7 +433,7 @@ TEST_P(FormatAgainstReference, TextMatches) {
   const FormatFamily& family = GetParam();
   const std::uint64_t seed = reference::TestSeed();
   Draw draw(seed ^ NameHash(family.name));
-  const int count = family.count / kScale;
+  const int count = family.count;
   int failures = 0;
   for (int n = 0; n < count && failures < 5; ++n) {
     const double v = family.draw(draw);

@@ -28,6 +28,14 @@ double InitialAngle() {
 
 }  // namespace
 
+// Each operation tests its own faults, so the first failing operation in the order of the steps
+// decides the error, case by case as the synthesis defines them: step 1 fails for c1·c4 + c2
+// negative (invalid), zero of either sign (division by zero) or so small that the reciprocal of
+// its root leaves the Real range (overflow; the root itself cannot round to zero, since c1·c4 + c2
+// is a multiple of 2^-2148); step 2 for c4 = 0; step 4 for c3 = 0 (0/0 when (c1 + c5) − c4 = 0
+// too); step 6 for d < 0; step 8 for muv·K + 1 = 0; step 9 for muv·K + 1 < 0; and every step whose
+// Real leaves the range. The rarer faults (iv, nuv or Tnu dividing by a Real that underflowed to
+// zero) follow from the same tests.
 Fault ComputeGearRatios(ControllerFields& f) {
   const ExtendedRange range;
   try {
