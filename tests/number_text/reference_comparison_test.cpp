@@ -49,7 +49,7 @@ class Draw {
   bool Chance(double p) { return std::bernoulli_distribution(p)(rng_); }
   std::uint64_t Bits() { return rng_(); }
   template <typename T>
-  const T& Pick(std::initializer_list<T> items) {
+  T Pick(std::initializer_list<T> items) {
     return items.begin()[Integer(0, static_cast<int>(items.size()) - 1)];
   }
 
