@@ -62,6 +62,14 @@ class EInOutError : public Exception {
   int ErrorCode;
 };
 
+// A picture of the response chart could not be made (no memory for the image, painting or
+// encoding failed, or no picture export in this program).
+class EPlotError : public Exception {
+ public:
+  using Exception::Exception;
+  const char* ClassName() const noexcept override { return "EPlotError"; }
+};
+
 // The message as the error display shows it: a full stop is appended when the last character
 // has a code above that of the full stop (letters, digits, colon, question mark, any non-ASCII
 // letter), and not after a full stop, comma, hyphen, parenthesis, quote, apostrophe, '!' or space.

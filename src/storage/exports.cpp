@@ -15,7 +15,10 @@ std::string ResponseCsv(std::span<const double> t, std::span<const double> h,
     csv += ShortestDecimal(h[i]);
     if (!exact.empty()) {
       csv += ',';
-      csv += ShortestDecimal(exact[i]);
+      // Where the exact column has no value for this time, the cell stays empty.
+      if (i < exact.size()) {
+        csv += ShortestDecimal(exact[i]);
+      }
     }
     csv += '\n';
   }
