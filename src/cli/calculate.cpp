@@ -82,6 +82,9 @@ Outcome Calculate(const CoefficientTexts& input, bool analyse) {
     const analysis::Matrix4 a = analysis::ToEigen(ClosedLoopMatrix(controller));
     outcome.poles = Poles{analysis::ClosedLoopPoles(a), analysis::IsStable(a)};
   }
+  if (analyse && outcome.RatiosKnown()) {
+    outcome.frequency_response = analysis::Bode(controller);
+  }
   return outcome;
 }
 

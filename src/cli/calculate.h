@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "analysis/analysis.h"
+#include "analysis/frequency_response.h"
 #include "core/controller.h"
 #include "core/errors.h"
 
@@ -53,6 +54,9 @@ struct Outcome {
 
   std::optional<Poles> poles;                      // when the ratios are known and asked for
   std::optional<analysis::LoopAnalysis> analysis;  // when the response is complete and asked for
+  // The loop broken at the autopilot's command: its margins and Bode diagram, when the ratios
+  // are known and asked for.
+  std::optional<analysis::BodeData> frequency_response;
 
   // The coefficients were read: there is something to save.
   bool InputsRead() const { return !error || error->step != Step::kInput; }
@@ -63,8 +67,8 @@ struct Outcome {
 };
 
 // Reads the texts into c1 … c5 as the window does, synthesises the ratios and simulates the
-// response, stopping at the first error; with analyse, adds the poles and the analysis for what
-// was reached.
+// response, stopping at the first error; with analyse, adds the poles, the margins and the
+// analysis for what was reached.
 Outcome Calculate(const CoefficientTexts& input, bool analyse);
 
 }  // namespace pitch::cli

@@ -22,11 +22,12 @@ void Record(std::vector<RunError>& errors, Action&& action) {
 }  // namespace
 
 std::vector<RunError> WriteFiles(const Options& options, const Outcome& outcome,
-                                 const NumberSettings& settings, const PlotRenderer& renderer) {
+                                 const NumberSettings& settings, const PlotRenderer& renderer,
+                                 const BodeRenderer& bode_renderer) {
   const std::vector<double> times = SampleTimes();
   const std::span<const double> h(outcome.teta.values());
 
-  // The picture first, in memory: a picture that cannot be drawn leaves every file untouched.
+  // The pictures first, in memory: a picture that cannot be drawn leaves every file untouched.
   std::vector<RunError> plot_errors;
   std::optional<std::string> picture;
   if (options.plot && outcome.Simulated()) {
@@ -36,6 +37,18 @@ std::vector<RunError> WriteFiles(const Options& options, const Outcome& outcome,
       }
       picture = renderer(PlotRequest{times, h, options.plot_width, options.plot_height,
                                      options.plot_svg, settings.decimal_separator});
+    });
+  }
+  std::vector<RunError> bode_errors;
+  std::optional<std::string> bode_picture;
+  if (options.bode && outcome.frequency_response) {
+    Record(bode_errors, [&] {
+      if (!bode_renderer) {
+        throw EPlotError("Plot export is not available");
+      }
+      bode_picture = bode_renderer(BodeRequest{*outcome.frequency_response, options.bode_width,
+                                               options.bode_height, options.bode_svg,
+                                               settings.decimal_separator});
     });
   }
 
@@ -64,6 +77,10 @@ std::vector<RunError> WriteFiles(const Options& options, const Outcome& outcome,
   errors.insert(errors.end(), plot_errors.begin(), plot_errors.end());
   if (picture) {
     Record(errors, [&] { WriteFileBytes(*options.plot, *picture); });
+  }
+  errors.insert(errors.end(), bode_errors.begin(), bode_errors.end());
+  if (bode_picture) {
+    Record(errors, [&] { WriteFileBytes(*options.bode, *bode_picture); });
   }
   return errors;
 }

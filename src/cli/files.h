@@ -24,13 +24,26 @@ struct PlotRequest {
 // Draws the chart and returns the file's bytes (PNG or SVG); raises EPlotError when it cannot.
 using PlotRenderer = std::function<std::string(const PlotRequest&)>;
 
+// What a picture of the Bode diagram needs; data is the outcome's, for the call's duration.
+struct BodeRequest {
+  const analysis::BodeData& data;
+  int width;
+  int height;
+  bool svg;
+  char separator;
+};
+// Draws the Bode diagram and returns the file's bytes; raises EPlotError when it cannot.
+using BodeRenderer = std::function<std::string(const BodeRequest&)>;
+
 // Writes the files the options name, each as far as the outcome allows: the results file that
 // "Save and Exit" would write after this calculation (the coefficients read and the ratios the
-// controller holds; nothing after an input error), and the CSV and the picture of a completed
-// simulation. The picture is drawn in memory before any file is touched. A file that fails does
-// not stop the others; the errors come back in the order results, CSV, picture. Without a
-// renderer, --plot is an EPlotError.
+// controller holds; nothing after an input error), the CSV and the picture of a completed
+// simulation, and the Bode diagram once the ratios are known (and the outcome has its frequency
+// response). The pictures are drawn in memory before any file is touched. A file that fails
+// does not stop the others; the errors come back in the order results, CSV, picture, Bode
+// diagram. Without a renderer, --plot or --bode is an EPlotError.
 std::vector<RunError> WriteFiles(const Options& options, const Outcome& outcome,
-                                 const NumberSettings& settings, const PlotRenderer& renderer);
+                                 const NumberSettings& settings, const PlotRenderer& renderer,
+                                 const BodeRenderer& bode_renderer = {});
 
 }  // namespace pitch::cli

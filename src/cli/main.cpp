@@ -68,7 +68,8 @@ int main(int argc, char** argv) {
       [&] {
         const pitch::NumberSettings settings = pitch::ReadNumberSettings();
         const std::vector<std::string> args(argv + 1, argv + argc);
-        return pitch::cli::Run(args, settings, std::cout, std::cerr, pitch::cli::QtPlotRenderer());
+        return pitch::cli::Run(args, settings, std::cout, std::cerr, pitch::cli::QtPlotRenderer(),
+                               pitch::cli::QtBodeRenderer());
       },
       std::cerr);
   return CloseStandardOutput(code);

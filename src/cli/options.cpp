@@ -20,7 +20,8 @@ constexpr const char* kDescription =
 
 constexpr const char* kUsage =
     "Usage: pitch-autopilot-cli [--separator ,|.] [--json] [--metrics] [--csv FILE [--exact]]\n"
-    "                           [--results FILE] [--plot FILE [--size WxH]] [C1 C2 C3 C4 C5]\n";
+    "                           [--results FILE] [--plot FILE] [--bode FILE] [--size WxH]\n"
+    "                           [C1 C2 C3 C4 C5]\n";
 
 constexpr const char* kFooter =
     "Exit codes: 0 success, 1 calculation or file error, 2 usage error.";
@@ -117,6 +118,7 @@ Options ParseOptions(const std::vector<std::string>& args) {
   std::string csv_path;
   std::string results_path;
   std::string plot_path;
+  std::string bode_path;
   std::string size;
   app.add_option("--separator", separator,
                  "decimal separator of input and output (default: the locale's)")
@@ -124,11 +126,12 @@ Options ParseOptions(const std::vector<std::string>& args) {
       ->check(kSeparator);
   app.add_flag("--json", options.json,
                "print one JSON object: coefficients, ratios, response, poles, metrics,\n"
-               "exact_error, error")
+               "exact_error, margins, error")
       ->disable_flag_override();
   app.add_flag("--metrics", options.metrics,
-               "also print the closed-loop poles, the step characteristics and how far\n"
-               "the Euler samples are from the exact continuous response")
+               "also print the closed-loop poles, the step characteristics, how far\n"
+               "the Euler samples are from the exact continuous response, and the\n"
+               "margins of the loop broken at the autopilot's command")
       ->disable_flag_override();
   CLI::Option* csv =
       app.add_option("--csv", csv_path,
@@ -150,11 +153,18 @@ Options ParseOptions(const std::vector<std::string>& args) {
                      "draw the response chart as PNG or SVG, by the file's extension")
           ->option_text("FILE")
           ->check(kPicture);
-  app.add_option("--size", size,
-                 "size of the picture in pixels (default 768x379, the window's chart)")
-      ->option_text("WxH")
-      ->check(kSize)
-      ->needs(plot);
+  CLI::Option* bode =
+      app.add_option("--bode", bode_path,
+                     "draw the open loop's Bode diagram as PNG or SVG, by the file's extension\n"
+                     "(when the ratios are known)")
+          ->option_text("FILE")
+          ->check(kPicture);
+  CLI::Option* size_option =
+      app.add_option("--size", size,
+                     "size of the pictures in pixels (default 768x379, the window's chart,\n"
+                     "and 800x640 for the Bode diagram)")
+          ->option_text("WxH")
+          ->check(kSize);
 
   try {
     app.parse(std::vector<std::string>(args.rbegin(), args.rend()));
@@ -191,8 +201,16 @@ Options ParseOptions(const std::vector<std::string>& args) {
     options.plot = plot_path;
     options.plot_svg = LowerExtension(plot_path) == "svg";
   }
+  if (bode->count() > 0) {
+    options.bode = bode_path;
+    options.bode_svg = LowerExtension(bode_path) == "svg";
+  }
+  if (size_option->count() > 0 && !options.plot && !options.bode) {
+    throw UsageError("--size requires --plot or --bode");
+  }
   if (!size.empty()) {
     ParseSize(size, options.plot_width, options.plot_height);
+    ParseSize(size, options.bode_width, options.bode_height);
   }
   if (!options.coefficients.empty() && options.coefficients.size() != 5) {
     throw UsageError("expected five coefficients, got " +

@@ -12,7 +12,7 @@ struct Options {
   // The text of --help or --version: printed instead of a run.
   std::optional<std::string> info;
   bool json = false;
-  bool metrics = false;                // poles, step characteristics, Euler against exact
+  bool metrics = false;                // poles, step characteristics, Euler against exact, margins
   bool exact = false;                  // an exact column in the CSV
   std::optional<char> separator;       // overrides the locale's decimal separator
   std::optional<std::string> csv;      // response table
@@ -21,6 +21,10 @@ struct Options {
   bool plot_svg = false;
   int plot_width = 768;  // the window's chart
   int plot_height = 379;
+  std::optional<std::string> bode;  // the open loop's Bode diagram, .png or .svg
+  bool bode_svg = false;
+  int bode_width = 800;  // --size sets both pictures' size
+  int bode_height = 640;
   std::vector<std::string> coefficients;  // none (the window's defaults) or five texts
 };
 

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "core/errors.h"
+#include "ui/bode_export.h"
 #include "ui/fonts.h"
 #include "ui/plot_export.h"
 
@@ -87,14 +88,34 @@ struct QtSession {
   }
 };
 
+// The one session of the process, shared by the renderers that are alive.
+std::shared_ptr<QtSession> SharedSession() {
+  static std::weak_ptr<QtSession> current;
+  std::shared_ptr<QtSession> session = current.lock();
+  if (!session) {
+    session = std::make_shared<QtSession>();
+    current = session;
+  }
+  return session;
+}
+
+PlotFormat FormatOf(bool svg) { return svg ? PlotFormat::kSvg : PlotFormat::kPng; }
+
 }  // namespace
 
 PlotRenderer QtPlotRenderer() {
-  auto session = std::make_shared<QtSession>();
-  return [session](const PlotRequest& request) {
+  return [session = SharedSession()](const PlotRequest& request) {
     session->Start();
     return RenderResponsePlot(Points(request), QSize(request.width, request.height),
-                              request.separator, request.svg ? PlotFormat::kSvg : PlotFormat::kPng);
+                              request.separator, FormatOf(request.svg));
+  };
+}
+
+BodeRenderer QtBodeRenderer() {
+  return [session = SharedSession()](const BodeRequest& request) {
+    session->Start();
+    return RenderBodePlot(request.data, QSize(request.width, request.height), request.separator,
+                          FormatOf(request.svg));
   };
 }
 

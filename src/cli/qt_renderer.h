@@ -1,12 +1,13 @@
-// The chart pictures of the command line, drawn with Qt off screen.
+// The pictures of the command line, drawn with Qt off screen.
 #pragma once
 
 #include "cli/files.h"
 
 namespace pitch::cli {
 
-// A renderer that starts Qt at its first picture, so that runs without --plot never touch Qt.
-// Lives as long as the returned function.
+// Renderers that start Qt at their first picture, so that runs without a picture never touch
+// Qt. Both share one application object, which lives as long as the returned functions.
 PlotRenderer QtPlotRenderer();
+BodeRenderer QtBodeRenderer();
 
 }  // namespace pitch::cli

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <string>
 
+#include "cli/margins_report.h"
 #include "number_text/number_text.h"
 
 namespace pitch::cli {
@@ -124,6 +125,9 @@ void PrintText(std::ostream& out, const Outcome& outcome, bool metrics, char sep
     if (outcome.analysis) {
       PrintAnalysis(out, *outcome.analysis, separator);
     }
+    if (outcome.frequency_response) {
+      PrintMargins(out, outcome.frequency_response->margins, separator);
+    }
   }
 }
 
@@ -144,6 +148,8 @@ Json JsonReport(const Outcome& outcome, const std::optional<RunError>& error) {
   report["poles"] = outcome.poles ? PolesJson(*outcome.poles) : Json(nullptr);
   report["metrics"] = outcome.analysis ? MetricsJson(*outcome.analysis) : Json(nullptr);
   report["exact_error"] = outcome.analysis ? ExactErrorJson(*outcome.analysis) : Json(nullptr);
+  report["margins"] =
+      outcome.frequency_response ? MarginsJson(outcome.frequency_response->margins) : Json(nullptr);
   report["error"] = error ? ErrorJson(*error) : Json(nullptr);
   return report;
 }

@@ -9,14 +9,14 @@
 
 namespace pitch::cli {
 
-// The four ratios, once they are known; with metrics, the poles and (after a completed
-// simulation) the step characteristics and the comparison with the exact response. Numbers by
-// FormatNumber with the separator.
+// The four ratios, once they are known; with metrics, the poles, (after a completed simulation)
+// the step characteristics and the comparison with the exact response, and the loop margins.
+// Numbers by FormatNumber with the separator.
 void PrintText(std::ostream& out, const Outcome& outcome, bool metrics, char separator);
 
-// The members "coefficients", "ratios", "response", "poles", "metrics", "exact_error" (each
-// analysis member null when the calculation did not get that far) and "error": the given error,
-// or null.
+// The members "coefficients", "ratios", "response", "poles", "metrics", "exact_error",
+// "margins" (each analysis member null when the calculation did not get that far) and "error":
+// the given error, or null.
 Json JsonReport(const Outcome& outcome, const std::optional<RunError>& error);
 
 }  // namespace pitch::cli

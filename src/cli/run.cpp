@@ -15,7 +15,8 @@ constexpr const char* kProgram = "pitch-autopilot-cli";
 }  // namespace
 
 int Run(const std::vector<std::string>& args, const NumberSettings& locale_settings,
-        std::ostream& out, std::ostream& err, const PlotRenderer& renderer) {
+        std::ostream& out, std::ostream& err, const PlotRenderer& renderer,
+        const BodeRenderer& bode_renderer) {
   Options options;
   try {
     options = ParseOptions(args);
@@ -35,9 +36,10 @@ int Run(const std::vector<std::string>& args, const NumberSettings& locale_setti
   }
   const char separator = settings.decimal_separator;
 
-  const bool analyse = options.metrics || options.json || options.exact;
+  const bool analyse = options.metrics || options.json || options.exact || options.bode;
   const Outcome outcome = Calculate(CoefficientTextsOf(options.coefficients, separator), analyse);
-  const std::vector<RunError> file_errors = WriteFiles(options, outcome, settings, renderer);
+  const std::vector<RunError> file_errors =
+      WriteFiles(options, outcome, settings, renderer, bode_renderer);
 
   if (options.json) {
     const std::optional<RunError> shown =

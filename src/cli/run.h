@@ -18,9 +18,10 @@ namespace pitch::cli {
 
 // Runs the command line (without the program name) with the number settings of the user's
 // locale, writing to out and err. Returns the exit code: 0 success, 1 error, 2 usage error.
-// --plot needs a renderer.
+// --plot and --bode need their renderers.
 int Run(const std::vector<std::string>& args, const NumberSettings& locale_settings,
-        std::ostream& out, std::ostream& err, const PlotRenderer& renderer = {});
+        std::ostream& out, std::ostream& err, const PlotRenderer& renderer = {},
+        const BodeRenderer& bode_renderer = {});
 
 // The last resort of main: runs the body and turns an exception that escapes it (out of memory,
 // or any other) into a message on err and the exit code 1.

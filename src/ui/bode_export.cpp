@@ -6,13 +6,20 @@
 #include <QImage>
 #include <QPainter>
 #include <QSvgGenerator>
+#include <new>
 
+#include "core/errors.h"
 #include "ui/bode_chart.h"
 
 namespace pitch {
 
-std::string RenderBodePlot(const analysis::BodeData& data, QSize size, char separator,
-                           PlotFormat format) {
+namespace {
+
+[[noreturn]] void Fail(const QString& step) {
+  throw EPlotError((QStringLiteral("The Bode diagram cannot be drawn: ") + step).toStdString());
+}
+
+QByteArray Render(const analysis::BodeData& data, QSize size, char separator, PlotFormat format) {
   TBodeChart builder;
   QGraphicsScene scene;
   scene.addItem(builder.widget());  // the scene owns the charts from here on
@@ -25,26 +32,58 @@ std::string RenderBodePlot(const analysis::BodeData& data, QSize size, char sepa
 
   QByteArray bytes;
   QBuffer buffer(&bytes);
-  buffer.open(QIODevice::WriteOnly);
+  if (!buffer.open(QIODevice::WriteOnly)) {
+    Fail(QStringLiteral("no buffer for the picture"));
+  }
+  QPainter painter;
   if (format == PlotFormat::kSvg) {
     QSvgGenerator svg;
     svg.setOutputDevice(&buffer);
     svg.setSize(size);
     svg.setViewBox(area);
     svg.setTitle(QStringLiteral("Частотные характеристики"));
-    QPainter painter(&svg);
+    if (!painter.begin(&svg)) {
+      Fail(QStringLiteral("the SVG picture cannot be started"));
+    }
     scene.render(&painter, area, area);
+    if (!painter.end()) {
+      Fail(QStringLiteral("the SVG picture cannot be finished"));
+    }
   } else {
     QImage image(size, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::white);
-    {
-      QPainter painter(&image);
-      painter.setRenderHint(QPainter::Antialiasing, true);
-      scene.render(&painter, area, area);
+    if (image.isNull()) {
+      Fail(QStringLiteral("not enough memory for a picture of %1 x %2 pixels")
+               .arg(size.width())
+               .arg(size.height()));
     }
-    image.save(&buffer, "PNG");
+    image.fill(Qt::white);
+    if (!painter.begin(&image)) {
+      Fail(QStringLiteral("the picture cannot be painted"));
+    }
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    scene.render(&painter, area, area);
+    if (!painter.end()) {
+      Fail(QStringLiteral("the picture cannot be painted"));
+    }
+    if (!image.save(&buffer, "PNG")) {
+      Fail(QStringLiteral("the picture cannot be encoded as PNG"));
+    }
   }
-  return bytes.toStdString();
+  if (bytes.isEmpty()) {
+    Fail(QStringLiteral("the picture came out empty"));
+  }
+  return bytes;
+}
+
+}  // namespace
+
+std::string RenderBodePlot(const analysis::BodeData& data, QSize size, char separator,
+                           PlotFormat format) {
+  try {
+    return Render(data, size, separator, format).toStdString();
+  } catch (const std::bad_alloc&) {
+    Fail(QStringLiteral("not enough memory"));
+  }
 }
 
 }  // namespace pitch

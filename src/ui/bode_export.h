@@ -14,6 +14,7 @@ inline constexpr int kBodeWidth = 800;
 inline constexpr int kBodeHeight = 640;
 
 // The file's bytes of the Bode diagram at this size, with the numbers' decimal separator.
+// Raises EPlotError when the picture cannot be made (not enough memory for its pixels, say).
 // Needs a QApplication.
 std::string RenderBodePlot(const analysis::BodeData& data, QSize size, char separator,
                            PlotFormat format);

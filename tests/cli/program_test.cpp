@@ -194,6 +194,20 @@ TEST_P(PictureWithoutMemory, IsAnErrorAndKeepsTheOldFile) {
   EXPECT_EQ(Read("p.png"), "OLD\n");
 }
 
+TEST_F(Program, ABodeDiagramWithoutMemoryIsAnErrorAndKeepsTheOldFile) {
+#ifdef PITCH_SANITIZED
+  GTEST_SKIP() << "the sanitizer runtime reserves more address space than the limit";
+#endif
+  Put("b.png", "OLD\n");
+  const ChildResult r =
+      Run({"--bode", "b.png", "--size", "10000x10000"}, {{RLIMIT_AS, 400u << 20}});
+  EXPECT_EQ(r.signal, 0);
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.out, kRatioLines);
+  EXPECT_EQ(r.err.rfind("The Bode diagram cannot be drawn: ", 0), 0u) << r.err;
+  EXPECT_EQ(Read("b.png"), "OLD\n");
+}
+
 INSTANTIATE_TEST_SUITE_P(Sizes, PictureWithoutMemory,
                          ::testing::Values(MemoryRow{"8000_in_200_MB", "8000x8000", 200u << 20},
                                            MemoryRow{"10000_in_400_MB", "10000x10000", 400u << 20}),

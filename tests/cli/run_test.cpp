@@ -11,6 +11,8 @@
 #include <functional>
 #include <new>
 #include <nlohmann/json.hpp>
+#include <optional>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -100,7 +102,7 @@ TEST_F(CliRun, JsonOfTheDefaults) {
     keys.push_back(key);
   }
   EXPECT_EQ(keys, (std::vector<std::string>{"coefficients", "ratios", "response", "poles",
-                                            "metrics", "exact_error", "error"}));
+                                            "metrics", "exact_error", "margins", "error"}));
 }
 
 TEST_F(CliRun, MetricsOfTheDefaults) {
@@ -140,6 +142,113 @@ TEST_F(CliRun, AnalysisFollowsWhatTheCalculationReached) {
   EXPECT_TRUE(failed["exact_error"].is_null());
 }
 
+// The margins of the loop broken at the autopilot's command, with the reference toolbox's
+// figures; like the poles they need the ratios only.
+TEST_F(CliRun, MarginsInJson) {
+  struct Row {
+    const char* name;
+    std::vector<std::string> args;
+    bool stable;
+    std::optional<double> gain_factor;  // empty: infinite
+    double phase_margin;
+    double crossover;
+    double delay;
+    double stability;
+  };
+  const Row rows[] = {
+      {"defaults", {}, true, std::nullopt, 65.0249, 1.22106, 0.929438, 0.894139},
+      {"negative c3",
+       {"0.88", "0.404", "-7.028", "0.987", "0.251"},
+       true,
+       1.23832,
+       17.5742,
+       0.459838,
+       0.667035,
+       0.16878},
+      {"unstable",
+       {"1.112", "0.927", "7.008", "-0.501", "-1.807"},
+       false,
+       1.38615,
+       -23.2070,
+       0.249670,
+       23.5437,
+       0.239749},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::vector<std::string> args = {"--json", "--"};
+    args.insert(args.end(), row.args.begin(), row.args.end());
+    const Json m = Json::parse(Call(args).out)["margins"];
+    ASSERT_TRUE(m.is_object()) << m;
+    EXPECT_EQ(m["closed_loop_stable"], row.stable);
+    EXPECT_EQ(m["gain_margin"]["infinite"], !row.gain_factor);
+    if (row.gain_factor) {
+      const double factor = m["gain_margin"]["factor"].get<double>();
+      EXPECT_NEAR(factor, *row.gain_factor, 5e-6);
+      EXPECT_NEAR(m["gain_margin"]["db"].get<double>(), 20 * std::log10(factor), 1e-12);
+      ASSERT_EQ(m["phase_crossings"].size(), 1u);
+      EXPECT_EQ(m["phase_crossings"][0]["factor"], m["gain_margin"]["factor"]);
+      EXPECT_EQ(m["phase_crossings"][0]["frequency"], m["gain_margin"]["frequency"]);
+      EXPECT_EQ(m["phase_crossings"][0]["phase"], -180);
+    } else {
+      EXPECT_TRUE(m["gain_margin"]["factor"].is_null());
+      EXPECT_TRUE(m["gain_margin"]["db"].is_null());
+      EXPECT_EQ(m["phase_crossings"], Json::array());
+    }
+    EXPECT_NEAR(m["phase_margin"]["degrees"].get<double>(), row.phase_margin, 5e-4);
+    EXPECT_NEAR(m["phase_margin"]["frequency"].get<double>(), row.crossover, 5e-6 * row.crossover);
+    EXPECT_NEAR(m["delay_margin"].get<double>(), row.delay, 5e-4 * row.delay);
+    EXPECT_NEAR(m["stability_margin"]["value"].get<double>(), row.stability, 5e-6);
+    ASSERT_EQ(m["gain_crossovers"].size(), 1u);
+    EXPECT_EQ(m["gain_crossovers"][0]["delay_margin"], m["delay_margin"]);
+  }
+  // The simulation overflowed, but the ratios are known: margins as with the poles.
+  const Json diverging =
+      Json::parse(Call({"--json", "400", "0.404", "7.028", "0.987", "0.251"}).out);
+  EXPECT_EQ(diverging["margins"]["closed_loop_stable"], diverging["poles"]["stable"]);
+  // A stability margin reached only as ω → ∞ has no frequency.
+  const Json limit =
+      Json::parse(Call({"--json", "--", "-48.232367270723934", "1.5044120160546122",
+                        "-26.989190254336904", "-0.08768695146752414", "0.10350617979093144"})
+                      .out)["margins"]["stability_margin"];
+  EXPECT_EQ(limit, Json({{"value", 1}, {"frequency", nullptr}, {"infinite_frequency", true}}));
+  // The synthesis failed: no margins.
+  EXPECT_TRUE(Json::parse(Call({"--json", "0.88", "0.2", "7.028", "0.987", "0.251"}).out)["margins"]
+                  .is_null());
+}
+
+TEST_F(CliRun, MarginsInTheMetricsText) {
+  const Result defaults = Call({"--separator", ",", "--metrics"});
+  for (const char* line : {
+           "\nloop margins (loop broken at the autopilot's command):\n"
+           "  gain margin: infinite (the phase does not cross -180 deg)\n"
+           "  phase margin: 65,02489",
+           " deg at 1,221058",
+           "\n  delay margin: 0,929438",
+           "\n  stability margin min |1 + L(jw)|: 0,8941385",
+           " at 2,06715",
+           "\n  phase crossings (-180 deg + k*360 deg): none\n"
+           "  gain crossovers (|L| = 1):\n    1,221058",
+       }) {
+    EXPECT_NE(defaults.out.find(line), std::string::npos) << line << "\nin\n" << defaults.out;
+  }
+  EXPECT_EQ(defaults.out.find("unstable"), std::string::npos);
+
+  const Result negative = Call({"--metrics", "0.88", "0.404", "-7.028", "0.987", "0.251"});
+  for (const char* line : {"\n  gain margin: 1.238323", " dB) at 0.6967944",
+                           "\n  phase crossings (-180 deg + k*360 deg):\n    0.6967944",
+                           " rad/s: gain margin 1.238323", ", phase -180 deg\n"}) {
+    EXPECT_NE(negative.out.find(line), std::string::npos) << line << "\nin\n" << negative.out;
+  }
+  const Result unstable = Call({"--metrics", "1.112", "0.927", "7.008", "-0.501", "-1.807"});
+  EXPECT_NE(unstable.out.find("command):\n  the closed loop is unstable: these are not stability "
+                              "margins\n"),
+            std::string::npos)
+      << unstable.out;
+  EXPECT_EQ(Call({"--metrics", "0.88", "0.2", "7.028", "0.987", "0.251"}).out.find("margins"),
+            std::string::npos);
+}
+
 TEST_F(CliRun, CsvWithTheExactColumn) {
   const std::string path = Path("exact.csv");
   ASSERT_EQ(Call({"--csv", path, "--exact"}).code, 0);
@@ -162,10 +271,11 @@ TEST_F(CliRun, ExactResponseBeyondTheDoubleRange) {
     options.insert(options.end(), loop.begin(), loop.end());
     return options;
   };
-  const auto no_nan_or_infinity = [](std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text.find("nan") == std::string::npos && text.find("inf") == std::string::npos;
+  // A NaN or an infinity written as a number is a word of its own ("infinite" in the loop
+  // margins is text).
+  const auto no_nan_or_infinity = [](const std::string& text) {
+    static const std::regex number("(^|[^a-z])(nan|inf|infinity)([^a-z]|$)", std::regex::icase);
+    return !std::regex_search(text, number);
   };
 
   const std::string path = Path("n.csv");
@@ -220,6 +330,78 @@ TEST_F(CliRun, PlotGoesThroughTheRenderer) {
                      kSettings, out, err, renderer),
             1);
   EXPECT_FALSE(fs::exists(Path("none.png")));
+}
+
+TEST_F(CliRun, BodeGoesThroughTheRenderer) {
+  // What the renderer was asked for (the request refers to the run's data, gone after it).
+  struct Seen {
+    std::size_t points;
+    std::size_t crossovers;
+    int width;
+    int height;
+    bool svg;
+    char separator;
+  };
+  std::optional<Seen> seen;
+  const BodeRenderer renderer = [&](const BodeRequest& request) {
+    seen = Seen{request.data.frequency.size(),
+                request.data.margins.phase.size(),
+                request.width,
+                request.height,
+                request.svg,
+                request.separator};
+    return std::string("bode");
+  };
+  std::ostringstream out;
+  std::ostringstream err;
+  const std::string path = Path("bode.Svg");
+  EXPECT_EQ(cli::Run({"--separator", ",", "--bode", path}, kSettings, out, err, {}, renderer), 0);
+  EXPECT_EQ(Read(path), "bode");
+  ASSERT_TRUE(seen);
+  EXPECT_GT(seen->points, 400u);
+  EXPECT_EQ(seen->crossovers, 1u);
+  EXPECT_TRUE(seen->svg);
+  EXPECT_EQ(seen->width, 800);
+  EXPECT_EQ(seen->height, 640);
+  EXPECT_EQ(seen->separator, ',');
+  // The default output stays the four ratios.
+  EXPECT_EQ(out.str().find("margins"), std::string::npos);
+  // --size applies to both pictures.
+  seen.reset();
+  PlotRequest plot{};
+  const PlotRenderer plot_renderer = [&](const PlotRequest& request) {
+    plot = request;
+    return std::string("plot");
+  };
+  EXPECT_EQ(cli::Run({"--bode", Path("b.png"), "--plot", Path("p.png"), "--size", "640x480"},
+                     kSettings, out, err, plot_renderer, renderer),
+            0);
+  ASSERT_TRUE(seen);
+  EXPECT_FALSE(seen->svg);
+  EXPECT_EQ(seen->width, 640);
+  EXPECT_EQ(plot.height, 480);
+  EXPECT_EQ(Read(Path("b.png")), "bode");
+  // The ratios are known although the simulation overflowed: a diagram, no response chart.
+  seen.reset();
+  EXPECT_EQ(cli::Run({"--bode", Path("o.png"), "--plot", Path("q.png"), "400", "0.404", "7.028",
+                      "0.987", "0.251"},
+                     kSettings, out, err, plot_renderer, renderer),
+            1);
+  EXPECT_TRUE(seen);
+  EXPECT_TRUE(fs::exists(Path("o.png")));
+  EXPECT_FALSE(fs::exists(Path("q.png")));
+  // The synthesis failed: no diagram, and no error beyond the calculation's.
+  std::ostringstream failed_err;
+  EXPECT_EQ(cli::Run({"--bode", Path("none.png"), "0.88", "0.2", "7.028", "0.987", "0.251"},
+                     kSettings, out, failed_err, {}, renderer),
+            1);
+  EXPECT_FALSE(fs::exists(Path("none.png")));
+  EXPECT_EQ(failed_err.str(), "Invalid floating point operation.\n");
+  // Without a renderer the picture is an error of its own, and nothing is written.
+  std::ostringstream missing_err;
+  EXPECT_EQ(cli::Run({"--bode", Path("x.png")}, kSettings, out, missing_err), 1);
+  EXPECT_EQ(missing_err.str(), "Plot export is not available.\n");
+  EXPECT_FALSE(fs::exists(Path("x.png")));
 }
 
 TEST_F(CliRun, FailuresByStage) {
@@ -384,8 +566,11 @@ TEST_F(CliRun, UsageErrors) {
       {{"--csv"}, "--csv"},
       {{"--results", ""}, "--results: needs a file name"},
       {{"--exact"}, "--exact requires --csv"},
-      {{"--size", "100x100"}, "--size requires --plot"},
+      {{"--size", "100x100"}, "--size requires --plot or --bode"},
       {{"--plot", "chart.jpg"}, "--plot: writes .png or .svg files"},
+      {{"--bode", "bode.jpg"}, "--bode: writes .png or .svg files"},
+      {{"--bode", ""}, "--bode: needs a file name"},
+      {{"--bode", "bode.png", "--size", "15x100"}, "--size: takes WxH"},
       {{"--plot", "chart.png", "--size", "0x100"}, "--size: takes WxH"},
       {{"--plot", "chart.png", "--size", "10001x100"}, "--size: takes WxH"},
       {{"--plot", "chart.png", "--size", "wide"}, "--size: takes WxH"},
@@ -413,8 +598,9 @@ TEST_F(CliRun, HelpAndVersion) {
     EXPECT_EQ(help.code, 0);
     EXPECT_EQ(help.err, "");
     EXPECT_EQ(help.out.rfind("Usage: pitch-autopilot-cli", 0), 0u);
-    for (const char* option : {"--separator ,|.", "--json", "--metrics", "--csv FILE", "--exact",
-                               "--results FILE", "--plot FILE", "--size WxH", "--version"}) {
+    for (const char* option :
+         {"--separator ,|.", "--json", "--metrics", "--csv FILE", "--exact", "--results FILE",
+          "--plot FILE", "--bode FILE", "--size WxH", "--version"}) {
       EXPECT_NE(help.out.find("\n  " + std::string(option) + " "), std::string::npos) << option;
     }
   }
