@@ -3,6 +3,7 @@
 #include <sys/resource.h>
 
 #include <QAction>
+#include <QCategoryAxis>
 #include <QChartView>
 #include <QFontInfo>
 #include <QLabel>
@@ -25,6 +26,7 @@
 #include "storage/write_signals.h"
 #include "ui/fonts.h"
 #include "ui/form_base.h"
+#include "ui/plot_overlay.h"
 
 using namespace pitch;
 namespace fs = std::filesystem;
@@ -621,9 +623,61 @@ class TestFormBase : public QObject {
              qPrintable(w().ResponseChart().CharacteristicsText()));
     QVERIFY(w().ResponseChart().CharacteristicsText().endsWith(
         QStringLiteral("не установился за 9,99 c")));
+    // The marks lie whole inside the plot area (the peak's too, on its top edge), and the text's
+    // box sits inside it where the curve does not pass.
+    QApplication::processEvents();
+    const TPlotOverlay& overlay = w().ResponseChart().overlay();
+    const QRectF plot = w().Chart1->chart()->plotArea();
+    for (const QPointF& at : overlay.MarkPositions()) {
+      QVERIFY(plot.adjusted(3, 3, -3, -3).contains(at));
+    }
+    const QRectF box = overlay.TextBox();
+    QVERIFY(plot.contains(box));
+    for (const QPointF& p : w().Series1->points()) {
+      const QPointF at = w().Chart1->chart()->mapToPosition(p, w().Series1);
+      QVERIFY2(!box.contains(at), qPrintable(QString::asprintf("%.17g, %.17g", p.x(), p.y())));
+    }
     w().ShowCharacteristicsAction->setChecked(false);
     QVERIFY(!w().ResponseChart().CharacteristicsShown());
     QCOMPARE(w().Chart1->chart()->series().size(), 1);
+  }
+
+  // Tick labels follow the program's number text: E notation beyond 15 digits, the separator in
+  // force, and the plot area keeps most of its width (it used to shrink to half behind
+  // 290-digit labels). The title is centred on the plot
+  // area.
+  void tickLabelsAndTitle_data() {
+    QTest::addColumn<QString>("c1");
+    QTest::addColumn<QString>("top_label");  // the y axis's highest tick
+    QTest::newRow("defaults") << "0,880"
+                              << "1";
+    QTest::newRow("diverging to 1e293") << "150"
+                                        << "1E293";
+    QTest::newRow("diverging to 1e13") << "103"
+                                       << "20000000000000";
+  }
+  void tickLabelsAndTitle() {
+    QFETCH(QString, c1);
+    QFETCH(QString, top_label);
+    w().Edit1->setText(c1);
+    Click(w().CalcPlot);
+    QVERIFY(box_->shown.isEmpty());
+    QApplication::processEvents();
+    auto* axis = qobject_cast<QCategoryAxis*>(Axis(w().Chart1, Qt::Vertical));
+    QVERIFY(axis != nullptr);
+    const QStringList labels = axis->categoriesLabels();
+    QVERIFY2(labels.size() >= 2, qPrintable(labels.join(" | ")));
+    QCOMPARE(labels.last(), top_label);
+    for (const QString& label : labels) {
+      QVERIFY2(label.size() <= 16, qPrintable(label));
+      QVERIFY2(!label.contains(QLatin1Char('.')), qPrintable(label));
+    }
+    QChart* chart = w().Chart1->chart();
+    QVERIFY2(chart->plotArea().width() > 550,
+             qPrintable(QString::number(chart->plotArea().width())));
+    const QRectF title = w().ResponseChart().overlay().TitleRect();
+    QVERIFY(std::abs(title.center().x() - chart->plotArea().center().x()) < 1);
+    QVERIFY(title.bottom() <= chart->plotArea().top());
   }
 
   void tooltipShowsTheSampleUnderThePointer() {
