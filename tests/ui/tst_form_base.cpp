@@ -10,6 +10,8 @@
 #include <QLineEdit>
 #include <QLineSeries>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QToolTip>
 #include <QValueAxis>
 #include <QtTest>
@@ -241,11 +243,79 @@ class TestFormBase : public QObject {
     QLabel* label = all.at(index);
     QCOMPARE(label->text(), caption);
     QCOMPARE(label->pos(), position);
-    // Labels size themselves to their caption in the label font.
+    // Labels size themselves to their caption in the label font, 19 pixels high as on Windows.
     QCOMPARE(label->size(), label->sizeHint());
+    QCOMPARE(label->height(), 19);
     QCOMPARE(QFontInfo(label->font()).family(), QStringLiteral("Tahoma"));
     QCOMPARE(label->font().pixelSize(), 16);
     QCOMPARE(label->isVisibleTo(&w()), visible);
+  }
+
+  // The captions c1 … c5 and the first two result captions stand two pixels above their box,
+  // as in the layout: their text then sits on the baseline of the box's text.
+  void labelTextSitsOnTheBoxBaseline() {
+    const QList<QLabel*> labels = w().findChildren<QLabel*>(Qt::FindDirectChildrenOnly);
+    const QList<QPair<int, QLineEdit*>> pairs = {{1, w().Edit1}, {2, w().Edit2}, {3, w().Edit3},
+                                                 {4, w().Edit4}, {5, w().Edit5}, {7, w().Edit6},
+                                                 {8, w().Edit7}};
+    for (const auto& [index, edit] : pairs) {
+      QLabel* label = labels.at(index);
+      const int label_baseline =
+          label->y() + label->contentsMargins().top() + QFontMetrics(label->font()).ascent();
+      // Where QLineEdit puts its text: centred in its contents rectangle.
+      QStyleOptionFrame option;
+      option.initFrom(edit);
+      option.rect = edit->rect();
+      option.lineWidth = edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, edit);
+      const QRect contents =
+          edit->style()->subElementRect(QStyle::SE_LineEditContents, &option, edit);
+      const QFontMetrics metrics(edit->font());
+      const int edit_baseline = edit->y() + contents.y() +
+                                (contents.height() - metrics.height() + 1) / 2 + metrics.ascent();
+      QVERIFY2(std::abs(label_baseline - edit_baseline) <= 1,
+               qPrintable(QStringLiteral("%1: %2 against %3")
+                              .arg(label->text())
+                              .arg(label_baseline)
+                              .arg(edit_baseline)));
+    }
+  }
+
+  // Enter and keypad Enter click the focused button, as Space does; in a box they do nothing.
+  void enterClicksTheFocusedButton_data() {
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::newRow("Calculate, Enter") << "calc" << int(Qt::Key_Return) << int(Qt::NoModifier);
+    QTest::newRow("Calculate, keypad Enter")
+        << "calc" << int(Qt::Key_Enter) << int(Qt::KeypadModifier);
+    QTest::newRow("Save, Enter") << "save" << int(Qt::Key_Return) << int(Qt::NoModifier);
+    QTest::newRow("Save, keypad Enter") << "save" << int(Qt::Key_Enter) << int(Qt::KeypadModifier);
+    QTest::newRow("a box, Enter") << "box" << int(Qt::Key_Return) << int(Qt::NoModifier);
+  }
+  void enterClicksTheFocusedButton() {
+    QFETCH(QString, button);
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    QWidget* target = button == "calc"   ? static_cast<QWidget*>(w().CalcPlot)
+                      : button == "save" ? static_cast<QWidget*>(w().SaveExit)
+                                         : static_cast<QWidget*>(w().Edit3);
+    QApplication::setActiveWindow(&w());
+    target->setFocus();
+    QTest::keyClick(target, static_cast<Qt::Key>(key),
+                    static_cast<Qt::KeyboardModifiers>(modifiers));
+    QCOMPARE(w().Edit6->isVisible(), button == "calc");
+    QCOMPARE(dialog_->runs, button == "save" ? 1 : 0);
+    QVERIFY(box_->shown.isEmpty());
+  }
+
+  // A result longer than its box is shown from its first character: sign and first digit.
+  void longResultsShowTheirStart() {
+    w().Edit3->setText(QStringLiteral("-7,028E100"));
+    Click(w().CalcPlot);
+    QCOMPARE(w().Edit7->text(), QStringLiteral("-4,98160967388829E-102"));
+    for (QLineEdit* edit : ResultBoxes()) {
+      QCOMPARE(edit->cursorPosition(), 0);
+    }
   }
 
   void captionsUseTheCyrillicEs() {
