@@ -5,7 +5,9 @@
 #include <QAction>
 #include <QCategoryAxis>
 #include <QChartView>
+#include <QFileDialog>
 #include <QFontInfo>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLineSeries>
@@ -13,6 +15,7 @@
 #include <QStyle>
 #include <QStyleOptionFrame>
 #include <QToolTip>
+#include <QTreeView>
 #include <QValueAxis>
 #include <QtTest>
 #include <filesystem>
@@ -764,6 +767,28 @@ class TestFormBase : public QObject {
     QTRY_COMPARE(QToolTip::text(), w().PointToolTipText(w().SampleNear(on_view)));
     // Far from the curve there is no sample, and no tooltip.
     QCOMPARE(w().SampleNear(on_view + QPoint(0, 80)), 0);
+  }
+
+  // The save dialog opens large enough that its columns show whole.
+  void saveDialogColumnsFit() {
+    std::ofstream(dir_ / "Result_1.txt") << "x";
+    const std::unique_ptr<QFileDialog> dialog =
+        MakeSaveFileDialog(&w(), QString(), TSaveDialog::Filters());
+    dialog->setOption(QFileDialog::DontUseNativeDialog, true);
+    dialog->setDirectory(QString::fromStdString(dir_.string()));
+    dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
+    auto* view = dialog->findChild<QTreeView*>(QStringLiteral("treeView"));
+    QVERIFY(view != nullptr);
+    QTRY_COMPARE(view->model()->rowCount(view->rootIndex()), 1);
+    const QAbstractItemView* items = view;  // sizeHintForColumn is public here
+    for (int column = 0; column < view->header()->count(); ++column) {
+      QVERIFY2(view->columnWidth(column) >= items->sizeHintForColumn(column),
+               qPrintable(QStringLiteral("column %1: %2 < %3")
+                              .arg(column)
+                              .arg(view->columnWidth(column))
+                              .arg(items->sizeHintForColumn(column))));
+    }
   }
 
   void closeBoxSavesNothing() {
