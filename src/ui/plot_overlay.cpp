@@ -1,10 +1,12 @@
 #include "ui/plot_overlay.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QChart>
 #include <QFontMetricsF>
 #include <QGraphicsTextItem>
 #include <QLineSeries>
 #include <QPainter>
+#include <QTextDocument>
 #include <algorithm>
 #include <array>
 
@@ -34,8 +36,8 @@ const QGraphicsTextItem* QtTitleItem(const QChart* chart) {
 
 }  // namespace
 
-TPlotOverlay::TPlotOverlay(QChart* chart, QLineSeries* series)
-    : QGraphicsItem(chart), chart_(chart), series_(series) {
+TPlotOverlay::TPlotOverlay(QChart* chart, QLineSeries* series, QColor title_colour)
+    : QGraphicsItem(chart), chart_(chart), series_(series), title_colour_(title_colour) {
   setZValue(100);  // above the grid, the axes and the (empty) series
 }
 
@@ -64,16 +66,14 @@ QList<QPointF> TPlotOverlay::CurvePositions() const {
 
 QRectF TPlotOverlay::TitleRect() const {
   const QRectF plot = chart_->plotArea();
+  if (const QGraphicsTextItem* qt_title = QtTitleItem(chart_)) {
+    // Qt's title, moved to be centred on the plot area.
+    const QRectF band = qt_title->mapRectToItem(chart_, qt_title->boundingRect());
+    return QRectF(plot.center().x() - band.width() / 2, band.top(), band.width(), band.height());
+  }
   const QFontMetricsF metrics(chart_->titleFont());
   const qreal width = metrics.horizontalAdvance(chart_->title());
-  qreal top = chart_->margins().top();
-  qreal height = metrics.height();
-  if (const QGraphicsTextItem* qt_title = QtTitleItem(chart_)) {
-    const QRectF band = qt_title->mapRectToItem(chart_, qt_title->boundingRect());
-    top = band.top();
-    height = band.height();
-  }
-  return QRectF(plot.center().x() - width / 2, top, width, height);
+  return QRectF(plot.center().x() - width / 2, chart_->margins().top(), width, metrics.height());
 }
 
 QList<QPointF> TPlotOverlay::MarkPositions() const {
@@ -125,10 +125,21 @@ QRectF TPlotOverlay::TextBox() const {
 
 void TPlotOverlay::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) {
   painter->save();
-  // The title, centred above the plot area.
-  painter->setFont(chart_->titleFont());
-  painter->setPen(Qt::black);
-  painter->drawText(TitleRect(), Qt::AlignCenter, chart_->title());
+  // The title, centred above the plot area: Qt's own title text (its font and layout) in the
+  // title colour, where Qt's item is there, else plain text.
+  const QRectF title = TitleRect();
+  if (const QGraphicsTextItem* qt_title = QtTitleItem(chart_)) {
+    painter->save();
+    painter->translate(title.topLeft());
+    QAbstractTextDocumentLayout::PaintContext context;
+    context.palette.setColor(QPalette::Text, title_colour_);
+    qt_title->document()->documentLayout()->draw(painter, context);
+    painter->restore();
+  } else {
+    painter->setFont(chart_->titleFont());
+    painter->setPen(title_colour_);
+    painter->drawText(title, Qt::AlignCenter, chart_->title());
+  }
 
   // The curve, one pixel wide, clipped one pixel outside the plot area so that the stretches
   // along its edges stay whole.

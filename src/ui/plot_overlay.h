@@ -8,6 +8,7 @@
 // every scale. Its title is centred on the plot area, not on the whole chart.
 #pragma once
 
+#include <QColor>
 #include <QGraphicsItem>
 #include <QList>
 #include <QPointF>
@@ -21,8 +22,9 @@ namespace pitch {
 
 class TPlotOverlay final : public QGraphicsItem {
  public:
-  // A child of the chart, drawing the series' points (the series itself draws nothing).
-  TPlotOverlay(QChart* chart, QLineSeries* series);
+  // A child of the chart, drawing the series' points (the series itself draws nothing) and the
+  // chart's title in title_colour (Qt's title is kept transparent, for its place in the layout).
+  TPlotOverlay(QChart* chart, QLineSeries* series, QColor title_colour);
 
   QRectF boundingRect() const override;
   void paint(QPainter* painter, const QStyleOptionGraphicsItem* option, QWidget* widget) override;
@@ -45,6 +47,7 @@ class TPlotOverlay final : public QGraphicsItem {
 
   QChart* chart_;
   QLineSeries* series_;
+  QColor title_colour_;
   QList<QPointF> marks_;
   QStringList lines_;
 };

@@ -89,7 +89,7 @@ TResponseChart::TResponseChart()
       series_(new QLineSeries),
       axis_x_(new QCategoryAxis),
       axis_y_(new QCategoryAxis),
-      overlay_(new TPlotOverlay(chart_, series_)) {
+      overlay_(new TPlotOverlay(chart_, series_, chart_->titleBrush().color())) {
   // The title keeps its place in Qt's layout, but the overlay draws it, centred on the plot area.
   chart_->setTitle(QStringLiteral("Переходной процесс"));
   chart_->setTitleBrush(Qt::transparent);
