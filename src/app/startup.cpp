@@ -153,6 +153,11 @@ int RunApplication(int argc, char** argv) {
   QtMessageBox box;
   TErrorDisplay errors(box, title);
   application.SetErrorSink(&errors);
+  // The display goes before the application object: unhook it first.
+  struct Unhook {
+    TApplication& application;
+    ~Unhook() { application.SetErrorSink(nullptr); }
+  } unhook{application};
 
   try {
     // 2. Fonts; 3. the window, hidden; 4. the controller; 5. the storage object.
