@@ -25,10 +25,10 @@ std::string Lower(std::string_view s) {
 }
 
 // Languages whose usual decimal separator is the comma, for locales the machine has not built.
-constexpr std::array<std::string_view, 40> kCommaLanguages = {
+constexpr auto kCommaLanguages = std::to_array<std::string_view>({
     "ru", "uk", "be", "kk", "ky", "uz", "tg", "az", "hy", "ka", "bg", "mk", "sr", "hr",
     "bs", "sl", "sk", "cs", "pl", "lt", "lv", "et", "fi", "sv", "nb", "nn", "no", "da",
-    "is", "de", "nl", "fr", "es", "pt", "it", "ro", "hu", "el", "tr", "id"};
+    "is", "de", "nl", "fr", "es", "pt", "it", "ro", "hu", "el", "tr", "id"});
 
 // Runs f on a locale_t of that name for the given category mask, if the machine has it.
 template <typename F>
@@ -78,7 +78,32 @@ char DecimalSeparatorForLocale(std::string_view locale_name) {
   return comma ? ',' : '.';
 }
 
-std::string CodePageForLocale(std::string_view locale_name) {
+namespace {
+
+// Whether the codeset writes the ASCII characters of the results file as the same single bytes
+// (UTF-8, CP1251, KOI8-R, ISO-8859-x do; UTF-16, UTF-32 and UCS-4 do not, and add byte-order
+// marks). A codeset that iconv does not know is taken as it is.
+bool KeepsAsciiAsSingleBytes(const std::string& code_page) {
+  iconv_t cd = iconv_open(code_page.c_str(), "UTF-8");
+  if (cd == reinterpret_cast<iconv_t>(-1)) {
+    return true;
+  }
+  static constexpr std::string_view kSample =
+      "c1 = -0,123456789E+10.\r\nmuv iv nuv Tnu:?";
+  char* in = const_cast<char*>(kSample.data());
+  std::size_t in_left = kSample.size();
+  std::array<char, 256> out;
+  char* dst = out.data();
+  std::size_t dst_left = out.size();
+  const std::size_t rc = iconv(cd, &in, &in_left, &dst, &dst_left);
+  const std::size_t flushed = iconv(cd, nullptr, nullptr, &dst, &dst_left);
+  iconv_close(cd);
+  const std::string_view converted(out.data(), out.size() - dst_left);
+  return rc != static_cast<std::size_t>(-1) && flushed != static_cast<std::size_t>(-1) &&
+         converted == kSample;
+}
+
+std::string CodesetOfLocaleName(std::string_view locale_name) {
   if (IsPlainCLocale(locale_name)) {
     return "ASCII";
   }
@@ -108,6 +133,13 @@ std::string CodePageForLocale(std::string_view locale_name) {
     }
   });
   return codeset == "ANSI_X3.4-1968" ? "ASCII" : codeset;
+}
+
+}  // namespace
+
+std::string CodePageForLocale(std::string_view locale_name) {
+  const std::string codeset = CodesetOfLocaleName(locale_name);
+  return KeepsAsciiAsSingleBytes(codeset) ? codeset : "UTF-8";
 }
 
 NumberSettings NumberSettingsFromEnvironment(const EnvironmentLookup& lookup) {

@@ -28,7 +28,9 @@ char DecimalSeparatorForLocale(std::string_view locale_name);
 
 // The codeset of a locale name as an iconv name: "UTF-8" for ".UTF-8"/".utf8", "CP1251" for
 // ".CP1251", "ASCII" for "C", "POSIX" and the empty name; without a codeset, the machine's
-// codeset of that locale, or UTF-8 when the machine lacks it.
+// codeset of that locale, or UTF-8 when the machine lacks it. A codeset that does not write ASCII
+// as the same single bytes (UTF-16, UTF-32, UCS-4) gives UTF-8: the file's lines, numbers and line
+// ends must stay plain bytes.
 std::string CodePageForLocale(std::string_view locale_name);
 
 // Both settings as the given environment names them.

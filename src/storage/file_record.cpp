@@ -32,7 +32,11 @@ int ErrorCodeOf(int error) {
     case ENOSPC:
     case EDQUOT:
     case EFBIG:
-      return 112;
+      return 112;  // the disk is full, or the file may not grow (file size limit)
+    case EPIPE:
+      return 109;  // the reader of a pipe or FIFO has gone away
+    case ENXIO:
+      return 233;  // a FIFO with no process reading it
     default:
       return error;
   }
@@ -41,9 +45,17 @@ int ErrorCodeOf(int error) {
 }  // namespace
 
 void TextFileRecord::Open() {
-  fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+  // Opened without blocking, so that a FIFO with no reader fails at once instead of waiting for
+  // one; once open, the file is written with ordinary blocking writes.
+  fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
   if (fd_ < 0) {
     Record(errno);
+    return;
+  }
+  const int flags = ::fcntl(fd_, F_GETFL);
+  if (flags == -1 || ::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK) == -1) {
+    Record(errno);
+    Release();
     return;
   }
   if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {

@@ -1,4 +1,5 @@
-// A file being written: opened without truncation, locked exclusively (so that a second writer
+// A file being written: opened without truncation and without waiting for a FIFO's reader,
+// locked exclusively (so that a second writer
 // that also locks is refused and a locked file is never emptied), and only then truncated. Bytes
 // go through a 128-byte buffer that is handed to write() whenever it is full, and the remainder
 // at the close. Each step records an error code; Check raises EInOutError for a recorded code.

@@ -65,7 +65,7 @@ QByteArray Render(const QList<QPointF>& points, QSize size, char separator, Plot
                   const WarningCapture& capture) {
   TResponseChart builder;
   QGraphicsScene scene;
-  scene.addItem(builder.chart());  // the scene owns the chart from here on
+  scene.addItem(builder.TakeChart().release());  // the scene owns the chart from here on
   builder.SetDecimalSeparator(separator);
   builder.SetPoints(points);
   builder.ShowCharacteristics(marks);

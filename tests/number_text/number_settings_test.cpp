@@ -31,10 +31,21 @@ TEST(NumberSettings, CodePageOfLocaleNames) {
       {"ru_RU.CP1251", "CP1251"},
       {"ru_RU.cp1251@euro", "CP1251"},
       {"ru_RU.KOI8-R", "KOI8-R"},
+      // Codesets that do not keep ASCII as single bytes fall back to UTF-8 (no byte-order marks,
+      // no two-byte line ends in the results file).
+      {"ru_RU.UTF-16", "UTF-8"},
+      {"ru_RU.utf16le", "UTF-8"},
+      {"ru_RU.UCS-4", "UTF-8"},
+      {"ru_RU.UTF-32BE", "UTF-8"},
   };
   for (const auto& [name, code_page] : rows) {
     EXPECT_EQ(CodePageForLocale(name), code_page) << name;
   }
+}
+
+TEST(NumberSettings, ResultsLineInAWideCodesetLocaleIsPlainUtf8) {
+  const std::string line = "Коэффициенты линейной модели ЛА:\r\nc1 = 0,88\r\n";
+  EXPECT_EQ(ToCodePage(line, CodePageForLocale("ru_RU.UTF-16")), line);
 }
 
 TEST(NumberSettings, EnvironmentVariablesInOrderOfPrecedence) {

@@ -1,0 +1,25 @@
+// Whether the explicit Euler iteration of the closed loop is stable at the simulation's step.
+// The continuous loop may be stable while the iteration x ← (I + A·dt)·x diverges: each pole λ
+// becomes the iteration's factor 1 + λ·dt, and the iteration grows as soon as one factor leaves
+// the unit circle.
+#pragma once
+
+#include <optional>
+
+#include "analysis/analysis.h"
+
+namespace pitch::analysis {
+
+struct EulerStability {
+  // The spectral radius of I + A·dt: the largest |1 + λ·dt| over the poles λ.
+  double spectral_radius = 0;
+  // The iteration stays bounded: spectral radius below 1.
+  bool stable = false;
+  // The largest step for which the iteration is stable, min over the poles of −2·Re λ / |λ|²;
+  // empty when no step is (a pole on or right of the imaginary axis).
+  std::optional<double> largest_stable_step;
+};
+
+EulerStability EulerStabilityOf(const Matrix4& a, double dt);
+
+}  // namespace pitch::analysis
