@@ -3,7 +3,6 @@
 #include <Eigen/Eigenvalues>
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <unsupported/Eigen/MatrixFunctions>
 
 namespace pitch::analysis {
@@ -104,29 +103,9 @@ std::optional<double> SettlingTimeOf(const Matrix4& a, const Vector4& x0,
   return Characteristics(t, h).settling_time;
 }
 
-EulerIteration IterationOf(const Matrix4& a, double dt, const Eigenvalues& eigenvalues) {
-  EulerIteration iteration;
-  iteration.step = dt;
-  const Matrix4 step = Matrix4::Identity() + a * dt;
-  iteration.spectral_radius = EigenvaluesOf(step).cwiseAbs().maxCoeff();
-  iteration.stable = iteration.spectral_radius < 1;
-  if (StableOf(eigenvalues)) {
-    double largest = std::numeric_limits<double>::infinity();
-    for (const std::complex<double>& p : eigenvalues) {
-      largest = std::min(largest, -2 * p.real() / std::norm(p));
-    }
-    iteration.largest_stable_step = largest;
-  }
-  return iteration;
-}
-
 }  // namespace
 
 std::vector<Pole> ClosedLoopPoles(const Matrix4& a) { return PolesOf(EigenvaluesOf(a)); }
-
-EulerIteration EulerIterationOf(const Matrix4& a, double dt) {
-  return IterationOf(a, dt, EigenvaluesOf(a));
-}
 
 bool IsStable(const Matrix4& a) { return StableOf(EigenvaluesOf(a)); }
 
@@ -204,7 +183,6 @@ LoopAnalysis Analyze(const TController& c) {
   const Eigenvalues eigenvalues = EigenvaluesOf(a);
   result.poles = PolesOf(eigenvalues);
   result.stable = StableOf(eigenvalues);
-  result.iteration = IterationOf(a, kTimeStep, eigenvalues);
   result.times = SampleTimes();
   result.exact = ExactResponse(a, InitialState(), kTimeStep, kSampleCount);
   if (result.exact.size() < result.times.size()) {

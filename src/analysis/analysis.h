@@ -36,19 +36,6 @@ std::vector<Pole> ClosedLoopPoles(const Matrix4& a);
 // All poles strictly in the left half-plane.
 bool IsStable(const Matrix4& a);
 
-// Whether the explicit Euler iteration x ← (I + A·dt)·x of the loop stays bounded. The
-// continuous loop may be stable while its Euler samples diverge: a pole λ is followed only while
-// |1 + λ·dt| < 1.
-struct EulerIteration {
-  double step = 0;             // dt
-  double spectral_radius = 0;  // the largest |eigenvalue| of I + A·dt
-  bool stable = false;         // spectral radius below 1
-  // The steps below this one give a stable iteration: the smallest −2·Re λ / |λ|² over the poles.
-  // Empty when no step does (a pole that is not in the left half-plane).
-  std::optional<double> largest_stable_step;
-};
-EulerIteration EulerIterationOf(const Matrix4& a, double dt);
-
 // The exact response h = 1 + z of x' = A·x from x0 at t = 0, dt, 2·dt, … (count samples). It
 // stops at the first sample whose state leaves the double range, so for a loop that grows fast
 // enough it holds fewer than count samples (never fewer than one: h(0) = 1 + z0).
@@ -91,7 +78,6 @@ std::optional<double> ContinuousSettlingTime(const Matrix4& a, const Vector4& x0
 struct LoopAnalysis {
   std::vector<Pole> poles;
   bool stable = false;        // the continuous loop
-  EulerIteration iteration;   // the simulation's step kTimeStep
   std::vector<double> times;  // the sample times t_i
   // Exact h at the sample times, up to the last one within the double range.
   std::vector<double> exact;

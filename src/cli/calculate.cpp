@@ -79,14 +79,19 @@ Outcome Calculate(const CoefficientTexts& input, bool analyse) {
   outcome.teta = controller.teta;
 
   // The stability needs the ratios; the rest of the analysis a completed simulation.
-  if (analyse && outcome.Simulated()) {
-    outcome.analysis = analysis::Analyze(controller);
-    outcome.stability =
-        Stability{outcome.analysis->poles, outcome.analysis->stable, outcome.analysis->iteration};
-  } else if (analyse && outcome.RatiosKnown()) {
+  if (analyse && outcome.RatiosKnown()) {
     const analysis::Matrix4 a = analysis::ToEigen(ClosedLoopMatrix(controller));
-    outcome.stability = Stability{analysis::ClosedLoopPoles(a), analysis::IsStable(a),
-                                  analysis::EulerIterationOf(a, kTimeStep)};
+    Stability stability;
+    if (outcome.Simulated()) {
+      outcome.analysis = analysis::Analyze(controller);
+      stability.poles = outcome.analysis->poles;
+      stability.stable = outcome.analysis->stable;
+    } else {
+      stability.poles = analysis::ClosedLoopPoles(a);
+      stability.stable = analysis::IsStable(a);
+    }
+    stability.iteration = analysis::EulerStabilityOf(a, kTimeStep);
+    outcome.stability = stability;
   }
   return outcome;
 }

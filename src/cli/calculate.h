@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "analysis/analysis.h"
+#include "analysis/euler_stability.h"
 #include "core/controller.h"
 #include "core/errors.h"
 
@@ -40,7 +41,7 @@ CoefficientTexts CoefficientTextsOf(const std::vector<std::string>& given, char 
 struct Stability {
   std::vector<analysis::Pole> poles;
   bool stable = false;
-  analysis::EulerIteration iteration;
+  analysis::EulerStability iteration;  // at the simulation's step kTimeStep
 };
 
 // What the calculation reached. The controller's values as they stand after the failing step

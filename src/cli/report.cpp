@@ -28,8 +28,8 @@ void PrintStability(std::ostream& out, const Stability& stability, char separato
     }
   }
   out << "stable (continuous loop): " << (stability.stable ? "yes" : "no") << '\n';
-  const analysis::EulerIteration& euler = stability.iteration;
-  out << "Euler iteration (step " << Seconds(euler.step, separator) << "):\n";
+  const analysis::EulerStability& euler = stability.iteration;
+  out << "Euler iteration (step " << Seconds(kTimeStep, separator) << "):\n";
   out << "  spectral radius of I + A*dt: " << num(euler.spectral_radius) << '\n';
   out << "  stable: " << (euler.stable ? "yes" : "no, the samples diverge") << '\n';
   out << "  largest stable step: "
@@ -38,11 +38,12 @@ void PrintStability(std::ostream& out, const Stability& stability, char separato
       << '\n';
 }
 
-void PrintAnalysis(std::ostream& out, const analysis::LoopAnalysis& full, char separator) {
+void PrintAnalysis(std::ostream& out, const analysis::LoopAnalysis& full,
+                   const Stability& stability, char separator) {
   const auto num = [separator](double v) { return FormatNumber(v, separator); };
   const analysis::StepCharacteristics& s = full.euler;
   out << "step response (Euler, 0 to " << Seconds(s.final_time, separator)
-      << (full.iteration.stable ? "" : ", of a diverging iteration") << "):\n";
+      << (stability.iteration.stable ? "" : ", of a diverging iteration") << "):\n";
   out << "  rise time 10-90 %: ";
   if (s.rise_time) {
     out << Seconds(*s.rise_time, separator) << " (" << Seconds(*s.t10, separator) << " to "
@@ -90,14 +91,14 @@ Json PolesJson(const Stability& stability) {
   return {{"stable", stability.stable}, {"values", values}};
 }
 
-Json IterationJson(const analysis::EulerIteration& euler) {
-  return {{"step", euler.step},
+Json IterationJson(const analysis::EulerStability& euler) {
+  return {{"step", kTimeStep},
           {"spectral_radius", euler.spectral_radius},
           {"stable", euler.stable},
           {"largest_stable_step", Number(euler.largest_stable_step)}};
 }
 
-Json MetricsJson(const analysis::LoopAnalysis& full) {
+Json MetricsJson(const analysis::LoopAnalysis& full, const Stability& stability) {
   const analysis::StepCharacteristics& s = full.euler;
   return {{"rise_time", Number(s.rise_time)},
           {"t10", Number(s.t10)},
@@ -109,7 +110,7 @@ Json MetricsJson(const analysis::LoopAnalysis& full) {
           {"settling_time", Number(s.settling_time)},
           {"final_deviation", s.final_deviation},
           {"exact_settling_time", Number(full.exact_settling_time)},
-          {"diverging_iteration", !full.iteration.stable}};
+          {"diverging_iteration", !stability.iteration.stable}};
 }
 
 Json ExactErrorJson(const analysis::LoopAnalysis& full) {
@@ -151,7 +152,7 @@ void PrintText(std::ostream& out, const Outcome& outcome, bool metrics, char sep
   if (metrics && outcome.stability) {
     PrintStability(out, *outcome.stability, separator);
     if (outcome.analysis) {
-      PrintAnalysis(out, *outcome.analysis, separator);
+      PrintAnalysis(out, *outcome.analysis, *outcome.stability, separator);
     }
   }
 }
@@ -172,7 +173,8 @@ Json JsonReport(const Outcome& outcome, const std::vector<RunError>& errors,
        {{"muv", outcome.muv}, {"iv", outcome.iv}, {"nuv", outcome.nuv}, {"Tnu", outcome.Tnu}}},
       {"response", response}};
   report["poles"] = outcome.stability ? PolesJson(*outcome.stability) : Json(nullptr);
-  report["metrics"] = outcome.analysis ? MetricsJson(*outcome.analysis) : Json(nullptr);
+  report["metrics"] =
+      outcome.analysis ? MetricsJson(*outcome.analysis, *outcome.stability) : Json(nullptr);
   report["exact_error"] = outcome.analysis ? ExactErrorJson(*outcome.analysis) : Json(nullptr);
   report["error"] = errors.empty() ? Json(nullptr) : ErrorJson(errors.front());
   report["euler_iteration"] =

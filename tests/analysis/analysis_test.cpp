@@ -2,11 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <Eigen/Eigenvalues>
 #include <algorithm>
-#include <array>
 #include <cmath>
-#include <complex>
 #include <numbers>
 #include <vector>
 
@@ -168,53 +165,6 @@ TEST(CompareWithExact, EndsWithTheShorterResponse) {
       CompareWithExact(std::vector<double>{5, 1, 2, 100}, std::vector<double>{0, 1.5, 2}, t);
   EXPECT_EQ(e.max_abs, 0.5);
   EXPECT_EQ(e.time, 1);
-}
-
-// The Euler iteration x ← (I + A·dt)·x against its poles: the spectral radius is the largest
-// |1 + λ·dt|, and the largest stable step is where that reaches 1.
-struct IterationRow {
-  const char* name;
-  std::array<Real, 5> coefficients;
-  bool stable_at_simulation_step;
-};
-
-class EulerIterationOfLoop : public ::testing::TestWithParam<IterationRow> {};
-
-TEST_P(EulerIterationOfLoop, FollowsThePoles) {
-  TController c;
-  testing::SetCoefficients(c, GetParam().coefficients);
-  c.ComputeGearRatios();
-  const Matrix4 a = ToEigen(ClosedLoopMatrix(c));
-  const EulerIteration it = EulerIterationOf(a, kTimeStep);
-  EXPECT_EQ(it.step, kTimeStep);
-  EXPECT_EQ(it.stable, GetParam().stable_at_simulation_step);
-  double radius = 0;
-  for (const std::complex<double>& p : Eigen::EigenSolver<Matrix4>(a).eigenvalues()) {
-    radius = std::max(radius, std::abs(1.0 + p * kTimeStep));
-  }
-  EXPECT_NEAR(it.spectral_radius, radius, 1e-12 * radius);
-  ASSERT_TRUE(it.largest_stable_step);
-  const double h = *it.largest_stable_step;
-  EXPECT_LT(EulerIterationOf(a, h * (1 - 1e-6)).spectral_radius, 1);
-  EXPECT_GT(EulerIterationOf(a, h * (1 + 1e-6)).spectral_radius, 1);
-  EXPECT_EQ(it.stable, kTimeStep < h);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Loops, EulerIterationOfLoop,
-    ::testing::Values(IterationRow{"defaults", kDefaultCoefficients, true},
-                      // Stable loop, fastest pole about −297.7: the step 0.01 s is too large.
-                      IterationRow{"c1_150", {150, 0.404, 7.028, 0.987, 0.251}, false}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-TEST(EulerIteration, NoStableStepForAnUnstableLoop) {
-  Matrix4 a = Matrix4::Zero();
-  a(0, 0) = 0.5;
-  a(1, 1) = -3;
-  const EulerIteration it = EulerIterationOf(a, kTimeStep);
-  EXPECT_FALSE(it.stable);
-  EXPECT_DOUBLE_EQ(it.spectral_radius, 1.005);
-  EXPECT_FALSE(it.largest_stable_step);
 }
 
 TEST(Stability, DivergingLoopHasNoContinuousSettlingTime) {
