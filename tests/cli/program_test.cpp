@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -69,6 +70,7 @@ struct FileLimitRow {
   std::vector<std::string> args;
   const char* file;
 };
+void PrintTo(const FileLimitRow& row, std::ostream* os) { *os << row.name; }
 
 class FileSizeLimit : public Program, public ::testing::WithParamInterface<FileLimitRow> {};
 
@@ -133,6 +135,7 @@ struct OutputRow {
   StandardOutput output;
   const char* reason;
 };
+void PrintTo(const OutputRow& row, std::ostream* os) { *os << row.name; }
 
 class LostOutput : public Program, public ::testing::WithParamInterface<OutputRow> {};
 
@@ -214,6 +217,7 @@ struct MemoryRow {
   const char* size;
   rlim_t address_space;
 };
+void PrintTo(const MemoryRow& row, std::ostream* os) { *os << row.name; }
 
 class PictureWithoutMemory : public Program, public ::testing::WithParamInterface<MemoryRow> {};
 
