@@ -35,6 +35,18 @@ struct BodeRequest {
 // Draws the Bode diagram and returns the file's bytes; raises EPlotError when it cannot.
 using BodeRenderer = std::function<std::string(const BodeRequest&)>;
 
+// A file the options name that the outcome does not allow.
+struct SkippedFile {
+  std::string option;  // "--results", "--csv", "--plot"
+  std::string path;
+  std::string reason;  // why, in words
+};
+
+struct FileOutcome {
+  std::vector<RunError> errors;  // in the order results, CSV, picture
+  std::vector<SkippedFile> skipped;
+};
+
 // Writes the files the options name, each as far as the outcome allows: the results file that
 // "Save and Exit" would write after this calculation (the coefficients read and the ratios the
 // controller holds; nothing after an input error), the CSV and the picture of a completed
@@ -42,8 +54,8 @@ using BodeRenderer = std::function<std::string(const BodeRequest&)>;
 // response). The pictures are drawn in memory before any file is touched. A file that fails
 // does not stop the others; the errors come back in the order results, CSV, picture, Bode
 // diagram. Without a renderer, --plot or --bode is an EPlotError.
-std::vector<RunError> WriteFiles(const Options& options, const Outcome& outcome,
-                                 const NumberSettings& settings, const PlotRenderer& renderer,
-                                 const BodeRenderer& bode_renderer = {});
+FileOutcome WriteFiles(const Options& options, const Outcome& outcome,
+                       const NumberSettings& settings, const PlotRenderer& renderer,
+                       const BodeRenderer& bode_renderer = {});
 
 }  // namespace pitch::cli
