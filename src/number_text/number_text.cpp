@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-
 namespace pitch {
 
 namespace {
@@ -218,9 +217,15 @@ std::string FormatNumber(Extended value, char separator) {
 }
 
 std::string ShortestDecimal(double value) {
+  std::string text;
+  AppendShortestDecimal(text, value);
+  return text;
+}
+
+void AppendShortestDecimal(std::string& out, double value) {
   char buffer[32];
   const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-  return std::string(buffer, result.ptr);
+  out.append(buffer, result.ptr);
 }
 
 }  // namespace pitch

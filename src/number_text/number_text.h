@@ -28,5 +28,7 @@ std::string FormatNumber(Extended value, char separator);
 // The shortest decimal text that reads back to the same double, with a full stop ("0.1",
 // "1e+300", "-0"): the interchange form of CSV and JSON.
 std::string ShortestDecimal(double value);
+// The same text appended to out, for writers of many numbers.
+void AppendShortestDecimal(std::string& out, double value);
 
 }  // namespace pitch

@@ -52,7 +52,7 @@ void ComputeRow(const std::array<Real, 5>& c, const FixedAutopilot* fixed, TCont
     stage = Stage::kResponse;
     controller.SimulateResponse();
     result.have_metrics = true;
-    result.metrics = OnePassCharacteristics(StudySampleTimes(), controller.teta.values());
+    result.metrics = FastCharacteristics(StudySampleTimes(), controller.teta.values());
   } catch (const Exception& e) {
     result.error = RowError{e.ClassName(), stage, WithFullStop(e.what())};
   }

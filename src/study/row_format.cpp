@@ -12,13 +12,13 @@ namespace {
 
 void AppendNumber(std::string& out, double v) {
   if (std::isfinite(v)) {
-    out += ShortestDecimal(v);
+    AppendShortestDecimal(out, v);
   }
 }
 
 void AppendJsonNumber(std::string& out, double v) {
   if (std::isfinite(v)) {
-    out += ShortestDecimal(v);
+    AppendShortestDecimal(out, v);
   } else {
     out += "null";
   }

@@ -1,5 +1,8 @@
 #include "study/step_metrics.h"
 
+#include <emmintrin.h>
+
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 
@@ -17,55 +20,133 @@ double Crossing(double t0, double h0, double t1, double h1, double level) {
   return t0 + (level - h0) / (h1 - h0) * (t1 - t0);
 }
 
-// The first sample at or above level, as a time: the first sample's own time when it is there
-// already, else interpolated from the sample before.
-std::optional<double> Reaching(std::span<const double> t, std::span<const double> h,
-                               std::size_t index, double level) {
-  if (index == h.size()) {
+// The scans take four samples at a time with SSE2 (part of x86-64); each comparison is the
+// same as the scalar one, so the index found is the same.
+
+// The first i with h[i] >= level, or n.
+std::size_t FirstAtLeast(const double* h, std::size_t n, double level) {
+  const __m128d l = _mm_set1_pd(level);
+  std::size_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    const int mask = _mm_movemask_pd(_mm_cmpge_pd(_mm_loadu_pd(h + i), l)) |
+                     (_mm_movemask_pd(_mm_cmpge_pd(_mm_loadu_pd(h + i + 2), l)) << 2);
+    if (mask != 0) {
+      return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+    }
+  }
+  for (; i < n; ++i) {
+    if (h[i] >= level) {
+      return i;
+    }
+  }
+  return n;
+}
+
+// The first i with h[i] == v, or n.
+std::size_t FirstEqual(const double* h, std::size_t n, double v) {
+  const __m128d value = _mm_set1_pd(v);
+  std::size_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    const int mask = _mm_movemask_pd(_mm_cmpeq_pd(_mm_loadu_pd(h + i), value)) |
+                     (_mm_movemask_pd(_mm_cmpeq_pd(_mm_loadu_pd(h + i + 2), value)) << 2);
+    if (mask != 0) {
+      return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+    }
+  }
+  for (; i < n; ++i) {
+    if (h[i] == v) {
+      return i;
+    }
+  }
+  return n;
+}
+
+// The last i with |h[i] − 1| > band, or n.
+std::size_t LastOutsideBand(const double* h, std::size_t n) {
+  std::size_t i = n;
+  for (; i % 4 != 0; --i) {
+    if (std::fabs(h[i - 1] - 1) > kBand) {
+      return i - 1;
+    }
+  }
+  const __m128d one = _mm_set1_pd(1);
+  const __m128d band = _mm_set1_pd(kBand);
+  const __m128d sign = _mm_set1_pd(-0.0);
+  const auto outside = [&](std::size_t at) {
+    const __m128d d = _mm_andnot_pd(sign, _mm_sub_pd(_mm_loadu_pd(h + at), one));
+    return _mm_movemask_pd(_mm_cmpgt_pd(d, band));
+  };
+  for (; i >= 4; i -= 4) {
+    const int mask = outside(i - 4) | (outside(i - 2) << 2);
+    if (mask != 0) {
+      return i - 4 + static_cast<std::size_t>(31 - __builtin_clz(static_cast<unsigned>(mask)));
+    }
+  }
+  return n;
+}
+
+// The time a level is first reached: the first sample's own time when it is there already,
+// else interpolated from the sample before.
+std::optional<double> FirstReaching(std::span<const double> t, std::span<const double> h,
+                                    double level) {
+  const std::size_t i = FirstAtLeast(h.data(), h.size(), level);
+  if (i == h.size()) {
     return std::nullopt;
   }
-  if (index == 0) {
+  if (i == 0) {
     return t[0];
   }
-  return Crossing(t[index - 1], h[index - 1], t[index], h[index], level);
+  return Crossing(t[i - 1], h[i - 1], t[i], h[i], level);
+}
+
+// The largest value, sixteen samples at a time in eight independent running maxima (one
+// maximum's latency would otherwise bound the loop).
+double Largest(std::span<const double> h) {
+  const double* p = h.data();
+  const std::size_t n = h.size();
+  std::size_t i = 0;
+  __m128d m[8];
+  for (__m128d& lane : m) {
+    lane = _mm_set1_pd(p[0]);
+  }
+  for (; i + 16 <= n; i += 16) {
+    for (std::size_t k = 0; k < 8; ++k) {
+      m[k] = _mm_max_pd(m[k], _mm_loadu_pd(p + i + 2 * k));
+    }
+  }
+  for (std::size_t k = 1; k < 8; ++k) {
+    m[0] = _mm_max_pd(m[0], m[k]);
+  }
+  double lanes[2];
+  _mm_storeu_pd(lanes, m[0]);
+  double largest = std::max(lanes[0], lanes[1]);
+  for (; i < n; ++i) {
+    largest = std::max(largest, p[i]);
+  }
+  return largest;
 }
 
 }  // namespace
 
-analysis::StepCharacteristics OnePassCharacteristics(std::span<const double> t,
-                                                     std::span<const double> h) {
-  const std::size_t n = h.size();
-  std::size_t first10 = n;
-  std::size_t first90 = n;
-  std::size_t peak = 0;
-  std::size_t last_outside = n;
-  double peak_value = h[0];
-  for (std::size_t i = 0; i < n; ++i) {
-    const double v = h[i];
-    if (v > peak_value) {  // the first of equal largest samples, as max_element
-      peak_value = v;
-      peak = i;
-    }
-    if (first10 == n && v >= 0.1) {
-      first10 = i;
-    }
-    if (first90 == n && v >= 0.9) {
-      first90 = i;
-    }
-    last_outside = std::fabs(v - 1) > kBand ? i : last_outside;
-  }
-
+analysis::StepCharacteristics FastCharacteristics(std::span<const double> t,
+                                                  std::span<const double> h) {
   analysis::StepCharacteristics s;
-  s.t10 = Reaching(t, h, first10, 0.1);
-  s.t90 = Reaching(t, h, first90, 0.9);
+  s.t10 = FirstReaching(t, h, 0.1);
+  s.t90 = FirstReaching(t, h, 0.9);
   if (s.t10 && s.t90) {
     s.rise_time = *s.t90 - *s.t10;
   }
-  s.peak = peak_value;
+  // The first sample equal to the largest, as max_element finds it (a zero's sign included:
+  // the sample itself is taken, not the maximum).
+  const std::size_t peak = FirstEqual(h.data(), h.size(), Largest(h));
+  s.peak = h[peak];
   s.peak_time = t[peak];
   s.overshoot_percent = s.peak > 1 ? (s.peak - 1) * 100 : 0;
+
+  const std::size_t n = h.size();
   s.final_time = t[n - 1];
   s.final_deviation = h[n - 1] - 1;
+  const std::size_t last_outside = LastOutsideBand(h.data(), n);  // n: none
   if (last_outside == n) {
     s.settling_time = t[0];
   } else if (last_outside + 1 < n) {

@@ -1,5 +1,6 @@
-// The step characteristics of a response in one pass over its samples: the same values, bit for
-// bit, as analysis::Characteristics, which reads the samples several times.
+// The step characteristics of a completed response, fast: the same values, bit for bit, as
+// analysis::Characteristics, with the peak found by a vectorised maximum and every other figure
+// by a scan that stops as soon as it has its answer.
 #pragma once
 
 #include <span>
@@ -8,7 +9,8 @@
 
 namespace pitch::study {
 
-analysis::StepCharacteristics OnePassCharacteristics(std::span<const double> t,
-                                                     std::span<const double> h);
+// h must be finite (a completed simulation's samples are) and not empty.
+analysis::StepCharacteristics FastCharacteristics(std::span<const double> t,
+                                                  std::span<const double> h);
 
 }  // namespace pitch::study

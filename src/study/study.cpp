@@ -1,5 +1,6 @@
 #include "study/study.h"
 
+#include <oneapi/tbb/global_control.h>
 #include <oneapi/tbb/parallel_pipeline.h>
 #include <oneapi/tbb/task_arena.h>
 
@@ -279,6 +280,9 @@ int RunStudy(const StudyOptions& options, std::istream& in, std::ostream& out, s
     const StudyRun run(plan, columns);
     ChunkPool pool;
     const std::size_t chunk_rows = ChunkRows(plan);
+    // --jobs may ask for more threads than there are cores.
+    const tbb::global_control threads(tbb::global_control::max_allowed_parallelism,
+                                      static_cast<std::size_t>(plan.jobs));
     tbb::task_arena arena(plan.jobs);
     arena.execute([&] {
       tbb::parallel_pipeline(

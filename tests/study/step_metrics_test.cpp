@@ -38,7 +38,7 @@ void ExpectSame(const analysis::StepCharacteristics& a, const analysis::StepChar
 
 // Simulated responses of seeded random coefficient sets around the defaults: damped, ringing,
 // unsettled and slow ones.
-TEST(OnePassCharacteristics, EqualTheAnalysisOnSimulatedResponses) {
+TEST(FastCharacteristics, EqualTheAnalysisOnSimulatedResponses) {
   std::mt19937_64 random(20261210);
   std::uniform_real_distribution<double> scale(0.2, 3.0);
   std::uniform_real_distribution<double> sign(-1, 1);
@@ -57,7 +57,7 @@ TEST(OnePassCharacteristics, EqualTheAnalysisOnSimulatedResponses) {
       continue;
     }
     const auto t = StudySampleTimes();
-    ExpectSame(OnePassCharacteristics(t, c.teta.values()),
+    ExpectSame(FastCharacteristics(t, c.teta.values()),
                analysis::Characteristics(t, c.teta.values()),
                "set " + std::to_string(n) + ": " + Hex(c.c1) + " " + Hex(c.c2) + " " + Hex(c.c3) +
                    " " + Hex(c.c4) + " " + Hex(c.c5));
@@ -71,21 +71,21 @@ struct CurveRow {
   std::vector<double> h;
 };
 
-class OnePassCurves : public ::testing::TestWithParam<CurveRow> {};
+class FastCurves : public ::testing::TestWithParam<CurveRow> {};
 
 // The edges of each characteristic: levels reached at the first sample, never reached, equal
 // peaks, settled from the start, outside the band at the last sample, flat steps.
-TEST_P(OnePassCurves, EqualTheAnalysis) {
+TEST_P(FastCurves, EqualTheAnalysis) {
   const std::vector<double>& h = GetParam().h;
   std::vector<double> t(h.size());
   for (std::size_t i = 0; i < t.size(); ++i) {
     t[i] = 0.5 * static_cast<double>(i);
   }
-  ExpectSame(OnePassCharacteristics(t, h), analysis::Characteristics(t, h), GetParam().name);
+  ExpectSame(FastCharacteristics(t, h), analysis::Characteristics(t, h), GetParam().name);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Curves, OnePassCurves,
+    Curves, FastCurves,
     ::testing::Values(CurveRow{"SettledFromTheStart", {1, 1.01, 0.99, 1}},
                       CurveRow{"NeverReachesTenPercent", {0, 0.05, 0.09, 0.08}},
                       CurveRow{"StartsAboveBothLevels", {0.95, 1.3, 1.0, 1.0}},
@@ -93,7 +93,9 @@ INSTANTIATE_TEST_SUITE_P(
                       CurveRow{"OutsideAtTheLastSample", {0, 0.5, 1.1, 0.9, 1.05}},
                       CurveRow{"FlatStepAcrossALevel", {0, 0.1, 0.1, 0.9, 0.9, 1}},
                       CurveRow{"LeavesTheBandFromAbove", {0, 1.5, 1.03, 1.01, 1.0}},
-                      CurveRow{"OneSample", {0.5}}),
+                      CurveRow{"OneSample", {0.5}},
+                      CurveRow{"PeakInTheTailAfterTheLanes", {0, 0.5, 0.7, 0.8, 0.9, 0.95, 1.4}},
+                      CurveRow{"ZeroPeaksOfBothSigns", {-0.0, -1, 0.0, -0.5, -2}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
