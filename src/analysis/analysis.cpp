@@ -93,6 +93,9 @@ std::optional<double> SettlingTimeOf(const Matrix4& a, const Vector4& x0,
   const double dt = std::max(kTimeStep, horizon / kMaxSteps);
   const int count = static_cast<int>(std::ceil(horizon / dt)) + 1;
   const std::vector<double> h = ExactResponse(a, x0, dt, count);
+  if (h.size() < static_cast<std::size_t>(count)) {
+    return std::nullopt;
+  }
   std::vector<double> t(h.size());
   for (std::size_t i = 0; i < t.size(); ++i) {
     t[i] = static_cast<double>(i) * dt;
@@ -112,7 +115,11 @@ std::vector<double> ExactResponse(const Matrix4& a, const Vector4& x0, double dt
   h.reserve(static_cast<std::size_t>(count));
   Vector4 state = x0;
   for (int i = 0; i < count; ++i) {
-    h.push_back(1 + state(0));
+    const double value = 1 + state(0);
+    if (!state.allFinite() || !std::isfinite(value)) {
+      break;
+    }
+    h.push_back(value);
     state = step * state;
   }
   return h;
@@ -155,7 +162,10 @@ EulerError CompareWithExact(std::span<const double> euler, std::span<const doubl
   EulerError e;
   for (std::size_t i = 1; i < euler.size() && i < exact.size(); ++i) {
     const double d = std::fabs(euler[i] - exact[i]);
-    if (d > e.max_abs || std::isnan(d)) {
+    if (!std::isfinite(d)) {
+      break;
+    }
+    if (d > e.max_abs) {
       e.max_abs = d;
       e.time = t[i];
     }
@@ -175,6 +185,9 @@ LoopAnalysis Analyze(const TController& c) {
   result.stable = StableOf(eigenvalues);
   result.times = SampleTimes();
   result.exact = ExactResponse(a, InitialState(), kTimeStep, kSampleCount);
+  if (result.exact.size() < result.times.size()) {
+    result.exact_range_end = result.times[result.exact.size() - 1];
+  }
   const std::span<const double> euler(c.teta.values());
   result.euler_error = CompareWithExact(euler, result.exact, result.times);
   result.euler = Characteristics(result.times, euler);

@@ -36,11 +36,14 @@ std::vector<Pole> ClosedLoopPoles(const Matrix4& a);
 // All poles strictly in the left half-plane.
 bool IsStable(const Matrix4& a);
 
-// The exact response h = 1 + z of x' = A·x from x0 at t = 0, dt, 2·dt, … (count samples).
+// The exact response h = 1 + z of x' = A·x from x0 at t = 0, dt, 2·dt, … (count samples). It
+// stops at the first sample whose state leaves the double range, so for a loop that grows fast
+// enough it holds fewer than count samples (never fewer than one: h(0) = 1 + z0).
 std::vector<double> ExactResponse(const Matrix4& a, const Vector4& x0, double dt, int count);
 
 // Step characteristics of a sampled response h(t) against the commanded value 1. Crossings are
-// interpolated linearly between samples.
+// interpolated linearly between samples. The samples are finite: the Euler samples of a completed
+// simulation, or exact samples within the double range.
 struct StepCharacteristics {
   std::optional<double> t10;        // first time h reaches 0.1
   std::optional<double> t90;        // first time h reaches 0.9
@@ -57,7 +60,8 @@ struct StepCharacteristics {
 StepCharacteristics Characteristics(std::span<const double> t, std::span<const double> h);
 
 // The largest |Euler − exact| over samples 2 … n (sample 1 is the simulation's own special
-// value), and the time where it occurs.
+// value), and the time where it occurs. The comparison ends where the exact response does, or at
+// a difference beyond the double range.
 struct EulerError {
   double max_abs = 0;
   double time = 0;
@@ -66,7 +70,8 @@ EulerError CompareWithExact(std::span<const double> euler, std::span<const doubl
                             std::span<const double> t);
 
 // The 2 % settling time of the exact continuous response of a stable loop, over a horizon long
-// enough for its slowest pole to decay; empty for a loop that is not stable.
+// enough for its slowest pole to decay; empty for a loop that is not stable, and when the
+// response leaves the double range within the horizon.
 std::optional<double> ContinuousSettlingTime(const Matrix4& a, const Vector4& x0);
 
 // Everything above for a controller whose simulation has completed.
@@ -74,7 +79,11 @@ struct LoopAnalysis {
   std::vector<Pole> poles;
   bool stable = false;
   std::vector<double> times;  // the sample times t_i
-  std::vector<double> exact;  // exact h at the sample times
+  // Exact h at the sample times, up to the last one within the double range.
+  std::vector<double> exact;
+  // The time of the last exact sample, when the exact response leaves the double range before
+  // the last sample time; euler_error then covers only the samples up to it.
+  std::optional<double> exact_range_end;
   EulerError euler_error;
   StepCharacteristics euler;
   std::optional<double> exact_settling_time;

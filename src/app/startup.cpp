@@ -7,13 +7,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <optional>
 #include <typeinfo>
 
+#include "app/application.h"
+#include "app/display_check.h"
 #include "app/error_display.h"
-#include "number_text/number_settings.h"
 #include "core/controller.h"
 #include "core/errors.h"
 #include "core/fp_environment.h"
+#include "number_text/number_settings.h"
 #include "storage/storage.h"
 #include "storage/write_signals.h"
 #include "ui/fonts.h"
@@ -59,6 +62,24 @@ int FailStartup(const std::exception& e, const char* argv0, bool can_show_box) {
   return 1;
 }
 
+const char* startup_argv0 = nullptr;
+QtMessageHandler qt_handler = nullptr;
+
+// Qt's fatal messages while the application object is created: the platform plugin could not
+// be started. Other messages go on to Qt's usual output.
+void FatalDuringStartup(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+  if (type != QtFatalMsg) {
+    qt_handler(type, context, text);
+    return;
+  }
+  const QString first_line = text.section(QLatin1Char('\n'), 0, 0).trimmed();
+  FailStartup(
+      EStartupError(NoDisplayMessage("the display cannot be opened: " + first_line.toStdString())),
+      startup_argv0, false);
+  std::fflush(stderr);
+  std::_Exit(1);  // the application object is half made: nothing may run after this
+}
+
 }  // namespace
 
 QString ApplicationTitle(const QString& program_path) {
@@ -85,25 +106,6 @@ std::string StartupFailureText(std::string_view class_name, std::string_view mod
   return text;
 }
 
-bool DisplayAvailable() {
-  auto set = [](const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr && *value != '\0';
-  };
-  const char* platform_env = std::getenv("QT_QPA_PLATFORM");
-  const QString platform = QString::fromLocal8Bit(platform_env != nullptr ? platform_env : "");
-  if (platform.isEmpty()) {
-    return set("DISPLAY") || set("WAYLAND_DISPLAY");
-  }
-  if (platform.startsWith(QLatin1String("xcb"))) {
-    return set("DISPLAY");
-  }
-  if (platform.startsWith(QLatin1String("wayland"))) {
-    return set("WAYLAND_DISPLAY");
-  }
-  return true;  // offscreen, vnc, eglfs, ... need no display variable
-}
-
 int RunApplication(int argc, char** argv) {
   // 0. A failed write is reported, never a silent end; the floating-point unit must compute as
   // the results need.
@@ -118,14 +120,21 @@ int RunApplication(int argc, char** argv) {
   // and the window reads the separator again on a locale change. The code page stays as taken
   // now.
   NumberSettings settings = ReadNumberSettings();
-  if (!DisplayAvailable()) {
-    return FailStartup(
-        EStartupError("No display to show the window on (DISPLAY is not set). Without a "
-                      "display, use pitch-autopilot-cli for the calculation, or "
-                      "scripts/screenshot for a picture of the window"),
-        argc > 0 ? argv[0] : nullptr, false);
+  if (const std::optional<std::string> problem = DisplayProblem(argc, argv)) {
+    return FailStartup(EStartupError(*problem), argc > 0 ? argv[0] : nullptr, false);
   }
-  QApplication application(argc, argv);
+  // Whatever the check above cannot foresee, Qt reports by a fatal message while the
+  // application object starts or the window is first shown; that ends start-up the same way
+  // instead of aborting.
+  startup_argv0 = argc > 0 ? argv[0] : nullptr;
+  qt_handler = qInstallMessageHandler(FatalDuringStartup);
+  TApplication application(argc, argv);
+  if (QGuiApplication::primaryScreen() == nullptr) {
+    return FailStartup(EStartupError(NoDisplayMessage(
+                           "the display cannot be opened: the platform \"" +
+                           QGuiApplication::platformName().toStdString() + "\" has no screen")),
+                       startup_argv0, false);
+  }
   const QString title = ApplicationTitle(QApplication::applicationFilePath());
   QApplication::setApplicationName(title);
   QIcon icon(QStringLiteral(":/pitch-autopilot-32.png"));
@@ -133,6 +142,7 @@ int RunApplication(int argc, char** argv) {
   QApplication::setWindowIcon(icon);
   QtMessageBox box;
   TErrorDisplay errors(box, title);
+  application.SetErrorSink(&errors);
 
   try {
     // 2. Fonts; 3. the window, hidden; 4. the controller; 5. the storage object.
@@ -151,6 +161,7 @@ int RunApplication(int argc, char** argv) {
 
   // 10. The event loop shows the window; closing it ends the loop.
   FormBase->show();
+  qInstallMessageHandler(qt_handler);
   const int code = QApplication::exec();
   delete FormBase;  // the application's window ends with the application
   FormBase = nullptr;

@@ -12,7 +12,10 @@ class TFormBase;
 class TController;
 class TStorage;
 
-// The three objects of the program, created once at start-up and never replaced.
+// The three objects of the program, created once at start-up and never replaced. The program's
+// design names them by these globals, so they are kept, but nothing reads them: the objects
+// reach each other only through their links (ConnectController, ConnectBorder, ConnectStorage),
+// which is also what lets the tests build a trio of their own.
 extern TFormBase* FormBase;
 extern TController* Controller;
 extern TStorage* Storage;
@@ -26,10 +29,6 @@ QString ApplicationTitle(const QString& program_path);
 // and a line break, then the message, a full stop when it does not end with one, a line break.
 std::string StartupFailureText(std::string_view class_name, std::string_view module,
                                const void* address, std::string_view message);
-
-// Whether Qt can open a window here: the platform plugin named by QT_QPA_PLATFORM (or xcb) with
-// its display variable set.
-bool DisplayAvailable();
 
 // Runs the program; returns the process's exit code: 0 after a normal end, 1 after a failure
 // during start-up.

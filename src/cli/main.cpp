@@ -1,63 +1,75 @@
 // pitch-autopilot-cli: the gear-ratio synthesis and the step response without a window.
-#include <QApplication>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <iostream>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "number_text/number_settings.h"
+#include "cli/qt_renderer.h"
 #include "cli/run.h"
 #include "core/fp_environment.h"
+#include "number_text/number_settings.h"
 #include "storage/write_signals.h"
-#include "ui/fonts.h"
-#include "ui/plot_export.h"
 
 namespace {
 
-QList<QPointF> Points(const pitch::cli::PlotRequest& request) {
-  QList<QPointF> points;
-  points.reserve(static_cast<qsizetype>(request.t.size()));
-  for (std::size_t i = 0; i < request.t.size(); ++i) {
-    points.append(QPointF(request.t[i], request.h[i]));
+// A standard descriptor that was closed at start (">&-") is held by /dev/null opened for
+// reading, so that no file the program opens later takes its number; writes to it still fail
+// (EBADF), as they would on the closed descriptor.
+void HoldClosedStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+      const int held = ::open("/dev/null", O_RDONLY);
+      if (held >= 0 && held != fd) {
+        ::dup2(held, fd);
+        ::close(held);
+      }
+    }
   }
-  return points;
 }
 
-// Qt's informational warnings (a missing XDG_RUNTIME_DIR and the like) are no business of a
-// command-line tool's output; real errors still go to stderr.
-void QuietQtMessages(QtMsgType type, const QMessageLogContext&, const QString& message) {
-  if (type == QtCriticalMsg || type == QtFatalMsg) {
-    std::cerr << message.toStdString() << '\n';
+// Everything printed must have arrived: the standard output is flushed and closed, and a failure
+// is reported like a file's (after coreutils' close_stdout). Returns the exit code.
+int CloseStandardOutput(int code) {
+  std::cout.flush();
+  bool failed = !std::cout.good() || std::ferror(stdout) != 0;
+  int error = failed ? errno : 0;
+  if (std::fclose(stdout) != 0 && !failed) {
+    failed = true;
+    error = errno;
   }
+  if (!failed) {
+    return code;
+  }
+  std::cerr << "pitch-autopilot-cli: the standard output cannot be written";
+  if (error != 0) {
+    std::cerr << ": " << std::strerror(error);
+  }
+  std::cerr << '\n';
+  return code == 0 ? 1 : code;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   pitch::IgnoreWriteSignals();
+  HoldClosedStandardDescriptors();
   try {
     pitch::CheckFloatingPointEnvironment();
   } catch (const pitch::EEnvironmentError& e) {
     std::cerr << e.what() << ".\n";
     return 1;
   }
-  const pitch::NumberSettings settings = pitch::ReadNumberSettings();
-  const std::vector<std::string> args(argv + 1, argv + argc);
-  // Pictures are drawn with Qt off screen; the application object is made for the first picture
-  // only, so runs without --plot never touch Qt.
-  std::unique_ptr<QApplication> application;
-  const auto render = [&](const pitch::cli::PlotRequest& request) {
-    if (!application) {
-      if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-      }
-      qInstallMessageHandler(QuietQtMessages);
-      application = std::make_unique<QApplication>(argc, argv);
-      pitch::EnsureTahoma();
-    }
-    return pitch::RenderResponsePlot(
-        Points(request), QSize(request.width, request.height), request.separator,
-        request.svg ? pitch::PlotFormat::kSvg : pitch::PlotFormat::kPng);
-  };
-  return pitch::cli::Run(args, settings, std::cout, std::cerr, render);
+  const int code = pitch::cli::Guarded(
+      [&] {
+        const pitch::NumberSettings settings = pitch::ReadNumberSettings();
+        const std::vector<std::string> args(argv + 1, argv + argc);
+        return pitch::cli::Run(args, settings, std::cout, std::cerr, pitch::cli::QtPlotRenderer());
+      },
+      std::cerr);
+  return CloseStandardOutput(code);
 }

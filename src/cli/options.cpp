@@ -1,36 +1,44 @@
 #include "cli/options.h"
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cctype>
 #include <cstddef>
 #include <cstdlib>
+#include <memory>
 
 namespace pitch::cli {
 
-const char* const kUsage =
-    "Usage: pitch-autopilot-cli [--separator ,|.] [--json] [--metrics] [--csv FILE [--exact]]\n"
-    "                           [--results FILE] [--plot FILE [--size WxH]] [C1 C2 C3 C4 C5]\n"
-    "\n"
+namespace {
+
+constexpr const char* kProgram = "pitch-autopilot-cli";
+
+constexpr const char* kDescription =
     "Synthesises the autopilot's gear ratios from the five model coefficients and simulates the\n"
     "closed loop's unit-step response (explicit Euler, 1000 samples, step 0.01 s).\n"
-    "Without coefficients the window's defaults 0.880 0.404 7.028 0.987 0.251 are used.\n"
-    "\n"
-    "  --separator ,|.  decimal separator of input and output (default: the locale's)\n"
-    "  --json           print one JSON object: coefficients, ratios, response, poles, metrics,\n"
-    "                   exact_error, error\n"
-    "  --metrics        also print the closed-loop poles, the step characteristics and how far\n"
-    "                   the Euler samples are from the exact continuous response\n"
-    "  --csv FILE       write the response as t,h rows (only when the simulation completes)\n"
-    "  --exact          with --csv: add the exact continuous response as a third column\n"
-    "  --results FILE   write the results file with the coefficients and the ratios held after\n"
-    "                   the calculation, whatever its outcome (not after an input error)\n"
-    "  --plot FILE      draw the response chart as PNG or SVG, by the file's extension\n"
-    "  --size WxH       size of the picture in pixels (default 768x379, the window's chart)\n"
-    "  --help           print this text\n"
-    "\n"
-    "Exit codes: 0 success, 1 calculation or file error, 2 usage error.\n";
+    "Without coefficients the window's defaults 0.880 0.404 7.028 0.987 0.251 are used.";
 
-namespace {
+constexpr const char* kUsage =
+    "Usage: pitch-autopilot-cli [--separator ,|.] [--json] [--metrics] [--csv FILE [--exact]]\n"
+    "                           [--results FILE] [--plot FILE [--size WxH]] [C1 C2 C3 C4 C5]\n";
+
+constexpr const char* kFooter =
+    "Exit codes: 0 success, 1 calculation or file error, 2 usage error.";
+
+// CLI11's layout with our own usage lines first (the coefficients are not a CLI11 positional,
+// see ParseOptions), then the description, and each option's value named once, without CLI11's
+// notes on it.
+class HelpFormatter : public CLI::Formatter {
+ public:
+  HelpFormatter() { column_width(20); }
+  std::string make_description(const CLI::App* app) const override {
+    return std::string(kUsage) + "\n" + app->get_description() + "\n\n";
+  }
+  std::string make_usage(const CLI::App*, std::string) const override { return ""; }
+  std::string make_option_opts(const CLI::Option* option) const override {
+    return option->get_option_text().empty() ? "" : " " + option->get_option_text();
+  }
+};
 
 std::string LowerExtension(const std::string& path) {
   const std::size_t slash = path.find_last_of('/');
@@ -64,93 +72,131 @@ bool ParseSize(const std::string& text, int& width, int& height) {
   return width >= 16 && height >= 16 && width <= 10000 && height <= 10000;
 }
 
+// A check that returns its message for a bad value (CLI11 puts the option's name before it).
+CLI::Validator Check(const char* message, bool (*good)(const std::string&)) {
+  return CLI::Validator(
+      [message, good](std::string& value) { return good(value) ? std::string() : message; }, "");
+}
+
+const CLI::Validator kFileName =
+    Check("needs a file name", [](const std::string& s) { return !s.empty(); });
+const CLI::Validator kSeparator =
+    Check("takes ',' or '.'", [](const std::string& s) { return s == "," || s == "."; });
+const CLI::Validator kPicture = CLI::Validator(
+    [](std::string& s) -> std::string {
+      if (s.empty()) {
+        return "needs a file name";
+      }
+      const std::string ext = LowerExtension(s);
+      return ext == "png" || ext == "svg" ? "" : "writes .png or .svg files";
+    },
+    "");
+const CLI::Validator kSize =
+    Check("takes WxH, each from 16 to 10000 pixels", [](const std::string& s) {
+      int w = 0;
+      int h = 0;
+      return ParseSize(s, w, h);
+    });
+
 }  // namespace
 
 Options ParseOptions(const std::vector<std::string>& args) {
   Options options;
+  CLI::App app(kDescription, kProgram);
+  app.formatter(std::make_shared<HelpFormatter>());
+  app.footer(kFooter);
+  app.set_help_flag("-h,--help", "print this text");
+  app.set_version_flag("--version", std::string(kProgram) + " " PITCH_VERSION,
+                       "print the program's version");
+  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  // The coefficients are not declared: CLI11 takes "-.5" for an option, so the arguments it does
+  // not know (in their order, with the "--" mark) come back as extras and are sorted out below.
+  app.allow_extras();
+
+  std::string separator;
+  std::string csv_path;
+  std::string results_path;
+  std::string plot_path;
+  std::string size;
+  app.add_option("--separator", separator,
+                 "decimal separator of input and output (default: the locale's)")
+      ->option_text(",|.")
+      ->check(kSeparator);
+  app.add_flag("--json", options.json,
+               "print one JSON object: coefficients, ratios, response, poles, metrics,\n"
+               "exact_error, error")
+      ->disable_flag_override();
+  app.add_flag("--metrics", options.metrics,
+               "also print the closed-loop poles, the step characteristics and how far\n"
+               "the Euler samples are from the exact continuous response")
+      ->disable_flag_override();
+  CLI::Option* csv =
+      app.add_option("--csv", csv_path,
+                     "write the response as t,h rows (only when the simulation completes)")
+          ->option_text("FILE")
+          ->check(kFileName);
+  app.add_flag("--exact", options.exact,
+               "with --csv: add the exact continuous response as a third column")
+      ->disable_flag_override()
+      ->needs(csv);
+  CLI::Option* results =
+      app.add_option("--results", results_path,
+                     "write the results file with the coefficients and the ratios held after\n"
+                     "the calculation, whatever its outcome (not after an input error)")
+          ->option_text("FILE")
+          ->check(kFileName);
+  CLI::Option* plot =
+      app.add_option("--plot", plot_path,
+                     "draw the response chart as PNG or SVG, by the file's extension")
+          ->option_text("FILE")
+          ->check(kPicture);
+  app.add_option("--size", size,
+                 "size of the picture in pixels (default 768x379, the window's chart)")
+      ->option_text("WxH")
+      ->check(kSize)
+      ->needs(plot);
+
+  try {
+    app.parse(std::vector<std::string>(args.rbegin(), args.rend()));
+  } catch (const CLI::CallForHelp&) {
+    options.info = app.help();
+    return options;
+  } catch (const CLI::CallForVersion& e) {
+    options.info = std::string(e.what()) + "\n";
+    return options;
+  } catch (const CLI::ParseError& e) {
+    throw UsageError(e.what());
+  }
+
   bool options_ended = false;
-  bool size_given = false;
-  for (std::size_t k = 0; k < args.size(); ++k) {
-    const std::string& arg = args[k];
-    if (options_ended || arg.rfind("--", 0) != 0) {
-      options.coefficients.push_back(arg);
-      continue;
-    }
-    std::string name = arg;
-    std::optional<std::string> value;
-    if (const std::size_t eq = arg.find('='); eq != std::string::npos) {
-      name = arg.substr(0, eq);
-      value = arg.substr(eq + 1);
-    }
-    auto take_value = [&]() -> std::string {
-      if (value) {
-        return *value;
-      }
-      if (k + 1 >= args.size()) {
-        throw UsageError(name + " needs a value");
-      }
-      return args[++k];
-    };
-    auto flag = [&](bool& target) {
-      if (value) {
-        throw UsageError(name + " takes no value");
-      }
-      target = true;
-    };
-    auto file = [&](std::optional<std::string>& target) {
-      target = take_value();
-      if (target->empty()) {
-        throw UsageError(name + " needs a file name");
-      }
-    };
-    if (name == "--") {
-      flag(options_ended);
-    } else if (name == "--help") {
-      flag(options.help);
-    } else if (name == "--json") {
-      flag(options.json);
-    } else if (name == "--metrics") {
-      flag(options.metrics);
-    } else if (name == "--exact") {
-      flag(options.exact);
-    } else if (name == "--separator") {
-      const std::string s = take_value();
-      if (s != "," && s != ".") {
-        throw UsageError("--separator takes ',' or '.'");
-      }
-      options.separator = s[0];
-    } else if (name == "--csv") {
-      file(options.csv);
-    } else if (name == "--results") {
-      file(options.results);
-    } else if (name == "--plot") {
-      file(options.plot);
-      const std::string ext = LowerExtension(*options.plot);
-      if (ext != "png" && ext != "svg") {
-        throw UsageError("--plot writes .png or .svg files");
-      }
-      options.plot_svg = ext == "svg";
-    } else if (name == "--size") {
-      if (!ParseSize(take_value(), options.plot_width, options.plot_height)) {
-        throw UsageError("--size takes WxH, each from 16 to 10000 pixels");
-      }
-      size_given = true;
+  for (const std::string& arg : app.remaining()) {
+    if (!options_ended && arg == "--") {
+      options_ended = true;
+    } else if (!options_ended && arg.rfind("--", 0) == 0) {
+      throw UsageError("unknown option " + arg.substr(0, arg.find('=')));
     } else {
-      throw UsageError("unknown option " + name);
+      options.coefficients.push_back(arg);
     }
   }
-  if (options.help) {
-    return options;
+  if (!separator.empty()) {
+    options.separator = separator[0];
+  }
+  if (csv->count() > 0) {
+    options.csv = csv_path;
+  }
+  if (results->count() > 0) {
+    options.results = results_path;
+  }
+  if (plot->count() > 0) {
+    options.plot = plot_path;
+    options.plot_svg = LowerExtension(plot_path) == "svg";
+  }
+  if (!size.empty()) {
+    ParseSize(size, options.plot_width, options.plot_height);
   }
   if (!options.coefficients.empty() && options.coefficients.size() != 5) {
     throw UsageError("expected five coefficients, got " +
                      std::to_string(options.coefficients.size()));
-  }
-  if (options.exact && !options.csv) {
-    throw UsageError("--exact goes with --csv");
-  }
-  if (size_given && !options.plot) {
-    throw UsageError("--size goes with --plot");
   }
   return options;
 }

@@ -9,7 +9,8 @@
 namespace pitch::cli {
 
 struct Options {
-  bool help = false;
+  // The text of --help or --version: printed instead of a run.
+  std::optional<std::string> info;
   bool json = false;
   bool metrics = false;                // poles, step characteristics, Euler against exact
   bool exact = false;                  // an exact column in the CSV
@@ -23,16 +24,15 @@ struct Options {
   std::vector<std::string> coefficients;  // none (the window's defaults) or five texts
 };
 
-// A command line that does not fit the usage.
+// A command line that does not fit the usage; the message is one line.
 class UsageError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
 
-// Options start with "--"; everything else (a negative number such as -7,028 included) is a
-// coefficient. "--" ends the options.
+// Options start with "--" (and -h); everything else, a negative number such as -7,028 or -.5
+// included, is a coefficient. "--" ends the options. A value option given twice keeps the last
+// value.
 Options ParseOptions(const std::vector<std::string>& args);
-
-extern const char* const kUsage;
 
 }  // namespace pitch::cli

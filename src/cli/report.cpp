@@ -1,7 +1,9 @@
 #include "cli/report.h"
 
+#include <cmath>
+#include <string>
+
 #include "number_text/number_text.h"
-#include "cli/json_writer.h"
 
 namespace pitch::cli {
 
@@ -9,13 +11,10 @@ namespace {
 
 std::string Seconds(double t, char separator) { return FormatNumber(t, separator) + " s"; }
 
-}  // namespace
-
-void PrintMetrics(std::ostream& out, const std::vector<analysis::Pole>& poles, bool stable,
-                  const analysis::LoopAnalysis* full, char separator) {
+void PrintPoles(std::ostream& out, const Poles& poles, char separator) {
   const auto num = [separator](double v) { return FormatNumber(v, separator); };
   out << "poles:\n";
-  for (const analysis::Pole& p : poles) {
+  for (const analysis::Pole& p : poles.values) {
     if (p.damping_ratio) {
       out << "  " << num(p.value.real()) << " +/- " << num(p.value.imag()) << "j  damping ratio "
           << num(*p.damping_ratio) << ", natural frequency " << num(*p.natural_frequency)
@@ -28,11 +27,12 @@ void PrintMetrics(std::ostream& out, const std::vector<analysis::Pole>& poles, b
       out << '\n';
     }
   }
-  out << "stable: " << (stable ? "yes" : "no") << '\n';
-  if (full == nullptr) {
-    return;
-  }
-  const analysis::StepCharacteristics& s = full->euler;
+  out << "stable: " << (poles.stable ? "yes" : "no") << '\n';
+}
+
+void PrintAnalysis(std::ostream& out, const analysis::LoopAnalysis& full, char separator) {
+  const auto num = [separator](double v) { return FormatNumber(v, separator); };
+  const analysis::StepCharacteristics& s = full.euler;
   out << "step response (Euler, 0 to " << Seconds(s.final_time, separator) << "):\n";
   out << "  rise time 10-90 %: ";
   if (s.rise_time) {
@@ -42,7 +42,10 @@ void PrintMetrics(std::ostream& out, const std::vector<analysis::Pole>& poles, b
     out << "not reached\n";
   }
   out << "  peak: " << num(s.peak) << " at " << Seconds(s.peak_time, separator) << '\n';
-  out << "  overshoot: " << num(s.overshoot_percent) << " %\n";
+  out << "  overshoot: "
+      << (std::isfinite(s.overshoot_percent) ? num(s.overshoot_percent) + " %"
+                                             : std::string("beyond the double range"))
+      << '\n';
   out << "  settling time 2 %: "
       << (s.settling_time ? Seconds(*s.settling_time, separator)
                           : "not settled within " + Seconds(s.final_time, separator))
@@ -50,51 +53,99 @@ void PrintMetrics(std::ostream& out, const std::vector<analysis::Pole>& poles, b
   out << "  deviation at " << Seconds(s.final_time, separator) << ": " << num(s.final_deviation)
       << '\n';
   out << "exact continuous response:\n";
-  out << "  largest |Euler - exact|: " << num(full->euler_error.max_abs) << " at "
-      << Seconds(full->euler_error.time, separator) << '\n';
+  if (full.exact_range_end) {
+    out << "  largest |Euler - exact|: none, the exact response exceeds the double range after t = "
+        << Seconds(*full.exact_range_end, separator) << '\n';
+  } else {
+    out << "  largest |Euler - exact|: " << num(full.euler_error.max_abs) << " at "
+        << Seconds(full.euler_error.time, separator) << '\n';
+  }
   out << "  settling time 2 %: "
-      << (full->exact_settling_time ? Seconds(*full->exact_settling_time, separator)
-                                    : std::string(stable ? "not reached" : "none (unstable)"))
+      << (full.exact_settling_time ? Seconds(*full.exact_settling_time, separator)
+                                   : std::string(full.stable ? "not reached" : "none (unstable)"))
       << '\n';
 }
 
-std::string JsonAnalysis(const std::vector<analysis::Pole>* poles, bool stable,
-                         const analysis::LoopAnalysis* full) {
-  std::string json = "\"poles\":";
-  if (poles == nullptr) {
-    json += "null";
-  } else {
-    json += "{\"stable\":";
-    json += stable ? "true" : "false";
-    json += ",\"values\":[";
-    for (std::size_t k = 0; k < poles->size(); ++k) {
-      const analysis::Pole& p = (*poles)[k];
-      json += k > 0 ? "," : "";
-      json += "{\"re\":" + JsonNumber(p.value.real()) + ",\"im\":" + JsonNumber(p.value.imag()) +
-              ",\"pair\":" + (p.damping_ratio ? "true" : "false") +
-              ",\"time_constant\":" + JsonNumber(p.time_constant) +
-              ",\"damping_ratio\":" + JsonNumber(p.damping_ratio) +
-              ",\"natural_frequency\":" + JsonNumber(p.natural_frequency) + "}";
+Json Number(const std::optional<double>& v) { return v ? Json(*v) : Json(nullptr); }
+
+Json PolesJson(const Poles& poles) {
+  Json values = Json::array();
+  for (const analysis::Pole& p : poles.values) {
+    values.push_back({{"re", p.value.real()},
+                      {"im", p.value.imag()},
+                      {"pair", p.damping_ratio.has_value()},
+                      {"time_constant", Number(p.time_constant)},
+                      {"damping_ratio", Number(p.damping_ratio)},
+                      {"natural_frequency", Number(p.natural_frequency)}});
+  }
+  return {{"stable", poles.stable}, {"values", values}};
+}
+
+Json MetricsJson(const analysis::LoopAnalysis& full) {
+  const analysis::StepCharacteristics& s = full.euler;
+  return {{"rise_time", Number(s.rise_time)},
+          {"t10", Number(s.t10)},
+          {"t90", Number(s.t90)},
+          {"peak", s.peak},
+          {"peak_time", s.peak_time},
+          {"overshoot_percent", s.overshoot_percent},
+          {"settled", s.settling_time.has_value()},
+          {"settling_time", Number(s.settling_time)},
+          {"final_deviation", s.final_deviation},
+          {"exact_settling_time", Number(full.exact_settling_time)}};
+}
+
+Json ExactErrorJson(const analysis::LoopAnalysis& full) {
+  if (full.exact_range_end) {
+    return {{"max_abs", nullptr},
+            {"time", nullptr},
+            {"reason", "the exact response exceeds the double range"},
+            {"exact_range_end", *full.exact_range_end}};
+  }
+  return {{"max_abs", full.euler_error.max_abs}, {"time", full.euler_error.time}};
+}
+
+Json ErrorJson(const RunError& error) {
+  return {{"kind", error.kind}, {"message", error.message}, {"stage", StepName(error.step)}};
+}
+
+}  // namespace
+
+void PrintText(std::ostream& out, const Outcome& outcome, bool metrics, char separator) {
+  if (!outcome.RatiosKnown()) {
+    return;
+  }
+  out << "muv = " << FormatNumber(outcome.muv, separator) << '\n'
+      << "iv = " << FormatNumber(outcome.iv, separator) << '\n'
+      << "nuv = " << FormatNumber(outcome.nuv, separator) << '\n'
+      << "Tnu = " << FormatNumber(outcome.Tnu, separator) << '\n';
+  if (metrics && outcome.poles) {
+    PrintPoles(out, *outcome.poles, separator);
+    if (outcome.analysis) {
+      PrintAnalysis(out, *outcome.analysis, separator);
     }
-    json += "]}";
   }
-  json += ",\"metrics\":";
-  if (full == nullptr) {
-    json += "null,\"exact_error\":null";
-    return json;
+}
+
+Json JsonReport(const Outcome& outcome, const std::optional<RunError>& error) {
+  Json coefficients = Json::array();
+  for (const Real c : outcome.coefficients) {
+    coefficients.push_back(c);
   }
-  const analysis::StepCharacteristics& s = full->euler;
-  json += "{\"rise_time\":" + JsonNumber(s.rise_time) + ",\"t10\":" + JsonNumber(s.t10) +
-          ",\"t90\":" + JsonNumber(s.t90) + ",\"peak\":" + JsonNumber(s.peak) +
-          ",\"peak_time\":" + JsonNumber(s.peak_time) +
-          ",\"overshoot_percent\":" + JsonNumber(s.overshoot_percent) +
-          ",\"settled\":" + (s.settling_time ? "true" : "false") +
-          ",\"settling_time\":" + JsonNumber(s.settling_time) +
-          ",\"final_deviation\":" + JsonNumber(s.final_deviation) +
-          ",\"exact_settling_time\":" + JsonNumber(full->exact_settling_time) + "}";
-  json += ",\"exact_error\":{\"max_abs\":" + JsonNumber(full->euler_error.max_abs) +
-          ",\"time\":" + JsonNumber(full->euler_error.time) + "}";
-  return json;
+  Json response = Json::array();
+  for (const Real h : outcome.teta.values()) {
+    response.push_back(h);
+  }
+  Json report = {
+      {"coefficients", coefficients},
+      {"ratios",
+       {{"muv", outcome.muv}, {"iv", outcome.iv}, {"nuv", outcome.nuv}, {"Tnu", outcome.Tnu}}},
+      {"response", response}};
+  report["poles"] = outcome.poles ? PolesJson(*outcome.poles) : Json(nullptr);
+  report["metrics"] = outcome.analysis ? MetricsJson(*outcome.analysis) : Json(nullptr);
+  report["exact_error"] = outcome.analysis ? ExactErrorJson(*outcome.analysis) : Json(nullptr);
+  report["error"] = error ? ErrorJson(*error) : Json(nullptr);
+  return report;
 }
 
 }  // namespace pitch::cli

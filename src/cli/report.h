@@ -1,22 +1,22 @@
-// The front end's output of the analysis: readable lines and JSON members.
+// The front end's output of an outcome: readable lines, or one JSON object.
 #pragma once
 
 #include <optional>
 #include <ostream>
-#include <string>
-#include <vector>
 
-#include "analysis/analysis.h"
+#include "cli/calculate.h"
+#include "cli/json_text.h"
 
 namespace pitch::cli {
 
-// Poles, step characteristics and the Euler-against-exact figure as lines; numbers by
-// FormatNumber with the given separator. poles_only when the simulation did not complete.
-void PrintMetrics(std::ostream& out, const std::vector<analysis::Pole>& poles, bool stable,
-                  const analysis::LoopAnalysis* full, char separator);
+// The four ratios, once they are known; with metrics, the poles and (after a completed
+// simulation) the step characteristics and the comparison with the exact response. Numbers by
+// FormatNumber with the separator.
+void PrintText(std::ostream& out, const Outcome& outcome, bool metrics, char separator);
 
-// The JSON members "poles", "metrics" and "exact_error" (each null when not available).
-std::string JsonAnalysis(const std::vector<analysis::Pole>* poles, bool stable,
-                         const analysis::LoopAnalysis* full);
+// The members "coefficients", "ratios", "response", "poles", "metrics", "exact_error" (each
+// analysis member null when the calculation did not get that far) and "error": the given error,
+// or null.
+Json JsonReport(const Outcome& outcome, const std::optional<RunError>& error);
 
 }  // namespace pitch::cli

@@ -1,33 +1,29 @@
-// The front end's whole run, separated from main so that tests can drive it in-process.
+// The front end's whole run, separated from main so that tests can drive it in-process:
+// parse the options, calculate, write the files, print.
+//
+// Errors are caught at three places: the calculation catches the error that stops it (it is
+// reported, and the files and the output still follow), each file's writing catches its own, and
+// main's last resort (Guarded) catches whatever else escapes.
 #pragma once
 
 #include <functional>
 #include <ostream>
-#include <span>
 #include <string>
 #include <vector>
 
+#include "cli/files.h"
 #include "number_text/number_settings.h"
 
 namespace pitch::cli {
-
-// What a picture of the response chart needs.
-struct PlotRequest {
-  std::span<const double> t;
-  std::span<const double> h;
-  int width;
-  int height;
-  bool svg;
-  char separator;
-};
-// Draws the chart and returns the file's bytes (PNG or SVG).
-using PlotRenderer = std::function<std::string(const PlotRequest&)>;
 
 // Runs the command line (without the program name) with the number settings of the user's
 // locale, writing to out and err. Returns the exit code: 0 success, 1 error, 2 usage error.
 // --plot needs a renderer.
 int Run(const std::vector<std::string>& args, const NumberSettings& locale_settings,
-        std::ostream& out, std::ostream& err,
-        const PlotRenderer& renderer = {});
+        std::ostream& out, std::ostream& err, const PlotRenderer& renderer = {});
+
+// The last resort of main: runs the body and turns an exception that escapes it (out of memory,
+// or any other) into a message on err and the exit code 1.
+int Guarded(const std::function<int()>& body, std::ostream& err) noexcept;
 
 }  // namespace pitch::cli

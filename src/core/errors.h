@@ -1,5 +1,13 @@
-// The error kinds of pitch-autopilot. Every failure is one of these exceptions; only the
-// window's frame (and the command-line front end's main) catches them.
+// The error kinds of pitch-autopilot. Every failure is one of these exceptions.
+//
+// Where errors are caught: nowhere below the front ends. The core, the number text, the storage
+// and the analysis raise and never catch. The window catches at its handler boundary, and only
+// there: each button and chart action is connected through ConnectGuarded, and the work of its
+// event overrides (changeEvent, eventFilter) runs through RunGuarded (ui/error_sink.h); both hand
+// the error to the frame's error display, and the window stays open. The desktop program's
+// start-up catches the errors of start-up itself and ends with the start-up failure (exit 1);
+// its application object's notify is the last-resort backstop for anything else that leaves an
+// event handler. The command line catches in its Run/main.
 #pragma once
 
 #include <stdexcept>
@@ -52,6 +60,14 @@ class EInOutError : public Exception {
   EInOutError(int code, const std::string& message) : Exception(message), ErrorCode(code) {}
   const char* ClassName() const noexcept override { return "EInOutError"; }
   int ErrorCode;
+};
+
+// A picture of the response chart could not be made (no memory for the image, painting or
+// encoding failed, or no picture export in this program).
+class EPlotError : public Exception {
+ public:
+  using Exception::Exception;
+  const char* ClassName() const noexcept override { return "EPlotError"; }
 };
 
 // The message as the error display shows it: a full stop is appended when the last character

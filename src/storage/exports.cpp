@@ -15,7 +15,9 @@ std::string ResponseCsv(std::span<const double> t, std::span<const double> h,
     csv += ShortestDecimal(h[i]);
     if (!exact.empty()) {
       csv += ',';
-      csv += ShortestDecimal(exact[i]);
+      if (i < exact.size()) {
+        csv += ShortestDecimal(exact[i]);
+      }
     }
     csv += '\n';
   }

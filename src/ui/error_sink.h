@@ -13,19 +13,23 @@ class IErrorSink {
   virtual void Report(const std::exception& error) = 0;
 };
 
+// Runs work at the window's handler boundary: an exception must not leave a handler into Qt's
+// event loop, so whatever work throws goes to the error display, and the action stays abandoned.
+template <typename Work>
+void RunGuarded(IErrorSink& errors, Work&& work) {
+  try {
+    work();
+  } catch (const std::exception& e) {
+    errors.Report(e);
+  }
+}
+
 // Binds a signal without arguments of interest (a button's click, an action's trigger) to a
-// handler that takes the sender. This is the one place where errors of the window's handlers are
-// caught: an exception must not leave a slot into Qt's event loop, so whatever the handler throws
-// goes to the error display.
+// handler that takes the sender, run through RunGuarded.
 template <typename Sender, typename Signal, typename Handler>
 void ConnectGuarded(Sender* sender, Signal signal, IErrorSink& errors, Handler handler) {
-  QObject::connect(sender, signal, sender, [sender, &errors, handler] {
-    try {
-      handler(sender);
-    } catch (const std::exception& e) {
-      errors.Report(e);
-    }
-  });
+  QObject::connect(sender, signal, sender,
+                   [sender, &errors, handler] { RunGuarded(errors, [&] { handler(sender); }); });
 }
 
 }  // namespace pitch

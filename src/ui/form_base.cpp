@@ -13,8 +13,8 @@
 #include <cmath>
 #include <vector>
 
-#include "number_text/number_text.h"
 #include "core/controller.h"
+#include "number_text/number_text.h"
 #include "storage/exports.h"
 #include "ui/plot_export.h"
 
@@ -65,7 +65,7 @@ QString Text(Real value, char separator) {
 }  // namespace
 
 TFormBase::TFormBase(IErrorSink& errors, NumberSettings& settings, QWidget* parent)
-    : QWidget(parent), settings_(settings) {
+    : QWidget(parent), errors_(errors), settings_(settings) {
   setWindowTitle(QStringLiteral("Моделирование системы ЛА-АП тангажа ЖОС"));
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
@@ -90,7 +90,7 @@ TFormBase::TFormBase(IErrorSink& errors, NumberSettings& settings, QWidget* pare
   MakeLabel(this, QStringLiteral("с4 ="), 97, 119, true);
   MakeLabel(this, QStringLiteral("с5 ="), 97, 146, true);
 
-  Chart1 = new QChartView(chart_.chart(), this);
+  Chart1 = new QChartView(chart_.TakeChart().release(), this);  // the view owns the chart
   Chart1->setGeometry(8, 175, 768, 379);
   Chart1->setFocusPolicy(Qt::NoFocus);
   Series1 = chart_.series();
@@ -149,7 +149,8 @@ TFormBase::~TFormBase() = default;
 void TFormBase::changeEvent(QEvent* event) {
   // A change of the user's settings: the separator takes effect at the next conversion.
   if (event->type() == QEvent::LocaleChange) {
-    settings_.decimal_separator = ReadNumberSettings().decimal_separator;
+    RunGuarded(errors_,
+               [this] { settings_.decimal_separator = ReadNumberSettings().decimal_separator; });
   }
   QWidget::changeEvent(event);
 }
@@ -186,33 +187,30 @@ void TFormBase::CalcPlotClick(QObject* /*Sender*/) {
 }
 
 void TFormBase::PlotResponse() {
-  QList<QPointF> points;
-  points.reserve(kSampleCount);
-  for (int i = 1; i <= kSampleCount; ++i) {
-    points.append(QPointF(SampleTime(i), _Controller->teta[i]));
-  }
+  const auto& teta = _Controller->teta.values();
+  plotted_t_ = SampleTimes();
+  plotted_h_.assign(teta.begin(), teta.end());
   chart_.SetDecimalSeparator(settings_.decimal_separator);
-  chart_.SetPoints(points);
+  chart_.SetPoints(PlottedPoints());
   SavePlotAction->setEnabled(true);
   SaveDataAction->setEnabled(true);
   RefreshCharacteristics();
 }
 
-std::optional<analysis::StepCharacteristics> TFormBase::ShownCharacteristics() const {
-  if (!ShowCharacteristicsAction->isChecked() || Series1->count() == 0) {
-    return std::nullopt;
+QList<QPointF> TFormBase::PlottedPoints() const {
+  QList<QPointF> points;
+  points.reserve(static_cast<qsizetype>(plotted_h_.size()));
+  for (std::size_t k = 0; k < plotted_h_.size(); ++k) {
+    points.append(QPointF(plotted_t_[k], plotted_h_[k]));
   }
-  const PlottedCurve curve = Curve();
-  return analysis::Characteristics(curve.t, curve.h);
+  return points;
 }
 
-TFormBase::PlottedCurve TFormBase::Curve() const {
-  PlottedCurve curve;
-  for (const QPointF& p : Series1->points()) {
-    curve.t.push_back(p.x());
-    curve.h.push_back(p.y());
+std::optional<analysis::StepCharacteristics> TFormBase::ShownCharacteristics() const {
+  if (!ShowCharacteristicsAction->isChecked() || plotted_h_.empty()) {
+    return std::nullopt;
   }
-  return curve;
+  return analysis::Characteristics(plotted_t_, plotted_h_);
 }
 
 void TFormBase::RefreshCharacteristics() { chart_.ShowCharacteristics(ShownCharacteristics()); }
@@ -225,7 +223,7 @@ void TFormBase::SavePlotClick(QObject* /*Sender*/) {
     return;
   }
   WriteFileBytes(path.toStdString(),
-                 RenderResponsePlot(Series1->points(), Chart1->size(), settings_.decimal_separator,
+                 RenderResponsePlot(PlottedPoints(), Chart1->size(), settings_.decimal_separator,
                                     PlotFormatForPath(path), ShownCharacteristics()));
 }
 
@@ -236,18 +234,18 @@ void TFormBase::SaveDataClick(QObject* /*Sender*/) {
   if (path.isEmpty()) {
     return;
   }
-  const PlottedCurve curve = Curve();
-  WriteFileBytes(path.toStdString(), ResponseCsv(curve.t, curve.h));
+  WriteFileBytes(path.toStdString(), ResponseCsv(plotted_t_, plotted_h_));
 }
 
 QString TFormBase::PointToolTipText(int i) const {
-  const QPointF p = Series1->at(i - 1);
+  const auto k = static_cast<std::size_t>(i - 1);
   return QStringLiteral("t = %1 c\nh = %2")
-      .arg(Text(p.x(), settings_.decimal_separator), Text(p.y(), settings_.decimal_separator));
+      .arg(Text(plotted_t_.at(k), settings_.decimal_separator),
+           Text(plotted_h_.at(k), settings_.decimal_separator));
 }
 
 int TFormBase::SampleNear(const QPoint& viewport_position) const {
-  const qsizetype count = Series1->count();
+  const auto count = static_cast<qsizetype>(plotted_h_.size());
   if (count == 0) {
     return 0;
   }
@@ -256,11 +254,13 @@ int TFormBase::SampleNear(const QPoint& viewport_position) const {
   QChart* chart = Chart1->chart();
   const QPointF in_chart = chart->mapFromScene(Chart1->mapToScene(viewport_position));
   const QPointF value = chart->mapToValue(in_chart, Series1);
-  const qsizetype nearest = std::clamp<qsizetype>(std::llround(value.x() / kTimeStep), 0, count - 1);
+  const qsizetype nearest =
+      std::clamp<qsizetype>(std::llround(value.x() / kTimeStep), 0, count - 1);
   constexpr double kReach = 6;  // pixels
   for (qsizetype k = std::max<qsizetype>(0, nearest - 8); k <= std::min(count - 1, nearest + 8);
        ++k) {
-    const QPointF at = chart->mapToPosition(Series1->at(k), Series1);
+    const auto j = static_cast<std::size_t>(k);
+    const QPointF at = chart->mapToPosition(QPointF(plotted_t_[j], plotted_h_[j]), Series1);
     if (std::hypot(at.x() - in_chart.x(), at.y() - in_chart.y()) <= kReach) {
       return static_cast<int>(nearest + 1);
     }
@@ -271,12 +271,14 @@ int TFormBase::SampleNear(const QPoint& viewport_position) const {
 bool TFormBase::eventFilter(QObject* watched, QEvent* event) {
   if (watched == Chart1->viewport() && event->type() == QEvent::MouseMove) {
     const QPoint position = static_cast<QMouseEvent*>(event)->position().toPoint();
-    if (const int i = SampleNear(position); i > 0) {
-      QToolTip::showText(Chart1->viewport()->mapToGlobal(position), PointToolTipText(i),
-                         Chart1->viewport());
-    } else {
-      QToolTip::hideText();
-    }
+    RunGuarded(errors_, [&] {
+      if (const int i = SampleNear(position); i > 0) {
+        QToolTip::showText(Chart1->viewport()->mapToGlobal(position), PointToolTipText(i),
+                           Chart1->viewport());
+      } else {
+        QToolTip::hideText();
+      }
+    });
   }
   return QWidget::eventFilter(watched, event);
 }

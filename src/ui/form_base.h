@@ -95,15 +95,18 @@ class TFormBase : public QWidget, public TBorder {
   void ReadInputs();
   void PlotResponse();
   void RefreshCharacteristics();
-  struct PlottedCurve {
-    std::vector<double> t;
-    std::vector<double> h;
-  };
-  PlottedCurve Curve() const;
+  // The plotted curve as points for a picture of the chart.
+  QList<QPointF> PlottedPoints() const;
   std::optional<analysis::StepCharacteristics> ShownCharacteristics() const;
 
+  IErrorSink& errors_;
   NumberSettings& settings_;
   TResponseChart chart_;
+  // The curve now in the chart, copied from the controller's teta when it was plotted, with
+  // the samples' times: the exports and the characteristics read these, never the chart's
+  // series, and a later click that fails before plotting leaves them as the chart shows them.
+  std::vector<double> plotted_t_;
+  std::vector<double> plotted_h_;
 };
 
 }  // namespace pitch

@@ -9,30 +9,61 @@
 #include <QValueAxis>
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace pitch {
 
+namespace {
+
+// The 1-2-5 step at or above a value.
+double NiceStepAtLeast(double value) {
+  const double magnitude = std::pow(10.0, std::floor(std::log10(value)));
+  const double normalized = value / magnitude;
+  return (normalized <= 1 ? 1 : normalized <= 2 ? 2 : normalized <= 5 ? 5 : 10) * magnitude;
+}
+
+}  // namespace
+
 AxisTicks NiceTicks(double min, double max, int target_count) {
-  const double span = max - min;
-  if (!(span > 0) || !std::isfinite(span)) {
-    return {1.0, std::floor(min), 0};
+  // Half the span, which stays finite for any finite ends where max − min can overflow.
+  const double half_span = max / 2 - min / 2;
+  if (!(half_span > 0) || !std::isfinite(half_span) || target_count < 1) {
+    return {};
   }
-  const double raw = span / target_count;
+  const double raw = half_span / target_count * 2;
   const double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
   const double normalized = raw / magnitude;
   const double step = normalized < 1.5 ? 1 : normalized < 3.5 ? 2 : normalized < 7.5 ? 5 : 10;
-  const double interval = step * magnitude;
-  const int decimals = std::max(0, static_cast<int>(-std::floor(std::log10(interval) + 1e-9)));
-  return {interval, std::ceil(min / interval) * interval, decimals};
+  double interval = step * magnitude;
+  // Ticks closer than two units in the last place of the ends would fall together (and an
+  // axis that steps from tick to tick would never get past one): take a step that separates them.
+  const double largest_end = std::max(std::fabs(min), std::fabs(max));
+  const double ulp = largest_end - std::nextafter(largest_end, 0.0);
+  if (interval < 2 * ulp) {
+    interval = NiceStepAtLeast(2 * ulp);
+  }
+  const double first = std::ceil(min / interval);
+  const double last = std::floor(max / interval);
+  AxisTicks ticks;
+  ticks.interval = interval;
+  ticks.anchor = first * interval;
+  ticks.first = first;
+  ticks.decimals = std::max(0, static_cast<int>(-std::floor(std::log10(interval) + 1e-9)));
+  // At most about 1.5 × target_count by the rule above; the bound keeps it so whatever comes.
+  ticks.count =
+      last >= first ? static_cast<int>(std::min(last - first + 1, 4.0 * target_count)) : 0;
+  return ticks;
 }
 
 namespace {
 
 void FitAxis(QValueAxis* axis, double min, double max) {
   if (!(max > min)) {
-    // A flat line has no range of its own; give it a unit around the value.
-    min -= 0.5;
-    max += 0.5;
+    // A flat line has no range of its own; give it a unit around the value, or a small part of
+    // the value where a unit is below its last place.
+    const double reach = std::max(0.5, std::fabs(min) * 1e-9);
+    min = std::max(min - reach, -std::numeric_limits<double>::max());
+    max = std::min(max + reach, std::numeric_limits<double>::max());
   }
   const AxisTicks ticks = NiceTicks(min, max);
   axis->setTickType(QValueAxis::TicksDynamic);
@@ -45,7 +76,8 @@ void FitAxis(QValueAxis* axis, double min, double max) {
 }  // namespace
 
 TResponseChart::TResponseChart()
-    : chart_(new QChart),
+    : owned_(std::make_unique<QChart>()),
+      chart_(owned_.get()),
       series_(new QLineSeries),
       axis_x_(new QValueAxis),
       axis_y_(new QValueAxis) {
@@ -66,6 +98,10 @@ TResponseChart::TResponseChart()
   series_->attachAxis(axis_x_);
   series_->attachAxis(axis_y_);
 }
+
+TResponseChart::~TResponseChart() = default;
+
+std::unique_ptr<QChart> TResponseChart::TakeChart() { return std::move(owned_); }
 
 void TResponseChart::SetPoints(const QList<QPointF>& points) {
   series_->replace(points);

@@ -128,6 +128,45 @@ TEST(ExactResponse, FirstOrderLagAgainstItsClosedForm) {
   }
 }
 
+TEST(ExactResponse, StopsWhereTheStateLeavesTheDoubleRange) {
+  Matrix4 a = Matrix4::Zero();
+  a(0, 0) = 100;  // z' = 100·z from z = −1: |z| = e^(100·t) passes the largest double after 7.09 s
+  const std::vector<double> h = ExactResponse(a, InitialState(), kTimeStep, kSampleCount);
+  ASSERT_EQ(h.size(), 710u);
+  EXPECT_TRUE(std::all_of(h.begin(), h.end(), [](double v) { return std::isfinite(v); }));
+  EXPECT_NEAR(h.back() / -std::exp(709.0), 1, 1e-9);
+}
+
+// The command line's --exact once wrote inf and nan for this loop, and a NAN comparison: the
+// exact response of the unstable continuous loop leaves the double range at 7.6 s, while the
+// Euler samples stay finite to the end.
+TEST(Analyze, ExactResponseBeyondTheDoubleRange) {
+  TController c;
+  testing::SetCoefficients(c, {-48.232367270723934, 1.5044120160546122, -26.989190254336904,
+                               -0.08768695146752414, 0.10350617979093144});
+  c.ComputeGearRatios();
+  c.SimulateResponse();
+  const LoopAnalysis r = Analyze(c);
+  EXPECT_FALSE(r.stable);
+  ASSERT_TRUE(r.exact_range_end);
+  EXPECT_EQ(*r.exact_range_end, 7.6);
+  ASSERT_EQ(r.exact.size(), 761u);
+  EXPECT_EQ(
+      r.exact.back(),
+      ExactResponse(ToEigen(ClosedLoopMatrix(c)), InitialState(), kTimeStep, kSampleCount).back());
+  EXPECT_TRUE(std::isfinite(r.euler_error.max_abs));
+  EXPECT_LE(r.euler_error.time, 7.6);
+  EXPECT_FALSE(r.exact_settling_time);
+}
+
+TEST(CompareWithExact, EndsWithTheShorterResponse) {
+  const std::vector<double> t = {0, 1, 2, 3};
+  const EulerError e =
+      CompareWithExact(std::vector<double>{5, 1, 2, 100}, std::vector<double>{0, 1.5, 2}, t);
+  EXPECT_EQ(e.max_abs, 0.5);
+  EXPECT_EQ(e.time, 1);
+}
+
 TEST(Stability, DivergingLoopHasNoContinuousSettlingTime) {
   TController c;
   c.c1 = 400;

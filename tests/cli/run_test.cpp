@@ -4,20 +4,26 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <new>
+#include <nlohmann/json.hpp>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "number_text/number_settings.h"
 #include "core/controller.h"
+#include "number_text/number_settings.h"
 
 namespace pitch::cli {
 namespace {
 
 namespace fs = std::filesystem;
+using Json = nlohmann::json;
 
 // The full stop and UTF-8, whatever the machine's locale.
 const NumberSettings kSettings{'.', "UTF-8"};
@@ -62,31 +68,39 @@ TEST_F(CliRun, DefaultsPrintTheFourRatios) {
   EXPECT_EQ(Call({"--separator", "."}).out.substr(0, 25), "muv = 0.0920037424652426\n");
 }
 
-TEST_F(CliRun, CoefficientsUseTheSeparator) {
-  const Result r = Call({"--separator", ",", "0,88", "0,404", "-7,028", "0,987", "0,251"});
-  EXPECT_EQ(r.code, 0);
-  EXPECT_EQ(r.out.substr(0, r.out.find('\n')), "muv = 0,13298268384259");
-  const Result stop = Call({"0.88", "0.404", "-7.028", "0.987", "0.251"});
-  EXPECT_EQ(stop.out.substr(0, stop.out.find('\n')), "muv = 0.13298268384259");
-}
-
 TEST_F(CliRun, JsonOfTheDefaults) {
   const Result r = Call({"--json"});
   EXPECT_EQ(r.code, 0);
-  EXPECT_EQ(r.out.rfind("{\"coefficients\":[0.88,0.404,7.028,0.987,0.251],", 0), 0u) << r.out;
-  EXPECT_NE(r.out.find("\"ratios\":{\"muv\":0.09200374246524264,\"iv\":0.27187769950471413,"
-                       "\"nuv\":0.024150896047003753,\"Tnu\":11.257458065968706}"),
-            std::string::npos);
-  EXPECT_NE(r.out.find("\"response\":[0.017453292519943295,0,"), std::string::npos);
-  EXPECT_NE(r.out.find(",\"error\":null}\n"), std::string::npos);
+  const Json j = Json::parse(r.out);
+  EXPECT_EQ(j["coefficients"], Json({0.88, 0.404, 7.028, 0.987, 0.251}));
+  EXPECT_EQ(j["ratios"], Json({{"muv", 0.09200374246524264},
+                               {"iv", 0.27187769950471413},
+                               {"nuv", 0.024150896047003753},
+                               {"Tnu", 11.257458065968706}}));
+  ASSERT_EQ(j["response"].size(), 1000u);
+  EXPECT_EQ(j["response"][0], 0.017453292519943295);
+  EXPECT_EQ(j["response"][1], 0);
+  EXPECT_TRUE(j["error"].is_null());
   // The analysis of the loop comes with it.
-  EXPECT_NE(r.out.find("\"poles\":{\"stable\":true,\"values\":[{\"re\":-0.9112"),
-            std::string::npos);
-  EXPECT_NE(r.out.find("\"peak\":1.1295893362172837,\"peak_time\":3.05,"), std::string::npos);
-  EXPECT_NE(r.out.find("\"settled\":false,\"settling_time\":null,"), std::string::npos);
-  EXPECT_NE(r.out.find("\"exact_settling_time\":18.0"), std::string::npos);
-  EXPECT_NE(r.out.find("\"exact_error\":{\"max_abs\":0.00412"), std::string::npos);
-  EXPECT_NE(r.out.find(",\"time\":2}"), std::string::npos);
+  EXPECT_EQ(j["poles"]["stable"], true);
+  ASSERT_EQ(j["poles"]["values"].size(), 3u);
+  EXPECT_NEAR(j["poles"]["values"][0]["re"].get<double>(), -0.911245296807213, 1e-14);
+  EXPECT_EQ(j["poles"]["values"][0]["pair"], true);
+  EXPECT_EQ(j["metrics"]["peak"], 1.1295893362172837);
+  EXPECT_EQ(j["metrics"]["peak_time"], 3.05);
+  EXPECT_EQ(j["metrics"]["settled"], false);
+  EXPECT_TRUE(j["metrics"]["settling_time"].is_null());
+  EXPECT_NEAR(j["metrics"]["exact_settling_time"].get<double>(), 18.025, 1e-3);
+  EXPECT_NEAR(j["exact_error"]["max_abs"].get<double>(), 0.00412, 1e-5);
+  EXPECT_EQ(j["exact_error"]["time"], 2);
+  // The members in their documented order.
+  std::vector<std::string> keys;
+  const nlohmann::ordered_json ordered = nlohmann::ordered_json::parse(r.out);
+  for (const auto& [key, value] : ordered.items()) {
+    keys.push_back(key);
+  }
+  EXPECT_EQ(keys, (std::vector<std::string>{"coefficients", "ratios", "response", "poles",
+                                            "metrics", "exact_error", "error"}));
 }
 
 TEST_F(CliRun, MetricsOfTheDefaults) {
@@ -111,16 +125,19 @@ TEST_F(CliRun, MetricsOfTheDefaults) {
 
 TEST_F(CliRun, AnalysisFollowsWhatTheCalculationReached) {
   // The simulation overflowed: poles, but no characteristics.
-  const Result diverging = Call({"--json", "400", "0.404", "7.028", "0.987", "0.251"});
-  EXPECT_NE(diverging.out.find("\"poles\":{\"stable\":true,"), std::string::npos);
-  EXPECT_NE(diverging.out.find("\"metrics\":null,\"exact_error\":null,"), std::string::npos);
+  const Json diverging =
+      Json::parse(Call({"--json", "400", "0.404", "7.028", "0.987", "0.251"}).out);
+  EXPECT_EQ(diverging["poles"]["stable"], true);
+  EXPECT_TRUE(diverging["metrics"].is_null());
+  EXPECT_TRUE(diverging["exact_error"].is_null());
   const Result metrics = Call({"--metrics", "400", "0.404", "7.028", "0.987", "0.251"});
   EXPECT_NE(metrics.out.find("stable: yes\n"), std::string::npos);
   EXPECT_EQ(metrics.out.find("peak:"), std::string::npos);
   // The synthesis failed: nothing to analyse.
-  const Result failed = Call({"--json", "0.88", "0.2", "7.028", "0.987", "0.251"});
-  EXPECT_NE(failed.out.find("\"poles\":null,\"metrics\":null,\"exact_error\":null,"),
-            std::string::npos);
+  const Json failed = Json::parse(Call({"--json", "0.88", "0.2", "7.028", "0.987", "0.251"}).out);
+  EXPECT_TRUE(failed["poles"].is_null());
+  EXPECT_TRUE(failed["metrics"].is_null());
+  EXPECT_TRUE(failed["exact_error"].is_null());
 }
 
 TEST_F(CliRun, CsvWithTheExactColumn) {
@@ -129,6 +146,53 @@ TEST_F(CliRun, CsvWithTheExactColumn) {
   const std::string csv = Read(path);
   EXPECT_EQ(csv.rfind("t,h,exact\n0,0.017453292519943295,0\n0.01,0,", 0), 0u) << csv.substr(0, 80);
   EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 1001);
+}
+
+// The exact response of this unstable loop leaves the double range after 7.6 s while the Euler
+// samples stay finite. Said in words, empty exact cells past that point, null with a reason in
+// JSON; never a NaN or an infinity in any output.
+TEST_F(CliRun, ExactResponseBeyondTheDoubleRange) {
+  const std::vector<std::string> loop = {"--",
+                                         "-48.232367270723934",
+                                         "1.5044120160546122",
+                                         "-26.989190254336904",
+                                         "-0.08768695146752414",
+                                         "0.10350617979093144"};
+  const auto with = [&loop](std::vector<std::string> options) {
+    options.insert(options.end(), loop.begin(), loop.end());
+    return options;
+  };
+  const auto no_nan_or_infinity = [](std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text.find("nan") == std::string::npos && text.find("inf") == std::string::npos;
+  };
+
+  const std::string path = Path("n.csv");
+  const Result text = Call(with({"--metrics", "--csv", path, "--exact"}));
+  EXPECT_EQ(text.code, 0);
+  EXPECT_NE(text.out.find("\nexact continuous response:\n  largest |Euler - exact|: none, the "
+                          "exact response exceeds the double range after t = 7.6 s\n"),
+            std::string::npos)
+      << text.out;
+  EXPECT_TRUE(no_nan_or_infinity(text.out)) << text.out;
+
+  const std::string csv = Read(path);
+  EXPECT_TRUE(no_nan_or_infinity(csv));
+  EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 1001);
+  EXPECT_NE(csv.find("\n7.6,1.1885986629004227e+215,8.908156568530739e+305\n"
+                     "7.61,2.3010011153361866e+215,\n"),
+            std::string::npos);
+  EXPECT_NE(csv.find("\n9.99,4.362502412579509e+283,\n"), std::string::npos);
+
+  const Result json = Call(with({"--json"}));
+  EXPECT_EQ(json.code, 0);
+  EXPECT_TRUE(no_nan_or_infinity(json.out));
+  EXPECT_EQ(Json::parse(json.out)["exact_error"],
+            Json({{"max_abs", nullptr},
+                  {"time", nullptr},
+                  {"reason", "the exact response exceeds the double range"},
+                  {"exact_range_end", 7.6}}));
 }
 
 TEST_F(CliRun, PlotGoesThroughTheRenderer) {
@@ -142,7 +206,8 @@ TEST_F(CliRun, PlotGoesThroughTheRenderer) {
   std::ostringstream out;
   std::ostringstream err;
   const std::string path = Path("chart.SVG");
-  EXPECT_EQ(cli::Run({"--separator", ",", "--plot", path, "--size", "640x480"}, kSettings, out, err, renderer),
+  EXPECT_EQ(cli::Run({"--separator", ",", "--plot", path, "--size", "640x480"}, kSettings, out, err,
+                     renderer),
             0);
   EXPECT_EQ(Read(path), "picture");
   EXPECT_EQ(points, 1000u);
@@ -151,8 +216,8 @@ TEST_F(CliRun, PlotGoesThroughTheRenderer) {
   EXPECT_EQ(seen.height, 480);
   EXPECT_EQ(seen.separator, ',');
   // Without a completed simulation there is no picture.
-  EXPECT_EQ(cli::Run({"--plot", Path("none.png"), "400", "0.404", "7.028", "0.987", "0.251"}, kSettings, out,
-                     err, renderer),
+  EXPECT_EQ(cli::Run({"--plot", Path("none.png"), "400", "0.404", "7.028", "0.987", "0.251"},
+                     kSettings, out, err, renderer),
             1);
   EXPECT_FALSE(fs::exists(Path("none.png")));
 }
@@ -160,29 +225,40 @@ TEST_F(CliRun, PlotGoesThroughTheRenderer) {
 TEST_F(CliRun, FailuresByStage) {
   struct Row {
     std::vector<std::string> args;
+    std::string kind;
     std::string message;
-    std::string json_error;
-    std::string json_part;  // what the controller still holds
+    std::string stage;
+    Json coefficients;  // what the controller still holds
+    Json muv;
   };
   const Row rows[] = {
       {{"0.88", "0.404", "abc", "0.987", "0.251"},
+       "EConvertError",
        "'abc' is not a valid floating point value.",
-       R"({"kind":"EConvertError","message":"'abc' is not a valid floating point value.","stage":"input"})",
-       R"("coefficients":[0,0,0,0,0])"},
+       "input",
+       {0, 0, 0, 0, 0},
+       0},
       {{"0.88", "1e400", "7.028", "0.987", "0.251"},
+       "EOverflow",
        "Floating point overflow.",
-       R"({"kind":"EOverflow","message":"Floating point overflow.","stage":"input"})",
-       R"("ratios":{"muv":0,"iv":0,"nuv":0,"Tnu":0})"},
+       "input",
+       {0, 0, 0, 0, 0},
+       0},
       {{"0.5", "0", "-1", "1", "0"},
+       "EZeroDivide",
        "Floating point division by zero.",
-       R"({"kind":"EZeroDivide","message":"Floating point division by zero.","stage":"ratios"})",
-       R"("coefficients":[0.5,0,-1,1,0],"ratios":{"muv":0.5,"iv":0,"nuv":0,"Tnu":0})"},
+       "ratios",
+       {0.5, 0, -1, 1, 0},
+       0.5},
       {{"400", "0.404", "7.028", "0.987", "0.251"},
+       "EOverflow",
        "Floating point overflow.",
-       R"({"kind":"EOverflow","message":"Floating point overflow.","stage":"response"})",
-       R"(,-1.098522555161258e+305,0,0,)"},
+       "response",
+       {400, 0.404, 7.028, 0.987, 0.251},
+       56.69797918297736},
   };
   for (const Row& row : rows) {
+    SCOPED_TRACE(row.args[2]);
     const Result plain = Call(row.args);
     EXPECT_EQ(plain.code, 1);
     EXPECT_EQ(plain.err, row.message + "\n");
@@ -191,10 +267,33 @@ TEST_F(CliRun, FailuresByStage) {
     json_args.insert(json_args.end(), row.args.begin(), row.args.end());
     const Result json = Call(json_args);
     EXPECT_EQ(json.code, 1);
-    EXPECT_NE(json.out.find("\"error\":" + row.json_error + "}"), std::string::npos) << json.out;
-    EXPECT_NE(json.out.find(row.json_part), std::string::npos) << json.out;
+    const Json j = Json::parse(json.out);
+    EXPECT_EQ(j["error"],
+              Json({{"kind", row.kind}, {"message", row.message}, {"stage", row.stage}}));
+    EXPECT_EQ(j["coefficients"], row.coefficients);
+    EXPECT_EQ(j["ratios"]["muv"], row.muv);
     EXPECT_FALSE(fs::exists(Path("never.csv")));
   }
+  // The samples before the overflow are kept.
+  const Json overflow =
+      Json::parse(Call({"--json", "400", "0.404", "7.028", "0.987", "0.251"}).out);
+  EXPECT_EQ(overflow["response"][365], -1.098522555161258e+305);
+  EXPECT_EQ(overflow["response"][366], 0);
+}
+
+// Argument bytes that are not UTF-8 reach the JSON text as U+FFFD, so the output stays JSON.
+TEST_F(CliRun, JsonIsValidUtf8ForAnyArgumentBytes) {
+  const Result input = Call({"--json", "\xff\xfe", "1", "1", "1", "1"});
+  EXPECT_EQ(input.code, 1);
+  const Json j = Json::parse(input.out);  // throws on invalid UTF-8
+  EXPECT_EQ(j["error"]["message"],
+            "'\xEF\xBF\xBD\xEF\xBF\xBD' is not a valid floating point value.");
+  // Stderr gets the bytes as they came.
+  EXPECT_EQ(input.err, "'\xff\xfe' is not a valid floating point value.\n");
+
+  const std::string path = Path("missing\xc3/r.txt");
+  const Json file = Json::parse(Call({"--json", "--results", path}).out);
+  EXPECT_EQ(file["error"]["message"], "Invalid file name - " + Path("missing\xEF\xBF\xBD/r.txt."));
 }
 
 TEST_F(CliRun, AfterASimulationOverflowTheRatiosAreStillPrinted) {
@@ -266,42 +365,131 @@ TEST_F(CliRun, ResultsFileErrorIsReported) {
   const Result r = Call({"--json", "--results", path});
   EXPECT_EQ(r.code, 1);
   EXPECT_EQ(r.err, "Invalid file name - " + path + ".\n");
-  EXPECT_NE(r.out.find(R"("error":{"kind":"EInOutError","message":"Invalid file name - )"),
-            std::string::npos);
-  EXPECT_NE(r.out.find(R"(","stage":"files"})"), std::string::npos);
+  EXPECT_EQ(Json::parse(r.out)["error"], Json({{"kind", "EInOutError"},
+                                               {"message", "Invalid file name - " + path + "."},
+                                               {"stage", "files"}}));
 }
 
+// A usage error is one line naming the fault, then a pointer to --help; nothing on stdout.
 TEST_F(CliRun, UsageErrors) {
-  const std::vector<std::vector<std::string>> rows = {
-      {"1", "2", "3", "4"},
-      {"1", "2", "3", "4", "5", "6"},
-      {"--separator", ";"},
-      {"--separator"},
-      {"--csv"},
-      {"--results", ""},
-      {"--exact"},
-      {"--size", "100x100"},
-      {"--plot", "chart.jpg"},
-      {"--plot", "chart.png", "--size", "0x100"},
-      {"--plot", "chart.png", "--size", "wide"},
-      {"--metrics=yes"},
-      {"--frobnicate"},
-      {"--json=yes"},
+  struct Row {
+    std::vector<std::string> args;
+    std::string message;
   };
-  for (const auto& args : rows) {
-    const Result r = Call(args);
-    EXPECT_EQ(r.code, 2) << args[0];
-    EXPECT_NE(r.err.find("Usage: pitch-autopilot-cli"), std::string::npos);
+  const Row rows[] = {
+      {{"1", "2", "3", "4"}, "expected five coefficients, got 4"},
+      {{"1", "2", "3", "4", "5", "6"}, "expected five coefficients, got 6"},
+      {{"--separator", ";"}, "--separator: takes ',' or '.'"},
+      {{"--separator"}, "--separator"},
+      {{"--csv"}, "--csv"},
+      {{"--results", ""}, "--results: needs a file name"},
+      {{"--exact"}, "--exact requires --csv"},
+      {{"--size", "100x100"}, "--size requires --plot"},
+      {{"--plot", "chart.jpg"}, "--plot: writes .png or .svg files"},
+      {{"--plot", "chart.png", "--size", "0x100"}, "--size: takes WxH"},
+      {{"--plot", "chart.png", "--size", "10001x100"}, "--size: takes WxH"},
+      {{"--plot", "chart.png", "--size", "wide"}, "--size: takes WxH"},
+      {{"--metrics=yes"}, "metrics"},
+      {{"--json=yes"}, "json"},
+      {{"--frobnicate"}, "unknown option --frobnicate"},
+      {{"--frobnicate=1", "--json"}, "unknown option --frobnicate"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.args[0]);
+    const Result r = Call(row.args);
+    EXPECT_EQ(r.code, 2);
     EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err.rfind("pitch-autopilot-cli: ", 0), 0u) << r.err;
+    EXPECT_NE(r.err.find(row.message), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 2) << r.err;
+    EXPECT_NE(r.err.find("\nTry 'pitch-autopilot-cli --help' for more information.\n"),
+              std::string::npos);
   }
-  const Result help = Call({"--help"});
-  EXPECT_EQ(help.code, 0);
-  EXPECT_EQ(help.out.rfind("Usage: pitch-autopilot-cli", 0), 0u);
 }
 
-TEST_F(CliRun, DoubleDashLetsACoefficientLookLikeAnOption) {
-  const Result r = Call({"--", "0.88", "0.404", "7.028", "0.987", "0.251"});
-  EXPECT_EQ(r.code, 0);
+TEST_F(CliRun, HelpAndVersion) {
+  for (const char* flag : {"-h", "--help"}) {
+    const Result help = Call({"--json", flag, "1"});
+    EXPECT_EQ(help.code, 0);
+    EXPECT_EQ(help.err, "");
+    EXPECT_EQ(help.out.rfind("Usage: pitch-autopilot-cli", 0), 0u);
+    for (const char* option : {"--separator ,|.", "--json", "--metrics", "--csv FILE", "--exact",
+                               "--results FILE", "--plot FILE", "--size WxH", "--version"}) {
+      EXPECT_NE(help.out.find("\n  " + std::string(option) + " "), std::string::npos) << option;
+    }
+  }
+  const Result version = Call({"--version"});
+  EXPECT_EQ(version.code, 0);
+  EXPECT_EQ(version.out, "pitch-autopilot-cli " PITCH_VERSION "\n");
+}
+
+// What is not an option is a coefficient: numbers that start with a minus sign, and after "--"
+// anything at all. The options may come after the coefficients.
+TEST_F(CliRun, ArgumentsThatLookLikeOptions) {
+  struct Row {
+    std::vector<std::string> args;
+    Json coefficients;  // as read; null: an input error
+    std::string input_error = "";
+  };
+  const Row rows[] = {
+      {{"--separator", ",", "0,88", "0,404", "-7,028", "0,987", "0,251"},
+       {0.88, 0.404, -7.028, 0.987, 0.251}},
+      {{"-0.5", "-.5", "-1e1", "-5", "-0"}, {-0.5, -0.5, -10, -5, -0.0}},
+      {{"--separator", ",", "-,5", "1", "1", "1", "1"}, {-0.5, 1, 1, 1, 1}},
+      {{"--", "0.88", "0.404", "7.028", "0.987", "0.251"}, {0.88, 0.404, 7.028, 0.987, 0.251}},
+      {{"-x", "1", "1", "1", "1"}, nullptr, "'-x' is not a valid floating point value."},
+      {{"--", "--json", "-h", "1", "1", "1"},
+       nullptr,
+       "'--json' is not a valid floating point value."},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.args[0] + " " + row.args[1]);
+    std::vector<std::string> args = row.args;
+    args.insert(args.begin(), "--json");
+    const Json j = Json::parse(Call(args).out);
+    if (row.coefficients.is_null()) {
+      EXPECT_EQ(j["error"]["message"], row.input_error);
+      EXPECT_EQ(j["error"]["stage"], "input");
+    } else {
+      EXPECT_EQ(j["coefficients"], row.coefficients);
+      EXPECT_TRUE(j["error"].is_null() || j["error"]["stage"] != "input") << j["error"];
+    }
+  }
+  // The sign of a negative zero is kept.
+  const Result zero = Call({"--json", "-0", "-.5", "-1e1", "-5", "-0"});
+  EXPECT_NE(zero.out.find(R"("coefficients":[-0,-0.5,-10,-5,-0])"), std::string::npos);
+  // Options after the coefficients.
+  const Result after = Call({"0,88", "0,404", "-7,028", "0,987", "0,251", "--separator", ","});
+  EXPECT_EQ(after.out.substr(0, after.out.find('\n')), "muv = 0,13298268384259");
+}
+
+TEST_F(CliRun, AValueOptionGivenTwiceKeepsTheLast) {
+  ASSERT_EQ(Call({"--csv", Path("first.csv"), "--csv", Path("second.csv")}).code, 0);
+  EXPECT_FALSE(fs::exists(Path("first.csv")));
+  EXPECT_TRUE(fs::exists(Path("second.csv")));
+}
+
+// The last resort of main: whatever escapes the run becomes a message and the exit code 1.
+TEST(Guarded, AnEscapingExceptionIsAMessageAndExitCodeOne) {
+  struct Row {
+    const char* name;
+    std::function<int()> body;
+    std::string message;
+  };
+  const Row rows[] = {
+      {"returns", [] { return 2; }, ""},
+      {"bad_alloc", []() -> int { throw std::bad_alloc(); },
+       "pitch-autopilot-cli: out of memory\n"},
+      {"runtime_error", []() -> int { throw std::runtime_error("boom"); },
+       "pitch-autopilot-cli: boom\n"},
+      {"anything", []() -> int { throw 42; }, "pitch-autopilot-cli: unexpected error\n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::ostringstream err;
+    EXPECT_EQ(Guarded(row.body, err), row.message.empty() ? 2 : 1);
+    EXPECT_EQ(err.str(), row.message);
+  }
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 // The window: its layout, "Calculate and Plot", "Save and Exit" and the error display, with the
 // message box and the save dialog replaced by recorders.
+#include <sys/resource.h>
+
 #include <QAction>
 #include <QChartView>
 #include <QFontInfo>
@@ -15,10 +17,12 @@
 #include <memory>
 
 #include "app/error_display.h"
-#include "number_text/number_settings.h"
 #include "app/startup.h"
 #include "core/controller.h"
+#include "number_text/number_settings.h"
+#include "storage/exports.h"
 #include "storage/storage.h"
+#include "storage/write_signals.h"
 #include "ui/fonts.h"
 #include "ui/form_base.h"
 
@@ -384,6 +388,43 @@ class TestFormBase : public QObject {
     QCOMPARE(w().c1, 0.0);
   }
 
+  // A change of the user's settings: the window reads the separator again from the environment
+  // (LC_ALL here, set for the test and restored), and the next click parses with it.
+  void localeChangeRereadsTheSeparator_data() {
+    QTest::addColumn<QByteArray>("lc_all");
+    QTest::addColumn<char>("before");
+    QTest::addColumn<char>("after");
+    QTest::addColumn<QString>("message");  // of the click after the change; empty: none
+    QTest::newRow("to Russian") << QByteArray("ru_RU.UTF-8") << '.' << ',' << QString();
+    QTest::newRow("to C") << QByteArray("C") << ',' << '.'
+                          << "'0,880' is not a valid floating point value.";
+  }
+  void localeChangeRereadsTheSeparator() {
+    QFETCH(QByteArray, lc_all);
+    QFETCH(char, before);
+    QFETCH(char, after);
+    QFETCH(QString, message);
+    const QByteArray saved = qgetenv("LC_ALL");
+    const bool had = qEnvironmentVariableIsSet("LC_ALL");
+    struct Restore {
+      QByteArray value;
+      bool had;
+      ~Restore() { had ? qputenv("LC_ALL", value) : qunsetenv("LC_ALL"); }
+    } restore{saved, had};
+    settings_.decimal_separator = before;
+    qputenv("LC_ALL", lc_all);
+    QEvent change(QEvent::LocaleChange);
+    QApplication::sendEvent(&w(), &change);
+    QCOMPARE(settings_.decimal_separator, after);
+    Click(w().CalcPlot);
+    QCOMPARE(box_->shown.size(), message.isEmpty() ? 0 : 1);
+    if (!message.isEmpty()) {
+      QCOMPARE(box_->shown[0].text, message);
+    } else {
+      QCOMPARE(w().Edit6->text(), QStringLiteral("0,0920037424652426"));
+    }
+  }
+
   void save_data() {
     QTest::addColumn<bool>("calculate");
     QTest::addColumn<QString>("edit4");          // Edit4's text at the time of saving
@@ -463,6 +504,35 @@ class TestFormBase : public QObject {
     QVERIFY(!w().isVisible());  // a successful save closes the window
   }
 
+  // A file size limit below the results file: the write fails with "I/O error 112." (the
+  // process is not killed by SIGXFSZ), whole 128-byte blocks stay, the window stays open, and
+  // with the limit lifted the same save succeeds.
+  void saveUnderAFileSizeLimit() {
+    IgnoreWriteSignals();
+    struct rlimit old {};
+    QCOMPARE(getrlimit(RLIMIT_FSIZE, &old), 0);
+    struct Restore {
+      struct rlimit limit;
+      ~Restore() { setrlimit(RLIMIT_FSIZE, &limit); }
+    } restore{old};
+    struct rlimit small = old;
+    small.rlim_cur = 200;
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+    Click(w().CalcPlot);
+    dialog_->answer = Path("limited.txt");
+    Click(w().SaveExit);
+    QCOMPARE(box_->shown.size(), 1);
+    QCOMPARE(box_->shown[0].text, QStringLiteral("I/O error 112."));
+    QVERIFY(w().isVisible());
+    QCOMPARE(fs::file_size(dir_ / "limited.txt"), std::uintmax_t{128});
+
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &old), 0);
+    Click(w().SaveExit);
+    QCOMPARE(box_->shown.size(), 1);
+    QVERIFY(fs::file_size(dir_ / "limited.txt") > 200);
+    QVERIFY(!w().isVisible());
+  }
+
   void chartMenuIsThereButShowsNothingUntilAsked() {
     QCOMPARE(w().Chart1->contextMenuPolicy(), Qt::ActionsContextMenu);
     QStringList texts;
@@ -518,6 +588,27 @@ class TestFormBase : public QObject {
     QCOMPARE(box_->shown.size(), 1);
     QCOMPARE(box_->shown[0].text, "Invalid file name - " + chooser_->answer + ".");
     QVERIFY(w().isVisible());
+  }
+
+  // The exports take the curve the chart shows, also when a later click has overflowed in the
+  // simulation and left the controller's samples half new.
+  void exportsFollowThePlottedCurve() {
+    Click(w().CalcPlot);
+    const QList<QPointF> shown = w().Series1->points();
+    w().Edit1->setText(QStringLiteral("400"));
+    Click(w().CalcPlot);
+    QCOMPARE(box_->shown.size(), 1);
+    QCOMPARE(w().Series1->points(), shown);
+    std::vector<double> t;
+    std::vector<double> h;
+    for (const QPointF& p : shown) {
+      t.push_back(p.x());
+      h.push_back(p.y());
+    }
+    chooser_->answer = Path("curve.csv");
+    w().SaveDataAction->trigger();
+    QCOMPARE(box_->shown.size(), 1);
+    QCOMPARE(ReadFile(chooser_->answer.toStdString()), ResponseCsv(t, h));
   }
 
   void characteristicsAreMarkedOnRequest() {

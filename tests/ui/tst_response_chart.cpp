@@ -1,9 +1,12 @@
 // The chart builder: titles, the red line, exact axis ranges and tick labels inside them.
 #include <QChart>
 #include <QLineSeries>
+#include <QScatterSeries>
 #include <QValueAxis>
 #include <QtTest>
 #include <cmath>
+#include <cstdio>
+#include <limits>
 
 #include "ui/plot_export.h"
 #include "ui/response_chart.h"
@@ -17,7 +20,7 @@ class TestResponseChart : public QObject {
  private slots:
   void defaultLook() {
     TResponseChart builder;
-    QScopedPointer<QChart> chart(builder.chart());
+    QChart* chart = builder.chart();
     QCOMPARE(chart->title(), QStringLiteral("Переходной процесс"));
     QVERIFY(!chart->legend()->isVisible());
     QCOMPARE(builder.axisX()->titleText(), QStringLiteral("t, c"));
@@ -29,6 +32,13 @@ class TestResponseChart : public QObject {
     QVERIFY(!builder.series()->pointsVisible());
     QVERIFY(!builder.series()->pointLabelsVisible());
     QCOMPARE(builder.series()->count(), 0);
+    // The chart goes to one owner, once; the builder keeps working on it.
+    std::unique_ptr<QChart> taken = builder.TakeChart();
+    QCOMPARE(taken.get(), chart);
+    QVERIFY(!builder.TakeChart());
+    builder.SetPoints({{0, 1}, {1, 2}});
+    QCOMPARE(chart->series().constFirst()->type(), QAbstractSeries::SeriesTypeLine);
+    QCOMPARE(builder.series()->count(), 2);
   }
 
   void rangesAreTheDataItself_data() {
@@ -45,7 +55,6 @@ class TestResponseChart : public QObject {
   void rangesAreTheDataItself() {
     QFETCH(QList<QPointF>, points);
     TResponseChart builder;
-    QScopedPointer<QChart> chart(builder.chart());
     builder.SetPoints(points);
     QCOMPARE(builder.series()->count(), points.size());
     QFETCH(double, x_min);
@@ -59,53 +68,127 @@ class TestResponseChart : public QObject {
   }
 
   // Every tick lies inside the range, and its label, written with the axis's decimals, is the
-  // tick's own value: an axis ending at 9.99 has no label 10.
+  // tick's own value: an axis ending at 9.99 has no label 10. Ticks are few and distinct, also
+  // for a span beyond the double range or of a few units in the last place.
   void tickLabelsStayInsideTheRange_data() {
     QTest::addColumn<double>("min");
     QTest::addColumn<double>("max");
-    QTest::newRow("time") << 0.0 << 9.99;
-    QTest::newRow("response") << 0.0 << 1.1295893362172837;
-    QTest::newRow("narrow") << 0.99 << 1.0049;
-    QTest::newRow("negative") << -1.09852e305 << 1.57e304;
-    QTest::newRow("tiny") << 1e-7 << 3.3e-7;
-    QTest::newRow("just under ten") << 0.0 << 9.9999;
+    QTest::addColumn<int>("min_count");
+    const double top = std::numeric_limits<double>::max();
+    QTest::newRow("time") << 0.0 << 9.99 << 2;
+    QTest::newRow("response") << 0.0 << 1.1295893362172837 << 2;
+    QTest::newRow("narrow") << 0.99 << 1.0049 << 2;
+    QTest::newRow("negative") << -1.09852e305 << 1.57e304 << 2;
+    QTest::newRow("tiny") << 1e-7 << 3.3e-7 << 2;
+    QTest::newRow("just under ten") << 0.0 << 9.9999 << 2;
+    QTest::newRow("span beyond the double range") << -1.5e308 << 1.5e308 << 2;
+    QTest::newRow("the whole double range") << -top << top << 2;
+    QTest::newRow("two units in the last place") << 1e20 << std::nextafter(1e20 + 16384, 2e20) << 1;
+    QTest::newRow("one unit in the last place") << 1e20 << std::nextafter(1e20, 2e20) << 0;
   }
   void tickLabelsStayInsideTheRange() {
     QFETCH(double, min);
     QFETCH(double, max);
+    QFETCH(int, min_count);
     const pitch::AxisTicks ticks = NiceTicks(min, max);
-    QVERIFY(ticks.interval > 0);
-    QVERIFY(ticks.anchor >= min);
-    int count = 0;
-    for (double t = ticks.anchor; t <= max; t += ticks.interval) {
-      const QString label = QString::number(t, 'f', ticks.decimals);
-      QVERIFY2(label.toDouble() <= max + 1e-12 * std::fabs(max),
-               qPrintable(label + " beyond " + QString::number(max)));
-      QVERIFY(label.toDouble() >= min - 1e-12 * std::fabs(min));
-      ++count;
+    const auto hex = [](double v) {
+      char text[40];
+      std::snprintf(text, sizeof text, "%a", v);
+      return QString::fromLatin1(text);
+    };
+    QVERIFY2(ticks.interval > 0 && std::isfinite(ticks.interval), qPrintable(hex(ticks.interval)));
+    QVERIFY2(ticks.count >= min_count && ticks.count <= 11,
+             qPrintable(QString::number(ticks.count)));
+    for (int k = 0; k < ticks.count; ++k) {
+      const double t = ticks.Value(k);
+      QVERIFY2(t >= min && t <= max,
+               qPrintable(hex(t) + " outside " + hex(min) + " … " + hex(max)));
+      QVERIFY2(k == 0 || t > ticks.Value(k - 1), qPrintable(hex(t) + " repeats"));
+      if (std::fabs(max) < 1e15) {
+        const QString label = QString::number(t, 'f', ticks.decimals);
+        QVERIFY2(label.toDouble() <= max + 1e-12 * std::fabs(max),
+                 qPrintable(label + " beyond " + hex(max)));
+        QVERIFY2(label.toDouble() >= min - 1e-12 * std::fabs(min),
+                 qPrintable(label + " below " + hex(min)));
+      }
     }
-    QVERIFY2(count >= 2 && count <= 11, qPrintable(QString::number(count)));
+    // The next tick after the last one is beyond the range: none is left out.
+    QVERIFY2(ticks.count == 0 || ticks.Value(ticks.count) > max ||
+                 !std::isfinite(ticks.Value(ticks.count)),
+             qPrintable(hex(ticks.Value(ticks.count))));
   }
 
+  // Drawing a chart whose values span more than the double range finishes (it used to step
+  // through the axis one unit at a time), and so does a flat line far from zero.
+  void extremeRangesAreDrawn_data() {
+    QTest::addColumn<QList<QPointF>>("points");
+    QTest::newRow("span beyond the double range") << QList<QPointF>{{0, -1.5e308}, {9.99, 1.5e308}};
+    QTest::newRow("flat far from zero") << QList<QPointF>{{0, 1e300}, {9.99, 1e300}};
+    QTest::newRow("a unit in the last place apart")
+        << QList<QPointF>{{0, 1e20}, {9.99, std::nextafter(1e20, 2e20)}};
+  }
+  void extremeRangesAreDrawn() {
+    QFETCH(QList<QPointF>, points);
+    const std::string png =
+        pitch::RenderResponsePlot(points, QSize(768, 379), ',', pitch::PlotFormat::kPng);
+    QCOMPARE(QImage::fromData(QByteArray::fromStdString(png), "PNG").size(), QSize(768, 379));
+  }
+
+  void characteristicsMarksComeAndGo_data() {
+    QTest::addColumn<bool>("rises");
+    QTest::addColumn<double>("settling_time");  // NaN: not settled within the samples
+    QTest::addColumn<double>("final_deviation");
+    QTest::addColumn<QString>("text_tail");
+    QTest::addColumn<QList<QPointF>>("marks");
+    const QList<QPointF> rise = {{2, 1.2}, {0.2, 0.1}, {1.4, 0.9}};
+    QTest::newRow("not settled") << true << qQNaN() << 0.05
+                                 << "; нарастание 1,2 c; не установился за 3 c" << rise;
+    // The settling point sits on the edge of the 2 % band that the curve stays inside from then
+    // on: the upper edge when it ends above 1, the lower one when it ends below.
+    QTest::newRow("settled from above")
+        << true << 2.5 << 0.01 << "; нарастание 1,2 c; установление (2 %) 2,5 c"
+        << rise + QList<QPointF>{{2.5, 1.02}};
+    QTest::newRow("settled from below")
+        << true << 2.5 << -0.01 << "; нарастание 1,2 c; установление (2 %) 2,5 c"
+        << rise + QList<QPointF>{{2.5, 0.98}};
+    QTest::newRow("settled exactly at 1")
+        << true << 0.75 << 0.0 << "; нарастание 1,2 c; установление (2 %) 0,75 c"
+        << rise + QList<QPointF>{{0.75, 1.02}};
+    QTest::newRow("never rises") << false << qQNaN() << -1.0 << "; не установился за 3 c"
+                                 << QList<QPointF>{{2, 1.2}};
+  }
   void characteristicsMarksComeAndGo() {
+    QFETCH(bool, rises);
+    QFETCH(double, settling_time);
+    QFETCH(double, final_deviation);
+    QFETCH(QString, text_tail);
+    QFETCH(QList<QPointF>, marks);
     TResponseChart builder;
-    QScopedPointer<QChart> chart(builder.chart());
+    QChart* chart = builder.chart();
     builder.SetDecimalSeparator(',');
     builder.SetPoints({{0, 0}, {1, 0.5}, {2, 1.2}, {3, 1.0}});
     pitch::analysis::StepCharacteristics s;
     s.peak = 1.2;
     s.peak_time = 2;
     s.overshoot_percent = 20;
-    s.t10 = 0.2;
-    s.t90 = 1.4;
-    s.rise_time = 1.2;
+    if (rises) {
+      s.t10 = 0.2;
+      s.t90 = 1.4;
+      s.rise_time = 1.2;
+    }
+    if (!std::isnan(settling_time)) {
+      s.settling_time = settling_time;
+    }
     s.final_time = 3;
+    s.final_deviation = final_deviation;
     builder.ShowCharacteristics(s);
     QVERIFY(builder.CharacteristicsShown());
     QCOMPARE(chart->series().size(), 2);
     QCOMPARE(builder.CharacteristicsText(),
-             QStringLiteral("пик 1,2 при t = 2 c; перерегулирование 20 %; нарастание 1,2 c; "
-                            "не установился за 3 c"));
+             QStringLiteral("пик 1,2 при t = 2 c; перерегулирование 20 %") + text_tail);
+    auto* scatter = qobject_cast<QScatterSeries*>(chart->series().at(1));
+    QVERIFY(scatter != nullptr);
+    QCOMPARE(scatter->points(), marks);
     builder.ShowCharacteristics(std::nullopt);
     QVERIFY(!builder.CharacteristicsShown());
     QCOMPARE(chart->series().size(), 1);

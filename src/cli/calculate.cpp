@@ -1,0 +1,88 @@
+#include "cli/calculate.h"
+
+#include "number_text/number_text.h"
+
+namespace pitch::cli {
+
+namespace {
+
+// The front end's stand-in for the window: it parses the coefficient texts into c1 … c5.
+class TCliBorder : public TBorder {
+ public:
+  // Like the window's input reading: each text is parsed and stored into its Real at once, so a
+  // failure at text k leaves c1 … c(k−1) updated and the rest as they were.
+  void ReadInputs(const CoefficientTexts& input) {
+    Real* const fields[5] = {&c1, &c2, &c3, &c4, &c5};
+    for (std::size_t k = 0; k < 5; ++k) {
+      *fields[k] = fp::Store(ParseNumber(input.texts[k], input.separators[k]));
+    }
+  }
+};
+
+}  // namespace
+
+const char* StepName(Step step) {
+  switch (step) {
+    case Step::kInput:
+      return "input";
+    case Step::kRatios:
+      return "ratios";
+    case Step::kResponse:
+      return "response";
+    case Step::kFiles:
+      return "files";
+  }
+  return "";
+}
+
+RunError ErrorOf(const Exception& e, Step step) {
+  return {e.ClassName(), WithFullStop(e.what()), step};
+}
+
+CoefficientTexts CoefficientTextsOf(const std::vector<std::string>& given, char separator) {
+  CoefficientTexts input;
+  for (std::size_t k = 0; k < 5; ++k) {
+    const bool defaults = given.empty();
+    input.texts[k] = defaults ? kDefaultCoefficientTexts[k] : given[k];
+    input.separators[k] = defaults ? ',' : separator;
+  }
+  return input;
+}
+
+Outcome Calculate(const CoefficientTexts& input, bool analyse) {
+  TCliBorder border;
+  TController controller;
+  controller.ConnectBorder(&border);
+
+  Outcome outcome;
+  Step step = Step::kInput;
+  try {
+    border.ReadInputs(input);
+    step = Step::kRatios;
+    controller.TakeCoefficients();
+    controller.ComputeGearRatios();
+    step = Step::kResponse;
+    controller.SimulateResponse();
+  } catch (const Exception& e) {
+    outcome.error = ErrorOf(e, step);
+  }
+  outcome.coefficients = {controller.c1, controller.c2, controller.c3, controller.c4,
+                          controller.c5};
+  outcome.muv = controller.muv;
+  outcome.iv = controller.iv;
+  outcome.nuv = controller.nuv;
+  outcome.Tnu = controller.Tnu;
+  outcome.teta = controller.teta;
+
+  // The poles need the ratios; the rest of the analysis a completed simulation.
+  if (analyse && outcome.Simulated()) {
+    outcome.analysis = analysis::Analyze(controller);
+    outcome.poles = Poles{outcome.analysis->poles, outcome.analysis->stable};
+  } else if (analyse && outcome.RatiosKnown()) {
+    const analysis::Matrix4 a = analysis::ToEigen(ClosedLoopMatrix(controller));
+    outcome.poles = Poles{analysis::ClosedLoopPoles(a), analysis::IsStable(a)};
+  }
+  return outcome;
+}
+
+}  // namespace pitch::cli

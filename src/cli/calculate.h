@@ -1,0 +1,70 @@
+// The front end's calculation: the coefficient texts through the controller's synthesis and
+// simulation, as far as they go, and the analysis of what they reached. No output.
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "analysis/analysis.h"
+#include "core/controller.h"
+#include "core/errors.h"
+
+namespace pitch::cli {
+
+// The steps of a run in their order; an error names the step it stopped.
+enum class Step { kInput, kRatios, kResponse, kFiles };
+const char* StepName(Step step);
+
+// One error of a run as the front end reports it.
+struct RunError {
+  std::string kind;     // the error class's name: EConvertError, EOverflow, EInOutError, …
+  std::string message;  // as the window's error display shows it, with its full stop
+  Step step;
+};
+RunError ErrorOf(const Exception& e, Step step);
+
+// The coefficient texts: the five given, or the window's start-up texts (written with a comma)
+// when none are given.
+struct CoefficientTexts {
+  std::array<std::string, 5> texts;
+  std::array<char, 5> separators;
+};
+CoefficientTexts CoefficientTextsOf(const std::vector<std::string>& given, char separator);
+
+// The poles of the closed loop, once the ratios are known.
+struct Poles {
+  std::vector<analysis::Pole> values;
+  bool stable = false;
+};
+
+// What the calculation reached. The controller's values as they stand after the failing step
+// (coefficients stay zero after an input error; ratios and samples stored before a failure keep
+// their new values).
+struct Outcome {
+  std::array<Real, 5> coefficients{};
+  Real muv = 0;
+  Real iv = 0;
+  Real nuv = 0;
+  Real Tnu = 0;
+  TSamples teta;
+  std::optional<RunError> error;  // the step that stopped the calculation
+
+  std::optional<Poles> poles;                      // when the ratios are known and asked for
+  std::optional<analysis::LoopAnalysis> analysis;  // when the response is complete and asked for
+
+  // The coefficients were read: there is something to save.
+  bool InputsRead() const { return !error || error->step != Step::kInput; }
+  // The four ratios are known.
+  bool RatiosKnown() const { return !error || error->step == Step::kResponse; }
+  // All 1000 samples are there.
+  bool Simulated() const { return !error; }
+};
+
+// Reads the texts into c1 … c5 as the window does, synthesises the ratios and simulates the
+// response, stopping at the first error; with analyse, adds the poles and the analysis for what
+// was reached.
+Outcome Calculate(const CoefficientTexts& input, bool analyse);
+
+}  // namespace pitch::cli

@@ -1,0 +1,36 @@
+// The files a run writes: the results file, the response table and the chart picture.
+#pragma once
+
+#include <functional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "cli/calculate.h"
+#include "cli/options.h"
+#include "number_text/number_settings.h"
+
+namespace pitch::cli {
+
+// What a picture of the response chart needs.
+struct PlotRequest {
+  std::span<const double> t;
+  std::span<const double> h;
+  int width;
+  int height;
+  bool svg;
+  char separator;
+};
+// Draws the chart and returns the file's bytes (PNG or SVG); raises EPlotError when it cannot.
+using PlotRenderer = std::function<std::string(const PlotRequest&)>;
+
+// Writes the files the options name, each as far as the outcome allows: the results file that
+// "Save and Exit" would write after this calculation (the coefficients read and the ratios the
+// controller holds; nothing after an input error), and the CSV and the picture of a completed
+// simulation. The picture is drawn in memory before any file is touched. A file that fails does
+// not stop the others; the errors come back in the order results, CSV, picture. Without a
+// renderer, --plot is an EPlotError.
+std::vector<RunError> WriteFiles(const Options& options, const Outcome& outcome,
+                                 const NumberSettings& settings, const PlotRenderer& renderer);
+
+}  // namespace pitch::cli

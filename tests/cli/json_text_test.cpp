@@ -1,0 +1,47 @@
+#include "cli/json_text.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <string>
+
+namespace pitch::cli {
+namespace {
+
+struct NumberRow {
+  const char* name;
+  double value;
+  const char* text;
+};
+
+class JsonNumberText : public ::testing::TestWithParam<NumberRow> {};
+
+// Numbers are the shortest text that reads back to the same double, as the CSV writes them;
+// nothing JSON cannot hold.
+TEST_P(JsonNumberText, IsTheShortestRoundTrip) {
+  EXPECT_EQ(JsonText(Json(GetParam().value)), GetParam().text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, JsonNumberText,
+    ::testing::Values(NumberRow{"zero", 0.0, "0"}, NumberRow{"negative_zero", -0.0, "-0"},
+                      NumberRow{"integral", 400.0, "400"}, NumberRow{"tenth", 0.1, "0.1"},
+                      NumberRow{"pi_over_180", 0.017453292519943295, "0.017453292519943295"},
+                      NumberRow{"large", 1e300, "1e+300"},
+                      NumberRow{"small", -1.098522555161258e-305, "-1.098522555161258e-305"},
+                      NumberRow{"infinity", std::numeric_limits<double>::infinity(), "null"},
+                      NumberRow{"nan", std::numeric_limits<double>::quiet_NaN(), "null"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(JsonText, KeepsTheOrderOfMembersAndWritesCompactly) {
+  const Json value = {{"z", {1.5, nullptr, true}}, {"a", {{"k", "v"}}}, {"m", Json::array()}};
+  EXPECT_EQ(JsonText(value), R"({"z":[1.5,null,true],"a":{"k":"v"},"m":[]})");
+}
+
+TEST(JsonText, EscapesStrings) {
+  EXPECT_EQ(JsonText(Json("'\"q\\' \n\t\x01")), R"("'\"q\\' \n\t\u0001")");
+  EXPECT_EQ(JsonText(Json("Коэффициенты")), "\"Коэффициенты\"");
+}
+
+}  // namespace
+}  // namespace pitch::cli

@@ -1,0 +1,203 @@
+// The built program as a script or a shell runs it: signals, resource limits, the display
+// environment and the standard output.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "child_process.h"
+
+namespace pitch::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using Json = nlohmann::json;
+
+const std::string kProgram = PITCH_CLI_PROGRAM;
+const char* const kRatioLines =
+    "muv = 0.0920037424652426\niv = 0.271877699504714\nnuv = 0.0241508960470038\n"
+    "Tnu = 11.2574580659687\n";
+
+class Program : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    static int count = 0;
+    dir_ = fs::temp_directory_path() /
+           ("pitch-cli-program-" + std::to_string(::getpid()) + "-" + std::to_string(++count));
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  // The program in the test's folder, under the C locale and off screen unless env says else.
+  ChildResult Run(std::vector<std::string> args, std::vector<std::pair<int, rlim_t>> limits = {},
+                  StandardOutput output = StandardOutput::kCapture,
+                  std::vector<std::string> env = {"LC_ALL=C", "QT_QPA_PLATFORM=offscreen"}) {
+    ChildRun run;
+    run.args = std::move(args);
+    run.env = std::move(env);
+    run.env.push_back("HOME=" + dir_.string());
+    run.dir = dir_.string();
+    run.limits = std::move(limits);
+    run.output = output;
+    return RunChild(kProgram, run);
+  }
+  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+  void Put(const std::string& name, const std::string& bytes) const {
+    std::ofstream(Path(name), std::ios::binary) << bytes;
+  }
+  std::string Read(const std::string& name) const {
+    std::ifstream in(Path(name), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+
+  fs::path dir_;
+};
+
+// The file size limit (SIGXFSZ) and a full disk end the same way: "I/O error 112.", and the file
+// keeps only the whole 128-byte blocks written before the failure.
+struct FileLimitRow {
+  const char* name;
+  std::vector<std::string> args;
+  const char* file;
+};
+
+class FileSizeLimit : public Program, public ::testing::WithParamInterface<FileLimitRow> {};
+
+TEST_P(FileSizeLimit, IsAnIoErrorAndKeepsWholeBlocks) {
+  const FileLimitRow& row = GetParam();
+  Put(row.file, std::string(300, 'x'));
+  const ChildResult r = Run(row.args, {{RLIMIT_FSIZE, 200}});
+  EXPECT_EQ(r.signal, 0);
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "I/O error 112.\n");
+  EXPECT_EQ(r.out, kRatioLines);
+  EXPECT_EQ(Read(row.file).size(), 128u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, FileSizeLimit,
+                         ::testing::Values(FileLimitRow{"results", {"--results", "f.txt"}, "f.txt"},
+                                           FileLimitRow{"csv", {"--csv", "f.csv"}, "f.csv"},
+                                           FileLimitRow{"plot", {"--plot", "f.png"}, "f.png"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Output that does not arrive is an error: exit code 1 and the reason on stderr, never a silent
+// success or a death by SIGPIPE.
+struct OutputRow {
+  const char* name;
+  std::vector<std::string> args;
+  StandardOutput output;
+  const char* reason;
+};
+
+class LostOutput : public Program, public ::testing::WithParamInterface<OutputRow> {};
+
+TEST_P(LostOutput, IsAnError) {
+  const OutputRow& row = GetParam();
+  const ChildResult r = Run(row.args, {}, row.output);
+  EXPECT_EQ(r.signal, 0);
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, std::string("pitch-autopilot-cli: the standard output cannot be written: ") +
+                       row.reason + "\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outputs, LostOutput,
+    ::testing::Values(
+        OutputRow{"ratios_to_full_disk", {}, StandardOutput::kDevFull, "No space left on device"},
+        OutputRow{
+            "help_to_full_disk", {"--help"}, StandardOutput::kDevFull, "No space left on device"},
+        OutputRow{"json_to_closed", {"--json"}, StandardOutput::kClosed, "Bad file descriptor"},
+        OutputRow{
+            "version_to_closed", {"--version"}, StandardOutput::kClosed, "Bad file descriptor"},
+        // Qt keeps descriptors open while drawing: none of them may take the closed one's place.
+        OutputRow{"json_with_plot_to_closed",
+                  {"--json", "--plot", "p.png"},
+                  StandardOutput::kClosed,
+                  "Bad file descriptor"},
+        OutputRow{
+            "json_to_pipe_without_reader", {"--json"}, StandardOutput::kReaderGone, "Broken pipe"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Program, AClosedStandardOutputLeavesTheFilesAlone) {
+  ASSERT_EQ(Run({"--results", "expected.txt"}).code, 0);
+  const ChildResult r = Run({"--json", "--results", "r.txt"}, {}, StandardOutput::kClosed);
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(Read("r.txt"), Read("expected.txt"));
+}
+
+// The headless front end draws off screen whatever platform the environment names, and without
+// a display.
+class AnyPlatform : public Program, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(AnyPlatform, DrawsOffScreen) {
+  const ChildResult r = Run({"--plot", "q.png"}, {}, StandardOutput::kCapture,
+                            {"LC_ALL=C", std::string("QT_QPA_PLATFORM=") + GetParam()});
+  EXPECT_EQ(r.signal, 0);
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out, kRatioLines);
+  EXPECT_EQ(Read("q.png").substr(0, 4), "\x89PNG");
+}
+
+INSTANTIATE_TEST_SUITE_P(Platforms, AnyPlatform,
+                         ::testing::Values("xcb", "wayland", "bogus", "offscreen", ""),
+                         [](const auto& info) {
+                           return std::string(*info.param ? info.param : "unset");
+                         });
+
+// Too few file descriptors to start Qt: a plain error for the picture, the rest of the run as
+// usual, no abort.
+class FewDescriptors : public Program, public ::testing::WithParamInterface<rlim_t> {};
+
+TEST_P(FewDescriptors, MakeThePictureAnError) {
+#ifdef PITCH_SANITIZED
+  GTEST_SKIP() << "the sanitizer runtime needs descriptors of its own";
+#endif
+  const ChildResult r = Run({"--plot", "p.png"}, {{RLIMIT_NOFILE, GetParam()}});
+  EXPECT_EQ(r.signal, 0);
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "The chart cannot be drawn: too many open files.\n");
+  EXPECT_EQ(r.out, kRatioLines);
+  EXPECT_FALSE(fs::exists(Path("p.png")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Limits, FewDescriptors, ::testing::Values(4, 5, 6));
+
+// A picture too large for the memory at hand is an error of the files step, and the file that
+// was there stays as it was.
+struct MemoryRow {
+  const char* name;
+  const char* size;
+  rlim_t address_space;
+};
+
+class PictureWithoutMemory : public Program, public ::testing::WithParamInterface<MemoryRow> {};
+
+TEST_P(PictureWithoutMemory, IsAnErrorAndKeepsTheOldFile) {
+#ifdef PITCH_SANITIZED
+  GTEST_SKIP() << "the sanitizer runtime reserves more address space than the limit";
+#endif
+  Put("p.png", "OLD\n");
+  const ChildResult r = Run({"--json", "--plot", "p.png", "--size", GetParam().size},
+                            {{RLIMIT_AS, GetParam().address_space}});
+  EXPECT_EQ(r.signal, 0);
+  EXPECT_EQ(r.code, 1);
+  const Json j = Json::parse(r.out);
+  EXPECT_EQ(j["error"]["kind"], "EPlotError");
+  EXPECT_EQ(j["error"]["stage"], "files");
+  EXPECT_EQ(j["error"]["message"].get<std::string>().rfind("The chart cannot be drawn: ", 0), 0u);
+  EXPECT_EQ(r.err, j["error"]["message"].get<std::string>() + "\n");
+  EXPECT_EQ(Read("p.png"), "OLD\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, PictureWithoutMemory,
+                         ::testing::Values(MemoryRow{"8000_in_200_MB", "8000x8000", 200u << 20},
+                                           MemoryRow{"10000_in_400_MB", "10000x10000", 400u << 20}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace pitch::testing
