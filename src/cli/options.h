@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "study/study.h"
+
 namespace pitch::cli {
 
 struct Options {
@@ -22,6 +24,10 @@ struct Options {
   int plot_width = 768;  // the window's chart
   int plot_height = 379;
   std::vector<std::string> coefficients;  // none (the window's defaults) or five texts
+  // A parameter study instead of the single calculation (--batch or --sweep), and whether its
+  // progress line was asked for (--progress) or refused (--no-progress).
+  std::optional<study::StudyOptions> study;
+  std::optional<bool> progress;
 };
 
 // A command line that does not fit the usage; the message is one line.

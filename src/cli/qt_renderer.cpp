@@ -10,6 +10,7 @@
 #include <iostream>
 #include <memory>
 
+#include "cli/study_map.h"
 #include "core/errors.h"
 #include "ui/fonts.h"
 #include "ui/plot_export.h"
@@ -87,14 +88,33 @@ struct QtSession {
   }
 };
 
+// One application object for every picture of the process.
+std::shared_ptr<QtSession> SharedSession() {
+  static std::weak_ptr<QtSession> shared;
+  std::shared_ptr<QtSession> session = shared.lock();
+  if (!session) {
+    session = std::make_shared<QtSession>();
+    shared = session;
+  }
+  return session;
+}
+
 }  // namespace
 
 PlotRenderer QtPlotRenderer() {
-  auto session = std::make_shared<QtSession>();
+  auto session = SharedSession();
   return [session](const PlotRequest& request) {
     session->Start();
     return RenderResponsePlot(Points(request), QSize(request.width, request.height),
                               request.separator, request.svg ? PlotFormat::kSvg : PlotFormat::kPng);
+  };
+}
+
+study::MapRenderer QtMapRenderer() {
+  auto session = SharedSession();
+  return [session](const study::MapRequest& request) {
+    session->Start();
+    return RenderStudyMap(request);
   };
 }
 

@@ -46,10 +46,17 @@ struct Range {
   bool any = false;
 };
 
-Range ValueRange(const std::vector<double>& values) {
+// The range of the colour scale: the values of the cells whose Euler iteration stays bounded
+// (a diverging response's figures can be astronomically large and would flatten the scale), or
+// of all cells when every one diverges. Cells outside take the colour of the nearer end.
+Range ValueRange(const HeatMapData& data) {
   Range r;
-  for (const double v : values) {
-    if (std::isfinite(v)) {
+  for (const bool with_diverging : {false, true}) {
+    for (std::size_t i = 0; i < data.values.size(); ++i) {
+      const double v = data.values[i];
+      if (!std::isfinite(v) || (!with_diverging && (data.marks[i] & kHeatDiverging) != 0)) {
+        continue;
+      }
       if (!r.any) {
         r.min = r.max = v;
         r.any = true;
@@ -57,6 +64,9 @@ Range ValueRange(const std::vector<double>& values) {
         r.min = std::min(r.min, v);
         r.max = std::max(r.max, v);
       }
+    }
+    if (r.any) {
+      break;
     }
   }
   if (!(r.max > r.min)) {
@@ -71,6 +81,11 @@ QString TickLabel(double v, double interval) {
     v = 0;
   }
   return QString::number(v, 'g', 8);
+}
+
+// The hatching stands out from its cell: black on light colours, white on dark ones.
+QRgb HatchOn(QRgb colour) {
+  return qGray(colour) >= 110 ? kHatchColour.rgb() : qRgb(255, 255, 255);
 }
 
 // The cells as a picture of the plot area's size: each pixel takes its cell's colour; a
@@ -91,7 +106,7 @@ QImage CellPicture(const HeatMapData& data, const Range& range, QSize size) {
   }
   QImage image(size, QImage::Format_RGB32);
   if (image.isNull()) {
-    throw EPictureError("the map's picture could not be made");
+    throw EPlotError("the map's picture could not be made");
   }
   for (int py = 0; py < size.height(); ++py) {
     const std::size_t iy = ny - 1 - static_cast<std::size_t>(py) * ny / size.height();
@@ -100,7 +115,7 @@ QImage CellPicture(const HeatMapData& data, const Range& range, QSize size) {
       const std::size_t ix = static_cast<std::size_t>(px) * nx / size.width();
       const std::size_t i = ix * ny + iy;
       const bool hatch = (data.marks[i] & kHeatDiverging) != 0 && (px + py) % kHatchPeriod == 0;
-      line[px] = hatch ? kHatchColour.rgb() : colours[i];
+      line[px] = hatch ? HatchOn(colours[i]) : colours[i];
     }
   }
   return image;
@@ -149,7 +164,7 @@ void DrawAxisTicks(QPainter& p, const std::vector<double>& values, const QRectF&
 void DrawColourScale(QPainter& p, const Range& range, const QRectF& bar, const QString& title) {
   QImage gradient(1, static_cast<int>(bar.height()), QImage::Format_RGB32);
   if (gradient.isNull()) {
-    throw EPictureError("the map's colour scale could not be made");
+    throw EPlotError("the map's colour scale could not be made");
   }
   for (int y = 0; y < gradient.height(); ++y) {
     const double f = 1 - (y + 0.5) / gradient.height();
@@ -214,9 +229,9 @@ void Draw(QPainter& p, const HeatMapData& data, QSize size) {
   p.setPen(Qt::black);
   const QRectF plot(96, 52, size.width() - 96 - 280, size.height() - 52 - 72);
   if (!(plot.width() >= 16 && plot.height() >= 16)) {
-    throw EPictureError("the map's picture is too small");
+    throw EPlotError("the map's picture is too small");
   }
-  const Range range = ValueRange(data.values);
+  const Range range = ValueRange(data);
   p.drawImage(plot, CellPicture(data, range, plot.size().toSize()));
   p.drawRect(plot);
   DrawAxisTicks(p, data.x_values, plot, true);
@@ -235,9 +250,9 @@ void Draw(QPainter& p, const HeatMapData& data, QSize size) {
   QFont bold = font;
   bold.setBold(true);
   p.setFont(bold);
-  p.drawText(QRectF(0, 12, size.width(), metrics.height() + 4), Qt::AlignHCenter,
-             data.value_name + QStringLiteral(" over ") + data.x_name + QStringLiteral(" and ") +
-                 data.y_name);
+  p.drawText(
+      QRectF(0, 12, size.width(), metrics.height() + 4), Qt::AlignHCenter,
+      data.x_name + QStringLiteral(" × ") + data.y_name + QStringLiteral(": ") + data.value_name);
   p.setFont(font);
 
   const QRectF bar(plot.right() + 48, plot.top() + 24, 22, plot.height() * 0.55);
@@ -250,12 +265,12 @@ void Draw(QPainter& p, const HeatMapData& data, QSize size) {
 std::string RenderHeatMap(const HeatMapData& data, PlotFormat format, QSize size) {
   const std::size_t cells = data.x_values.size() * data.y_values.size();
   if (cells == 0 || data.values.size() != cells || data.marks.size() != cells) {
-    throw EPictureError("the map has no cells, or its values do not fit its axes");
+    throw EPlotError("the map has no cells, or its values do not fit its axes");
   }
   QByteArray bytes;
   QBuffer buffer(&bytes);
   if (!buffer.open(QIODevice::WriteOnly)) {
-    throw EPictureError("the map's buffer could not be opened");
+    throw EPlotError("the map's buffer could not be opened");
   }
   if (format == PlotFormat::kSvg) {
     QSvgGenerator svg;
@@ -265,31 +280,31 @@ std::string RenderHeatMap(const HeatMapData& data, PlotFormat format, QSize size
     svg.setTitle(data.value_name);
     QPainter painter;
     if (!painter.begin(&svg)) {
-      throw EPictureError("the map could not be drawn as SVG");
+      throw EPlotError("the map could not be drawn as SVG");
     }
     Draw(painter, data, size);
     if (!painter.end()) {
-      throw EPictureError("the map could not be drawn as SVG");
+      throw EPlotError("the map could not be drawn as SVG");
     }
   } else {
     QImage image(size, QImage::Format_RGB32);
     if (image.isNull()) {
-      throw EPictureError("the map's picture could not be made");
+      throw EPlotError("the map's picture could not be made");
     }
     QPainter painter;
     if (!painter.begin(&image)) {
-      throw EPictureError("the map could not be drawn");
+      throw EPlotError("the map could not be drawn");
     }
     painter.setRenderHint(QPainter::Antialiasing, false);
     painter.setRenderHint(QPainter::TextAntialiasing, true);
     Draw(painter, data, size);
     painter.end();
     if (!image.save(&buffer, "PNG")) {
-      throw EPictureError("the map could not be encoded as PNG");
+      throw EPlotError("the map could not be encoded as PNG");
     }
   }
   if (bytes.isEmpty()) {
-    throw EPictureError("the map came out empty");
+    throw EPlotError("the map came out empty");
   }
   return bytes.toStdString();
 }

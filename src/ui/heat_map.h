@@ -26,16 +26,9 @@ struct HeatMapData {
 inline constexpr unsigned char kHeatFailed = 1;
 inline constexpr unsigned char kHeatDiverging = 2;
 
-// A picture that could not be made.
-class EPictureError : public Exception {
- public:
-  using Exception::Exception;
-  const char* ClassName() const noexcept override { return "EPictureError"; }
-};
-
 inline constexpr QSize kHeatMapSize(960, 640);
 
-// The file's bytes. Needs a QGuiApplication; raises EPictureError when the data do not fit
+// The file's bytes. Needs a QGuiApplication; raises EPlotError when the data do not fit
 // (sizes that disagree, no cells) or a drawing step fails.
 std::string RenderHeatMap(const HeatMapData& data, PlotFormat format, QSize size = kHeatMapSize);
 

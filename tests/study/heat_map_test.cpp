@@ -76,9 +76,9 @@ TEST(HeatMap, SvgIsWellFormed) {
 TEST(HeatMap, RefusesDataThatDoNotFitAndPicturesTooSmall) {
   HeatMapData d = Grid();
   d.values.pop_back();
-  EXPECT_THROW(RenderHeatMap(d, PlotFormat::kPng), EPictureError);
-  EXPECT_THROW(RenderHeatMap(HeatMapData{}, PlotFormat::kSvg), EPictureError);
-  EXPECT_THROW(RenderHeatMap(Grid(), PlotFormat::kPng, QSize(300, 100)), EPictureError);
+  EXPECT_THROW(RenderHeatMap(d, PlotFormat::kPng), EPlotError);
+  EXPECT_THROW(RenderHeatMap(HeatMapData{}, PlotFormat::kSvg), EPlotError);
+  EXPECT_THROW(RenderHeatMap(Grid(), PlotFormat::kPng, QSize(300, 100)), EPlotError);
 }
 
 // A single column and a constant value still give axes and a scale.
@@ -105,7 +105,7 @@ TEST(HeatMap, StudyWritesThePicture) {
   ASSERT_EQ(result.code, 0) << result.err;
   const std::string svg = study::testing::ReadFile(*o.map);
   EXPECT_EQ(svg.rfind("<?xml", 0), 0u);
-  EXPECT_NE(svg.find("spectral radius of I + A·dt over c2 and c1"), std::string::npos);
+  EXPECT_NE(svg.find("c2 × c1: spectral radius of I + A·dt"), std::string::npos);
 }
 
 }  // namespace
