@@ -223,9 +223,12 @@ std::string ShortestDecimal(double value) {
 }
 
 void AppendShortestDecimal(std::string& out, double value) {
-  char buffer[32];
-  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-  out.append(buffer, result.ptr);
+  char buffer[kShortestDecimalRoom];
+  out.append(buffer, WriteShortestDecimal(buffer, value));
+}
+
+char* WriteShortestDecimal(char* first, double value) {
+  return std::to_chars(first, first + kShortestDecimalRoom, value).ptr;
 }
 
 }  // namespace pitch

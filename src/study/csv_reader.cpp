@@ -38,14 +38,32 @@ int CsvReader::Peek() {
   return static_cast<unsigned char>(buffer_[begin_]);
 }
 
-// Up to the next comma, line end or the end of the text; the CR of a CR LF is no part of it.
-void CsvReader::ReadUnquoted(std::string& field) {
-  int c;
-  while ((c = Peek()) != ',' && c != '\n' && c != kEnd) {
-    field.push_back(static_cast<char>(Get()));
+std::vector<std::string> CsvRecord::Fields() const {
+  std::vector<std::string> fields;
+  for (std::size_t i = 0; i < size(); ++i) {
+    fields.emplace_back(Field(i));
   }
-  if (c == '\n' && !field.empty() && field.back() == '\r') {
-    field.pop_back();
+  return fields;
+}
+
+// Up to the next comma, line end or the end of the text, a buffer's run at a time, appended to
+// text; the CR of a CR LF is no part of the field that starts at start.
+void CsvReader::ReadUnquoted(std::string& text, std::size_t start) {
+  while (begin_ < end_ || Fill()) {
+    const char* const first = buffer_.data() + begin_;
+    const char* const last = buffer_.data() + end_;
+    const char* stop = first;
+    while (stop < last && *stop != ',' && *stop != '\n') {
+      ++stop;
+    }
+    text.append(first, stop);
+    begin_ += static_cast<std::size_t>(stop - first);
+    if (stop < last) {
+      break;
+    }
+  }
+  if (Peek() == '\n' && text.size() > start && text.back() == '\r') {
+    text.pop_back();
   }
 }
 
@@ -87,18 +105,15 @@ bool CsvReader::Next(CsvRecord& record) {
 
   record.line = line_;
   record.error.clear();
-  std::size_t count = 0;
-  auto next_field = [&]() -> std::string& {
-    if (count == record.fields.size()) {
-      record.fields.emplace_back();
-    }
-    std::string& field = record.fields[count++];
-    field.clear();
-    return field;
+  record.text.clear();
+  record.spans.clear();
+  std::string& text = record.text;
+  const auto end_field = [&](std::size_t start) {
+    record.spans.emplace_back(start, text.size() - start);
   };
 
   for (;;) {
-    std::string& field = next_field();
+    const std::size_t start = text.size();
     int c = Peek();
     if (c == '"') {
       Get();
@@ -107,7 +122,7 @@ bool CsvReader::Next(CsvRecord& record) {
         if (c == '"') {
           if (Peek() == '"') {
             Get();
-            field.push_back('"');
+            text.push_back('"');
           } else {
             closed = true;
             break;
@@ -116,12 +131,12 @@ bool CsvReader::Next(CsvRecord& record) {
           if (c == '\n') {
             ++line_;
           }
-          field.push_back(static_cast<char>(c));
+          text.push_back(static_cast<char>(c));
         }
       }
       if (!closed) {
-        record.error = "the quoted field that starts here is not closed";
-        record.fields.resize(count);
+        record.error = "a quoted field is not closed";
+        end_field(start);
         return true;
       }
       c = Peek();
@@ -130,11 +145,12 @@ bool CsvReader::Next(CsvRecord& record) {
           record.error = "text after the closing quote of a field";
         }
         // The rest of the field is kept, so that the record still has its fields.
-        ReadUnquoted(field);
+        ReadUnquoted(text, start);
       }
     } else {
-      ReadUnquoted(field);
+      ReadUnquoted(text, start);
     }
+    end_field(start);
     c = Get();
     if (c == ',') {
       continue;
@@ -147,7 +163,6 @@ bool CsvReader::Next(CsvRecord& record) {
     }
     break;
   }
-  record.fields.resize(count);
   return true;
 }
 

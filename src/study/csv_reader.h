@@ -8,16 +8,26 @@
 #include <cstdint>
 #include <istream>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 namespace pitch::study {
 
 struct CsvRecord {
-  std::vector<std::string> fields;
+  // The fields' bytes one after the other, and each field as an offset and a length in them.
+  std::string text;
+  std::vector<std::pair<std::size_t, std::size_t>> spans;
   std::int64_t line = 0;  // the line where the record starts, from 1
   // Empty for a well-formed record; else what is wrong with its quoting. The fields are then
   // what could be read.
   std::string error;
+
+  std::size_t size() const { return spans.size(); }
+  std::string_view Field(std::size_t i) const {
+    return std::string_view(text).substr(spans[i].first, spans[i].second);
+  }
+  std::vector<std::string> Fields() const;
 };
 
 class CsvReader {
@@ -26,14 +36,14 @@ class CsvReader {
   CsvReader(const CsvReader&) = delete;
   CsvReader& operator=(const CsvReader&) = delete;
 
-  // Reads the next record into record (reusing its strings); false at the end of the text.
+  // Reads the next record into record (reusing its storage); false at the end of the text.
   bool Next(CsvRecord& record);
   // Whether the stream failed for a reason other than its end.
   bool ReadFailed() const { return read_failed_; }
 
  private:
   int Get();
-  void ReadUnquoted(std::string& field);
+  void ReadUnquoted(std::string& text, std::size_t start);
   int Peek();
   bool Fill();
 

@@ -1,5 +1,7 @@
 #include "study/row_format.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <nlohmann/json.hpp>
 
@@ -9,12 +11,6 @@
 namespace pitch::study {
 
 namespace {
-
-void AppendNumber(std::string& out, double v) {
-  if (std::isfinite(v)) {
-    AppendShortestDecimal(out, v);
-  }
-}
 
 void AppendJsonNumber(std::string& out, double v) {
   if (std::isfinite(v)) {
@@ -40,6 +36,35 @@ void AppendJsonString(std::string& out, std::string_view s) {
 
 void AppendCsvText(std::string& out, std::string_view s) { AppendCsvField(out, std::string(s)); }
 
+void AppendIndex(std::string& out, std::int64_t row) {
+  char text[24];
+  const auto end = std::to_chars(text, text + sizeof text, row).ptr;
+  out.append(text, end);
+}
+
+// The text of a sample time (the peak's) from a table made once: the same text as
+// ShortestDecimal gives, without forming it for every row. Null for a time that is no sample's.
+const std::string* SampleTimeText(double t) {
+  static const std::vector<std::string> texts = [] {
+    std::vector<std::string> all;
+    for (const double time : StudySampleTimes()) {
+      all.push_back(ShortestDecimal(time));
+    }
+    return all;
+  }();
+  const std::span<const double> times = StudySampleTimes();
+  const auto i = static_cast<std::size_t>(std::lround(t * 100));
+  return i < times.size() && times[i] == t ? &texts[i] : nullptr;
+}
+
+void AppendSampleTime(std::string& out, double t) {
+  if (const std::string* text = SampleTimeText(t)) {
+    out += *text;
+  } else {
+    AppendJsonNumber(out, t);
+  }
+}
+
 constexpr const char* kColumns =
     "row,id,c1,c2,c3,c4,c5,muv,iv,nuv,Tnu,error_kind,error_stage,error_message,peak,peak_time,"
     "overshoot_percent,rise_time,settling_time,final_deviation,stable,euler_spectral_radius,"
@@ -56,74 +81,143 @@ void AppendCsvHeader(std::string& out, std::span<const std::string> carried_name
   out += '\n';
 }
 
+namespace {
+
+// The study's columns of a CSV line, formed in a buffer on the stack and handed to the row text
+// a buffer at a time.
+class LineBuffer {
+ public:
+  explicit LineBuffer(std::string& out) : out_(out) {}
+  LineBuffer(const LineBuffer&) = delete;
+  LineBuffer& operator=(const LineBuffer&) = delete;
+  ~LineBuffer() { Flush(); }
+
+  void Char(char c) {
+    Room(1);
+    *end_++ = c;
+  }
+  void Text(std::string_view s) {
+    if (s.size() > sizeof buffer_ / 2) {
+      Flushed().append(s);
+      return;
+    }
+    Room(s.size());
+    end_ = std::copy(s.begin(), s.end(), end_);
+  }
+  // Nothing for a value that is not finite: the empty field.
+  void Number(double v) {
+    if (std::isfinite(v)) {
+      Room(kShortestDecimalRoom);
+      end_ = WriteShortestDecimal(end_, v);
+    }
+  }
+  void SampleTime(double t) {
+    if (const std::string* text = SampleTimeText(t)) {
+      Text(*text);
+    } else {
+      Number(t);
+    }
+  }
+  void Index(std::int64_t row) {
+    Room(24);
+    end_ = std::to_chars(end_, end_ + 24, row).ptr;
+  }
+  // The row text with everything so far in it, for writing to it directly.
+  std::string& Flushed() {
+    Flush();
+    return out_;
+  }
+
+ private:
+  void Room(std::size_t n) {
+    if (static_cast<std::size_t>(buffer_ + sizeof buffer_ - end_) < n) {
+      Flush();
+    }
+  }
+  void Flush() {
+    out_.append(buffer_, end_);
+    end_ = buffer_;
+  }
+
+  std::string& out_;
+  char buffer_[512];
+  char* end_ = buffer_;
+};
+
+}  // namespace
+
 void AppendCsvRow(std::string& out, const RowResult& row, const Carried& carried) {
-  out += std::to_string(row.row);
-  out += ',';
+  LineBuffer line(out);
+  line.Index(row.row);
+  line.Char(',');
   if (carried.id) {
-    AppendCsvText(out, *carried.id);
+    AppendCsvText(line.Flushed(), *carried.id);
   }
   for (const Real v : row.c) {
-    out += ',';
+    line.Char(',');
     if (row.have_coefficients) {
-      AppendNumber(out, v);
+      line.Number(v);
     }
   }
   for (const Real v : {row.muv, row.iv, row.nuv}) {
-    out += ',';
+    line.Char(',');
     if (row.have_ratios) {
-      AppendNumber(out, v);
+      line.Number(v);
     }
   }
-  out += ',';
+  line.Char(',');
   if (row.have_ratios && row.Tnu) {
-    AppendNumber(out, *row.Tnu);
+    line.Number(*row.Tnu);
   }
-  out += ',';
+  line.Char(',');
   if (row.error) {
-    out += row.error->kind;
-    out += ',';
-    out += StageName(row.error->stage);
-    out += ',';
-    AppendCsvField(out, row.error->message);
+    line.Text(row.error->kind);
+    line.Char(',');
+    line.Text(StageName(row.error->stage));
+    line.Char(',');
+    AppendCsvField(line.Flushed(), row.error->message);
   } else {
-    out += ",,";
+    line.Text(",,");
   }
   const analysis::StepCharacteristics& m = row.metrics;
   if (row.have_metrics) {
-    for (const double v : {m.peak, m.peak_time, m.overshoot_percent}) {
-      out += ',';
-      AppendNumber(out, v);
-    }
+    line.Char(',');
+    line.Number(m.peak);
+    line.Char(',');
+    line.SampleTime(m.peak_time);
+    line.Char(',');
+    line.Number(m.overshoot_percent);
     for (const std::optional<double>& v : {m.rise_time, m.settling_time}) {
-      out += ',';
+      line.Char(',');
       if (v) {
-        AppendNumber(out, *v);
+        line.Number(*v);
       }
     }
-    out += ',';
-    AppendNumber(out, m.final_deviation);
+    line.Char(',');
+    line.Number(m.final_deviation);
   } else {
-    out += ",,,,,,";
+    line.Text(",,,,,,");
   }
   if (row.have_stability) {
-    out += row.stable ? ",true," : ",false,";
-    AppendNumber(out, row.spectral_radius);
-    out += row.euler_stable ? ",true" : ",false";
+    line.Text(row.stable ? ",true," : ",false,");
+    line.Number(row.spectral_radius);
+    line.Text(row.euler_stable ? ",true" : ",false");
   } else {
-    out += ",,,";
+    line.Text(",,,");
   }
+  std::string& text = line.Flushed();
   for (const std::string_view v : carried.values) {
-    out += ',';
-    AppendCsvText(out, v);
+    text += ',';
+    AppendCsvText(text, v);
   }
-  out += '\n';
+  text += '\n';
 }
 
 void AppendJsonRow(std::string& out, const RowResult& row, const Carried& carried,
                    std::span<const std::string> carried_names, bool with_samples,
                    std::span<const double> samples) {
   out += "{\"row\":";
-  out += std::to_string(row.row);
+  AppendIndex(out, row.row);
   out += ",\"id\":";
   if (carried.id) {
     AppendJsonString(out, *carried.id);
@@ -175,7 +269,7 @@ void AppendJsonRow(std::string& out, const RowResult& row, const Carried& carrie
     out += "{\"peak\":";
     AppendJsonNumber(out, m.peak);
     out += ",\"peak_time\":";
-    AppendJsonNumber(out, m.peak_time);
+    AppendSampleTime(out, m.peak_time);
     out += ",\"overshoot_percent\":";
     AppendJsonNumber(out, m.overshoot_percent);
     out += ",\"rise_time\":";

@@ -41,10 +41,11 @@ BatchSource::BatchSource(std::istream& in, Shard shard) : reader_(in), shard_(sh
   if (!header.error.empty()) {
     throw UsageError("the batch's header: " + header.error);
   }
-  columns_.count = header.fields.size();
+  const std::vector<std::string> fields = header.Fields();
+  columns_.count = fields.size();
   std::array<bool, 5> found{};
-  for (std::size_t i = 0; i < header.fields.size(); ++i) {
-    const std::string name = Normalised(header.fields[i]);
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    const std::string name = Normalised(fields[i]);
     if (name.size() == 2 && name[0] == 'c' && name[1] >= '1' && name[1] <= '5') {
       const auto k = static_cast<std::size_t>(name[1] - '1');
       if (found[k]) {
@@ -56,7 +57,7 @@ BatchSource::BatchSource(std::istream& in, Shard shard) : reader_(in), shard_(sh
       columns_.id = i;
     } else {
       columns_.carried.push_back(i);
-      columns_.carried_names.push_back(header.fields[i]);
+      columns_.carried_names.push_back(fields[i]);
     }
   }
   for (std::size_t k = 0; k < 5; ++k) {
@@ -77,10 +78,11 @@ bool BatchSource::Fill(Chunk& chunk, std::size_t count) {
     r.line = record_.line;
     r.error = record_.error;
     r.first_span = chunk.spans.size();
-    r.span_count = record_.fields.size();
-    for (const std::string& field : record_.fields) {
-      chunk.spans.emplace_back(chunk.field_text.size(), field.size());
-      chunk.field_text += field;
+    r.span_count = record_.size();
+    const std::size_t base = chunk.field_text.size();
+    chunk.field_text += record_.text;
+    for (const auto& [offset, length] : record_.spans) {
+      chunk.spans.emplace_back(base + offset, length);
     }
     chunk.records.push_back(std::move(r));
   }

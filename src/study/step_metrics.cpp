@@ -85,40 +85,49 @@ std::size_t LastOutsideBand(const double* h, std::size_t n) {
   return n;
 }
 
-// The time a level is first reached: the first sample's own time when it is there already,
-// else interpolated from the sample before.
+// The time a level is first reached, with the index of the first sample at or above it (n when
+// none); from is a sample before which the level is known not to be reached. The first
+// sample's own time when it is there already, else interpolated from the sample before.
 std::optional<double> FirstReaching(std::span<const double> t, std::span<const double> h,
-                                    double level) {
-  const std::size_t i = FirstAtLeast(h.data(), h.size(), level);
-  if (i == h.size()) {
+                                    double level, std::size_t from, std::size_t& index) {
+  index = from + FirstAtLeast(h.data() + from, h.size() - from, level);
+  if (index == h.size()) {
     return std::nullopt;
   }
-  if (i == 0) {
+  if (index == 0) {
     return t[0];
   }
-  return Crossing(t[i - 1], h[i - 1], t[i], h[i], level);
+  return Crossing(t[index - 1], h[index - 1], t[index], h[index], level);
 }
 
-// The largest value, sixteen samples at a time in eight independent running maxima (one
+// The largest value, sixteen samples at a time in eight running maxima held in registers (one
 // maximum's latency would otherwise bound the loop).
 double Largest(std::span<const double> h) {
   const double* p = h.data();
   const std::size_t n = h.size();
   std::size_t i = 0;
-  __m128d m[8];
-  for (__m128d& lane : m) {
-    lane = _mm_set1_pd(p[0]);
-  }
+  __m128d a0 = _mm_set1_pd(p[0]);
+  __m128d a1 = a0;
+  __m128d a2 = a0;
+  __m128d a3 = a0;
+  __m128d a4 = a0;
+  __m128d a5 = a0;
+  __m128d a6 = a0;
+  __m128d a7 = a0;
   for (; i + 16 <= n; i += 16) {
-    for (std::size_t k = 0; k < 8; ++k) {
-      m[k] = _mm_max_pd(m[k], _mm_loadu_pd(p + i + 2 * k));
-    }
+    a0 = _mm_max_pd(a0, _mm_loadu_pd(p + i));
+    a1 = _mm_max_pd(a1, _mm_loadu_pd(p + i + 2));
+    a2 = _mm_max_pd(a2, _mm_loadu_pd(p + i + 4));
+    a3 = _mm_max_pd(a3, _mm_loadu_pd(p + i + 6));
+    a4 = _mm_max_pd(a4, _mm_loadu_pd(p + i + 8));
+    a5 = _mm_max_pd(a5, _mm_loadu_pd(p + i + 10));
+    a6 = _mm_max_pd(a6, _mm_loadu_pd(p + i + 12));
+    a7 = _mm_max_pd(a7, _mm_loadu_pd(p + i + 14));
   }
-  for (std::size_t k = 1; k < 8; ++k) {
-    m[0] = _mm_max_pd(m[0], m[k]);
-  }
+  a0 = _mm_max_pd(_mm_max_pd(_mm_max_pd(a0, a1), _mm_max_pd(a2, a3)),
+                  _mm_max_pd(_mm_max_pd(a4, a5), _mm_max_pd(a6, a7)));
   double lanes[2];
-  _mm_storeu_pd(lanes, m[0]);
+  _mm_storeu_pd(lanes, a0);
   double largest = std::max(lanes[0], lanes[1]);
   for (; i < n; ++i) {
     largest = std::max(largest, p[i]);
@@ -131,8 +140,11 @@ double Largest(std::span<const double> h) {
 analysis::StepCharacteristics FastCharacteristics(std::span<const double> t,
                                                   std::span<const double> h) {
   analysis::StepCharacteristics s;
-  s.t10 = FirstReaching(t, h, 0.1);
-  s.t90 = FirstReaching(t, h, 0.9);
+  // A sample at or above 0.9 is at or above 0.1: the second scan starts where the first ended.
+  std::size_t first10 = 0;
+  std::size_t first90 = 0;
+  s.t10 = FirstReaching(t, h, 0.1, 0, first10);
+  s.t90 = FirstReaching(t, h, 0.9, first10, first90);
   if (s.t10 && s.t90) {
     s.rise_time = *s.t90 - *s.t10;
   }

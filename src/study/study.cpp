@@ -107,13 +107,13 @@ class StudyRun {
 
       RowResult result;
       result.row = record.row;
-      const std::string line = "line " + std::to_string(record.line) + ": ";
+      const auto line = [&] { return "line " + std::to_string(record.line) + ": "; };
       if (!record.error.empty()) {
-        result.error = RowError{"EParserError", Stage::kInput, line + WithFullStop(record.error)};
+        result.error = RowError{"EParserError", Stage::kInput, line() + WithFullStop(record.error)};
       } else if (fields.size() != columns_->count) {
         result.error =
             RowError{"EParserError", Stage::kInput,
-                     line + std::to_string(fields.size()) + " fields where the header has " +
+                     line() + std::to_string(fields.size()) + " fields where the header has " +
                          std::to_string(columns_->count) + "."};
       } else {
         std::array<Real, 5> c{};
@@ -123,7 +123,7 @@ class StudyRun {
           }
           ComputeRow(c, fixed, controller, result);
         } catch (const Exception& e) {
-          result.error = RowError{e.ClassName(), Stage::kInput, line + WithFullStop(e.what())};
+          result.error = RowError{e.ClassName(), Stage::kInput, line() + WithFullStop(e.what())};
         }
       }
       Emit(chunk, result, controller, with);

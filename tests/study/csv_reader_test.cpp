@@ -29,7 +29,7 @@ TEST_P(CsvReaderCases, RecordsFieldsAndLines) {
   CsvRecord record;
   for (const Expected& e : GetParam().records) {
     ASSERT_TRUE(reader.Next(record));
-    EXPECT_EQ(record.fields, e.fields);
+    EXPECT_EQ(record.Fields(), e.fields);
     EXPECT_EQ(record.line, e.line);
     EXPECT_EQ(!record.error.empty(), e.error) << record.error;
   }
@@ -68,11 +68,11 @@ TEST(CsvReader, LongRecordsCrossTheBuffer) {
   CsvReader reader(in);
   CsvRecord record;
   ASSERT_TRUE(reader.Next(record));
-  ASSERT_EQ(record.fields.size(), 2u);
-  EXPECT_EQ(record.fields[0], big);
-  EXPECT_EQ(record.fields[1], big);
+  ASSERT_EQ(record.size(), 2u);
+  EXPECT_EQ(record.Field(0), big);
+  EXPECT_EQ(record.Field(1), big);
   ASSERT_TRUE(reader.Next(record));
-  EXPECT_EQ(record.fields, std::vector<std::string>{"end"});
+  EXPECT_EQ(record.Fields(), std::vector<std::string>{"end"});
   EXPECT_EQ(record.line, 2);
 }
 
@@ -91,7 +91,7 @@ TEST(CsvField, WrittenFieldsReadBack) {
   CsvReader reader(in);
   CsvRecord record;
   ASSERT_TRUE(reader.Next(record));
-  EXPECT_EQ(record.fields, fields);
+  EXPECT_EQ(record.Fields(), fields);
 }
 
 }  // namespace
