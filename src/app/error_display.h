@@ -3,9 +3,11 @@
 
 #include <QString>
 #include <exception>
+#include <memory>
 
 #include "ui/error_sink.h"
 
+class QMessageBox;
 class QWidget;
 
 namespace pitch {
@@ -21,6 +23,12 @@ class IMessageBox {
 class QtMessageBox final : public IMessageBox {
  public:
   void ShowCritical(QWidget* owner, const QString& caption, const QString& text) override;
+
+  // The box that ShowCritical runs: the text as plain text (typed input is never read as
+  // HTML), wrapping also inside a long unbroken word so that nothing is cut, the caption, the
+  // critical icon and one OK button.
+  static std::unique_ptr<QMessageBox> Build(QWidget* owner, const QString& caption,
+                                            const QString& text);
 };
 
 class TErrorDisplay final : public IErrorSink {

@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QIcon>
 #include <QMessageBox>
+#include <QTranslator>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -13,6 +14,7 @@
 #include "app/application.h"
 #include "app/display_check.h"
 #include "app/error_display.h"
+#include "app/translations.h"
 #include "core/controller.h"
 #include "core/errors.h"
 #include "core/fp_environment.h"
@@ -140,9 +142,22 @@ int RunApplication(int argc, char** argv) {
   QIcon icon(QStringLiteral(":/pitch-autopilot-32.png"));
   icon.addFile(QStringLiteral(":/pitch-autopilot.svg"));  // where Qt's SVG plugin is present
   QApplication::setWindowIcon(icon);
+  QTranslator qt_texts;
+  if (LoadQtTranslations(qt_texts)) {
+    QApplication::installTranslator(&qt_texts);
+  } else {
+    qWarning(
+        "pitch-autopilot: Qt's Russian texts (qtbase_ru) are not installed: its dialogs "
+        "speak English");
+  }
   QtMessageBox box;
   TErrorDisplay errors(box, title);
   application.SetErrorSink(&errors);
+  // The display goes before the application object: unhook it first.
+  struct Unhook {
+    TApplication& application;
+    ~Unhook() { application.SetErrorSink(nullptr); }
+  } unhook{application};
 
   try {
     // 2. Fonts; 3. the window, hidden; 4. the controller; 5. the storage object.

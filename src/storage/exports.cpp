@@ -15,6 +15,7 @@ std::string ResponseCsv(std::span<const double> t, std::span<const double> h,
     csv += ShortestDecimal(h[i]);
     if (!exact.empty()) {
       csv += ',';
+      // Where the exact column has no value for this time, the cell stays empty.
       if (i < exact.size()) {
         csv += ShortestDecimal(exact[i]);
       }

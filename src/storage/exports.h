@@ -9,8 +9,8 @@
 namespace pitch {
 
 // "t,h" (and ",exact" when exact is given) then one row per sample; shortest decimals, full
-// stops, LF line ends. exact may end before t (where the exact response leaves the double
-// range): the rows after its end have an empty exact cell.
+// stops, LF line ends. The rows follow the shorter of t and h. exact may end before t (where the
+// exact response leaves the double range): a row past its end gets an empty exact cell.
 std::string ResponseCsv(std::span<const double> t, std::span<const double> h,
                         std::span<const double> exact = {});
 

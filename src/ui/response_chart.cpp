@@ -1,15 +1,15 @@
 #include "ui/response_chart.h"
 
+#include <QCategoryAxis>
 #include <QChart>
-#include <QGraphicsSimpleTextItem>
 #include <QLineSeries>
-#include <QLocale>
 #include <QPen>
-#include <QScatterSeries>
-#include <QValueAxis>
 #include <algorithm>
 #include <cmath>
 #include <limits>
+
+#include "number_text/number_text.h"
+#include "ui/plot_overlay.h"
 
 namespace pitch {
 
@@ -23,6 +23,10 @@ double NiceStepAtLeast(double value) {
 }
 
 }  // namespace
+
+QString TickLabel(double value, char separator) {
+  return QString::fromStdString(FormatNumber(value, separator));
+}
 
 AxisTicks NiceTicks(double min, double max, int target_count) {
   // Half the span, which stays finite for any finite ends where max − min can overflow.
@@ -48,7 +52,6 @@ AxisTicks NiceTicks(double min, double max, int target_count) {
   ticks.interval = interval;
   ticks.anchor = first * interval;
   ticks.first = first;
-  ticks.decimals = std::max(0, static_cast<int>(-std::floor(std::log10(interval) + 1e-9)));
   // At most about 1.5 × target_count by the rule above; the bound keeps it so whatever comes.
   ticks.count =
       last >= first ? static_cast<int>(std::min(last - first + 1, 4.0 * target_count)) : 0;
@@ -57,7 +60,9 @@ AxisTicks NiceTicks(double min, double max, int target_count) {
 
 namespace {
 
-void FitAxis(QValueAxis* axis, double min, double max) {
+// Ticks as categories of the axis, each labelled at its own value with the program's number
+// text. (A value axis writes its labels with a printf format, which cannot give that text.)
+void FitAxis(QCategoryAxis* axis, double min, double max, char separator) {
   if (!(max > min)) {
     // A flat line has no range of its own; give it a unit around the value, or a small part of
     // the value where a unit is below its last place.
@@ -65,11 +70,14 @@ void FitAxis(QValueAxis* axis, double min, double max) {
     min = std::max(min - reach, -std::numeric_limits<double>::max());
     max = std::min(max + reach, std::numeric_limits<double>::max());
   }
+  for (const QString& label : axis->categoriesLabels()) {
+    axis->remove(label);
+  }
+  axis->setStartValue(min);
   const AxisTicks ticks = NiceTicks(min, max);
-  axis->setTickType(QValueAxis::TicksDynamic);
-  axis->setTickInterval(ticks.interval);
-  axis->setTickAnchor(ticks.anchor);
-  axis->setLabelFormat(QStringLiteral("%.%1f").arg(ticks.decimals));
+  for (int k = 0; k < ticks.count; ++k) {
+    axis->append(TickLabel(ticks.Value(k), separator), ticks.Value(k));
+  }
   axis->setRange(min, max);
 }
 
@@ -79,24 +87,37 @@ TResponseChart::TResponseChart()
     : owned_(std::make_unique<QChart>()),
       chart_(owned_.get()),
       series_(new QLineSeries),
-      axis_x_(new QValueAxis),
-      axis_y_(new QValueAxis) {
+      axis_x_(new QCategoryAxis),
+      axis_y_(new QCategoryAxis),
+      overlay_(new TPlotOverlay(chart_, series_, chart_->titleBrush().color())) {
+  // The title keeps its place in Qt's layout, but the overlay draws it, centred on the plot area.
   chart_->setTitle(QStringLiteral("Переходной процесс"));
+  chart_->setTitleBrush(Qt::transparent);
   chart_->legend()->hide();
 
+  // The series holds the points; the overlay draws them as the red line (see plot_overlay.h).
   QPen pen(QColor(255, 0, 0));
   pen.setWidth(1);
   series_->setPen(pen);
   series_->setPointsVisible(false);
   series_->setPointLabelsVisible(false);
+  series_->setVisible(false);
   chart_->addSeries(series_);
 
   axis_x_->setTitleText(QStringLiteral("t, c"));
   axis_y_->setTitleText(QStringLiteral("h(t)"));
+  for (QCategoryAxis* axis : {axis_x_, axis_y_}) {
+    axis->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
+  }
   chart_->addAxis(axis_x_, Qt::AlignBottom);
   chart_->addAxis(axis_y_, Qt::AlignLeft);
   series_->attachAxis(axis_x_);
   series_->attachAxis(axis_y_);
+  // The overlay is the chart's child: it goes with the chart, whoever owns it then.
+  TPlotOverlay* overlay = overlay_;
+  QObject::connect(chart_, &QChart::plotAreaChanged, chart_, [overlay] { overlay->Relayout(); });
+  QObject::connect(chart_, &QGraphicsWidget::geometryChanged, chart_,
+                   [overlay] { overlay->Relayout(); });
 }
 
 TResponseChart::~TResponseChart() = default;
@@ -105,6 +126,7 @@ std::unique_ptr<QChart> TResponseChart::TakeChart() { return std::move(owned_); 
 
 void TResponseChart::SetPoints(const QList<QPointF>& points) {
   series_->replace(points);
+  overlay_->update();
   if (points.isEmpty()) {
     return;
   }
@@ -118,17 +140,11 @@ void TResponseChart::SetPoints(const QList<QPointF>& points) {
     y_min = std::min(y_min, p.y());
     y_max = std::max(y_max, p.y());
   }
-  FitAxis(axis_x_, x_min, x_max);
-  FitAxis(axis_y_, y_min, y_max);
+  FitAxis(axis_x_, x_min, x_max, separator_);
+  FitAxis(axis_y_, y_min, y_max, separator_);
 }
 
-void TResponseChart::SetDecimalSeparator(char separator) {
-  separator_ = separator;
-  QLocale locale = separator == ',' ? QLocale(QLocale::Russian) : QLocale::c();
-  locale.setNumberOptions(QLocale::OmitGroupSeparator);
-  chart_->setLocale(locale);
-  chart_->setLocalizeNumbers(true);
-}
+void TResponseChart::SetDecimalSeparator(char separator) { separator_ = separator; }
 
 QString ShortNumber(double value, char separator) {
   QString text = QString::number(value, 'g', 4);
@@ -140,26 +156,10 @@ QString ShortNumber(double value, char separator) {
 
 void TResponseChart::ShowCharacteristics(
     const std::optional<analysis::StepCharacteristics>& marks) {
+  characteristics_.clear();
   if (!marks) {
-    if (marks_ != nullptr) {
-      chart_->removeSeries(marks_);
-      delete marks_;
-      marks_ = nullptr;
-    }
-    delete marks_text_;
-    marks_text_ = nullptr;
+    overlay_->SetMarks({}, {});
     return;
-  }
-  if (marks_ == nullptr) {
-    marks_ = new QScatterSeries;
-    marks_->setMarkerShape(QScatterSeries::MarkerShapeCircle);
-    marks_->setMarkerSize(7);
-    marks_->setColor(QColor(0, 90, 200));
-    marks_->setBorderColor(QColor(0, 90, 200));
-    chart_->addSeries(marks_);
-    marks_->attachAxis(axis_x_);
-    marks_->attachAxis(axis_y_);
-    marks_text_ = new QGraphicsSimpleTextItem(chart_);
   }
   const analysis::StepCharacteristics& s = *marks;
   QList<QPointF> points = {{s.peak_time, s.peak}};
@@ -170,32 +170,33 @@ void TResponseChart::ShowCharacteristics(
     points.append({*s.t90, 0.9});
   }
   const QString c = QStringLiteral(" c");
-  QString text =
+  characteristics_.append(
       QStringLiteral("пик %1 при t = %2")
-          .arg(ShortNumber(s.peak, separator_), ShortNumber(s.peak_time, separator_) + c);
-  text +=
-      QStringLiteral("; перерегулирование %1 %").arg(ShortNumber(s.overshoot_percent, separator_));
+          .arg(ShortNumber(s.peak, separator_), ShortNumber(s.peak_time, separator_) + c));
+  characteristics_.append(
+      QStringLiteral("перерегулирование %1 %").arg(ShortNumber(s.overshoot_percent, separator_)));
   if (s.rise_time) {
-    text += QStringLiteral("; нарастание %1").arg(ShortNumber(*s.rise_time, separator_) + c);
+    characteristics_.append(
+        QStringLiteral("нарастание %1").arg(ShortNumber(*s.rise_time, separator_) + c));
   }
   if (s.settling_time) {
     const double edge = s.final_deviation >= 0 ? 1.02 : 0.98;
     points.append({*s.settling_time, edge});
-    text += QStringLiteral("; установление (2 %) %1")
-                .arg(ShortNumber(*s.settling_time, separator_) + c);
+    characteristics_.append(
+        QStringLiteral("установление (2 %) %1").arg(ShortNumber(*s.settling_time, separator_) + c));
   } else {
-    text += QStringLiteral("; не установился за %1").arg(ShortNumber(s.final_time, separator_) + c);
+    characteristics_.append(
+        QStringLiteral("не установился за %1").arg(ShortNumber(s.final_time, separator_) + c));
   }
-  marks_->replace(points);
-  marks_text_->setText(text);
-  const QRectF plot = chart_->plotArea();
-  marks_text_->setPos(plot.left() + 6, plot.bottom() - 22);
+  overlay_->SetMarks(points, characteristics_);
 }
 
-bool TResponseChart::CharacteristicsShown() const { return marks_ != nullptr; }
+bool TResponseChart::CharacteristicsShown() const { return !characteristics_.isEmpty(); }
 
 QString TResponseChart::CharacteristicsText() const {
-  return marks_text_ != nullptr ? marks_text_->text() : QString();
+  return characteristics_.join(QStringLiteral("; "));
 }
+
+QList<QPointF> TResponseChart::CharacteristicsMarks() const { return overlay_->Marks(); }
 
 }  // namespace pitch

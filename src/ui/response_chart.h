@@ -1,39 +1,44 @@
-// The response chart: title, axis titles, a single red line series without markers, no legend,
-// axes that run exactly from the data's minimum to its maximum. The window and the plot export
-// both build it here, so that a picture matches the window.
+// The response chart: title, axis titles, a single red line without markers, no legend, axes
+// that run exactly from the data's minimum to its maximum, their tick labels written as the
+// program writes numbers. The window and the plot export both build it here, so that a picture
+// matches the window.
 #pragma once
 
 #include <QList>
 #include <QPointF>
 #include <QString>
+#include <QStringList>
 #include <memory>
 #include <optional>
 
 #include "analysis/analysis.h"
 
 class QChart;
-class QGraphicsSimpleTextItem;
 class QLineSeries;
-class QScatterSeries;
+class QCategoryAxis;
 class QValueAxis;
 
 namespace pitch {
 
 // Ticks for an axis whose ends are fixed by the data: a 1-2-5 interval, anchored on a multiple
-// of it, labelled with as many decimals as the interval needs, so no label claims a value
-// outside the range. Any finite ends give a handful of ticks at most, each distinct from the
-// next, also when the span itself is beyond the double range (−1.5e308 … 1.5e308) or only a few
-// units in the last place; no ticks for an empty or non-finite range.
+// of it, so no tick lies outside the range. Any finite ends give a handful of ticks at most, each
+// distinct from the next, also when the span itself is beyond the double range (−1.5e308 … 1.5e308)
+// or only a few units in the last place; no ticks for an empty or non-finite range.
 struct AxisTicks {
   double interval = 0;
   double anchor = 0;  // the first tick: the smallest multiple of interval not below the minimum
-  int decimals = 0;
-  int count = 0;     // ticks k = 0 … count − 1, all inside the range
-  double first = 0;  // anchor / interval, a whole number
+  int count = 0;      // ticks k = 0 … count − 1, all inside the range
+  double first = 0;   // anchor / interval, a whole number
   // Tick k as a whole multiple of the interval (no running sum: it could overflow or drift).
   double Value(int k) const { return (first + k) * interval; }
 };
 AxisTicks NiceTicks(double min, double max, int target_count = 5);
+
+// A tick label: the value as the result boxes write it (at most 15 significant digits, E
+// notation beyond them, the separator given), so "1E293" rather than 294 digits.
+QString TickLabel(double value, char separator);
+
+class TPlotOverlay;
 
 class TResponseChart {
  public:
@@ -49,28 +54,35 @@ class TResponseChart {
   std::unique_ptr<QChart> TakeChart();
   // The chart, whoever owns it.
   QChart* chart() const { return chart_; }
+  // The points, for the axes and for mapping values to positions; the series draws nothing
+  // itself: the overlay draws the line.
   QLineSeries* series() const { return series_; }
-  QValueAxis* axisX() const { return axis_x_; }
-  QValueAxis* axisY() const { return axis_y_; }
+  QCategoryAxis* axisX() const { return axis_x_; }
+  QCategoryAxis* axisY() const { return axis_y_; }
+  const TPlotOverlay& overlay() const { return *overlay_; }
 
   // Replaces all points in one batch and fits both axes to the data exactly.
   void SetPoints(const QList<QPointF>& points);
   // The decimal separator of the tick labels and of the characteristics text.
   void SetDecimalSeparator(char separator);
   // Marks the peak, the 10 % and 90 % rise points and the settling point on the curve, with a
-  // short text in the chart; an empty value removes them.
+  // short text in a box in the corner of the plot area that the curve crosses least; an empty
+  // value removes them.
   void ShowCharacteristics(const std::optional<analysis::StepCharacteristics>& marks);
   bool CharacteristicsShown() const;
+  // The text's parts joined by "; ".
   QString CharacteristicsText() const;
+  // The marked points, in data values.
+  QList<QPointF> CharacteristicsMarks() const;
 
  private:
   std::unique_ptr<QChart> owned_;
   QChart* chart_;
   QLineSeries* series_;
-  QValueAxis* axis_x_;
-  QValueAxis* axis_y_;
-  QScatterSeries* marks_ = nullptr;
-  QGraphicsSimpleTextItem* marks_text_ = nullptr;
+  QCategoryAxis* axis_x_;
+  QCategoryAxis* axis_y_;
+  TPlotOverlay* overlay_;
+  QStringList characteristics_;
   char separator_ = '.';
 };
 

@@ -2,8 +2,28 @@
 
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHeaderView>
+#include <QTreeView>
 
 namespace pitch {
+
+std::unique_ptr<QFileDialog> MakeSaveFileDialog(QWidget* owner, const QString& caption,
+                                                const QStringList& filters) {
+  auto dialog = std::make_unique<QFileDialog>(owner, caption);
+  dialog->setAcceptMode(QFileDialog::AcceptSave);
+  dialog->setFileMode(QFileDialog::AnyFile);
+  dialog->setNameFilters(filters);
+  dialog->setOption(QFileDialog::DontConfirmOverwrite, true);
+  dialog->setViewMode(QFileDialog::Detail);
+  dialog->resize(780, 460);
+  // Qt's own dialog (where the desktop offers none) gives size, type and date the width of
+  // their contents and the name the rest.
+  if (auto* view = dialog->findChild<QTreeView*>(QStringLiteral("treeView"))) {
+    view->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    view->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+  }
+  return dialog;
+}
 
 const QStringList& TSaveDialog::Filters() {
   static const QStringList filters = {QStringLiteral("Текстовые файлы (*.txt)"),
@@ -12,28 +32,29 @@ const QStringList& TSaveDialog::Filters() {
 }
 
 bool TSaveDialog::Execute() {
-  QFileDialog dialog(owner_);
-  dialog.setAcceptMode(QFileDialog::AcceptSave);
-  dialog.setFileMode(QFileDialog::AnyFile);
-  dialog.setDefaultSuffix(QStringLiteral("txt"));
-  dialog.setNameFilters(Filters());
-  dialog.selectNameFilter(Filters().at(filter_index_));
-  dialog.selectFile(file_name_);
-  // An existing file is replaced without a question.
-  dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
-  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+  // No title of its own: the dialog shows its default one.
+  const std::unique_ptr<QFileDialog> dialog = MakeSaveFileDialog(owner_, QString(), Filters());
+  dialog->setDefaultSuffix(QStringLiteral("txt"));
+  dialog->selectNameFilter(Filters().at(filter_index_));
+  dialog->selectFile(file_name_);
+  if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) {
     return false;
   }
-  file_name_ = dialog.selectedFiles().constFirst();
-  filter_index_ = std::max(0, static_cast<int>(Filters().indexOf(dialog.selectedNameFilter())));
+  file_name_ = dialog->selectedFiles().constFirst();
+  filter_index_ = std::max(0, static_cast<int>(Filters().indexOf(dialog->selectedNameFilter())));
   return true;
 }
 
 QString TExportChooser::Choose(QWidget* owner, const QString& caption, const QStringList& filters) {
-  QString selected = filters.value(0);
-  QString path = QFileDialog::getSaveFileName(owner, caption, QString(),
-                                              filters.join(QStringLiteral(";;")), &selected);
-  if (path.isEmpty() || !QFileInfo(path).suffix().isEmpty()) {
+  const std::unique_ptr<QFileDialog> dialog = MakeSaveFileDialog(owner, caption, filters);
+  // The export asks before it replaces a file.
+  dialog->setOption(QFileDialog::DontConfirmOverwrite, false);
+  if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) {
+    return {};
+  }
+  QString path = dialog->selectedFiles().constFirst();
+  const QString selected = dialog->selectedNameFilter();
+  if (!QFileInfo(path).suffix().isEmpty()) {
     return path;
   }
   // "Name (*.ext)": the extension of the chosen filter.

@@ -4,10 +4,17 @@
 
 #include <QString>
 #include <QStringList>
+#include <memory>
 
+class QFileDialog;
 class QWidget;
 
 namespace pitch {
+
+// A save-file dialog with these filters, in the detail view, large enough that its columns
+// (name, size, type, date) are not cut; an existing file is replaced without a question.
+std::unique_ptr<QFileDialog> MakeSaveFileDialog(QWidget* owner, const QString& caption,
+                                                const QStringList& filters);
 
 class ISaveDialog {
  public:

@@ -11,6 +11,7 @@
 namespace pitch {
 namespace {
 
+using testing::Digits17;
 using testing::kDefaults;
 using testing::SetCoefficients;
 using testing::SixDigits;
@@ -36,28 +37,44 @@ TEST(GearRatios, NegativeC3GivesNegativeRatios) {
   EXPECT_TRUE(SixDigits(c.Tnu, 11.2575));
 }
 
-TEST(GearRatios, TnuDependsOnC4Alone) {
-  const std::array<Real, 5> inputs[] = {
-      {0.880, 0.404, 7.028, 0.987, 0.251}, {3.0, 5.0, 0.5, 0.987, 1.0},
-      {0.1, 10.0, -2.0, 0.987, 0.0},       {1.0, 2.0, 3.0, 4.0, 0.25},
-      {0.2, 0.3, 1e-3, 0.05, -1.0},
-  };
-  for (const auto& v : inputs) {
-    TController c;
-    SetCoefficients(c, v);
-    c.ComputeGearRatios();
-    const double expected = 1.0 / (0.09 * v[3]);
-    EXPECT_NEAR(c.Tnu, expected, 1e-13 * expected) << "c4 = " << v[3];
-  }
+// Tnu = iv / nuv comes to 1/(0.09·c4) whatever the other coefficients are.
+struct TnuRow {
+  const char* name;
+  std::array<Real, 5> coefficients;
+};
+
+void PrintTo(const TnuRow& row, std::ostream* os) { *os << row.name; }
+
+class TnuOfC4 : public ::testing::TestWithParam<TnuRow> {};
+
+TEST_P(TnuOfC4, IsTheReciprocalOf009TimesC4) {
+  const std::array<Real, 5>& v = GetParam().coefficients;
+  TController c;
+  SetCoefficients(c, v);
+  c.ComputeGearRatios();
+  const double expected = 1.0 / (0.09 * v[3]);
+  EXPECT_NEAR(c.Tnu, expected, 1e-13 * expected) << "Tnu " << Digits17(c.Tnu);
 }
 
-// One row per failure: the coefficients, the error, and what the ratio fields hold afterwards.
+INSTANTIATE_TEST_SUITE_P(
+    Table, TnuOfC4,
+    ::testing::Values(TnuRow{"StartUpValues", {0.880, 0.404, 7.028, 0.987, 0.251}},
+                      TnuRow{"OtherC1C2C3C5", {3.0, 5.0, 0.5, 0.987, 1.0}},
+                      TnuRow{"NegativeC3ZeroC5", {0.1, 10.0, -2.0, 0.987, 0.0}},
+                      TnuRow{"C4Four", {1.0, 2.0, 3.0, 4.0, 0.25}},
+                      TnuRow{"SmallC3C4NegativeC5", {0.2, 0.3, 1e-3, 0.05, -1.0}}),
+    [](const ::testing::TestParamInfo<TnuRow>& info) { return std::string(info.param.name); });
+
+// One row per failure: the coefficients, the error, and which ratio fields keep the values of an
+// earlier run. A failure up to the rounding of muv keeps all four; from step 8 on, muv holds its
+// new value, and so do iv and nuv once their own steps have completed.
 struct FailureRow {
   const char* name;
   std::array<Real, 5> coefficients;
   const char* kind;
   const char* message;
-  std::optional<double> new_muv = std::nullopt;  // set when the failure comes after muv was stored
+  const char* kept;                              // the fields that keep their earlier values
+  std::optional<double> new_muv = std::nullopt;  // the new muv, to six digits, where known
 };
 
 void PrintTo(const FailureRow& row, std::ostream* os) { *os << row.name; }
@@ -67,6 +84,7 @@ class GearRatioFailures : public ::testing::TestWithParam<FailureRow> {};
 constexpr const char* kInvalid = "Invalid floating point operation";
 constexpr const char* kZeroDivide = "Floating point division by zero";
 constexpr const char* kOverflow = "Floating point overflow";
+constexpr const char* kAll = "muv iv nuv Tnu";
 
 TEST_P(GearRatioFailures, RaiseAtTheFailingStepAndKeepEarlierFields) {
   const FailureRow& row = GetParam();
@@ -84,14 +102,23 @@ TEST_P(GearRatioFailures, RaiseAtTheFailingStepAndKeepEarlierFields) {
     EXPECT_STREQ(e.ClassName(), row.kind);
     EXPECT_STREQ(e.what(), row.message);
   }
+  const std::string kept = std::string(" ") + row.kept + " ";
+  const struct {
+    const char* name;
+    Real value;
+    Real earlier;
+  } fields[] = {{"muv", c.muv, 101}, {"iv", c.iv, 102}, {"nuv", c.nuv, 103}, {"Tnu", c.Tnu, 104}};
+  for (const auto& field : fields) {
+    if (kept.find(std::string(" ") + field.name + " ") != std::string::npos) {
+      EXPECT_EQ(field.value, field.earlier)
+          << field.name << " changed to " << Digits17(field.value);
+    } else {
+      EXPECT_NE(field.value, field.earlier) << field.name << " kept its earlier value";
+    }
+  }
   if (row.new_muv) {
     EXPECT_TRUE(SixDigits(c.muv, *row.new_muv));
-  } else {
-    EXPECT_EQ(c.muv, 101);
   }
-  EXPECT_EQ(c.iv, 102);
-  EXPECT_EQ(c.nuv, 103);
-  EXPECT_EQ(c.Tnu, 104);
 }
 
 constexpr double kTiny = 1e-310;
@@ -99,36 +126,53 @@ constexpr double kTiny = 1e-310;
 INSTANTIATE_TEST_SUITE_P(
     Table, GearRatioFailures,
     ::testing::Values(
-        FailureRow{"ModelCheckNegative", {0.880, -1, 7.028, 0.987, 0.251}, "EInvalidOp", kInvalid},
         FailureRow{
-            "ModelCheckComesBeforeStep4", {0.880, -1, 0, 0.987, 0.251}, "EInvalidOp", kInvalid},
-        FailureRow{"ModelCheckZero", {0.880, 0, 7.028, 0, 0.251}, "EZeroDivide", kZeroDivide},
+            "ModelCheckNegative", {0.880, -1, 7.028, 0.987, 0.251}, "EInvalidOp", kInvalid, kAll},
+        FailureRow{"ModelCheckComesBeforeStep4",
+                   {0.880, -1, 0, 0.987, 0.251},
+                   "EInvalidOp",
+                   kInvalid,
+                   kAll},
+        FailureRow{"ModelCheckZero", {0.880, 0, 7.028, 0, 0.251}, "EZeroDivide", kZeroDivide, kAll},
+        FailureRow{"ModelCheckNegativeZero",
+                   {0, -0.0, 7.028, 0.987, 0.251},
+                   "EZeroDivide",
+                   kZeroDivide,
+                   kAll},
+        FailureRow{"ModelCheckRootTooSmall",
+                   {kTiny, 0, 7.028, kTiny, 0.251},
+                   "EOverflow",
+                   kOverflow,
+                   kAll},
+        FailureRow{"C4Zero", {0.880, 0.404, 7.028, 0, 0.251}, "EZeroDivide", kZeroDivide, kAll},
+        FailureRow{"C3Zero", {0.880, 0.404, 0, 0.987, 0.251}, "EZeroDivide", kZeroDivide, kAll},
+        FailureRow{"C3ZeroZeroOverZero", {0.5, 0.404, 0, 1, 0.5}, "EInvalidOp", kInvalid, kAll},
         FailureRow{
-            "ModelCheckNegativeZero", {0, -0.0, 7.028, 0.987, 0.251}, "EZeroDivide", kZeroDivide},
+            "DTooSmallC3", {0.880, 0.404, 1e-160, 0.987, 0.251}, "EOverflow", kOverflow, kAll},
+        FailureRow{"NoRealRootC2", {0.880, 0.2, 7.028, 0.987, 0.251}, "EInvalidOp", kInvalid, kAll},
+        FailureRow{"NoRealRootC4", {0.880, 0.404, 7.028, 2, 0.251}, "EInvalidOp", kInvalid, kAll},
         FailureRow{
-            "ModelCheckRootTooSmall", {kTiny, 0, 7.028, kTiny, 0.251}, "EOverflow", kOverflow},
-        FailureRow{"C4Zero", {0.880, 0.404, 7.028, 0, 0.251}, "EZeroDivide", kZeroDivide},
-        FailureRow{"C3Zero", {0.880, 0.404, 0, 0.987, 0.251}, "EZeroDivide", kZeroDivide},
-        FailureRow{"C3ZeroZeroOverZero", {0.5, 0.404, 0, 1, 0.5}, "EInvalidOp", kInvalid},
-        FailureRow{"DTooSmallC3", {0.880, 0.404, 1e-160, 0.987, 0.251}, "EOverflow", kOverflow},
-        FailureRow{"NoRealRootC2", {0.880, 0.2, 7.028, 0.987, 0.251}, "EInvalidOp", kInvalid},
-        FailureRow{"NoRealRootC4", {0.880, 0.404, 7.028, 2, 0.251}, "EInvalidOp", kInvalid},
-        FailureRow{"KzDivisionByZero", {0.5, 0, -1, 1, 0}, "EZeroDivide", kZeroDivide, 0.5},
+            "KzDivisionByZero", {0.5, 0, -1, 1, 0}, "EZeroDivide", kZeroDivide, "iv nuv Tnu", 0.5},
+        FailureRow{"DampedLoopCheck",
+                   {0.1, 0.404, -7.028, 2, 0.1},
+                   "EInvalidOp",
+                   kInvalid,
+                   "iv nuv Tnu",
+                   0.127586},
+        // nuv = 0.09·c4·iv overflows while iv still fits.
         FailureRow{
-            "DampedLoopCheck", {0.1, 0.404, -7.028, 2, 0.1}, "EInvalidOp", kInvalid, 0.127586}),
+            "NuvOverflowsAfterIv", {0, 1e291, 1e-8, 1e11, 0}, "EOverflow", kOverflow, "nuv Tnu"},
+        // With c1 = c4 and c2 = c5 = 0, muv = 0 and Kz = c3/c4; nuv = 0.09·c4²/Kz falls below the
+        // smallest Real while iv = c4/Kz does not, or both do.
+        FailureRow{"TnuDividesByAVanishedNuv",
+                   {1e-20, 0, 1e266, 1e-20, 0},
+                   "EZeroDivide",
+                   kZeroDivide,
+                   "Tnu",
+                   0},
+        FailureRow{
+            "TnuZeroOverZero", {1e-20, 0, 1e288, 1e-20, 0}, "EInvalidOp", kInvalid, "Tnu", 0}),
     [](const ::testing::TestParamInfo<FailureRow>& info) { return std::string(info.param.name); });
-
-TEST(GearRatios, FailureAfterIvKeepsTheNewIv) {
-  // nuv = 0.09·c4·iv overflows while iv still fits.
-  TController c;
-  c.nuv = 103;
-  c.Tnu = 104;
-  SetCoefficients(c, {0, 1e291, 1e-8, 1e11, 0});
-  EXPECT_THROW(c.ComputeGearRatios(), EOverflow);
-  EXPECT_NE(c.iv, 0);
-  EXPECT_EQ(c.nuv, 103);
-  EXPECT_EQ(c.Tnu, 104);
-}
 
 }  // namespace
 }  // namespace pitch

@@ -4,8 +4,10 @@
 
 #include <cfloat>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <string>
+#include <tuple>
 
 namespace pitch {
 namespace {
@@ -22,52 +24,118 @@ std::string WithSeparator(std::string text, char separator) {
   return text;
 }
 
-class BySeparator : public ::testing::TestWithParam<char> {};
-
-INSTANTIATE_TEST_SUITE_P(Separators, BySeparator, ::testing::Values(',', '.'),
-                         [](const ::testing::TestParamInfo<char>& info) {
-                           return info.param == ',' ? std::string("Comma")
-                                                    : std::string("FullStop");
-                         });
-
-TEST_P(BySeparator, AcceptedTexts) {
-  const char s = GetParam();
-  struct Row {
-    const char* text;
-    Extended value;
-  };
-  const Row rows[] = {
-      {"0,880", 0.88L}, {",5", 0.5L},    {"1,", 1.0L},          {",", 0.0L},
-      {"+5", 5.0L},     {" 12 ", 12.0L}, {"1,5E3", 1500.0L},    {"1,5e3", 1500.0L},
-      {"2E-2", 0.02L},  {"1e", 1.0L},    {"1e+", 1.0L},         {"-2,5", -2.5L},
-      {"007", 7.0L},    {"1e-0", 1.0L},  {"  -0,25e+1", -2.5L},
-  };
-  for (const Row& row : rows) {
-    const std::string text = WithSeparator(row.text, s);
-    EXPECT_EQ(ParseNumber(text, s), row.value) << text;
-  }
-  const Extended negative_zero = ParseNumber(WithSeparator("-,", s), s);
-  EXPECT_EQ(negative_zero, 0);
-  EXPECT_TRUE(std::signbit(negative_zero));
+// "%La": a long double that can be pasted back into a test.
+std::string Hex(Extended v) {
+  char text[48];
+  std::snprintf(text, sizeof text, "%La", v);
+  return text;
 }
 
-TEST_P(BySeparator, RejectedTextsQuoteTheWholeText) {
-  const char s = GetParam();
-  const char* const rows[] = {
-      "\t12",  "1e 5",  "1 e5",   "",       "   ",         "1 000",     "- 5", "5-",
-      "1,2,3", "0x10",  "1e5000", "1e4999", "INF",         "NAN",       "+",   "-",
-      "e5",    "1,5 x", "١",      "０",     "1,5\xC2\xA0", "5\xD0\x9E",
-  };
-  for (const char* row : rows) {
-    const std::string text = WithSeparator(row, s);
-    try {
-      ParseNumber(text, s);
-      ADD_FAILURE() << "accepted '" << text << "'";
-    } catch (const EConvertError& e) {
-      EXPECT_EQ(std::string(e.what()), "'" + text + "' is not a valid floating point value");
-    }
+std::string SeparatorName(char separator) { return separator == ',' ? "Comma" : "FullStop"; }
+
+// Each table runs with both separators: a row's name, then the separator's.
+template <typename Row>
+class BySeparator : public ::testing::TestWithParam<std::tuple<Row, char>> {
+ protected:
+  const Row& row() const { return std::get<0>(this->GetParam()); }
+  char separator() const { return std::get<1>(this->GetParam()); }
+};
+
+template <typename Row>
+std::string RowAndSeparator(const ::testing::TestParamInfo<std::tuple<Row, char>>& info) {
+  return std::string(std::get<0>(info.param).name) + "_" + SeparatorName(std::get<1>(info.param));
+}
+
+template <typename Row, std::size_t N>
+auto EachRowWithBothSeparators(const Row (&rows)[N]) {
+  return ::testing::Combine(::testing::ValuesIn(rows), ::testing::Values(',', '.'));
+}
+
+struct AcceptedRow {
+  const char* name;
+  const char* text;
+  Extended value;
+};
+
+void PrintTo(const AcceptedRow& row, std::ostream* os) { *os << row.name; }
+
+const AcceptedRow kAcceptedRows[] = {
+    {"TrailingZero", "0,880", 0.88L},
+    {"SeparatorFirst", ",5", 0.5L},
+    {"SeparatorLast", "1,", 1.0L},
+    {"SeparatorAlone", ",", 0.0L},
+    {"MinusSeparatorIsNegativeZero", "-,", -0.0L},
+    {"PlusSign", "+5", 5.0L},
+    {"BlanksAround", " 12 ", 12.0L},
+    {"UpperCaseExponent", "1,5E3", 1500.0L},
+    {"LowerCaseExponent", "1,5e3", 1500.0L},
+    {"NegativeExponent", "2E-2", 0.02L},
+    {"ExponentWithoutDigits", "1e", 1.0L},
+    {"ExponentSignWithoutDigits", "1e+", 1.0L},
+    {"NegativeNumber", "-2,5", -2.5L},
+    {"LeadingZeros", "007", 7.0L},
+    {"ExponentMinusZero", "1e-0", 1.0L},
+    {"BlanksSignAndExponent", "  -0,25e+1", -2.5L},
+};
+
+class AcceptedTexts : public BySeparator<AcceptedRow> {};
+
+TEST_P(AcceptedTexts, GiveTheirValue) {
+  const std::string text = WithSeparator(row().text, separator());
+  const Extended value = ParseNumber(text, separator());
+  EXPECT_EQ(value, row().value) << text << " gives " << Hex(value);
+  EXPECT_EQ(std::signbit(value), std::signbit(row().value)) << text << " gives " << Hex(value);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, AcceptedTexts, EachRowWithBothSeparators(kAcceptedRows),
+                         RowAndSeparator<AcceptedRow>);
+
+struct RejectedRow {
+  const char* name;
+  const char* text;
+};
+
+void PrintTo(const RejectedRow& row, std::ostream* os) { *os << row.name; }
+
+const RejectedRow kRejectedRows[] = {
+    {"TabBefore", "\t12"},
+    {"BlankBeforeExponentDigits", "1e 5"},
+    {"BlankBeforeExponent", "1 e5"},
+    {"Empty", ""},
+    {"BlanksOnly", "   "},
+    {"GroupSeparator", "1 000"},
+    {"BlankAfterSign", "- 5"},
+    {"TrailingSign", "5-"},
+    {"SecondSeparator", "1,2,3"},
+    {"Hexadecimal", "0x10"},
+    {"ExponentDigitLeftOver", "1e5000"},
+    {"BeyondTheExtendedRange", "1e4999"},
+    {"Infinity", "INF"},
+    {"NotANumber", "NAN"},
+    {"PlusAlone", "+"},
+    {"MinusAlone", "-"},
+    {"ExponentWithoutMantissa", "e5"},
+    {"TrailingLetter", "1,5 x"},
+    {"ArabicIndicDigit", "١"},
+    {"FullWidthDigit", "０"},
+    {"NoBreakSpaceAfter", "1,5\xC2\xA0"},
+    {"CyrillicLetterAfter", "5\xD0\x9E"},
+};
+
+class RejectedTexts : public BySeparator<RejectedRow> {};
+
+TEST_P(RejectedTexts, QuoteTheWholeText) {
+  const std::string text = WithSeparator(row().text, separator());
+  try {
+    const Extended value = ParseNumber(text, separator());
+    ADD_FAILURE() << "accepted '" << text << "' as " << Hex(value);
+  } catch (const EConvertError& e) {
+    EXPECT_EQ(std::string(e.what()), "'" + text + "' is not a valid floating point value");
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Table, RejectedTexts, EachRowWithBothSeparators(kRejectedRows),
+                         RowAndSeparator<RejectedRow>);
 
 TEST(ParseNumber, TheOtherSeparatorIsNotAccepted) {
   EXPECT_THROW(ParseNumber("1.5", ','), EConvertError);
@@ -103,45 +171,53 @@ TEST(ParseNumber, DigitsAccumulateInExtendedPrecision) {
   EXPECT_NEAR(std::log10(tiny), -1201.0L, 1e-9L);
 }
 
-TEST_P(BySeparator, FormattedValues) {
-  const char s = GetParam();
-  struct Row {
-    Extended value;
-    const char* text;
-  };
-  const Row rows[] = {
-      {0.0L, "0"},
-      {-0.0L, "0"},
-      {0.88, "0,88"},
-      {0.1, "0,1"},
-      {1.0 / 3.0, "0,333333333333333"},
-      {2.0 / 3.0, "0,666666666666667"},
-      {-2.5, "-2,5"},
-      {100, "100"},
-      {1e14, "100000000000000"},
-      {999999999999999.0, "999999999999999"},
-      {1e15, "1E15"},
-      {1234567890123456.0, "1,23456789012346E15"},
-      {0.0001, "0,0001"},
-      {0.00012345, "0,00012345"},
-      {0.00001, "1E-5"},
-      {1.5e-7, "1,5E-7"},
-      {1e100, "1E100"},
-      {DBL_MAX, "1,79769313486232E308"},
-      {std::numeric_limits<double>::denorm_min(), "4,94065645841247E-324"},
-      {0.9999999999999999, "1"},
-      {-99999.99999999999, "-100000"},
-      {0.0920037424652426, "0,0920037424652426"},
-      {11.257458065968706, "11,2574580659687"},
-      {std::numeric_limits<Extended>::quiet_NaN(), "NAN"},
-      {std::numeric_limits<Extended>::infinity(), "INF"},
-      {-std::numeric_limits<Extended>::infinity(), "-INF"},
-      {std::numeric_limits<Extended>::denorm_min(), "0"},
-  };
-  for (const Row& row : rows) {
-    EXPECT_EQ(FormatNumber(row.value, s), WithSeparator(row.text, s)) << row.text;
-  }
+struct FormattedRow {
+  const char* name;
+  Extended value;
+  const char* text;
+};
+
+void PrintTo(const FormattedRow& row, std::ostream* os) { *os << row.name; }
+
+const FormattedRow kFormattedRows[] = {
+    {"Zero", 0.0L, "0"},
+    {"NegativeZero", -0.0L, "0"},
+    {"TrailingZerosDropped", 0.88, "0,88"},
+    {"OneTenth", 0.1, "0,1"},
+    {"OneThird", 1.0 / 3.0, "0,333333333333333"},
+    {"TwoThirdsRoundsUp", 2.0 / 3.0, "0,666666666666667"},
+    {"Negative", -2.5, "-2,5"},
+    {"Hundred", 100, "100"},
+    {"TenToThe14", 1e14, "100000000000000"},
+    {"FifteenNines", 999999999999999.0, "999999999999999"},
+    {"TenToThe15", 1e15, "1E15"},
+    {"SixteenDigits", 1234567890123456.0, "1,23456789012346E15"},
+    {"TenToTheMinus4", 0.0001, "0,0001"},
+    {"ZerosThenDigits", 0.00012345, "0,00012345"},
+    {"TenToTheMinus5", 0.00001, "1E-5"},
+    {"SmallWithSeparator", 1.5e-7, "1,5E-7"},
+    {"TenToThe100", 1e100, "1E100"},
+    {"LargestReal", DBL_MAX, "1,79769313486232E308"},
+    {"SmallestDenormalReal", std::numeric_limits<double>::denorm_min(), "4,94065645841247E-324"},
+    {"CarryToOne", 0.9999999999999999, "1"},
+    {"CarryToANewDecade", -99999.99999999999, "-100000"},
+    {"StartUpMuv", 0.0920037424652426, "0,0920037424652426"},
+    {"StartUpTnu", 11.257458065968706, "11,2574580659687"},
+    {"NotANumber", std::numeric_limits<Extended>::quiet_NaN(), "NAN"},
+    {"Infinity", std::numeric_limits<Extended>::infinity(), "INF"},
+    {"NegativeInfinity", -std::numeric_limits<Extended>::infinity(), "-INF"},
+    {"ExtendedDenormal", std::numeric_limits<Extended>::denorm_min(), "0"},
+};
+
+class FormattedValues : public BySeparator<FormattedRow> {};
+
+TEST_P(FormattedValues, GiveTheirText) {
+  EXPECT_EQ(FormatNumber(row().value, separator()), WithSeparator(row().text, separator()))
+      << Hex(row().value);
 }
+
+INSTANTIATE_TEST_SUITE_P(Table, FormattedValues, EachRowWithBothSeparators(kFormattedRows),
+                         RowAndSeparator<FormattedRow>);
 
 TEST(FormatNumber, LongestTextHas23Characters) {
   EXPECT_EQ(FormatNumber(-1.23456789012345e-100, ','), "-1,23456789012345E-100");

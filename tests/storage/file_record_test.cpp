@@ -42,11 +42,12 @@ class Fifo : public ::testing::Test {
     return {0, ""};
   }
 
-  // A reader that has the FIFO open before the write starts; fd is made blocking.
+  // A reader that has the FIFO open before the write starts. It is opened for reading and
+  // writing, so that its reads wait for data instead of seeing an end of file while the writer
+  // has not opened yet; closing it leaves the FIFO without a reader.
   int OpenReader() {
-    const int fd = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = ::open(path_.c_str(), O_RDWR | O_CLOEXEC);
     EXPECT_GE(fd, 0);
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return fd;
   }
 
@@ -67,7 +68,7 @@ TEST_F(Fifo, AReaderGetsEveryByte) {
   std::thread drain([&] {
     char buffer[4096];
     ssize_t n;
-    while ((n = ::read(reader, buffer, sizeof buffer)) > 0) {
+    while (received.size() < bytes.size() && (n = ::read(reader, buffer, sizeof buffer)) > 0) {
       received.append(buffer, static_cast<std::size_t>(n));
     }
   });

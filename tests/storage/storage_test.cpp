@@ -6,6 +6,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -33,9 +34,10 @@ const NumberSettings kCp1251Comma{',', "CP1251"};
 class StorageFile : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("pitch-storage-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    // One folder per test; a table row's name "Test/Row" becomes "Test_Row".
+    std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::replace(test.begin(), test.end(), '/', '_');
+    dir_ = fs::temp_directory_path() / ("pitch-storage-" + std::to_string(::getpid()) + "-" + test);
     fs::remove_all(dir_);
     fs::create_directories(dir_);
     // The start-up coefficients, no calculation yet.
@@ -140,28 +142,43 @@ TEST_F(StorageFile, LongPathsWork) {
   EXPECT_EQ(Read(storage.FileName).size(), 160u);
 }
 
-TEST_F(StorageFile, FailuresAtTheOpen) {
-  struct Row {
-    std::string path;
-    int code;
-    std::string message;
-  };
+// A path that cannot be opened for writing: the error's code and message. The folder holds a
+// file Result_1.txt and a folder "folder".
+struct OpenFailureRow {
+  const char* name;
+  const char* path;  // in the test's folder; "" stays empty
+  int code;
+  const char* message;
+  bool message_names_the_path;
+};
+
+void PrintTo(const OpenFailureRow& row, std::ostream* os) { *os << row.name; }
+
+class OpenFailures : public StorageFile, public ::testing::WithParamInterface<OpenFailureRow> {};
+
+TEST_P(OpenFailures, RaiseWithCodeAndMessage) {
+  const OpenFailureRow& row = GetParam();
   fs::create_directories(Path("folder"));
-  const Row rows[] = {
-      {Path("missing/Result_1.txt"), 3, "Invalid file name - " + Path("missing/Result_1.txt")},
-      {Path("Result_1.txt/x.txt"), 3, "Invalid file name - " + Path("Result_1.txt/x.txt")},
-      {Path("folder"), 5, "File access denied"},
-      {"", 3, "Invalid file name - "},
-  };
   Put(Path("Result_1.txt"), "old");
-  for (const Row& row : rows) {
-    storage.FileName = row.path;
-    const auto [code, message] = Attempt();
-    EXPECT_EQ(code, row.code) << row.path;
-    EXPECT_EQ(message, row.message);
-  }
+  storage.FileName = *row.path == '\0' ? std::string() : Path(row.path);
+  const auto [code, message] = Attempt();
+  EXPECT_EQ(code, row.code) << storage.FileName;
+  EXPECT_EQ(message,
+            std::string(row.message) + (row.message_names_the_path ? storage.FileName : ""));
   EXPECT_FALSE(fs::exists(Path("missing")));
+  EXPECT_EQ(Read(Path("Result_1.txt")), "old");
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, OpenFailures,
+    ::testing::Values(
+        OpenFailureRow{"MissingFolder", "missing/Result_1.txt", 3, "Invalid file name - ", true},
+        OpenFailureRow{"FileAsFolder", "Result_1.txt/x.txt", 3, "Invalid file name - ", true},
+        OpenFailureRow{"Folder", "folder", 5, "File access denied", false},
+        OpenFailureRow{"EmptyName", "", 3, "Invalid file name - ", false}),
+    [](const ::testing::TestParamInfo<OpenFailureRow>& info) {
+      return std::string(info.param.name);
+    });
 
 TEST_F(StorageFile, FileLockedByAnotherWriterKeepsItsContent) {
   Put(storage.FileName, "old content");

@@ -3,13 +3,19 @@
 #include <sys/resource.h>
 
 #include <QAction>
+#include <QCategoryAxis>
 #include <QChartView>
+#include <QFileDialog>
 #include <QFontInfo>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLineSeries>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QToolTip>
+#include <QTreeView>
 #include <QValueAxis>
 #include <QtTest>
 #include <filesystem>
@@ -25,6 +31,7 @@
 #include "storage/write_signals.h"
 #include "ui/fonts.h"
 #include "ui/form_base.h"
+#include "ui/plot_overlay.h"
 
 using namespace pitch;
 namespace fs = std::filesystem;
@@ -239,11 +246,79 @@ class TestFormBase : public QObject {
     QLabel* label = all.at(index);
     QCOMPARE(label->text(), caption);
     QCOMPARE(label->pos(), position);
-    // Labels size themselves to their caption in the label font.
+    // Labels size themselves to their caption in the label font, 19 pixels high as on Windows.
     QCOMPARE(label->size(), label->sizeHint());
+    QCOMPARE(label->height(), 19);
     QCOMPARE(QFontInfo(label->font()).family(), QStringLiteral("Tahoma"));
     QCOMPARE(label->font().pixelSize(), 16);
     QCOMPARE(label->isVisibleTo(&w()), visible);
+  }
+
+  // The captions c1 … c5 and the first two result captions stand two pixels above their box,
+  // as in the layout: their text then sits on the baseline of the box's text.
+  void labelTextSitsOnTheBoxBaseline() {
+    const QList<QLabel*> labels = w().findChildren<QLabel*>(Qt::FindDirectChildrenOnly);
+    const QList<QPair<int, QLineEdit*>> pairs = {{1, w().Edit1}, {2, w().Edit2}, {3, w().Edit3},
+                                                 {4, w().Edit4}, {5, w().Edit5}, {7, w().Edit6},
+                                                 {8, w().Edit7}};
+    for (const auto& [index, edit] : pairs) {
+      QLabel* label = labels.at(index);
+      const int label_baseline =
+          label->y() + label->contentsMargins().top() + QFontMetrics(label->font()).ascent();
+      // Where QLineEdit puts its text: centred in its contents rectangle.
+      QStyleOptionFrame option;
+      option.initFrom(edit);
+      option.rect = edit->rect();
+      option.lineWidth = edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, edit);
+      const QRect contents =
+          edit->style()->subElementRect(QStyle::SE_LineEditContents, &option, edit);
+      const QFontMetrics metrics(edit->font());
+      const int edit_baseline = edit->y() + contents.y() +
+                                (contents.height() - metrics.height() + 1) / 2 + metrics.ascent();
+      QVERIFY2(std::abs(label_baseline - edit_baseline) <= 1,
+               qPrintable(QStringLiteral("%1: %2 against %3")
+                              .arg(label->text())
+                              .arg(label_baseline)
+                              .arg(edit_baseline)));
+    }
+  }
+
+  // Enter and keypad Enter click the focused button, as Space does; in a box they do nothing.
+  void enterClicksTheFocusedButton_data() {
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::newRow("Calculate, Enter") << "calc" << int(Qt::Key_Return) << int(Qt::NoModifier);
+    QTest::newRow("Calculate, keypad Enter")
+        << "calc" << int(Qt::Key_Enter) << int(Qt::KeypadModifier);
+    QTest::newRow("Save, Enter") << "save" << int(Qt::Key_Return) << int(Qt::NoModifier);
+    QTest::newRow("Save, keypad Enter") << "save" << int(Qt::Key_Enter) << int(Qt::KeypadModifier);
+    QTest::newRow("a box, Enter") << "box" << int(Qt::Key_Return) << int(Qt::NoModifier);
+  }
+  void enterClicksTheFocusedButton() {
+    QFETCH(QString, button);
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    QWidget* target = button == "calc"   ? static_cast<QWidget*>(w().CalcPlot)
+                      : button == "save" ? static_cast<QWidget*>(w().SaveExit)
+                                         : static_cast<QWidget*>(w().Edit3);
+    QApplication::setActiveWindow(&w());
+    target->setFocus();
+    QTest::keyClick(target, static_cast<Qt::Key>(key),
+                    static_cast<Qt::KeyboardModifiers>(modifiers));
+    QCOMPARE(w().Edit6->isVisible(), button == "calc");
+    QCOMPARE(dialog_->runs, button == "save" ? 1 : 0);
+    QVERIFY(box_->shown.isEmpty());
+  }
+
+  // A result longer than its box is shown from its first character: sign and first digit.
+  void longResultsShowTheirStart() {
+    w().Edit3->setText(QStringLiteral("-7,028E100"));
+    Click(w().CalcPlot);
+    QCOMPARE(w().Edit7->text(), QStringLiteral("-4,98160967388829E-102"));
+    for (QLineEdit* edit : ResultBoxes()) {
+      QCOMPARE(edit->cursorPosition(), 0);
+    }
   }
 
   void captionsUseTheCyrillicEs() {
@@ -621,9 +696,61 @@ class TestFormBase : public QObject {
              qPrintable(w().ResponseChart().CharacteristicsText()));
     QVERIFY(w().ResponseChart().CharacteristicsText().endsWith(
         QStringLiteral("не установился за 9,99 c")));
+    // The marks lie whole inside the plot area (the peak's too, on its top edge), and the text's
+    // box sits inside it where the curve does not pass.
+    QApplication::processEvents();
+    const TPlotOverlay& overlay = w().ResponseChart().overlay();
+    const QRectF plot = w().Chart1->chart()->plotArea();
+    for (const QPointF& at : overlay.MarkPositions()) {
+      QVERIFY(plot.adjusted(3, 3, -3, -3).contains(at));
+    }
+    const QRectF box = overlay.TextBox();
+    QVERIFY(plot.contains(box));
+    for (const QPointF& p : w().Series1->points()) {
+      const QPointF at = w().Chart1->chart()->mapToPosition(p, w().Series1);
+      QVERIFY2(!box.contains(at), qPrintable(QString::asprintf("%.17g, %.17g", p.x(), p.y())));
+    }
     w().ShowCharacteristicsAction->setChecked(false);
     QVERIFY(!w().ResponseChart().CharacteristicsShown());
     QCOMPARE(w().Chart1->chart()->series().size(), 1);
+  }
+
+  // Tick labels follow the program's number text: E notation beyond 15 digits, the separator in
+  // force, and the plot area keeps most of its width (it used to shrink to half behind
+  // 290-digit labels). The title is centred on the plot
+  // area.
+  void tickLabelsAndTitle_data() {
+    QTest::addColumn<QString>("c1");
+    QTest::addColumn<QString>("top_label");  // the y axis's highest tick
+    QTest::newRow("defaults") << "0,880"
+                              << "1";
+    QTest::newRow("diverging to 1e293") << "150"
+                                        << "1E293";
+    QTest::newRow("diverging to 1e13") << "103"
+                                       << "20000000000000";
+  }
+  void tickLabelsAndTitle() {
+    QFETCH(QString, c1);
+    QFETCH(QString, top_label);
+    w().Edit1->setText(c1);
+    Click(w().CalcPlot);
+    QVERIFY(box_->shown.isEmpty());
+    QApplication::processEvents();
+    auto* axis = qobject_cast<QCategoryAxis*>(Axis(w().Chart1, Qt::Vertical));
+    QVERIFY(axis != nullptr);
+    const QStringList labels = axis->categoriesLabels();
+    QVERIFY2(labels.size() >= 2, qPrintable(labels.join(" | ")));
+    QCOMPARE(labels.last(), top_label);
+    for (const QString& label : labels) {
+      QVERIFY2(label.size() <= 16, qPrintable(label));
+      QVERIFY2(!label.contains(QLatin1Char('.')), qPrintable(label));
+    }
+    QChart* chart = w().Chart1->chart();
+    QVERIFY2(chart->plotArea().width() > 550,
+             qPrintable(QString::number(chart->plotArea().width())));
+    const QRectF title = w().ResponseChart().overlay().TitleRect();
+    QVERIFY(std::abs(title.center().x() - chart->plotArea().center().x()) < 1);
+    QVERIFY(title.bottom() <= chart->plotArea().top());
   }
 
   void tooltipShowsTheSampleUnderThePointer() {
@@ -640,6 +767,28 @@ class TestFormBase : public QObject {
     QTRY_COMPARE(QToolTip::text(), w().PointToolTipText(w().SampleNear(on_view)));
     // Far from the curve there is no sample, and no tooltip.
     QCOMPARE(w().SampleNear(on_view + QPoint(0, 80)), 0);
+  }
+
+  // The save dialog opens large enough that its columns show whole.
+  void saveDialogColumnsFit() {
+    std::ofstream(dir_ / "Result_1.txt") << "x";
+    const std::unique_ptr<QFileDialog> dialog =
+        MakeSaveFileDialog(&w(), QString(), TSaveDialog::Filters());
+    dialog->setOption(QFileDialog::DontUseNativeDialog, true);
+    dialog->setDirectory(QString::fromStdString(dir_.string()));
+    dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
+    auto* view = dialog->findChild<QTreeView*>(QStringLiteral("treeView"));
+    QVERIFY(view != nullptr);
+    QTRY_COMPARE(view->model()->rowCount(view->rootIndex()), 1);
+    const QAbstractItemView* items = view;  // sizeHintForColumn is public here
+    for (int column = 0; column < view->header()->count(); ++column) {
+      QVERIFY2(view->columnWidth(column) >= items->sizeHintForColumn(column),
+               qPrintable(QStringLiteral("column %1: %2 < %3")
+                              .arg(column)
+                              .arg(view->columnWidth(column))
+                              .arg(items->sizeHintForColumn(column))));
+    }
   }
 
   void closeBoxSavesNothing() {

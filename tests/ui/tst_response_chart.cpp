@@ -1,7 +1,9 @@
 // The chart builder: titles, the red line, exact axis ranges and tick labels inside them.
+#include <QCategoryAxis>
 #include <QChart>
+#include <QGraphicsScene>
 #include <QLineSeries>
-#include <QScatterSeries>
+#include <QPainter>
 #include <QValueAxis>
 #include <QtTest>
 #include <cmath>
@@ -9,6 +11,7 @@
 #include <limits>
 
 #include "ui/plot_export.h"
+#include "ui/plot_overlay.h"
 #include "ui/response_chart.h"
 
 using pitch::NiceTicks;
@@ -104,13 +107,13 @@ class TestResponseChart : public QObject {
       QVERIFY2(t >= min && t <= max,
                qPrintable(hex(t) + " outside " + hex(min) + " … " + hex(max)));
       QVERIFY2(k == 0 || t > ticks.Value(k - 1), qPrintable(hex(t) + " repeats"));
-      if (std::fabs(max) < 1e15) {
-        const QString label = QString::number(t, 'f', ticks.decimals);
-        QVERIFY2(label.toDouble() <= max + 1e-12 * std::fabs(max),
-                 qPrintable(label + " beyond " + hex(max)));
-        QVERIFY2(label.toDouble() >= min - 1e-12 * std::fabs(min),
-                 qPrintable(label + " below " + hex(min)));
-      }
+      // The label is the tick's value in at most 15 digits: no label claims a value beyond
+      // the range (an axis ending at 9.99 has no label 10).
+      const double label = pitch::TickLabel(t, '.').toDouble();
+      QVERIFY2(label <= max + 1e-14 * std::fabs(max),
+               qPrintable(hex(label) + " beyond " + hex(max)));
+      QVERIFY2(label >= min - 1e-14 * std::fabs(min),
+               qPrintable(hex(label) + " below " + hex(min)));
     }
     // The next tick after the last one is beyond the range: none is left out.
     QVERIFY2(ticks.count == 0 || ticks.Value(ticks.count) > max ||
@@ -183,15 +186,67 @@ class TestResponseChart : public QObject {
     s.final_deviation = final_deviation;
     builder.ShowCharacteristics(s);
     QVERIFY(builder.CharacteristicsShown());
-    QCOMPARE(chart->series().size(), 2);
     QCOMPARE(builder.CharacteristicsText(),
              QStringLiteral("пик 1,2 при t = 2 c; перерегулирование 20 %") + text_tail);
-    auto* scatter = qobject_cast<QScatterSeries*>(chart->series().at(1));
-    QVERIFY(scatter != nullptr);
-    QCOMPARE(scatter->points(), marks);
+    QCOMPARE(builder.CharacteristicsMarks(), marks);
     builder.ShowCharacteristics(std::nullopt);
     QVERIFY(!builder.CharacteristicsShown());
+    QVERIFY(builder.CharacteristicsMarks().isEmpty());
+    QVERIFY(builder.overlay().TextBox().isEmpty());
     QCOMPARE(chart->series().size(), 1);
+  }
+
+  // The curve is drawn whole at every scale: at a device pixel ratio of 1.5 every pixel column
+  // between the first and the last sample holds red, also at the peak, which lies on the top
+  // edge of the plot area.
+  void curveIsWholeAtEveryScale_data() {
+    QTest::addColumn<qreal>("ratio");
+    QTest::newRow("96 dpi") << qreal(1.0);
+    QTest::newRow("120 dpi") << qreal(1.25);
+    QTest::newRow("144 dpi") << qreal(1.5);
+    QTest::newRow("192 dpi") << qreal(2.0);
+  }
+  void curveIsWholeAtEveryScale() {
+    QFETCH(qreal, ratio);
+    QList<QPointF> points;
+    for (int i = 0; i < 1000; ++i) {  // a damped step response with its peak near 3 s
+      const double t = i / 100.0;
+      points.append(QPointF(t, 1 - std::exp(-0.9 * t) * std::cos(1.1 * t)));
+    }
+    TResponseChart builder;
+    QGraphicsScene scene;
+    QChart* chart = builder.chart();
+    scene.addItem(builder.TakeChart().release());
+    builder.SetPoints(points);
+    const QSize size(768, 379);
+    chart->setGeometry(QRectF(QPointF(0, 0), size));
+    QImage image(size * ratio, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(ratio);
+    image.fill(Qt::white);
+    {
+      QPainter painter(&image);
+      scene.render(&painter, QRectF(QPointF(0, 0), size), QRectF(QPointF(0, 0), size));
+    }
+    const QRectF plot = chart->plotArea();
+    const auto red = [&](int x, int y) {
+      const QColor c = image.pixelColor(x, y);
+      return c.red() > 150 && c.green() < 120 && c.blue() < 120;
+    };
+    QList<int> empty;
+    const int left = static_cast<int>(std::ceil(plot.left() * ratio)) + 1;
+    const int right = static_cast<int>(std::floor(plot.right() * ratio)) - 1;
+    for (int x = left; x <= right; ++x) {
+      bool found = false;
+      for (int y = 0; y < image.height() && !found; ++y) {
+        found = red(x, y);
+      }
+      if (!found) {
+        empty.append(x);
+      }
+    }
+    QVERIFY2(empty.isEmpty(), qPrintable(QStringLiteral("%1 columns without the curve, first %2")
+                                             .arg(empty.size())
+                                             .arg(empty.value(0))));
   }
 
   void pngAndSvgPictures() {
