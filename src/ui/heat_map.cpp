@@ -76,13 +76,6 @@ Range ValueRange(const HeatMapData& data) {
   return r;
 }
 
-QString TickLabel(double v, double interval) {
-  if (std::fabs(v) < interval * 1e-9) {
-    v = 0;
-  }
-  return QString::number(v, 'g', 8);
-}
-
 // The hatching stands out from its cell: black on light colours, white on dark ones.
 QRgb HatchOn(QRgb colour) {
   return qGray(colour) >= 110 ? kHatchColour.rgb() : qRgb(255, 255, 255);
@@ -135,20 +128,18 @@ void DrawAxisTicks(QPainter& p, const std::vector<double>& values, const QRectF&
     return x_axis ? plot.left() + along : plot.bottom() - along;
   };
   std::vector<double> ticks;
-  double interval = 1;
   if (values.size() == 1 || first == last) {
     ticks.push_back(first);
   } else {
     const AxisTicks t = NiceTicks(std::min(first, last), std::max(first, last));
-    interval = t.interval;
-    for (double v = t.anchor; v <= std::max(first, last) + interval * 1e-9; v += t.interval) {
-      ticks.push_back(v);
+    for (int k = 0; k < t.count; ++k) {
+      ticks.push_back(t.Value(k));
     }
   }
   const QFontMetricsF metrics(p.font());
   for (const double v : ticks) {
     const double at = position(v);
-    const QString label = TickLabel(v, interval);
+    const QString label = TickLabel(v, '.');
     if (x_axis) {
       p.drawLine(QPointF(at, plot.bottom()), QPointF(at, plot.bottom() + 5));
       p.drawText(QRectF(at - 60, plot.bottom() + 7, 120, metrics.height()),
@@ -174,11 +165,12 @@ void DrawColourScale(QPainter& p, const Range& range, const QRectF& bar, const Q
   p.drawRect(bar);
   const QFontMetricsF metrics(p.font());
   const AxisTicks t = NiceTicks(range.min, range.max);
-  for (double v = t.anchor; v <= range.max + t.interval * 1e-9; v += t.interval) {
+  for (int k = 0; k < t.count; ++k) {
+    const double v = t.Value(k);
     const double y = bar.bottom() - (v - range.min) / (range.max - range.min) * bar.height();
     p.drawLine(QPointF(bar.right(), y), QPointF(bar.right() + 5, y));
     p.drawText(QRectF(bar.right() + 8, y - metrics.height() / 2, 120, metrics.height()),
-               Qt::AlignLeft | Qt::AlignVCenter, TickLabel(v, t.interval));
+               Qt::AlignLeft | Qt::AlignVCenter, TickLabel(v, '.'));
   }
   p.drawText(QRectF(bar.left(), bar.top() - 8 - metrics.height(), 240, metrics.height()),
              Qt::AlignLeft | Qt::AlignBottom, title);
