@@ -54,6 +54,25 @@ inline std::vector<nlohmann::json> JsonLines(const std::string& text) {
   return rows;
 }
 
+// Options of a batch from the input stream, of a sweep, and either changed by a function.
+inline StudyOptions Batch() {
+  StudyOptions o;
+  o.batch = "-";
+  return o;
+}
+
+inline StudyOptions Sweep(std::vector<std::string> sweeps) {
+  StudyOptions o;
+  o.sweeps = std::move(sweeps);
+  return o;
+}
+
+template <typename F>
+StudyOptions With(StudyOptions o, F change) {
+  change(o);
+  return o;
+}
+
 // A folder of its own for each test, removed afterwards.
 class TempFolder {
  public:
