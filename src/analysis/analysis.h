@@ -77,7 +77,7 @@ std::optional<double> ContinuousSettlingTime(const Matrix4& a, const Vector4& x0
 // Everything above for a controller whose simulation has completed.
 struct LoopAnalysis {
   std::vector<Pole> poles;
-  bool stable = false;
+  bool stable = false;        // the continuous loop
   std::vector<double> times;  // the sample times t_i
   // Exact h at the sample times, up to the last one within the double range.
   std::vector<double> exact;

@@ -13,10 +13,11 @@ class TCliBorder : public TBorder {
   // failure at text k leaves c1 … c(k−1) updated and the rest as they were.
   void ReadInputs(const CoefficientTexts& input) {
     Real* const fields[5] = {&c1, &c2, &c3, &c4, &c5};
-    for (std::size_t k = 0; k < 5; ++k) {
-      *fields[k] = fp::Store(ParseNumber(input.texts[k], input.separators[k]));
+    for (reading = 0; reading < 5; ++reading) {
+      *fields[reading] = fp::Store(ParseNumber(input.texts[reading], input.separators[reading]));
     }
   }
+  std::size_t reading = 0;  // the text being read
 };
 
 }  // namespace
@@ -35,8 +36,8 @@ const char* StepName(Step step) {
   return "";
 }
 
-RunError ErrorOf(const Exception& e, Step step) {
-  return {e.ClassName(), WithFullStop(e.what()), step};
+RunError ErrorOf(const Exception& e, Step step, const std::string& file) {
+  return {e.ClassName(), WithFullStop(e.what()), step, file};
 }
 
 CoefficientTexts CoefficientTextsOf(const std::vector<std::string>& given, char separator) {
@@ -63,6 +64,9 @@ Outcome Calculate(const CoefficientTexts& input, bool analyse) {
     controller.ComputeGearRatios();
     step = Step::kResponse;
     controller.SimulateResponse();
+  } catch (const EConvertError& e) {
+    outcome.error = ErrorOf(e, step);
+    outcome.unreadable_text = input.texts[border.reading];
   } catch (const Exception& e) {
     outcome.error = ErrorOf(e, step);
   }
@@ -74,13 +78,20 @@ Outcome Calculate(const CoefficientTexts& input, bool analyse) {
   outcome.Tnu = controller.Tnu;
   outcome.teta = controller.teta;
 
-  // The poles need the ratios; the rest of the analysis a completed simulation.
-  if (analyse && outcome.Simulated()) {
-    outcome.analysis = analysis::Analyze(controller);
-    outcome.poles = Poles{outcome.analysis->poles, outcome.analysis->stable};
-  } else if (analyse && outcome.RatiosKnown()) {
+  // The stability needs the ratios; the rest of the analysis a completed simulation.
+  if (analyse && outcome.RatiosKnown()) {
     const analysis::Matrix4 a = analysis::ToEigen(ClosedLoopMatrix(controller));
-    outcome.poles = Poles{analysis::ClosedLoopPoles(a), analysis::IsStable(a)};
+    Stability stability;
+    if (outcome.Simulated()) {
+      outcome.analysis = analysis::Analyze(controller);
+      stability.poles = outcome.analysis->poles;
+      stability.stable = outcome.analysis->stable;
+    } else {
+      stability.poles = analysis::ClosedLoopPoles(a);
+      stability.stable = analysis::IsStable(a);
+    }
+    stability.iteration = analysis::EulerStabilityOf(a, kTimeStep);
+    outcome.stability = stability;
   }
   return outcome;
 }

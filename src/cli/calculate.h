@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "analysis/analysis.h"
+#include "analysis/euler_stability.h"
 #include "core/controller.h"
 #include "core/errors.h"
 
@@ -22,8 +23,10 @@ struct RunError {
   std::string kind;     // the error class's name: EConvertError, EOverflow, EInOutError, …
   std::string message;  // as the window's error display shows it, with its full stop
   Step step;
+  std::string file = "";  // the file's path, for an error of the files step
+  std::string hint = "";  // a second line on what the error may mean, or empty
 };
-RunError ErrorOf(const Exception& e, Step step);
+RunError ErrorOf(const Exception& e, Step step, const std::string& file = "");
 
 // The coefficient texts: the five given, or the window's start-up texts (written with a comma)
 // when none are given.
@@ -33,10 +36,12 @@ struct CoefficientTexts {
 };
 CoefficientTexts CoefficientTextsOf(const std::vector<std::string>& given, char separator);
 
-// The poles of the closed loop, once the ratios are known.
-struct Poles {
-  std::vector<analysis::Pole> values;
+// The stability of the closed loop, once the ratios are known: its poles, whether the
+// continuous loop is stable, and whether the simulation's Euler iteration is.
+struct Stability {
+  std::vector<analysis::Pole> poles;
   bool stable = false;
+  analysis::EulerStability iteration;  // at the simulation's step kTimeStep
 };
 
 // What the calculation reached. The controller's values as they stand after the failing step
@@ -49,9 +54,10 @@ struct Outcome {
   Real nuv = 0;
   Real Tnu = 0;
   TSamples teta;
-  std::optional<RunError> error;  // the step that stopped the calculation
+  std::optional<RunError> error;               // the step that stopped the calculation
+  std::optional<std::string> unreadable_text;  // the coefficient text that is not a number
 
-  std::optional<Poles> poles;                      // when the ratios are known and asked for
+  std::optional<Stability> stability;              // when the ratios are known and asked for
   std::optional<analysis::LoopAnalysis> analysis;  // when the response is complete and asked for
 
   // The coefficients were read: there is something to save.

@@ -9,20 +9,23 @@ namespace pitch::cli {
 
 namespace {
 
+constexpr const char* kNotRead = "the coefficients could not be read";
+constexpr const char* kNotSimulated = "the simulation did not complete";
+
 // Runs one file's action; its error is recorded and the run goes on.
 template <typename Action>
-void Record(std::vector<RunError>& errors, Action&& action) {
+void Record(std::vector<RunError>& errors, const std::string& path, Action&& action) {
   try {
     action();
   } catch (const Exception& e) {
-    errors.push_back(ErrorOf(e, Step::kFiles));
+    errors.push_back(ErrorOf(e, Step::kFiles, path));
   }
 }
 
 }  // namespace
 
-std::vector<RunError> WriteFiles(const Options& options, const Outcome& outcome,
-                                 const NumberSettings& settings, const PlotRenderer& renderer) {
+FileOutcome WriteFiles(const Options& options, const Outcome& outcome,
+                       const NumberSettings& settings, const PlotRenderer& renderer) {
   const std::vector<double> times = SampleTimes();
   const std::span<const double> h(outcome.teta.values());
 
@@ -30,7 +33,7 @@ std::vector<RunError> WriteFiles(const Options& options, const Outcome& outcome,
   std::vector<RunError> plot_errors;
   std::optional<std::string> picture;
   if (options.plot && outcome.Simulated()) {
-    Record(plot_errors, [&] {
+    Record(plot_errors, *options.plot, [&] {
       if (!renderer) {
         throw EPlotError("Plot export is not available");
       }
@@ -39,8 +42,11 @@ std::vector<RunError> WriteFiles(const Options& options, const Outcome& outcome,
     });
   }
 
-  std::vector<RunError> errors;
-  if (options.results && outcome.InputsRead()) {
+  FileOutcome result;
+  std::vector<RunError>& errors = result.errors;
+  if (options.results && !outcome.InputsRead()) {
+    result.skipped.push_back({"--results", *options.results, kNotRead});
+  } else if (options.results) {
     // The storage object gets what the controller would pass it after this calculation.
     TStorage storage(settings);
     storage.c1 = outcome.coefficients[0];
@@ -53,19 +59,25 @@ std::vector<RunError> WriteFiles(const Options& options, const Outcome& outcome,
     storage.nuv = outcome.nuv;
     storage.Tnu = outcome.Tnu;
     storage.FileName = *options.results;
-    Record(errors, [&] { storage.WriteResults(); });
+    Record(errors, *options.results, [&] { storage.WriteResults(); });
   }
-  if (options.csv && outcome.Simulated()) {
+  if (options.csv && !outcome.Simulated()) {
+    result.skipped.push_back({"--csv", *options.csv, kNotSimulated});
+  } else if (options.csv) {
     const std::span<const double> exact = options.exact && outcome.analysis
                                               ? std::span<const double>(outcome.analysis->exact)
                                               : std::span<const double>();
-    Record(errors, [&] { WriteFileBytes(*options.csv, ResponseCsv(times, h, exact)); });
+    Record(errors, *options.csv,
+           [&] { WriteFileBytes(*options.csv, ResponseCsv(times, h, exact)); });
+  }
+  if (options.plot && !outcome.Simulated()) {
+    result.skipped.push_back({"--plot", *options.plot, kNotSimulated});
   }
   errors.insert(errors.end(), plot_errors.begin(), plot_errors.end());
   if (picture) {
-    Record(errors, [&] { WriteFileBytes(*options.plot, *picture); });
+    Record(errors, *options.plot, [&] { WriteFileBytes(*options.plot, *picture); });
   }
-  return errors;
+  return result;
 }
 
 }  // namespace pitch::cli

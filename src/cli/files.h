@@ -24,13 +24,24 @@ struct PlotRequest {
 // Draws the chart and returns the file's bytes (PNG or SVG); raises EPlotError when it cannot.
 using PlotRenderer = std::function<std::string(const PlotRequest&)>;
 
+// A file the options name that the outcome does not allow.
+struct SkippedFile {
+  std::string option;  // "--results", "--csv", "--plot"
+  std::string path;
+  std::string reason;  // why, in words
+};
+
+struct FileOutcome {
+  std::vector<RunError> errors;  // in the order results, CSV, picture
+  std::vector<SkippedFile> skipped;
+};
+
 // Writes the files the options name, each as far as the outcome allows: the results file that
 // "Save and Exit" would write after this calculation (the coefficients read and the ratios the
 // controller holds; nothing after an input error), and the CSV and the picture of a completed
 // simulation. The picture is drawn in memory before any file is touched. A file that fails does
-// not stop the others; the errors come back in the order results, CSV, picture. Without a
-// renderer, --plot is an EPlotError.
-std::vector<RunError> WriteFiles(const Options& options, const Outcome& outcome,
-                                 const NumberSettings& settings, const PlotRenderer& renderer);
+// not stop the others. Without a renderer, --plot is an EPlotError.
+FileOutcome WriteFiles(const Options& options, const Outcome& outcome,
+                       const NumberSettings& settings, const PlotRenderer& renderer);
 
 }  // namespace pitch::cli

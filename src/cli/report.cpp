@@ -11,10 +11,10 @@ namespace {
 
 std::string Seconds(double t, char separator) { return FormatNumber(t, separator) + " s"; }
 
-void PrintPoles(std::ostream& out, const Poles& poles, char separator) {
+void PrintStability(std::ostream& out, const Stability& stability, char separator) {
   const auto num = [separator](double v) { return FormatNumber(v, separator); };
   out << "poles:\n";
-  for (const analysis::Pole& p : poles.values) {
+  for (const analysis::Pole& p : stability.poles) {
     if (p.damping_ratio) {
       out << "  " << num(p.value.real()) << " +/- " << num(p.value.imag()) << "j  damping ratio "
           << num(*p.damping_ratio) << ", natural frequency " << num(*p.natural_frequency)
@@ -27,13 +27,23 @@ void PrintPoles(std::ostream& out, const Poles& poles, char separator) {
       out << '\n';
     }
   }
-  out << "stable: " << (poles.stable ? "yes" : "no") << '\n';
+  out << "stable (continuous loop): " << (stability.stable ? "yes" : "no") << '\n';
+  const analysis::EulerStability& euler = stability.iteration;
+  out << "Euler iteration (step " << Seconds(kTimeStep, separator) << "):\n";
+  out << "  spectral radius of I + A*dt: " << num(euler.spectral_radius) << '\n';
+  out << "  stable: " << (euler.stable ? "yes" : "no, the samples diverge") << '\n';
+  out << "  largest stable step: "
+      << (euler.largest_stable_step ? Seconds(*euler.largest_stable_step, separator)
+                                    : std::string("none (the continuous loop is not stable)"))
+      << '\n';
 }
 
-void PrintAnalysis(std::ostream& out, const analysis::LoopAnalysis& full, char separator) {
+void PrintAnalysis(std::ostream& out, const analysis::LoopAnalysis& full,
+                   const Stability& stability, char separator) {
   const auto num = [separator](double v) { return FormatNumber(v, separator); };
   const analysis::StepCharacteristics& s = full.euler;
-  out << "step response (Euler, 0 to " << Seconds(s.final_time, separator) << "):\n";
+  out << "step response (Euler, 0 to " << Seconds(s.final_time, separator)
+      << (stability.iteration.stable ? "" : ", of a diverging iteration") << "):\n";
   out << "  rise time 10-90 %: ";
   if (s.rise_time) {
     out << Seconds(*s.rise_time, separator) << " (" << Seconds(*s.t10, separator) << " to "
@@ -68,9 +78,9 @@ void PrintAnalysis(std::ostream& out, const analysis::LoopAnalysis& full, char s
 
 Json Number(const std::optional<double>& v) { return v ? Json(*v) : Json(nullptr); }
 
-Json PolesJson(const Poles& poles) {
+Json PolesJson(const Stability& stability) {
   Json values = Json::array();
-  for (const analysis::Pole& p : poles.values) {
+  for (const analysis::Pole& p : stability.poles) {
     values.push_back({{"re", p.value.real()},
                       {"im", p.value.imag()},
                       {"pair", p.damping_ratio.has_value()},
@@ -78,10 +88,17 @@ Json PolesJson(const Poles& poles) {
                       {"damping_ratio", Number(p.damping_ratio)},
                       {"natural_frequency", Number(p.natural_frequency)}});
   }
-  return {{"stable", poles.stable}, {"values", values}};
+  return {{"stable", stability.stable}, {"values", values}};
 }
 
-Json MetricsJson(const analysis::LoopAnalysis& full) {
+Json IterationJson(const analysis::EulerStability& euler) {
+  return {{"step", kTimeStep},
+          {"spectral_radius", euler.spectral_radius},
+          {"stable", euler.stable},
+          {"largest_stable_step", Number(euler.largest_stable_step)}};
+}
+
+Json MetricsJson(const analysis::LoopAnalysis& full, const Stability& stability) {
   const analysis::StepCharacteristics& s = full.euler;
   return {{"rise_time", Number(s.rise_time)},
           {"t10", Number(s.t10)},
@@ -92,7 +109,8 @@ Json MetricsJson(const analysis::LoopAnalysis& full) {
           {"settled", s.settling_time.has_value()},
           {"settling_time", Number(s.settling_time)},
           {"final_deviation", s.final_deviation},
-          {"exact_settling_time", Number(full.exact_settling_time)}};
+          {"exact_settling_time", Number(full.exact_settling_time)},
+          {"diverging_iteration", !stability.iteration.stable}};
 }
 
 Json ExactErrorJson(const analysis::LoopAnalysis& full) {
@@ -109,6 +127,18 @@ Json ErrorJson(const RunError& error) {
   return {{"kind", error.kind}, {"message", error.message}, {"stage", StepName(error.step)}};
 }
 
+// An entry of "errors": the members of "error", with the file and the hint when there are.
+Json ErrorEntryJson(const RunError& error) {
+  Json entry = ErrorJson(error);
+  if (!error.file.empty()) {
+    entry["file"] = error.file;
+  }
+  if (!error.hint.empty()) {
+    entry["hint"] = error.hint;
+  }
+  return entry;
+}
+
 }  // namespace
 
 void PrintText(std::ostream& out, const Outcome& outcome, bool metrics, char separator) {
@@ -119,15 +149,16 @@ void PrintText(std::ostream& out, const Outcome& outcome, bool metrics, char sep
       << "iv = " << FormatNumber(outcome.iv, separator) << '\n'
       << "nuv = " << FormatNumber(outcome.nuv, separator) << '\n'
       << "Tnu = " << FormatNumber(outcome.Tnu, separator) << '\n';
-  if (metrics && outcome.poles) {
-    PrintPoles(out, *outcome.poles, separator);
+  if (metrics && outcome.stability) {
+    PrintStability(out, *outcome.stability, separator);
     if (outcome.analysis) {
-      PrintAnalysis(out, *outcome.analysis, separator);
+      PrintAnalysis(out, *outcome.analysis, *outcome.stability, separator);
     }
   }
 }
 
-Json JsonReport(const Outcome& outcome, const std::optional<RunError>& error) {
+Json JsonReport(const Outcome& outcome, const std::vector<RunError>& errors,
+                const std::vector<SkippedFile>& skipped) {
   Json coefficients = Json::array();
   for (const Real c : outcome.coefficients) {
     coefficients.push_back(c);
@@ -141,10 +172,23 @@ Json JsonReport(const Outcome& outcome, const std::optional<RunError>& error) {
       {"ratios",
        {{"muv", outcome.muv}, {"iv", outcome.iv}, {"nuv", outcome.nuv}, {"Tnu", outcome.Tnu}}},
       {"response", response}};
-  report["poles"] = outcome.poles ? PolesJson(*outcome.poles) : Json(nullptr);
-  report["metrics"] = outcome.analysis ? MetricsJson(*outcome.analysis) : Json(nullptr);
+  report["poles"] = outcome.stability ? PolesJson(*outcome.stability) : Json(nullptr);
+  report["metrics"] =
+      outcome.analysis ? MetricsJson(*outcome.analysis, *outcome.stability) : Json(nullptr);
   report["exact_error"] = outcome.analysis ? ExactErrorJson(*outcome.analysis) : Json(nullptr);
-  report["error"] = error ? ErrorJson(*error) : Json(nullptr);
+  report["error"] = errors.empty() ? Json(nullptr) : ErrorJson(errors.front());
+  report["euler_iteration"] =
+      outcome.stability ? IterationJson(outcome.stability->iteration) : Json(nullptr);
+  Json error_entries = Json::array();
+  for (const RunError& e : errors) {
+    error_entries.push_back(ErrorEntryJson(e));
+  }
+  report["errors"] = error_entries;
+  Json skipped_entries = Json::array();
+  for (const SkippedFile& s : skipped) {
+    skipped_entries.push_back({{"option", s.option}, {"file", s.path}, {"reason", s.reason}});
+  }
+  report["skipped"] = skipped_entries;
   return report;
 }
 

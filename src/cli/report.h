@@ -5,18 +5,21 @@
 #include <ostream>
 
 #include "cli/calculate.h"
+#include "cli/files.h"
 #include "cli/json_text.h"
 
 namespace pitch::cli {
 
-// The four ratios, once they are known; with metrics, the poles and (after a completed
-// simulation) the step characteristics and the comparison with the exact response. Numbers by
-// FormatNumber with the separator.
+// The four ratios, once they are known; with metrics, the poles, the stability of the continuous
+// loop and of its Euler iteration, and (after a completed simulation) the step characteristics
+// and the comparison with the exact response. Numbers by FormatNumber with the separator.
 void PrintText(std::ostream& out, const Outcome& outcome, bool metrics, char separator);
 
 // The members "coefficients", "ratios", "response", "poles", "metrics", "exact_error" (each
-// analysis member null when the calculation did not get that far) and "error": the given error,
-// or null.
-Json JsonReport(const Outcome& outcome, const std::optional<RunError>& error);
+// analysis member null when the calculation did not get that far), "error" (the first of the
+// errors, or null), "euler_iteration" (null without the ratios), "errors" (every error of the
+// run: the calculation's first, then each file's) and "skipped" (the files not written).
+Json JsonReport(const Outcome& outcome, const std::vector<RunError>& errors,
+                const std::vector<SkippedFile>& skipped);
 
 }  // namespace pitch::cli

@@ -13,6 +13,18 @@ namespace {
 
 constexpr const char* kProgram = "pitch-autopilot-cli";
 
+// For a coefficient that is not a number although it holds the other decimal separator: which
+// separator is in force, and how to read numbers written with the other one. Empty otherwise.
+std::string SeparatorHint(const std::string& text, char separator, bool from_option) {
+  const char other = separator == '.' ? ',' : '.';
+  if (text.find(other) == std::string::npos) {
+    return "";
+  }
+  return std::string("The decimal separator is '") + separator + "' (" +
+         (from_option ? "--separator" : "the locale's") + "); a number written with '" + other +
+         "' needs --separator " + other;
+}
+
 }  // namespace
 
 int Run(const std::vector<std::string>& args, const NumberSettings& locale_settings,
@@ -48,28 +60,35 @@ int Run(const std::vector<std::string>& args, const NumberSettings& locale_setti
 
   const bool analyse = options.metrics || options.json || options.exact;
   const Outcome outcome = Calculate(CoefficientTextsOf(options.coefficients, separator), analyse);
-  const std::vector<RunError> file_errors = WriteFiles(options, outcome, settings, renderer);
+  const FileOutcome files = WriteFiles(options, outcome, settings, renderer);
+
+  // Every error of the run: the calculation's, then each file's.
+  std::vector<RunError> errors;
+  if (outcome.error) {
+    errors.push_back(*outcome.error);
+    if (outcome.unreadable_text) {
+      errors.back().hint =
+          SeparatorHint(*outcome.unreadable_text, separator, options.separator.has_value());
+    }
+  }
+  errors.insert(errors.end(), files.errors.begin(), files.errors.end());
 
   if (options.json) {
-    const std::optional<RunError> shown =
-        outcome.error
-            ? outcome.error
-            : (file_errors.empty() ? std::nullopt : std::optional<RunError>(file_errors.front()));
-    out << JsonText(JsonReport(outcome, shown)) << '\n';
+    out << JsonText(JsonReport(outcome, errors, files.skipped)) << '\n';
   } else {
     PrintText(out, outcome, options.metrics, separator);
   }
 
-  int code = 0;
-  if (outcome.error) {
-    err << outcome.error->message << '\n';
-    code = 1;
-  }
-  for (const RunError& e : file_errors) {
+  for (const RunError& e : errors) {
     err << e.message << '\n';
-    code = 1;
+    if (!e.hint.empty()) {
+      err << e.hint << '\n';
+    }
   }
-  return code;
+  for (const SkippedFile& s : files.skipped) {
+    err << s.option << ' ' << s.path << " was not written: " << s.reason << ".\n";
+  }
+  return errors.empty() ? 0 : 1;
 }
 
 int Guarded(const std::function<int()>& body, std::ostream& err) noexcept {

@@ -7,7 +7,8 @@
 // the error to the frame's error display, and the window stays open. The desktop program's
 // start-up catches the errors of start-up itself and ends with the start-up failure (exit 1);
 // its application object's notify is the last-resort backstop for anything else that leaves an
-// event handler. The command line catches in its Run/main.
+// event handler. The command line catches the error that stops its calculation and each file's
+// error in its run, and anything else in main's last resort (cli/run.h).
 #pragma once
 
 #include <stdexcept>

@@ -118,6 +118,7 @@ ChildResult RunChild(const std::string& program, const ChildRun& run) {
         ::_exit(126);
       }
     }
+    ::alarm(run.timeout_seconds);
     ::execve(program.c_str(), argv.data(), envp.data());
     ::_exit(127);
   }

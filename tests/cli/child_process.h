@@ -23,6 +23,7 @@ struct ChildRun {
   std::string dir;                             // working directory
   std::vector<std::pair<int, rlim_t>> limits;  // setrlimit resource and value, before exec
   StandardOutput output = StandardOutput::kCapture;
+  unsigned timeout_seconds = 60;  // SIGALRM ends a child that hangs
 };
 
 struct ChildResult {
@@ -33,7 +34,7 @@ struct ChildResult {
 };
 
 // The child starts with SIGPIPE and SIGXFSZ at their default actions and with only descriptors
-// 0, 1 and 2 open, so that what it survives is its own doing.
+// 0, 1 and 2 open, so that what it survives is its own doing; an alarm bounds its run.
 ChildResult RunChild(const std::string& program, const ChildRun& run);
 
 }  // namespace pitch::testing

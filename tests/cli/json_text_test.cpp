@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <ostream>
 #include <string>
 
 namespace pitch::cli {
@@ -13,6 +14,7 @@ struct NumberRow {
   double value;
   const char* text;
 };
+void PrintTo(const NumberRow& row, std::ostream* os) { *os << row.name; }
 
 class JsonNumberText : public ::testing::TestWithParam<NumberRow> {};
 

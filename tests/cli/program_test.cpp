@@ -1,13 +1,18 @@
 // The built program as a script or a shell runs it: signals, resource limits, the display
 // environment and the standard output.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "child_process.h"
@@ -65,6 +70,7 @@ struct FileLimitRow {
   std::vector<std::string> args;
   const char* file;
 };
+void PrintTo(const FileLimitRow& row, std::ostream* os) { *os << row.name; }
 
 class FileSizeLimit : public Program, public ::testing::WithParamInterface<FileLimitRow> {};
 
@@ -85,6 +91,42 @@ INSTANTIATE_TEST_SUITE_P(Files, FileSizeLimit,
                                            FileLimitRow{"plot", {"--plot", "f.png"}, "f.png"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A FIFO as the file: without a reader the open fails at once; a reader that goes away while the
+// program writes makes the write fail. Neither blocks nor kills the program.
+TEST_F(Program, FifoWithoutAReaderFailsAtOnce) {
+  ASSERT_EQ(::mkfifo(Path("ff").c_str(), 0600), 0);
+  for (const char* option : {"--results", "--csv"}) {
+    SCOPED_TRACE(option);
+    const ChildResult r = Run({option, "ff"});
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "I/O error 233.\n");
+    EXPECT_EQ(r.out, kRatioLines);
+  }
+}
+
+TEST_F(Program, FifoReaderThatGoesAwayMidWrite) {
+  ASSERT_EQ(::mkfifo(Path("ff").c_str(), 0600), 0);
+  const int reader = ::open(Path("ff").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
+  // A one-page buffer: the CSV (about 25 kB) cannot fit, so the program is still writing when
+  // the reader leaves after its first bytes.
+  ASSERT_GT(::fcntl(reader, F_SETPIPE_SZ, 4096), 0);
+  std::thread quitter([reader] {
+    char buffer[16];
+    for (int tries = 0; tries < 10000 && ::read(reader, buffer, sizeof buffer) <= 0; ++tries) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ::close(reader);
+  });
+  const ChildResult r = Run({"--csv", "ff"});
+  quitter.join();
+  EXPECT_EQ(r.signal, 0);
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "I/O error 109.\n");
+  EXPECT_EQ(r.out, kRatioLines);
+}
+
 // Output that does not arrive is an error: exit code 1 and the reason on stderr, never a silent
 // success or a death by SIGPIPE.
 struct OutputRow {
@@ -93,6 +135,7 @@ struct OutputRow {
   StandardOutput output;
   const char* reason;
 };
+void PrintTo(const OutputRow& row, std::ostream* os) { *os << row.name; }
 
 class LostOutput : public Program, public ::testing::WithParamInterface<OutputRow> {};
 
@@ -174,6 +217,7 @@ struct MemoryRow {
   const char* size;
   rlim_t address_space;
 };
+void PrintTo(const MemoryRow& row, std::ostream* os) { *os << row.name; }
 
 class PictureWithoutMemory : public Program, public ::testing::WithParamInterface<MemoryRow> {};
 

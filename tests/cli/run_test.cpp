@@ -42,10 +42,10 @@ class CliRun : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(dir_); }
 
-  Result Call(const std::vector<std::string>& args) {
+  Result Call(const std::vector<std::string>& args, const NumberSettings& settings = kSettings) {
     std::ostringstream out;
     std::ostringstream err;
-    const int code = cli::Run(args, kSettings, out, err);
+    const int code = cli::Run(args, settings, out, err);
     return {code, out.str(), err.str()};
   }
   std::string Path(const std::string& name) const { return (dir_ / name).string(); }
@@ -100,7 +100,21 @@ TEST_F(CliRun, JsonOfTheDefaults) {
     keys.push_back(key);
   }
   EXPECT_EQ(keys, (std::vector<std::string>{"coefficients", "ratios", "response", "poles",
-                                            "metrics", "exact_error", "error"}));
+                                            "metrics", "exact_error", "error", "euler_iteration",
+                                            "errors", "skipped"}));
+  // The Euler iteration is stable: its slowest mode shrinks by 1 − 0.0982·0.01 per step; the
+  // complex pair bounds the step at −2·Re λ / |λ|².
+  EXPECT_EQ(j["euler_iteration"]["step"], 0.01);
+  EXPECT_NEAR(j["euler_iteration"]["spectral_radius"].get<double>(), 1 - 0.0981913152537886 * 0.01,
+              1e-12);
+  EXPECT_EQ(j["euler_iteration"]["stable"], true);
+  EXPECT_NEAR(j["euler_iteration"]["largest_stable_step"].get<double>(),
+              2 * 0.911245296807213 /
+                  (0.911245296807213 * 0.911245296807213 + 1.09146212630551 * 1.09146212630551),
+              1e-12);
+  EXPECT_EQ(j["metrics"]["diverging_iteration"], false);
+  EXPECT_EQ(j["errors"], Json::array());
+  EXPECT_EQ(j["skipped"], Json::array());
 }
 
 TEST_F(CliRun, MetricsOfTheDefaults) {
@@ -110,7 +124,11 @@ TEST_F(CliRun, MetricsOfTheDefaults) {
            "poles:\n  -0,911245296807213 +/- 1,09146212630551j  damping ratio 0,64",
            "\n  -0,843920393177513  time constant 1,18",
            "\n  -0,0981913152537886  time constant 10,18",
-           "\nstable: yes\n",
+           "\nstable (continuous loop): yes\n"
+           "Euler iteration (step 0,01 s):\n"
+           "  spectral radius of I + A*dt: 0,99901",
+           "\n  stable: yes\n  largest stable step: 0,9014",
+           "\nstep response (Euler, 0 to 9,99 s):\n",
            "\n  peak: 1,12958933621728 at 3,05 s\n",
            "\n  settling time 2 %: not settled within 9,99 s\n",
            "\n  deviation at 9,99 s: 0,0440453627640014\n",
@@ -130,14 +148,165 @@ TEST_F(CliRun, AnalysisFollowsWhatTheCalculationReached) {
   EXPECT_EQ(diverging["poles"]["stable"], true);
   EXPECT_TRUE(diverging["metrics"].is_null());
   EXPECT_TRUE(diverging["exact_error"].is_null());
+  EXPECT_EQ(diverging["euler_iteration"]["stable"], false);
   const Result metrics = Call({"--metrics", "400", "0.404", "7.028", "0.987", "0.251"});
-  EXPECT_NE(metrics.out.find("stable: yes\n"), std::string::npos);
+  EXPECT_NE(metrics.out.find("stable (continuous loop): yes\n"), std::string::npos);
+  EXPECT_NE(metrics.out.find("\n  stable: no, the samples diverge\n"), std::string::npos);
   EXPECT_EQ(metrics.out.find("peak:"), std::string::npos);
   // The synthesis failed: nothing to analyse.
   const Json failed = Json::parse(Call({"--json", "0.88", "0.2", "7.028", "0.987", "0.251"}).out);
   EXPECT_TRUE(failed["poles"].is_null());
   EXPECT_TRUE(failed["metrics"].is_null());
   EXPECT_TRUE(failed["exact_error"].is_null());
+  EXPECT_TRUE(failed["euler_iteration"].is_null());
+}
+
+// c1 = 150: the continuous loop is stable, but its fastest pole (about −297.7) makes the Euler
+// step of 0.01 s diverge; the characteristics then describe the divergence, and say so.
+TEST_F(CliRun, AStableLoopWhoseEulerIterationDiverges) {
+  const std::vector<std::string> loop = {"150", "0.404", "7.028", "0.987", "0.251"};
+  std::vector<std::string> args = {"--metrics"};
+  args.insert(args.end(), loop.begin(), loop.end());
+  const Result text = Call(args);
+  EXPECT_EQ(text.code, 0);
+  for (const char* line : {
+           "\nstable (continuous loop): yes\nEuler iteration (step 0.01 s):\n"
+           "  spectral radius of I + A*dt: 1.97733356532672\n"
+           "  stable: no, the samples diverge\n"
+           "  largest stable step: 0.0067174199871",
+           "\nstep response (Euler, 0 to 9.99 s, of a diverging iteration):\n",
+       }) {
+    EXPECT_NE(text.out.find(line), std::string::npos) << line << "\nin\n" << text.out;
+  }
+  args[0] = "--json";
+  const Json j = Json::parse(Call(args).out);
+  EXPECT_EQ(j["poles"]["stable"], true);
+  EXPECT_EQ(j["euler_iteration"]["stable"], false);
+  EXPECT_NEAR(j["euler_iteration"]["spectral_radius"].get<double>(), 1.97733356532672, 1e-12);
+  EXPECT_NEAR(j["euler_iteration"]["largest_stable_step"].get<double>(), 2 / 297.733356532672,
+              1e-6);
+  EXPECT_EQ(j["metrics"]["diverging_iteration"], true);
+}
+
+// A number written with the other decimal separator gets a second line: the separator in force,
+// where it comes from, and the option that reads the other one.
+TEST_F(CliRun, SeparatorHint) {
+  struct Row {
+    const char* name;
+    std::vector<std::string> args;
+    char locale_separator;
+    std::string hint;  // empty: no second line
+  };
+  const Row rows[] = {
+      {"comma_under_full_stop_locale",
+       {"0,88", "0,404", "7,028", "0,987", "0,251"},
+       '.',
+       "The decimal separator is '.' (the locale's); a number written with ',' needs "
+       "--separator ,"},
+      {"full_stop_under_comma_locale",
+       {"0.88", "0.404", "7.028", "0.987", "0.251"},
+       ',',
+       "The decimal separator is ',' (the locale's); a number written with '.' needs "
+       "--separator ."},
+      {"full_stop_under_option",
+       {"--separator", ",", "0,88", "0.404", "7,028", "0,987", "0,251"},
+       '.',
+       "The decimal separator is ',' (--separator); a number written with '.' needs "
+       "--separator ."},
+      {"not_a_separator_matter", {"0.88", "0.404", "abc", "0.987", "0.251"}, '.', ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const NumberSettings settings{row.locale_separator, "UTF-8"};
+    const Result r = Call(row.args, settings);
+    EXPECT_EQ(r.code, 1);
+    const std::string first_line = r.err.substr(0, r.err.find('\n') + 1);
+    EXPECT_EQ(first_line.find("' is not a valid floating point value.\n"), first_line.size() - 39);
+    EXPECT_EQ(r.err, first_line + (row.hint.empty() ? "" : row.hint + "\n"));
+
+    std::vector<std::string> json_args = row.args;
+    json_args.insert(json_args.begin(), "--json");
+    const Json j = Json::parse(Call(json_args, settings).out);
+    EXPECT_EQ(j["error"].size(), 3u);  // kind, message, stage as before
+    ASSERT_EQ(j["errors"].size(), 1u);
+    EXPECT_EQ(j["errors"][0].value("hint", ""), row.hint);
+  }
+}
+
+// Every error of the run is in "errors", the calculation's first; "error" stays the first one.
+TEST_F(CliRun, EveryErrorInJson) {
+  const std::string results = Path("missing/r.txt");
+  const std::string csv = Path("missing/r.csv");
+  const Json overflow = Json::parse(
+      Call({"--json", "--results", results, "400", "0.404", "7.028", "0.987", "0.251"}).out);
+  EXPECT_EQ(overflow["error"], Json({{"kind", "EOverflow"},
+                                     {"message", "Floating point overflow."},
+                                     {"stage", "response"}}));
+  EXPECT_EQ(overflow["errors"], Json::parse(R"([
+      {"kind": "EOverflow", "message": "Floating point overflow.", "stage": "response"},
+      {"kind": "EInOutError", "message": "Invalid file name - )" +
+                                            results + R"(.",
+       "stage": "files", "file": ")" + results +
+                                            R"("}])"));
+
+  const Result files = Call({"--json", "--results", results, "--csv", csv});
+  EXPECT_EQ(files.code, 1);
+  const Json j = Json::parse(files.out);
+  EXPECT_EQ(j["error"]["message"], "Invalid file name - " + results + ".");
+  ASSERT_EQ(j["errors"].size(), 2u);
+  EXPECT_EQ(j["errors"][1]["file"], csv);
+  EXPECT_EQ(files.err, "Invalid file name - " + results + ".\nInvalid file name - " + csv + ".\n");
+}
+
+// A file that the outcome does not allow is named, on stderr and in JSON.
+TEST_F(CliRun, SkippedFilesAreSaid) {
+  struct Row {
+    const char* name;
+    std::vector<std::string> coefficients;
+    std::vector<std::string> options;  // FILE stands for a path in the test's folder
+    std::string message;
+    Json skipped;  // option and reason of each
+  };
+  const Row rows[] = {
+      {"simulation_overflowed",
+       {"400", "0.404", "7.028", "0.987", "0.251"},
+       {"--csv", "FILE", "--plot", "FILE", "--results", "FILE"},
+       "Floating point overflow.",
+       Json::array({{"--csv", "the simulation did not complete"},
+                    {"--plot", "the simulation did not complete"}})},
+      {"input_error",
+       {"0.88", "0.404", "x", "0.987", "0.251"},
+       {"--results", "FILE", "--csv", "FILE"},
+       "'x' is not a valid floating point value.",
+       Json::array({{"--results", "the coefficients could not be read"},
+                    {"--csv", "the simulation did not complete"}})},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::vector<std::string> args = row.options;
+    std::string expected_err = row.message + "\n";
+    for (std::size_t k = 0; k + 1 < args.size(); k += 2) {
+      args[k + 1] = Path("out" + std::to_string(k) + (args[k] == "--plot" ? ".png" : ".txt"));
+    }
+    for (const Json& skip : row.skipped) {
+      const auto option = std::find(args.begin(), args.end(), skip[0].get<std::string>());
+      expected_err += skip[0].get<std::string>() + " " + *(option + 1) +
+                      " was not written: " + skip[1].get<std::string>() + ".\n";
+    }
+    args.insert(args.end(), row.coefficients.begin(), row.coefficients.end());
+    const Result r = Call(args);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, expected_err);
+
+    args.insert(args.begin(), "--json");
+    const Json j = Json::parse(Call(args).out);
+    ASSERT_EQ(j["skipped"].size(), row.skipped.size());
+    for (std::size_t k = 0; k < row.skipped.size(); ++k) {
+      EXPECT_EQ(j["skipped"][k]["option"], row.skipped[k][0]);
+      EXPECT_EQ(j["skipped"][k]["reason"], row.skipped[k][1]);
+      EXPECT_FALSE(fs::exists(j["skipped"][k]["file"].get<std::string>()));
+    }
+  }
 }
 
 TEST_F(CliRun, CsvWithTheExactColumn) {
