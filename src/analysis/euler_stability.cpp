@@ -9,7 +9,10 @@
 namespace pitch::analysis {
 
 EulerStability EulerStabilityOf(const Matrix4& a, double dt) {
-  const auto eigenvalues = Eigen::EigenSolver<Matrix4>(a, false).eigenvalues();
+  return EulerStabilityOf(Eigen::EigenSolver<Matrix4>(a, false).eigenvalues(), dt);
+}
+
+EulerStability EulerStabilityOf(const Eigenvalues4& eigenvalues, double dt) {
   EulerStability s;
   double step = std::numeric_limits<double>::infinity();
   bool any_step = true;

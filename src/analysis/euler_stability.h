@@ -4,6 +4,7 @@
 // the unit circle.
 #pragma once
 
+#include <complex>
 #include <optional>
 
 #include "analysis/analysis.h"
@@ -21,5 +22,8 @@ struct EulerStability {
 };
 
 EulerStability EulerStabilityOf(const Matrix4& a, double dt);
+// The same from the eigenvalues of A, for a caller that has solved for them already.
+using Eigenvalues4 = Eigen::Matrix<std::complex<double>, 4, 1>;
+EulerStability EulerStabilityOf(const Eigenvalues4& eigenvalues, double dt);
 
 }  // namespace pitch::analysis

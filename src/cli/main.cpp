@@ -68,8 +68,12 @@ int main(int argc, char** argv) {
       [&] {
         const pitch::NumberSettings settings = pitch::ReadNumberSettings();
         const std::vector<std::string> args(argv + 1, argv + argc);
+        pitch::cli::StudyContext study;
+        study.in = &std::cin;
+        study.map_renderer = pitch::cli::QtMapRenderer();
+        study.err_is_terminal = ::isatty(STDERR_FILENO) == 1;
         return pitch::cli::Run(args, settings, std::cout, std::cerr, pitch::cli::QtPlotRenderer(),
-                               pitch::cli::QtBodeRenderer());
+                               pitch::cli::QtBodeRenderer(), study);
       },
       std::cerr);
   return CloseStandardOutput(code);

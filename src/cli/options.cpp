@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <memory>
 
+#include "cli/study_options.h"
+
 namespace pitch::cli {
 
 namespace {
@@ -16,15 +18,23 @@ constexpr const char* kProgram = "pitch-autopilot-cli";
 constexpr const char* kDescription =
     "Synthesises the autopilot's gear ratios from the five model coefficients and simulates the\n"
     "closed loop's unit-step response (explicit Euler, 1000 samples, step 0.01 s).\n"
-    "Without coefficients the window's defaults 0.880 0.404 7.028 0.987 0.251 are used.";
+    "Without coefficients the window's defaults 0.880 0.404 7.028 0.987 0.251 are used.\n"
+    "With --batch or --sweep it runs a parameter study instead: one row per coefficient set,\n"
+    "as CSV or JSON Lines, in input order, computed in parallel.";
 
 constexpr const char* kUsage =
     "Usage: pitch-autopilot-cli [--separator ,|.] [--json] [--metrics] [--csv FILE [--exact]]\n"
     "                           [--results FILE] [--plot FILE] [--bode FILE] [--size WxH]\n"
-    "                           [C1 C2 C3 C4 C5]\n";
+    "                           [C1 C2 C3 C4 C5]\n"
+    "       pitch-autopilot-cli (--batch FILE|- | --sweep NAME=FROM:TO:COUNT ...)\n"
+    "                           [--autopilot-from C1 C2 C3 C4 C5 | --autopilot MUV IV NUV]\n"
+    "                           [--out FILE] [--samples] [--jobs N] [--shard K/N]\n"
+    "                           [--progress|--no-progress] [--map FILE [--map-value NAME]]\n"
+    "                           [--separator ,|.] [C1 C2 C3 C4 C5]\n";
 
 constexpr const char* kFooter =
-    "Exit codes: 0 success, 1 calculation or file error, 2 usage error.";
+    "Exit codes: 0 success, 1 calculation or file error, 2 usage error. A study ends with 0\n"
+    "when it completed (failed syntheses are rows of it), 1 for an I/O error.";
 
 // CLI11's layout with our own usage lines first (the coefficients are not a CLI11 positional,
 // see ParseOptions), then the description, and each option's value named once, without CLI11's
@@ -165,9 +175,13 @@ Options ParseOptions(const std::vector<std::string>& args) {
                      "and 800x640 for the Bode diagram)")
           ->option_text("WxH")
           ->check(kSize);
+  StudyArguments study;
+  AddStudyOptions(app, study);
 
+  std::vector<std::string> arguments = args;
+  TakeAutopilotArguments(arguments, study);
   try {
-    app.parse(std::vector<std::string>(args.rbegin(), args.rend()));
+    app.parse(std::vector<std::string>(arguments.rbegin(), arguments.rend()));
   } catch (const CLI::CallForHelp&) {
     options.info = app.help();
     return options;
@@ -215,6 +229,22 @@ Options ParseOptions(const std::vector<std::string>& args) {
   if (!options.coefficients.empty() && options.coefficients.size() != 5) {
     throw UsageError("expected five coefficients, got " +
                      std::to_string(options.coefficients.size()));
+  }
+  options.study = StudyOptionsOf(study, options.coefficients);
+  if (options.study) {
+    // A study writes rows, not the single calculation's output and files.
+    const std::pair<bool, const char*> single[] = {{options.json, "--json"},
+                                                   {options.metrics, "--metrics"},
+                                                   {options.exact, "--exact"},
+                                                   {options.csv.has_value(), "--csv"},
+                                                   {options.results.has_value(), "--results"},
+                                                   {options.plot.has_value(), "--plot"}};
+    for (const auto& [given, name] : single) {
+      if (given) {
+        throw UsageError(std::string(name) + " cannot be used with a study (--batch or --sweep)");
+      }
+    }
+    options.progress = ProgressChoice(study);
   }
   return options;
 }

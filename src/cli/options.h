@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "study/study.h"
+
 namespace pitch::cli {
 
 struct Options {
@@ -26,6 +28,10 @@ struct Options {
   int bode_width = 800;  // --size sets both pictures' size
   int bode_height = 640;
   std::vector<std::string> coefficients;  // none (the window's defaults) or five texts
+  // A parameter study instead of the single calculation (--batch or --sweep), and whether its
+  // progress line was asked for (--progress) or refused (--no-progress).
+  std::optional<study::StudyOptions> study;
+  std::optional<bool> progress;
 };
 
 // A command line that does not fit the usage; the message is one line.

@@ -10,6 +10,7 @@
 #include <iostream>
 #include <memory>
 
+#include "cli/study_map.h"
 #include "core/errors.h"
 #include "ui/bode_export.h"
 #include "ui/fonts.h"
@@ -116,6 +117,14 @@ BodeRenderer QtBodeRenderer() {
     session->Start();
     return RenderBodePlot(request.data, QSize(request.width, request.height), request.separator,
                           FormatOf(request.svg));
+  };
+}
+
+study::MapRenderer QtMapRenderer() {
+  auto session = SharedSession();
+  return [session](const study::MapRequest& request) {
+    session->Start();
+    return RenderStudyMap(request);
   };
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "cli/files.h"
+#include "study/study.h"
 
 namespace pitch::cli {
 
@@ -9,5 +10,7 @@ namespace pitch::cli {
 // Qt. Both share one application object, which lives as long as the returned functions.
 PlotRenderer QtPlotRenderer();
 BodeRenderer QtBodeRenderer();
+// The same for a study's heat map.
+study::MapRenderer QtMapRenderer();
 
 }  // namespace pitch::cli

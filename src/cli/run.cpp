@@ -1,6 +1,7 @@
 #include "cli/run.h"
 
 #include <new>
+#include <sstream>
 
 #include "cli/calculate.h"
 #include "cli/options.h"
@@ -28,7 +29,7 @@ std::string SeparatorHint(const std::string& text, char separator, bool from_opt
 
 int Run(const std::vector<std::string>& args, const NumberSettings& locale_settings,
         std::ostream& out, std::ostream& err, const PlotRenderer& renderer,
-        const BodeRenderer& bode_renderer) {
+        const BodeRenderer& bode_renderer, const StudyContext& study) {
   Options options;
   try {
     options = ParseOptions(args);
@@ -47,6 +48,15 @@ int Run(const std::vector<std::string>& args, const NumberSettings& locale_setti
     settings.decimal_separator = *options.separator;
   }
   const char separator = settings.decimal_separator;
+
+  if (options.study) {
+    study::StudyOptions o = *options.study;
+    o.separator = separator;
+    o.progress = options.progress.value_or(study.err_is_terminal);
+    std::istringstream nothing;
+    return study::RunStudy(o, study.in != nullptr ? *study.in : nothing, out, err,
+                           study.map_renderer);
+  }
 
   const bool analyse = options.metrics || options.json || options.exact || options.bode;
   const Outcome outcome = Calculate(CoefficientTextsOf(options.coefficients, separator), analyse);

@@ -7,21 +7,30 @@
 #pragma once
 
 #include <functional>
+#include <istream>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "cli/files.h"
 #include "number_text/number_settings.h"
+#include "study/study.h"
 
 namespace pitch::cli {
 
+// What a parameter study needs of the process besides the output streams.
+struct StudyContext {
+  std::istream* in = nullptr;       // for --batch -; none: an empty input
+  study::MapRenderer map_renderer;  // for --map
+  bool err_is_terminal = false;     // the progress line's default
+};
+
 // Runs the command line (without the program name) with the number settings of the user's
 // locale, writing to out and err. Returns the exit code: 0 success, 1 error, 2 usage error.
-// --plot and --bode need their renderers.
+// --plot and --bode need their renderers; a study (--batch, --sweep) runs with the context.
 int Run(const std::vector<std::string>& args, const NumberSettings& locale_settings,
         std::ostream& out, std::ostream& err, const PlotRenderer& renderer = {},
-        const BodeRenderer& bode_renderer = {});
+        const BodeRenderer& bode_renderer = {}, const StudyContext& study = {});
 
 // The last resort of main: runs the body and turns an exception that escapes it (out of memory,
 // or any other) into a message on err and the exit code 1.

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-
 namespace pitch {
 
 namespace {
@@ -218,9 +217,18 @@ std::string FormatNumber(Extended value, char separator) {
 }
 
 std::string ShortestDecimal(double value) {
-  char buffer[32];
-  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-  return std::string(buffer, result.ptr);
+  std::string text;
+  AppendShortestDecimal(text, value);
+  return text;
+}
+
+void AppendShortestDecimal(std::string& out, double value) {
+  char buffer[kShortestDecimalRoom];
+  out.append(buffer, WriteShortestDecimal(buffer, value));
+}
+
+char* WriteShortestDecimal(char* first, double value) {
+  return std::to_chars(first, first + kShortestDecimalRoom, value).ptr;
 }
 
 }  // namespace pitch

@@ -3,6 +3,7 @@
 // text always yields the same bits and a Real always yields the same text.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -28,5 +29,10 @@ std::string FormatNumber(Extended value, char separator);
 // The shortest decimal text that reads back to the same double, with a full stop ("0.1",
 // "1e+300", "-0"): the interchange form of CSV and JSON.
 std::string ShortestDecimal(double value);
+// The same text appended to out, for writers of many numbers.
+void AppendShortestDecimal(std::string& out, double value);
+// The same text written at first, which has room for kShortestDecimalRoom bytes; returns its end.
+inline constexpr std::size_t kShortestDecimalRoom = 32;
+char* WriteShortestDecimal(char* first, double value);
 
 }  // namespace pitch

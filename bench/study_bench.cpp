@@ -1,0 +1,238 @@
+// Parameter studies: the whole row pipeline against the simulation alone, the rows per second
+// with one and two threads, and the peak memory of a long sweep.
+#include <benchmark/benchmark.h>
+#include <time.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <streambuf>
+#include <string>
+#include <vector>
+
+#include "core/controller.h"
+#include "study/study.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The calling thread's processor time in seconds: with --jobs 1 the whole study runs on it, so
+// the pipeline and the simulation are compared without the time other processes take.
+double ThreadSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+// Output that is thrown away, as a study writes to /dev/null.
+class Discard : public std::streambuf {
+ protected:
+  int_type overflow(int_type c) override { return traits_type::not_eof(c); }
+  std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
+};
+
+// Seeded sets around the defaults, every one of which synthesises and simulates: 2,000
+// controllers for the simulation alone, and their CSV ten times over (20,000 rows) for the
+// pipeline, so that a run's start-up is spread over as many rows as in a real study.
+constexpr int kRepeats = 10;
+struct Sets {
+  std::vector<pitch::TController> controllers;
+  std::string rows;
+  std::string csv;
+};
+
+const Sets& BenchmarkSets() {
+  static const Sets sets = [] {
+    Sets s;
+    std::mt19937_64 random(7);
+    std::uniform_real_distribution<double> scale(0.8, 1.25);
+    s.csv = "id,c1,c2,c3,c4,c5\n";
+    while (s.controllers.size() < 2000) {
+      pitch::TController c;
+      std::array<std::string, 5> texts;
+      pitch::Real* const fields[5] = {&c.c1, &c.c2, &c.c3, &c.c4, &c.c5};
+      for (std::size_t k = 0; k < 5; ++k) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.6g", pitch::kDefaultCoefficients[k] * scale(random));
+        texts[k] = text;
+        *fields[k] = std::stod(text);
+      }
+      try {
+        c.ComputeGearRatios();
+        c.SimulateResponse();
+      } catch (const pitch::Exception&) {
+        continue;
+      }
+      s.rows += "set" + std::to_string(s.controllers.size());
+      for (const std::string& t : texts) {
+        s.rows += "," + t;
+      }
+      s.rows += '\n';
+      s.controllers.push_back(c);
+    }
+    for (int k = 0; k < kRepeats; ++k) {
+      s.csv += s.rows;
+    }
+    return s;
+  }();
+  return sets;
+}
+
+// Each set's simulation in one controller (as the pipeline does, so that both work in the same
+// cache): its coefficients and ratios are copied in, then the response is simulated.
+double SimulateAll(const std::vector<pitch::TController>& sets) {
+  pitch::TController c;
+  const double start = ThreadSeconds();
+  for (int k = 0; k < kRepeats; ++k) {
+    for (const pitch::TController& set : sets) {
+      c.c1 = set.c1;
+      c.c2 = set.c2;
+      c.c3 = set.c3;
+      c.c4 = set.c4;
+      c.c5 = set.c5;
+      c.muv = set.muv;
+      c.iv = set.iv;
+      c.nuv = set.nuv;
+      c.SimulateResponse();
+      benchmark::DoNotOptimize(c.teta[1000]);
+    }
+  }
+  return ThreadSeconds() - start;
+}
+
+// Input read in place, as from a file already in the page cache (no copy per run).
+class View : public std::streambuf {
+ public:
+  explicit View(const std::string& text) {
+    char* begin = const_cast<char*>(text.data());
+    setg(begin, begin, begin + text.size());
+  }
+};
+
+int RunStudy(const pitch::study::StudyOptions& options, const std::string& input = "") {
+  View view(input);
+  std::istream in(&view);
+  Discard discard;
+  std::ostream out(&discard);
+  std::ostringstream err;
+  return pitch::study::RunStudy(options, in, out, err);
+}
+
+// The batch on one thread (its processor time).
+double BatchAll() {
+  pitch::study::StudyOptions o;
+  o.batch = "-";
+  o.jobs = 1;
+  const double start = ThreadSeconds();
+  if (RunStudy(o, BenchmarkSets().csv) != 0) {
+    std::abort();
+  }
+  return ThreadSeconds() - start;
+}
+
+// The simulation alone, per set.
+void BM_StudySimulationAlone(benchmark::State& state) {
+  const std::vector<pitch::TController>& controllers = BenchmarkSets().controllers;
+  for (auto _ : state) {
+    SimulateAll(controllers);
+  }
+  state.SetItemsProcessed(state.iterations() * kRepeats * static_cast<int64_t>(controllers.size()));
+}
+BENCHMARK(BM_StudySimulationAlone)->Unit(benchmark::kMillisecond);
+
+// The whole pipeline per set: CSV parsing, synthesis, simulation, characteristics, stability,
+// CSV formatting and the (discarded) write, on one thread.
+void BM_StudyWholePipeline(benchmark::State& state) {
+  for (auto _ : state) {
+    BatchAll();
+  }
+  state.SetItemsProcessed(state.iterations() * kRepeats *
+                          static_cast<int64_t>(BenchmarkSets().controllers.size()));
+}
+BENCHMARK(BM_StudyWholePipeline)->Unit(benchmark::kMillisecond);
+
+// Both, alternating in every iteration so that they see the same machine load; the counter
+// "ratio" is the pipeline's time over the simulation's (target: at most 1.3).
+void BM_StudyPipelineOverSimulation(benchmark::State& state) {
+  const std::vector<pitch::TController>& controllers = BenchmarkSets().controllers;
+  double simulation = 0;
+  double pipeline = 0;
+  for (auto _ : state) {
+    simulation += SimulateAll(controllers);
+    pipeline += BatchAll();
+  }
+  const double sets = static_cast<double>(state.iterations() * kRepeats * controllers.size());
+  state.counters["simulation_us"] = simulation / sets * 1e6;
+  state.counters["pipeline_us"] = pipeline / sets * 1e6;
+  state.counters["ratio"] = pipeline / simulation;
+}
+BENCHMARK(BM_StudyPipelineOverSimulation)->Unit(benchmark::kMillisecond)->MinTime(4);
+
+pitch::study::StudyOptions Sweep(std::int64_t sets, int jobs) {
+  pitch::study::StudyOptions o;
+  const std::int64_t side = 500;
+  o.sweeps = {"c1=0.5:1.5:" + std::to_string(sets / side), "c3=3:12:" + std::to_string(side)};
+  o.jobs = jobs;
+  return o;
+}
+
+double SweepSeconds(std::int64_t sets, int jobs) {
+  const Clock::time_point start = Clock::now();
+  if (RunStudy(Sweep(sets, jobs)) != 0) {
+    std::abort();
+  }
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// A 200,000-set sweep with --jobs 1 and --jobs 2, alternating; "speedup" is the ratio of the
+// rows per second (target: at least 1.8 on two free cores).
+void BM_StudySweepJobsSpeedup(benchmark::State& state) {
+  constexpr std::int64_t kSets = 200000;
+  double one = 0;
+  double two = 0;
+  for (auto _ : state) {
+    one += SweepSeconds(kSets, 1);
+    two += SweepSeconds(kSets, 2);
+  }
+  const double rows = static_cast<double>(state.iterations() * kSets);
+  state.counters["rows_per_s_jobs1"] = rows / one;
+  state.counters["rows_per_s_jobs2"] = rows / two;
+  state.counters["speedup"] = one / two;
+}
+BENCHMARK(BM_StudySweepJobsSpeedup)->Unit(benchmark::kSecond)->Iterations(2)->UseRealTime();
+
+// The process's peak resident memory in MB since the last reset (VmHWM).
+double PeakResidentMb() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmHWM:", 0) == 0) {
+      return std::stod(line.substr(6)) / 1024;
+    }
+  }
+  return -1;
+}
+
+void ResetPeakResident() { std::ofstream("/proc/self/clear_refs") << "5"; }
+
+// Sweeps of 100,000 and 1,000,000 sets on two threads: the peak memory of the process stays
+// the same (target: under 50 MB) whatever the number of rows.
+void BM_StudySweepPeakMemory(benchmark::State& state) {
+  const std::int64_t sets = state.range(0);
+  ResetPeakResident();
+  for (auto _ : state) {
+    SweepSeconds(sets, 2);
+  }
+  state.counters["peak_rss_mb"] = PeakResidentMb();
+  state.SetItemsProcessed(state.iterations() * sets);
+}
+BENCHMARK(BM_StudySweepPeakMemory)
+    ->Arg(100000)
+    ->Arg(1000000)
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1)
+    ->UseRealTime();
+
+}  // namespace

@@ -1,0 +1,182 @@
+#include "cli/study_options.h"
+
+#include <CLI/CLI.hpp>
+
+#include "cli/options.h"
+
+namespace pitch::cli {
+
+namespace {
+
+std::string LowerExtensionOf(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  const std::size_t dot = path.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) {
+    return {};
+  }
+  std::string ext = path.substr(dot + 1);
+  for (char& c : ext) {
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  return ext;
+}
+
+}  // namespace
+
+void TakeAutopilotArguments(std::vector<std::string>& args, StudyArguments& study) {
+  std::vector<std::string> rest;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--") {
+      rest.insert(rest.end(), args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
+      break;
+    }
+    std::vector<std::string>* into = nullptr;
+    std::size_t count = 0;
+    const char* what = "";
+    if (arg == "--autopilot-from") {
+      into = &study.autopilot_from;
+      count = 5;
+      what = "--autopilot-from needs five coefficients C1 C2 C3 C4 C5";
+    } else if (arg == "--autopilot") {
+      into = &study.autopilot;
+      count = 3;
+      what = "--autopilot needs three gear ratios MUV IV NUV";
+    }
+    if (into == nullptr) {
+      rest.push_back(arg);
+      continue;
+    }
+    if (i + count >= args.size()) {
+      throw UsageError(what);
+    }
+    into->assign(args.begin() + static_cast<std::ptrdiff_t>(i + 1),
+                 args.begin() + static_cast<std::ptrdiff_t>(i + 1 + count));
+    i += count;
+  }
+  args = std::move(rest);
+}
+
+void AddStudyOptions(CLI::App& app, StudyArguments& s) {
+  const auto declare = [&](CLI::Option* option) {
+    s.declared.push_back(option);
+    return option;
+  };
+  s.batch_option = declare(
+      app.add_option("--batch", s.batch,
+                     "study: one row per line of a CSV file (- for standard input) with the\n"
+                     "columns c1 ... c5 (full stops) and optionally id; other columns are\n"
+                     "carried through")
+          ->option_text("FILE|-"));
+  s.sweep_option = declare(
+      app.add_option("--sweep", s.sweeps,
+                     "study: NAME (c1 ... c5) takes COUNT values FROM + i*(TO-FROM)/(COUNT-1);\n"
+                     "repeatable, the last varying fastest; the others are C1 ... C5 or the\n"
+                     "defaults")
+          ->option_text("NAME=FROM:TO:COUNT")
+          ->allow_extra_args(false)
+          ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll));
+  // Taken out of the arguments before parsing (TakeAutopilotArguments); declared for the help.
+  app.add_option("--autopilot-from", s.help_only,
+                 "study: synthesise the ratios once, from these coefficients, and simulate\n"
+                 "every set with them")
+      ->option_text("C1 C2 C3 C4 C5")
+      ->expected(5);
+  app.add_option("--autopilot", s.help_only, "study: simulate every set with these gear ratios")
+      ->option_text("MUV IV NUV")
+      ->expected(3);
+  declare(app.add_option("--out", s.out,
+                         "study: write the rows to FILE (CSV, or JSON Lines for .jsonl) instead\n"
+                         "of the standard output")
+              ->option_text("FILE"));
+  declare(app.add_flag("--samples", s.samples, "study: the 1000 samples in each JSON Lines row")
+              ->disable_flag_override());
+  declare(app.add_option("--jobs", s.jobs, "study: threads (default: one per core)")
+              ->option_text("N")
+              ->check(CLI::Validator(
+                  [](std::string& n) -> std::string {
+                    const bool whole = !n.empty() && n.size() <= 6 &&
+                                       n.find_first_not_of("0123456789") == std::string::npos &&
+                                       std::stoi(n) >= 1;
+                    return whole ? "" : "takes a whole number of threads from 1";
+                  },
+                  "")));
+  declare(app.add_option("--shard", s.shard,
+                         "study: compute only rows r with r mod N = K - 1 (1 <= K <= N)")
+              ->option_text("K/N"));
+  declare(app.add_flag("--progress", s.progress,
+                       "study: show the progress line on standard error (default: when it is a\n"
+                       "terminal)")
+              ->disable_flag_override());
+  declare(app.add_flag("--no-progress", s.no_progress, "study: never show the progress line")
+              ->disable_flag_override());
+  declare(app.add_option("--map", s.map,
+                         "study: for a sweep over two coefficients, draw a heat map (.png or .svg)")
+              ->option_text("FILE")
+              ->check(CLI::Validator(
+                  [](std::string& path) -> std::string {
+                    const std::string ext = LowerExtensionOf(path);
+                    return ext == "png" || ext == "svg" ? "" : "writes .png or .svg files";
+                  },
+                  "")));
+  s.map_value_option = declare(
+      app.add_option("--map-value", s.map_value,
+                     "study: the map's quantity: overshoot (default), settling, peak, rise or\n"
+                     "spectral-radius")
+          ->option_text("NAME")
+          ->check(CLI::IsMember({"overshoot", "settling", "peak", "rise", "spectral-radius"})));
+}
+
+std::optional<study::StudyOptions> StudyOptionsOf(const StudyArguments& s,
+                                                  const std::vector<std::string>& coefficients) {
+  const bool study = s.batch_option->count() > 0 || s.sweep_option->count() > 0;
+  if (!study) {
+    for (const CLI::Option* option : s.declared) {
+      if (option->count() > 0) {
+        throw UsageError(option->get_name() + " needs a study: --batch FILE or --sweep");
+      }
+    }
+    if (!s.autopilot_from.empty() || !s.autopilot.empty()) {
+      throw UsageError("--autopilot-from and --autopilot need a study: --batch FILE or --sweep");
+    }
+    return std::nullopt;
+  }
+  study::StudyOptions o;
+  if (s.batch_option->count() > 0) {
+    o.batch = s.batch;
+  }
+  o.sweeps = s.sweeps;
+  o.coefficients = coefficients;
+  o.autopilot_from = s.autopilot_from;
+  o.autopilot = s.autopilot;
+  if (!s.out.empty()) {
+    o.out = s.out;
+  }
+  o.samples = s.samples;
+  o.jobs = s.jobs;
+  if (!s.shard.empty()) {
+    o.shard = s.shard;
+  }
+  if (!s.map.empty()) {
+    o.map = s.map;
+  }
+  if (s.map_value_option->count() > 0) {
+    if (s.map.empty()) {
+      throw UsageError("--map-value needs --map FILE");
+    }
+    o.map_value = s.map_value;
+  }
+  return o;
+}
+
+std::optional<bool> ProgressChoice(const StudyArguments& s) {
+  if (s.no_progress) {
+    return false;
+  }
+  if (s.progress) {
+    return true;
+  }
+  return std::nullopt;
+}
+
+}  // namespace pitch::cli

@@ -1,0 +1,55 @@
+// The command line's options of a parameter study (--batch, --sweep and the rest), declared on
+// the front end's CLI11 application and turned into the study's options.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "study/study.h"
+
+namespace CLI {
+class App;
+class Option;
+}  // namespace CLI
+
+namespace pitch::cli {
+
+struct StudyArguments {
+  std::string batch;
+  std::vector<std::string> sweeps;
+  std::vector<std::string> autopilot_from;
+  std::vector<std::string> autopilot;
+  std::string out;
+  bool samples = false;
+  int jobs = 0;
+  std::string shard;
+  bool progress = false;
+  bool no_progress = false;
+  std::string map;
+  std::string map_value;
+  std::vector<std::string> help_only;  // bound to the options that CLI11 only lists
+  std::vector<CLI::Option*> declared;  // every study option, to tell whether one was given
+  CLI::Option* batch_option = nullptr;
+  CLI::Option* sweep_option = nullptr;
+  CLI::Option* map_value_option = nullptr;
+};
+
+// Takes --autopilot-from and --autopilot with their values out of args before CLI11 sees them:
+// their values are numbers, which may look like options ("-.5"). Options end at "--". Raises
+// UsageError for too few values.
+void TakeAutopilotArguments(std::vector<std::string>& args, StudyArguments& study);
+
+// Declares the study's options on the application, with their help texts.
+void AddStudyOptions(CLI::App& app, StudyArguments& study);
+
+// After parsing: the study's options when --batch or --sweep was given, else none. Raises
+// UsageError for a study option without a study. The separator and the progress line are the
+// caller's to fill in.
+std::optional<study::StudyOptions> StudyOptionsOf(const StudyArguments& study,
+                                                  const std::vector<std::string>& coefficients);
+
+// Whether --progress or --no-progress decided; empty: only when standard error is a terminal.
+std::optional<bool> ProgressChoice(const StudyArguments& study);
+
+}  // namespace pitch::cli

@@ -1,0 +1,203 @@
+#include "study/plan.h"
+
+#include <oneapi/tbb/info.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+#include "number_text/number_text.h"
+
+namespace pitch::study {
+
+namespace {
+
+bool EndsWith(const std::string& text, const std::string& tail) {
+  if (text.size() < tail.size()) {
+    return false;
+  }
+  return std::equal(tail.rbegin(), tail.rend(), text.rbegin(), [](char a, char b) {
+    return a == std::tolower(static_cast<unsigned char>(b));
+  });
+}
+
+Real ParseValue(const std::string& option, const std::string& text, char separator) {
+  try {
+    return fp::Store(ParseNumber(text, separator));
+  } catch (const Exception& e) {
+    throw UsageError(option + ": " + WithFullStop(e.what()));
+  }
+}
+
+std::int64_t ParseWhole(const std::string& text) {
+  std::int64_t v = 0;
+  const char* const last = text.data() + text.size();
+  const auto [end, error] = std::from_chars(text.data(), last, v);
+  if (error != std::errc() || end != last) {
+    return -1;
+  }
+  return v;
+}
+
+FixedAutopilot AutopilotFrom(const StudyOptions& options) {
+  TController controller;
+  controller.c1 = ParseValue("--autopilot-from", options.autopilot_from[0], options.separator);
+  controller.c2 = ParseValue("--autopilot-from", options.autopilot_from[1], options.separator);
+  controller.c3 = ParseValue("--autopilot-from", options.autopilot_from[2], options.separator);
+  controller.c4 = ParseValue("--autopilot-from", options.autopilot_from[3], options.separator);
+  controller.c5 = ParseValue("--autopilot-from", options.autopilot_from[4], options.separator);
+  try {
+    controller.ComputeGearRatios();
+  } catch (const Exception& e) {
+    throw UsageError("--autopilot-from: the synthesis failed: " + WithFullStop(e.what()));
+  }
+  return {controller.muv, controller.iv, controller.nuv, controller.Tnu};
+}
+
+FixedAutopilot GivenAutopilot(const StudyOptions& options) {
+  FixedAutopilot a;
+  a.muv = ParseValue("--autopilot", options.autopilot[0], options.separator);
+  a.iv = ParseValue("--autopilot", options.autopilot[1], options.separator);
+  a.nuv = ParseValue("--autopilot", options.autopilot[2], options.separator);
+  // As the synthesis forms it; an autopilot without integral action has none.
+  try {
+    a.Tnu = fp::Store(fp::Div(a.iv, a.nuv));
+  } catch (const Exception&) {
+    a.Tnu.reset();
+  }
+  return a;
+}
+
+}  // namespace
+
+Shard ParseShard(const std::string& text) {
+  const std::size_t slash = text.find('/');
+  Shard s;
+  if (slash != std::string::npos) {
+    s.k = ParseWhole(text.substr(0, slash));
+    s.n = ParseWhole(text.substr(slash + 1));
+  }
+  if (slash == std::string::npos || s.n < 1 || s.k < 1 || s.k > s.n) {
+    throw UsageError("--shard " + text + ": expected K/N with 1 <= K <= N");
+  }
+  return s;
+}
+
+Plan MakePlan(const StudyOptions& options) {
+  Plan plan;
+  if (options.batch.has_value() == !options.sweeps.empty()) {
+    throw UsageError("a study needs either --batch FILE or --sweep NAME=FROM:TO:COUNT");
+  }
+  if (!options.coefficients.empty() && options.coefficients.size() != 5) {
+    throw UsageError("five coefficients are needed, or none");
+  }
+  if (options.batch && !options.coefficients.empty()) {
+    throw UsageError("--batch takes the coefficients from its file, not from the command line");
+  }
+  if (!options.autopilot_from.empty() && !options.autopilot.empty()) {
+    throw UsageError("--autopilot-from and --autopilot cannot be used together");
+  }
+  if (!options.autopilot_from.empty() && options.autopilot_from.size() != 5) {
+    throw UsageError("--autopilot-from needs five coefficients C1 C2 C3 C4 C5");
+  }
+  if (!options.autopilot.empty() && options.autopilot.size() != 3) {
+    throw UsageError("--autopilot needs three gear ratios MUV IV NUV");
+  }
+  if (!options.sweeps.empty()) {
+    std::array<Real, 5> fixed = kDefaultCoefficients;
+    for (std::size_t k = 0; k < options.coefficients.size(); ++k) {
+      fixed[k] =
+          ParseValue("c" + std::to_string(k + 1), options.coefficients[k], options.separator);
+    }
+    std::vector<SweepAxis> axes;
+    for (const std::string& sweep : options.sweeps) {
+      axes.push_back(ParseSweep(sweep, options.separator));
+    }
+    plan.grid.emplace(std::move(axes), fixed);
+  }
+  if (!options.autopilot_from.empty()) {
+    plan.fixed = AutopilotFrom(options);
+  } else if (!options.autopilot.empty()) {
+    plan.fixed = GivenAutopilot(options);
+  }
+  const bool to_file = options.out && *options.out != "-";
+  plan.format = to_file && EndsWith(*options.out, ".jsonl") ? Format::kJsonLines : Format::kCsv;
+  plan.samples = options.samples;
+  if (plan.samples && plan.format != Format::kJsonLines) {
+    throw UsageError("--samples needs JSON Lines output (--out FILE.jsonl)");
+  }
+  if (options.shard) {
+    plan.shard = ParseShard(*options.shard);
+  }
+  if (options.jobs < 0) {
+    throw UsageError("--jobs must be at least 1");
+  }
+  plan.jobs = options.jobs > 0 ? options.jobs : std::max(1, tbb::info::default_concurrency());
+  if (options.map) {
+    if (!plan.grid || plan.grid->axes().size() != 2) {
+      throw UsageError("--map needs a sweep over exactly two coefficients");
+    }
+    if (plan.shard.n != 1) {
+      throw UsageError("--map needs the whole sweep, not a shard");
+    }
+    static const std::pair<const char*, MapValue> kNames[] = {
+        {"overshoot", MapValue::kOvershoot},
+        {"settling", MapValue::kSettling},
+        {"peak", MapValue::kPeak},
+        {"rise", MapValue::kRise},
+        {"spectral-radius", MapValue::kSpectralRadius}};
+    for (const auto& [name, value] : kNames) {
+      if (options.map_value == name) {
+        plan.map = value;
+      }
+    }
+    if (!plan.map) {
+      throw UsageError("--map-value " + options.map_value +
+                       ": expected overshoot, settling, peak, rise or spectral-radius");
+    }
+    plan.map_svg = EndsWith(*options.map, ".svg");
+  }
+  return plan;
+}
+
+double MapValueOf(MapValue which, const RowResult& row) {
+  constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
+  if (which == MapValue::kSpectralRadius) {
+    return row.have_stability ? row.spectral_radius : kNone;
+  }
+  if (!row.have_metrics) {
+    return kNone;
+  }
+  switch (which) {
+    case MapValue::kOvershoot:
+      return row.metrics.overshoot_percent;
+    case MapValue::kSettling:
+      return row.metrics.settling_time.value_or(kNone);
+    case MapValue::kPeak:
+      return row.metrics.peak;
+    case MapValue::kRise:
+      return row.metrics.rise_time.value_or(kNone);
+    case MapValue::kSpectralRadius:
+      break;
+  }
+  return kNone;
+}
+
+const char* MapValueTitle(MapValue which) {
+  switch (which) {
+    case MapValue::kOvershoot:
+      return "overshoot, %";
+    case MapValue::kSettling:
+      return "settling time (2 %), s";
+    case MapValue::kPeak:
+      return "peak of h";
+    case MapValue::kRise:
+      return "rise time (10-90 %), s";
+    case MapValue::kSpectralRadius:
+      break;
+  }
+  return "spectral radius of I + A·dt";
+}
+
+}  // namespace pitch::study

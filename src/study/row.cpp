@@ -1,0 +1,71 @@
+#include "study/row.h"
+
+#include <Eigen/Eigenvalues>
+#include <vector>
+
+#include "analysis/euler_stability.h"
+#include "study/step_metrics.h"
+
+namespace pitch::study {
+
+const char* StageName(Stage stage) {
+  switch (stage) {
+    case Stage::kInput:
+      return "input";
+    case Stage::kRatios:
+      return "ratios";
+    case Stage::kResponse:
+      break;
+  }
+  return "response";
+}
+
+std::span<const double> StudySampleTimes() {
+  static const std::vector<double> times = SampleTimes();
+  return times;
+}
+
+void ComputeRow(const std::array<Real, 5>& c, const FixedAutopilot* fixed, TController& controller,
+                RowResult& result) {
+  result.have_coefficients = true;
+  result.c = c;
+  controller.c1 = c[0];
+  controller.c2 = c[1];
+  controller.c3 = c[2];
+  controller.c4 = c[3];
+  controller.c5 = c[4];
+  Stage stage = Stage::kRatios;
+  try {
+    if (fixed != nullptr) {
+      controller.muv = fixed->muv;
+      controller.iv = fixed->iv;
+      controller.nuv = fixed->nuv;
+      controller.Tnu = fixed->Tnu.value_or(0);
+    } else {
+      controller.ComputeGearRatios();
+    }
+    result.have_ratios = true;
+    result.muv = controller.muv;
+    result.iv = controller.iv;
+    result.nuv = controller.nuv;
+    result.Tnu = fixed != nullptr ? fixed->Tnu : std::optional<Real>(controller.Tnu);
+    stage = Stage::kResponse;
+    controller.SimulateResponse();
+    result.have_metrics = true;
+    result.metrics = FastCharacteristics(StudySampleTimes(), controller.teta.values());
+  } catch (const Exception& e) {
+    result.error = RowError{e.ClassName(), stage, WithFullStop(e.what())};
+  }
+  if (result.have_ratios) {
+    const analysis::Matrix4 a = analysis::ToEigen(ClosedLoopMatrix(controller));
+    const analysis::Eigenvalues4 poles =
+        Eigen::EigenSolver<analysis::Matrix4>(a, false).eigenvalues();
+    result.have_stability = true;
+    result.stable = (poles.real().array() < 0).all();
+    const analysis::EulerStability euler = analysis::EulerStabilityOf(poles, kTimeStep);
+    result.spectral_radius = euler.spectral_radius;
+    result.euler_stable = euler.stable;
+  }
+}
+
+}  // namespace pitch::study

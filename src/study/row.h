@@ -1,0 +1,62 @@
+// One set of a study: from its coefficients to everything its output row holds. The same steps
+// as a single calculation (synthesis, then simulation, each in the controller), then the step
+// characteristics of the samples and the stability of the continuous loop and of its Euler
+// iteration, from one solution for the poles.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "analysis/analysis.h"
+#include "core/controller.h"
+
+namespace pitch::study {
+
+enum class Stage { kInput, kRatios, kResponse };
+const char* StageName(Stage stage);
+
+struct RowError {
+  std::string kind;  // the error's class name: EInvalidOp, EConvertError, …
+  Stage stage = Stage::kInput;
+  std::string message;  // as the error display shows it, with its full stop
+};
+
+// Gear ratios fixed for a whole study instead of a synthesis per set.
+struct FixedAutopilot {
+  Real muv = 0;
+  Real iv = 0;
+  Real nuv = 0;
+  std::optional<Real> Tnu;  // iv / nuv; empty when that quotient fails
+};
+
+struct RowResult {
+  std::int64_t row = 0;
+  bool have_coefficients = false;
+  std::array<Real, 5> c{};
+  bool have_ratios = false;
+  Real muv = 0;
+  Real iv = 0;
+  Real nuv = 0;
+  std::optional<Real> Tnu;
+  std::optional<RowError> error;
+  bool have_metrics = false;  // the simulation completed
+  analysis::StepCharacteristics metrics;
+  bool have_stability = false;  // the ratios are known
+  bool stable = false;          // every pole of the continuous loop in the left half-plane
+  double spectral_radius = 0;   // of I + A·dt
+  bool euler_stable = false;    // spectral radius below 1
+};
+
+// Synthesis (unless fixed is given) and simulation in controller, then the analysis. Failures
+// of the calculation become the result's error; the controller's samples are the set's
+// response when have_metrics.
+void ComputeRow(const std::array<Real, 5>& c, const FixedAutopilot* fixed, TController& controller,
+                RowResult& result);
+
+// The sample times t_1 … t_1000, formed once.
+std::span<const double> StudySampleTimes();
+
+}  // namespace pitch::study

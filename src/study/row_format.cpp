@@ -1,0 +1,318 @@
+#include "study/row_format.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <nlohmann/json.hpp>
+
+#include "number_text/number_text.h"
+#include "study/csv_reader.h"
+
+namespace pitch::study {
+
+namespace {
+
+void AppendJsonNumber(std::string& out, double v) {
+  if (std::isfinite(v)) {
+    AppendShortestDecimal(out, v);
+  } else {
+    out += "null";
+  }
+}
+
+void AppendJsonNumber(std::string& out, const std::optional<double>& v) {
+  if (v) {
+    AppendJsonNumber(out, *v);
+  } else {
+    out += "null";
+  }
+}
+
+// A JSON string; bytes that are not UTF-8 become U+FFFD.
+void AppendJsonString(std::string& out, std::string_view s) {
+  out +=
+      nlohmann::json(std::string(s)).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+void AppendCsvText(std::string& out, std::string_view s) { AppendCsvField(out, std::string(s)); }
+
+void AppendIndex(std::string& out, std::int64_t row) {
+  char text[24];
+  const auto end = std::to_chars(text, text + sizeof text, row).ptr;
+  out.append(text, end);
+}
+
+// The text of a sample time (the peak's) from a table made once: the same text as
+// ShortestDecimal gives, without forming it for every row. Null for a time that is no sample's.
+const std::string* SampleTimeText(double t) {
+  static const std::vector<std::string> texts = [] {
+    std::vector<std::string> all;
+    for (const double time : StudySampleTimes()) {
+      all.push_back(ShortestDecimal(time));
+    }
+    return all;
+  }();
+  const std::span<const double> times = StudySampleTimes();
+  const auto i = static_cast<std::size_t>(std::lround(t * 100));
+  return i < times.size() && times[i] == t ? &texts[i] : nullptr;
+}
+
+void AppendSampleTime(std::string& out, double t) {
+  if (const std::string* text = SampleTimeText(t)) {
+    out += *text;
+  } else {
+    AppendJsonNumber(out, t);
+  }
+}
+
+constexpr const char* kColumns =
+    "row,id,c1,c2,c3,c4,c5,muv,iv,nuv,Tnu,error_kind,error_stage,error_message,peak,peak_time,"
+    "overshoot_percent,rise_time,settling_time,final_deviation,stable,euler_spectral_radius,"
+    "euler_stable";
+
+}  // namespace
+
+void AppendCsvHeader(std::string& out, std::span<const std::string> carried_names) {
+  out += kColumns;
+  for (const std::string& name : carried_names) {
+    out += ',';
+    AppendCsvField(out, name);
+  }
+  out += '\n';
+}
+
+namespace {
+
+// The study's columns of a CSV line, formed in a buffer on the stack and handed to the row text
+// a buffer at a time.
+class LineBuffer {
+ public:
+  explicit LineBuffer(std::string& out) : out_(out) {}
+  LineBuffer(const LineBuffer&) = delete;
+  LineBuffer& operator=(const LineBuffer&) = delete;
+  ~LineBuffer() { Flush(); }
+
+  void Char(char c) {
+    Room(1);
+    *end_++ = c;
+  }
+  void Text(std::string_view s) {
+    if (s.size() > sizeof buffer_ / 2) {
+      Flushed().append(s);
+      return;
+    }
+    Room(s.size());
+    end_ = std::copy(s.begin(), s.end(), end_);
+  }
+  // Nothing for a value that is not finite: the empty field.
+  void Number(double v) {
+    if (std::isfinite(v)) {
+      Room(kShortestDecimalRoom);
+      end_ = WriteShortestDecimal(end_, v);
+    }
+  }
+  void SampleTime(double t) {
+    if (const std::string* text = SampleTimeText(t)) {
+      Text(*text);
+    } else {
+      Number(t);
+    }
+  }
+  void Index(std::int64_t row) {
+    Room(24);
+    end_ = std::to_chars(end_, end_ + 24, row).ptr;
+  }
+  // The row text with everything so far in it, for writing to it directly.
+  std::string& Flushed() {
+    Flush();
+    return out_;
+  }
+
+ private:
+  void Room(std::size_t n) {
+    if (static_cast<std::size_t>(buffer_ + sizeof buffer_ - end_) < n) {
+      Flush();
+    }
+  }
+  void Flush() {
+    out_.append(buffer_, end_);
+    end_ = buffer_;
+  }
+
+  std::string& out_;
+  char buffer_[512];
+  char* end_ = buffer_;
+};
+
+}  // namespace
+
+void AppendCsvRow(std::string& out, const RowResult& row, const Carried& carried) {
+  LineBuffer line(out);
+  line.Index(row.row);
+  line.Char(',');
+  if (carried.id) {
+    AppendCsvText(line.Flushed(), *carried.id);
+  }
+  for (const Real v : row.c) {
+    line.Char(',');
+    if (row.have_coefficients) {
+      line.Number(v);
+    }
+  }
+  for (const Real v : {row.muv, row.iv, row.nuv}) {
+    line.Char(',');
+    if (row.have_ratios) {
+      line.Number(v);
+    }
+  }
+  line.Char(',');
+  if (row.have_ratios && row.Tnu) {
+    line.Number(*row.Tnu);
+  }
+  line.Char(',');
+  if (row.error) {
+    line.Text(row.error->kind);
+    line.Char(',');
+    line.Text(StageName(row.error->stage));
+    line.Char(',');
+    AppendCsvField(line.Flushed(), row.error->message);
+  } else {
+    line.Text(",,");
+  }
+  const analysis::StepCharacteristics& m = row.metrics;
+  if (row.have_metrics) {
+    line.Char(',');
+    line.Number(m.peak);
+    line.Char(',');
+    line.SampleTime(m.peak_time);
+    line.Char(',');
+    line.Number(m.overshoot_percent);
+    for (const std::optional<double>& v : {m.rise_time, m.settling_time}) {
+      line.Char(',');
+      if (v) {
+        line.Number(*v);
+      }
+    }
+    line.Char(',');
+    line.Number(m.final_deviation);
+  } else {
+    line.Text(",,,,,,");
+  }
+  if (row.have_stability) {
+    line.Text(row.stable ? ",true," : ",false,");
+    line.Number(row.spectral_radius);
+    line.Text(row.euler_stable ? ",true" : ",false");
+  } else {
+    line.Text(",,,");
+  }
+  std::string& text = line.Flushed();
+  for (const std::string_view v : carried.values) {
+    text += ',';
+    AppendCsvText(text, v);
+  }
+  text += '\n';
+}
+
+void AppendJsonRow(std::string& out, const RowResult& row, const Carried& carried,
+                   std::span<const std::string> carried_names, bool with_samples,
+                   std::span<const double> samples) {
+  out += "{\"row\":";
+  AppendIndex(out, row.row);
+  out += ",\"id\":";
+  if (carried.id) {
+    AppendJsonString(out, *carried.id);
+  } else {
+    out += "null";
+  }
+  out += ",\"coefficients\":";
+  if (row.have_coefficients) {
+    out += '[';
+    for (std::size_t k = 0; k < 5; ++k) {
+      if (k > 0) {
+        out += ',';
+      }
+      AppendJsonNumber(out, row.c[k]);
+    }
+    out += ']';
+  } else {
+    out += "null";
+  }
+  out += ",\"ratios\":";
+  if (row.have_ratios) {
+    out += "{\"muv\":";
+    AppendJsonNumber(out, row.muv);
+    out += ",\"iv\":";
+    AppendJsonNumber(out, row.iv);
+    out += ",\"nuv\":";
+    AppendJsonNumber(out, row.nuv);
+    out += ",\"Tnu\":";
+    AppendJsonNumber(out, row.Tnu);
+    out += '}';
+  } else {
+    out += "null";
+  }
+  out += ",\"error\":";
+  if (row.error) {
+    out += "{\"kind\":";
+    AppendJsonString(out, row.error->kind);
+    out += ",\"message\":";
+    AppendJsonString(out, row.error->message);
+    out += ",\"stage\":\"";
+    out += StageName(row.error->stage);
+    out += "\"}";
+  } else {
+    out += "null";
+  }
+  out += ",\"metrics\":";
+  if (row.have_metrics) {
+    const analysis::StepCharacteristics& m = row.metrics;
+    out += "{\"peak\":";
+    AppendJsonNumber(out, m.peak);
+    out += ",\"peak_time\":";
+    AppendSampleTime(out, m.peak_time);
+    out += ",\"overshoot_percent\":";
+    AppendJsonNumber(out, m.overshoot_percent);
+    out += ",\"rise_time\":";
+    AppendJsonNumber(out, m.rise_time);
+    out += ",\"settling_time\":";
+    AppendJsonNumber(out, m.settling_time);
+    out += ",\"final_deviation\":";
+    AppendJsonNumber(out, m.final_deviation);
+    out += '}';
+  } else {
+    out += "null";
+  }
+  if (row.have_stability) {
+    out += row.stable ? ",\"stable\":true" : ",\"stable\":false";
+    out += ",\"euler\":{\"spectral_radius\":";
+    AppendJsonNumber(out, row.spectral_radius);
+    out += row.euler_stable ? ",\"stable\":true}" : ",\"stable\":false}";
+  } else {
+    out += ",\"stable\":null,\"euler\":null";
+  }
+  out += ",\"columns\":{";
+  for (std::size_t k = 0; k < carried.values.size() && k < carried_names.size(); ++k) {
+    if (k > 0) {
+      out += ',';
+    }
+    AppendJsonString(out, carried_names[k]);
+    out += ':';
+    AppendJsonString(out, carried.values[k]);
+  }
+  out += '}';
+  if (with_samples && samples.empty()) {
+    out += ",\"response\":null";
+  } else if (with_samples) {
+    out += ",\"response\":[";
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+      if (i > 0) {
+        out += ',';
+      }
+      AppendJsonNumber(out, samples[i]);
+    }
+    out += ']';
+  }
+  out += "}\n";
+}
+
+}  // namespace pitch::study

@@ -1,0 +1,56 @@
+// Where a study's rows come from: a sweep's grid or a batch's CSV records, read in chunks by
+// the pipeline's first (serial) stage.
+#pragma once
+
+#include <cstdint>
+#include <istream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "study/chunk.h"
+#include "study/csv_reader.h"
+#include "study/plan.h"
+
+namespace pitch::study {
+
+class SweepSource {
+ public:
+  SweepSource(const SweepGrid& grid, Shard shard)
+      : grid_(grid), shard_(shard), next_(shard.k - 1) {}
+  // Up to count rows of the shard; false when none are left.
+  bool Fill(Chunk& chunk, std::size_t count);
+  std::int64_t total() const { return shard_.CountOf(grid_.size()); }
+
+ private:
+  const SweepGrid& grid_;
+  Shard shard_;
+  std::int64_t next_;
+};
+
+// The header of a batch: which columns hold c1 … c5 and the id, and which are carried through.
+struct BatchColumns {
+  std::size_t count = 0;
+  std::array<std::size_t, 5> coefficient{};
+  std::optional<std::size_t> id;
+  std::vector<std::size_t> carried;
+  std::vector<std::string> carried_names;
+};
+
+class BatchSource {
+ public:
+  // Reads the header; raises UsageError when it lacks a coefficient column.
+  BatchSource(std::istream& in, Shard shard);
+  bool Fill(Chunk& chunk, std::size_t count);
+  const BatchColumns& columns() const { return columns_; }
+  bool ReadFailed() const { return reader_.ReadFailed(); }
+
+ private:
+  CsvReader reader_;
+  Shard shard_;
+  BatchColumns columns_;
+  CsvRecord record_;
+  std::int64_t next_row_ = 0;
+};
+
+}  // namespace pitch::study

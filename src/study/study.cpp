@@ -1,0 +1,346 @@
+#include "study/study.h"
+
+#include <oneapi/tbb/global_control.h>
+#include <oneapi/tbb/parallel_pipeline.h>
+#include <oneapi/tbb/task_arena.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <limits>
+#include <memory>
+#include <mutex>
+
+#include "core/errors.h"
+#include "number_text/number_text.h"
+#include "storage/exports.h"
+#include "study/chunk.h"
+#include "study/output.h"
+#include "study/plan.h"
+#include "study/progress.h"
+#include "study/row_format.h"
+#include "study/sources.h"
+
+namespace pitch::study {
+
+void Tally::Add(const Tally& other) {
+  rows += other.rows;
+  completed += other.completed;
+  input_errors += other.input_errors;
+  diverging += other.diverging;
+  for (const auto& [message, n] : other.failed_syntheses) {
+    failed_syntheses[message] += n;
+  }
+  for (const auto& [message, n] : other.failed_simulations) {
+    failed_simulations[message] += n;
+  }
+}
+
+namespace {
+
+constexpr const char* kProgram = "pitch-autopilot-cli: ";
+
+// Rows per chunk: enough to keep the pipeline's overhead small, few enough that the chunks in
+// flight stay small (a row with its samples is about 20 kB of text).
+std::size_t ChunkRows(const Plan& plan) { return plan.samples ? 16 : 256; }
+
+// Chunks in flight, reused: at most the pipeline's token count of them ever exist.
+class ChunkPool {
+ public:
+  Chunk* Take() {
+    std::lock_guard lock(mutex_);
+    if (free_.empty()) {
+      all_.push_back(std::make_unique<Chunk>());
+      return all_.back().get();
+    }
+    Chunk* chunk = free_.back();
+    free_.pop_back();
+    return chunk;
+  }
+  void Give(Chunk* chunk) {
+    chunk->Clear();
+    std::lock_guard lock(mutex_);
+    free_.push_back(chunk);
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::unique_ptr<Chunk>> all_;
+  std::vector<Chunk*> free_;
+};
+
+class StudyRun {
+ public:
+  StudyRun(const Plan& plan, const BatchColumns* columns) : plan_(plan), columns_(columns) {}
+
+  // The pipeline's middle stage: every row of the chunk, formatted into its text.
+  void Compute(Chunk& chunk) const {
+    TController controller;
+    const FixedAutopilot* fixed = plan_.fixed ? &*plan_.fixed : nullptr;
+    if (plan_.grid) {
+      for (const std::int64_t row : chunk.rows) {
+        RowResult result;
+        result.row = row;
+        ComputeRow(plan_.grid->Coefficients(row), fixed, controller, result);
+        Emit(chunk, result, controller, Carried{});
+      }
+      return;
+    }
+    std::vector<std::string_view> fields;
+    std::vector<std::string_view> carried(columns_->carried.size());
+    for (const BatchRecord& record : chunk.records) {
+      fields.clear();
+      for (std::size_t k = 0; k < record.span_count; ++k) {
+        const auto [offset, length] = chunk.spans[record.first_span + k];
+        fields.emplace_back(chunk.field_text.data() + offset, length);
+      }
+      Carried with;
+      if (columns_->id && *columns_->id < fields.size()) {
+        with.id = fields[*columns_->id];
+      }
+      for (std::size_t k = 0; k < carried.size(); ++k) {
+        const std::size_t i = columns_->carried[k];
+        carried[k] = i < fields.size() ? fields[i] : std::string_view();
+      }
+      with.values = carried;
+
+      RowResult result;
+      result.row = record.row;
+      const auto line = [&] { return "line " + std::to_string(record.line) + ": "; };
+      if (!record.error.empty()) {
+        result.error = RowError{"EParserError", Stage::kInput, line() + WithFullStop(record.error)};
+      } else if (fields.size() != columns_->count) {
+        result.error =
+            RowError{"EParserError", Stage::kInput,
+                     line() + std::to_string(fields.size()) + " fields where the header has " +
+                         std::to_string(columns_->count) + "."};
+      } else {
+        std::array<Real, 5> c{};
+        try {
+          for (std::size_t k = 0; k < 5; ++k) {
+            c[k] = fp::Store(ParseNumber(fields[columns_->coefficient[k]], '.'));
+          }
+          ComputeRow(c, fixed, controller, result);
+        } catch (const Exception& e) {
+          result.error = RowError{e.ClassName(), Stage::kInput, line() + WithFullStop(e.what())};
+        }
+      }
+      Emit(chunk, result, controller, with);
+    }
+  }
+
+ private:
+  void Emit(Chunk& chunk, const RowResult& result, const TController& controller,
+            const Carried& carried) const {
+    if (plan_.format == Format::kCsv) {
+      AppendCsvRow(chunk.text, result, carried);
+    } else {
+      const std::span<const double> samples =
+          result.have_metrics ? std::span<const double>(controller.teta.values())
+                              : std::span<const double>();
+      AppendJsonRow(chunk.text, result, carried,
+                    columns_ ? std::span<const std::string>(columns_->carried_names)
+                             : std::span<const std::string>(),
+                    plan_.samples, samples);
+    }
+    Tally& t = chunk.tally;
+    ++t.rows;
+    if (result.error) {
+      switch (result.error->stage) {
+        case Stage::kInput:
+          ++t.input_errors;
+          break;
+        case Stage::kRatios:
+          ++t.failed_syntheses[result.error->message];
+          break;
+        case Stage::kResponse:
+          ++t.failed_simulations[result.error->message];
+          break;
+      }
+    } else {
+      ++t.completed;
+    }
+    if (result.have_stability && !result.euler_stable) {
+      ++t.diverging;
+    }
+    if (plan_.map) {
+      unsigned char marks = 0;
+      if (result.error && result.error->stage == Stage::kRatios) {
+        marks |= kMarkFailed;
+      }
+      if (result.have_stability && !result.euler_stable) {
+        marks |= kMarkDiverging;
+      }
+      chunk.cells.push_back({result.row, MapValueOf(*plan_.map, result), marks});
+    }
+  }
+
+  const Plan& plan_;
+  const BatchColumns* columns_;
+};
+
+void PrintSummary(std::ostream& err, const Tally& t) {
+  err << "rows: " << t.rows << '\n' << "completed: " << t.completed << '\n';
+  std::int64_t failed = 0;
+  for (const auto& entry : t.failed_syntheses) {
+    failed += entry.second;
+  }
+  err << "failed syntheses: " << failed << '\n';
+  for (const auto& [message, n] : t.failed_syntheses) {
+    err << "  " << n << "  " << message << '\n';
+  }
+  std::int64_t failed_simulations = 0;
+  for (const auto& entry : t.failed_simulations) {
+    failed_simulations += entry.second;
+  }
+  if (failed_simulations > 0) {
+    err << "failed simulations: " << failed_simulations << '\n';
+    for (const auto& [message, n] : t.failed_simulations) {
+      err << "  " << n << "  " << message << '\n';
+    }
+  }
+  if (t.input_errors > 0) {
+    err << "input errors: " << t.input_errors << '\n';
+  }
+  err << "diverging Euler iterations: " << t.diverging << '\n';
+}
+
+MapRequest NewMap(const Plan& plan) {
+  MapRequest map;
+  const SweepAxis& x = plan.grid->axes()[0];
+  const SweepAxis& y = plan.grid->axes()[1];
+  map.x_name = "c" + std::to_string(x.coefficient + 1);
+  map.y_name = "c" + std::to_string(y.coefficient + 1);
+  for (std::int64_t i = 0; i < x.count; ++i) {
+    map.x_values.push_back(x.Value(i));
+  }
+  for (std::int64_t i = 0; i < y.count; ++i) {
+    map.y_values.push_back(y.Value(i));
+  }
+  const auto cells = static_cast<std::size_t>(plan.grid->size());
+  map.values.assign(cells, std::numeric_limits<double>::quiet_NaN());
+  map.marks.assign(cells, 0);
+  map.value_name = MapValueTitle(*plan.map);
+  map.svg = plan.map_svg;
+  return map;
+}
+
+}  // namespace
+
+int RunStudy(const StudyOptions& options, std::istream& in, std::ostream& out, std::ostream& err,
+             const MapRenderer& renderer) {
+  Plan plan;
+  std::ifstream file;
+  std::istream* input = &in;
+  std::unique_ptr<BatchSource> batch;
+  std::unique_ptr<SweepSource> sweep;
+  try {
+    plan = MakePlan(options);
+    if (plan.map && !renderer) {
+      err << kProgram << "maps cannot be drawn by this program\n";
+      return 1;
+    }
+    if (options.batch && *options.batch != "-") {
+      file.open(*options.batch, std::ios::binary);
+      if (!file) {
+        err << kProgram << "cannot read " << *options.batch << ": " << std::strerror(errno) << '\n';
+        return 1;
+      }
+      input = &file;
+    }
+    if (plan.grid) {
+      sweep = std::make_unique<SweepSource>(*plan.grid, plan.shard);
+    } else {
+      batch = std::make_unique<BatchSource>(*input, plan.shard);
+    }
+  } catch (const UsageError& e) {
+    err << kProgram << e.what() << '\n';
+    return 2;
+  }
+
+  const std::string out_name = options.out && *options.out != "-" ? *options.out : "";
+  std::optional<MapRequest> map;
+  if (plan.map) {
+    map = NewMap(plan);
+  }
+  Tally tally;
+  ProgressLine progress(err, options.progress,
+                        sweep ? std::optional<std::int64_t>(sweep->total()) : std::nullopt);
+  try {
+    std::unique_ptr<Sink> sink =
+        out_name.empty() ? StreamSink(out, "the standard output") : FileSink(out_name);
+    const BatchColumns* columns = batch ? &batch->columns() : nullptr;
+    if (plan.format == Format::kCsv) {
+      std::string header;
+      AppendCsvHeader(header, columns ? std::span<const std::string>(columns->carried_names)
+                                      : std::span<const std::string>());
+      sink->Write(header);
+    }
+    const StudyRun run(plan, columns);
+    ChunkPool pool;
+    const std::size_t chunk_rows = ChunkRows(plan);
+    // --jobs may ask for more threads than there are cores.
+    const tbb::global_control threads(tbb::global_control::max_allowed_parallelism,
+                                      static_cast<std::size_t>(plan.jobs));
+    tbb::task_arena arena(plan.jobs);
+    arena.execute([&] {
+      tbb::parallel_pipeline(
+          static_cast<std::size_t>(plan.jobs) * 4,
+          tbb::make_filter<void, Chunk*>(tbb::filter_mode::serial_in_order,
+                                         [&](tbb::flow_control& control) -> Chunk* {
+                                           Chunk* chunk = pool.Take();
+                                           const bool more = sweep
+                                                                 ? sweep->Fill(*chunk, chunk_rows)
+                                                                 : batch->Fill(*chunk, chunk_rows);
+                                           if (!more) {
+                                             pool.Give(chunk);
+                                             control.stop();
+                                             return nullptr;
+                                           }
+                                           return chunk;
+                                         }) &
+              tbb::make_filter<Chunk*, Chunk*>(tbb::filter_mode::parallel,
+                                               [&](Chunk* chunk) {
+                                                 run.Compute(*chunk);
+                                                 return chunk;
+                                               }) &
+              tbb::make_filter<Chunk*, void>(tbb::filter_mode::serial_in_order, [&](Chunk* chunk) {
+                sink->Write(chunk->text);
+                tally.Add(chunk->tally);
+                if (map) {
+                  for (const MapCell& cell : chunk->cells) {
+                    const auto i = static_cast<std::size_t>(cell.row);
+                    map->values[i] = cell.value;
+                    map->marks[i] = cell.marks;
+                  }
+                }
+                pool.Give(chunk);
+                progress.Update(tally.rows);
+              }));
+    });
+    progress.Finish();
+    if (batch && batch->ReadFailed()) {
+      err << kProgram << "cannot read "
+          << (options.batch == "-" ? "the standard input" : *options.batch) << '\n';
+      return 1;
+    }
+    sink->Finish();
+  } catch (const Exception& e) {
+    progress.Finish();
+    err << kProgram << WithFullStop(e.what()) << '\n';
+    return 1;
+  }
+  if (map) {
+    try {
+      WriteFileBytes(*options.map, renderer(*map));
+    } catch (const Exception& e) {
+      err << kProgram << "the map " << *options.map << ": " << WithFullStop(e.what()) << '\n';
+      return 1;
+    }
+  }
+  PrintSummary(err, tally);
+  return 0;
+}
+
+}  // namespace pitch::study

@@ -1,0 +1,63 @@
+// Parameter studies: many coefficient sets in one run. The sets come from a CSV file (a batch)
+// or from a grid (a sweep); each gets its own synthesis, or all share one autopilot; the rows
+// stream out in input order as CSV or JSON Lines, computed in parallel; a share of the rows
+// (a shard) can be computed alone; a sweep over two coefficients can be drawn as a map.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <istream>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace pitch::study {
+
+struct StudyOptions {
+  // The sets: a CSV file ("-" for the input stream), or sweeps "NAME=FROM:TO:COUNT".
+  std::optional<std::string> batch;
+  std::vector<std::string> sweeps;
+  // A sweep's fixed coefficients: none (the window's defaults) or five texts.
+  std::vector<std::string> coefficients;
+  // One autopilot for every set: synthesised from five coefficients, or three ratios
+  // muv, iv, nuv. At most one of the two.
+  std::vector<std::string> autopilot_from;
+  std::vector<std::string> autopilot;
+  // The decimal separator of the numbers above (the command line's; CSV always has '.').
+  char separator = '.';
+  // The rows' file ("-" or none: the output stream); JSON Lines for a name ending ".jsonl".
+  std::optional<std::string> out;
+  bool samples = false;                 // the 1000 samples in each JSON Lines row
+  int jobs = 0;                         // threads; 0: one per core
+  std::optional<std::string> shard;     // "K/N": the K-th of N shares, 1 ≤ K ≤ N
+  bool progress = false;                // the progress line on err
+  std::optional<std::string> map;       // picture of a two-coefficient sweep, .png or .svg
+  std::string map_value = "overshoot";  // overshoot, settling, peak, rise, spectral-radius
+};
+
+// What a map shows: one cell per set of a two-coefficient sweep.
+struct MapRequest {
+  std::string x_name;  // the first swept coefficient, along x
+  std::string y_name;  // the second, along y
+  std::vector<double> x_values;
+  std::vector<double> y_values;
+  // Cell (ix, iy) is at ix·y_values.size() + iy: the sweep's own row order.
+  std::vector<double> values;  // NaN where the set has no value
+  std::vector<unsigned char> marks;
+  std::string value_name;  // the quantity and its unit, for the colour scale
+  bool svg = false;
+};
+inline constexpr unsigned char kMarkFailed = 1;     // the synthesis failed
+inline constexpr unsigned char kMarkDiverging = 2;  // the Euler iteration diverges
+
+// Draws a map; returns the file's bytes. Raises pitch::Exception on failure.
+using MapRenderer = std::function<std::string(const MapRequest&)>;
+
+// Runs a study: rows to out (or the --out file), the progress line and the summary to err.
+// Returns 0 when the run completed, 1 for an I/O error (input unreadable, output not written,
+// map not drawn), 2 for a usage error.
+int RunStudy(const StudyOptions& options, std::istream& in, std::ostream& out, std::ostream& err,
+             const MapRenderer& renderer = {});
+
+}  // namespace pitch::study

@@ -1,0 +1,35 @@
+// A heat map over two coefficients: one cell per set, coloured by a quantity on a colour scale,
+// with axis ticks in coefficient values, distinct marks for sets whose synthesis failed and whose
+// Euler iteration diverges, and a legend. Drawn off screen as PNG or SVG.
+#pragma once
+
+#include <QSize>
+#include <QString>
+#include <string>
+#include <vector>
+
+#include "core/errors.h"
+#include "ui/plot_export.h"
+
+namespace pitch {
+
+struct HeatMapData {
+  QString x_name;  // along x, from left to right in the order of x_values
+  QString y_name;  // along y, from bottom to top in the order of y_values
+  std::vector<double> x_values;
+  std::vector<double> y_values;
+  // Cell (ix, iy) at ix·y_values.size() + iy; NaN where the set has no value.
+  std::vector<double> values;
+  std::vector<unsigned char> marks;  // kHeatFailed, kHeatDiverging
+  QString value_name;                // the quantity and its unit
+};
+inline constexpr unsigned char kHeatFailed = 1;
+inline constexpr unsigned char kHeatDiverging = 2;
+
+inline constexpr QSize kHeatMapSize(960, 640);
+
+// The file's bytes. Needs a QGuiApplication; raises EPlotError when the data do not fit
+// (sizes that disagree, no cells) or a drawing step fails.
+std::string RenderHeatMap(const HeatMapData& data, PlotFormat format, QSize size = kHeatMapSize);
+
+}  // namespace pitch

@@ -1,0 +1,110 @@
+// The study's options on the front end's command line, run in-process.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/run.h"
+#include "study_test_support.h"
+
+namespace pitch::cli {
+namespace {
+
+struct Outcome {
+  int code;
+  std::string out;
+  std::string err;
+};
+
+Outcome Call(const std::vector<std::string>& args, const std::string& input = "",
+             bool terminal = false, char locale_separator = '.') {
+  std::istringstream in(input);
+  std::ostringstream out;
+  std::ostringstream err;
+  StudyContext context;
+  context.in = &in;
+  context.err_is_terminal = terminal;
+  context.map_renderer = [](const study::MapRequest& r) {
+    return r.x_name + " by " + r.y_name + (r.svg ? " as SVG" : " as PNG");
+  };
+  const int code = Run(args, NumberSettings{locale_separator, "UTF-8"}, out, err, {}, {}, context);
+  return {code, out.str(), err.str()};
+}
+
+struct UsageRow {
+  const char* name;
+  std::vector<std::string> args;
+  const char* message;
+};
+
+class CliStudyUsage : public ::testing::TestWithParam<UsageRow> {};
+
+TEST_P(CliStudyUsage, IsRefusedWithCodeTwo) {
+  const Outcome r = Call(GetParam().args);
+  EXPECT_EQ(r.code, 2);
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find(GetParam().message), std::string::npos) << r.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, CliStudyUsage,
+    ::testing::Values(
+        UsageRow{"StudyOptionWithoutStudy", {"--out", "rows.csv"}, "--out needs a study"},
+        UsageRow{"AutopilotWithoutStudy", {"--autopilot", "1", "2", "3"}, "need a study"},
+        UsageRow{"JsonWithStudy", {"--sweep", "c1=0:1:2", "--json"}, "--json cannot be used"},
+        UsageRow{"PlotWithStudy", {"--batch", "-", "--plot", "p.png"}, "--plot cannot be used"},
+        UsageRow{"TooFewAutopilotValues",
+                 {"--sweep", "c1=0:1:2", "--autopilot-from", "1", "2"},
+                 "--autopilot-from needs five coefficients"},
+        UsageRow{"NoThreads", {"--sweep", "c1=0:1:2", "--jobs", "0"}, "whole number of threads"},
+        UsageRow{"MapNotAPicture", {"--sweep", "c1=0:1:2", "--map", "m.gif"}, ".png or .svg"},
+        UsageRow{"MapValueWithoutMap",
+                 {"--sweep", "c1=0:1:2", "--map-value", "peak"},
+                 "--map-value needs --map"},
+        UsageRow{"UnknownMapValue",
+                 {"--sweep", "c1=0:1:2", "--sweep", "c2=0:1:2", "--map", "m.png", "--map-value",
+                  "damping"},
+                 "--map-value"},
+        UsageRow{"BadSweep", {"--sweep", "c1=0:1"}, "--sweep c1=0:1"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Repeated sweeps, the fixed coefficients after them, and autopilot values that look like
+// options: each reaches the study in its place.
+TEST(CliStudy, SweepsCoefficientsAndAutopilotReachTheStudy) {
+  const Outcome r = Call({"--sweep", "c3=-1:1:2", "--sweep", "c5=0,1:0,2:2", "--autopilot", "-,5",
+                          "0,25", "0,02", "--separator", ",", "0,9", "0,5", "7", "0,98", "0,25"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  const std::vector<std::string> lines = study::testing::Lines(r.out);
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(lines[1].rfind("0,,0.9,0.5,-1,0.98,0.1,-0.5,0.25,0.02,12.5,", 0), 0u) << lines[1];
+  EXPECT_EQ(lines[4].rfind("3,,0.9,0.5,1,0.98,0.2,-0.5,0.25,0.02,12.5,", 0), 0u) << lines[4];
+  // The locale's separator is the command line's when --separator is not given.
+  const Outcome locale = Call({"--sweep", "c1=0,5:1:2"}, "", false, ',');
+  EXPECT_EQ(locale.code, 0) << locale.err;
+}
+
+TEST(CliStudy, BatchFromStandardInputAndTheMap) {
+  const Outcome batch = Call({"--batch", "-"}, "c1,c2,c3,c4,c5\n0.88,0.404,7.028,0.987,0.251\n");
+  ASSERT_EQ(batch.code, 0) << batch.err;
+  EXPECT_EQ(study::testing::Lines(batch.out).size(), 2u);
+  EXPECT_NE(batch.out.find(",0.09200374246524264,"), std::string::npos);
+
+  study::testing::TempFolder folder;
+  const std::string map = folder / "map.svg";
+  const Outcome r = Call({"--sweep", "c2=0.3:0.5:3", "--sweep", "c4=0.5:1:2", "--map", map,
+                          "--map-value", "rise", "--out", folder / "rows.csv"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(study::testing::ReadFile(map), "c2 by c4 as SVG");
+}
+
+// The progress line: on a terminal unless --no-progress, elsewhere only with --progress. A run
+// this short may end before the first refresh, so only its absence is certain.
+TEST(CliStudy, ProgressIsOffWhereAsked) {
+  EXPECT_EQ(Call({"--sweep", "c1=0:1:3", "--no-progress"}, "", true).err.find('\r'),
+            std::string::npos);
+  EXPECT_EQ(Call({"--sweep", "c1=0:1:3"}, "", false).err.find('\r'), std::string::npos);
+}
+
+}  // namespace
+}  // namespace pitch::cli

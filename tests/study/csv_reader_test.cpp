@@ -1,0 +1,98 @@
+#include "study/csv_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace pitch::study {
+namespace {
+
+struct Expected {
+  std::vector<std::string> fields;
+  std::int64_t line;
+  bool error = false;
+};
+
+struct ReaderRow {
+  const char* name;
+  std::string text;
+  std::vector<Expected> records;
+};
+
+class CsvReaderCases : public ::testing::TestWithParam<ReaderRow> {};
+
+TEST_P(CsvReaderCases, RecordsFieldsAndLines) {
+  std::istringstream in(GetParam().text);
+  CsvReader reader(in);
+  CsvRecord record;
+  for (const Expected& e : GetParam().records) {
+    ASSERT_TRUE(reader.Next(record));
+    EXPECT_EQ(record.Fields(), e.fields);
+    EXPECT_EQ(record.line, e.line);
+    EXPECT_EQ(!record.error.empty(), e.error) << record.error;
+  }
+  EXPECT_FALSE(reader.Next(record));
+  EXPECT_FALSE(reader.ReadFailed());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, CsvReaderCases,
+    ::testing::Values(
+        ReaderRow{"Plain", "a,b\n1,2\n", {{{"a", "b"}, 1}, {{"1", "2"}, 2}}},
+        ReaderRow{"CrLfAndNoLastLineEnd", "a,b\r\n1,2", {{{"a", "b"}, 1}, {{"1", "2"}, 2}}},
+        ReaderRow{"EmptyFields", ",a,\n", {{{"", "a", ""}, 1}}},
+        ReaderRow{"QuotedCommaAndQuote",
+                  "\"x, y\",\"say \"\"hi\"\"\",z\n",
+                  {{{"x, y", "say \"hi\"", "z"}, 1}}},
+        // A quoted line end belongs to the field; the next record starts on line 3.
+        ReaderRow{"QuotedLineEnd",
+                  "\"two\nlines\",b\nc,d\n",
+                  {{{"two\nlines", "b"}, 1}, {{"c", "d"}, 3}}},
+        ReaderRow{"BlankLinesAreSkippedButCounted", "a\n\n\r\nb\n\n", {{{"a"}, 1}, {{"b"}, 4}}},
+        ReaderRow{"ByteOrderMark",
+                  "\xEF\xBB\xBF"
+                  "c1,c2\n",
+                  {{{"c1", "c2"}, 1}}},
+        ReaderRow{"QuoteInsideUnquotedFieldIsKept", "a\"b,c\n", {{{"a\"b", "c"}, 1}}},
+        ReaderRow{"TextAfterClosingQuote", "\"a\"b,c\nd\n", {{{"ab", "c"}, 1, true}, {{"d"}, 2}}},
+        ReaderRow{
+            "UnclosedQuoteRunsToTheEnd", "a\n\"b,c\nd\n", {{{"a"}, 1}, {{"b,c\nd\n"}, 2, true}}},
+        ReaderRow{"Nothing", "", {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(CsvReader, LongRecordsCrossTheBuffer) {
+  const std::string big(200000, 'x');
+  std::istringstream in("\"" + big + "\"," + big + "\nend\n");
+  CsvReader reader(in);
+  CsvRecord record;
+  ASSERT_TRUE(reader.Next(record));
+  ASSERT_EQ(record.size(), 2u);
+  EXPECT_EQ(record.Field(0), big);
+  EXPECT_EQ(record.Field(1), big);
+  ASSERT_TRUE(reader.Next(record));
+  EXPECT_EQ(record.Fields(), std::vector<std::string>{"end"});
+  EXPECT_EQ(record.line, 2);
+}
+
+// A field written by AppendCsvField reads back as itself.
+TEST(CsvField, WrittenFieldsReadBack) {
+  const std::vector<std::string> fields = {"plain",      "",         "a,b",        "say \"x\"",
+                                           "two\nlines", " padded ", "cr\rinside", "Тангаж"};
+  std::string line;
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    if (i > 0) {
+      line += ',';
+    }
+    AppendCsvField(line, fields[i]);
+  }
+  std::istringstream in(line + "\n");
+  CsvReader reader(in);
+  CsvRecord record;
+  ASSERT_TRUE(reader.Next(record));
+  EXPECT_EQ(record.Fields(), fields);
+}
+
+}  // namespace
+}  // namespace pitch::study

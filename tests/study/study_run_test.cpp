@@ -1,0 +1,366 @@
+// A study's rows: equal to the single calculation bit for bit, in input order whatever the
+// threads, the same split into shards, both kinds of study, the sweep's grid and the map's cells.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <random>
+
+#include "analysis/analysis.h"
+#include "analysis/euler_stability.h"
+#include "core/controller.h"
+#include "number_text/number_text.h"
+#include "study_test_support.h"
+
+namespace pitch::study {
+namespace {
+
+using testing::Batch;
+using testing::JsonLines;
+using testing::Lines;
+using testing::ReadFile;
+using testing::Study;
+using testing::Sweep;
+using testing::TempFolder;
+using Json = nlohmann::json;
+
+std::string Hex(double v) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%a", v);
+  return text;
+}
+
+// A JSON number against a double, bit for bit (a zero only by value: JSON's -0 reads as 0).
+void ExpectNumber(const Json& j, double expected, const std::string& what) {
+  ASSERT_TRUE(j.is_number()) << what << ": " << j.dump();
+  if (expected == 0) {
+    EXPECT_EQ(j.get<double>(), 0.0) << what;
+  } else {
+    EXPECT_EQ(Hex(j.get<double>()), Hex(expected)) << what;
+  }
+}
+
+void ExpectNumber(const Json& j, const std::optional<double>& expected, const std::string& what) {
+  if (!expected) {
+    EXPECT_TRUE(j.is_null()) << what << ": " << j.dump();
+  } else {
+    ExpectNumber(j, *expected, what);
+  }
+}
+
+// The single calculation of one set, done directly on a controller, and its analysis.
+void ExpectRowEqualsController(const Json& row, const std::array<std::string, 5>& texts) {
+  const std::string what = "row " + row["row"].dump();
+  TController c;
+  Real* const fields[5] = {&c.c1, &c.c2, &c.c3, &c.c4, &c.c5};
+  for (std::size_t k = 0; k < 5; ++k) {
+    *fields[k] = fp::Store(ParseNumber(texts[k], '.'));
+    ExpectNumber(row["coefficients"][k], *fields[k], what + " c" + std::to_string(k + 1));
+  }
+  std::string stage = "ratios";
+  std::optional<std::string> error;
+  bool ratios = false;
+  bool simulated = false;
+  try {
+    c.ComputeGearRatios();
+    ratios = true;
+    stage = "response";
+    c.SimulateResponse();
+    simulated = true;
+  } catch (const Exception& e) {
+    error = WithFullStop(e.what());
+    EXPECT_EQ(row["error"]["kind"], e.ClassName()) << what;
+    EXPECT_EQ(row["error"]["stage"], stage) << what;
+    EXPECT_EQ(row["error"]["message"], *error) << what;
+  }
+  if (!error) {
+    EXPECT_TRUE(row["error"].is_null()) << what;
+  }
+  ASSERT_EQ(row["ratios"].is_null(), !ratios) << what;
+  if (!ratios) {
+    EXPECT_TRUE(row["stable"].is_null());
+    return;
+  }
+  ExpectNumber(row["ratios"]["muv"], c.muv, what + " muv");
+  ExpectNumber(row["ratios"]["iv"], c.iv, what + " iv");
+  ExpectNumber(row["ratios"]["nuv"], c.nuv, what + " nuv");
+  ExpectNumber(row["ratios"]["Tnu"], c.Tnu, what + " Tnu");
+  const analysis::Matrix4 a = analysis::ToEigen(ClosedLoopMatrix(c));
+  EXPECT_EQ(row["stable"], analysis::IsStable(a)) << what;
+  const analysis::EulerStability euler = analysis::EulerStabilityOf(a, kTimeStep);
+  ExpectNumber(row["euler"]["spectral_radius"], euler.spectral_radius, what + " radius");
+  EXPECT_EQ(row["euler"]["stable"], euler.stable) << what;
+  ASSERT_EQ(row["metrics"].is_null(), !simulated) << what;
+  ASSERT_EQ(row["response"].is_null(), !simulated) << what;
+  if (!simulated) {
+    return;
+  }
+  ASSERT_EQ(row["response"].size(), static_cast<std::size_t>(kSampleCount));
+  for (int i = 1; i <= kSampleCount; ++i) {
+    ExpectNumber(row["response"][static_cast<std::size_t>(i - 1)], c.teta[i],
+                 what + " sample " + std::to_string(i));
+  }
+  const std::vector<double> t = SampleTimes();
+  const analysis::StepCharacteristics m = analysis::Characteristics(t, c.teta.values());
+  const Json& metrics = row["metrics"];
+  ExpectNumber(metrics["peak"], m.peak, what + " peak");
+  ExpectNumber(metrics["peak_time"], m.peak_time, what + " peak time");
+  ExpectNumber(metrics["overshoot_percent"], m.overshoot_percent, what + " overshoot");
+  ExpectNumber(metrics["rise_time"], m.rise_time, what + " rise");
+  ExpectNumber(metrics["settling_time"], m.settling_time, what + " settling");
+  ExpectNumber(metrics["final_deviation"], m.final_deviation, what + " final");
+}
+
+// Seeded random sets around the defaults, written in several ways, with some that fail in the
+// synthesis (c2 below c4·c5) and some whose simulation overflows (large c1).
+std::vector<std::array<std::string, 5>> RandomSets(int count) {
+  std::mt19937_64 random(12);
+  std::uniform_real_distribution<double> scale(0.3, 2.5);
+  std::vector<std::array<std::string, 5>> sets;
+  const char* const formats[] = {"%.17g", "%.3f", "%.6e", "%+.10g"};
+  for (int n = 0; n < count; ++n) {
+    std::array<std::string, 5> texts;
+    for (std::size_t k = 0; k < 5; ++k) {
+      char text[64];
+      std::snprintf(text, sizeof text, formats[(n + static_cast<int>(k)) % 4],
+                    kDefaultCoefficients[k] * scale(random));
+      texts[k] = text;
+    }
+    if (n % 17 == 5) {
+      texts[0] = "400";
+    }
+    sets.push_back(texts);
+  }
+  return sets;
+}
+
+std::string BatchText(const std::vector<std::array<std::string, 5>>& sets) {
+  std::string csv = "c1,c2,c3,c4,c5\n";
+  for (const auto& s : sets) {
+    csv += s[0] + "," + s[1] + "," + s[2] + "," + s[3] + "," + s[4] + "\n";
+  }
+  return csv;
+}
+
+TEST(StudyBatch, EachRowEqualsTheSingleCalculationBitForBit) {
+  TempFolder folder;
+  const auto sets = RandomSets(240);
+  StudyOptions o;
+  o.batch = "-";
+  o.out = folder / "rows.jsonl";
+  o.samples = true;
+  o.jobs = 3;
+  const auto result = Study(o, BatchText(sets));
+  ASSERT_EQ(result.code, 0) << result.err;
+  EXPECT_EQ(result.out, "");
+  const std::vector<Json> rows = JsonLines(ReadFile(*o.out));
+  ASSERT_EQ(rows.size(), sets.size());
+  int failed = 0;
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    ASSERT_EQ(rows[i]["row"], i);
+    ExpectRowEqualsController(rows[i], sets[i]);
+    failed += rows[i]["error"].is_null() ? 0 : 1;
+  }
+  EXPECT_GT(failed, 10);  // the sets reach the failures, not only the completed path
+}
+
+// The same rows, in the same order and to the same byte, whatever the number of threads.
+TEST(StudyOrder, OutputDoesNotDependOnTheJobs) {
+  StudyOptions o;
+  o.sweeps = {"c2=0.1:0.9:40", "c3=-9:9:60"};
+  o.jobs = 1;
+  const auto one = Study(o);
+  ASSERT_EQ(one.code, 0);
+  o.jobs = 4;
+  const auto four = Study(o);
+  EXPECT_EQ(one.out, four.out);
+  EXPECT_EQ(Lines(one.out).size(), 1u + 40 * 60);
+
+  StudyOptions b;
+  b.batch = "-";
+  b.jobs = 1;
+  const std::string input = BatchText(RandomSets(700));
+  const auto batch_one = Study(b, input);
+  b.jobs = 3;
+  EXPECT_EQ(Study(b, input).out, batch_one.out);
+}
+
+struct ShardRow {
+  const char* name;
+  bool sweep;
+  int n;
+};
+
+class StudyShards : public ::testing::TestWithParam<ShardRow> {};
+
+// Every shard writes the header; the union of the shards' rows, sorted by row, is the whole.
+TEST_P(StudyShards, UnionIsTheWhole) {
+  StudyOptions o;
+  std::string input;
+  if (GetParam().sweep) {
+    o.sweeps = {"c1=0.5:1.5:23", "c2=0.1:0.6:7"};
+  } else {
+    o.batch = "-";
+    input = "id,c1,c2,c3,c4,c5\n";
+    const auto sets = RandomSets(151);
+    for (std::size_t i = 0; i < sets.size(); ++i) {
+      input += "s" + std::to_string(i) + "," + sets[i][0] + "," + sets[i][1] + "," + sets[i][2] +
+               "," + sets[i][3] + "," + sets[i][4] + "\n";
+      if (i % 50 == 7) {
+        input += "bad,1,2\n";
+      }
+    }
+  }
+  const auto whole = Study(o, input);
+  ASSERT_EQ(whole.code, 0);
+  const std::vector<std::string> whole_lines = Lines(whole.out);
+  std::vector<std::string> merged;
+  for (int k = 1; k <= GetParam().n; ++k) {
+    o.shard = std::to_string(k) + "/" + std::to_string(GetParam().n);
+    const auto part = Study(o, input);
+    ASSERT_EQ(part.code, 0) << part.err;
+    const std::vector<std::string> lines = Lines(part.out);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.front(), whole_lines.front());
+    merged.insert(merged.end(), lines.begin() + 1, lines.end());
+  }
+  std::sort(merged.begin(), merged.end(), [](const std::string& a, const std::string& b) {
+    return std::stoll(a) < std::stoll(b);
+  });
+  EXPECT_EQ(merged, std::vector<std::string>(whole_lines.begin() + 1, whole_lines.end()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Shards, StudyShards,
+                         ::testing::Values(ShardRow{"SweepInTwo", true, 2},
+                                           ShardRow{"SweepInSeven", true, 7},
+                                           ShardRow{"BatchInThree", false, 3},
+                                           ShardRow{"MoreShardsThanRows", true, 200}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(StudyBatch, CarriesColumnsThroughAndReadsQuotedNumbers) {
+  TempFolder folder;
+  StudyOptions o;
+  o.batch = "-";
+  const std::string input =
+      "regime, C3 ,id,c1,c2,c4,c5,comment\n"
+      "\"take-off, flaps 20\",7.028,\"A\"\"1\",\" 0.88\",0.404,0.987,0.251,\"Тангаж\xff\"\n";
+  const auto csv = Study(o, input);
+  ASSERT_EQ(csv.code, 0);
+  const std::vector<std::string> lines = Lines(csv.out);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0].substr(lines[0].rfind("euler_stable")), "euler_stable,regime,comment");
+  EXPECT_EQ(lines[1].rfind("0,\"A\"\"1\",0.88,0.404,7.028,0.987,0.251,0.09200374246524264,", 0), 0u)
+      << lines[1];
+  const std::string tail = ",\"take-off, flaps 20\",Тангаж\xff";
+  EXPECT_EQ(lines[1].substr(lines[1].size() - tail.size()), tail);
+  o.out = folder / "rows.jsonl";
+  ASSERT_EQ(Study(o, input).code, 0);
+  const std::vector<Json> rows = JsonLines(ReadFile(*o.out));
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0]["id"], "A\"1");
+  EXPECT_EQ(rows[0]["columns"]["regime"], "take-off, flaps 20");
+  EXPECT_EQ(rows[0]["columns"]["comment"], "Тангаж\xEF\xBF\xBD");  // the invalid byte replaced
+  EXPECT_FALSE(rows[0].contains("response"));
+}
+
+TEST(StudySweep, RowsRunThroughTheGridInOrder) {
+  StudyOptions o = Sweep({"c3=-1:1:3", "c5=0,1:0,2:2"});
+  o.coefficients = {"0,9", "0,5", "7", "0,98", "0,25"};
+  o.separator = ',';
+  const auto result = Study(o);
+  ASSERT_EQ(result.code, 0);
+  const std::vector<std::string> lines = Lines(result.out);
+  ASSERT_EQ(lines.size(), 7u);
+  const char* const expected[] = {"0,,0.9,0.5,-1,0.98,0.1,", "1,,0.9,0.5,-1,0.98,0.2,",
+                                  "2,,0.9,0.5,0,0.98,0.1,",  "3,,0.9,0.5,0,0.98,0.2,",
+                                  "4,,0.9,0.5,1,0.98,0.1,",  "5,,0.9,0.5,1,0.98,0.2,"};
+  for (std::size_t i = 0; i < 6; ++i) {
+    EXPECT_EQ(lines[i + 1].rfind(expected[i], 0), 0u) << lines[i + 1];
+  }
+  // c3 = 0: B divides by zero.
+  EXPECT_NE(lines[3].find("EZeroDivide,ratios,Floating point division by zero."),
+            std::string::npos);
+  EXPECT_NE(result.err.find("failed syntheses: 2\n  2  Floating point division by zero.\n"),
+            std::string::npos)
+      << result.err;
+}
+
+// One autopilot for every set: its ratios in every row, each set simulated with them.
+TEST(StudyAutopilot, OneAutopilotForEverySet) {
+  TempFolder folder;
+  StudyOptions o = Sweep({"c1=0.5:3:6"});
+  o.autopilot_from = {"0.88", "0.404", "7.028", "0.987", "0.251"};
+  o.out = folder / "rows.jsonl";
+  o.samples = true;
+  ASSERT_EQ(Study(o).code, 0);
+  TController tuned;
+  tuned.c1 = 0.88;
+  tuned.c2 = 0.404;
+  tuned.c3 = 7.028;
+  tuned.c4 = 0.987;
+  tuned.c5 = 0.251;
+  tuned.ComputeGearRatios();
+  const std::vector<Json> rows = JsonLines(ReadFile(*o.out));
+  ASSERT_EQ(rows.size(), 6u);
+  for (const Json& row : rows) {
+    ExpectNumber(row["ratios"]["muv"], tuned.muv, "muv");
+    ExpectNumber(row["ratios"]["iv"], tuned.iv, "iv");
+    ExpectNumber(row["ratios"]["nuv"], tuned.nuv, "nuv");
+    ExpectNumber(row["ratios"]["Tnu"], tuned.Tnu, "Tnu");
+    TController c = tuned;
+    c.c1 = row["coefficients"][0].get<double>();
+    c.SimulateResponse();
+    ExpectNumber(row["response"][999], c.teta[1000], "last sample");
+    ExpectNumber(row["response"][100], c.teta[101], "sample 101");
+  }
+
+  // Ratios given directly; without integral action there is no Tnu, and the set still runs.
+  o.autopilot_from.clear();
+  o.autopilot = {"0.1", "0.25", "0"};
+  ASSERT_EQ(Study(o).code, 0);
+  const std::vector<Json> given = JsonLines(ReadFile(*o.out));
+  ASSERT_EQ(given.size(), 6u);
+  EXPECT_EQ(given[0]["ratios"], Json::parse(R"({"muv":0.1,"iv":0.25,"nuv":0,"Tnu":null})"));
+  EXPECT_TRUE(given[0]["error"].is_null());
+  EXPECT_EQ(given[0]["response"].size(), 1000u);
+}
+
+TEST(StudyMap, CellsCarryValuesAndMarksInSweepOrder) {
+  TempFolder folder;
+  StudyOptions o = Sweep({"c2=0.1:0.5:5", "c1=400:0.88:2"});
+  o.map = folder / "map.png";
+  o.map_value = "overshoot";
+  std::optional<MapRequest> seen;
+  const auto result = Study(o, "", [&](const MapRequest& request) {
+    seen = request;
+    return std::string("PNG bytes");
+  });
+  ASSERT_EQ(result.code, 0) << result.err;
+  EXPECT_EQ(ReadFile(*o.map), "PNG bytes");
+  ASSERT_TRUE(seen);
+  EXPECT_EQ(seen->x_name, "c2");
+  EXPECT_EQ(seen->y_name, "c1");
+  EXPECT_EQ(seen->x_values, (std::vector<double>{0.1, 0.2, 0.3, 0.4, 0.5}));
+  EXPECT_EQ(seen->y_values, (std::vector<double>{400, 0.88}));
+  EXPECT_FALSE(seen->svg);
+  ASSERT_EQ(seen->values.size(), 10u);
+  // c2 = 0.1 and 0.2 are below c4·c5: the synthesis fails; c1 = 400 diverges.
+  for (std::size_t ix = 0; ix < 5; ++ix) {
+    const bool failed = ix < 2;
+    EXPECT_EQ(seen->marks[ix * 2], failed ? kMarkFailed : kMarkDiverging) << ix;
+    EXPECT_EQ(seen->marks[ix * 2 + 1], failed ? kMarkFailed : 0) << ix;
+    EXPECT_TRUE(std::isnan(seen->values[ix * 2])) << ix;  // the simulation overflowed
+    EXPECT_EQ(std::isnan(seen->values[ix * 2 + 1]), failed) << ix;
+  }
+  EXPECT_GT(seen->values[9], 0);  // c1 = 0.88, c2 = 0.5 overshoots
+
+  // A renderer that fails: code 1, the map's path in the message.
+  const auto failing = Study(
+      o, "", [](const MapRequest&) -> std::string { throw EInOutError(0, "drawing failed"); });
+  EXPECT_EQ(failing.code, 1);
+  EXPECT_NE(failing.err.find("the map " + *o.map + ": drawing failed."), std::string::npos);
+}
+
+}  // namespace
+}  // namespace pitch::study
