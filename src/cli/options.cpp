@@ -28,7 +28,7 @@ constexpr const char* kUsage =
     "                           [C1 C2 C3 C4 C5]\n"
     "       pitch-autopilot-cli (--batch FILE|- | --sweep NAME=FROM:TO:COUNT ...)\n"
     "                           [--autopilot-from C1 C2 C3 C4 C5 | --autopilot MUV IV NUV]\n"
-    "                           [--out FILE] [--samples] [--jobs N] [--shard K/N]\n"
+    "                           [--out FILE] [--samples] [--margins] [--jobs N] [--shard K/N]\n"
     "                           [--progress|--no-progress] [--map FILE [--map-value NAME]]\n"
     "                           [--separator ,|.] [C1 C2 C3 C4 C5]\n";
 

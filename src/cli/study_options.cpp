@@ -91,6 +91,9 @@ void AddStudyOptions(CLI::App& app, StudyArguments& s) {
               ->option_text("FILE"));
   declare(app.add_flag("--samples", s.samples, "study: the 1000 samples in each JSON Lines row")
               ->disable_flag_override());
+  declare(app.add_flag("--margins", s.margins,
+                       "study: the loop margins in each row (gain, phase, delay, stability)")
+              ->disable_flag_override());
   declare(app.add_option("--jobs", s.jobs, "study: threads (default: one per core)")
               ->option_text("N")
               ->check(CLI::Validator(
@@ -153,6 +156,7 @@ std::optional<study::StudyOptions> StudyOptionsOf(const StudyArguments& s,
     o.out = s.out;
   }
   o.samples = s.samples;
+  o.margins = s.margins;
   o.jobs = s.jobs;
   if (!s.shard.empty()) {
     o.shard = s.shard;

@@ -22,6 +22,7 @@ struct StudyArguments {
   std::vector<std::string> autopilot;
   std::string out;
   bool samples = false;
+  bool margins = false;
   int jobs = 0;
   std::string shard;
   bool progress = false;

@@ -124,6 +124,7 @@ Plan MakePlan(const StudyOptions& options) {
   const bool to_file = options.out && *options.out != "-";
   plan.format = to_file && EndsWith(*options.out, ".jsonl") ? Format::kJsonLines : Format::kCsv;
   plan.samples = options.samples;
+  plan.margins = options.margins;
   if (plan.samples && plan.format != Format::kJsonLines) {
     throw UsageError("--samples needs JSON Lines output (--out FILE.jsonl)");
   }

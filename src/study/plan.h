@@ -29,6 +29,7 @@ struct Plan {
   std::optional<FixedAutopilot> fixed;
   Format format = Format::kCsv;
   bool samples = false;
+  bool margins = false;
   Shard shard;
   int jobs = 1;
   std::optional<MapValue> map;

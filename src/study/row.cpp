@@ -26,7 +26,7 @@ std::span<const double> StudySampleTimes() {
 }
 
 void ComputeRow(const std::array<Real, 5>& c, const FixedAutopilot* fixed, TController& controller,
-                RowResult& result) {
+                RowResult& result, bool with_margins) {
   result.have_coefficients = true;
   result.c = c;
   controller.c1 = c[0];
@@ -65,6 +65,22 @@ void ComputeRow(const std::array<Real, 5>& c, const FixedAutopilot* fixed, TCont
     const analysis::EulerStability euler = analysis::EulerStabilityOf(poles, kTimeStep);
     result.spectral_radius = euler.spectral_radius;
     result.euler_stable = euler.stable;
+  }
+  if (result.have_ratios && with_margins) {
+    try {
+      const analysis::LoopMargins m = analysis::Margins(controller);
+      RowMargins& r = result.margins.emplace();
+      if (!m.gain.empty()) {
+        r.gain = m.gain.front();
+      }
+      if (!m.phase.empty()) {
+        r.phase = m.phase.front();
+      }
+      r.delay = m.delay;
+      r.stability = m.stability;
+    } catch (const Exception&) {
+      result.margins.reset();  // a loop whose margins cannot be formed has none in its row
+    }
   }
 }
 

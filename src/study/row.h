@@ -11,6 +11,7 @@
 #include <string>
 
 #include "analysis/analysis.h"
+#include "analysis/margins.h"
 #include "core/controller.h"
 
 namespace pitch::study {
@@ -32,6 +33,14 @@ struct FixedAutopilot {
   std::optional<Real> Tnu;  // iv / nuv; empty when that quotient fails
 };
 
+// The headline loop margins of a set: the least of each kind.
+struct RowMargins {
+  std::optional<analysis::GainMargin> gain;    // none: the gain margin is infinite
+  std::optional<analysis::PhaseMargin> phase;  // none: |L| never equals 1
+  std::optional<double> delay;
+  analysis::StabilityMargin stability;
+};
+
 struct RowResult {
   std::int64_t row = 0;
   bool have_coefficients = false;
@@ -44,17 +53,19 @@ struct RowResult {
   std::optional<RowError> error;
   bool have_metrics = false;  // the simulation completed
   analysis::StepCharacteristics metrics;
-  bool have_stability = false;  // the ratios are known
-  bool stable = false;          // every pole of the continuous loop in the left half-plane
-  double spectral_radius = 0;   // of I + A·dt
-  bool euler_stable = false;    // spectral radius below 1
+  bool have_stability = false;        // the ratios are known
+  bool stable = false;                // every pole of the continuous loop in the left half-plane
+  double spectral_radius = 0;         // of I + A·dt
+  bool euler_stable = false;          // spectral radius below 1
+  std::optional<RowMargins> margins;  // when asked for and the ratios are known
 };
 
 // Synthesis (unless fixed is given) and simulation in controller, then the analysis. Failures
 // of the calculation become the result's error; the controller's samples are the set's
-// response when have_metrics.
+// response when have_metrics. With with_margins, the loop margins too (far dearer than the rest
+// of the row).
 void ComputeRow(const std::array<Real, 5>& c, const FixedAutopilot* fixed, TController& controller,
-                RowResult& result);
+                RowResult& result, bool with_margins = false);
 
 // The sample times t_1 … t_1000, formed once.
 std::span<const double> StudySampleTimes();

@@ -69,11 +69,18 @@ constexpr const char* kColumns =
     "row,id,c1,c2,c3,c4,c5,muv,iv,nuv,Tnu,error_kind,error_stage,error_message,peak,peak_time,"
     "overshoot_percent,rise_time,settling_time,final_deviation,stable,euler_spectral_radius,"
     "euler_stable";
+constexpr const char* kMarginColumns =
+    ",gain_margin,gain_margin_db,phase_crossover,phase_margin_deg,gain_crossover,delay_margin,"
+    "stability_margin,stability_margin_frequency";
 
 }  // namespace
 
-void AppendCsvHeader(std::string& out, std::span<const std::string> carried_names) {
+void AppendCsvHeader(std::string& out, std::span<const std::string> carried_names,
+                     bool with_margins) {
   out += kColumns;
+  if (with_margins) {
+    out += kMarginColumns;
+  }
   for (const std::string& name : carried_names) {
     out += ',';
     AppendCsvField(out, name);
@@ -146,7 +153,8 @@ class LineBuffer {
 
 }  // namespace
 
-void AppendCsvRow(std::string& out, const RowResult& row, const Carried& carried) {
+void AppendCsvRow(std::string& out, const RowResult& row, const Carried& carried,
+                  bool with_margins) {
   LineBuffer line(out);
   line.Index(row.row);
   line.Char(',');
@@ -205,6 +213,37 @@ void AppendCsvRow(std::string& out, const RowResult& row, const Carried& carried
   } else {
     line.Text(",,,");
   }
+  if (with_margins && row.margins) {
+    const RowMargins& m = *row.margins;
+    line.Char(',');
+    if (m.gain) {
+      line.Number(m.gain->factor);
+      line.Char(',');
+      line.Number(m.gain->decibels);
+      line.Char(',');
+      line.Number(m.gain->frequency);
+    } else {
+      line.Text(",,");
+    }
+    line.Char(',');
+    if (m.phase) {
+      line.Number(m.phase->degrees);
+      line.Char(',');
+      line.Number(m.phase->frequency);
+    } else {
+      line.Char(',');
+    }
+    line.Char(',');
+    if (m.delay) {
+      line.Number(*m.delay);
+    }
+    line.Char(',');
+    line.Number(m.stability.value);
+    line.Char(',');
+    line.Number(m.stability.frequency);
+  } else if (with_margins) {
+    line.Text(",,,,,,,,");
+  }
   std::string& text = line.Flushed();
   for (const std::string_view v : carried.values) {
     text += ',';
@@ -214,7 +253,7 @@ void AppendCsvRow(std::string& out, const RowResult& row, const Carried& carried
 }
 
 void AppendJsonRow(std::string& out, const RowResult& row, const Carried& carried,
-                   std::span<const std::string> carried_names, bool with_samples,
+                   std::span<const std::string> carried_names, bool with_margins, bool with_samples,
                    std::span<const double> samples) {
   out += "{\"row\":";
   AppendIndex(out, row.row);
@@ -289,6 +328,40 @@ void AppendJsonRow(std::string& out, const RowResult& row, const Carried& carrie
     out += row.euler_stable ? ",\"stable\":true}" : ",\"stable\":false}";
   } else {
     out += ",\"stable\":null,\"euler\":null";
+  }
+  if (with_margins && row.margins) {
+    const RowMargins& m = *row.margins;
+    out += ",\"margins\":{\"gain_margin\":";
+    if (m.gain) {
+      out += "{\"infinite\":false,\"factor\":";
+      AppendJsonNumber(out, m.gain->factor);
+      out += ",\"db\":";
+      AppendJsonNumber(out, m.gain->decibels);
+      out += ",\"frequency\":";
+      AppendJsonNumber(out, m.gain->frequency);
+      out += '}';
+    } else {
+      out += "{\"infinite\":true,\"factor\":null,\"db\":null,\"frequency\":null}";
+    }
+    out += ",\"phase_margin\":";
+    if (m.phase) {
+      out += "{\"degrees\":";
+      AppendJsonNumber(out, m.phase->degrees);
+      out += ",\"frequency\":";
+      AppendJsonNumber(out, m.phase->frequency);
+      out += '}';
+    } else {
+      out += "null";
+    }
+    out += ",\"delay_margin\":";
+    AppendJsonNumber(out, m.delay);
+    out += ",\"stability_margin\":{\"value\":";
+    AppendJsonNumber(out, m.stability.value);
+    out += ",\"frequency\":";
+    AppendJsonNumber(out, m.stability.frequency);
+    out += "}}";
+  } else if (with_margins) {
+    out += ",\"margins\":null";
   }
   out += ",\"columns\":{";
   for (std::size_t k = 0; k < carried.values.size() && k < carried_names.size(); ++k) {

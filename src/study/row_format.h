@@ -19,15 +19,19 @@ struct Carried {
   std::span<const std::string_view> values;  // one per carried column; absent fields are empty
 };
 
-// The CSV header: the study's own columns, then the carried columns' names.
-void AppendCsvHeader(std::string& out, std::span<const std::string> carried_names);
-void AppendCsvRow(std::string& out, const RowResult& row, const Carried& carried);
+// The CSV header: the study's own columns, the margins' with with_margins, then the carried
+// columns' names.
+void AppendCsvHeader(std::string& out, std::span<const std::string> carried_names,
+                     bool with_margins = false);
+void AppendCsvRow(std::string& out, const RowResult& row, const Carried& carried,
+                  bool with_margins = false);
 
 // One JSON object and a line end. The carried columns are the members of "columns". With
-// with_samples, "response" holds the samples (null when there are none: the simulation did not
-// complete).
+// with_margins, "margins" holds the loop margins (null when there are none: the ratios are not
+// known). With with_samples, "response" holds the samples (null when there are none: the
+// simulation did not complete).
 void AppendJsonRow(std::string& out, const RowResult& row, const Carried& carried,
-                   std::span<const std::string> carried_names, bool with_samples = false,
-                   std::span<const double> samples = {});
+                   std::span<const std::string> carried_names, bool with_margins = false,
+                   bool with_samples = false, std::span<const double> samples = {});
 
 }  // namespace pitch::study

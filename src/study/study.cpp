@@ -82,7 +82,7 @@ class StudyRun {
       for (const std::int64_t row : chunk.rows) {
         RowResult result;
         result.row = row;
-        ComputeRow(plan_.grid->Coefficients(row), fixed, controller, result);
+        ComputeRow(plan_.grid->Coefficients(row), fixed, controller, result, plan_.margins);
         Emit(chunk, result, controller, Carried{});
       }
       return;
@@ -121,7 +121,7 @@ class StudyRun {
           for (std::size_t k = 0; k < 5; ++k) {
             c[k] = fp::Store(ParseNumber(fields[columns_->coefficient[k]], '.'));
           }
-          ComputeRow(c, fixed, controller, result);
+          ComputeRow(c, fixed, controller, result, plan_.margins);
         } catch (const Exception& e) {
           result.error = RowError{e.ClassName(), Stage::kInput, line() + WithFullStop(e.what())};
         }
@@ -134,7 +134,7 @@ class StudyRun {
   void Emit(Chunk& chunk, const RowResult& result, const TController& controller,
             const Carried& carried) const {
     if (plan_.format == Format::kCsv) {
-      AppendCsvRow(chunk.text, result, carried);
+      AppendCsvRow(chunk.text, result, carried, plan_.margins);
     } else {
       const std::span<const double> samples =
           result.have_metrics ? std::span<const double>(controller.teta.values())
@@ -142,7 +142,7 @@ class StudyRun {
       AppendJsonRow(chunk.text, result, carried,
                     columns_ ? std::span<const std::string>(columns_->carried_names)
                              : std::span<const std::string>(),
-                    plan_.samples, samples);
+                    plan_.margins, plan_.samples, samples);
     }
     Tally& t = chunk.tally;
     ++t.rows;
@@ -273,8 +273,10 @@ int RunStudy(const StudyOptions& options, std::istream& in, std::ostream& out, s
     const BatchColumns* columns = batch ? &batch->columns() : nullptr;
     if (plan.format == Format::kCsv) {
       std::string header;
-      AppendCsvHeader(header, columns ? std::span<const std::string>(columns->carried_names)
-                                      : std::span<const std::string>());
+      AppendCsvHeader(header,
+                      columns ? std::span<const std::string>(columns->carried_names)
+                              : std::span<const std::string>(),
+                      plan.margins);
       sink->Write(header);
     }
     const StudyRun run(plan, columns);
