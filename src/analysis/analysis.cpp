@@ -7,33 +7,6 @@
 
 namespace pitch::analysis {
 
-namespace {
-
-constexpr double kBand = 0.02;
-
-// The time where the straight line between (t0, h0) and (t1, h1) reaches level.
-double Crossing(double t0, double h0, double t1, double h1, double level) {
-  if (h1 == h0) {
-    return t1;
-  }
-  return t0 + (level - h0) / (h1 - h0) * (t1 - t0);
-}
-
-std::optional<double> FirstReaching(std::span<const double> t, std::span<const double> h,
-                                    double level) {
-  if (h[0] >= level) {
-    return t[0];
-  }
-  for (std::size_t i = 1; i < h.size(); ++i) {
-    if (h[i] >= level) {
-      return Crossing(t[i - 1], h[i - 1], t[i], h[i], level);
-    }
-  }
-  return std::nullopt;
-}
-
-}  // namespace
-
 Matrix4 ToEigen(const StateMatrix& rows) {
   Matrix4 a;
   for (int i = 0; i < 4; ++i) {
@@ -123,38 +96,6 @@ std::vector<double> ExactResponse(const Matrix4& a, const Vector4& x0, double dt
     state = step * state;
   }
   return h;
-}
-
-StepCharacteristics Characteristics(std::span<const double> t, std::span<const double> h) {
-  StepCharacteristics s;
-  s.t10 = FirstReaching(t, h, 0.1);
-  s.t90 = FirstReaching(t, h, 0.9);
-  if (s.t10 && s.t90) {
-    s.rise_time = *s.t90 - *s.t10;
-  }
-  const auto peak = std::max_element(h.begin(), h.end());
-  s.peak = *peak;
-  s.peak_time = t[static_cast<std::size_t>(peak - h.begin())];
-  s.overshoot_percent = s.peak > 1 ? (s.peak - 1) * 100 : 0;
-
-  const std::size_t n = h.size();
-  s.final_time = t[n - 1];
-  s.final_deviation = h[n - 1] - 1;
-  std::size_t last_outside = n;  // none
-  for (std::size_t i = n; i-- > 0;) {
-    if (std::fabs(h[i] - 1) > kBand) {
-      last_outside = i;
-      break;
-    }
-  }
-  if (last_outside == n) {
-    s.settling_time = t[0];
-  } else if (last_outside + 1 < n) {
-    const double edge = h[last_outside] > 1 ? 1 + kBand : 1 - kBand;
-    s.settling_time =
-        Crossing(t[last_outside], h[last_outside], t[last_outside + 1], h[last_outside + 1], edge);
-  }
-  return s;
 }
 
 EulerError CompareWithExact(std::span<const double> euler, std::span<const double> exact,

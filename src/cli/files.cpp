@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "cli/file_options.h"
 #include "storage/exports.h"
 #include "storage/storage.h"
 
@@ -9,8 +10,6 @@ namespace pitch::cli {
 
 namespace {
 
-constexpr const char* kNotRead = "the coefficients could not be read";
-constexpr const char* kNotSimulated = "the simulation did not complete";
 constexpr const char* kNoRenderer = "the picture renderer is not installed";
 
 // Runs one file's action; its error is recorded and the run goes on.
@@ -51,12 +50,28 @@ FileOutcome WriteFiles(const Options& options, const Outcome& outcome,
   const std::vector<double> times = SampleTimes();
   const std::span<const double> h(outcome.teta.values());
 
-  // The pictures first, in memory: a picture that cannot be drawn leaves every file untouched.
   FileOutcome result;
+  // Whether an option's file is written: it is named, and the calculation got far enough.
+  const auto wanted = [&](std::optional<std::string> Options::*path) {
+    for (const FileOption& file : FileOptions()) {
+      if (file.path == path) {
+        return (options.*path).has_value() && (outcome.*file.written_after)();
+      }
+    }
+    return false;
+  };
+  // The files the calculation did not get far enough for.
+  for (const FileOption& file : FileOptions()) {
+    if ((options.*file.path).has_value() && !(outcome.*file.written_after)()) {
+      result.skipped.push_back({file.name, *(options.*file.path), file.reason});
+    }
+  }
+
+  // The pictures first, in memory: a picture that cannot be drawn leaves every file untouched.
   std::vector<SkippedFile> not_drawn;
   std::vector<RunError> plot_errors;
   std::optional<std::string> picture;
-  if (options.plot && outcome.Simulated()) {
+  if (wanted(&Options::plot)) {
     picture = Picture(plot_errors, not_drawn, "--plot", *options.plot, bool(renderer), [&] {
       return renderer(PlotRequest{times, h, options.plot_width, options.plot_height,
                                   options.plot_svg, settings.decimal_separator});
@@ -64,7 +79,7 @@ FileOutcome WriteFiles(const Options& options, const Outcome& outcome,
   }
   std::vector<RunError> bode_errors;
   std::optional<std::string> bode_picture;
-  if (options.bode && outcome.frequency_response) {
+  if (wanted(&Options::bode) && outcome.frequency_response) {
     bode_picture =
         Picture(bode_errors, not_drawn, "--bode", *options.bode, bool(bode_renderer), [&] {
           return bode_renderer(BodeRequest{*outcome.frequency_response, options.bode_width,
@@ -74,9 +89,7 @@ FileOutcome WriteFiles(const Options& options, const Outcome& outcome,
   }
 
   std::vector<RunError>& errors = result.errors;
-  if (options.results && !outcome.InputsRead()) {
-    result.skipped.push_back({"--results", *options.results, kNotRead});
-  } else if (options.results) {
+  if (wanted(&Options::results)) {
     // The storage object gets what the controller would pass it after this calculation.
     TStorage storage(settings);
     storage.c1 = outcome.coefficients[0];
@@ -91,17 +104,12 @@ FileOutcome WriteFiles(const Options& options, const Outcome& outcome,
     storage.FileName = *options.results;
     Record(errors, *options.results, [&] { storage.WriteResults(); });
   }
-  if (options.csv && !outcome.Simulated()) {
-    result.skipped.push_back({"--csv", *options.csv, kNotSimulated});
-  } else if (options.csv) {
+  if (wanted(&Options::csv)) {
     const std::span<const double> exact = options.exact && outcome.analysis
                                               ? std::span<const double>(outcome.analysis->exact)
                                               : std::span<const double>();
     Record(errors, *options.csv,
            [&] { WriteFileBytes(*options.csv, ResponseCsv(times, h, exact)); });
-  }
-  if (options.plot && !outcome.Simulated()) {
-    result.skipped.push_back({"--plot", *options.plot, kNotSimulated});
   }
   result.skipped.insert(result.skipped.end(), not_drawn.begin(), not_drawn.end());
   errors.insert(errors.end(), plot_errors.begin(), plot_errors.end());

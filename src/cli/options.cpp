@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "cli/file_options.h"
 #include "cli/study_options.h"
 #include "storage/picture_format.h"
 
@@ -29,7 +30,8 @@ constexpr const char* kUsage =
     "                           [C1 C2 C3 C4 C5]\n"
     "       pitch-autopilot-cli (--batch FILE|- | --sweep NAME=FROM:TO:COUNT ...)\n"
     "                           [--autopilot-from C1 C2 C3 C4 C5 | --autopilot MUV IV NUV]\n"
-    "                           [--out FILE] [--samples] [--margins] [--jobs N] [--shard K/N]\n"
+    "                           [--out FILE] [--csv-style comma|semicolon] [--samples]\n"
+    "                           [--margins] [--jobs N] [--shard K/N]\n"
     "                           [--progress|--no-progress] [--map FILE [--map-value NAME]]\n"
     "                           [--separator ,|.] [C1 C2 C3 C4 C5]\n";
 
@@ -211,32 +213,34 @@ Options ParseOptions(const std::vector<std::string>& args) {
     options.bode = bode_path;
     options.bode_svg = PictureFormatOfPath(bode_path) == PictureFormat::kSvg;
   }
-  if (size_option->count() > 0 && !options.plot && !options.bode) {
-    throw UsageError("--size requires --plot or --bode");
-  }
-  if (!size.empty()) {
-    ParseSize(size, options.plot_width, options.plot_height);
-    ParseSize(size, options.bode_width, options.bode_height);
-  }
   if (!options.coefficients.empty() && options.coefficients.size() != 5) {
     throw UsageError("expected five coefficients, got " +
                      std::to_string(options.coefficients.size()));
   }
   options.study = StudyOptionsOf(study, options.coefficients);
   if (options.study) {
-    // A study writes rows, not the single calculation's output and files.
+    // A study writes rows, not the single calculation's output, files and pictures.
     const std::pair<bool, const char*> single[] = {{options.json, "--json"},
                                                    {options.metrics, "--metrics"},
                                                    {options.exact, "--exact"},
-                                                   {options.csv.has_value(), "--csv"},
-                                                   {options.results.has_value(), "--results"},
-                                                   {options.plot.has_value(), "--plot"}};
-    for (const auto& [given, name] : single) {
-      if (given) {
+                                                   {size_option->count() > 0, "--size"}};
+    std::vector<std::pair<bool, const char*>> given(std::begin(single), std::end(single));
+    for (const FileOption& file : FileOptions()) {
+      given.emplace_back((options.*file.path).has_value(), file.name);
+    }
+    for (const auto& [is_given, name] : given) {
+      if (is_given) {
         throw UsageError(std::string(name) + " cannot be used with a study (--batch or --sweep)");
       }
     }
     options.progress = ProgressChoice(study);
+  }
+  if (size_option->count() > 0 && !options.plot && !options.bode) {
+    throw UsageError("--size requires --plot or --bode");
+  }
+  if (!size.empty()) {
+    ParseSize(size, options.plot_width, options.plot_height);
+    ParseSize(size, options.bode_width, options.bode_height);
   }
   return options;
 }

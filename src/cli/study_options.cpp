@@ -49,14 +49,15 @@ void AddStudyOptions(CLI::App& app, StudyArguments& s) {
   s.batch_option = declare(
       app.add_option("--batch", s.batch,
                      "study: one row per line of a CSV file (- for standard input) with the\n"
-                     "columns c1 ... c5 (full stops) and optionally id; other columns are\n"
-                     "carried through")
+                     "columns c1 ... c5 and optionally id; other columns are carried through;\n"
+                     "fields separated by commas (numbers with full stops), or by semicolons\n"
+                     "or tabs (decimal commas, or --separator)")
           ->option_text("FILE|-"));
   s.sweep_option = declare(
       app.add_option("--sweep", s.sweeps,
-                     "study: NAME (c1 ... c5) takes COUNT values FROM + i*(TO-FROM)/(COUNT-1);\n"
-                     "repeatable, the last varying fastest; the others are C1 ... C5 or the\n"
-                     "defaults")
+                     "study: NAME (c1 ... c5) takes COUNT values: FROM and TO exactly, and\n"
+                     "FROM + i*(TO-FROM)/(COUNT-1) between them; repeatable, the last varying\n"
+                     "fastest; the others are C1 ... C5 or the defaults")
           ->option_text("NAME=FROM:TO:COUNT")
           ->allow_extra_args(false)
           ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll));
@@ -73,6 +74,12 @@ void AddStudyOptions(CLI::App& app, StudyArguments& s) {
                          "study: write the rows to FILE (CSV, or JSON Lines for .jsonl) instead\n"
                          "of the standard output")
               ->option_text("FILE"));
+  declare(app.add_option("--csv-style", s.csv_style,
+                         "study: comma (default: commas and full stops) or semicolon\n"
+                         "(semicolons and decimal commas, for a spreadsheet set to a decimal\n"
+                         "comma)")
+              ->option_text("NAME")
+              ->check(CLI::IsMember({"comma", "semicolon"})));
   declare(app.add_flag("--samples", s.samples, "study: the 1000 samples in each JSON Lines row")
               ->disable_flag_override());
   declare(app.add_flag("--margins", s.margins,
@@ -137,6 +144,9 @@ std::optional<study::StudyOptions> StudyOptionsOf(const StudyArguments& s,
   o.autopilot = s.autopilot;
   if (!s.out.empty()) {
     o.out = s.out;
+  }
+  if (!s.csv_style.empty()) {
+    o.csv_style = s.csv_style;
   }
   o.samples = s.samples;
   o.margins = s.margins;

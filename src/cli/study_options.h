@@ -21,6 +21,7 @@ struct StudyArguments {
   std::vector<std::string> autopilot_from;
   std::vector<std::string> autopilot;
   std::string out;
+  std::string csv_style;
   bool samples = false;
   bool margins = false;
   int jobs = 0;

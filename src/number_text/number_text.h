@@ -27,7 +27,9 @@ Extended ParseNumber(std::string_view text, char separator);
 std::string FormatNumber(Extended value, char separator);
 
 // The shortest decimal text that reads back to the same double, with a full stop ("0.1",
-// "1e+300", "-0"): the interchange form of CSV and JSON.
+// "1e+300", "-0"): the interchange form of CSV and JSON. From 1e17 on it is always in exponent
+// form ("1.2345678901234568e+17"), so a large whole number never shows more digits than read
+// back; below, the shorter of the plain and the exponent form (the plain one on a tie).
 std::string ShortestDecimal(double value);
 // The same text appended to out, for writers of many numbers.
 void AppendShortestDecimal(std::string& out, double value);

@@ -122,7 +122,23 @@ Plan MakePlan(const StudyOptions& options) {
     plan.fixed = GivenAutopilot(options);
   }
   const bool to_file = options.out && *options.out != "-";
+  if (to_file && EndsWith(*options.out, ".json")) {
+    // One JSON document would have to wait for the last row; the rows stream as JSON Lines.
+    throw UsageError("--out " + *options.out +
+                     ": the rows are written as JSON Lines, one object a line: name the file "
+                     ".jsonl");
+  }
   plan.format = to_file && EndsWith(*options.out, ".jsonl") ? Format::kJsonLines : Format::kCsv;
+  if (options.csv_style) {
+    if (plan.format != Format::kCsv) {
+      throw UsageError("--csv-style needs CSV output, not JSON Lines");
+    }
+    if (*options.csv_style == "semicolon") {
+      plan.csv_style = kSpreadsheetCsv;
+    } else if (*options.csv_style != "comma") {
+      throw UsageError("--csv-style " + *options.csv_style + ": expected comma or semicolon");
+    }
+  }
   plan.samples = options.samples;
   plan.margins = options.margins;
   if (plan.samples && plan.format != Format::kJsonLines) {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "study/row.h"
+#include "study/row_format.h"
 #include "study/study.h"
 #include "study/sweep.h"
 
@@ -28,6 +29,7 @@ struct Plan {
   std::optional<SweepGrid> grid;  // a sweep; else a batch
   std::optional<FixedAutopilot> fixed;
   Format format = Format::kCsv;
+  CsvStyle csv_style;
   bool samples = false;
   bool margins = false;
   Shard shard;

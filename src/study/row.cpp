@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "analysis/euler_stability.h"
-#include "study/step_metrics.h"
 
 namespace pitch::study {
 
@@ -59,7 +58,7 @@ void ComputeRow(const std::array<Real, 5>& c, const FixedAutopilot* fixed, TCont
     stage = Stage::kResponse;
     controller.SimulateResponse();
     result.have_metrics = true;
-    result.metrics = FastCharacteristics(StudySampleTimes(), controller.teta.values());
+    result.metrics = analysis::Characteristics(StudySampleTimes(), controller.teta.values());
   } catch (const Exception& e) {
     result.error = RowError{e.ClassName(), stage, WithFullStop(e.what())};
     if (!result.have_ratios && fixed == nullptr) {

@@ -34,8 +34,6 @@ void AppendJsonString(std::string& out, std::string_view s) {
       nlohmann::json(std::string(s)).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-void AppendCsvText(std::string& out, std::string_view s) { AppendCsvField(out, s); }
-
 void AppendIndex(std::string& out, std::int64_t row) {
   char text[24];
   const auto end = std::to_chars(text, text + sizeof text, row).ptr;
@@ -76,14 +74,17 @@ constexpr const char* kMarginColumns =
 }  // namespace
 
 void AppendCsvHeader(std::string& out, std::span<const std::string> carried_names,
-                     bool with_margins) {
+                     bool with_margins, CsvStyle style) {
+  const std::size_t start = out.size();
   out += kColumns;
   if (with_margins) {
     out += kMarginColumns;
   }
+  // The study's own names hold no commas: each one is a delimiter.
+  std::replace(out.begin() + static_cast<std::ptrdiff_t>(start), out.end(), ',', style.delimiter);
   for (const std::string& name : carried_names) {
-    out += ',';
-    AppendCsvField(out, name);
+    out += style.delimiter;
+    AppendCsvField(out, name, style.delimiter);
   }
   out += '\n';
 }
@@ -94,14 +95,15 @@ namespace {
 // a buffer at a time.
 class LineBuffer {
  public:
-  explicit LineBuffer(std::string& out) : out_(out) {}
+  LineBuffer(std::string& out, CsvStyle style) : out_(out), style_(style) {}
   LineBuffer(const LineBuffer&) = delete;
   LineBuffer& operator=(const LineBuffer&) = delete;
   ~LineBuffer() { Flush(); }
 
-  void Char(char c) {
-    Room(1);
-    *end_++ = c;
+  // n field delimiters.
+  void Next(std::size_t n = 1) {
+    Room(n);
+    end_ = std::fill_n(end_, n, style_.delimiter);
   }
   void Text(std::string_view s) {
     if (s.size() > sizeof buffer_ / 2) {
@@ -115,12 +117,16 @@ class LineBuffer {
   void Number(double v) {
     if (std::isfinite(v)) {
       Room(kShortestDecimalRoom);
+      char* const first = end_;
       end_ = WriteShortestDecimal(end_, v);
+      Decimal(first);
     }
   }
   void SampleTime(double t) {
     if (const std::string* text = SampleTimeText(t)) {
+      char* const first = end_;
       Text(*text);
+      Decimal(first);
     } else {
       Number(t);
     }
@@ -136,6 +142,12 @@ class LineBuffer {
   }
 
  private:
+  // The number just written from first on gets the style's decimal separator.
+  void Decimal(char* first) {
+    if (style_.decimal != '.') {
+      std::replace(first, end_, '.', style_.decimal);
+    }
+  }
   void Room(std::size_t n) {
     if (static_cast<std::size_t>(buffer_ + sizeof buffer_ - end_) < n) {
       Flush();
@@ -147,103 +159,108 @@ class LineBuffer {
   }
 
   std::string& out_;
+  CsvStyle style_;
   char buffer_[512];
   char* end_ = buffer_;
 };
 
 }  // namespace
 
-void AppendCsvRow(std::string& out, const RowResult& row, const Carried& carried,
-                  bool with_margins) {
-  LineBuffer line(out);
+void AppendCsvRow(std::string& out, const RowResult& row, const Carried& carried, bool with_margins,
+                  CsvStyle style) {
+  const char d = style.delimiter;
+  LineBuffer line(out, style);
   line.Index(row.row);
-  line.Char(',');
+  line.Next();
   if (carried.id) {
-    AppendCsvText(line.Flushed(), *carried.id);
+    AppendCsvField(line.Flushed(), *carried.id, d);
   }
   for (const Real v : row.c) {
-    line.Char(',');
+    line.Next();
     if (row.have_coefficients) {
       line.Number(v);
     }
   }
   for (const std::optional<Real>& v : {row.muv, row.iv, row.nuv, row.Tnu}) {
-    line.Char(',');
+    line.Next();
     if (v) {
       line.Number(*v);
     }
   }
-  line.Char(',');
+  line.Next();
   if (row.error) {
     line.Text(row.error->kind);
-    line.Char(',');
+    line.Next();
     line.Text(StageName(row.error->stage));
-    line.Char(',');
-    AppendCsvField(line.Flushed(), row.error->message);
+    line.Next();
+    AppendCsvField(line.Flushed(), row.error->message, d);
   } else {
-    line.Text(",,");
+    line.Next(2);
   }
   const analysis::StepCharacteristics& m = row.metrics;
   if (row.have_metrics) {
-    line.Char(',');
+    line.Next();
     line.Number(m.peak);
-    line.Char(',');
+    line.Next();
     line.SampleTime(m.peak_time);
-    line.Char(',');
+    line.Next();
     line.Number(m.overshoot_percent);
     for (const std::optional<double>& v : {m.rise_time, m.settling_time}) {
-      line.Char(',');
+      line.Next();
       if (v) {
         line.Number(*v);
       }
     }
-    line.Char(',');
+    line.Next();
     line.Number(m.final_deviation);
   } else {
-    line.Text(",,,,,,");
+    line.Next(6);
   }
+  line.Next();
   if (row.have_stability) {
-    line.Text(row.stable ? ",true," : ",false,");
+    line.Text(row.stable ? "true" : "false");
+    line.Next();
     line.Number(row.spectral_radius);
-    line.Text(row.euler_stable ? ",true" : ",false");
+    line.Next();
+    line.Text(row.euler_stable ? "true" : "false");
   } else {
-    line.Text(",,,");
+    line.Next(2);
   }
   if (with_margins && row.margins) {
-    const RowMargins& m = *row.margins;
-    line.Char(',');
-    if (m.gain) {
-      line.Number(m.gain->factor);
-      line.Char(',');
-      line.Number(m.gain->decibels);
-      line.Char(',');
-      line.Number(m.gain->frequency);
+    const RowMargins& mm = *row.margins;
+    line.Next();
+    if (mm.gain) {
+      line.Number(mm.gain->factor);
+      line.Next();
+      line.Number(mm.gain->decibels);
+      line.Next();
+      line.Number(mm.gain->frequency);
     } else {
-      line.Text(",,");
+      line.Next(2);
     }
-    line.Char(',');
-    if (m.phase) {
-      line.Number(m.phase->degrees);
-      line.Char(',');
-      line.Number(m.phase->frequency);
+    line.Next();
+    if (mm.phase) {
+      line.Number(mm.phase->degrees);
+      line.Next();
+      line.Number(mm.phase->frequency);
     } else {
-      line.Char(',');
+      line.Next();
     }
-    line.Char(',');
-    if (m.delay) {
-      line.Number(*m.delay);
+    line.Next();
+    if (mm.delay) {
+      line.Number(*mm.delay);
     }
-    line.Char(',');
-    line.Number(m.stability.value);
-    line.Char(',');
-    line.Number(m.stability.frequency);
+    line.Next();
+    line.Number(mm.stability.value);
+    line.Next();
+    line.Number(mm.stability.frequency);
   } else if (with_margins) {
-    line.Text(",,,,,,,,");
+    line.Next(8);
   }
   std::string& text = line.Flushed();
   for (const std::string_view v : carried.values) {
-    text += ',';
-    AppendCsvText(text, v);
+    text += d;
+    AppendCsvField(text, v, d);
   }
   text += '\n';
 }

@@ -134,7 +134,7 @@ class StudyRun {
   void Emit(Chunk& chunk, const RowResult& result, const TController& controller,
             const Carried& carried) const {
     if (plan_.format == Format::kCsv) {
-      AppendCsvRow(chunk.text, result, carried, plan_.margins);
+      AppendCsvRow(chunk.text, result, carried, plan_.margins, plan_.csv_style);
     } else {
       const std::span<const double> samples =
           result.have_metrics ? std::span<const double>(controller.teta.values())
@@ -279,7 +279,7 @@ int RunStudy(const StudyOptions& options, std::istream& in, std::ostream& out, s
       AppendCsvHeader(header,
                       columns ? std::span<const std::string>(columns->carried_names)
                               : std::span<const std::string>(),
-                      plan.margins);
+                      plan.margins, plan.csv_style);
       sink->Write(header);
     }
     const StudyRun run(plan, columns);

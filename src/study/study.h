@@ -31,6 +31,9 @@ struct StudyOptions {
   bool separator_given = false;
   // The rows' file ("-" or none: the output stream); JSON Lines for a name ending ".jsonl".
   std::optional<std::string> out;
+  // How CSV rows are written: "comma" (commas and full stops) or "semicolon" (semicolons and
+  // decimal commas, as a spreadsheet set to a decimal comma reads them); none: "comma".
+  std::optional<std::string> csv_style;
   bool samples = false;                 // the 1000 samples in each JSON Lines row
   bool margins = false;                 // the loop margins in each row
   int jobs = 0;                         // threads; 0: one per core

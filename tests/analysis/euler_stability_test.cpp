@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <ostream>
 #include <string>
 
 #include "common/coefficients.h"
@@ -17,6 +18,8 @@ struct DiagonalRow {
   bool stable;
   std::optional<double> largest_step;
 };
+
+void PrintTo(const DiagonalRow& row, std::ostream* os) { *os << row.name; }
 
 class EulerStabilityOfDiagonal : public ::testing::TestWithParam<DiagonalRow> {};
 
@@ -50,6 +53,8 @@ struct LoopRow {
   std::array<Real, 5> coefficients;
   bool stable;
 };
+
+void PrintTo(const LoopRow& row, std::ostream* os) { *os << row.name; }
 
 class EulerStabilityOfLoop : public ::testing::TestWithParam<LoopRow> {};
 

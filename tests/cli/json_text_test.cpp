@@ -30,6 +30,11 @@ INSTANTIATE_TEST_SUITE_P(
                       NumberRow{"integral", 400.0, "400"}, NumberRow{"tenth", 0.1, "0.1"},
                       NumberRow{"pi_over_180", 0.017453292519943295, "0.017453292519943295"},
                       NumberRow{"large", 1e300, "1e+300"},
+                      // Whole numbers from 1e17 on: the digits that read back, not all of them.
+                      NumberRow{"large_whole", -3.6358950550731835e21, "-3.6358950550731835e+21"},
+                      NumberRow{"whole_from_1e17", 123456789012345680.0, "1.2345678901234568e+17"},
+                      NumberRow{"whole_below_1e17", 12345678901234568.0, "12345678901234568"},
+                      NumberRow{"round_whole", 2e17, "2e+17"},
                       NumberRow{"small", -1.098522555161258e-305, "-1.098522555161258e-305"},
                       NumberRow{"infinity", std::numeric_limits<double>::infinity(), "null"},
                       NumberRow{"nan", std::numeric_limits<double>::quiet_NaN(), "null"}),

@@ -276,6 +276,13 @@ TEST_F(CliRun, SkippedFilesAreSaid) {
        "Floating point overflow.",
        Json::array({{"--csv", "the simulation did not complete"},
                     {"--plot", "the simulation did not complete"}})},
+      {"synthesis_failed",
+       {"0.88", "0.2", "7.028", "0.987", "0.251"},
+       {"--bode", "FILE", "--csv", "FILE", "--results", "FILE", "--plot", "FILE"},
+       "Invalid floating point operation.",
+       Json::array({{"--csv", "the simulation did not complete"},
+                    {"--plot", "the simulation did not complete"},
+                    {"--bode", "the gear ratios are not known"}})},
       {"input_error",
        {"0.88", "0.404", "x", "0.987", "0.251"},
        {"--results", "FILE", "--csv", "FILE"},
@@ -288,7 +295,8 @@ TEST_F(CliRun, SkippedFilesAreSaid) {
     std::vector<std::string> args = row.options;
     std::string expected_err = row.message + "\n";
     for (std::size_t k = 0; k + 1 < args.size(); k += 2) {
-      args[k + 1] = Path("out" + std::to_string(k) + (args[k] == "--plot" ? ".png" : ".txt"));
+      const bool picture = args[k] == "--plot" || args[k] == "--bode";
+      args[k + 1] = Path("out" + std::to_string(k) + (picture ? ".png" : ".txt"));
     }
     for (const Json& skip : row.skipped) {
       const auto option = std::find(args.begin(), args.end(), skip[0].get<std::string>());
@@ -559,13 +567,15 @@ TEST_F(CliRun, BodeGoesThroughTheRenderer) {
   EXPECT_TRUE(seen);
   EXPECT_TRUE(fs::exists(Path("o.png")));
   EXPECT_FALSE(fs::exists(Path("q.png")));
-  // The synthesis failed: no diagram, and no error beyond the calculation's.
+  // The synthesis failed: no diagram, no error beyond the calculation's, and the file is named
+  // as skipped, like --csv and --plot.
   std::ostringstream failed_err;
   EXPECT_EQ(cli::Run({"--bode", Path("none.png"), "0.88", "0.2", "7.028", "0.987", "0.251"},
                      kSettings, out, failed_err, {}, renderer),
             1);
   EXPECT_FALSE(fs::exists(Path("none.png")));
-  EXPECT_EQ(failed_err.str(), "Invalid floating point operation.\n");
+  EXPECT_EQ(failed_err.str(), "Invalid floating point operation.\n--bode " + Path("none.png") +
+                                  " was not written: the gear ratios are not known.\n");
   // Without a renderer the picture is an error of its own, and nothing is written.
   std::ostringstream missing_err;
   EXPECT_EQ(cli::Run({"--bode", Path("x.png")}, kSettings, out, missing_err), 1);

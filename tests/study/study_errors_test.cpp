@@ -2,6 +2,7 @@
 // what the summary and the progress line say.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <sstream>
 #include <streambuf>
 
@@ -23,6 +24,8 @@ struct BadLine {
   const char* kind;
   const char* message;
 };
+
+void PrintTo(const BadLine& row, std::ostream* os) { *os << row.name; }
 
 class StudyBadRows : public ::testing::TestWithParam<BadLine> {};
 
@@ -71,6 +74,8 @@ struct UsageRow {
   const char* input;
   const char* message;
 };
+
+void PrintTo(const UsageRow& row, std::ostream* os) { *os << row.name; }
 
 class StudyUsage : public ::testing::TestWithParam<UsageRow> {};
 

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <ostream>
 
 #include "analysis/margins.h"
 #include "core/controller.h"
@@ -167,6 +168,8 @@ struct MarginsCase {
   bool margins;
   const char* out;  // empty: CSV on the output stream
 };
+
+void PrintTo(const MarginsCase& c, std::ostream* os) { *os << c.name; }
 
 class StudyMargins : public ::testing::TestWithParam<MarginsCase> {};
 

@@ -5,12 +5,14 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <ostream>
 #include <random>
 
 #include "analysis/analysis.h"
 #include "analysis/euler_stability.h"
 #include "core/controller.h"
 #include "number_text/number_text.h"
+#include "study/csv_reader.h"
 #include "study_test_support.h"
 
 namespace pitch::study {
@@ -192,10 +194,13 @@ struct ShardRow {
   int n;
 };
 
+void PrintTo(const ShardRow& row, std::ostream* os) { *os << row.name; }
+
 class StudyShards : public ::testing::TestWithParam<ShardRow> {};
 
-// Every shard writes the header; the union of the shards' rows, sorted by row, is the whole.
-TEST_P(StudyShards, UnionIsTheWhole) {
+// Every shard writes the header and holds exactly the rows r with r mod N = K − 1, in increasing
+// order, each as the unsharded run has it; so the union of the shards' rows is the whole.
+TEST_P(StudyShards, HoldTheirOwnRowsAndMakeTheWhole) {
   StudyOptions o;
   std::string input;
   if (GetParam().sweep) {
@@ -215,14 +220,27 @@ TEST_P(StudyShards, UnionIsTheWhole) {
   const auto whole = Study(o, input);
   ASSERT_EQ(whole.code, 0);
   const std::vector<std::string> whole_lines = Lines(whole.out);
+  const auto total = static_cast<std::int64_t>(whole_lines.size()) - 1;
+  ASSERT_GT(total, 0);
   std::vector<std::string> merged;
-  for (int k = 1; k <= GetParam().n; ++k) {
-    o.shard = std::to_string(k) + "/" + std::to_string(GetParam().n);
+  const int n = GetParam().n;
+  for (int k = 1; k <= n; ++k) {
+    o.shard = std::to_string(k) + "/" + std::to_string(n);
     const auto part = Study(o, input);
     ASSERT_EQ(part.code, 0) << part.err;
     const std::vector<std::string> lines = Lines(part.out);
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.front(), whole_lines.front());
+    std::vector<std::int64_t> expected;
+    for (std::int64_t r = k - 1; r < total; r += n) {
+      expected.push_back(r);
+    }
+    std::vector<std::int64_t> indices;
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+      indices.push_back(std::stoll(lines[i]));
+      EXPECT_EQ(lines[i], whole_lines[static_cast<std::size_t>(indices.back()) + 1]);
+    }
+    EXPECT_EQ(indices, expected) << o.shard.value();
     merged.insert(merged.end(), lines.begin() + 1, lines.end());
   }
   std::sort(merged.begin(), merged.end(), [](const std::string& a, const std::string& b) {
@@ -310,6 +328,58 @@ TEST(StudyBatch, ReadsSpreadsheetTextWithDecimalCommas) {
   o.separator_given = true;
   o.separator = ',';
   EXPECT_EQ(Study(o, plain).out, expected.out);
+}
+
+// --csv-style semicolon: the same rows with semicolons between the fields and decimal commas in
+// the numbers; text fields (id, messages, carried columns) as they are, quoted where they hold a
+// semicolon.
+TEST(StudyCsvStyle, SemicolonsAndDecimalCommasForSpreadsheets) {
+  std::string input = "id,c1,c2,c3,c4,c5,note\n";
+  const auto sets = RandomSets(30);
+  for (std::size_t i = 0; i < sets.size(); ++i) {
+    input += "\"s;" + std::to_string(i) + "\"," + sets[i][0] + "," + sets[i][1] + "," + sets[i][2] +
+             "," + sets[i][3] + "," + sets[i][4] + ",\"x, y.z\"\n";
+  }
+  input += "d,0.88,0.404,7.028,0.987,0.251,\n";
+  input += "bad,1,2\n";
+  for (const bool margins : {false, true}) {
+    StudyOptions o = Batch();
+    o.margins = margins;
+    const auto plain = Study(o, input);
+    o.csv_style = "semicolon";
+    const auto sheet = Study(o, input);
+    ASSERT_EQ(sheet.code, 0) << sheet.err;
+    std::istringstream plain_text(plain.out);
+    std::istringstream sheet_text(sheet.out);
+    CsvReader plain_reader(plain_text, ',');
+    CsvReader sheet_reader(sheet_text, ';');
+    CsvRecord header;
+    ASSERT_TRUE(plain_reader.Next(header));
+    CsvRecord sheet_header;
+    ASSERT_TRUE(sheet_reader.Next(sheet_header));
+    EXPECT_EQ(sheet_header.Fields(), header.Fields());
+    const std::vector<std::string> names = header.Fields();
+    int rows = 0;
+    for (CsvRecord p, q; plain_reader.Next(p);) {
+      ASSERT_TRUE(sheet_reader.Next(q));
+      ASSERT_EQ(q.size(), names.size()) << q.text;
+      for (std::size_t k = 0; k < names.size(); ++k) {
+        std::string expected(p.Field(k));
+        if (names[k] != "id" && names[k] != "note" && names[k] != "error_message") {
+          std::replace(expected.begin(), expected.end(), '.', ',');
+        }
+        EXPECT_EQ(q.Field(k), expected) << names[k] << " of row " << rows;
+      }
+      ++rows;
+    }
+    EXPECT_EQ(rows, 32);
+    EXPECT_NE(sheet.out.find(";0,09200374246524264;"), std::string::npos);
+  }
+  // JSON Lines has no CSV style.
+  StudyOptions o = Batch();
+  o.csv_style = "semicolon";
+  o.out = "rows.jsonl";
+  EXPECT_EQ(Study(o, input).code, 2);
 }
 
 TEST(StudySweep, RowsRunThroughTheGridInOrder) {

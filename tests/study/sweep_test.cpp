@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cstdio>
 #include <string>
 
@@ -41,6 +42,29 @@ TEST(SweepAxis, ValuesFollowTheStatedFormula) {
   EXPECT_EQ(ParseSweep("c1=3:9:1", '.').Value(0), 3.0);
   // The command line's separator.
   EXPECT_EQ(ParseSweep("c3=0,5:1,5:3", ',').Value(1), 1.0);
+}
+
+// The first value is FROM and the last TO, exactly, also where the formula's rounding would miss
+// TO: for c1=-3.7:1e-5:11 it gives 1.0000000000000026e-05.
+TEST(SweepAxis, EndPointsAreFromAndToExactly) {
+  const long double from = -3.7;
+  const long double to = 1e-5;
+  EXPECT_NE(Hex(static_cast<double>(from + 10.0L * (to - from) / 10.0L)), Hex(1e-5));
+  for (const char* text : {"c1=-3.7:1e-5:11", "c2=0.1:0.7:7", "c3=1e-300:-7.028:3",
+                           "c4=0.987:0.9870000000000001:1000", "c5=-0.251:12.3456789:99991"}) {
+    const SweepAxis axis = ParseSweep(text, '.');
+    const std::string s(text);
+    const std::size_t colon = s.find(':');
+    const auto number = [](const std::string& t) {
+      double v = 0;
+      std::from_chars(t.data(), t.data() + t.size(), v);
+      return v;
+    };
+    const double first = number(s.substr(3, colon - 3));
+    const double last = number(s.substr(colon + 1, s.rfind(':') - colon - 1));
+    EXPECT_EQ(Hex(axis.Value(0)), Hex(first)) << text;
+    EXPECT_EQ(Hex(axis.Value(axis.count - 1)), Hex(last)) << text;
+  }
 }
 
 class BadSweep : public ::testing::TestWithParam<const char*> {};

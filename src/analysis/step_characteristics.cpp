@@ -1,18 +1,22 @@
-#include "study/step_metrics.h"
-
+// The step characteristics of a sampled response: the peak by a vectorised maximum and every
+// other figure by a scan that stops as soon as it has its answer, four samples at a time. It is
+// the one implementation, used by the analysis, the window's chart and the studies alike, whose
+// rows it keeps fast.
 #include <emmintrin.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
 
-namespace pitch::study {
+#include "analysis/analysis.h"
+
+namespace pitch::analysis {
 
 namespace {
 
 constexpr double kBand = 0.02;
 
-// As the analysis forms a crossing: the straight line between (t0, h0) and (t1, h1) at level.
+// The time where the straight line between (t0, h0) and (t1, h1) reaches level.
 double Crossing(double t0, double h0, double t1, double h1, double level) {
   if (h1 == h0) {
     return t1;
@@ -137,9 +141,8 @@ double Largest(std::span<const double> h) {
 
 }  // namespace
 
-analysis::StepCharacteristics FastCharacteristics(std::span<const double> t,
-                                                  std::span<const double> h) {
-  analysis::StepCharacteristics s;
+StepCharacteristics Characteristics(std::span<const double> t, std::span<const double> h) {
+  StepCharacteristics s;
   // A sample at or above 0.9 is at or above 0.1: the second scan starts where the first ended.
   std::size_t first10 = 0;
   std::size_t first90 = 0;
@@ -149,8 +152,12 @@ analysis::StepCharacteristics FastCharacteristics(std::span<const double> t,
     s.rise_time = *s.t90 - *s.t10;
   }
   // The first sample equal to the largest, as max_element finds it (a zero's sign included:
-  // the sample itself is taken, not the maximum).
-  const std::size_t peak = FirstEqual(h.data(), h.size(), Largest(h));
+  // the sample itself is taken, not the maximum). Samples that are not numbers have no largest;
+  // max_element's answer is then taken as it is.
+  std::size_t peak = FirstEqual(h.data(), h.size(), Largest(h));
+  if (peak == h.size()) {
+    peak = static_cast<std::size_t>(std::max_element(h.begin(), h.end()) - h.begin());
+  }
   s.peak = h[peak];
   s.peak_time = t[peak];
   s.overshoot_percent = s.peak > 1 ? (s.peak - 1) * 100 : 0;
@@ -169,4 +176,4 @@ analysis::StepCharacteristics FastCharacteristics(std::span<const double> t,
   return s;
 }
 
-}  // namespace pitch::study
+}  // namespace pitch::analysis
