@@ -92,7 +92,10 @@ void AddStudyOptions(CLI::App& app, StudyArguments& s) {
   declare(app.add_flag("--samples", s.samples, "study: the 1000 samples in each JSON Lines row")
               ->disable_flag_override());
   declare(app.add_flag("--margins", s.margins,
-                       "study: the loop margins in each row (gain, phase, delay, stability)")
+                       "study: the loop margins in each row (gain, phase, delay, stability;\n"
+                       "the default)")
+              ->disable_flag_override());
+  declare(app.add_flag("--no-margins", s.no_margins, "study: leave the loop margins out")
               ->disable_flag_override());
   declare(app.add_option("--jobs", s.jobs, "study: threads (default: one per core)")
               ->option_text("N")
@@ -124,10 +127,13 @@ void AddStudyOptions(CLI::App& app, StudyArguments& s) {
                   "")));
   s.map_value_option = declare(
       app.add_option("--map-value", s.map_value,
-                     "study: the map's quantity: overshoot (default), settling, peak, rise or\n"
-                     "spectral-radius")
+                     "study: the map's quantity: overshoot (default), settling, peak, rise,\n"
+                     "spectral-radius, gain-margin, phase-margin, delay-margin or\n"
+                     "stability-margin")
           ->option_text("NAME")
-          ->check(CLI::IsMember({"overshoot", "settling", "peak", "rise", "spectral-radius"})));
+          ->check(CLI::IsMember({"overshoot", "settling", "peak", "rise", "spectral-radius",
+                                 "gain-margin", "phase-margin", "delay-margin",
+                                 "stability-margin"})));
 }
 
 std::optional<study::StudyOptions> StudyOptionsOf(const StudyArguments& s,
@@ -156,7 +162,10 @@ std::optional<study::StudyOptions> StudyOptionsOf(const StudyArguments& s,
     o.out = s.out;
   }
   o.samples = s.samples;
-  o.margins = s.margins;
+  if (s.margins && s.no_margins) {
+    throw UsageError("--margins and --no-margins exclude each other");
+  }
+  o.margins = !s.no_margins;
   o.jobs = s.jobs;
   if (!s.shard.empty()) {
     o.shard = s.shard;

@@ -61,8 +61,8 @@ void ComputeRow(const std::array<Real, 5>& c, const FixedAutopilot* fixed, TCont
     const analysis::Eigenvalues4 poles =
         Eigen::EigenSolver<analysis::Matrix4>(a, false).eigenvalues();
     result.have_stability = true;
-    result.stable = (poles.real().array() < 0).all();
-    const analysis::EulerStability euler = analysis::EulerStabilityOf(poles, kTimeStep);
+    result.stable = analysis::IsStable(a);
+    const analysis::EulerStability euler = analysis::EulerStabilityOf(a, poles, kTimeStep);
     result.spectral_radius = euler.spectral_radius;
     result.euler_stable = euler.stable;
   }
