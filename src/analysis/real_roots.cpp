@@ -8,13 +8,15 @@
 #include <cmath>
 #include <complex>
 #include <cstdint>
+#include <limits>
 #include <numbers>
+
+#include "analysis/transfer_function.h"
 
 namespace pitch::analysis {
 
 namespace {
 
-using Complex = std::complex<Extended>;
 
 // ---------------------------------------------------------------------------------------------
 // Signs of P(ω²) at doubles.
@@ -79,88 +81,140 @@ std::optional<Stripped> Strip(const Poly<Ball>& p) {
   return s;
 }
 
-// P and P' at z by Horner's rule on the midpoints.
-void Horner(const std::vector<Ball>& a, Complex z, Complex& value, Complex& slope) {
+// The approximations and the inclusion test run in double precision on P scaled to its roots'
+// size: b_k = a_k·σ^(k−n)/a_n with σ a power of two, so b_n = 1 and the roots of b are those of
+// P over σ. br_k bounds |b_k − the exact scaled coefficient|: the balls' radii, the division by
+// the leading coefficient and the rounding to a double.
+using ComplexD = std::complex<double>;
+
+struct Scaled {
+  std::vector<double> b;
+  std::vector<double> br;
+  int scale = 0;  // σ = 2^scale
+};
+
+std::optional<Scaled> Scale(const std::vector<Ball>& a) {
+  const std::size_t n = a.size() - 1;
+  const Extended lead = std::fabs(a.back().mid) - a.back().rad;
+  const Extended magnitude =
+      std::log2(std::fabs(a.front().mid / a.back().mid)) / static_cast<Extended>(n);
+  if (!(lead > 0) || !std::isfinite(magnitude)) {
+    return std::nullopt;
+  }
+  Scaled s;
+  s.scale = static_cast<int>(std::lround(magnitude));
+  s.b.resize(n + 1);
+  s.br.resize(n + 1);
+  for (std::size_t k = 0; k <= n; ++k) {
+    const int e = s.scale * (static_cast<int>(k) - static_cast<int>(n));
+    const Extended value = std::ldexp(a[k].mid / a.back().mid, e);
+    const Extended radius = std::ldexp(
+        (a[k].rad + std::fabs(a[k].mid) * a.back().rad / std::fabs(a.back().mid)) / lead, e);
+    s.b[k] = static_cast<double>(value);
+    s.br[k] = static_cast<double>(radius * (1 + 0x1p-50L) + std::fabs(value) * 0x1p-52L) +
+              std::numeric_limits<double>::denorm_min();
+    if (!std::isfinite(s.b[k]) || !std::isfinite(s.br[k])) {
+      return std::nullopt;
+    }
+  }
+  s.b[n] = 1;
+  s.br[n] = 0;
+  return s;
+}
+
+ComplexD Divide(ComplexD x, ComplexD y) {
+  const double d = y.real() * y.real() + y.imag() * y.imag();
+  return {(x.real() * y.real() + x.imag() * y.imag()) / d,
+          (x.imag() * y.real() - x.real() * y.imag()) / d};
+}
+double Modulus(ComplexD z) { return std::sqrt(z.real() * z.real() + z.imag() * z.imag()); }
+
+// P and P' at z by Horner's rule.
+void Horner(const std::vector<double>& b, ComplexD z, ComplexD& value, ComplexD& slope) {
   value = 0;
   slope = 0;
-  for (std::size_t k = a.size(); k-- > 0;) {
+  for (std::size_t k = b.size(); k-- > 0;) {
     slope = slope * z + value;
-    value = value * z + a[k].mid;
+    value = value * z + b[k];
   }
 }
 
-// All roots of P (degree n = a.size() − 1 ≥ 1, a.back() and a.front() non-zero) by the
-// Aberth–Ehrlich iteration from points on a circle of the roots' geometric mean modulus.
-std::vector<Complex> AberthRoots(const std::vector<Ball>& a) {
-  const std::size_t n = a.size() - 1;
-  const Extended radius =
-      std::exp(std::log(std::fabs(a.front().mid / a.back().mid)) / static_cast<Extended>(n));
-  std::vector<Complex> z(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    const Extended angle =
-        2 * std::numbers::pi_v<Extended> * (static_cast<Extended>(i) + 0.25L) /
-            static_cast<Extended>(n) +
-        0.4L;
-    z[i] = std::polar(radius, angle);
+// All roots of the monic b (degree n ≥ 1, b_0 ≠ 0): directly for n ≤ 2, else by the
+// Aberth–Ehrlich iteration from points on the unit circle (the scaled roots' geometric mean).
+std::vector<ComplexD> ApproximateRoots(const std::vector<double>& b) {
+  const std::size_t n = b.size() - 1;
+  if (n == 1) {
+    return {ComplexD(-b[0])};
   }
-  for (int iteration = 0; iteration < 500; ++iteration) {
+  if (n == 2) {
+    const std::vector<ComplexExtended> r = QuadraticRoots(1, b[1], b[0]);
+    return {ComplexD(static_cast<double>(r[0].real()), static_cast<double>(r[0].imag())),
+            ComplexD(static_cast<double>(r[1].real()), static_cast<double>(r[1].imag()))};
+  }
+  std::vector<ComplexD> z(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    z[i] = std::polar(1.0, 2 * std::numbers::pi * (static_cast<double>(i) + 0.25) /
+                               static_cast<double>(n) +
+                           0.4);
+  }
+  for (int iteration = 0; iteration < 100; ++iteration) {
     bool moved = false;
     for (std::size_t i = 0; i < n; ++i) {
-      Complex value;
-      Complex slope;
-      Horner(a, z[i], value, slope);
-      if (value == Complex(0)) {
+      ComplexD value;
+      ComplexD slope;
+      Horner(b, z[i], value, slope);
+      if (value == ComplexD(0)) {
         continue;
       }
-      const Complex ratio = value / slope;
-      Complex sum = 0;
+      const ComplexD ratio = Divide(value, slope);
+      ComplexD sum = 0;
       for (std::size_t j = 0; j < n; ++j) {
         if (j != i) {
-          sum += Extended{1} / (z[i] - z[j]);
+          sum += Divide(1.0, z[i] - z[j]);
         }
       }
-      const Complex step = ratio / (Extended{1} - ratio * sum);
+      const ComplexD step = Divide(ratio, 1.0 - ratio * sum);
       if (!std::isfinite(step.real()) || !std::isfinite(step.imag())) {
         return {};
       }
       z[i] -= step;
-      if (std::abs(step) > 0x1p-62L * std::abs(z[i])) {
+      // Converged when no root moves by more than a few units of the last place.
+      if (Modulus(step) > 0x1p-49 * Modulus(z[i])) {
         moved = true;
       }
     }
     if (!moved) {
-      return z;
+      break;
     }
   }
-  return z;  // not converged: the inclusion test decides whether it is good enough
+  return z;
 }
 
 // Smith's radii: every root lies in a disk |w − z_i| ≤ ρ_i, and a connected group of m disks
-// holds exactly m roots. |P(z_i)| is bounded from above through the coefficients' radii and a
+// holds exactly m roots. |b(z_i)| is bounded from above through the coefficients' bounds br and a
 // generous bound on the rounding of Horner's rule; the other factors are bounded from below.
-std::vector<Extended> InclusionRadii(const std::vector<Ball>& a, const std::vector<Complex>& z) {
+std::vector<double> InclusionRadii(const Scaled& s, const std::vector<ComplexD>& z) {
   const std::size_t n = z.size();
-  const Extended rounding = 8 * static_cast<Extended>(n + 1) * Ball::kUnit;
-  const Extended lead = std::fabs(a.back().mid) - a.back().rad;
-  std::vector<Extended> rho(n);
+  const double rounding = 8 * static_cast<double>(n + 1) * 0x1p-53;
+  std::vector<double> rho(n);
   for (std::size_t i = 0; i < n; ++i) {
-    Complex value;
-    Complex slope;
-    Horner(a, z[i], value, slope);
-    const Extended r = std::abs(z[i]);
-    Extended bound = 0;
-    for (std::size_t k = a.size(); k-- > 0;) {
-      bound = bound * r + a[k].rad + rounding * std::fabs(a[k].mid);
+    ComplexD value;
+    ComplexD slope;
+    Horner(s.b, z[i], value, slope);
+    const double r = Modulus(z[i]);
+    double bound = 0;
+    for (std::size_t k = s.b.size(); k-- > 0;) {
+      bound = bound * r + s.br[k] + rounding * std::fabs(s.b[k]);
     }
-    Extended product = 1;
+    double product = 1;
     for (std::size_t j = 0; j < n; ++j) {
       if (j != i) {
-        product *= std::abs(z[i] - z[j]);
+        product *= Modulus(z[i] - z[j]);
       }
     }
-    const Extended numerator = (std::abs(value) + bound) * (1 + 0x1p-56L);
-    const Extended denominator = lead * product * (1 - 0x1p-56L * static_cast<Extended>(n + 2));
-    rho[i] = static_cast<Extended>(n) * numerator / denominator * (1 + 0x1p-56L);
+    const double numerator = (Modulus(value) + bound) * (1 + 0x1p-48);
+    const double denominator = product * (1 - 0x1p-48 * static_cast<double>(n + 2));
+    rho[i] = static_cast<double>(n) * numerator / denominator * (1 + 0x1p-48);
     if (!(denominator > 0) || !std::isfinite(rho[i])) {
       return {};
     }
@@ -175,11 +229,15 @@ struct Disk {
 
 // The disks of the positive real roots; empty optional when the disks do not certify them.
 std::optional<std::vector<Disk>> PositiveRootDisks(const std::vector<Ball>& a) {
-  std::vector<Complex> z = AberthRoots(a);
+  const std::optional<Scaled> s = Scale(a);
+  if (!s) {
+    return std::nullopt;
+  }
+  std::vector<ComplexD> z = ApproximateRoots(s->b);
   if (z.empty()) {
     return std::nullopt;
   }
-  std::vector<Extended> rho = InclusionRadii(a, z);
+  std::vector<double> rho = InclusionRadii(*s, z);
   if (rho.empty()) {
     return std::nullopt;
   }
@@ -193,14 +251,14 @@ std::optional<std::vector<Disk>> PositiveRootDisks(const std::vector<Ball>& a) {
     }
   }
   if (snapped) {
-    rho = InclusionRadii(a, z);
+    rho = InclusionRadii(*s, z);
     if (rho.empty()) {
       return std::nullopt;
     }
   }
   for (std::size_t i = 0; i < z.size(); ++i) {
     for (std::size_t j = i + 1; j < z.size(); ++j) {
-      if (!(std::abs(z[i] - z[j]) > (rho[i] + rho[j]) * (1 + 0x1p-56L))) {
+      if (!(Modulus(z[i] - z[j]) > (rho[i] + rho[j]) * (1 + 0x1p-48))) {
         return std::nullopt;
       }
     }
@@ -213,9 +271,10 @@ std::optional<std::vector<Disk>> PositiveRootDisks(const std::vector<Ball>& a) {
       }
       continue;  // a complex root
     }
-    const Extended x = z[i].real();
+    const double x = z[i].real();
     if (x - rho[i] > 0) {
-      disks.push_back({x, rho[i]});
+      disks.push_back({std::ldexp(static_cast<Extended>(x), s->scale),
+                       std::ldexp(static_cast<Extended>(rho[i]), s->scale)});
     } else if (!(x + rho[i] < 0)) {
       return std::nullopt;  // cannot tell the root's sign
     }
@@ -244,7 +303,7 @@ Extended Newton(const std::vector<Ball>& a, Extended guess, Extended lo, Extende
     if (!(next > lo && next < hi)) {
       next = (lo + hi) / 2;
     }
-    const bool done = std::fabs(next - w) <= 0x1p-62L * w;
+    const bool done = std::fabs(next - w) <= 0x1p-58L * w;
     w = next;
     if (done) {
       break;

@@ -1,13 +1,14 @@
 // The positive real roots ω of P(ω²) for a real polynomial P, none lost and each rounded to a
 // double.
 //
-// Fast path, in extended precision: approximations of all complex roots of P by the
-// Aberth–Ehrlich iteration, then Smith's inclusion theorem with bounds that account for every
+// Fast path: P's coefficients as extended balls (analysis/ball.h), scaled to its roots' size;
+// approximations of all complex roots in double precision (closed form up to degree 2, else the
+// Aberth–Ehrlich iteration), then Smith's inclusion theorem with bounds that account for every
 // rounding and for the coefficients' own radius: when the inclusion disks are disjoint, each
 // holds exactly one root, a disk centred on the real axis a real one. Each positive real root is
-// then refined by Newton steps and closed between two adjacent doubles on which P(ω²) takes
-// opposite signs; a sign that the extended evaluation cannot decide is taken from the exact
-// polynomial. What is rounded: only the final ω, to one of the two doubles around the exact root
+// then refined by Newton steps in extended precision and closed between two adjacent doubles on
+// which P(ω²) takes opposite signs, evaluated in balls; a sign that the balls cannot decide is
+// taken from the exact polynomial. What is rounded: only the final ω, to one of the two doubles around the exact root
 // (the one where |P| is smaller).
 //
 // Exact path, when the fast path cannot certify (overlapping disks: double roots, clusters,

@@ -69,6 +69,9 @@ void ComputeRow(const std::array<Real, 5>& c, const FixedAutopilot* fixed, TCont
   if (result.have_ratios && with_margins) {
     try {
       const analysis::LoopMargins m = analysis::Margins(controller);
+      if (m.not_computable) {
+        return;  // beyond the double range: empty cells
+      }
       RowMargins& r = result.margins.emplace();
       if (!m.gain.empty()) {
         r.gain = m.gain.front();

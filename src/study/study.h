@@ -29,7 +29,7 @@ struct StudyOptions {
   // The rows' file ("-" or none: the output stream); JSON Lines for a name ending ".jsonl".
   std::optional<std::string> out;
   bool samples = false;                 // the 1000 samples in each JSON Lines row
-  bool margins = true;                  // the loop margins in each row
+  bool margins = false;                 // the loop margins in each row
   int jobs = 0;                         // threads; 0: one per core
   std::optional<std::string> shard;     // "K/N": the K-th of N shares, 1 ≤ K ≤ N
   bool progress = false;                // the progress line on err
