@@ -96,7 +96,11 @@ Outcome Calculate(const CoefficientTexts& input, bool analyse) {
     outcome.stability = stability;
   }
   if (analyse && outcome.RatiosKnown()) {
-    outcome.frequency_response = analysis::Bode(controller);
+    try {
+      outcome.frequency_response = analysis::Bode(controller);
+    } catch (const Exception&) {
+      // no margins: every other result still stands
+    }
   }
   return outcome;
 }

@@ -163,7 +163,7 @@ Plan MakePlan(const StudyOptions& options) {
                        "phase-margin, delay-margin or stability-margin");
     }
     if (*plan.map >= MapValue::kGainMargin && !plan.margins) {
-      throw UsageError("--map-value " + options.map_value + " needs the margins (no --no-margins)");
+      throw UsageError("--map-value " + options.map_value + " needs --margins");
     }
     plan.map_svg = EndsWith(*options.map, ".svg");
   }
