@@ -21,9 +21,10 @@ namespace pitch {
 namespace {
 
 // The size the window asks for where the screen has room, and the least at which the axis
-// labels, the text on the diagram and the table stay whole.
-constexpr QSize kPreferredSize(1040, 760);
-constexpr QSize kMinimumSize(640, 540);
+// labels (up to nine on the magnitude axis, which Qt Charts cuts to "..." when they crowd), the
+// text on the diagram and the table stay whole.
+constexpr QSize kPreferredSize(1040, 800);
+constexpr QSize kMinimumSize(640, 700);
 // What a window manager adds around the client area (title bar and border), kept free.
 constexpr QSize kFrameAllowance(16, 48);
 
