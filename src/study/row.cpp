@@ -1,6 +1,8 @@
 #include "study/row.h"
 
 #include <Eigen/Eigenvalues>
+#include <cmath>
+#include <limits>
 #include <vector>
 
 #include "analysis/euler_stability.h"
@@ -40,18 +42,32 @@ bool StartRow(const std::array<Real, 5>& c, const FixedAutopilot* fixed, TContro
       controller.iv = fixed->iv;
       controller.nuv = fixed->nuv;
       controller.Tnu = fixed->Tnu.value_or(0);
+      result.Tnu = fixed->Tnu;
     } else {
+      // The synthesis stores each ratio as soon as it is formed and reads none it has not
+      // stored, so a ratio still NaN after a failure was not formed.
+      constexpr Real kNotFormed = std::numeric_limits<Real>::quiet_NaN();
+      controller.muv = controller.iv = controller.nuv = controller.Tnu = kNotFormed;
       controller.ComputeGearRatios();
+      result.Tnu = controller.Tnu;
     }
   } catch (const Exception& e) {
     result.error = RowError{e.ClassName(), Stage::kRatios, WithFullStop(e.what())};
+    if (fixed == nullptr) {
+      const auto formed = [](Real v) {
+        return std::isnan(v) ? std::nullopt : std::optional<Real>(v);
+      };
+      result.muv = formed(controller.muv);
+      result.iv = formed(controller.iv);
+      result.nuv = formed(controller.nuv);
+      result.Tnu = formed(controller.Tnu);
+    }
     return false;
   }
   result.have_ratios = true;
   result.muv = controller.muv;
   result.iv = controller.iv;
   result.nuv = controller.nuv;
-  result.Tnu = fixed != nullptr ? fixed->Tnu : std::optional<Real>(controller.Tnu);
   return true;
 }
 

@@ -124,7 +124,7 @@ class StudyRun {
         std::array<Real, 5> c{};
         try {
           for (std::size_t k = 0; k < 5; ++k) {
-            c[k] = fp::Store(ParseNumber(fields[columns_->coefficient[k]], '.'));
+            c[k] = fp::Store(ParseNumber(fields[columns_->coefficient[k]], columns_->separator));
           }
           lane.simulate = StartRow(c, Fixed(), lane.controller, result);
         } catch (const Exception& e) {
@@ -318,10 +318,13 @@ int RunStudy(const StudyOptions& options, std::istream& in, std::ostream& out, s
     if (plan.grid) {
       sweep = std::make_unique<SweepSource>(*plan.grid, plan.shard);
     } else {
-      batch = std::make_unique<BatchSource>(*input, plan.shard);
+      batch = std::make_unique<BatchSource>(
+          *input, plan.shard,
+          options.separator_given ? std::optional<char>(options.separator) : std::nullopt);
     }
   } catch (const UsageError& e) {
-    err << kProgram << e.what() << '\n';
+    // As every usage error of the command line: one line, and where to read the usage.
+    err << kProgram << e.what() << "\nTry 'pitch-autopilot-cli --help' for more information.\n";
     return 2;
   }
 
