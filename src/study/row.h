@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <exception>
 #include <optional>
 #include <span>
 #include <string>
@@ -69,6 +70,14 @@ struct RowResult {
 // of the row).
 void ComputeRow(const std::array<Real, 5>& c, const FixedAutopilot* fixed, TController& controller,
                 RowResult& result, bool with_margins = false);
+
+// ComputeRow in two parts, so that the simulations of several rows can share a loop
+// (SimulateResponses): StartRow is the synthesis (true: the row is to be simulated next), and
+// FinishRow takes the simulation's outcome (fault null: it completed) and does the rest.
+bool StartRow(const std::array<Real, 5>& c, const FixedAutopilot* fixed, TController& controller,
+              RowResult& result);
+void FinishRow(const TController& controller, const std::exception_ptr& fault, RowResult& result,
+               bool with_margins);
 
 // The sample times t_1 … t_1000, formed once.
 std::span<const double> StudySampleTimes();
