@@ -102,14 +102,17 @@ void FinishRow(const TController& controller, const std::exception_ptr& fault, R
     const analysis::Eigenvalues4 poles =
         Eigen::EigenSolver<analysis::Matrix4>(a, false).eigenvalues();
     result.have_stability = true;
-    result.stable = (poles.real().array() < 0).all();
-    const analysis::EulerStability euler = analysis::EulerStabilityOf(poles, kTimeStep);
+    result.stable = analysis::IsStable(a);
+    const analysis::EulerStability euler = analysis::EulerStabilityOf(a, poles, kTimeStep);
     result.spectral_radius = euler.spectral_radius;
     result.euler_stable = euler.stable;
   }
   if (result.have_ratios && with_margins) {
     try {
       const analysis::LoopMargins m = analysis::Margins(controller);
+      if (m.not_computable) {
+        return;  // beyond the double range: empty cells
+      }
       RowMargins& r = result.margins.emplace();
       if (!m.gain.empty()) {
         r.gain = m.gain.front();

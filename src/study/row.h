@@ -66,8 +66,8 @@ struct RowResult {
 
 // Synthesis (unless fixed is given) and simulation in controller, then the analysis. Failures
 // of the calculation become the result's error; the controller's samples are the set's
-// response when have_metrics. With with_margins, the loop margins too (far dearer than the rest
-// of the row).
+// response when have_metrics. With with_margins, the loop margins too (none when they are not
+// computable in the double range).
 void ComputeRow(const std::array<Real, 5>& c, const FixedAutopilot* fixed, TController& controller,
                 RowResult& result, bool with_margins = false);
 
