@@ -1,17 +1,13 @@
 #include "cli/qt_renderer.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <QApplication>
-#include <array>
-#include <cerrno>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
 
 #include "cli/study_map.h"
 #include "core/errors.h"
+#include "storage/descriptors.h"
 #include "ui/bode_export.h"
 #include "ui/fonts.h"
 #include "ui/plot_export.h"
@@ -46,22 +42,7 @@ void QtMessages(QtMsgType type, const QMessageLogContext&, const QString& messag
 // pipe); without them Qt ends the process. Raises EPlotError when fewer than that are free.
 void CheckFreeDescriptors() {
   constexpr std::size_t kNeeded = 4;
-  std::array<int, kNeeded> probes;
-  probes.fill(-1);
-  int error = 0;
-  for (int& fd : probes) {
-    fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-      error = errno;
-      break;
-    }
-  }
-  for (const int fd : probes) {
-    if (fd >= 0) {
-      ::close(fd);
-    }
-  }
-  if (error == EMFILE || error == ENFILE) {
+  if (!DescriptorsAvailable(kNeeded)) {
     throw EPlotError("The chart cannot be drawn: too many open files");
   }
 }
