@@ -147,7 +147,12 @@ int main(int argc, char** argv) {
   try {
     reply.picture = Draw();
   } catch (const pitch::Exception& e) {
-    reply = {"", e.ClassName(), e.what()};
+    // Every error names the picture it stopped.
+    const std::string message = e.what();
+    reply = {"", e.ClassName(),
+             message.find(" cannot be drawn: ") == std::string::npos
+                 ? g_subject + " cannot be drawn: " + message
+                 : message};
   } catch (const std::bad_alloc&) {
     reply = {"", "EPlotError", g_subject + " cannot be drawn: not enough memory"};
   } catch (const std::exception& e) {

@@ -71,8 +71,9 @@ class Child {
         return status;
       }
       if (done < 0 && errno != EINTR) {
+        // Reaped already (SIGCHLD ignored, as a parent may hand it down): it has ended.
         pid_ = -1;
-        return std::nullopt;
+        return 0;
       }
       if (Clock::now() >= deadline) {
         return std::nullopt;
@@ -263,15 +264,18 @@ std::string RenderInChild(const picture::Request& request, const RendererSetting
   child_in.Close();
   child_out.Close();
 
-  const Clock::time_point deadline = Clock::now() + std::chrono::seconds(settings.timeout_seconds);
+  // A large picture takes its time to paint and encode: 2 s more for each million pixels.
+  const long long pixels = static_cast<long long>(request.width) * request.height;
+  const long long seconds = settings.timeout_seconds + pixels / 500'000;
+  const Clock::time_point deadline = Clock::now() + std::chrono::seconds(seconds);
   std::string answer;
   std::optional<int> status;
   if (Exchange(to_child, from_child, message, answer, deadline)) {
     status = child.WaitUntil(deadline);
   }
   if (!status) {
-    Fail(subject, "the renderer did not finish within " + std::to_string(settings.timeout_seconds) +
-                      " s and was stopped");
+    Fail(subject,
+         "the renderer did not finish within " + std::to_string(seconds) + " s and was stopped");
   }
   if (answer.empty()) {
     Fail(subject, EndOf(*status));

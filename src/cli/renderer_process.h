@@ -18,6 +18,7 @@ inline constexpr const char* kRendererName = "pitch-autopilot-render";
 
 struct RendererSettings {
   std::string program;  // the renderer's path
+  // The time a picture may take, plus 2 s for each million pixels.
   unsigned timeout_seconds = 30;
 };
 
