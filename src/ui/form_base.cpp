@@ -4,13 +4,13 @@
 #include <QChartView>
 #include <QEvent>
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLineSeries>
 #include <QMouseEvent>
 #include <QPushButton>
-#include <QGuiApplication>
 #include <QScreen>
 #include <QToolTip>
 #include <algorithm>
@@ -82,8 +82,8 @@ class TPushButton final : public QPushButton {
   }
 };
 
-QPushButton* MakeButton(QWidget* parent, const LayoutScale& scale, const QString& caption,
-                        int left, int top) {
+QPushButton* MakeButton(QWidget* parent, const LayoutScale& scale, const QString& caption, int left,
+                        int top) {
   auto* button = new TPushButton(caption, parent);
   button->setGeometry(scale.Apply(QRect(left, top, 105, 25)));
   // Neither button is a default button: Enter in a box triggers nothing.
@@ -288,9 +288,9 @@ void TFormBase::PlotResponse() {
   const auto& teta = _Controller->teta.values();
   plotted_t_ = SampleTimes();
   plotted_h_.assign(teta.begin(), teta.end());
-  plotted_diverging_ = !analysis::EulerStabilityOf(
-                            analysis::ToEigen(ClosedLoopMatrix(*_Controller)), kTimeStep)
-                            .stable;
+  plotted_diverging_ =
+      !analysis::EulerStabilityOf(analysis::ToEigen(ClosedLoopMatrix(*_Controller)), kTimeStep)
+           .stable;
   chart_.SetDecimalSeparator(settings_.decimal_separator);
   chart_.SetPoints(PlottedPoints());
   SavePlotAction->setEnabled(true);

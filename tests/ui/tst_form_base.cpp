@@ -4,8 +4,8 @@
 
 #include <QAction>
 #include <QCategoryAxis>
-#include <QClipboard>
 #include <QChartView>
+#include <QClipboard>
 #include <QFileDialog>
 #include <QFontInfo>
 #include <QHeaderView>
