@@ -10,6 +10,7 @@ namespace pitch::cli {
 namespace {
 
 constexpr const char* kNotRead = "the coefficients could not be read";
+constexpr const char* kNoResultsFile = "the results file could not be read";
 constexpr const char* kNotSimulated = "the simulation did not complete";
 
 // Runs one file's action; its error is recorded and the run goes on.
@@ -24,9 +25,29 @@ void Record(std::vector<RunError>& errors, const std::string& path, Action&& act
 
 }  // namespace
 
+ReportData ReportDataOf(const Outcome& outcome, char separator) {
+  // The controller as the calculation left it.
+  TController controller;
+  controller.c1 = outcome.coefficients[0];
+  controller.c2 = outcome.coefficients[1];
+  controller.c3 = outcome.coefficients[2];
+  controller.c4 = outcome.coefficients[3];
+  controller.c5 = outcome.coefficients[4];
+  controller.muv = outcome.muv;
+  controller.iv = outcome.iv;
+  controller.nuv = outcome.nuv;
+  controller.Tnu = outcome.Tnu;
+  controller.teta = outcome.teta;
+  return MakeReportData(ReportSource{outcome.texts, separator,
+                                     outcome.RatiosKnown() ? &controller : nullptr,
+                                     outcome.Simulated(),
+                                     outcome.error ? outcome.error->message : std::string(),
+                                     "pitch-autopilot " PITCH_VERSION});
+}
+
 FileOutcome WriteFiles(const Options& options, const Outcome& outcome,
                        const NumberSettings& settings, const PlotRenderer& renderer,
-                       const BodeRenderer& bode_renderer) {
+                       const BodeRenderer& bode_renderer, const ReportRenderer& report_renderer) {
   const std::vector<double> times = SampleTimes();
   const std::span<const double> h(outcome.teta.values());
 
@@ -52,6 +73,18 @@ FileOutcome WriteFiles(const Options& options, const Outcome& outcome,
       bode_picture = bode_renderer(BodeRequest{*outcome.frequency_response, options.bode_width,
                                                options.bode_height, options.bode_svg,
                                                settings.decimal_separator});
+    });
+  }
+  // The report needs the coefficient texts; a results file that could not be read gave none.
+  const bool texts_read = outcome.has_texts;
+  std::vector<RunError> report_errors;
+  std::optional<std::string> report;
+  if (options.report && texts_read) {
+    Record(report_errors, *options.report, [&] {
+      if (!report_renderer) {
+        throw EPlotError("Report export is not available");
+      }
+      report = report_renderer(ReportDataOf(outcome, settings.decimal_separator));
     });
   }
 
@@ -93,6 +126,13 @@ FileOutcome WriteFiles(const Options& options, const Outcome& outcome,
   errors.insert(errors.end(), bode_errors.begin(), bode_errors.end());
   if (bode_picture) {
     Record(errors, *options.bode, [&] { WriteFileBytes(*options.bode, *bode_picture); });
+  }
+  if (options.report && !texts_read) {
+    result.skipped.push_back({"--report", *options.report, kNoResultsFile});
+  }
+  errors.insert(errors.end(), report_errors.begin(), report_errors.end());
+  if (report) {
+    Record(errors, *options.report, [&] { WriteFileBytes(*options.report, *report); });
   }
   return result;
 }

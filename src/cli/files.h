@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/calculate.h"
+#include "analysis/report_data.h"
 #include "cli/options.h"
 #include "number_text/number_settings.h"
 
@@ -35,6 +36,12 @@ struct BodeRequest {
 // Draws the Bode diagram and returns the file's bytes; raises EPlotError when it cannot.
 using BodeRenderer = std::function<std::string(const BodeRequest&)>;
 
+// Draws the one-page report and returns the PDF's bytes; raises EPlotError when it cannot.
+using ReportRenderer = std::function<std::string(const ReportData&)>;
+
+// What the report of this outcome holds, its numbers written with separator.
+ReportData ReportDataOf(const Outcome& outcome, char separator);
+
 // A file the options name that the outcome does not allow.
 struct SkippedFile {
   std::string option;  // "--results", "--csv", "--plot"
@@ -53,9 +60,11 @@ struct FileOutcome {
 // simulation, and the Bode diagram once the ratios are known (and the outcome has its frequency
 // response). The pictures are drawn in memory before any file is touched. A file that fails
 // does not stop the others; the errors come back in the order results, CSV, picture, Bode
-// diagram. Without a renderer, --plot or --bode is an EPlotError.
+// diagram, report. The report is written whatever the outcome, once coefficient texts were
+// read. Without a renderer, --plot, --bode or --report is an EPlotError.
 FileOutcome WriteFiles(const Options& options, const Outcome& outcome,
                        const NumberSettings& settings, const PlotRenderer& renderer,
-                       const BodeRenderer& bode_renderer = {});
+                       const BodeRenderer& bode_renderer = {},
+                       const ReportRenderer& report_renderer = {});
 
 }  // namespace pitch::cli

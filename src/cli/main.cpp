@@ -73,7 +73,8 @@ int main(int argc, char** argv) {
         study.map_renderer = pitch::cli::QtMapRenderer();
         study.err_is_terminal = ::isatty(STDERR_FILENO) == 1;
         return pitch::cli::Run(args, settings, std::cout, std::cerr, pitch::cli::QtPlotRenderer(),
-                               pitch::cli::QtBodeRenderer(), study);
+                               pitch::cli::QtBodeRenderer(), study,
+                               pitch::cli::QtReportRenderer());
       },
       std::cerr);
   return CloseStandardOutput(code);

@@ -15,6 +15,7 @@
 #include "ui/bode_export.h"
 #include "ui/fonts.h"
 #include "ui/plot_export.h"
+#include "ui/report_pdf.h"
 
 namespace pitch::cli {
 
@@ -117,6 +118,14 @@ BodeRenderer QtBodeRenderer() {
     session->Start();
     return RenderBodePlot(request.data, QSize(request.width, request.height), request.separator,
                           FormatOf(request.svg));
+  };
+}
+
+ReportRenderer QtReportRenderer() {
+  return [session = SharedSession()](const ReportData& data) {
+    session->Start();
+    const QByteArray pdf = RenderReportPdf(data);
+    return std::string(pdf.constData(), static_cast<std::size_t>(pdf.size()));
   };
 }
 

@@ -10,6 +10,7 @@ namespace pitch::cli {
 // Qt. Both share one application object, which lives as long as the returned functions.
 PlotRenderer QtPlotRenderer();
 BodeRenderer QtBodeRenderer();
+ReportRenderer QtReportRenderer();
 // The same for a study's heat map.
 study::MapRenderer QtMapRenderer();
 
