@@ -2,6 +2,7 @@
 
 #include <ctime>
 
+#include "core/errors.h"
 #include "core/model.h"
 
 namespace pitch {
@@ -16,7 +17,11 @@ ReportData MakeReportData(const ReportSource& source) {
     const analysis::Matrix4 a = analysis::ToEigen(ClosedLoopMatrix(*c));
     data.stability = ReportStability{analysis::ClosedLoopPoles(a), analysis::IsStable(a),
                                      analysis::EulerStabilityOf(a, kTimeStep)};
-    data.bode = analysis::Bode(*c);
+    try {
+      data.bode = analysis::Bode(*c);
+    } catch (const Exception& e) {
+      data.bode_error = WithFullStop(e.what());
+    }
     if (source.simulated) {
       data.t = SampleTimes();
       data.h.assign(c->teta.values().begin(), c->teta.values().end());

@@ -36,6 +36,8 @@ struct ReportData {
   std::vector<double> h;
   std::optional<analysis::StepCharacteristics> characteristics;  // of that response
   std::string error;    // the message of the error that stopped the calculation; empty: none
+  // Why the frequency response is missing although the ratios are known; empty: it is there.
+  std::string bode_error;
   std::string date;     // when the report was made, as it is printed
   std::string version;  // the program's name and version
 };
@@ -54,6 +56,8 @@ struct ReportSource {
 
 // Fills the report from what the calculation reached: the stability and the Bode diagram from
 // the controller's ratios, the characteristics from its curve. The date is now, in local time.
+// A loop whose frequency response cannot be evaluated (a fault in it) leaves the diagram out
+// with its error in bode_error: the report shows what is known.
 ReportData MakeReportData(const ReportSource& source);
 
 }  // namespace pitch

@@ -12,6 +12,7 @@ namespace {
 constexpr const char* kNotRead = "the coefficients could not be read";
 constexpr const char* kNoResultsFile = "the results file could not be read";
 constexpr const char* kNotSimulated = "the simulation did not complete";
+constexpr const char* kNoRenderer = "the picture renderer is not installed";
 
 // Runs one file's action; its error is recorded and the run goes on.
 template <typename Action>
@@ -23,27 +24,27 @@ void Record(std::vector<RunError>& errors, const std::string& path, Action&& act
   }
 }
 
-}  // namespace
-
-ReportData ReportDataOf(const Outcome& outcome, char separator) {
-  // The controller as the calculation left it.
-  TController controller;
-  controller.c1 = outcome.coefficients[0];
-  controller.c2 = outcome.coefficients[1];
-  controller.c3 = outcome.coefficients[2];
-  controller.c4 = outcome.coefficients[3];
-  controller.c5 = outcome.coefficients[4];
-  controller.muv = outcome.muv;
-  controller.iv = outcome.iv;
-  controller.nuv = outcome.nuv;
-  controller.Tnu = outcome.Tnu;
-  controller.teta = outcome.teta;
-  return MakeReportData(ReportSource{outcome.texts, separator,
-                                     outcome.RatiosKnown() ? &controller : nullptr,
-                                     outcome.Simulated(),
-                                     outcome.error ? outcome.error->message : std::string(),
-                                     "pitch-autopilot " PITCH_VERSION});
+// Draws a picture in memory; its error is recorded, and a missing renderer skips its file.
+template <typename Draw>
+std::optional<std::string> Picture(std::vector<RunError>& errors, std::vector<SkippedFile>& skipped,
+                                   const char* option, const std::string& path, bool available,
+                                   Draw&& draw) {
+  std::optional<std::string> picture;
+  Record(errors, path, [&] {
+    if (!available) {
+      throw EPlotError("Plot export is not available");
+    }
+    try {
+      picture = draw();
+    } catch (const ERendererMissing&) {
+      skipped.push_back({option, path, kNoRenderer});
+      throw;
+    }
+  });
+  return picture;
 }
+
+}  // namespace
 
 FileOutcome WriteFiles(const Options& options, const Outcome& outcome,
                        const NumberSettings& settings, const PlotRenderer& renderer,
@@ -52,28 +53,25 @@ FileOutcome WriteFiles(const Options& options, const Outcome& outcome,
   const std::span<const double> h(outcome.teta.values());
 
   // The pictures first, in memory: a picture that cannot be drawn leaves every file untouched.
+  FileOutcome result;
+  std::vector<SkippedFile> not_drawn;
   std::vector<RunError> plot_errors;
   std::optional<std::string> picture;
   if (options.plot && outcome.Simulated()) {
-    Record(plot_errors, *options.plot, [&] {
-      if (!renderer) {
-        throw EPlotError("Plot export is not available");
-      }
-      picture = renderer(PlotRequest{times, h, options.plot_width, options.plot_height,
-                                     options.plot_svg, settings.decimal_separator});
+    picture = Picture(plot_errors, not_drawn, "--plot", *options.plot, bool(renderer), [&] {
+      return renderer(PlotRequest{times, h, options.plot_width, options.plot_height,
+                                  options.plot_svg, settings.decimal_separator});
     });
   }
   std::vector<RunError> bode_errors;
   std::optional<std::string> bode_picture;
   if (options.bode && outcome.frequency_response) {
-    Record(bode_errors, *options.bode, [&] {
-      if (!bode_renderer) {
-        throw EPlotError("Plot export is not available");
-      }
-      bode_picture = bode_renderer(BodeRequest{*outcome.frequency_response, options.bode_width,
-                                               options.bode_height, options.bode_svg,
-                                               settings.decimal_separator});
-    });
+    bode_picture =
+        Picture(bode_errors, not_drawn, "--bode", *options.bode, bool(bode_renderer), [&] {
+          return bode_renderer(BodeRequest{*outcome.frequency_response, options.bode_width,
+                                           options.bode_height, options.bode_svg,
+                                           settings.decimal_separator});
+        });
   }
   // The report needs the coefficient texts; a results file that could not be read gave none.
   const bool texts_read = outcome.has_texts;
@@ -84,11 +82,25 @@ FileOutcome WriteFiles(const Options& options, const Outcome& outcome,
       if (!report_renderer) {
         throw EPlotError("Report export is not available");
       }
-      report = report_renderer(ReportDataOf(outcome, settings.decimal_separator));
+      // The controller as the calculation left it.
+      TController controller;
+      controller.c1 = outcome.coefficients[0];
+      controller.c2 = outcome.coefficients[1];
+      controller.c3 = outcome.coefficients[2];
+      controller.c4 = outcome.coefficients[3];
+      controller.c5 = outcome.coefficients[4];
+      controller.muv = outcome.muv;
+      controller.iv = outcome.iv;
+      controller.nuv = outcome.nuv;
+      controller.Tnu = outcome.Tnu;
+      controller.teta = outcome.teta;
+      report = report_renderer(ReportSource{
+          outcome.texts, settings.decimal_separator, outcome.RatiosKnown() ? &controller : nullptr,
+          outcome.Simulated(), outcome.error ? outcome.error->message : std::string(),
+          "pitch-autopilot " PITCH_VERSION});
     });
   }
 
-  FileOutcome result;
   std::vector<RunError>& errors = result.errors;
   if (options.results && !outcome.InputsRead()) {
     result.skipped.push_back({"--results", *options.results, kNotRead});
@@ -119,6 +131,7 @@ FileOutcome WriteFiles(const Options& options, const Outcome& outcome,
   if (options.plot && !outcome.Simulated()) {
     result.skipped.push_back({"--plot", *options.plot, kNotSimulated});
   }
+  result.skipped.insert(result.skipped.end(), not_drawn.begin(), not_drawn.end());
   errors.insert(errors.end(), plot_errors.begin(), plot_errors.end());
   if (picture) {
     Record(errors, *options.plot, [&] { WriteFileBytes(*options.plot, *picture); });

@@ -9,9 +9,17 @@
 #include "cli/calculate.h"
 #include "analysis/report_data.h"
 #include "cli/options.h"
+#include "core/errors.h"
 #include "number_text/number_settings.h"
 
 namespace pitch::cli {
+
+// The program that draws the pictures is not installed: the picture is not drawn, and the file
+// is named among the skipped ones besides the error.
+class ERendererMissing : public EPlotError {
+ public:
+  using EPlotError::EPlotError;
+};
 
 // What a picture of the response chart needs.
 struct PlotRequest {
@@ -36,11 +44,9 @@ struct BodeRequest {
 // Draws the Bode diagram and returns the file's bytes; raises EPlotError when it cannot.
 using BodeRenderer = std::function<std::string(const BodeRequest&)>;
 
-// Draws the one-page report and returns the PDF's bytes; raises EPlotError when it cannot.
-using ReportRenderer = std::function<std::string(const ReportData&)>;
-
-// What the report of this outcome holds, its numbers written with separator.
-ReportData ReportDataOf(const Outcome& outcome, char separator);
+// Draws the one-page report of what a calculation reached and returns the PDF's bytes; raises
+// EPlotError when it cannot. The source's controller lives for the call's duration.
+using ReportRenderer = std::function<std::string(const ReportSource&)>;
 
 // A file the options name that the outcome does not allow.
 struct SkippedFile {
@@ -61,7 +67,8 @@ struct FileOutcome {
 // response). The pictures are drawn in memory before any file is touched. A file that fails
 // does not stop the others; the errors come back in the order results, CSV, picture, Bode
 // diagram, report. The report is written whatever the outcome, once coefficient texts were
-// read. Without a renderer, --plot, --bode or --report is an EPlotError.
+// read. Without a renderer, --plot, --bode or --report is an EPlotError; a renderer that raises
+// ERendererMissing makes the file a skipped one as well.
 FileOutcome WriteFiles(const Options& options, const Outcome& outcome,
                        const NumberSettings& settings, const PlotRenderer& renderer,
                        const BodeRenderer& bode_renderer = {},

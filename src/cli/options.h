@@ -42,9 +42,9 @@ class UsageError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Options start with "--" (and -h); everything else, a negative number such as -7,028 or -.5
-// included, is a coefficient. "--" ends the options. A value option given twice keeps the last
-// value.
+// Options start with "--", or with "-" and a letter (-h; -v and the like are unknown options);
+// everything else, a negative number such as -7,028 or -.5 included, is a coefficient. "--" ends
+// the options. A value option given twice keeps the last value.
 Options ParseOptions(const std::vector<std::string>& args);
 
 }  // namespace pitch::cli

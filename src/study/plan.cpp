@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "number_text/number_text.h"
+#include "storage/picture_format.h"
 
 namespace pitch::study {
 
@@ -22,11 +23,11 @@ bool EndsWith(const std::string& text, const std::string& tail) {
   });
 }
 
-Real ParseValue(const std::string& option, const std::string& text, char separator) {
+Real ParseValue(const std::string& option, const std::string& text, const StudyOptions& options) {
   try {
-    return fp::Store(ParseNumber(text, separator));
+    return fp::Store(ParseNumber(text, options.separator));
   } catch (const Exception& e) {
-    throw UsageError(option + ": " + WithFullStop(e.what()));
+    throw UsageError(NumberUsageError(option, text, e, options.separator, options.separator_given));
   }
 }
 
@@ -42,11 +43,11 @@ std::int64_t ParseWhole(const std::string& text) {
 
 FixedAutopilot AutopilotFrom(const StudyOptions& options) {
   TController controller;
-  controller.c1 = ParseValue("--autopilot-from", options.autopilot_from[0], options.separator);
-  controller.c2 = ParseValue("--autopilot-from", options.autopilot_from[1], options.separator);
-  controller.c3 = ParseValue("--autopilot-from", options.autopilot_from[2], options.separator);
-  controller.c4 = ParseValue("--autopilot-from", options.autopilot_from[3], options.separator);
-  controller.c5 = ParseValue("--autopilot-from", options.autopilot_from[4], options.separator);
+  controller.c1 = ParseValue("--autopilot-from", options.autopilot_from[0], options);
+  controller.c2 = ParseValue("--autopilot-from", options.autopilot_from[1], options);
+  controller.c3 = ParseValue("--autopilot-from", options.autopilot_from[2], options);
+  controller.c4 = ParseValue("--autopilot-from", options.autopilot_from[3], options);
+  controller.c5 = ParseValue("--autopilot-from", options.autopilot_from[4], options);
   try {
     controller.ComputeGearRatios();
   } catch (const Exception& e) {
@@ -57,9 +58,9 @@ FixedAutopilot AutopilotFrom(const StudyOptions& options) {
 
 FixedAutopilot GivenAutopilot(const StudyOptions& options) {
   FixedAutopilot a;
-  a.muv = ParseValue("--autopilot", options.autopilot[0], options.separator);
-  a.iv = ParseValue("--autopilot", options.autopilot[1], options.separator);
-  a.nuv = ParseValue("--autopilot", options.autopilot[2], options.separator);
+  a.muv = ParseValue("--autopilot", options.autopilot[0], options);
+  a.iv = ParseValue("--autopilot", options.autopilot[1], options);
+  a.nuv = ParseValue("--autopilot", options.autopilot[2], options);
   // As the synthesis forms it; an autopilot without integral action has none.
   try {
     a.Tnu = fp::Store(fp::Div(a.iv, a.nuv));
@@ -107,12 +108,11 @@ Plan MakePlan(const StudyOptions& options) {
   if (!options.sweeps.empty()) {
     std::array<Real, 5> fixed = kDefaultCoefficients;
     for (std::size_t k = 0; k < options.coefficients.size(); ++k) {
-      fixed[k] =
-          ParseValue("c" + std::to_string(k + 1), options.coefficients[k], options.separator);
+      fixed[k] = ParseValue("c" + std::to_string(k + 1), options.coefficients[k], options);
     }
     std::vector<SweepAxis> axes;
     for (const std::string& sweep : options.sweeps) {
-      axes.push_back(ParseSweep(sweep, options.separator));
+      axes.push_back(ParseSweep(sweep, options.separator, options.separator_given));
     }
     plan.grid.emplace(std::move(axes), fixed);
   }
@@ -157,7 +157,7 @@ Plan MakePlan(const StudyOptions& options) {
       throw UsageError("--map-value " + options.map_value +
                        ": expected overshoot, settling, peak, rise or spectral-radius");
     }
-    plan.map_svg = EndsWith(*options.map, ".svg");
+    plan.map_svg = PictureFormatOfPath(*options.map) == PictureFormat::kSvg;
   }
   return plan;
 }

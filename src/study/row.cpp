@@ -1,6 +1,8 @@
 #include "study/row.h"
 
 #include <Eigen/Eigenvalues>
+#include <cmath>
+#include <limits>
 #include <vector>
 
 #include "analysis/euler_stability.h"
@@ -41,20 +43,34 @@ void ComputeRow(const std::array<Real, 5>& c, const FixedAutopilot* fixed, TCont
       controller.iv = fixed->iv;
       controller.nuv = fixed->nuv;
       controller.Tnu = fixed->Tnu.value_or(0);
+      result.Tnu = fixed->Tnu;
     } else {
+      // The synthesis stores each ratio as soon as it is formed and reads none it has not
+      // stored, so a ratio still NaN after a failure was not formed.
+      constexpr Real kNotFormed = std::numeric_limits<Real>::quiet_NaN();
+      controller.muv = controller.iv = controller.nuv = controller.Tnu = kNotFormed;
       controller.ComputeGearRatios();
+      result.Tnu = controller.Tnu;
     }
     result.have_ratios = true;
     result.muv = controller.muv;
     result.iv = controller.iv;
     result.nuv = controller.nuv;
-    result.Tnu = fixed != nullptr ? fixed->Tnu : std::optional<Real>(controller.Tnu);
     stage = Stage::kResponse;
     controller.SimulateResponse();
     result.have_metrics = true;
     result.metrics = FastCharacteristics(StudySampleTimes(), controller.teta.values());
   } catch (const Exception& e) {
     result.error = RowError{e.ClassName(), stage, WithFullStop(e.what())};
+    if (!result.have_ratios && fixed == nullptr) {
+      const auto formed = [](Real v) {
+        return std::isnan(v) ? std::nullopt : std::optional<Real>(v);
+      };
+      result.muv = formed(controller.muv);
+      result.iv = formed(controller.iv);
+      result.nuv = formed(controller.nuv);
+      result.Tnu = formed(controller.Tnu);
+    }
   }
   if (result.have_ratios) {
     const analysis::Matrix4 a = analysis::ToEigen(ClosedLoopMatrix(controller));

@@ -45,10 +45,13 @@ struct RowResult {
   std::int64_t row = 0;
   bool have_coefficients = false;
   std::array<Real, 5> c{};
-  bool have_ratios = false;
-  Real muv = 0;
-  Real iv = 0;
-  Real nuv = 0;
+  bool have_ratios = false;  // the synthesis completed, or the autopilot is fixed
+  // The ratios this set's synthesis formed, each as the controller stored it: a synthesis that
+  // fails after forming muv (and perhaps iv and nuv) keeps those, as the single calculation
+  // does; a fixed autopilot's Tnu is empty when iv / nuv fails.
+  std::optional<Real> muv;
+  std::optional<Real> iv;
+  std::optional<Real> nuv;
   std::optional<Real> Tnu;
   std::optional<RowError> error;
   bool have_metrics = false;  // the simulation completed

@@ -119,7 +119,7 @@ class StudyRun {
         std::array<Real, 5> c{};
         try {
           for (std::size_t k = 0; k < 5; ++k) {
-            c[k] = fp::Store(ParseNumber(fields[columns_->coefficient[k]], '.'));
+            c[k] = fp::Store(ParseNumber(fields[columns_->coefficient[k]], columns_->separator));
           }
           ComputeRow(c, fixed, controller, result, plan_.margins);
         } catch (const Exception& e) {
@@ -252,10 +252,13 @@ int RunStudy(const StudyOptions& options, std::istream& in, std::ostream& out, s
     if (plan.grid) {
       sweep = std::make_unique<SweepSource>(*plan.grid, plan.shard);
     } else {
-      batch = std::make_unique<BatchSource>(*input, plan.shard);
+      batch = std::make_unique<BatchSource>(
+          *input, plan.shard,
+          options.separator_given ? std::optional<char>(options.separator) : std::nullopt);
     }
   } catch (const UsageError& e) {
-    err << kProgram << e.what() << '\n';
+    // As every usage error of the command line: one line, and where to read the usage.
+    err << kProgram << e.what() << "\nTry 'pitch-autopilot-cli --help' for more information.\n";
     return 2;
   }
 

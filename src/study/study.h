@@ -24,8 +24,11 @@ struct StudyOptions {
   // muv, iv, nuv. At most one of the two.
   std::vector<std::string> autopilot_from;
   std::vector<std::string> autopilot;
-  // The decimal separator of the numbers above (the command line's; CSV always has '.').
+  // The decimal separator of the numbers above: the locale's, or --separator's when
+  // separator_given. A batch with commas between its fields has full stops in its numbers; one
+  // with semicolons or tabs has decimal commas, or --separator's separator.
   char separator = '.';
+  bool separator_given = false;
   // The rows' file ("-" or none: the output stream); JSON Lines for a name ending ".jsonl".
   std::optional<std::string> out;
   bool samples = false;                 // the 1000 samples in each JSON Lines row

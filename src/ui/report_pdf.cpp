@@ -186,7 +186,9 @@ Block Stability(const ReportData& d) {
 Block Margins(const ReportData& d) {
   Block b{QStringLiteral("Запасы устойчивости:"), {}};
   if (!d.bode) {
-    b.lines << QStringLiteral("не определены");
+    b.lines << (d.bode_error.empty()
+                    ? QStringLiteral("не определены")
+                    : QStringLiteral("не вычислены: ") + QString::fromStdString(d.bode_error));
   } else {
     // As the Bode window lists them: every crossing, six significant digits.
     b.lines << MarginLines(d.bode->margins, d.separator, 6, true);

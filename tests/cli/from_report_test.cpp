@@ -38,8 +38,8 @@ class CliFromAndReport : public ::testing::Test {
   Result Call(const std::vector<std::string>& args, const NumberSettings& settings = kSettings) {
     std::ostringstream out;
     std::ostringstream err;
-    const ReportRenderer renderer = [this](const ReportData& data) {
-      reports_.push_back(data);
+    const ReportRenderer renderer = [this](const ReportSource& source) {
+      reports_.push_back(MakeReportData(source));
       return std::string("%PDF-1.4 report");
     };
     const int code = cli::Run(args, settings, out, err, {}, {}, {}, renderer);

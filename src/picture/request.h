@@ -1,0 +1,81 @@
+// What the renderer is asked to draw, and what it answers, as messages on its pipes.
+//
+// A request names its kind ("response", "bode", "map"), the file format ("png", "svg"), the size
+// in pixels (0 x 0: the kind's own size) and the numbers' decimal separator, then the kind's own
+// fields. Another kind of picture (a report page, say) is another kind with its fields and
+// formats; a renderer that does not know a kind or format answers with an error naming it.
+// The answer holds either the picture's bytes or the error that stopped it.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include <array>
+
+#include "analysis/frequency_response.h"
+#include "storage/picture_format.h"
+
+namespace pitch::picture {
+
+// The step response: samples h at times t.
+struct ResponsePicture {
+  std::vector<double> t;
+  std::vector<double> h;
+};
+
+// The open loop's Bode diagram.
+struct BodePicture {
+  analysis::BodeData data;
+};
+
+// A study's heat map over two swept coefficients.
+struct MapPicture {
+  std::string x_name;
+  std::string y_name;
+  std::vector<double> x_values;
+  std::vector<double> y_values;
+  std::vector<double> values;  // cell (ix, iy) at ix·y_values.size() + iy; NaN: no value
+  std::vector<unsigned char> marks;
+  std::string value_name;
+};
+
+// The one-page report (PDF): what the calculation reached, from which the renderer makes the
+// report's numbers with the same analysis code (MakeReportData).
+struct ReportPicture {
+  std::array<std::string, 5> texts;  // the coefficient texts as read
+  bool ratios_known = false;
+  std::vector<double> values;  // c1 … c5, muv, iv, nuv, Tnu as the controller holds them
+  std::vector<double> teta;    // the samples when the simulation completed; else none
+  std::string error;           // the message of the error that stopped the calculation
+  std::string version;
+};
+
+struct Request {
+  std::variant<ResponsePicture, BodePicture, MapPicture, ReportPicture> content;
+  PictureFormat format = PictureFormat::kPng;
+  int width = 0;  // 0 x 0: the kind's own size
+  int height = 0;
+  char separator = '.';
+};
+
+// How errors name the picture: "The chart", "The Bode diagram", "The map", "The report".
+std::string SubjectOf(const Request& request);
+
+std::string EncodeRequest(const Request& request);
+// Raises EPlotError for a message that is not a request this program can draw.
+Request DecodeRequest(std::string_view message);
+
+// The renderer's answer: the picture's bytes, or the error's class name and message.
+struct Reply {
+  std::string picture;
+  std::string error_kind;  // empty when the picture came
+  std::string error;
+};
+
+std::string EncodeReply(const Reply& reply);
+// Raises EPlotError for a message that is no reply.
+Reply DecodeReply(std::string_view message);
+
+}  // namespace pitch::picture
