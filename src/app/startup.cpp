@@ -193,8 +193,14 @@ int RunApplication(int argc, char** argv) {
     return FailStartup(e, argc > 0 ? argv[0] : nullptr, true);
   }
 
-  // 10. The event loop shows the window; closing it ends the loop.
+  // 10. The event loop shows the window; closing it ends the loop. A results file named on the
+  // command line is opened once the loop runs, so that its errors show over the window.
   FormBase->show();
+  if (const QStringList files = QApplication::arguments().mid(1); !files.isEmpty()) {
+    QMetaObject::invokeMethod(
+        FormBase, [files, &errors] { RunGuarded(errors, [&] { FormBase->OpenArguments(files); }); },
+        Qt::QueuedConnection);
+  }
   qInstallMessageHandler(qt_handler);
   const int code = QApplication::exec();
   delete FormBase;  // the application's window ends with the application

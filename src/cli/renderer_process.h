@@ -36,5 +36,6 @@ std::string RenderInChild(const picture::Request& request, const RendererSetting
 PlotRenderer ChildPlotRenderer(const RendererSettings& settings);
 BodeRenderer ChildBodeRenderer(const RendererSettings& settings);
 study::MapRenderer ChildMapRenderer(const RendererSettings& settings);
+ReportRenderer ChildReportRenderer(const RendererSettings& settings);
 
 }  // namespace pitch::cli
