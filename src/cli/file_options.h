@@ -13,13 +13,13 @@
 namespace pitch::cli {
 
 struct FileOption {
-  const char* name;                           // "--results", "--csv", "--plot", "--bode"
+  const char* name;                           // "--results", "--csv", "--plot", "--bode", …
   std::optional<std::string> Options::*path;  // the file the option names
-  bool (Outcome::*written_after)() const;     // what the outcome must have reached
+  bool (*written_after)(const Outcome&);      // what the outcome must have reached
   const char* reason;                         // why the file is skipped when it has not
 };
 
-// In the order the files are reported: results, CSV, chart, Bode diagram.
+// In the order the files are reported: results, CSV, chart, Bode diagram, report.
 std::span<const FileOption> FileOptions();
 
 }  // namespace pitch::cli

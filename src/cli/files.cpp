@@ -46,7 +46,7 @@ std::optional<std::string> Picture(std::vector<RunError>& errors, std::vector<Sk
 
 FileOutcome WriteFiles(const Options& options, const Outcome& outcome,
                        const NumberSettings& settings, const PlotRenderer& renderer,
-                       const BodeRenderer& bode_renderer) {
+                       const BodeRenderer& bode_renderer, const ReportRenderer& report_renderer) {
   const std::vector<double> times = SampleTimes();
   const std::span<const double> h(outcome.teta.values());
 
@@ -55,14 +55,14 @@ FileOutcome WriteFiles(const Options& options, const Outcome& outcome,
   const auto wanted = [&](std::optional<std::string> Options::*path) {
     for (const FileOption& file : FileOptions()) {
       if (file.path == path) {
-        return (options.*path).has_value() && (outcome.*file.written_after)();
+        return (options.*path).has_value() && file.written_after(outcome);
       }
     }
     return false;
   };
   // The files the calculation did not get far enough for.
   for (const FileOption& file : FileOptions()) {
-    if ((options.*file.path).has_value() && !(outcome.*file.written_after)()) {
+    if ((options.*file.path).has_value() && !file.written_after(outcome)) {
       result.skipped.push_back({file.name, *(options.*file.path), file.reason});
     }
   }
@@ -86,6 +86,31 @@ FileOutcome WriteFiles(const Options& options, const Outcome& outcome,
                                            options.bode_height, options.bode_svg,
                                            settings.decimal_separator});
         });
+  }
+  std::vector<RunError> report_errors;
+  std::optional<std::string> report;
+  if (wanted(&Options::report)) {
+    Record(report_errors, *options.report, [&] {
+      if (!report_renderer) {
+        throw EPlotError("Report export is not available");
+      }
+      // The controller as the calculation left it.
+      TController controller;
+      controller.c1 = outcome.coefficients[0];
+      controller.c2 = outcome.coefficients[1];
+      controller.c3 = outcome.coefficients[2];
+      controller.c4 = outcome.coefficients[3];
+      controller.c5 = outcome.coefficients[4];
+      controller.muv = outcome.muv;
+      controller.iv = outcome.iv;
+      controller.nuv = outcome.nuv;
+      controller.Tnu = outcome.Tnu;
+      controller.teta = outcome.teta;
+      report = report_renderer(ReportSource{
+          outcome.texts, settings.decimal_separator, outcome.RatiosKnown() ? &controller : nullptr,
+          outcome.Simulated(), outcome.error ? outcome.error->message : std::string(),
+          "pitch-autopilot " PITCH_VERSION});
+    });
   }
 
   std::vector<RunError>& errors = result.errors;
@@ -119,6 +144,10 @@ FileOutcome WriteFiles(const Options& options, const Outcome& outcome,
   errors.insert(errors.end(), bode_errors.begin(), bode_errors.end());
   if (bode_picture) {
     Record(errors, *options.bode, [&] { WriteFileBytes(*options.bode, *bode_picture); });
+  }
+  errors.insert(errors.end(), report_errors.begin(), report_errors.end());
+  if (report) {
+    Record(errors, *options.report, [&] { WriteFileBytes(*options.report, *report); });
   }
   return result;
 }

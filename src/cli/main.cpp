@@ -76,7 +76,8 @@ int main(int argc, char** argv) {
         study.err_is_terminal = ::isatty(STDERR_FILENO) == 1;
         return pitch::cli::Run(args, settings, std::cout, std::cerr,
                                pitch::cli::ChildPlotRenderer(renderer),
-                               pitch::cli::ChildBodeRenderer(renderer), study);
+                               pitch::cli::ChildBodeRenderer(renderer), study,
+                               pitch::cli::ChildReportRenderer(renderer));
       },
       std::cerr);
   return CloseStandardOutput(code);

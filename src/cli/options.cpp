@@ -27,7 +27,7 @@ constexpr const char* kDescription =
 constexpr const char* kUsage =
     "Usage: pitch-autopilot-cli [--separator ,|.] [--json] [--metrics] [--csv FILE [--exact]]\n"
     "                           [--results FILE] [--plot FILE] [--bode FILE] [--size WxH]\n"
-    "                           [C1 C2 C3 C4 C5]\n"
+    "                           [--report FILE.pdf] [--from FILE | C1 C2 C3 C4 C5]\n"
     "       pitch-autopilot-cli (--batch FILE|- | --sweep NAME=FROM:TO:COUNT ...)\n"
     "                           [--autopilot-from C1 C2 C3 C4 C5 | --autopilot MUV IV NUV]\n"
     "                           [--out FILE] [--csv-style comma|semicolon] [--samples]\n"
@@ -90,6 +90,17 @@ const CLI::Validator kPicture = CLI::Validator(
         return "needs a file name";
       }
       return PictureFormatOfPath(s) ? "" : kPictureFormats;
+    },
+    "");
+const CLI::Validator kPdf = CLI::Validator(
+    [](std::string& s) -> std::string {
+      if (s.empty()) {
+        return "needs a file name";
+      }
+      std::string tail = s.size() >= 4 ? s.substr(s.size() - 4) : std::string();
+      std::transform(tail.begin(), tail.end(), tail.begin(),
+                     [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+      return tail == ".pdf" ? "" : "writes .pdf files";
     },
     "");
 const CLI::Validator kSize =
@@ -165,6 +176,20 @@ Options ParseOptions(const std::vector<std::string>& args) {
                      "and 800x640 for the Bode diagram)")
           ->option_text("WxH")
           ->check(kSize);
+  std::string report_path;
+  std::string from_path;
+  CLI::Option* report =
+      app.add_option("--report", report_path,
+                     "write a one-page PDF report: coefficients, ratios, response chart, step\n"
+                     "characteristics, poles, stability, margins and Bode diagram (what a\n"
+                     "failed calculation reached, and its error)")
+          ->option_text("FILE.pdf")
+          ->check(kPdf);
+  CLI::Option* from =
+      app.add_option("--from", from_path,
+                     "take the coefficients from a results file that \"Save and Exit\" wrote")
+          ->option_text("FILE")
+          ->check(kFileName);
   StudyArguments study;
   AddStudyOptions(app, study);
 
@@ -213,6 +238,15 @@ Options ParseOptions(const std::vector<std::string>& args) {
     options.bode = bode_path;
     options.bode_svg = PictureFormatOfPath(bode_path) == PictureFormat::kSvg;
   }
+  if (report->count() > 0) {
+    options.report = report_path;
+  }
+  if (from->count() > 0) {
+    options.from = from_path;
+    if (!options.coefficients.empty()) {
+      throw UsageError("--from cannot be used with coefficients");
+    }
+  }
   if (!options.coefficients.empty() && options.coefficients.size() != 5) {
     throw UsageError("expected five coefficients, got " +
                      std::to_string(options.coefficients.size()));
@@ -223,7 +257,8 @@ Options ParseOptions(const std::vector<std::string>& args) {
     const std::pair<bool, const char*> single[] = {{options.json, "--json"},
                                                    {options.metrics, "--metrics"},
                                                    {options.exact, "--exact"},
-                                                   {size_option->count() > 0, "--size"}};
+                                                   {size_option->count() > 0, "--size"},
+                                                   {options.from.has_value(), "--from"}};
     std::vector<std::pair<bool, const char*>> given(std::begin(single), std::end(single));
     for (const FileOption& file : FileOptions()) {
       given.emplace_back((options.*file.path).has_value(), file.name);

@@ -24,6 +24,7 @@ struct StudyArguments {
   std::string csv_style;
   bool samples = false;
   bool margins = false;
+  bool no_margins = false;
   int jobs = 0;
   std::string shard;
   bool progress = false;

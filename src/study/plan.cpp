@@ -163,7 +163,11 @@ Plan MakePlan(const StudyOptions& options) {
         {"settling", MapValue::kSettling},
         {"peak", MapValue::kPeak},
         {"rise", MapValue::kRise},
-        {"spectral-radius", MapValue::kSpectralRadius}};
+        {"spectral-radius", MapValue::kSpectralRadius},
+        {"gain-margin", MapValue::kGainMargin},
+        {"phase-margin", MapValue::kPhaseMargin},
+        {"delay-margin", MapValue::kDelayMargin},
+        {"stability-margin", MapValue::kStabilityMargin}};
     for (const auto& [name, value] : kNames) {
       if (options.map_value == name) {
         plan.map = value;
@@ -171,7 +175,11 @@ Plan MakePlan(const StudyOptions& options) {
     }
     if (!plan.map) {
       throw UsageError("--map-value " + options.map_value +
-                       ": expected overshoot, settling, peak, rise or spectral-radius");
+                       ": expected overshoot, settling, peak, rise, spectral-radius, gain-margin, "
+                       "phase-margin, delay-margin or stability-margin");
+    }
+    if (*plan.map >= MapValue::kGainMargin && !plan.margins) {
+      throw UsageError("--map-value " + options.map_value + " needs --margins");
     }
     plan.map_svg = PictureFormatOfPath(*options.map) == PictureFormat::kSvg;
   }
@@ -182,6 +190,22 @@ double MapValueOf(MapValue which, const RowResult& row) {
   constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
   if (which == MapValue::kSpectralRadius) {
     return row.have_stability ? row.spectral_radius : kNone;
+  }
+  if (which >= MapValue::kGainMargin) {
+    if (!row.margins) {
+      return kNone;
+    }
+    const RowMargins& m = *row.margins;
+    switch (which) {
+      case MapValue::kGainMargin:
+        return m.gain ? m.gain->factor : kNone;  // an infinite gain margin has no colour
+      case MapValue::kPhaseMargin:
+        return m.phase ? m.phase->degrees : kNone;
+      case MapValue::kDelayMargin:
+        return m.delay.value_or(kNone);
+      default:
+        return m.stability.value;
+    }
   }
   if (!row.have_metrics) {
     return kNone;
@@ -195,7 +219,7 @@ double MapValueOf(MapValue which, const RowResult& row) {
       return row.metrics.peak;
     case MapValue::kRise:
       return row.metrics.rise_time.value_or(kNone);
-    case MapValue::kSpectralRadius:
+    default:
       break;
   }
   return kNone;
@@ -211,6 +235,14 @@ const char* MapValueTitle(MapValue which) {
       return "peak of h";
     case MapValue::kRise:
       return "rise time (10-90 %), s";
+    case MapValue::kGainMargin:
+      return "gain margin (factor)";
+    case MapValue::kPhaseMargin:
+      return "phase margin, deg";
+    case MapValue::kDelayMargin:
+      return "delay margin, s";
+    case MapValue::kStabilityMargin:
+      return "stability margin min |1 + L(jw)|";
     case MapValue::kSpectralRadius:
       break;
   }

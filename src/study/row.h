@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <exception>
 #include <optional>
 #include <span>
 #include <string>
@@ -65,10 +66,18 @@ struct RowResult {
 
 // Synthesis (unless fixed is given) and simulation in controller, then the analysis. Failures
 // of the calculation become the result's error; the controller's samples are the set's
-// response when have_metrics. With with_margins, the loop margins too (far dearer than the rest
-// of the row).
+// response when have_metrics. With with_margins, the loop margins too (none when they are not
+// computable in the double range).
 void ComputeRow(const std::array<Real, 5>& c, const FixedAutopilot* fixed, TController& controller,
                 RowResult& result, bool with_margins = false);
+
+// ComputeRow in two parts, so that the simulations of several rows can share a loop
+// (SimulateResponses): StartRow is the synthesis (true: the row is to be simulated next), and
+// FinishRow takes the simulation's outcome (fault null: it completed) and does the rest.
+bool StartRow(const std::array<Real, 5>& c, const FixedAutopilot* fixed, TController& controller,
+              RowResult& result);
+void FinishRow(const TController& controller, const std::exception_ptr& fault, RowResult& result,
+               bool with_margins);
 
 // The sample times t_1 … t_1000, formed once.
 std::span<const double> StudySampleTimes();

@@ -40,7 +40,8 @@ struct StudyOptions {
   std::optional<std::string> shard;     // "K/N": the K-th of N shares, 1 ≤ K ≤ N
   bool progress = false;                // the progress line on err
   std::optional<std::string> map;       // picture of a two-coefficient sweep, .png or .svg
-  std::string map_value = "overshoot";  // overshoot, settling, peak, rise, spectral-radius
+  std::string map_value = "overshoot";  // overshoot, settling, peak, rise, spectral-radius, gain-margin,
+                                        // phase-margin, delay-margin, stability-margin
 };
 
 // What a map shows: one cell per set of a two-coefficient sweep.

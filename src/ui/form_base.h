@@ -4,18 +4,24 @@
 #pragma once
 
 #include <QWidget>
+#include <array>
 #include <memory>
 #include <optional>
 #include <vector>
 
 #include "analysis/frequency_response.h"
+#include "analysis/report_data.h"
 #include "core/border.h"
+#include "core/controller.h"
 #include "number_text/number_settings.h"
 #include "ui/error_sink.h"
+#include "ui/layout_scale.h"
 #include "ui/response_chart.h"
 #include "ui/save_dialog.h"
 
 class QAction;
+class QDragEnterEvent;
+class QDropEvent;
 class QChartView;
 class QLabel;
 class QLineEdit;
@@ -33,8 +39,9 @@ class TFormBase : public QWidget, public TBorder {
  public:
   // Errors of the click handlers go to errors; numbers are read and written with settings, whose
   // decimal separator the window reads again when the user's locale changes. Both must outlive
-  // the window.
-  TFormBase(IErrorSink& errors, NumberSettings& settings, QWidget* parent = nullptr);
+  // the window. The layout is scaled for dpi pixels per inch (see layout_scale.h); 0 takes the
+  // logical resolution of the screen.
+  TFormBase(IErrorSink& errors, NumberSettings& settings, QWidget* parent = nullptr, int dpi = 0);
   ~TFormBase() override;
 
   void ConnectController(TController* aController) { _Controller = aController; }
@@ -54,9 +61,22 @@ class TFormBase : public QWidget, public TBorder {
   // the loop's frequency response.
   void SavePlotClick(QObject* Sender);
   void SaveDataClick(QObject* Sender);
-  // Opens the Bode window with the last completed calculation; it follows every later one while
-  // it is open.
+  // Opens the Bode window with the loop of the last calculation whose ratios are known; while it
+  // is open it follows every later one, and says so when a calculation got no ratios.
   void ShowBodeClick(QObject* Sender);
+  // "Сохранить отчёт (PDF)…": the one-page report of the last calculation.
+  void SaveReportClick(QObject* Sender);
+  // What the report of the last calculation holds: the texts it read, what it reached, and
+  // the error that stopped it. Empty before the first calculation.
+  std::optional<ReportData> LastCalculationReport() const;
+
+  // Puts the coefficients of a results file into Edit1 … Edit5, written with the current decimal
+  // separator, and clicks "Calculate and Plot". A file that does not read raises its error
+  // (naming the line) before any box changes.
+  void OpenResultsFile(const QString& path);
+  // The program's arguments: none, or the one results file to open.
+  void OpenArguments(const QStringList& arguments);
+
   // The text of the tooltip for sample i (1 … 1000) of the plotted curve.
   QString PointToolTipText(int i) const;
   // The sample of the plotted curve within a few pixels of a point of the chart's viewport.
@@ -91,13 +111,18 @@ class TFormBase : public QWidget, public TBorder {
   QAction* SaveDataAction;
   QAction* ShowCharacteristicsAction;
   QAction* ShowBodeAction;
+  QAction* SaveReportAction;
   std::unique_ptr<IExportChooser> ExportChooser;
   // The Bode window, made at its first showing; null before.
   TBodeWindow* BodeWindow() const { return bode_window_; }
   const TResponseChart& ResponseChart() const { return chart_; }
+  const LayoutScale& Scale() const { return scale_; }
 
  protected:
   void changeEvent(QEvent* event) override;
+  // A results file dropped on the window is opened.
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -107,6 +132,12 @@ class TFormBase : public QWidget, public TBorder {
   // The plotted curve as points for a picture of the chart.
   QList<QPointF> PlottedPoints() const;
   std::optional<analysis::StepCharacteristics> ShownCharacteristics() const;
+  // The loop of the ratios just computed, for the Bode window.
+  void TakeLoop();
+  // A calculation that got no ratios (reason: its error): the Bode window keeps the last loop
+  // and says that it is not the loop of the coefficients now in the boxes.
+  void LoseLoop(const QString& reason);
+  void RefreshBodeWindow();
 
   IErrorSink& errors_;
   NumberSettings& settings_;
@@ -116,9 +147,38 @@ class TFormBase : public QWidget, public TBorder {
   // series, and a later click that fails before plotting leaves them as the chart shows them.
   std::vector<double> plotted_t_;
   std::vector<double> plotted_h_;
-  // The frequency response of the loop of the calculation now plotted.
-  std::optional<analysis::BodeData> plotted_bode_;
+  LayoutScale scale_;
+  // The frequency response of the loop of the last calculation whose ratios were known, and why
+  // the calculations after it got none (empty while the loop is the latest).
+  std::optional<analysis::BodeData> bode_;
+  QString bode_stale_reason_;
+  // The Euler iteration of the curve now plotted diverges.
+  bool plotted_diverging_ = false;
   TBodeWindow* bode_window_ = nullptr;  // a child of this window
+
+  // The last click of "Calculate and Plot", for the report: the texts it read (and their
+  // separator), the controller as it stood after the synthesis, whether the curve was plotted,
+  // and the message of the error that stopped it.
+  struct LastCalculation {
+    std::array<std::string, 5> texts;
+    char separator = '.';
+    std::optional<TController> synthesised;
+    bool simulated = false;
+    std::string error;
+  };
+  std::optional<LastCalculation> last_;
+  // The calculation's errors reach the display through this, which keeps their message.
+  class TCalculationErrors final : public IErrorSink {
+   public:
+    TCalculationErrors(IErrorSink& display, std::optional<LastCalculation>& last)
+        : display_(display), last_(last) {}
+    void Report(const std::exception& error) override;
+
+   private:
+    IErrorSink& display_;
+    std::optional<LastCalculation>& last_;
+  };
+  TCalculationErrors calculation_errors_{errors_, last_};
 };
 
 }  // namespace pitch
