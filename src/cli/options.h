@@ -42,7 +42,7 @@ class UsageError : public std::runtime_error {
 
 // Options start with "--" (and -h); everything else, a negative number such as -7,028 or -.5
 // included, is a coefficient. "--" ends the options. A value option given twice keeps the last
-// value.
+// value; a file option given twice is refused before parsing (cli/file_paths.h).
 Options ParseOptions(const std::vector<std::string>& args);
 
 }  // namespace pitch::cli

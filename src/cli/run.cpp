@@ -4,8 +4,10 @@
 #include <sstream>
 
 #include "cli/calculate.h"
+#include "cli/file_paths.h"
 #include "cli/options.h"
 #include "cli/report.h"
+#include "study/escaped_text.h"
 
 namespace pitch::cli {
 
@@ -32,9 +34,11 @@ int Run(const std::vector<std::string>& args, const NumberSettings& locale_setti
         const BodeRenderer& bode_renderer, const StudyContext& study) {
   Options options;
   try {
+    RefuseRepeatedFileOptions(args);
     options = ParseOptions(args);
+    RefuseSharedFiles(options);
   } catch (const UsageError& e) {
-    err << kProgram << ": " << e.what() << "\nTry '" << kProgram
+    err << kProgram << ": " << study::EscapedText(e.what()) << "\nTry '" << kProgram
         << " --help' for more information.\n";
     return 2;
   }
@@ -53,6 +57,8 @@ int Run(const std::vector<std::string>& args, const NumberSettings& locale_setti
     study::StudyOptions o = *options.study;
     o.separator = separator;
     o.progress = options.progress.value_or(study.err_is_terminal);
+    o.out_descriptor = study.out_descriptor;
+    o.stop_on_signals = study.stop_on_signals;
     std::istringstream nothing;
     return study::RunStudy(o, study.in != nullptr ? *study.in : nothing, out, err,
                            study.map_renderer);
@@ -79,14 +85,16 @@ int Run(const std::vector<std::string>& args, const NumberSettings& locale_setti
     PrintText(out, outcome, options.metrics, separator);
   }
 
+  // Messages may hold the user's text: shown with its control characters escaped.
   for (const RunError& e : errors) {
-    err << e.message << '\n';
+    err << study::EscapedText(e.message) << '\n';
     if (!e.hint.empty()) {
-      err << e.hint << '\n';
+      err << study::EscapedText(e.hint) << '\n';
     }
   }
   for (const SkippedFile& s : files.skipped) {
-    err << s.option << ' ' << s.path << " was not written: " << s.reason << ".\n";
+    err << s.option << ' ' << study::EscapedText(s.path) << " was not written: " << s.reason
+        << ".\n";
   }
   return errors.empty() ? 0 : 1;
 }

@@ -103,8 +103,7 @@ TEST_F(CliRun, JsonOfTheDefaults) {
   }
   EXPECT_EQ(keys, (std::vector<std::string>{"coefficients", "ratios", "response", "poles",
                                             "metrics", "exact_error", "margins", "error",
-                                            "euler_iteration",
-                                            "errors", "skipped"}));
+                                            "euler_iteration", "errors", "skipped"}));
   // The Euler iteration is stable: its slowest mode shrinks by 1 − 0.0982·0.01 per step; the
   // complex pair bounds the step at −2·Re λ / |λ|².
   EXPECT_EQ(j["euler_iteration"]["step"], 0.01);
@@ -819,10 +818,15 @@ TEST_F(CliRun, ArgumentsThatLookLikeOptions) {
   EXPECT_EQ(after.out.substr(0, after.out.find('\n')), "muv = 0,13298268384259");
 }
 
-TEST_F(CliRun, AValueOptionGivenTwiceKeepsTheLast) {
-  ASSERT_EQ(Call({"--csv", Path("first.csv"), "--csv", Path("second.csv")}).code, 0);
+// A file option given twice would leave its first file unwritten without a word (issue 19):
+// it is a usage error, and neither file is written. Other value options keep the last value.
+TEST_F(CliRun, AFileOptionGivenTwiceIsAUsageError) {
+  const auto r = Call({"--csv", Path("first.csv"), "--csv", Path("second.csv")});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("--csv is given twice"), std::string::npos) << r.err;
   EXPECT_FALSE(fs::exists(Path("first.csv")));
-  EXPECT_TRUE(fs::exists(Path("second.csv")));
+  EXPECT_FALSE(fs::exists(Path("second.csv")));
+  EXPECT_EQ(Call({"--separator", ",", "--separator", ".", "--json"}).code, 0);
 }
 
 // The last resort of main: whatever escapes the run becomes a message and the exit code 1.
