@@ -1,8 +1,12 @@
 #include "app/error_display.h"
 
 #include <QApplication>
+#include <QFontMetrics>
 #include <QMessageBox>
+#include <QScreen>
 #include <QWidget>
+#include <algorithm>
+#include <limits>
 
 #include "core/errors.h"
 
@@ -28,6 +32,17 @@ QString WithBreakOpportunities(const QString& text) {
   return out;
 }
 
+// The height that the box's text takes at the width the box gives it: the box wraps a long text
+// at half the screen's width, 500 pixels at most, less the icon and the margins.
+int TextHeight(const QMessageBox& box, const QString& text, int screen_width) {
+  const int width = std::min(screen_width / 2, 500) - 100;
+  const QFontMetrics metrics(box.font());
+  return metrics
+      .boundingRect(QRect(0, 0, std::max(width, 100), std::numeric_limits<int>::max() / 2),
+                    Qt::TextWordWrap | Qt::TextWrapAnywhere, text)
+      .height();
+}
+
 }  // namespace
 
 std::unique_ptr<QMessageBox> QtMessageBox::Build(QWidget* owner, const QString& caption,
@@ -35,7 +50,35 @@ std::unique_ptr<QMessageBox> QtMessageBox::Build(QWidget* owner, const QString& 
   auto box = std::make_unique<QMessageBox>(QMessageBox::Critical, caption, QString(),
                                            QMessageBox::Ok, owner);
   box->setTextFormat(Qt::PlainText);
-  box->setText(WithBreakOpportunities(text));
+  const QScreen* screen = owner != nullptr ? owner->screen() : QGuiApplication::primaryScreen();
+  if (screen == nullptr) {
+    box->setText(WithBreakOpportunities(text));
+    return box;
+  }
+  // The box stays within the screen's available height: beyond what fits there (the icon, the
+  // button, the details' button and the frame take the rest), the text is shown up to a cut
+  // marked "…", and the whole of it is in the details below, which scroll.
+  const QRect available = screen->availableGeometry();
+  const int room = available.height() - 260;
+  QString shown = WithBreakOpportunities(text);
+  if (TextHeight(*box, shown, available.width()) > room) {
+    // The longest start of the text that fits, found by halving.
+    // No more characters can fit than lines of the narrowest ones.
+    const QFontMetrics metrics(box->font());
+    const qsizetype most = qsizetype{room / std::max(1, metrics.lineSpacing()) + 1} *
+                           (available.width() / std::max(1, metrics.horizontalAdvance(
+                                                                QLatin1Char('.'))) + 1);
+    qsizetype low = 0;
+    qsizetype high = std::min(text.size(), most);
+    while (high - low > 1) {
+      const qsizetype middle = low + (high - low) / 2;
+      const QString candidate = WithBreakOpportunities(text.left(middle)) + QChar(0x2026);
+      (TextHeight(*box, candidate, available.width()) <= room ? low : high) = middle;
+    }
+    shown = WithBreakOpportunities(text.left(low)) + QChar(0x2026);
+    box->setDetailedText(text);
+  }
+  box->setText(shown);
   return box;
 }
 

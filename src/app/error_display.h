@@ -25,8 +25,9 @@ class QtMessageBox final : public IMessageBox {
   void ShowCritical(QWidget* owner, const QString& caption, const QString& text) override;
 
   // The box that ShowCritical runs: the text as plain text (typed input is never read as
-  // HTML), wrapping also inside a long unbroken word so that nothing is cut, the caption, the
-  // critical icon and one OK button.
+  // HTML), wrapping also inside a long unbroken word, the caption, the critical icon and one OK
+  // button. The box keeps within the screen's available height: a text too long for it is shown
+  // up to a "…", and whole in the box's details.
   static std::unique_ptr<QMessageBox> Build(QWidget* owner, const QString& caption,
                                             const QString& text);
 };

@@ -11,4 +11,8 @@ bool LoadQtTranslations(QTranslator& translator) {
                          QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath));
 }
 
+bool LoadOwnTranslations(QTranslator& translator) {
+  return translator.load(QStringLiteral(":/i18n/pitch_ru.qm"));
+}
+
 }  // namespace pitch

@@ -11,6 +11,7 @@ namespace {
 
 constexpr const char* kNotRead = "the coefficients could not be read";
 constexpr const char* kNotSimulated = "the simulation did not complete";
+constexpr const char* kNoRenderer = "the picture renderer is not installed";
 
 // Runs one file's action; its error is recorded and the run goes on.
 template <typename Action>
@@ -22,6 +23,26 @@ void Record(std::vector<RunError>& errors, const std::string& path, Action&& act
   }
 }
 
+// Draws a picture in memory; its error is recorded, and a missing renderer skips its file.
+template <typename Draw>
+std::optional<std::string> Picture(std::vector<RunError>& errors, std::vector<SkippedFile>& skipped,
+                                   const char* option, const std::string& path, bool available,
+                                   Draw&& draw) {
+  std::optional<std::string> picture;
+  Record(errors, path, [&] {
+    if (!available) {
+      throw EPlotError("Plot export is not available");
+    }
+    try {
+      picture = draw();
+    } catch (const ERendererMissing&) {
+      skipped.push_back({option, path, kNoRenderer});
+      throw;
+    }
+  });
+  return picture;
+}
+
 }  // namespace
 
 FileOutcome WriteFiles(const Options& options, const Outcome& outcome,
@@ -31,31 +52,27 @@ FileOutcome WriteFiles(const Options& options, const Outcome& outcome,
   const std::span<const double> h(outcome.teta.values());
 
   // The pictures first, in memory: a picture that cannot be drawn leaves every file untouched.
+  FileOutcome result;
+  std::vector<SkippedFile> not_drawn;
   std::vector<RunError> plot_errors;
   std::optional<std::string> picture;
   if (options.plot && outcome.Simulated()) {
-    Record(plot_errors, *options.plot, [&] {
-      if (!renderer) {
-        throw EPlotError("Plot export is not available");
-      }
-      picture = renderer(PlotRequest{times, h, options.plot_width, options.plot_height,
-                                     options.plot_svg, settings.decimal_separator});
+    picture = Picture(plot_errors, not_drawn, "--plot", *options.plot, bool(renderer), [&] {
+      return renderer(PlotRequest{times, h, options.plot_width, options.plot_height,
+                                  options.plot_svg, settings.decimal_separator});
     });
   }
   std::vector<RunError> bode_errors;
   std::optional<std::string> bode_picture;
   if (options.bode && outcome.frequency_response) {
-    Record(bode_errors, *options.bode, [&] {
-      if (!bode_renderer) {
-        throw EPlotError("Plot export is not available");
-      }
-      bode_picture = bode_renderer(BodeRequest{*outcome.frequency_response, options.bode_width,
-                                               options.bode_height, options.bode_svg,
-                                               settings.decimal_separator});
-    });
+    bode_picture =
+        Picture(bode_errors, not_drawn, "--bode", *options.bode, bool(bode_renderer), [&] {
+          return bode_renderer(BodeRequest{*outcome.frequency_response, options.bode_width,
+                                           options.bode_height, options.bode_svg,
+                                           settings.decimal_separator});
+        });
   }
 
-  FileOutcome result;
   std::vector<RunError>& errors = result.errors;
   if (options.results && !outcome.InputsRead()) {
     result.skipped.push_back({"--results", *options.results, kNotRead});
@@ -86,6 +103,7 @@ FileOutcome WriteFiles(const Options& options, const Outcome& outcome,
   if (options.plot && !outcome.Simulated()) {
     result.skipped.push_back({"--plot", *options.plot, kNotSimulated});
   }
+  result.skipped.insert(result.skipped.end(), not_drawn.begin(), not_drawn.end());
   errors.insert(errors.end(), plot_errors.begin(), plot_errors.end());
   if (picture) {
     Record(errors, *options.plot, [&] { WriteFileBytes(*options.plot, *picture); });

@@ -8,9 +8,17 @@
 
 #include "cli/calculate.h"
 #include "cli/options.h"
+#include "core/errors.h"
 #include "number_text/number_settings.h"
 
 namespace pitch::cli {
+
+// The program that draws the pictures is not installed: the picture is not drawn, and the file
+// is named among the skipped ones besides the error.
+class ERendererMissing : public EPlotError {
+ public:
+  using EPlotError::EPlotError;
+};
 
 // What a picture of the response chart needs.
 struct PlotRequest {
@@ -53,7 +61,8 @@ struct FileOutcome {
 // simulation, and the Bode diagram once the ratios are known (and the outcome has its frequency
 // response). The pictures are drawn in memory before any file is touched. A file that fails
 // does not stop the others; the errors come back in the order results, CSV, picture, Bode
-// diagram. Without a renderer, --plot or --bode is an EPlotError.
+// diagram. Without a renderer, --plot or --bode is an EPlotError; a renderer that raises
+// ERendererMissing makes the file a skipped one as well.
 FileOutcome WriteFiles(const Options& options, const Outcome& outcome,
                        const NumberSettings& settings, const PlotRenderer& renderer,
                        const BodeRenderer& bode_renderer = {});

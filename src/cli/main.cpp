@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/qt_renderer.h"
+#include "cli/renderer_process.h"
 #include "cli/run.h"
 #include "core/errors.h"
 #include "core/fp_environment.h"
@@ -70,14 +70,17 @@ int main(int argc, char** argv) {
       [&] {
         const pitch::NumberSettings settings = pitch::ReadNumberSettings();
         const std::vector<std::string> args(argv + 1, argv + argc);
+        // The pictures come from the renderer program, run as a child for each.
+        const pitch::cli::RendererSettings renderer = pitch::cli::FindRenderer();
         pitch::cli::StudyContext study;
         study.in = &std::cin;
-        study.map_renderer = pitch::cli::QtMapRenderer();
+        study.map_renderer = pitch::cli::ChildMapRenderer(renderer);
         study.err_is_terminal = ::isatty(STDERR_FILENO) == 1;
         study.out_descriptor = STDOUT_FILENO;
         study.stop_on_signals = true;
-        return pitch::cli::Run(args, settings, std::cout, std::cerr, pitch::cli::QtPlotRenderer(),
-                               pitch::cli::QtBodeRenderer(), study);
+        return pitch::cli::Run(args, settings, std::cout, std::cerr,
+                               pitch::cli::ChildPlotRenderer(renderer),
+                               pitch::cli::ChildBodeRenderer(renderer), study);
       },
       std::cerr);
   return CloseStandardOutput(code);

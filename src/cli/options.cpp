@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "cli/study_options.h"
+#include "storage/picture_format.h"
 
 namespace pitch::cli {
 
@@ -51,18 +52,6 @@ class HelpFormatter : public CLI::Formatter {
   }
 };
 
-std::string LowerExtension(const std::string& path) {
-  const std::size_t slash = path.find_last_of('/');
-  const std::size_t dot = path.find_last_of('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) {
-    return {};
-  }
-  std::string ext = path.substr(dot + 1);
-  std::transform(ext.begin(), ext.end(), ext.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return ext;
-}
-
 // "WxH" with both between 16 and 10000.
 bool ParseSize(const std::string& text, int& width, int& height) {
   const std::size_t x = text.find_first_of("xX");
@@ -98,8 +87,7 @@ const CLI::Validator kPicture = CLI::Validator(
       if (s.empty()) {
         return "needs a file name";
       }
-      const std::string ext = LowerExtension(s);
-      return ext == "png" || ext == "svg" ? "" : "writes .png or .svg files";
+      return PictureFormatOfPath(s) ? "" : kPictureFormats;
     },
     "");
 const CLI::Validator kSize =
@@ -213,11 +201,11 @@ Options ParseOptions(const std::vector<std::string>& args) {
   }
   if (plot->count() > 0) {
     options.plot = plot_path;
-    options.plot_svg = LowerExtension(plot_path) == "svg";
+    options.plot_svg = PictureFormatOfPath(plot_path) == PictureFormat::kSvg;
   }
   if (bode->count() > 0) {
     options.bode = bode_path;
-    options.bode_svg = LowerExtension(bode_path) == "svg";
+    options.bode_svg = PictureFormatOfPath(bode_path) == PictureFormat::kSvg;
   }
   if (size_option->count() > 0 && !options.plot && !options.bode) {
     throw UsageError("--size requires --plot or --bode");

@@ -3,25 +3,9 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/options.h"
+#include "storage/picture_format.h"
 
 namespace pitch::cli {
-
-namespace {
-
-std::string LowerExtensionOf(const std::string& path) {
-  const std::size_t slash = path.find_last_of('/');
-  const std::size_t dot = path.find_last_of('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) {
-    return {};
-  }
-  std::string ext = path.substr(dot + 1);
-  for (char& c : ext) {
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  }
-  return ext;
-}
-
-}  // namespace
 
 void TakeAutopilotArguments(std::vector<std::string>& args, StudyArguments& study) {
   std::vector<std::string> rest;
@@ -118,8 +102,7 @@ void AddStudyOptions(CLI::App& app, StudyArguments& s) {
               ->option_text("FILE")
               ->check(CLI::Validator(
                   [](std::string& path) -> std::string {
-                    const std::string ext = LowerExtensionOf(path);
-                    return ext == "png" || ext == "svg" ? "" : "writes .png or .svg files";
+                    return PictureFormatOfPath(path) ? "" : kPictureFormats;
                   },
                   "")));
   s.map_value_option = declare(

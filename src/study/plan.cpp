@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "number_text/number_text.h"
+#include "storage/picture_format.h"
 #include "storage/same_file.h"
 #include "study/escaped_text.h"
 #include "study/threads.h"
@@ -173,7 +174,7 @@ Plan MakePlan(const StudyOptions& options) {
       throw UsageError("--map-value " + options.map_value +
                        ": expected overshoot, settling, peak, rise or spectral-radius");
     }
-    plan.map_svg = EndsWith(*options.map, ".svg");
+    plan.map_svg = PictureFormatOfPath(*options.map) == PictureFormat::kSvg;
   }
   return plan;
 }

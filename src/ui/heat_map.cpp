@@ -1,14 +1,13 @@
 #include "ui/heat_map.h"
 
-#include <QBuffer>
 #include <QFontMetricsF>
 #include <QImage>
 #include <QPainter>
-#include <QSvgGenerator>
 #include <algorithm>
 #include <array>
 #include <cmath>
 
+#include "ui/picture_bytes.h"
 #include "ui/response_chart.h"
 
 namespace pitch {
@@ -259,46 +258,14 @@ std::string RenderHeatMap(const HeatMapData& data, PlotFormat format, QSize size
   if (cells == 0 || data.values.size() != cells || data.marks.size() != cells) {
     throw EPlotError("the map has no cells, or its values do not fit its axes");
   }
-  QByteArray bytes;
-  QBuffer buffer(&bytes);
-  if (!buffer.open(QIODevice::WriteOnly)) {
-    throw EPlotError("the map's buffer could not be opened");
-  }
-  if (format == PlotFormat::kSvg) {
-    QSvgGenerator svg;
-    svg.setOutputDevice(&buffer);
-    svg.setSize(size);
-    svg.setViewBox(QRect(QPoint(0, 0), size));
-    svg.setTitle(data.value_name);
-    QPainter painter;
-    if (!painter.begin(&svg)) {
-      throw EPlotError("the map could not be drawn as SVG");
-    }
-    Draw(painter, data, size);
-    if (!painter.end()) {
-      throw EPlotError("the map could not be drawn as SVG");
-    }
-  } else {
-    QImage image(size, QImage::Format_RGB32);
-    if (image.isNull()) {
-      throw EPlotError("the map's picture could not be made");
-    }
-    QPainter painter;
-    if (!painter.begin(&image)) {
-      throw EPlotError("the map could not be drawn");
-    }
-    painter.setRenderHint(QPainter::Antialiasing, false);
-    painter.setRenderHint(QPainter::TextAntialiasing, true);
-    Draw(painter, data, size);
-    painter.end();
-    if (!image.save(&buffer, "PNG")) {
-      throw EPlotError("the map could not be encoded as PNG");
-    }
-  }
-  if (bytes.isEmpty()) {
-    throw EPlotError("the map came out empty");
-  }
-  return bytes.toStdString();
+  PictureCanvas canvas;
+  canvas.size = size;
+  canvas.format = format;
+  canvas.subject = QStringLiteral("The map");
+  canvas.svg_title = data.value_name;
+  canvas.image_format = QImage::Format_RGB32;
+  canvas.fill_white = false;  // Draw fills the whole picture
+  return PaintPicture(canvas, [&](QPainter& painter) { Draw(painter, data, size); });
 }
 
 }  // namespace pitch

@@ -9,10 +9,11 @@
 #include <string>
 
 #include "analysis/analysis.h"
+#include "storage/picture_format.h"
 
 namespace pitch {
 
-enum class PlotFormat { kPng, kSvg };
+using PlotFormat = PictureFormat;
 
 // PNG by default, SVG for a path ending in ".svg" (any case).
 PlotFormat PlotFormatForPath(const QString& path);

@@ -77,15 +77,11 @@ QRectF TPlotOverlay::TitleRect() const {
 }
 
 QList<QPointF> TPlotOverlay::MarkPositions() const {
-  // Each mark is kept whole inside the plot area: one on an edge (the peak, at the top) is
-  // moved in by its radius.
-  const QRectF inside =
-      chart_->plotArea().adjusted(kMarkRadius, kMarkRadius, -kMarkRadius, -kMarkRadius);
+  // Each mark is centred on its point of the curve, also on the plot area's edge (the peak lies
+  // on the top edge): the mark is drawn whole over the edge rather than moved off the curve.
   QList<QPointF> positions;
   for (const QPointF& mark : marks_) {
-    const QPointF at = chart_->mapToPosition(mark, series_);
-    positions.append(QPointF(std::clamp(at.x(), inside.left(), inside.right()),
-                             std::clamp(at.y(), inside.top(), inside.bottom())));
+    positions.append(chart_->mapToPosition(mark, series_));
   }
   return positions;
 }
@@ -154,7 +150,10 @@ void TPlotOverlay::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWi
     painter->drawPolyline(curve.constData(), static_cast<int>(curve.size()));
   }
 
-  // The characteristics: marks, then their text in a box that hides what lies beneath it.
+  // The characteristics: marks, then their text in a box that hides what lies beneath it. A
+  // mark on the plot area's edge reaches over it by its radius.
+  painter->setClipRect(plot.adjusted(-kMarkRadius - 1, -kMarkRadius - 1, kMarkRadius + 1,
+                                     kMarkRadius + 1));
   painter->setRenderHint(QPainter::Antialiasing, true);
   painter->setPen(kMarkColour);
   painter->setBrush(kMarkColour);

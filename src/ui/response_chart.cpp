@@ -6,6 +6,7 @@
 #include <QPen>
 #include <algorithm>
 #include <cmath>
+#include <charconv>
 #include <limits>
 
 #include "number_text/number_text.h"
@@ -113,6 +114,16 @@ TResponseChart::TResponseChart()
   chart_->addAxis(axis_y_, Qt::AlignLeft);
   series_->attachAxis(axis_x_);
   series_->attachAxis(axis_y_);
+  // Before the first curve the axes have no tick labels, but Qt lays an axis out (its title
+  // included) only when it has a range and a category: without them both titles stay at the
+  // chart's top-left corner. One blank category over the simulation's time span and a unit step
+  // gives the empty chart its usual look.
+  axis_x_->setStartValue(0);
+  axis_x_->append(QStringLiteral(" "), 9.99);
+  axis_x_->setRange(0, 9.99);
+  axis_y_->setStartValue(0);
+  axis_y_->append(QStringLiteral(" "), 1);
+  axis_y_->setRange(0, 1);
   // The overlay is the chart's child: it goes with the chart, whoever owns it then.
   TPlotOverlay* overlay = overlay_;
   QObject::connect(chart_, &QChart::plotAreaChanged, chart_, [overlay] { overlay->Relayout(); });
@@ -147,15 +158,18 @@ void TResponseChart::SetPoints(const QList<QPointF>& points) {
 void TResponseChart::SetDecimalSeparator(char separator) { separator_ = separator; }
 
 QString ShortNumber(double value, char separator) {
-  QString text = QString::number(value, 'g', 4);
-  if (separator != '.') {
-    text.replace(QLatin1Char('.'), QLatin1Char(separator));
-  }
-  return text;
+  // Rounded to four significant digits first, then written as the program writes every number,
+  // so that a huge value reads "1,026E293" as the axis beside it does.
+  // (to_chars and from_chars, unlike printf, ignore the C locale that Qt sets.)
+  char text[32];
+  const auto end = std::to_chars(text, text + sizeof text, value, std::chars_format::scientific, 3);
+  double rounded = value;
+  std::from_chars(text, end.ptr, rounded);
+  return QString::fromStdString(FormatNumber(rounded, separator));
 }
 
 void TResponseChart::ShowCharacteristics(
-    const std::optional<analysis::StepCharacteristics>& marks) {
+    const std::optional<analysis::StepCharacteristics>& marks, bool diverging_iteration) {
   characteristics_.clear();
   if (!marks) {
     overlay_->SetMarks({}, {});
@@ -168,6 +182,9 @@ void TResponseChart::ShowCharacteristics(
   }
   if (s.t90) {
     points.append({*s.t90, 0.9});
+  }
+  if (diverging_iteration) {
+    characteristics_.append(QStringLiteral("итерация Эйлера расходится"));
   }
   const QString c = QStringLiteral(" c");
   characteristics_.append(

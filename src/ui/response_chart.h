@@ -67,8 +67,10 @@ class TResponseChart {
   void SetDecimalSeparator(char separator);
   // Marks the peak, the 10 % and 90 % rise points and the settling point on the curve, with a
   // short text in a box in the corner of the plot area that the curve crosses least; an empty
-  // value removes them.
-  void ShowCharacteristics(const std::optional<analysis::StepCharacteristics>& marks);
+  // value removes them. A diverging Euler iteration is said first: the figures are then those
+  // of a curve that grows without bound.
+  void ShowCharacteristics(const std::optional<analysis::StepCharacteristics>& marks,
+                           bool diverging_iteration = false);
   bool CharacteristicsShown() const;
   // The text's parts joined by "; ".
   QString CharacteristicsText() const;
@@ -86,7 +88,8 @@ class TResponseChart {
   char separator_ = '.';
 };
 
-// "12,96" style text with four significant digits, for short labels in the chart.
+// A value rounded to four significant digits in the program's number text ("12,96", "1,026E293"),
+// for short labels in the chart.
 QString ShortNumber(double value, char separator);
 
 }  // namespace pitch

@@ -5,6 +5,8 @@
 #include <QHeaderView>
 #include <QTreeView>
 
+#include "ui/file_icons.h"
+
 namespace pitch {
 
 std::unique_ptr<QFileDialog> MakeSaveFileDialog(QWidget* owner, const QString& caption,
@@ -14,6 +16,9 @@ std::unique_ptr<QFileDialog> MakeSaveFileDialog(QWidget* owner, const QString& c
   dialog->setFileMode(QFileDialog::AnyFile);
   dialog->setNameFilters(filters);
   dialog->setOption(QFileDialog::DontConfirmOverwrite, true);
+  // Qt's own dialog: icons, types and sizes without reading a file's content, in Russian.
+  dialog->setOption(QFileDialog::DontUseNativeDialog, true);
+  UseNameOnlyFileInfo(*dialog);
   dialog->setViewMode(QFileDialog::Detail);
   dialog->resize(780, 460);
   // Qt's own dialog (where the desktop offers none) gives size, type and date the width of

@@ -1,6 +1,9 @@
 // The application object's backstop: an exception that leaves an event handler outside any
 // guarded connection is shown by the error display, and the event loop goes on.
+#include <QFileInfo>
+#include <QGuiApplication>
 #include <QLabel>
+#include <QScreen>
 #include <QMessageBox>
 #include <QTranslator>
 #include <QtTest>
@@ -11,6 +14,7 @@
 #include "app/error_display.h"
 #include "app/translations.h"
 #include "core/errors.h"
+#include "ui/file_icons.h"
 
 using namespace pitch;
 
@@ -129,10 +133,77 @@ class TestApplication : public QObject {
              QStringLiteral("Сохранить как"));
     QCoreApplication::removeTranslator(&translator);
   }
+
+  // What qtbase_ru lacks (the file dialog's type column, its sizes) comes from the program's own
+  // translation, installed after Qt's.
+  void missingQtTextsAreRussianToo_data() {
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<QString>("russian");
+    QTest::newRow("folder") << QCoreApplication::translate("QAbstractFileIconProvider", "Folder",
+                                                           "All other platforms")
+                            << "Папка";
+    QTest::newRow("3 bytes") << FileSizeText(3) << "3 байта";
+    QTest::newRow("1 byte") << FileSizeText(1) << "1 байт";
+    QTest::newRow("25 bytes") << FileSizeText(25) << "25 байт";
+    QTest::newRow("1.5 KiB") << FileSizeText(1536) << "1,50 КБ";
+    QTest::newRow("3 MiB") << FileSizeText(3 << 20) << "3,00 МБ";
+    QTest::newRow("txt file") << TNameOnlyIconProvider().type(QFileInfo(QStringLiteral("a.txt")))
+                              << "Файл «TXT»";
+  }
+  void missingQtTextsAreRussianToo() {
+    QFETCH(QString, shown);
+    QFETCH(QString, russian);
+    QCOMPARE(shown, russian);
+  }
+
+  // A message longer than the screen gives a box within the available height: the text up to a
+  // "…", the whole of it in the details.
+  void longMessageBoxFitsTheScreen_data() {
+    QTest::addColumn<int>("length");
+    QTest::addColumn<bool>("cut");
+    QTest::newRow("short") << 60 << false;
+    QTest::newRow("3,002 characters") << 3002 << true;
+    QTest::newRow("200,000 characters") << 200000 << true;
+  }
+  void longMessageBoxFitsTheScreen() {
+    QFETCH(int, length);
+    QFETCH(bool, cut);
+    QString text = QStringLiteral("'");
+    for (int i = 0; text.size() < length - 1; ++i) {
+      text += QString::number(i % 10);
+    }
+    text += QLatin1Char('\'');
+    const std::unique_ptr<QMessageBox> box = QtMessageBox::Build(nullptr, "Tst", text);
+    box->show();
+    QVERIFY(QTest::qWaitForWindowExposed(box.get()));
+    const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+    QVERIFY2(box->frameGeometry().height() <= available.height(),
+             qPrintable(QStringLiteral("%1 > %2")
+                            .arg(box->frameGeometry().height())
+                            .arg(available.height())));
+    const QString shown = box->text().remove(QChar(0x200B));
+    if (cut) {
+      QCOMPARE(box->detailedText(), text);
+      QVERIFY(shown.endsWith(QChar(0x2026)));
+      QVERIFY(text.startsWith(shown.chopped(1)));
+      QVERIFY(shown.size() > 100);
+    } else {
+      QCOMPARE(shown, text);
+      QVERIFY(box->detailedText().isEmpty());
+    }
+  }
 };
 
 int main(int argc, char** argv) {
   TApplication app(argc, argv);
+  // Both translations as the program installs them, Qt's first.
+  QTranslator qt_texts;
+  QTranslator own_texts;
+  if (!LoadQtTranslations(qt_texts) || !LoadOwnTranslations(own_texts)) {
+    return 1;
+  }
+  QCoreApplication::installTranslator(&qt_texts);
+  QCoreApplication::installTranslator(&own_texts);
   TestApplication test;
   return QTest::qExec(&test, argc, argv);
 }

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -252,6 +253,93 @@ TEST_F(Program, ABodeDiagramWithoutMemoryIsAnErrorAndKeepsTheOldFile) {
   EXPECT_EQ(r.out, kRatioLines);
   EXPECT_EQ(r.err.rfind("The Bode diagram cannot be drawn: ", 0), 0u) << r.err;
   EXPECT_EQ(Read("b.png"), "OLD\n");
+}
+
+// Without the renderer a picture is an error and a skipped file; the rows and the other files are
+// written all the same. A renderer that hangs is stopped after the time the environment sets.
+struct RendererRow {
+  const char* name;
+  std::vector<std::string> args;
+  const char* renderer;  // the script's body; nullptr: no renderer there
+  const char* error;     // the start of the picture's error line
+  bool skipped;          // also named as not written
+};
+void PrintTo(const RendererRow& row, std::ostream* os) { *os << row.name; }
+
+class Renderer : public Program, public ::testing::WithParamInterface<RendererRow> {};
+
+TEST_P(Renderer, FailsThePictureOnly) {
+  const RendererRow& row = GetParam();
+  const std::string renderer = Path("renderer");
+  if (row.renderer != nullptr) {
+    Put("renderer", std::string("#!/bin/sh\n") + row.renderer + "\n");
+    fs::permissions(renderer, fs::perms::owner_all);
+  }
+  std::vector<std::string> args = row.args;
+  args.insert(args.end(), {"--csv", "r.csv", "--results", "r.txt"});
+  const auto start = std::chrono::steady_clock::now();
+  const ChildResult r =
+      Run(args, {}, StandardOutput::kCapture,
+          {"LC_ALL=C", "PITCH_AUTOPILOT_RENDERER=" + renderer, "PITCH_AUTOPILOT_RENDER_TIMEOUT=2"});
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+  EXPECT_EQ(r.signal, 0);
+  EXPECT_EQ(r.code, 1);
+  const Json j = Json::parse(r.out);
+  EXPECT_EQ(j["error"]["kind"], "EPlotError");
+  EXPECT_EQ(j["error"]["message"].get<std::string>().rfind(row.error, 0), 0u) << j["error"];
+  EXPECT_TRUE(j["ratios"]["muv"].is_number());
+  ASSERT_EQ(j["skipped"].size(), row.skipped ? 1u : 0u) << j["skipped"];
+  if (row.skipped) {
+    EXPECT_EQ(j["skipped"][0]["option"], row.args[1]);
+    EXPECT_EQ(j["skipped"][0]["reason"], "the picture renderer is not installed");
+    EXPECT_NE(r.err.find(row.args[1] + " p.png was not written: the picture renderer is not "
+                                       "installed.\n"),
+              std::string::npos)
+        << r.err;
+  }
+  EXPECT_EQ(Read("r.csv").substr(0, 6), "t,h\n0,") << "the CSV is written";
+  EXPECT_FALSE(Read("r.txt").empty());
+  EXPECT_FALSE(fs::exists(Path("p.png")));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Missing, Renderer,
+    ::testing::Values(RendererRow{"plot_missing",
+                                  {"--json", "--plot", "p.png"},
+                                  nullptr,
+                                  "The chart cannot be drawn: the picture renderer ",
+                                  true},
+                      RendererRow{"bode_missing",
+                                  {"--json", "--bode", "p.png"},
+                                  nullptr,
+                                  "The Bode diagram cannot be drawn: the picture renderer ",
+                                  true},
+                      RendererRow{"plot_failing",
+                                  {"--json", "--plot", "p.png"},
+                                  "exit 4",
+                                  "The chart cannot be drawn: the renderer ended with exit code 4",
+                                  false},
+                      RendererRow{
+                          "plot_hanging",
+                          {"--json", "--plot", "p.png"},
+                          "sleep 60",
+                          "The chart cannot be drawn: the renderer did not finish within 2 s",
+                          false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A study's map without the renderer: the rows are written, the map is an error (exit 1).
+TEST_F(Program, AStudyWithoutTheRendererWritesItsRows) {
+  const ChildResult r = Run({"--sweep", "c2=0.1:1.5:3", "--sweep", "c3=-12:12:2", "--map", "m.png",
+                             "--out", "r.csv", "--no-progress"},
+                            {}, StandardOutput::kCapture,
+                            {"LC_ALL=C", "PITCH_AUTOPILOT_RENDERER=" + Path("nowhere")});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("the map m.png: The map cannot be drawn: the picture renderer "),
+            std::string::npos)
+      << r.err;
+  const std::string rows = Read("r.csv");
+  EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), 7) << rows;
+  EXPECT_FALSE(fs::exists(Path("m.png")));
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, PictureWithoutMemory,

@@ -11,7 +11,7 @@
 #include <cmath>
 #include <limits>
 
-#include "cli/study_map.h"
+#include "cli/renderer_process.h"
 #include "study_test_support.h"
 
 namespace pitch {
@@ -94,14 +94,15 @@ TEST(HeatMap, DegenerateGridsDraw) {
   EXPECT_FALSE(RenderHeatMap(d, PlotFormat::kPng).empty());
 }
 
-// The whole road: a sweep's study writes the map through the front end's renderer.
+// The whole road: a sweep's study writes the map through the front end's renderer program.
 TEST(HeatMap, StudyWritesThePicture) {
   study::testing::TempFolder folder;
   study::StudyOptions o;
   o.sweeps = {"c2=0.1:0.6:30", "c1=0.5:60:30"};
   o.map = folder / "map.svg";
   o.map_value = "spectral-radius";
-  const auto result = study::testing::Study(o, "", cli::RenderStudyMap);
+  const auto result =
+      study::testing::Study(o, "", cli::ChildMapRenderer({PITCH_RENDERER_PROGRAM, 60}));
   ASSERT_EQ(result.code, 0) << result.err;
   const std::string svg = study::testing::ReadFile(*o.map);
   EXPECT_EQ(svg.rfind("<?xml", 0), 0u);

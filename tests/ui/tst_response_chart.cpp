@@ -1,11 +1,14 @@
 // The chart builder: titles, the red line, exact axis ranges and tick labels inside them.
 #include <QCategoryAxis>
+#include <QApplication>
 #include <QChart>
 #include <QGraphicsScene>
+#include <QGraphicsTextItem>
 #include <QLineSeries>
 #include <QPainter>
 #include <QValueAxis>
 #include <QtTest>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -194,6 +197,128 @@ class TestResponseChart : public QObject {
     QVERIFY(builder.CharacteristicsMarks().isEmpty());
     QVERIFY(builder.overlay().TextBox().isEmpty());
     QCOMPARE(chart->series().size(), 1);
+  }
+
+  // Numbers in the characteristics' text are the program's number text rounded to four digits,
+  // as the axes write them, and a diverging Euler iteration is said first.
+  void characteristicsNumbersAndDivergence_data() {
+    QTest::addColumn<double>("peak");
+    QTest::addColumn<double>("overshoot");
+    QTest::addColumn<bool>("diverging");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("ordinary") << 1.12958933621728 << 12.958933621728 << false
+                              << "пик 1,13 при t = 3,05 c; перерегулирование 12,96 %";
+    QTest::newRow("diverging to 1e293")
+        << 1.0263e293 << 1.0263e295 << true
+        << "итерация Эйлера расходится; пик 1,026E293 при t = 3,05 c; "
+           "перерегулирование 1,026E295 %";
+    QTest::newRow("overshoot of hundreds of thousands")
+        << 5862.4 << 586140.0 << true
+        << "итерация Эйлера расходится; пик 5862 при t = 3,05 c; перерегулирование 586100 %";
+  }
+  void characteristicsNumbersAndDivergence() {
+    QFETCH(double, peak);
+    QFETCH(double, overshoot);
+    QFETCH(bool, diverging);
+    QFETCH(QString, text);
+    TResponseChart builder;
+    builder.SetDecimalSeparator(',');
+    builder.SetPoints({{0, 0}, {3.05, peak}, {9.99, 1}});
+    pitch::analysis::StepCharacteristics s;
+    s.peak = peak;
+    s.peak_time = 3.05;
+    s.overshoot_percent = overshoot;
+    s.final_time = 9.99;
+    builder.ShowCharacteristics(s, diverging);
+    QVERIFY2(builder.CharacteristicsText().startsWith(text),
+             qPrintable(builder.CharacteristicsText()));
+  }
+
+  // Before the first curve the chart shows its title and both axis titles in their places: the
+  // time axis's title below the plot area, the response's to its left, apart from each other.
+  void emptyChartKeepsItsTitlesInPlace() {
+    TResponseChart builder;
+    QGraphicsScene scene;
+    QChart* chart = builder.chart();
+    scene.addItem(builder.TakeChart().release());
+    chart->setGeometry(QRectF(0, 0, 768, 379));
+    QApplication::processEvents();
+    QRectF x_title;
+    QRectF y_title;
+    for (QGraphicsItem* item : scene.items()) {
+      if (const auto* text = dynamic_cast<QGraphicsTextItem*>(item); text && text->isVisible()) {
+        const QRectF at = text->mapRectToScene(text->boundingRect());
+        if (text->toPlainText() == QStringLiteral("t, c")) {
+          x_title = at;
+        } else if (text->toPlainText() == QStringLiteral("h(t)")) {
+          y_title = at;
+        }
+      }
+    }
+    const QRectF plot = chart->plotArea();
+    QVERIFY(!x_title.isEmpty() && !y_title.isEmpty());
+    QVERIFY(plot.width() > 500 && plot.height() > 250);
+    QVERIFY2(x_title.top() >= plot.bottom() - 1,
+             qPrintable(QString::number(x_title.top()) + " " + QString::number(plot.bottom())));
+    QVERIFY(std::abs(x_title.center().x() - plot.center().x()) < 5);
+    QVERIFY2(y_title.right() <= plot.left() + 1,
+             qPrintable(QString::number(y_title.right()) + " " + QString::number(plot.left())));
+    QVERIFY(std::abs(y_title.center().y() - plot.center().y()) < 5);
+    QVERIFY(!x_title.intersects(y_title));
+  }
+
+  // A mark on the plot area's top edge (the peak) is centred on the curve and drawn whole, over
+  // the edge.
+  void peakMarkSitsOnTheCurve() {
+    TResponseChart builder;
+    QGraphicsScene scene;
+    QChart* chart = builder.chart();
+    scene.addItem(builder.TakeChart().release());
+    QList<QPointF> points;
+    for (int i = 0; i < 1000; ++i) {
+      const double t = i / 100.0;
+      points.append(QPointF(t, 1 - std::exp(-0.9 * t) * std::cos(1.1 * t)));
+    }
+    builder.SetPoints(points);
+    const QSize size(768, 379);
+    chart->setGeometry(QRectF(QPointF(0, 0), size));
+    const auto peak = std::max_element(points.begin(), points.end(), [](auto a, auto b) {
+      return a.y() < b.y();
+    });
+    pitch::analysis::StepCharacteristics s;
+    s.peak = peak->y();
+    s.peak_time = peak->x();
+    s.final_time = 9.99;
+    builder.ShowCharacteristics(s);
+    const QPointF on_curve = chart->mapToPosition(*peak, builder.series());
+    QCOMPARE(builder.overlay().MarkPositions().constFirst(), on_curve);
+    QImage image(size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::white);
+    {
+      QPainter painter(&image);
+      scene.render(&painter, QRectF(QPointF(0, 0), size), QRectF(QPointF(0, 0), size));
+    }
+    const auto blue = [&](int x, int y) {
+      const QColor c = image.pixelColor(x, y);
+      return c.blue() > 150 && c.red() < 100;
+    };
+    // The blue rows of the mark's column at the peak reach as far above the curve as below it.
+    const int x = static_cast<int>(std::floor(on_curve.x()));
+    const int y = static_cast<int>(std::floor(on_curve.y()));
+    int first = -1;
+    int last = -1;
+    for (int row = y - 8; row <= y + 8; ++row) {
+      if (row >= 0 && blue(x, row)) {
+        first = first < 0 ? row : first;
+        last = row;
+      }
+    }
+    const double centre = (first + last + 1) / 2.0;
+    QVERIFY2(first >= 0 && first < y && std::abs(centre - on_curve.y()) <= 1,
+             qPrintable(QStringLiteral("rows %1 to %2, the curve at %3")
+                            .arg(first)
+                            .arg(last)
+                            .arg(on_curve.y())));
   }
 
   // The curve is drawn whole at every scale: at a device pixel ratio of 1.5 every pixel column

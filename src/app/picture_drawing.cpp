@@ -1,0 +1,57 @@
+#include "app/picture_drawing.h"
+
+#include <QList>
+#include <QPointF>
+#include <QSize>
+#include <variant>
+
+#include "ui/bode_export.h"
+#include "ui/heat_map.h"
+#include "ui/plot_export.h"
+
+namespace pitch {
+
+namespace {
+
+struct Draw {
+  const picture::Request& request;
+
+  QSize Size(QSize own) const {
+    return request.width > 0 && request.height > 0 ? QSize(request.width, request.height) : own;
+  }
+
+  std::string operator()(const picture::ResponsePicture& p) const {
+    QList<QPointF> points;
+    points.reserve(static_cast<qsizetype>(p.t.size()));
+    for (std::size_t i = 0; i < p.t.size(); ++i) {
+      points.append(QPointF(p.t[i], p.h[i]));
+    }
+    return RenderResponsePlot(points, Size(QSize(768, 379)), request.separator, request.format);
+  }
+
+  std::string operator()(const picture::BodePicture& p) const {
+    return RenderBodePlot(p.data, Size(QSize(kBodeWidth, kBodeHeight)), request.separator,
+                          request.format);
+  }
+
+  std::string operator()(const picture::MapPicture& p) const {
+    static_assert(kHeatFailed == 1 && kHeatDiverging == 2);
+    HeatMapData data;
+    data.x_name = QString::fromStdString(p.x_name);
+    data.y_name = QString::fromStdString(p.y_name);
+    data.x_values = p.x_values;
+    data.y_values = p.y_values;
+    data.values = p.values;
+    data.marks = p.marks;
+    data.value_name = QString::fromStdString(p.value_name);
+    return RenderHeatMap(data, request.format, Size(kHeatMapSize));
+  }
+};
+
+}  // namespace
+
+std::string DrawPicture(const picture::Request& request) {
+  return std::visit(Draw{request}, request.content);
+}
+
+}  // namespace pitch

@@ -1,0 +1,206 @@
+#include "picture/request.h"
+
+#include <array>
+#include <optional>
+
+#include "core/errors.h"
+#include "picture/fields.h"
+
+namespace pitch::picture {
+
+namespace {
+
+[[noreturn]] void Refuse(const std::string& what) {
+  throw EPlotError("the renderer cannot draw this request: " + what);
+}
+
+void PutContent(FieldWriter& w, const ResponsePicture& p) {
+  w.Text("kind", "response");
+  w.Numbers("t", p.t);
+  w.Numbers("h", p.h);
+}
+
+void PutContent(FieldWriter& w, const BodePicture& p) {
+  const analysis::BodeData& d = p.data;
+  w.Text("kind", "bode");
+  w.Numbers("range", std::vector<double>{d.range.low, d.range.high});
+  w.Numbers("frequency", d.frequency);
+  w.Numbers("magnitude_db", d.magnitude_db);
+  w.Numbers("phase_degrees", d.phase_degrees);
+  w.Number("phase_shift_degrees", d.phase_shift_degrees);
+  std::vector<double> gain;
+  for (const analysis::GainMargin& g : d.margins.gain) {
+    gain.insert(gain.end(), {g.frequency, g.factor, g.decibels, g.phase_degrees});
+  }
+  w.Numbers("gain_margins", gain);
+  std::vector<double> phase;
+  for (const analysis::PhaseMargin& m : d.margins.phase) {
+    phase.insert(phase.end(), {m.frequency, m.degrees, m.delay, m.phase_degrees});
+  }
+  w.Numbers("phase_margins", phase);
+  w.Numbers("delay_margin",
+            d.margins.delay ? std::vector<double>{*d.margins.delay} : std::vector<double>{});
+  w.Numbers("stability_margin",
+            std::vector<double>{d.margins.stability.value, d.margins.stability.frequency});
+  w.Integer("closed_loop_stable", d.margins.closed_loop_stable ? 1 : 0);
+}
+
+void PutContent(FieldWriter& w, const MapPicture& p) {
+  w.Text("kind", "map");
+  w.Text("x_name", p.x_name);
+  w.Text("y_name", p.y_name);
+  w.Numbers("x_values", p.x_values);
+  w.Numbers("y_values", p.y_values);
+  w.Numbers("values", p.values);
+  w.Text("marks", std::string_view(reinterpret_cast<const char*>(p.marks.data()), p.marks.size()));
+  w.Text("value_name", p.value_name);
+}
+
+// Groups of four numbers, or a refusal naming the field.
+std::vector<std::array<double, 4>> Quads(const FieldReader& r, std::string_view name) {
+  const std::vector<double> flat = r.Numbers(name);
+  if (flat.size() % 4 != 0) {
+    Refuse("the field " + std::string(name) + " does not hold groups of four");
+  }
+  std::vector<std::array<double, 4>> quads(flat.size() / 4);
+  for (std::size_t i = 0; i < quads.size(); ++i) {
+    quads[i] = {flat[4 * i], flat[4 * i + 1], flat[4 * i + 2], flat[4 * i + 3]};
+  }
+  return quads;
+}
+
+std::vector<double> Pair(const FieldReader& r, std::string_view name) {
+  std::vector<double> pair = r.Numbers(name);
+  if (pair.size() != 2) {
+    Refuse("the field " + std::string(name) + " is not a pair");
+  }
+  return pair;
+}
+
+BodePicture TakeBode(const FieldReader& r) {
+  BodePicture p;
+  analysis::BodeData& d = p.data;
+  const std::vector<double> range = Pair(r, "range");
+  d.range = {range[0], range[1]};
+  d.frequency = r.Numbers("frequency");
+  d.magnitude_db = r.Numbers("magnitude_db");
+  d.phase_degrees = r.Numbers("phase_degrees");
+  if (d.magnitude_db.size() != d.frequency.size() || d.phase_degrees.size() != d.frequency.size()) {
+    Refuse("the frequency response's lists differ in length");
+  }
+  d.phase_shift_degrees = r.Number("phase_shift_degrees");
+  for (const auto& q : Quads(r, "gain_margins")) {
+    d.margins.gain.push_back({q[0], q[1], q[2], q[3]});
+  }
+  for (const auto& q : Quads(r, "phase_margins")) {
+    d.margins.phase.push_back({q[0], q[1], q[2], q[3]});
+  }
+  const std::vector<double> delay = r.Numbers("delay_margin");
+  if (delay.size() > 1) {
+    Refuse("the field delay_margin holds more than one number");
+  }
+  if (!delay.empty()) {
+    d.margins.delay = delay[0];
+  }
+  const std::vector<double> stability = Pair(r, "stability_margin");
+  d.margins.stability = {stability[0], stability[1]};
+  d.margins.closed_loop_stable = r.Integer("closed_loop_stable") != 0;
+  return p;
+}
+
+MapPicture TakeMap(const FieldReader& r) {
+  MapPicture p;
+  p.x_name = r.Text("x_name");
+  p.y_name = r.Text("y_name");
+  p.x_values = r.Numbers("x_values");
+  p.y_values = r.Numbers("y_values");
+  p.values = r.Numbers("values");
+  const std::string& marks = r.Text("marks");
+  p.marks.assign(marks.begin(), marks.end());
+  p.value_name = r.Text("value_name");
+  return p;
+}
+
+}  // namespace
+
+std::string SubjectOf(const Request& request) {
+  struct Name {
+    std::string operator()(const ResponsePicture&) const { return "The chart"; }
+    std::string operator()(const BodePicture&) const { return "The Bode diagram"; }
+    std::string operator()(const MapPicture&) const { return "The map"; }
+  };
+  return std::visit(Name{}, request.content);
+}
+
+std::string EncodeRequest(const Request& request) {
+  FieldWriter w;
+  std::visit([&](const auto& content) { PutContent(w, content); }, request.content);
+  w.Text("format", PictureFormatName(request.format));
+  w.Integer("width", request.width);
+  w.Integer("height", request.height);
+  w.Text("separator", std::string(1, request.separator));
+  return w.bytes();
+}
+
+Request DecodeRequest(std::string_view message) {
+  const FieldReader r(message);
+  Request request;
+  const std::string& kind = r.Text("kind");
+  if (kind == "response") {
+    ResponsePicture p{r.Numbers("t"), r.Numbers("h")};
+    if (p.t.size() != p.h.size()) {
+      Refuse("the response's times and values differ in number");
+    }
+    request.content = std::move(p);
+  } else if (kind == "bode") {
+    request.content = TakeBode(r);
+  } else if (kind == "map") {
+    request.content = TakeMap(r);
+  } else {
+    Refuse("no picture of the kind \"" + kind + "\"");
+  }
+  const std::string& format = r.Text("format");
+  const std::optional<PictureFormat> known = PictureFormatOfPath("." + format);
+  if (!known || format != PictureFormatName(*known)) {
+    Refuse("no picture in the format \"" + format + "\"");
+  }
+  request.format = *known;
+  const std::int64_t width = r.Integer("width");
+  const std::int64_t height = r.Integer("height");
+  if (width < 0 || height < 0 || width > 100000 || height > 100000) {
+    Refuse("a picture of " + std::to_string(width) + " x " + std::to_string(height) + " pixels");
+  }
+  request.width = static_cast<int>(width);
+  request.height = static_cast<int>(height);
+  const std::string& separator = r.Text("separator");
+  if (separator.size() != 1) {
+    Refuse("the decimal separator \"" + separator + "\"");
+  }
+  request.separator = separator[0];
+  return request;
+}
+
+std::string EncodeReply(const Reply& reply) {
+  FieldWriter w;
+  if (reply.error_kind.empty()) {
+    w.Text("picture", reply.picture);
+  } else {
+    w.Text("error_kind", reply.error_kind);
+    w.Text("error", reply.error);
+  }
+  return w.bytes();
+}
+
+Reply DecodeReply(std::string_view message) {
+  const FieldReader r(message);
+  Reply reply;
+  if (r.Has("picture")) {
+    reply.picture = r.Text("picture");
+  } else {
+    reply.error_kind = r.Text("error_kind");
+    reply.error = r.Text("error");
+  }
+  return reply;
+}
+
+}  // namespace pitch::picture

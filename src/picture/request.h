@@ -1,0 +1,68 @@
+// What the renderer is asked to draw, and what it answers, as messages on its pipes.
+//
+// A request names its kind ("response", "bode", "map"), the file format ("png", "svg"), the size
+// in pixels (0 x 0: the kind's own size) and the numbers' decimal separator, then the kind's own
+// fields. Another kind of picture (a report page, say) is another kind with its fields and
+// formats; a renderer that does not know a kind or format answers with an error naming it.
+// The answer holds either the picture's bytes or the error that stopped it.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "analysis/frequency_response.h"
+#include "storage/picture_format.h"
+
+namespace pitch::picture {
+
+// The step response: samples h at times t.
+struct ResponsePicture {
+  std::vector<double> t;
+  std::vector<double> h;
+};
+
+// The open loop's Bode diagram.
+struct BodePicture {
+  analysis::BodeData data;
+};
+
+// A study's heat map over two swept coefficients.
+struct MapPicture {
+  std::string x_name;
+  std::string y_name;
+  std::vector<double> x_values;
+  std::vector<double> y_values;
+  std::vector<double> values;  // cell (ix, iy) at ix·y_values.size() + iy; NaN: no value
+  std::vector<unsigned char> marks;
+  std::string value_name;
+};
+
+struct Request {
+  std::variant<ResponsePicture, BodePicture, MapPicture> content;
+  PictureFormat format = PictureFormat::kPng;
+  int width = 0;  // 0 x 0: the kind's own size
+  int height = 0;
+  char separator = '.';
+};
+
+// How errors name the picture: "The chart", "The Bode diagram", "The map".
+std::string SubjectOf(const Request& request);
+
+std::string EncodeRequest(const Request& request);
+// Raises EPlotError for a message that is not a request this program can draw.
+Request DecodeRequest(std::string_view message);
+
+// The renderer's answer: the picture's bytes, or the error's class name and message.
+struct Reply {
+  std::string picture;
+  std::string error_kind;  // empty when the picture came
+  std::string error;
+};
+
+std::string EncodeReply(const Reply& reply);
+// Raises EPlotError for a message that is no reply.
+Reply DecodeReply(std::string_view message);
+
+}  // namespace pitch::picture

@@ -1,0 +1,197 @@
+#include "storage/results_reader.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "number_text/number_settings.h"
+#include "number_text/number_text.h"
+
+namespace pitch {
+
+namespace {
+
+constexpr std::string_view kCoefficientsHeading = "Коэффициенты линейной модели ЛА:";
+constexpr std::string_view kRatiosHeading = "Передаточные числа автопилота:";
+constexpr std::size_t kLineCount = 11;
+constexpr std::size_t kLargestFile = 64 * 1024;
+
+// The code pages a results file may have been written in, as iconv names them. "ASCII" stands
+// for every code page without Cyrillic letters: the writer put '?' for each of them.
+constexpr const char* kCodePages[] = {"UTF-8", "CP1251", "KOI8-R", "CP866", "ISO-8859-5", "ASCII"};
+
+// The lines after the number lines' names, in file order: line 2 … 6 and 8 … 11.
+constexpr const char* kNames[] = {"c1", "c2", "c3", "c4", "c5", "muv", "iv", "nuv", "Tnu"};
+
+[[noreturn]] void Fail(const std::string& name, std::size_t line, const std::string& problem) {
+  throw EResultsFileError(
+      name + (line > 0 ? ", line " + std::to_string(line) : std::string()) + ": " + problem,
+      static_cast<int>(line));
+}
+
+// The lines without their ends; a missing end after the last line is allowed.
+std::vector<std::string_view> SplitLines(std::string_view bytes) {
+  std::vector<std::string_view> lines;
+  while (!bytes.empty()) {
+    const std::size_t end = bytes.find('\n');
+    std::string_view line = bytes.substr(0, end);
+    if (!line.empty() && line.back() == '\r') {
+      line.remove_suffix(1);
+    }
+    lines.push_back(line);
+    if (end == std::string_view::npos) {
+      break;
+    }
+    bytes.remove_prefix(end + 1);
+  }
+  return lines;
+}
+
+// Shows a line in a message: printable ASCII as it is, every other byte as '?', cut after 40.
+std::string Shown(std::string_view line) {
+  std::string shown;
+  for (const char c : line.substr(0, 40)) {
+    shown += (c >= 0x20 && c < 0x7F) ? c : '?';
+  }
+  return line.size() > 40 ? shown + "…" : shown;
+}
+
+ResultsNumber ReadNumber(std::string_view line, std::size_t line_number, const char* name,
+                         const std::string& file_name) {
+  const std::string prefix = std::string(name) + " = ";
+  if (line.substr(0, prefix.size()) != prefix) {
+    Fail(file_name, line_number,
+         "expected \"" + prefix + "…\", found \"" + Shown(line) + "\"; this is not a results file");
+  }
+  ResultsNumber number;
+  number.text = std::string(line.substr(prefix.size()));
+  const bool comma = number.text.find(',') != std::string::npos;
+  const bool stop = number.text.find('.') != std::string::npos;
+  if (comma && stop) {
+    Fail(file_name, line_number,
+         "'" + Shown(number.text) + "' has both a comma and a full stop; it is not a number");
+  }
+  number.separator = comma ? ',' : stop ? '.' : 0;
+  try {
+    number.value = fp::Store(ParseNumber(number.text, comma ? ',' : '.'));
+  } catch (const Exception& e) {
+    Fail(file_name, line_number, WithFullStop(e.what()));
+  }
+  return number;
+}
+
+}  // namespace
+
+ResultsFileContent ParseResultsFile(std::string_view bytes, const std::string& name) {
+  if (bytes.substr(0, 3) == "\xEF\xBB\xBF") {
+    bytes.remove_prefix(3);
+  }
+  const std::vector<std::string_view> lines = SplitLines(bytes);
+  if (lines.empty()) {
+    Fail(name, 0, "the file is empty; it is not a results file");
+  }
+
+  ResultsFileContent content;
+  for (const char* code_page : kCodePages) {
+    if (lines[0] == ToCodePage(kCoefficientsHeading, code_page)) {
+      content.code_page = code_page;
+      break;
+    }
+  }
+  if (content.code_page.empty()) {
+    Fail(name, 1,
+         "expected the heading \"" + std::string(kCoefficientsHeading) + "\"; this is not a " +
+             "results file");
+  }
+  const auto line_at = [&](std::size_t number) {
+    if (number > lines.size()) {
+      Fail(name, number,
+           "the file ends after line " + std::to_string(lines.size()) +
+               "; a results file has eleven lines");
+    }
+    return lines[number - 1];
+  };
+  for (std::size_t k = 0; k < 5; ++k) {
+    content.coefficients[k] = ReadNumber(line_at(2 + k), 2 + k, kNames[k], name);
+  }
+  if (line_at(7) != ToCodePage(kRatiosHeading, content.code_page)) {
+    Fail(name, 7,
+         "expected the heading \"" + std::string(kRatiosHeading) + "\" in " + content.code_page +
+             ", as on line 1; found \"" + Shown(line_at(7)) + "\"");
+  }
+  for (std::size_t k = 0; k < 4; ++k) {
+    content.ratios[k] = ReadNumber(line_at(8 + k), 8 + k, kNames[5 + k], name);
+  }
+  if (lines.size() > kLineCount) {
+    Fail(name, kLineCount + 1, "text after the eleventh line; a results file has eleven lines");
+  }
+  return content;
+}
+
+ResultsFileContent ReadResultsFile(const std::string& path) {
+  const auto io_error = [&](int error) {
+    throw EInOutError(error, "The results file " + path + " cannot be read: " +
+                                 std::strerror(error));
+  };
+  // Not blocking: a FIFO without a writer must not hold the program up.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    io_error(errno);
+  }
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  struct stat status {};
+  if (::fstat(fd, &status) != 0) {
+    io_error(errno);
+  }
+  if (S_ISDIR(status.st_mode)) {
+    io_error(EISDIR);
+  }
+  if (!S_ISREG(status.st_mode)) {
+    Fail(path, 0, "not a regular file; it is not a results file");
+  }
+  if (static_cast<std::size_t>(status.st_size) > kLargestFile) {
+    Fail(path, 0, "a file of " + std::to_string(status.st_size) +
+                      " bytes is too large to be a results file");
+  }
+  std::string bytes(kLargestFile + 1, '\0');
+  std::size_t used = 0;
+  while (used < bytes.size()) {
+    const ssize_t n = ::read(fd, bytes.data() + used, bytes.size() - used);
+    if (n < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      io_error(errno);
+    }
+    if (n == 0) {
+      break;
+    }
+    used += static_cast<std::size_t>(n);
+  }
+  if (used > kLargestFile) {
+    Fail(path, 0, "the file is too large to be a results file");
+  }
+  bytes.resize(used);
+  return ParseResultsFile(bytes, path);
+}
+
+std::string TextWithSeparator(const ResultsNumber& number, char separator) {
+  std::string text = number.text;
+  if (number.separator != 0) {
+    for (char& c : text) {
+      if (c == number.separator) {
+        c = separator;
+      }
+    }
+  }
+  return text;
+}
+
+}  // namespace pitch

@@ -1,0 +1,213 @@
+#include "storage/results_reader.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <tuple>
+
+#include "common/coefficients.h"
+#include "core/controller.h"
+#include "number_text/number_settings.h"
+#include "number_text/number_text.h"
+#include "storage/storage.h"
+
+namespace pitch {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Inputs : TBorder {};
+
+// Saved by the storage object in a code page with a separator, read back: the five coefficient
+// texts and the four ratio texts are the ones written, and the coefficients read give the same
+// ratios again.
+struct RoundTrip {
+  const char* code_page;
+  char separator;
+  std::array<Real, 5> coefficients;
+};
+
+class ResultsRoundTrip : public ::testing::TestWithParam<RoundTrip> {
+ protected:
+  void TearDown() override { fs::remove(path_); }
+  std::string path_ = (fs::temp_directory_path() /
+                       ("pitch-reader-" + std::to_string(::getpid()) + ".txt"))
+                          .string();
+};
+
+TEST_P(ResultsRoundTrip, SameTextsAndRatios) {
+  const RoundTrip& row = GetParam();
+  const NumberSettings settings{row.separator, row.code_page};
+  Inputs inputs;
+  testing::SetCoefficients(inputs, row.coefficients);
+  inputs.FileName = path_;
+  TController controller;
+  TStorage storage(settings);
+  controller.ConnectBorder(&inputs);
+  controller.ConnectStorage(&storage);
+  controller.TakeCoefficients();
+  controller.ComputeGearRatios();
+  controller.PassInputsToStorage();
+  controller.PassRatiosToStorage();
+  storage.WriteResults();
+
+  const ResultsFileContent read = ReadResultsFile(path_);
+  EXPECT_EQ(read.code_page, row.code_page);
+  for (std::size_t k = 0; k < 5; ++k) {
+    EXPECT_EQ(read.coefficients[k].text, FormatNumber(row.coefficients[k], row.separator)) << k;
+  }
+  const Real ratios[4] = {controller.muv, controller.iv, controller.nuv, controller.Tnu};
+  for (std::size_t k = 0; k < 4; ++k) {
+    EXPECT_EQ(read.ratios[k].text, FormatNumber(ratios[k], row.separator)) << k;
+  }
+
+  // The coefficients read, as the window would take them under the other separator.
+  const char other = row.separator == ',' ? '.' : ',';
+  Inputs reopened;
+  Real* const fields[5] = {&reopened.c1, &reopened.c2, &reopened.c3, &reopened.c4, &reopened.c5};
+  for (std::size_t k = 0; k < 5; ++k) {
+    const std::string text = TextWithSeparator(read.coefficients[k], other);
+    *fields[k] = fp::Store(ParseNumber(text, other));
+    EXPECT_EQ(*fields[k], read.coefficients[k].value) << text;
+  }
+  TController again;
+  again.ConnectBorder(&reopened);
+  again.TakeCoefficients();
+  again.ComputeGearRatios();
+  EXPECT_EQ(FormatNumber(again.muv, row.separator), read.ratios[0].text);
+  EXPECT_EQ(FormatNumber(again.iv, row.separator), read.ratios[1].text);
+  EXPECT_EQ(FormatNumber(again.nuv, row.separator), read.ratios[2].text);
+  EXPECT_EQ(FormatNumber(again.Tnu, row.separator), read.ratios[3].text);
+}
+
+constexpr std::array<Real, 5> kOther = {1.5, 0.25, 12.5, 0.75, 1e-5};
+
+INSTANTIATE_TEST_SUITE_P(
+    CodePagesAndSeparators, ResultsRoundTrip,
+    ::testing::Values(RoundTrip{"UTF-8", ',', kDefaultCoefficients},
+                      RoundTrip{"UTF-8", '.', kDefaultCoefficients},
+                      RoundTrip{"CP1251", ',', kDefaultCoefficients},
+                      RoundTrip{"CP1251", '.', kOther},
+                      RoundTrip{"KOI8-R", ',', kDefaultCoefficients},
+                      RoundTrip{"ASCII", ',', kOther},
+                      RoundTrip{"ASCII", '.', kDefaultCoefficients}),
+    [](const auto& info) {
+      std::string name = info.param.code_page;
+      std::erase(name, '-');
+      return name + (info.param.separator == ',' ? "Comma" : "FullStop") +
+             std::to_string(info.index);
+    });
+
+// A well-formed file in UTF-8 with CR LF, built line by line so that a row can change one line.
+std::string FileWith(std::size_t line, const std::string& replacement) {
+  std::vector<std::string> lines = {"Коэффициенты линейной модели ЛА:",
+                                    "c1 = 0,88",
+                                    "c2 = 0,404",
+                                    "c3 = 7,028",
+                                    "c4 = 0,987",
+                                    "c5 = 0,251",
+                                    "Передаточные числа автопилота:",
+                                    "muv = 0,0920037424652426",
+                                    "iv = 0,271877699504714",
+                                    "nuv = 0,0241508960470038",
+                                    "Tnu = 11,2574580659687"};
+  if (line > 0) {
+    lines[line - 1] = replacement;
+  }
+  std::string bytes;
+  for (const std::string& l : lines) {
+    bytes += l + "\r\n";
+  }
+  return bytes;
+}
+
+// The well-formed file up to the first occurrence of text.
+std::string Before(const std::string& text) {
+  const std::string whole = FileWith(0, "");
+  return whole.substr(0, whole.find(text));
+}
+
+struct BadFile {
+  const char* name;
+  std::string bytes;
+  int line;
+  const char* message;  // a part of the message after "name, line N: "
+};
+
+class ResultsReaderErrors : public ::testing::TestWithParam<BadFile> {};
+
+TEST_P(ResultsReaderErrors, NameTheLine) {
+  const BadFile& row = GetParam();
+  try {
+    ParseResultsFile(row.bytes, "r.txt");
+    FAIL() << "read without an error";
+  } catch (const EResultsFileError& e) {
+    EXPECT_EQ(e.Line, row.line);
+    const std::string where =
+        row.line > 0 ? "r.txt, line " + std::to_string(row.line) + ": " : std::string("r.txt: ");
+    EXPECT_EQ(std::string(e.what()).rfind(where, 0), 0U) << e.what();
+    EXPECT_NE(std::string(e.what()).find(row.message), std::string::npos) << e.what();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ResultsReaderErrors,
+    ::testing::Values(
+        BadFile{"Empty", "", 0, "the file is empty"},
+        BadFile{"OtherText", "hello\r\nworld\r\n", 1, "expected the heading"},
+        BadFile{"Csv", "t,h\n0,0\n", 1, "not a results file"},
+        BadFile{"CutShort", Before("c2 = "), 3, "the file ends after line 2"},
+        BadFile{"WrongName", FileWith(4, "c3 := 7,028"), 4, "expected \"c3 = …\""},
+        BadFile{"CyrillicEs", FileWith(2, "с1 = 0,88"), 2, "expected \"c1 = …\""},
+        BadFile{"NotANumber", FileWith(4, "c3 = abc"), 4,
+                "'abc' is not a valid floating point value."},
+        BadFile{"Empty number", FileWith(6, "c5 = "), 6, "'' is not a valid floating point value"},
+        BadFile{"BothSeparators", FileWith(5, "c4 = 1.000,5"), 5, "both a comma and a full stop"},
+        BadFile{"TwoCommas", FileWith(9, "iv = 0,2,7"), 9, "is not a valid floating point value"},
+        BadFile{"BeyondDouble", FileWith(11, "Tnu = 1E400"), 11, "Floating point overflow."},
+        BadFile{"SecondHeading", FileWith(7, "Ratios:"), 7, "expected the heading"},
+        BadFile{"HeadingsInTwoCodePages",
+                FileWith(7, "\xCF\xE5\xF0\xE5\xE4\xE0\xF2\xEE\xF7\xED\xFB\xE5 \xF7\xE8\xF1\xEB\xE0 "
+                            "\xE0\xE2\xF2\xEE\xEF\xE8\xEB\xEE\xF2\xE0:"),
+                7, "in UTF-8, as on line 1"},
+        BadFile{"LastLineMissing", Before("Tnu = "), 11, "the file ends after line 10"},
+        BadFile{"RatiosSwapped", FileWith(9, "nuv = 0,0241508960470038"), 9,
+                "expected \"iv = …\""},
+        BadFile{"ExtraLine", FileWith(0, "") + "c6 = 1\r\n", 12, "text after the eleventh line"}),
+    [](const auto& info) {
+      std::string name = info.param.name;
+      std::erase(name, ' ');
+      return name;
+    });
+
+// Line ends as tools leave them, a byte-order mark, and numbers without a separator.
+TEST(ResultsReader, ToleratesLineEndsAndMark) {
+  std::string lf = FileWith(2, "c1 = 1E-5");
+  std::erase(lf, '\r');
+  lf.pop_back();  // no end after the last line
+  const ResultsFileContent content = ParseResultsFile("\xEF\xBB\xBF" + lf, "r.txt");
+  EXPECT_EQ(content.code_page, "UTF-8");
+  EXPECT_EQ(content.coefficients[0].text, "1E-5");
+  EXPECT_EQ(content.coefficients[0].separator, 0);
+  EXPECT_EQ(content.coefficients[0].value, 1e-5);
+  EXPECT_EQ(content.coefficients[1].separator, ',');
+  EXPECT_EQ(content.ratios[3].value, 11.2574580659687);
+  EXPECT_EQ(TextWithSeparator(content.coefficients[2], '.'), "7.028");
+}
+
+TEST(ResultsReader, FileErrors) {
+  EXPECT_THROW(ReadResultsFile("/nonexistent/pitch/Result_1"), EInOutError);
+  EXPECT_THROW(ReadResultsFile(fs::temp_directory_path().string()), EInOutError);
+  try {
+    ReadResultsFile("/dev/null");
+    FAIL();
+  } catch (const EResultsFileError& e) {
+    EXPECT_NE(std::string(e.what()).find("not a regular file"), std::string::npos);
+  }
+}
+
+}  // namespace
+}  // namespace pitch
