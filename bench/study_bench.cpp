@@ -3,10 +3,14 @@
 #include <benchmark/benchmark.h>
 #include <time.h>
 
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdio>
+#include <exception>
 #include <fstream>
 #include <random>
+#include <span>
 #include <sstream>
 #include <streambuf>
 #include <string>
@@ -81,23 +85,51 @@ const Sets& BenchmarkSets() {
   return sets;
 }
 
-// Each set's simulation in one controller (as the pipeline does, so that both work in the same
-// cache): its coefficients and ratios are copied in, then the response is simulated.
+// Each set's simulation in one controller (as the pipeline did before it simulated several sets
+// in one loop, so that both work in the same cache): its coefficients and ratios are copied in,
+// then the response is simulated.
+void CopySet(const pitch::TController& set, pitch::TController& c) {
+  c.c1 = set.c1;
+  c.c2 = set.c2;
+  c.c3 = set.c3;
+  c.c4 = set.c4;
+  c.c5 = set.c5;
+  c.muv = set.muv;
+  c.iv = set.iv;
+  c.nuv = set.nuv;
+}
+
 double SimulateAll(const std::vector<pitch::TController>& sets) {
   pitch::TController c;
   const double start = ThreadSeconds();
   for (int k = 0; k < kRepeats; ++k) {
     for (const pitch::TController& set : sets) {
-      c.c1 = set.c1;
-      c.c2 = set.c2;
-      c.c3 = set.c3;
-      c.c4 = set.c4;
-      c.c5 = set.c5;
-      c.muv = set.muv;
-      c.iv = set.iv;
-      c.nuv = set.nuv;
+      CopySet(set, c);
       c.SimulateResponse();
       benchmark::DoNotOptimize(c.teta[1000]);
+    }
+  }
+  return ThreadSeconds() - start;
+}
+
+// The same sets kInterleavedResponses at a time in one loop, as the pipeline simulates them.
+double SimulateAllInterleaved(const std::vector<pitch::TController>& sets) {
+  constexpr std::size_t kWidth = pitch::kInterleavedResponses;
+  std::array<pitch::TController, kWidth> group;
+  std::array<pitch::TController*, kWidth> pointers{};
+  std::array<std::exception_ptr, kWidth> faults;
+  for (std::size_t k = 0; k < kWidth; ++k) {
+    pointers[k] = &group[k];
+  }
+  const double start = ThreadSeconds();
+  for (int k = 0; k < kRepeats; ++k) {
+    for (std::size_t first = 0; first < sets.size(); first += kWidth) {
+      const std::size_t count = std::min(kWidth, sets.size() - first);
+      for (std::size_t j = 0; j < count; ++j) {
+        CopySet(sets[first + j], group[j]);
+      }
+      pitch::SimulateResponses(std::span(pointers).first(count), std::span(faults).first(count));
+      benchmark::DoNotOptimize(group[0].teta[1000]);
     }
   }
   return ThreadSeconds() - start;
@@ -133,24 +165,46 @@ double BatchAll() {
   return ThreadSeconds() - start;
 }
 
-// The simulation alone, per set.
+// The simulation alone, per set, as the pipeline runs it.
 void BM_StudySimulationAlone(benchmark::State& state) {
   const std::vector<pitch::TController>& controllers = BenchmarkSets().controllers;
   for (auto _ : state) {
-    SimulateAll(controllers);
+    SimulateAllInterleaved(controllers);
   }
   state.SetItemsProcessed(state.iterations() * kRepeats * static_cast<int64_t>(controllers.size()));
 }
 BENCHMARK(BM_StudySimulationAlone)->Unit(benchmark::kMillisecond);
 
+// One set after another against kInterleavedResponses sets in one loop, alternating in every
+// iteration so that both see the same machine load; "gain" is the one-by-one time over the
+// interleaved time.
+void BM_StudySimulationInterleavedGain(benchmark::State& state) {
+  const std::vector<pitch::TController>& controllers = BenchmarkSets().controllers;
+  double one_by_one = 0;
+  double interleaved = 0;
+  for (auto _ : state) {
+    one_by_one += SimulateAll(controllers);
+    interleaved += SimulateAllInterleaved(controllers);
+  }
+  const double sets = static_cast<double>(state.iterations() * kRepeats * controllers.size());
+  state.counters["one_by_one_us"] = one_by_one / sets * 1e6;
+  state.counters["interleaved_us"] = interleaved / sets * 1e6;
+  state.counters["gain"] = one_by_one / interleaved;
+}
+BENCHMARK(BM_StudySimulationInterleavedGain)->Unit(benchmark::kMillisecond)->MinTime(4);
+
 // The whole pipeline per set: CSV parsing, synthesis, simulation, characteristics, stability,
 // CSV formatting and the (discarded) write, on one thread.
+// "rows_per_core_s" is the rows per second of the thread's processor time.
 void BM_StudyWholePipeline(benchmark::State& state) {
+  double seconds = 0;
   for (auto _ : state) {
-    BatchAll();
+    seconds += BatchAll();
   }
-  state.SetItemsProcessed(state.iterations() * kRepeats *
-                          static_cast<int64_t>(BenchmarkSets().controllers.size()));
+  const int64_t rows =
+      state.iterations() * kRepeats * static_cast<int64_t>(BenchmarkSets().controllers.size());
+  state.SetItemsProcessed(rows);
+  state.counters["rows_per_core_s"] = static_cast<double>(rows) / seconds;
 }
 BENCHMARK(BM_StudyWholePipeline)->Unit(benchmark::kMillisecond);
 
@@ -161,7 +215,7 @@ void BM_StudyPipelineOverSimulation(benchmark::State& state) {
   double simulation = 0;
   double pipeline = 0;
   for (auto _ : state) {
-    simulation += SimulateAll(controllers);
+    simulation += SimulateAllInterleaved(controllers);
     pipeline += BatchAll();
   }
   const double sets = static_cast<double>(state.iterations() * kRepeats * controllers.size());

@@ -25,8 +25,9 @@ if(HELP2MAN_PROGRAM)
     COMMAND ${CMAKE_COMMAND} -E env LC_ALL=C
             "${HELP2MAN_PROGRAM}" --no-info --no-discard-stderr --section=1
             "--name=gear ratios, step response and parameter studies of a pitch autopilot"
+            --include=${PITCH_PACKAGING_DIR}/pitch-autopilot-cli.h2m
             --output=${PITCH_PACKAGE_BUILD}/pitch-autopilot-cli.1 $<TARGET_FILE:pitch-autopilot-cli>
-    DEPENDS pitch-autopilot-cli VERBATIM)
+    DEPENDS pitch-autopilot-cli ${PITCH_PACKAGING_DIR}/pitch-autopilot-cli.h2m VERBATIM)
   pitch_gzip("${PITCH_PACKAGE_BUILD}/pitch-autopilot-cli.1"
              "${PITCH_PACKAGE_BUILD}/pitch-autopilot-cli.1.gz")
   list(APPEND man_pages "${PITCH_PACKAGE_BUILD}/pitch-autopilot-cli.1.gz")

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <unsupported/Eigen/MatrixFunctions>
 
+#include "analysis/stability.h"
+
 namespace pitch::analysis {
 
 namespace {
@@ -82,7 +84,7 @@ bool StableOf(const Eigenvalues& eigenvalues) { return (eigenvalues.real().array
 
 std::optional<double> SettlingTimeOf(const Matrix4& a, const Vector4& x0,
                                      const Eigenvalues& eigenvalues) {
-  if (!StableOf(eigenvalues)) {
+  if (!StableOf(eigenvalues) || !IsStable(a)) {
     return std::nullopt;
   }
   // The slowest mode decays as e^(−σ·t); by 40/σ it has shrunk by e^−40, far inside the band
@@ -107,7 +109,7 @@ std::optional<double> SettlingTimeOf(const Matrix4& a, const Vector4& x0,
 
 std::vector<Pole> ClosedLoopPoles(const Matrix4& a) { return PolesOf(EigenvaluesOf(a)); }
 
-bool IsStable(const Matrix4& a) { return StableOf(EigenvaluesOf(a)); }
+bool IsStable(const Matrix4& a) { return ClosedLoopStability(a) == Stability::kStable; }
 
 std::vector<double> ExactResponse(const Matrix4& a, const Vector4& x0, double dt, int count) {
   const Matrix4 step = (a * dt).exp();
@@ -182,7 +184,7 @@ LoopAnalysis Analyze(const TController& c) {
   const Matrix4 a = ToEigen(ClosedLoopMatrix(c));
   const Eigenvalues eigenvalues = EigenvaluesOf(a);
   result.poles = PolesOf(eigenvalues);
-  result.stable = StableOf(eigenvalues);
+  result.stable = IsStable(a);
   result.times = SampleTimes();
   result.exact = ExactResponse(a, InitialState(), kTimeStep, kSampleCount);
   if (result.exact.size() < result.times.size()) {

@@ -33,7 +33,8 @@ struct Pole {
 // The four poles, complex pairs first (positive imaginary part only, so a pair is listed once),
 // then the real poles, each group from the fastest to the slowest.
 std::vector<Pole> ClosedLoopPoles(const Matrix4& a);
-// All poles strictly in the left half-plane.
+// All poles strictly in the left half-plane, decided exactly (analysis/stability.h): a pole on
+// the imaginary axis is not stable.
 bool IsStable(const Matrix4& a);
 
 // The exact response h = 1 + z of x' = A·x from x0 at t = 0, dt, 2·dt, … (count samples). It

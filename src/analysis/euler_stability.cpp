@@ -6,13 +6,15 @@
 #include <complex>
 #include <limits>
 
+#include "analysis/stability.h"
+
 namespace pitch::analysis {
 
 EulerStability EulerStabilityOf(const Matrix4& a, double dt) {
-  return EulerStabilityOf(Eigen::EigenSolver<Matrix4>(a, false).eigenvalues(), dt);
+  return EulerStabilityOf(a, Eigen::EigenSolver<Matrix4>(a, false).eigenvalues(), dt);
 }
 
-EulerStability EulerStabilityOf(const Eigenvalues4& eigenvalues, double dt) {
+EulerStability EulerStabilityOf(const Matrix4& a, const Eigenvalues4& eigenvalues, double dt) {
   EulerStability s;
   double step = std::numeric_limits<double>::infinity();
   bool any_step = true;
@@ -25,7 +27,12 @@ EulerStability EulerStabilityOf(const Eigenvalues4& eigenvalues, double dt) {
       step = std::min(step, -2 * lambda.real() / magnitude_squared);
     }
   }
-  s.stable = s.spectral_radius < 1;
+  s.stable = EulerIterationStable(a, dt);
+  if (!s.stable && s.spectral_radius < 1) {
+    s.spectral_radius = 1;
+  } else if (s.stable && s.spectral_radius >= 1) {
+    s.spectral_radius = std::nextafter(1.0, 0.0);
+  }
   if (any_step && std::isfinite(step)) {
     s.largest_stable_step = step;
   }

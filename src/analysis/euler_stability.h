@@ -14,7 +14,10 @@ namespace pitch::analysis {
 struct EulerStability {
   // The spectral radius of I + A·dt: the largest |1 + λ·dt| over the poles λ.
   double spectral_radius = 0;
-  // The iteration stays bounded: spectral radius below 1.
+  // The spectral radius is below 1, decided exactly (analysis/stability.h): an eigenvalue of
+  // modulus exactly 1 is not stable. spectral_radius agrees with it: 1 when the rounded
+  // eigenvalues say less for an iteration that is not stable, the double below 1 when they say 1
+  // or more for one that is.
   bool stable = false;
   // The largest step for which the iteration is stable, min over the poles of −2·Re λ / |λ|²;
   // empty when no step is (a pole on or right of the imaginary axis).
@@ -22,8 +25,8 @@ struct EulerStability {
 };
 
 EulerStability EulerStabilityOf(const Matrix4& a, double dt);
-// The same from the eigenvalues of A, for a caller that has solved for them already.
+// The same with the eigenvalues of A, for a caller that has solved for them already.
 using Eigenvalues4 = Eigen::Matrix<std::complex<double>, 4, 1>;
-EulerStability EulerStabilityOf(const Eigenvalues4& eigenvalues, double dt);
+EulerStability EulerStabilityOf(const Matrix4& a, const Eigenvalues4& eigenvalues, double dt);
 
 }  // namespace pitch::analysis

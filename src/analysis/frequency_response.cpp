@@ -10,6 +10,8 @@ namespace {
 
 constexpr Extended kDegreesPerRadian = 180 / std::numbers::pi_v<Extended>;
 constexpr int kPointsPerDecade = 100;
+constexpr double kLowestDecade = -300;
+constexpr double kHighestDecade = 300;
 
 FrequencyRange DiagramRange(const TransferFunction& l, const LoopMargins& margins) {
   std::vector<double> corners;
@@ -24,13 +26,16 @@ FrequencyRange DiagramRange(const TransferFunction& l, const LoopMargins& margin
   for (const PhaseMargin& p : margins.phase) {
     corners.push_back(p.frequency);
   }
+  corners.push_back(margins.stability.frequency);
   std::erase_if(corners, [](double w) { return !std::isfinite(w) || !(w > 0); });
   if (corners.empty()) {
     corners.push_back(1);
   }
   const auto [lowest, highest] = std::minmax_element(corners.begin(), corners.end());
-  return {std::pow(10.0, std::floor(std::log10(*lowest)) - 1),
-          std::pow(10.0, std::ceil(std::log10(*highest)) + 1)};
+  // Whole decades within the double range, for loops whose roots lie near its ends.
+  const double low = std::max(std::floor(std::log10(*lowest)) - 1, kLowestDecade);
+  const double high = std::min(std::ceil(std::log10(*highest)) + 1, kHighestDecade);
+  return {std::pow(10.0, low), std::pow(10.0, std::max(high, low + 1))};
 }
 
 }  // namespace

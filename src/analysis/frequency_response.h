@@ -9,8 +9,8 @@
 namespace pitch::analysis {
 
 struct BodeData {
-  // Whole decades from a decade below the slowest non-zero pole, zero or crossover to a decade
-  // above the fastest.
+  // Whole decades from a decade below the slowest non-zero pole, zero, crossing or least
+  // distance from −1 to a decade above the fastest, within 1e-300 … 1e300 rad/s.
   FrequencyRange range;
   std::vector<double> frequency;  // rad/s, increasing, 100 a decade and more at resonances
   std::vector<double> magnitude_db;

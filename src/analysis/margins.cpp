@@ -4,6 +4,11 @@
 #include <cmath>
 #include <limits>
 #include <numbers>
+#include <optional>
+
+#include "analysis/loop_polynomials.h"
+#include "analysis/real_roots.h"
+#include "analysis/stability.h"
 
 namespace pitch::analysis {
 
@@ -11,13 +16,6 @@ namespace {
 
 constexpr Extended kPi = std::numbers::pi_v<Extended>;
 constexpr Extended kDegreesPerRadian = 180 / kPi;
-constexpr int kSearchPointsPerDecade = 50;
-constexpr double kSearchDecades = 2;
-// Bisection stops when the bracket is this narrow relative to its upper end.
-constexpr Extended kRelativeWidth = 1e-13L;
-// A sign change across which the function still jumps by this much after refinement is a
-// discontinuity (a root on the imaginary axis), not a crossing.
-constexpr Extended kJump = 1e-6L;
 
 bool IsOrigin(const ComplexExtended& r) { return r.real() == 0 && r.imag() == 0; }
 
@@ -63,38 +61,13 @@ ComplexExtended ValueAtZero(const TransferFunction& l) {
   return v;
 }
 
-// Bisection of a bracket [lo, hi] over which f changes sign; returns the refined bracket.
-template <typename F>
-std::pair<Extended, Extended> Bisect(F f, Extended lo, Extended hi) {
-  const bool lo_negative = f(lo) < 0;
-  while (hi - lo > kRelativeWidth * hi) {
-    const Extended mid = (lo + hi) / 2;
-    if (mid <= lo || mid >= hi) {
-      break;
-    }
-    const Extended value = f(mid);
-    if (value == 0) {
-      return {mid, mid};
-    }
-    if ((value < 0) == lo_negative) {
-      lo = mid;
-    } else {
-      hi = mid;
-    }
-  }
-  return {lo, hi};
-}
-
 Extended Phase(const TransferFunction& l, Extended omega) { return Evaluate(l, omega).phase; }
-Extended LogMagnitude(const TransferFunction& l, Extended omega) {
-  return Evaluate(l, omega).log_magnitude;
-}
 
 // The phase in degrees less 360° times the whole turns that bring it within (−180°, 180°].
 Extended WrapDegrees(Extended degrees) { return degrees - 360 * std::ceil((degrees - 180) / 360); }
 
 GainMargin MakeGainMargin(const TransferFunction& l, Extended omega, Extended level) {
-  const Extended log_magnitude = LogMagnitude(l, omega);
+  const Extended log_magnitude = Evaluate(l, omega).log_magnitude;
   GainMargin m;
   m.frequency = static_cast<double>(omega);
   m.factor = static_cast<double>(std::exp(-log_magnitude));
@@ -113,54 +86,6 @@ PhaseMargin MakePhaseMargin(const TransferFunction& l, Extended omega) {
   m.delay = static_cast<double>(lag / kDegreesPerRadian / omega);
   m.phase_degrees = static_cast<double>(phase);
   return m;
-}
-
-// d|1 + L|²/dω, up to the factor 2.
-Extended DistanceSlope(const TransferFunction& l, Extended omega) {
-  const FrequencyValue v = Evaluate(l, omega);
-  return (std::conj(ComplexExtended(1) + v.value) * Slope(l, omega, v)).real();
-}
-
-StabilityMargin LeastDistance(const TransferFunction& l, const std::vector<Extended>& grid,
-                              const std::vector<FrequencyValue>& values) {
-  std::size_t best = 0;
-  Extended best_value = std::numeric_limits<Extended>::infinity();
-  for (std::size_t i = 0; i < grid.size(); ++i) {
-    const Extended d = std::abs(ComplexExtended(1) + values[i].value);
-    if (d < best_value) {
-      best_value = d;
-      best = i;
-    }
-  }
-  Extended frequency = grid.empty() ? 0 : grid[best];
-  if (best > 0 && best + 1 < grid.size()) {
-    const auto slope = [&l](Extended omega) { return DistanceSlope(l, omega); };
-    if (slope(grid[best - 1]) < 0 && slope(grid[best + 1]) > 0) {
-      const auto [lo, hi] = Bisect(slope, grid[best - 1], grid[best + 1]);
-      frequency = (lo + hi) / 2;
-      best_value = std::abs(ComplexExtended(1) + Evaluate(l, frequency).value);
-    }
-  }
-  // The limits at both ends of the axis.
-  const Extended infinity = std::numeric_limits<Extended>::infinity();
-  const std::ptrdiff_t relative_degree =
-      static_cast<std::ptrdiff_t>(l.poles.size()) - static_cast<std::ptrdiff_t>(l.zeros.size());
-  const Extended at_infinity = relative_degree > 0    ? 1
-                               : relative_degree == 0 ? std::fabs(1 + l.gain)
-                                                      : infinity;
-  const int excess = LowFrequencyAsymptote(l).excess;
-  const Extended at_zero = excess > 0   ? infinity
-                           : excess < 0 ? 1
-                                        : std::abs(ComplexExtended(1) + ValueAtZero(l));
-  if (at_zero < best_value) {
-    best_value = at_zero;
-    frequency = 0;
-  }
-  if (at_infinity < best_value) {
-    best_value = at_infinity;
-    frequency = infinity;
-  }
-  return {static_cast<double>(best_value), static_cast<double>(frequency)};
 }
 
 }  // namespace
@@ -197,6 +122,9 @@ std::vector<Extended> FrequencyGrid(const TransferFunction& l, FrequencyRange ra
                                     int points_per_decade) {
   const Extended low = range.low;
   const Extended high = range.high;
+  if (!(low > 0) || !(high >= low) || !std::isfinite(high)) {
+    return {};
+  }
   const auto steps = static_cast<int>(std::ceil(std::log10(high / low) * points_per_decade));
   std::vector<Extended> grid;
   grid.reserve(static_cast<std::size_t>(steps) + 1);
@@ -227,45 +155,96 @@ std::vector<Extended> FrequencyGrid(const TransferFunction& l, FrequencyRange ra
   return grid;
 }
 
-std::vector<Extended> SearchGrid(const TransferFunction& l) {
-  return FrequencyGrid(l, DynamicsRange(l, kSearchDecades), kSearchPointsPerDecade);
-}
+namespace {
 
-LoopMargins Margins(const TransferFunction& l, bool closed_loop_stable) {
-  LoopMargins m;
-  m.closed_loop_stable = closed_loop_stable;
-  const std::vector<Extended> grid = SearchGrid(l);
-  std::vector<FrequencyValue> values;
-  values.reserve(grid.size());
-  for (const Extended omega : grid) {
-    values.push_back(Evaluate(l, omega));
+// The crossing polynomials exactly, formed on first use and shared by the three searches.
+class ExactPolynomials {
+ public:
+  explicit ExactPolynomials(const RationalLoop& loop) : loop_(loop) {}
+  const CrossingPolynomials<Exact>& Get() {
+    if (!value_) {
+      value_ = CrossingPolynomialsOf<Exact>(loop_);
+    }
+    return *value_;
   }
 
-  for (std::size_t i = 1; i < grid.size(); ++i) {
-    const FrequencyValue& a = values[i - 1];
-    const FrequencyValue& b = values[i];
-    // Gain crossovers: ln|L| changes sign.
-    if ((a.log_magnitude > 0) != (b.log_magnitude > 0)) {
-      const auto f = [&l](Extended omega) { return LogMagnitude(l, omega); };
-      const auto [lo, hi] = Bisect(f, grid[i - 1], grid[i]);
-      if (std::fabs(f(hi) - f(lo)) < kJump) {
-        m.phase.push_back(MakePhaseMargin(l, (lo + hi) / 2));
-      }
+ private:
+  const RationalLoop& loop_;
+  std::optional<CrossingPolynomials<Exact>> value_;
+};
+
+// The least |1 + L| over the candidates and the limits ω → 0 and ω → ∞.
+StabilityMargin LeastDistance(const TransferFunction& l, const std::vector<double>& candidates) {
+  Extended best_value = std::numeric_limits<Extended>::infinity();
+  Extended frequency = 0;
+  for (const double omega : candidates) {
+    const Extended d = std::abs(ComplexExtended(1) + Evaluate(l, omega).value);
+    if (d < best_value) {
+      best_value = d;
+      frequency = omega;
     }
-    // Phase crossings: the phase passes −180° + n·360° for every whole n between the turns.
-    const Extended ta = std::floor((a.phase + kPi) / (2 * kPi));
-    const Extended tb = std::floor((b.phase + kPi) / (2 * kPi));
-    for (Extended n = std::min(ta, tb) + 1; n <= std::max(ta, tb); ++n) {
-      const Extended level = 2 * kPi * n - kPi;
-      const auto f = [&l, level](Extended omega) { return Phase(l, omega) - level; };
-      const auto [lo, hi] = Bisect(f, grid[i - 1], grid[i]);
-      if (std::fabs(f(hi) - f(lo)) < kJump) {
-        m.gain.push_back(MakeGainMargin(l, (lo + hi) / 2, level));
-      }
+  }
+  const Extended infinity = std::numeric_limits<Extended>::infinity();
+  const std::ptrdiff_t relative_degree =
+      static_cast<std::ptrdiff_t>(l.poles.size()) - static_cast<std::ptrdiff_t>(l.zeros.size());
+  const Extended at_infinity = l.gain == 0           ? 1
+                               : relative_degree > 0  ? 1
+                               : relative_degree == 0 ? std::fabs(1 + l.gain)
+                                                      : infinity;
+  const int excess = LowFrequencyAsymptote(l).excess;
+  const Extended at_zero = l.gain == 0  ? 1
+                           : excess > 0 ? infinity
+                           : excess < 0 ? 1
+                                        : std::abs(ComplexExtended(1) + ValueAtZero(l));
+  if (at_zero < best_value) {
+    best_value = at_zero;
+    frequency = 0;
+  }
+  if (at_infinity < best_value) {
+    best_value = at_infinity;
+    frequency = infinity;
+  }
+  return {static_cast<double>(best_value), static_cast<double>(frequency)};
+}
+
+bool Finite(const GainMargin& g) {
+  return std::isfinite(g.factor) && g.factor > 0 && std::isfinite(g.decibels);
+}
+bool Finite(const PhaseMargin& p) { return std::isfinite(p.degrees) && std::isfinite(p.delay); }
+
+}  // namespace
+
+LoopMargins Margins(const TransferFunction& l, const RationalLoop& loop, bool closed_loop_stable) {
+  LoopMargins m;
+  m.closed_loop_stable = closed_loop_stable;
+  const CrossingPolynomials<Ball> fast = CrossingPolynomialsOf<Ball>(loop);
+  ExactPolynomials exact(loop);
+  LazyExact exact_gain([&exact] { return exact.Get().gain; });
+  LazyExact exact_phase([&exact] { return exact.Get().phase; });
+  LazyExact exact_real([&exact] { return exact.Get().real_part; });
+  LazyExact exact_distance([&exact] { return exact.Get().distance; });
+  bool beyond = false;
+
+  // Gain crossovers: |N| = |D| where D ≠ 0 (a common root on the axis is no crossover).
+  const PositiveRoots crossovers = FindPositiveRoots(fast.gain, exact_gain);
+  beyond = beyond || crossovers.beyond_double_range;
+  for (const double omega : crossovers.omega) {
+    if (std::isfinite(Evaluate(l, omega).log_magnitude)) {
+      m.phase.push_back(MakePhaseMargin(l, omega));
+    }
+  }
+  // Phase crossings: N·conj D real and negative. H ≡ 0 (L real on the whole axis, L ≡ 0
+  // among them) has no crossing to list.
+  const PositiveRoots crossings = FindPositiveRoots(fast.phase, exact_phase);
+  beyond = beyond || crossings.beyond_double_range;
+  for (const double omega : crossings.omega) {
+    if (SignAt(fast.real_part, exact_real, omega) < 0) {
+      const Extended turns = std::round((Phase(l, omega) + kPi) / (2 * kPi));
+      m.gain.push_back(MakeGainMargin(l, omega, 2 * kPi * turns - kPi));
     }
   }
   // A finite negative gain at zero frequency is a crossing of −180° there.
-  if (LowFrequencyAsymptote(l).excess == 0 && ValueAtZero(l).real() < 0) {
+  if (l.gain != 0 && LowFrequencyAsymptote(l).excess == 0 && ValueAtZero(l).real() < 0) {
     const Extended turns = std::round((Evaluate(l, 0).phase + kPi) / (2 * kPi));
     GainMargin g;
     g.factor = static_cast<double>(-1 / ValueAtZero(l).real());
@@ -284,12 +263,33 @@ LoopMargins Margins(const TransferFunction& l, bool closed_loop_stable) {
       m.delay = p.delay;
     }
   }
-  m.stability = LeastDistance(l, grid, values);
+  // The least distance: d|1 + L|²/du = 0, or a limit.
+  const PositiveRoots extremes = FindPositiveRoots(fast.distance, exact_distance);
+  beyond = beyond || extremes.beyond_double_range;
+  m.stability = LeastDistance(l, extremes.omega);
+
+  bool finite = std::isfinite(m.stability.value);
+  for (const GainMargin& g : m.gain) {
+    finite = finite && Finite(g);
+  }
+  for (const PhaseMargin& p : m.phase) {
+    finite = finite && Finite(p);
+  }
+  if (beyond) {
+    m.not_computable = "a crossing lies beyond the double range of frequencies";
+  } else if (!finite) {
+    m.not_computable = "a margin lies beyond the double range";
+  }
   return m;
 }
 
+LoopMargins Margins(const TransferFunction& l, bool closed_loop_stable) {
+  return Margins(l, RationalLoopOf(l), closed_loop_stable);
+}
+
 LoopMargins Margins(const TController& c) {
-  return Margins(LoopTransfer(c), IsStable(ToEigen(ClosedLoopMatrix(c))));
+  return Margins(LoopTransfer(c), PitchRationalLoop(c),
+                   ClosedLoopStability(ToEigen(ClosedLoopMatrix(c))) == Stability::kStable);
 }
 
 }  // namespace pitch::analysis

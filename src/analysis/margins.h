@@ -2,16 +2,19 @@
 // L(jω): gain margins at the phase crossings, phase and delay margins at the gain crossovers, and
 // the least distance of the Nyquist curve from −1. Plain C++ on Eigen.
 //
-// Crossings are found as sign changes on a logarithmic grid that covers every pole, zero and
-// asymptotic crossover of L with two decades to spare and is dense around lightly damped roots,
-// then refined by bisection in extended precision to a relative accuracy of 1e-13. Two crossings
-// closer together than the grid's step (a near-tangency) can be missed.
+// The crossings are the positive roots of polynomials in ω² whose coefficients are exact
+// rationals formed from the loop's inputs (analysis/loop_polynomials.h): none is lost, a tangency
+// (a double root) is listed, and each frequency is the double at the exact root to the last bit
+// (analysis/real_roots.h). The margins at a crossing are then evaluated in extended precision
+// from the factored loop, and rounded once to a double.
 #pragma once
 
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "analysis/loop_break.h"
+#include "analysis/loop_polynomials.h"
 #include "analysis/transfer_function.h"
 #include "core/controller.h"
 
@@ -51,11 +54,19 @@ struct LoopMargins {
   // The closed loop is stable. When it is not, the margins measure the distance to the stability
   // boundary from the unstable side and are no stability margins.
   bool closed_loop_stable = false;
+  // Set when a crossing's frequency or a margin lies beyond the double range: the margins are not
+  // computable as doubles, and the lists above are incomplete.
+  std::optional<std::string> not_computable;
 };
 
+// The margins of a factored loop, its polynomials multiplied out from the roots.
 LoopMargins Margins(const TransferFunction& l, bool closed_loop_stable);
-// The margins of the autopilot loop of a controller whose synthesis has completed; stability as
-// the poles of the closed-loop matrix say.
+// The crossings from the exact polynomials of loop, the margins at them evaluated on l, the
+// same loop factored.
+LoopMargins Margins(const TransferFunction& l, const RationalLoop& loop, bool closed_loop_stable);
+// The margins of the autopilot loop of a controller whose synthesis has completed, its
+// polynomials formed exactly from c1 … c5, muv, iv and nuv; stable when the closed-loop matrix
+// is (ClosedLoopStability).
 LoopMargins Margins(const TController& c);
 
 struct FrequencyRange {
@@ -71,7 +82,5 @@ FrequencyRange DynamicsRange(const TransferFunction& l, double decades);
 // phase turns faster than the logarithmic spacing can follow.
 std::vector<Extended> FrequencyGrid(const TransferFunction& l, FrequencyRange range,
                                     int points_per_decade);
-// The search grid for the crossings: FrequencyGrid over DynamicsRange(l, 2), 50 points a decade.
-std::vector<Extended> SearchGrid(const TransferFunction& l);
 
 }  // namespace pitch::analysis

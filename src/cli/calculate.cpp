@@ -1,5 +1,6 @@
 #include "cli/calculate.h"
 
+#include "analysis/stability.h"
 #include "number_text/number_text.h"
 
 namespace pitch::cli {
@@ -90,6 +91,7 @@ Outcome Calculate(const CoefficientTexts& input, bool analyse) {
       stability.poles = analysis::ClosedLoopPoles(a);
       stability.stable = analysis::IsStable(a);
     }
+    stability.marginal = analysis::ClosedLoopStability(a) == analysis::Stability::kMarginal;
     stability.iteration = analysis::EulerStabilityOf(a, kTimeStep);
     outcome.stability = stability;
   }

@@ -42,6 +42,7 @@ CoefficientTexts CoefficientTextsOf(const std::vector<std::string>& given, char 
 struct Stability {
   std::vector<analysis::Pole> poles;
   bool stable = false;
+  bool marginal = false;  // not stable, with a pole on the imaginary axis and none right of it
   analysis::EulerStability iteration;  // at the simulation's step kTimeStep
 };
 

@@ -26,6 +26,10 @@ void PrintMargins(std::ostream& out, const analysis::LoopMargins& m, char separa
   if (!m.closed_loop_stable) {
     out << "  the closed loop is unstable: these are not stability margins\n";
   }
+  if (m.not_computable) {
+    out << "  not computable in the double range: " << *m.not_computable << '\n';
+    return;
+  }
   if (m.gain.empty()) {
     out << "  gain margin: infinite (the phase does not cross -180 deg)\n";
   } else {
@@ -55,6 +59,16 @@ void PrintMargins(std::ostream& out, const analysis::LoopMargins& m, char separa
 }
 
 Json MarginsJson(const analysis::LoopMargins& m) {
+  if (m.not_computable) {
+    return {{"closed_loop_stable", m.closed_loop_stable},
+            {"gain_margin", nullptr},
+            {"phase_margin", nullptr},
+            {"delay_margin", nullptr},
+            {"stability_margin", nullptr},
+            {"phase_crossings", nullptr},
+            {"gain_crossovers", nullptr},
+            {"not_computable", *m.not_computable}};
+  }
   Json gain = {{"infinite", m.gain.empty()}};
   if (m.gain.empty()) {
     gain["factor"] = nullptr;

@@ -184,7 +184,11 @@ Options ParseOptions(const std::vector<std::string>& args) {
   for (const std::string& arg : app.remaining()) {
     if (!options_ended && arg == "--") {
       options_ended = true;
-    } else if (!options_ended && arg.rfind("--", 0) == 0) {
+    } else if (!options_ended && (arg.rfind("--", 0) == 0 ||
+                                  (arg.size() > 1 && arg[0] == '-' &&
+                                   std::isalpha(static_cast<unsigned char>(arg[1])) != 0))) {
+      // A number has a digit, a separator or a blank after its sign, never a letter: "-v",
+      // "-V" and "-x5" are options this program does not know.
       throw UsageError("unknown option " + arg.substr(0, arg.find('=')));
     } else {
       options.coefficients.push_back(arg);

@@ -28,7 +28,11 @@ void PrintStability(std::ostream& out, const Stability& stability, char separato
       out << '\n';
     }
   }
-  out << "stable (continuous loop): " << (stability.stable ? "yes" : "no") << '\n';
+  out << "stable (continuous loop): "
+      << (stability.stable     ? "yes"
+          : stability.marginal ? "no, marginally stable (a pole on the imaginary axis)"
+                               : "no")
+      << '\n';
   const analysis::EulerStability& euler = stability.iteration;
   out << "Euler iteration (step " << Seconds(kTimeStep, separator) << "):\n";
   out << "  spectral radius of I + A*dt: " << num(euler.spectral_radius) << '\n';
@@ -89,7 +93,9 @@ Json PolesJson(const Stability& stability) {
                       {"damping_ratio", Number(p.damping_ratio)},
                       {"natural_frequency", Number(p.natural_frequency)}});
   }
-  return {{"stable", stability.stable}, {"values", values}};
+  return {{"stable", stability.stable},
+          {"marginally_stable", stability.marginal},
+          {"values", values}};
 }
 
 Json IterationJson(const analysis::EulerStability& euler) {

@@ -7,6 +7,7 @@
 #include "cli/file_paths.h"
 #include "cli/options.h"
 #include "cli/report.h"
+#include "number_text/separator_hint.h"
 #include "study/escaped_text.h"
 
 namespace pitch::cli {
@@ -14,18 +15,6 @@ namespace pitch::cli {
 namespace {
 
 constexpr const char* kProgram = "pitch-autopilot-cli";
-
-// For a coefficient that is not a number although it holds the other decimal separator: which
-// separator is in force, and how to read numbers written with the other one. Empty otherwise.
-std::string SeparatorHint(const std::string& text, char separator, bool from_option) {
-  const char other = separator == '.' ? ',' : '.';
-  if (text.find(other) == std::string::npos) {
-    return "";
-  }
-  return std::string("The decimal separator is '") + separator + "' (" +
-         (from_option ? "--separator" : "the locale's") + "); a number written with '" + other +
-         "' needs --separator " + other;
-}
 
 }  // namespace
 
@@ -56,6 +45,7 @@ int Run(const std::vector<std::string>& args, const NumberSettings& locale_setti
   if (options.study) {
     study::StudyOptions o = *options.study;
     o.separator = separator;
+    o.separator_given = options.separator.has_value();
     o.progress = options.progress.value_or(study.err_is_terminal);
     o.out_descriptor = study.out_descriptor;
     o.stop_on_signals = study.stop_on_signals;

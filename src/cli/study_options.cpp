@@ -78,6 +78,9 @@ void AddStudyOptions(CLI::App& app, StudyArguments& s) {
   declare(app.add_flag("--margins", s.margins,
                        "study: the loop margins in each row (gain, phase, delay, stability)")
               ->disable_flag_override());
+  declare(app.add_flag("--no-margins", s.no_margins,
+                       "study: leave the loop margins out (the default)")
+              ->disable_flag_override());
   declare(app.add_option("--jobs", s.jobs, "study: threads (default: one per core)")
               ->option_text("N")
               ->check(CLI::Validator(
@@ -107,10 +110,13 @@ void AddStudyOptions(CLI::App& app, StudyArguments& s) {
                   "")));
   s.map_value_option = declare(
       app.add_option("--map-value", s.map_value,
-                     "study: the map's quantity: overshoot (default), settling, peak, rise or\n"
-                     "spectral-radius")
+                     "study: the map's quantity: overshoot (default), settling, peak, rise,\n"
+                     "spectral-radius, gain-margin, phase-margin, delay-margin or\n"
+                     "stability-margin")
           ->option_text("NAME")
-          ->check(CLI::IsMember({"overshoot", "settling", "peak", "rise", "spectral-radius"})));
+          ->check(CLI::IsMember({"overshoot", "settling", "peak", "rise", "spectral-radius",
+                                 "gain-margin", "phase-margin", "delay-margin",
+                                 "stability-margin"})));
 }
 
 std::optional<study::StudyOptions> StudyOptionsOf(const StudyArguments& s,
@@ -139,6 +145,9 @@ std::optional<study::StudyOptions> StudyOptionsOf(const StudyArguments& s,
     o.out = s.out;
   }
   o.samples = s.samples;
+  if (s.margins && s.no_margins) {
+    throw UsageError("--margins and --no-margins exclude each other");
+  }
   o.margins = s.margins;
   o.jobs = s.jobs;
   if (!s.shard.empty()) {

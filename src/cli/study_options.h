@@ -23,6 +23,7 @@ struct StudyArguments {
   std::string out;
   bool samples = false;
   bool margins = false;
+  bool no_margins = false;
   int jobs = 0;
   std::string shard;
   bool progress = false;

@@ -8,6 +8,8 @@
 
 #include <array>
 #include <cstddef>
+#include <exception>
+#include <span>
 #include <vector>
 
 #include "core/border.h"
@@ -66,5 +68,16 @@ class TController {
   Real Tnu = 0;  // time constant iv / nuv
   TSamples teta;
 };
+
+// The most controllers whose responses share one loop in SimulateResponses.
+inline constexpr std::size_t kInterleavedResponses = 3;
+
+// The responses of several controllers at once, kInterleavedResponses of them in one loop (the
+// steps of one controller wait for each other; those of different controllers overlap). Every
+// controller ends as its own SimulateResponse() leaves it: the same samples, and where that
+// raises, faults[k] holds the same error (else it is null) and the samples from the failing step
+// on keep what they held. faults has one entry per controller.
+void SimulateResponses(std::span<TController* const> controllers,
+                       std::span<std::exception_ptr> faults);
 
 }  // namespace pitch

@@ -5,56 +5,192 @@
 // side is evaluated in extended precision in the order written and rounded to a Real when stored.
 // Inside one right-hand side the extended range cannot be exceeded (finite Real operands, no
 // division), so only the stores are checked for overflow.
+//
+// One step of one controller is a chain of dependent x87 operations, each waiting for the one
+// before; the steps of independent controllers do not wait for each other, so several of them
+// in one loop keep the x87 units busy. The arithmetic of every controller is the same whichever
+// controllers share its loop.
+#include <algorithm>
+
 #include "core/controller.h"
 
 namespace pitch {
+namespace {
 
-void TController::SimulateResponse() {
-  using fp::Store;
+using fp::Store;
+
+// The time step, rounded once to a Real.
+Real TimeStep() {
   const Extended steps = kSampleCount;
-  const Real dt = Store((kEndTime - kStartTime) / steps);
+  return Store((kEndTime - kStartTime) / steps);
+}
 
+// One controller's loop invariants and state between steps.
+struct Lane {
   // Loop invariants of the rate equation's right-hand side, in its own operand order. They are
   // the same extended values in every step; forming them once also keeps the stores into teta
   // from forcing them to be re-read.
-  const Extended x4 = c4;
-  const Extended damping = (Extended{c1} + c5) + Extended{c3} * muv;  // (c1 + c5) + c3·muv
+  Extended x4 = 0;
   // damping·(−wp) is formed as (−damping)·wp: the same exact product, so the same rounding.
-  const Extended negative_damping = -damping;
-  const Extended stiffness = Extended{c2} - x4 * c5;     // c2 − c4·c5
-  const Extended integral_gain = Extended{c3} * nuv;     // c3·nuv
-  const Extended proportional_gain = Extended{c3} * iv;  // c3·iv
-
+  Extended negative_damping = 0;
+  Extended stiffness = 0;
+  Extended integral_gain = 0;
+  Extended proportional_gain = 0;
   Real z = -1;
   Real w = 0;
   Real y = 0;
   Real x = kInitialAngle;
-  teta[1] = kInitialAngle;
+  TSamples* teta = nullptr;
+};
 
-  for (int i = 2; i <= kSampleCount; ++i) {
-    const Real wp = w;
-    const Real xp = x;
-    const Real yp = y;
-    const Real zp = z;
-    const Real w_new = static_cast<Real>(
-        (((negative_damping * wp - stiffness * xp) - integral_gain * yp) - proportional_gain * zp) *
-            dt +
-        wp);
-    const Real y_new = static_cast<Real>(Extended{dt} * zp + yp);
-    const Real x_new = static_cast<Real>((Extended{wp} - Extended{xp} * x4) * dt + xp);
-    const Real z_new = static_cast<Real>(Extended{dt} * wp + zp);
-    const Real sample = static_cast<Real>(Extended{z_new} + 1);
-    // All five stores of the step are checked together: the states are local, so a step whose
-    // first out-of-range value is any of them stores no sample and raises the same overflow.
-    if (std::isinf(w_new) | std::isinf(y_new) | std::isinf(x_new) | std::isinf(z_new) |
-        std::isinf(sample)) {
-      throw EOverflow();
+Lane Start(TController& c) {
+  Lane lane;
+  lane.x4 = c.c4;
+  const Extended damping = (Extended{c.c1} + c.c5) + Extended{c.c3} * c.muv;  // (c1 + c5) + c3·muv
+  lane.negative_damping = -damping;
+  lane.stiffness = Extended{c.c2} - lane.x4 * c.c5;  // c2 − c4·c5
+  lane.integral_gain = Extended{c.c3} * c.nuv;       // c3·nuv
+  lane.proportional_gain = Extended{c.c3} * c.iv;    // c3·iv
+  lane.teta = &c.teta;
+  c.teta[1] = kInitialAngle;
+  return lane;
+}
+
+// Steps from … kSampleCount of N controllers in one loop, up to the first step at which one of
+// them leaves the Real range; returns that step (kSampleCount + 1 when none does). There the
+// lanes that left the range are marked in out_of_range and store nothing more; the others have
+// completed that step too.
+template <int N>
+int Steps(Lane* lanes, int from, Real dt, bool* out_of_range) {
+  // The lanes' fields as locals: they cannot alias the samples, and each new state can be
+  // rounded straight into its place.
+  Extended x4[N];
+  Extended negative_damping[N];
+  Extended stiffness[N];
+  Extended integral_gain[N];
+  Extended proportional_gain[N];
+  Real z[N];
+  Real w[N];
+  Real y[N];
+  Real x[N];
+  TSamples* teta[N];
+#pragma GCC unroll 4
+  for (int k = 0; k < N; ++k) {
+    x4[k] = lanes[k].x4;
+    negative_damping[k] = lanes[k].negative_damping;
+    stiffness[k] = lanes[k].stiffness;
+    integral_gain[k] = lanes[k].integral_gain;
+    proportional_gain[k] = lanes[k].proportional_gain;
+    z[k] = lanes[k].z;
+    w[k] = lanes[k].w;
+    y[k] = lanes[k].y;
+    x[k] = lanes[k].x;
+    teta[k] = lanes[k].teta;
+  }
+  int i = from;
+  for (; i <= kSampleCount; ++i) {
+    Real sample[N];
+    bool any_out_of_range = false;
+#pragma GCC unroll 4
+    for (int k = 0; k < N; ++k) {
+      const Real wp = w[k];
+      const Real xp = x[k];
+      const Real yp = y[k];
+      const Real zp = z[k];
+      w[k] = static_cast<Real>(
+          (((negative_damping[k] * wp - stiffness[k] * xp) - integral_gain[k] * yp) -
+           proportional_gain[k] * zp) *
+              dt +
+          wp);
+      y[k] = static_cast<Real>(Extended{dt} * zp + yp);
+      x[k] = static_cast<Real>((Extended{wp} - Extended{xp} * x4[k]) * dt + xp);
+      z[k] = static_cast<Real>(Extended{dt} * wp + zp);
+      sample[k] = static_cast<Real>(Extended{z[k]} + 1);
+      // All five stores of the step are checked together: a step whose first out-of-range
+      // value is any of them stores no sample and raises the same overflow.
+      out_of_range[k] = std::isinf(w[k]) | std::isinf(y[k]) | std::isinf(x[k]) | std::isinf(z[k]) |
+                        std::isinf(sample[k]);
+      any_out_of_range |= out_of_range[k];
     }
-    w = w_new;
-    y = y_new;
-    x = x_new;
-    z = z_new;
-    teta[i] = sample;
+    if (any_out_of_range) {
+#pragma GCC unroll 4
+      for (int k = 0; k < N; ++k) {
+        if (!out_of_range[k]) {
+          (*teta[k])[i] = sample[k];
+        }
+      }
+      break;
+    }
+#pragma GCC unroll 4
+    for (int k = 0; k < N; ++k) {
+      (*teta[k])[i] = sample[k];
+    }
+  }
+#pragma GCC unroll 4
+  for (int k = 0; k < N; ++k) {
+    lanes[k].z = z[k];
+    lanes[k].w = w[k];
+    lanes[k].y = y[k];
+    lanes[k].x = x[k];
+  }
+  return i;
+}
+
+int StepsOf(Lane* lanes, int n, int from, Real dt, bool* out_of_range) {
+  switch (n) {
+    case 1:
+      return Steps<1>(lanes, from, dt, out_of_range);
+    case 2:
+      return Steps<2>(lanes, from, dt, out_of_range);
+    default:
+      return Steps<3>(lanes, from, dt, out_of_range);
+  }
+}
+
+}  // namespace
+
+void TController::SimulateResponse() {
+  Lane lane = Start(*this);
+  bool out_of_range = false;
+  if (Steps<1>(&lane, 2, TimeStep(), &out_of_range) <= kSampleCount) {
+    throw EOverflow();
+  }
+}
+
+void SimulateResponses(std::span<TController* const> controllers,
+                       std::span<std::exception_ptr> faults) {
+  const Real dt = TimeStep();
+  for (std::size_t first = 0; first < controllers.size(); first += kInterleavedResponses) {
+    const std::size_t count = std::min(kInterleavedResponses, controllers.size() - first);
+    Lane lanes[kInterleavedResponses];
+    std::size_t index[kInterleavedResponses];  // the controller of each running lane
+    int running = 0;
+    for (std::size_t k = 0; k < count; ++k) {
+      faults[first + k] = nullptr;
+      lanes[running] = Start(*controllers[first + k]);
+      index[running++] = first + k;
+    }
+    int step = 2;
+    while (running > 0) {
+      bool out_of_range[kInterleavedResponses] = {};
+      step = StepsOf(lanes, running, step, dt, out_of_range);
+      if (step > kSampleCount) {
+        break;
+      }
+      // The lanes that left the range stop with their fault; the others go on together from
+      // the next step.
+      int kept = 0;
+      for (int k = 0; k < running; ++k) {
+        if (out_of_range[k]) {
+          faults[index[k]] = std::make_exception_ptr(EOverflow());
+        } else {
+          lanes[kept] = lanes[k];
+          index[kept++] = index[k];
+        }
+      }
+      running = kept;
+      ++step;
+    }
   }
 }
 

@@ -46,14 +46,65 @@ std::vector<std::string> CsvRecord::Fields() const {
   return fields;
 }
 
-// Up to the next comma, line end or the end of the text, a buffer's run at a time, appended to
+void CsvReader::Start() {
+  if (started_) {
+    return;
+  }
+  started_ = true;
+  // A UTF-8 byte-order mark, as spreadsheet programs write one.
+  if (Peek() == 0xEF) {
+    Get();
+    if (Peek() == 0xBB) {
+      Get();
+      if (Peek() == 0xBF) {
+        Get();
+      }
+    }
+  }
+}
+
+char CsvReader::DetectDelimiter() {
+  Start();
+  Peek();  // the buffer holds the text's start, unless it is empty
+  static constexpr char kCandidates[] = {',', ';', '\t'};
+  std::array<std::size_t, 3> counts{};
+  bool quoted = false;
+  bool blank = true;
+  for (std::size_t i = begin_; i < end_; ++i) {
+    const char c = buffer_[i];
+    if (c == '"') {
+      quoted = !quoted;
+    } else if (quoted) {
+      continue;
+    } else if (c == '\n') {
+      if (!blank) {
+        break;
+      }
+    } else if (c != '\r') {
+      blank = false;
+      for (std::size_t k = 0; k < counts.size(); ++k) {
+        counts[k] += c == kCandidates[k] ? 1 : 0;
+      }
+    }
+  }
+  std::size_t best = 0;
+  for (std::size_t k = 1; k < counts.size(); ++k) {
+    if (counts[k] > counts[best]) {
+      best = k;
+    }
+  }
+  delimiter_ = kCandidates[best];
+  return delimiter_;
+}
+
+// Up to the next delimiter, line end or the end of the text, a buffer's run at a time, appended to
 // text; the CR of a CR LF is no part of the field that starts at start.
 void CsvReader::ReadUnquoted(std::string& text, std::size_t start) {
   while (begin_ < end_ || Fill()) {
     const char* const first = buffer_.data() + begin_;
     const char* const last = buffer_.data() + end_;
     const char* stop = first;
-    while (stop < last && *stop != ',' && *stop != '\n') {
+    while (stop < last && *stop != delimiter_ && *stop != '\n') {
       ++stop;
     }
     text.append(first, stop);
@@ -68,19 +119,7 @@ void CsvReader::ReadUnquoted(std::string& text, std::size_t start) {
 }
 
 bool CsvReader::Next(CsvRecord& record) {
-  if (!started_) {
-    started_ = true;
-    // A UTF-8 byte-order mark, as spreadsheet programs write one.
-    if (Peek() == 0xEF) {
-      Get();
-      if (Peek() == 0xBB) {
-        Get();
-        if (Peek() == 0xBF) {
-          Get();
-        }
-      }
-    }
-  }
+  Start();
   // Blank lines are no records.
   for (;;) {
     const int c = Peek();
@@ -139,8 +178,20 @@ bool CsvReader::Next(CsvRecord& record) {
         end_field(start);
         return true;
       }
+      // A CR right after the closing quote ends the record only as part of a CR LF; alone it is
+      // a character, here as anywhere else, so it is text after the quote.
       c = Peek();
-      if (c != ',' && c != '\n' && c != '\r' && c != kEnd) {
+      if (c == '\r') {
+        Get();
+        if (Peek() == '\n') {
+          Get();
+          ++line_;
+          end_field(start);
+          return true;
+        }
+        text.push_back('\r');
+      }
+      if (c != delimiter_ && c != '\n' && c != kEnd) {
         if (record.error.empty()) {
           record.error = "text after the closing quote of a field";
         }
@@ -152,13 +203,10 @@ bool CsvReader::Next(CsvRecord& record) {
     }
     end_field(start);
     c = Get();
-    if (c == ',') {
+    if (c == delimiter_) {
       continue;
     }
-    if (c == '\r' && Peek() == '\n') {
-      c = Get();
-    }
-    if (c == '\n' || c == '\r') {
+    if (c == '\n') {
       ++line_;
     }
     break;
@@ -166,9 +214,11 @@ bool CsvReader::Next(CsvRecord& record) {
   return true;
 }
 
-void AppendCsvField(std::string& out, const std::string& field) {
-  const bool quote = field.find_first_of(",\"\r\n") != std::string::npos ||
-                     (!field.empty() && (field.front() == ' ' || field.back() == ' '));
+void AppendCsvField(std::string& out, std::string_view field, char delimiter) {
+  const char special[] = {delimiter, '"', '\r', '\n'};
+  const bool quote =
+      field.find_first_of(std::string_view(special, sizeof special)) != std::string_view::npos ||
+      (!field.empty() && (field.front() == ' ' || field.back() == ' '));
   if (!quote) {
     out += field;
     return;

@@ -1,7 +1,9 @@
-// Records of CSV text (RFC 4180): fields separated by commas, records by LF or CR LF; a field in
-// double quotes may hold commas, line ends and doubled quotes (""). A quote inside an unquoted
-// field is kept as a character. A UTF-8 byte-order mark before the first record is skipped, and
-// so is a line with nothing on it.
+// Records of CSV text (RFC 4180): fields separated by a delimiter (a comma, or the semicolon or
+// tab of spreadsheets set to a decimal comma), records by LF or CR LF; a field in double quotes
+// may hold delimiters, line ends and doubled quotes (""). A quote inside an unquoted field is
+// kept as a character, and so is a CR that is not followed by LF, also right after a closing
+// quote. A UTF-8 byte-order mark before the first record is skipped, and so is a line with
+// nothing on it.
 #pragma once
 
 #include <array>
@@ -32,9 +34,15 @@ struct CsvRecord {
 
 class CsvReader {
  public:
-  explicit CsvReader(std::istream& in) : in_(in) {}
+  explicit CsvReader(std::istream& in, char delimiter = ',') : in_(in), delimiter_(delimiter) {}
   CsvReader(const CsvReader&) = delete;
   CsvReader& operator=(const CsvReader&) = delete;
+
+  // Before the first record: takes as the delimiter whichever of comma, semicolon and tab occurs
+  // most often outside quotes on the first line that is not blank (the comma on a tie or when
+  // none does), and returns it. Looks at the first 64 KiB of the text at most.
+  char DetectDelimiter();
+  char delimiter() const { return delimiter_; }
 
   // Reads the next record into record (reusing its storage); false at the end of the text.
   bool Next(CsvRecord& record);
@@ -42,12 +50,14 @@ class CsvReader {
   bool ReadFailed() const { return read_failed_; }
 
  private:
+  void Start();
   int Get();
   void ReadUnquoted(std::string& text, std::size_t start);
   int Peek();
   bool Fill();
 
   std::istream& in_;
+  char delimiter_;
   std::array<char, 1 << 16> buffer_{};
   std::size_t begin_ = 0;
   std::size_t end_ = 0;
@@ -57,8 +67,8 @@ class CsvReader {
   std::int64_t line_ = 1;
 };
 
-// One field as CSV text: quoted (with quotes doubled) when it holds a comma, a quote, a line
-// end or a leading or trailing space; else as it is.
-void AppendCsvField(std::string& out, const std::string& field);
+// One field as CSV text: quoted (with quotes doubled) when it holds the delimiter, a quote, a
+// line end or a leading or trailing space; else as it is.
+void AppendCsvField(std::string& out, std::string_view field, char delimiter = ',');
 
 }  // namespace pitch::study

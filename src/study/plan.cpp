@@ -26,11 +26,11 @@ bool EndsWith(const std::string& text, const std::string& tail) {
   });
 }
 
-Real ParseValue(const std::string& option, const std::string& text, char separator) {
+Real ParseValue(const std::string& option, const std::string& text, const StudyOptions& options) {
   try {
-    return fp::Store(ParseNumber(text, separator));
+    return fp::Store(ParseNumber(text, options.separator));
   } catch (const Exception& e) {
-    throw UsageError(option + ": " + WithFullStop(e.what()));
+    throw UsageError(NumberUsageError(option, text, e, options.separator, options.separator_given));
   }
 }
 
@@ -46,11 +46,11 @@ std::int64_t ParseWhole(const std::string& text) {
 
 FixedAutopilot AutopilotFrom(const StudyOptions& options) {
   TController controller;
-  controller.c1 = ParseValue("--autopilot-from", options.autopilot_from[0], options.separator);
-  controller.c2 = ParseValue("--autopilot-from", options.autopilot_from[1], options.separator);
-  controller.c3 = ParseValue("--autopilot-from", options.autopilot_from[2], options.separator);
-  controller.c4 = ParseValue("--autopilot-from", options.autopilot_from[3], options.separator);
-  controller.c5 = ParseValue("--autopilot-from", options.autopilot_from[4], options.separator);
+  controller.c1 = ParseValue("--autopilot-from", options.autopilot_from[0], options);
+  controller.c2 = ParseValue("--autopilot-from", options.autopilot_from[1], options);
+  controller.c3 = ParseValue("--autopilot-from", options.autopilot_from[2], options);
+  controller.c4 = ParseValue("--autopilot-from", options.autopilot_from[3], options);
+  controller.c5 = ParseValue("--autopilot-from", options.autopilot_from[4], options);
   try {
     controller.ComputeGearRatios();
   } catch (const Exception& e) {
@@ -61,9 +61,9 @@ FixedAutopilot AutopilotFrom(const StudyOptions& options) {
 
 FixedAutopilot GivenAutopilot(const StudyOptions& options) {
   FixedAutopilot a;
-  a.muv = ParseValue("--autopilot", options.autopilot[0], options.separator);
-  a.iv = ParseValue("--autopilot", options.autopilot[1], options.separator);
-  a.nuv = ParseValue("--autopilot", options.autopilot[2], options.separator);
+  a.muv = ParseValue("--autopilot", options.autopilot[0], options);
+  a.iv = ParseValue("--autopilot", options.autopilot[1], options);
+  a.nuv = ParseValue("--autopilot", options.autopilot[2], options);
   // As the synthesis forms it; an autopilot without integral action has none.
   try {
     a.Tnu = fp::Store(fp::Div(a.iv, a.nuv));
@@ -111,12 +111,11 @@ Plan MakePlan(const StudyOptions& options) {
   if (!options.sweeps.empty()) {
     std::array<Real, 5> fixed = kDefaultCoefficients;
     for (std::size_t k = 0; k < options.coefficients.size(); ++k) {
-      fixed[k] =
-          ParseValue("c" + std::to_string(k + 1), options.coefficients[k], options.separator);
+      fixed[k] = ParseValue("c" + std::to_string(k + 1), options.coefficients[k], options);
     }
     std::vector<SweepAxis> axes;
     for (const std::string& sweep : options.sweeps) {
-      axes.push_back(ParseSweep(sweep, options.separator));
+      axes.push_back(ParseSweep(sweep, options.separator, options.separator_given));
     }
     plan.grid.emplace(std::move(axes), fixed);
   }
@@ -164,7 +163,11 @@ Plan MakePlan(const StudyOptions& options) {
         {"settling", MapValue::kSettling},
         {"peak", MapValue::kPeak},
         {"rise", MapValue::kRise},
-        {"spectral-radius", MapValue::kSpectralRadius}};
+        {"spectral-radius", MapValue::kSpectralRadius},
+        {"gain-margin", MapValue::kGainMargin},
+        {"phase-margin", MapValue::kPhaseMargin},
+        {"delay-margin", MapValue::kDelayMargin},
+        {"stability-margin", MapValue::kStabilityMargin}};
     for (const auto& [name, value] : kNames) {
       if (options.map_value == name) {
         plan.map = value;
@@ -172,7 +175,11 @@ Plan MakePlan(const StudyOptions& options) {
     }
     if (!plan.map) {
       throw UsageError("--map-value " + options.map_value +
-                       ": expected overshoot, settling, peak, rise or spectral-radius");
+                       ": expected overshoot, settling, peak, rise, spectral-radius, gain-margin, "
+                       "phase-margin, delay-margin or stability-margin");
+    }
+    if (*plan.map >= MapValue::kGainMargin && !plan.margins) {
+      throw UsageError("--map-value " + options.map_value + " needs the margins (no --no-margins)");
     }
     plan.map_svg = PictureFormatOfPath(*options.map) == PictureFormat::kSvg;
   }
@@ -203,6 +210,22 @@ double MapValueOf(MapValue which, const RowResult& row) {
   if (which == MapValue::kSpectralRadius) {
     return row.have_stability ? row.spectral_radius : kNone;
   }
+  if (which >= MapValue::kGainMargin) {
+    if (!row.margins) {
+      return kNone;
+    }
+    const RowMargins& m = *row.margins;
+    switch (which) {
+      case MapValue::kGainMargin:
+        return m.gain ? m.gain->factor : kNone;  // an infinite gain margin has no colour
+      case MapValue::kPhaseMargin:
+        return m.phase ? m.phase->degrees : kNone;
+      case MapValue::kDelayMargin:
+        return m.delay.value_or(kNone);
+      default:
+        return m.stability.value;
+    }
+  }
   if (!row.have_metrics) {
     return kNone;
   }
@@ -215,7 +238,7 @@ double MapValueOf(MapValue which, const RowResult& row) {
       return row.metrics.peak;
     case MapValue::kRise:
       return row.metrics.rise_time.value_or(kNone);
-    case MapValue::kSpectralRadius:
+    default:
       break;
   }
   return kNone;
@@ -231,6 +254,14 @@ const char* MapValueTitle(MapValue which) {
       return "peak of h";
     case MapValue::kRise:
       return "rise time (10-90 %), s";
+    case MapValue::kGainMargin:
+      return "gain margin (factor)";
+    case MapValue::kPhaseMargin:
+      return "phase margin, deg";
+    case MapValue::kDelayMargin:
+      return "delay margin, s";
+    case MapValue::kStabilityMargin:
+      return "stability margin min |1 + L(jw)|";
     case MapValue::kSpectralRadius:
       break;
   }

@@ -12,7 +12,17 @@
 namespace pitch::study {
 
 enum class Format { kCsv, kJsonLines };
-enum class MapValue { kOvershoot, kSettling, kPeak, kRise, kSpectralRadius };
+enum class MapValue {
+  kOvershoot,
+  kSettling,
+  kPeak,
+  kRise,
+  kSpectralRadius,
+  kGainMargin,
+  kPhaseMargin,
+  kDelayMargin,
+  kStabilityMargin
+};
 
 // Row r (from 0) belongs to shard K of N when r mod N = K − 1: each shard has every N-th row,
 // so the shards are of equal size whether or not the number of rows is known.

@@ -1,6 +1,8 @@
 #include "study/row.h"
 
 #include <Eigen/Eigenvalues>
+#include <cmath>
+#include <limits>
 #include <vector>
 
 #include "analysis/euler_stability.h"
@@ -25,8 +27,8 @@ std::span<const double> StudySampleTimes() {
   return times;
 }
 
-void ComputeRow(const std::array<Real, 5>& c, const FixedAutopilot* fixed, TController& controller,
-                RowResult& result, bool with_margins) {
+bool StartRow(const std::array<Real, 5>& c, const FixedAutopilot* fixed, TController& controller,
+              RowResult& result) {
   result.have_coefficients = true;
   result.c = c;
   controller.c1 = c[0];
@@ -34,41 +36,83 @@ void ComputeRow(const std::array<Real, 5>& c, const FixedAutopilot* fixed, TCont
   controller.c3 = c[2];
   controller.c4 = c[3];
   controller.c5 = c[4];
-  Stage stage = Stage::kRatios;
   try {
     if (fixed != nullptr) {
       controller.muv = fixed->muv;
       controller.iv = fixed->iv;
       controller.nuv = fixed->nuv;
       controller.Tnu = fixed->Tnu.value_or(0);
+      result.Tnu = fixed->Tnu;
     } else {
+      // The synthesis stores each ratio as soon as it is formed and reads none it has not
+      // stored, so a ratio still NaN after a failure was not formed.
+      constexpr Real kNotFormed = std::numeric_limits<Real>::quiet_NaN();
+      controller.muv = controller.iv = controller.nuv = controller.Tnu = kNotFormed;
       controller.ComputeGearRatios();
+      result.Tnu = controller.Tnu;
     }
-    result.have_ratios = true;
-    result.muv = controller.muv;
-    result.iv = controller.iv;
-    result.nuv = controller.nuv;
-    result.Tnu = fixed != nullptr ? fixed->Tnu : std::optional<Real>(controller.Tnu);
-    stage = Stage::kResponse;
-    controller.SimulateResponse();
-    result.have_metrics = true;
-    result.metrics = FastCharacteristics(StudySampleTimes(), controller.teta.values());
   } catch (const Exception& e) {
-    result.error = RowError{e.ClassName(), stage, WithFullStop(e.what())};
+    result.error = RowError{e.ClassName(), Stage::kRatios, WithFullStop(e.what())};
+    if (fixed == nullptr) {
+      const auto formed = [](Real v) {
+        return std::isnan(v) ? std::nullopt : std::optional<Real>(v);
+      };
+      result.muv = formed(controller.muv);
+      result.iv = formed(controller.iv);
+      result.nuv = formed(controller.nuv);
+      result.Tnu = formed(controller.Tnu);
+    }
+    return false;
+  }
+  result.have_ratios = true;
+  result.muv = controller.muv;
+  result.iv = controller.iv;
+  result.nuv = controller.nuv;
+  return true;
+}
+
+void ComputeRow(const std::array<Real, 5>& c, const FixedAutopilot* fixed, TController& controller,
+                RowResult& result, bool with_margins) {
+  std::exception_ptr fault;
+  if (StartRow(c, fixed, controller, result)) {
+    try {
+      controller.SimulateResponse();
+    } catch (const Exception&) {
+      fault = std::current_exception();
+    }
+  }
+  FinishRow(controller, fault, result, with_margins);
+}
+
+void FinishRow(const TController& controller, const std::exception_ptr& fault, RowResult& result,
+               bool with_margins) {
+  if (result.have_ratios) {
+    try {
+      if (fault) {
+        std::rethrow_exception(fault);
+      }
+      result.have_metrics = true;
+      result.metrics = FastCharacteristics(StudySampleTimes(), controller.teta.values());
+    } catch (const Exception& e) {
+      result.error = RowError{e.ClassName(), Stage::kResponse, WithFullStop(e.what())};
+    }
   }
   if (result.have_ratios) {
     const analysis::Matrix4 a = analysis::ToEigen(ClosedLoopMatrix(controller));
     const analysis::Eigenvalues4 poles =
         Eigen::EigenSolver<analysis::Matrix4>(a, false).eigenvalues();
     result.have_stability = true;
-    result.stable = (poles.real().array() < 0).all();
-    const analysis::EulerStability euler = analysis::EulerStabilityOf(poles, kTimeStep);
+    result.stable = analysis::IsStable(a);
+    const analysis::EulerStability euler = analysis::EulerStabilityOf(a, poles, kTimeStep);
     result.spectral_radius = euler.spectral_radius;
     result.euler_stable = euler.stable;
   }
   if (result.have_ratios && with_margins) {
     try {
       const analysis::LoopMargins m = analysis::Margins(controller);
+      if (m.not_computable) {
+        return;  // beyond the double range: empty cells
+      }
       RowMargins& r = result.margins.emplace();
       if (!m.gain.empty()) {
         r.gain = m.gain.front();

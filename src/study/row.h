@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <exception>
 #include <optional>
 #include <span>
 #include <string>
@@ -45,10 +46,13 @@ struct RowResult {
   std::int64_t row = 0;
   bool have_coefficients = false;
   std::array<Real, 5> c{};
-  bool have_ratios = false;
-  Real muv = 0;
-  Real iv = 0;
-  Real nuv = 0;
+  bool have_ratios = false;  // the synthesis completed, or the autopilot is fixed
+  // The ratios this set's synthesis formed, each as the controller stored it: a synthesis that
+  // fails after forming muv (and perhaps iv and nuv) keeps those, as the single calculation
+  // does; a fixed autopilot's Tnu is empty when iv / nuv fails.
+  std::optional<Real> muv;
+  std::optional<Real> iv;
+  std::optional<Real> nuv;
   std::optional<Real> Tnu;
   std::optional<RowError> error;
   bool have_metrics = false;  // the simulation completed
@@ -62,10 +66,18 @@ struct RowResult {
 
 // Synthesis (unless fixed is given) and simulation in controller, then the analysis. Failures
 // of the calculation become the result's error; the controller's samples are the set's
-// response when have_metrics. With with_margins, the loop margins too (far dearer than the rest
-// of the row).
+// response when have_metrics. With with_margins, the loop margins too (none when they are not
+// computable in the double range).
 void ComputeRow(const std::array<Real, 5>& c, const FixedAutopilot* fixed, TController& controller,
                 RowResult& result, bool with_margins = false);
+
+// ComputeRow in two parts, so that the simulations of several rows can share a loop
+// (SimulateResponses): StartRow is the synthesis (true: the row is to be simulated next), and
+// FinishRow takes the simulation's outcome (fault null: it completed) and does the rest.
+bool StartRow(const std::array<Real, 5>& c, const FixedAutopilot* fixed, TController& controller,
+              RowResult& result);
+void FinishRow(const TController& controller, const std::exception_ptr& fault, RowResult& result,
+               bool with_margins);
 
 // The sample times t_1 … t_1000, formed once.
 std::span<const double> StudySampleTimes();

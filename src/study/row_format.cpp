@@ -34,7 +34,7 @@ void AppendJsonString(std::string& out, std::string_view s) {
       nlohmann::json(std::string(s)).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-void AppendCsvText(std::string& out, std::string_view s) { AppendCsvField(out, std::string(s)); }
+void AppendCsvText(std::string& out, std::string_view s) { AppendCsvField(out, s); }
 
 void AppendIndex(std::string& out, std::int64_t row) {
   char text[24];
@@ -167,15 +167,11 @@ void AppendCsvRow(std::string& out, const RowResult& row, const Carried& carried
       line.Number(v);
     }
   }
-  for (const Real v : {row.muv, row.iv, row.nuv}) {
+  for (const std::optional<Real>& v : {row.muv, row.iv, row.nuv, row.Tnu}) {
     line.Char(',');
-    if (row.have_ratios) {
-      line.Number(v);
+    if (v) {
+      line.Number(*v);
     }
-  }
-  line.Char(',');
-  if (row.have_ratios && row.Tnu) {
-    line.Number(*row.Tnu);
   }
   line.Char(',');
   if (row.error) {
@@ -277,7 +273,7 @@ void AppendJsonRow(std::string& out, const RowResult& row, const Carried& carrie
     out += "null";
   }
   out += ",\"ratios\":";
-  if (row.have_ratios) {
+  if (row.muv) {
     out += "{\"muv\":";
     AppendJsonNumber(out, row.muv);
     out += ",\"iv\":";

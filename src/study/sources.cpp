@@ -1,5 +1,6 @@
 #include "study/sources.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace pitch::study {
@@ -34,7 +35,10 @@ bool SweepSource::Fill(Chunk& chunk, std::size_t count) {
   return !chunk.rows.empty();
 }
 
-BatchSource::BatchSource(std::istream& in, Shard shard) : reader_(in), shard_(shard) {
+BatchSource::BatchSource(std::istream& in, Shard shard, std::optional<char> separator)
+    : reader_(in), shard_(shard) {
+  columns_.delimiter = reader_.DetectDelimiter();
+  columns_.separator = columns_.delimiter == ',' ? '.' : separator.value_or(',');
   CsvRecord header;
   if (!reader_.Next(header)) {
     throw UsageError("the batch has no header line (it needs the columns c1 … c5)");
@@ -44,17 +48,34 @@ BatchSource::BatchSource(std::istream& in, Shard shard) : reader_(in), shard_(sh
   }
   const std::vector<std::string> fields = header.Fields();
   columns_.count = fields.size();
+  // Names compare as the header is read: without surrounding spaces, in any case.
+  std::vector<std::string> names;
+  std::vector<std::string> repeated;
+  for (const std::string& field : fields) {
+    const std::string name = Normalised(field);
+    if (std::find(names.begin(), names.end(), name) != names.end() &&
+        std::find(repeated.begin(), repeated.end(), name) == repeated.end()) {
+      repeated.push_back(name);
+    }
+    names.push_back(name);
+  }
+  if (!repeated.empty()) {
+    std::string list;
+    for (const std::string& name : repeated) {
+      list += (list.empty() ? "\"" : ", \"") + name + "\"";
+    }
+    throw UsageError("the batch's header names " +
+                     std::string(repeated.size() > 1 ? "columns " : "the column ") + list +
+                     " more than once");
+  }
   std::array<bool, 5> found{};
   for (std::size_t i = 0; i < fields.size(); ++i) {
-    const std::string name = Normalised(fields[i]);
+    const std::string& name = names[i];
     if (name.size() == 2 && name[0] == 'c' && name[1] >= '1' && name[1] <= '5') {
       const auto k = static_cast<std::size_t>(name[1] - '1');
-      if (found[k]) {
-        throw UsageError("the batch's header names the column " + name + " twice");
-      }
       found[k] = true;
       columns_.coefficient[k] = i;
-    } else if (name == "id" && !columns_.id) {
+    } else if (name == "id") {
       columns_.id = i;
     } else {
       columns_.carried.push_back(i);

@@ -28,8 +28,11 @@ class SweepSource {
   std::int64_t next_;
 };
 
-// The header of a batch: which columns hold c1 … c5 and the id, and which are carried through.
+// The header of a batch: which columns hold c1 … c5 and the id, and which are carried through;
+// the delimiter found on it and the decimal separator of the numbers in the records.
 struct BatchColumns {
+  char delimiter = ',';
+  char separator = '.';
   std::size_t count = 0;
   std::array<std::size_t, 5> coefficient{};
   std::optional<std::size_t> id;
@@ -39,8 +42,10 @@ struct BatchColumns {
 
 class BatchSource {
  public:
-  // Reads the header; raises UsageError when it lacks a coefficient column.
-  BatchSource(std::istream& in, Shard shard);
+  // Reads the header, taking the delimiter from it: numbers have a full stop in comma-separated
+  // text, and a decimal comma (or the given separator) with a semicolon or a tab. Raises
+  // UsageError when the header lacks a coefficient column or names a column twice.
+  BatchSource(std::istream& in, Shard shard, std::optional<char> separator = std::nullopt);
   bool Fill(Chunk& chunk, std::size_t count);
   const BatchColumns& columns() const { return columns_; }
   bool ReadFailed() const { return reader_.ReadFailed(); }

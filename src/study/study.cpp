@@ -4,14 +4,18 @@
 #include <oneapi/tbb/parallel_pipeline.h>
 #include <oneapi/tbb/task_arena.h>
 
+#include <array>
 #include <cerrno>
 #include <cmath>
 #include <csignal>
 #include <cstring>
+#include <exception>
+#include <fstream>
 #include <limits>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 
 #include "core/errors.h"
 #include "number_text/number_text.h"
@@ -78,47 +82,48 @@ class StudyRun {
  public:
   StudyRun(const Plan& plan, const BatchColumns* columns) : plan_(plan), columns_(columns) {}
 
-  // The pipeline's middle stage: every row of the chunk, formatted into its text.
+  // The pipeline's middle stage: every row of the chunk, formatted into its text. Rows go
+  // kInterleavedResponses at a time: each one's synthesis, then their simulations in one loop,
+  // then each one's analysis and text in row order.
   void Compute(Chunk& chunk) const {
-    TController controller;
-    const FixedAutopilot* fixed = plan_.fixed ? &*plan_.fixed : nullptr;
+    Group group(columns_ ? columns_->carried.size() : 0);
     if (plan_.grid) {
       for (const std::int64_t row : chunk.rows) {
         if (InterruptSignal() != 0) {
-          chunk.cut = true;
-          return;
+          break;
         }
-        RowResult result;
-        result.row = row;
-        ComputeRow(plan_.grid->Coefficients(row), fixed, controller, result, plan_.margins);
-        Emit(chunk, result, controller, Carried{});
+        Lane& lane = group.Next(row);
+        lane.simulate =
+            StartRow(plan_.grid->Coefficients(row), Fixed(), lane.controller, lane.result);
+        if (group.Full()) {
+          Finish(chunk, group);
+        }
       }
+      Finish(chunk, group);
+      chunk.cut = chunk.tally.rows < static_cast<std::int64_t>(chunk.rows.size());
       return;
     }
     std::vector<std::string_view> fields;
-    std::vector<std::string_view> carried(columns_->carried.size());
     for (const BatchRecord& record : chunk.records) {
       if (InterruptSignal() != 0) {
-        chunk.cut = true;
-        return;
+        break;  // the rows started are finished below; the chunk ends with them
       }
       fields.clear();
       for (std::size_t k = 0; k < record.span_count; ++k) {
         const auto [offset, length] = chunk.spans[record.first_span + k];
         fields.emplace_back(chunk.field_text.data() + offset, length);
       }
-      Carried with;
+      Lane& lane = group.Next(record.row);
       if (columns_->id && *columns_->id < fields.size()) {
-        with.id = fields[*columns_->id];
+        lane.carried.id = fields[*columns_->id];
       }
-      for (std::size_t k = 0; k < carried.size(); ++k) {
+      for (std::size_t k = 0; k < lane.carried_values.size(); ++k) {
         const std::size_t i = columns_->carried[k];
-        carried[k] = i < fields.size() ? fields[i] : std::string_view();
+        lane.carried_values[k] = i < fields.size() ? fields[i] : std::string_view();
       }
-      with.values = carried;
+      lane.carried.values = lane.carried_values;
 
-      RowResult result;
-      result.row = record.row;
+      RowResult& result = lane.result;
       const auto line = [&] { return "line " + std::to_string(record.line) + ": "; };
       if (!record.error.empty()) {
         result.error = RowError{"EParserError", Stage::kInput, line() + WithFullStop(record.error)};
@@ -132,9 +137,9 @@ class StudyRun {
         std::size_t k = 0;
         try {
           for (; k < 5; ++k) {
-            c[k] = fp::Store(ParseNumber(fields[columns_->coefficient[k]], '.'));
+            c[k] = fp::Store(ParseNumber(fields[columns_->coefficient[k]], columns_->separator));
           }
-          ComputeRow(c, fixed, controller, result, plan_.margins);
+          lane.simulate = StartRow(c, Fixed(), lane.controller, result);
         } catch (const Exception& e) {
           // A field that is not a number is shown escaped: a NUL byte would cut the message, a
           // control character would reach the terminal.
@@ -146,11 +151,73 @@ class StudyRun {
           result.error = RowError{e.ClassName(), Stage::kInput, line() + message};
         }
       }
-      Emit(chunk, result, controller, with);
+      if (group.Full()) {
+        Finish(chunk, group);
+      }
     }
+    Finish(chunk, group);
+    chunk.cut = chunk.tally.rows < static_cast<std::int64_t>(chunk.records.size());
   }
 
  private:
+  // One row of a group on its way through the computation.
+  struct Lane {
+    TController controller;
+    RowResult result;
+    bool simulate = false;  // the synthesis gave ratios: the response is to be simulated
+    Carried carried;
+    std::vector<std::string_view> carried_values;
+  };
+
+  // Up to kInterleavedResponses rows that are computed together.
+  class Group {
+   public:
+    explicit Group(std::size_t carried_columns) {
+      for (Lane& lane : lanes_) {
+        lane.carried_values.resize(carried_columns);
+      }
+    }
+    // The next lane, cleared for the row.
+    Lane& Next(std::int64_t row) {
+      Lane& lane = lanes_[size_++];
+      lane.result = RowResult();
+      lane.result.row = row;
+      lane.simulate = false;
+      lane.carried = Carried{};
+      return lane;
+    }
+    bool Full() const { return size_ == lanes_.size(); }
+    std::span<Lane> Lanes() { return std::span<Lane>(lanes_).first(size_); }
+    void Clear() { size_ = 0; }
+
+   private:
+    std::array<Lane, kInterleavedResponses> lanes_;
+    std::size_t size_ = 0;
+  };
+
+  const FixedAutopilot* Fixed() const { return plan_.fixed ? &*plan_.fixed : nullptr; }
+
+  // The group's simulations in one loop, then each row's analysis and text, in row order.
+  void Finish(Chunk& chunk, Group& group) const {
+    std::array<TController*, kInterleavedResponses> simulated{};
+    std::array<std::exception_ptr, kInterleavedResponses> faults{};
+    std::size_t count = 0;
+    for (Lane& lane : group.Lanes()) {
+      if (lane.simulate) {
+        simulated[count++] = &lane.controller;
+      }
+    }
+    SimulateResponses(std::span(simulated).first(count), std::span(faults).first(count));
+    std::size_t k = 0;
+    for (Lane& lane : group.Lanes()) {
+      if (lane.simulate) {
+        FinishRow(lane.controller, faults[k++], lane.result, plan_.margins);
+      }
+      Emit(chunk, lane.result, lane.controller, lane.carried);
+    }
+    group.Clear();
+  }
+
   void Emit(Chunk& chunk, const RowResult& result, const TController& controller,
             const Carried& carried) const {
     if (plan_.format == Format::kCsv) {
@@ -276,7 +343,9 @@ int RunStudy(const StudyOptions& options, std::istream& in, std::ostream& out, s
       sweep = std::make_unique<SweepSource>(*plan.grid, plan.shard);
     } else {
       try {
-        batch = std::make_unique<BatchSource>(*input, plan.shard);
+        batch = std::make_unique<BatchSource>(
+            *input, plan.shard,
+            options.separator_given ? std::optional<char>(options.separator) : std::nullopt);
       } catch (const UsageError&) {
         if (file && file->error() != 0) {
           throw EInOutError(file->error(),
@@ -289,7 +358,9 @@ int RunStudy(const StudyOptions& options, std::istream& in, std::ostream& out, s
       }
     }
   } catch (const UsageError& e) {
-    err << kProgram << EscapedText(e.what()) << '\n';
+    // As every usage error of the command line: one line, and where to read the usage.
+    err << kProgram << EscapedText(e.what())
+        << "\nTry 'pitch-autopilot-cli --help' for more information.\n";
     return 2;
   } catch (const EInOutError& e) {
     err << kProgram << EscapedText(e.what()) << '\n';

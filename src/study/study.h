@@ -24,8 +24,11 @@ struct StudyOptions {
   // muv, iv, nuv. At most one of the two.
   std::vector<std::string> autopilot_from;
   std::vector<std::string> autopilot;
-  // The decimal separator of the numbers above (the command line's; CSV always has '.').
+  // The decimal separator of the numbers above: the locale's, or --separator's when
+  // separator_given. A batch with commas between its fields has full stops in its numbers; one
+  // with semicolons or tabs has decimal commas, or --separator's separator.
   char separator = '.';
+  bool separator_given = false;
   // The rows' file ("-" or none: the output stream); JSON Lines for a name ending ".jsonl".
   std::optional<std::string> out;
   bool samples = false;                 // the 1000 samples in each JSON Lines row
@@ -34,7 +37,8 @@ struct StudyOptions {
   std::optional<std::string> shard;     // "K/N": the K-th of N shares, 1 ≤ K ≤ N
   bool progress = false;                // the progress line on err
   std::optional<std::string> map;       // picture of a two-coefficient sweep, .png or .svg
-  std::string map_value = "overshoot";  // overshoot, settling, peak, rise, spectral-radius
+  std::string map_value = "overshoot";  // overshoot, settling, peak, rise, spectral-radius,
+                                        // gain-margin, phase-margin, delay-margin, stability-margin
   // Rows for the output stream go straight to this descriptor (the process's standard output)
   // in large writes of whole rows; -1: through the stream.
   int out_descriptor = -1;

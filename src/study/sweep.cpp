@@ -3,8 +3,19 @@
 #include <charconv>
 
 #include "number_text/number_text.h"
+#include "number_text/separator_hint.h"
 
 namespace pitch::study {
+
+std::string NumberUsageError(const std::string& what, std::string_view text, const Exception& e,
+                             char separator, bool separator_given) {
+  std::string message = what + ": " + WithFullStop(e.what());
+  const std::string hint = SeparatorHint(text, separator, separator_given);
+  if (!hint.empty()) {
+    message += ' ' + hint;
+  }
+  return message;
+}
 
 Real SweepAxis::Value(std::int64_t i) const {
   if (i == 0) {
@@ -17,7 +28,7 @@ Real SweepAxis::Value(std::int64_t i) const {
   return fp::Store(Extended{from} + step / static_cast<Extended>(count - 1));
 }
 
-SweepAxis ParseSweep(std::string_view text, char separator) {
+SweepAxis ParseSweep(std::string_view text, char separator, bool separator_given) {
   const std::string shown(text);
   const auto bad = [&](const std::string& why) {
     return UsageError("--sweep " + shown + ": " + why + " (expected NAME=FROM:TO:COUNT)");
@@ -42,11 +53,13 @@ SweepAxis ParseSweep(std::string_view text, char separator) {
     parts[k] = rest.substr(0, colon);
     rest = k < 2 ? rest.substr(colon + 1) : std::string_view();
   }
-  try {
-    axis.from = fp::Store(ParseNumber(parts[0], separator));
-    axis.to = fp::Store(ParseNumber(parts[1], separator));
-  } catch (const Exception& e) {
-    throw bad(WithFullStop(e.what()));
+  for (std::size_t k = 0; k < 2; ++k) {
+    try {
+      (k == 0 ? axis.from : axis.to) = fp::Store(ParseNumber(parts[k], separator));
+    } catch (const Exception& e) {
+      throw UsageError(
+          NumberUsageError("--sweep " + shown, parts[k], e, separator, separator_given));
+    }
   }
   const char* const first = parts[2].data();
   const char* const last = first + parts[2].size();

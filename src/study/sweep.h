@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/errors.h"
 #include "core/extended.h"
 
 namespace pitch::study {
@@ -19,6 +20,11 @@ class UsageError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
+
+// The message of a number on the command line that cannot be read (what: the option and its
+// value): the parser's, and the separator hint where the text holds the other separator; one line.
+std::string NumberUsageError(const std::string& what, std::string_view text, const Exception& e,
+                             char separator, bool separator_given);
 
 struct SweepAxis {
   int coefficient = 0;  // 0 … 4 for c1 … c5
@@ -33,8 +39,10 @@ struct SweepAxis {
 };
 
 // "NAME=FROM:TO:COUNT", NAME one of c1 … c5, FROM and TO decimal numbers with the given
-// separator, COUNT a whole number from 1. Raises UsageError.
-SweepAxis ParseSweep(std::string_view text, char separator);
+// separator, COUNT a whole number from 1. Raises UsageError: with the expected form when the
+// text does not have it, with the separator hint when a number holds the other separator
+// (separator_given: the separator came from --separator, not from the locale).
+SweepAxis ParseSweep(std::string_view text, char separator, bool separator_given = false);
 
 class SweepGrid {
  public:

@@ -3,15 +3,80 @@
 #include <QAction>
 #include <QGraphicsScene>
 #include <QGraphicsWidget>
-#include <QHBoxLayout>
+#include <QGuiApplication>
+#include <QHeaderView>
 #include <QLabel>
 #include <QResizeEvent>
+#include <QScreen>
+#include <QTableWidget>
+#include <QVBoxLayout>
+#include <cmath>
 
 #include "storage/exports.h"
 #include "ui/bode_export.h"
 #include "ui/plot_export.h"
 
 namespace pitch {
+
+namespace {
+
+// The size the window asks for where the screen has room, and the least at which the axis
+// labels (up to nine on the magnitude axis, which Qt Charts cuts to "..." when they crowd), the
+// text on the diagram and the table stay whole.
+constexpr QSize kPreferredSize(1040, 800);
+constexpr QSize kMinimumSize(640, 700);
+// What a window manager adds around the client area (title bar and border), kept free.
+constexpr QSize kFrameAllowance(16, 48);
+
+QString Number(double value, char separator, int digits) {
+  QString text = QString::number(value, 'g', digits);
+  if (separator != '.') {
+    text.replace(QLatin1Char('.'), QLatin1Char(separator));
+  }
+  return text;
+}
+
+QString AtFrequency(double omega, char separator, int digits) {
+  if (std::isinf(omega)) {
+    return QStringLiteral("при ω → ∞");
+  }
+  return QStringLiteral("при ω = %1 рад/с").arg(Number(omega, separator, digits));
+}
+
+}  // namespace
+
+QString MarginRow::Line() const {
+  return quantity + joiner + value + (where.isEmpty() ? QString() : QLatin1Char(' ') + where);
+}
+
+std::vector<MarginRow> MarginRows(const analysis::LoopMargins& m, char separator, int digits) {
+  std::vector<MarginRow> rows;
+  const QString gain = QStringLiteral("Запас по амплитуде");
+  const QString phase = QStringLiteral("Запас по фазе");
+  if (m.gain.empty()) {
+    rows.push_back({gain, QStringLiteral("∞"), QStringLiteral("(ЛФЧХ не пересекает -180°)")});
+  }
+  for (const analysis::GainMargin& g : m.gain) {
+    rows.push_back({gain,
+                    QStringLiteral("%1 (%2 дБ)").arg(Number(g.factor, separator, digits),
+                                                     Number(g.decibels, separator, digits)),
+                    AtFrequency(g.frequency, separator, digits)});
+  }
+  if (m.phase.empty()) {
+    rows.push_back({phase, QStringLiteral("нет"), QStringLiteral("(ЛАЧХ не пересекает 0 дБ)")});
+  }
+  for (const analysis::PhaseMargin& p : m.phase) {
+    rows.push_back({phase, Number(p.degrees, separator, digits) + QStringLiteral("°"),
+                    AtFrequency(p.frequency, separator, digits)});
+  }
+  if (m.delay) {
+    rows.push_back({QStringLiteral("Запас по запаздыванию"),
+                    Number(*m.delay, separator, digits) + QStringLiteral(" с"), QString()});
+  }
+  rows.push_back({QStringLiteral("min |1 + L(jω)|"), Number(m.stability.value, separator, digits),
+                  AtFrequency(m.stability.frequency, separator, digits), QStringLiteral(" = ")});
+  return rows;
+}
 
 TBodeView::TBodeView(QGraphicsScene* scene, TBodeChart& chart, QWidget* parent)
     : QGraphicsView(scene, parent), chart_(chart) {
@@ -31,19 +96,43 @@ void TBodeView::resizeEvent(QResizeEvent* event) {
 
 TBodeWindow::TBodeWindow(IErrorSink& errors, QWidget* parent) : QWidget(parent, Qt::Window) {
   setWindowTitle(QStringLiteral("Частотные характеристики"));
-  resize(1040, 640);
 
+  Stale = new QLabel(this);
+  Stale->setWordWrap(true);
+  Stale->setStyleSheet(QStringLiteral("QLabel { color: #b00000; font-weight: bold; }"));
+  Stale->setVisible(false);
   scene_ = new QGraphicsScene(this);
   scene_->addItem(chart_.widget());  // the scene owns the charts from here on
   View = new TBodeView(scene_, chart_, this);
-  Margins = new QLabel(this);
-  Margins->setWordWrap(true);
-  Margins->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  Margins->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  Margins->setFixedWidth(260);
-  auto* layout = new QHBoxLayout(this);
+  Unstable = new QLabel(this);
+  Unstable->setVisible(false);
+  Margins = new QTableWidget(0, 3, this);
+  Margins->setHorizontalHeaderLabels(
+      {QStringLiteral("Запас"), QStringLiteral("Значение"), QStringLiteral("Где")});
+  Margins->verticalHeader()->setVisible(false);
+  Margins->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  Margins->setSelectionMode(QAbstractItemView::ContiguousSelection);
+  Margins->setWordWrap(false);
+  Margins->setTextElideMode(Qt::ElideNone);
+  Margins->setFocusPolicy(Qt::NoFocus);
+  Margins->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  Margins->horizontalHeader()->setStretchLastSection(true);
+  Margins->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  Margins->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(Stale, 0);
   layout->addWidget(View, 1);
+  layout->addWidget(Unstable, 0);
   layout->addWidget(Margins, 0);
+
+  // Sized for the screen it opens on: the diagram as large as it asks where there is room,
+  // never beyond the available area (a 1280 × 1024 screen at 144 dpi has less than it asks).
+  const QScreen* screen = parent != nullptr ? parent->screen() : QGuiApplication::primaryScreen();
+  const QSize room = screen != nullptr ? screen->availableGeometry().size() - kFrameAllowance
+                                       : kPreferredSize;
+  setMinimumSize(kMinimumSize.boundedTo(room));
+  resize(kPreferredSize.boundedTo(room).expandedTo(minimumSize()));
 
   ExportChooser = std::make_unique<TExportChooser>();
   SavePictureAction = new QAction(QStringLiteral("Сохранить рисунок…"), View);
@@ -52,6 +141,7 @@ TBodeWindow::TBodeWindow(IErrorSink& errors, QWidget* parent) : QWidget(parent, 
   View->setContextMenuPolicy(Qt::ActionsContextMenu);
   ConnectGuarded(SavePictureAction, &QAction::triggered, errors,
                  [this](QObject* sender) { SavePictureClick(sender); });
+  FillTable({});
 }
 
 TBodeWindow::~TBodeWindow() = default;
@@ -61,11 +151,57 @@ void TBodeWindow::ShowBode(const analysis::BodeData& data, char separator) {
   separator_ = separator;
   chart_.SetDecimalSeparator(separator);
   chart_.SetData(data);
-  Margins->setText(MarginLines(data.margins, separator, 6, true).join(QLatin1Char('\n')));
+  Unstable->setText(QStringLiteral("Замкнутая система неустойчива: это не запасы устойчивости"));
+  Unstable->setVisible(!data.margins.closed_loop_stable);
+  FillTable(MarginRows(data.margins, separator, 6));
   SavePictureAction->setEnabled(true);
 }
 
-QString TBodeWindow::MarginsText() const { return Margins->text(); }
+void TBodeWindow::FillTable(const std::vector<MarginRow>& rows) {
+  rows_ = rows;
+  Margins->setRowCount(static_cast<int>(rows.size()));
+  for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
+    const MarginRow& row = rows[static_cast<std::size_t>(r)];
+    const QString cells[3] = {row.quantity, row.value, row.where};
+    for (int c = 0; c < 3; ++c) {
+      auto* item = new QTableWidgetItem(cells[c]);
+      item->setToolTip(row.Line());
+      Margins->setItem(r, c, item);
+    }
+  }
+  Margins->resizeColumnsToContents();
+  Margins->resizeRowsToContents();
+  // Every row in view, without a scroll bar: the table is exactly as high as its rows.
+  int height = Margins->horizontalHeader()->sizeHint().height() + 2 * Margins->frameWidth();
+  for (int r = 0; r < Margins->rowCount(); ++r) {
+    height += Margins->rowHeight(r);
+  }
+  Margins->setFixedHeight(height);
+}
+
+void TBodeWindow::SetStale(const QString& reason) {
+  Stale->setText(reason.isEmpty()
+                     ? QString()
+                     : QStringLiteral("Это частотные характеристики предыдущего расчёта: для "
+                                      "коэффициентов последнего передаточные числа не получены (") +
+                           reason + QStringLiteral(")"));
+  Stale->setVisible(!reason.isEmpty());
+}
+
+bool TBodeWindow::IsStale() const { return !Stale->text().isEmpty(); }
+
+QString TBodeWindow::StaleText() const { return Stale->text(); }
+
+QString TBodeWindow::MarginsText() const {
+  QStringList lines;
+  if (data_ && !data_->margins.closed_loop_stable) {
+    lines << Unstable->text();
+  }
+  for (const MarginRow& row : rows_) {
+    lines << row.Line();
+  }
+  return lines.join(QLatin1Char('\n'));
+}
 
 void TBodeWindow::SavePictureClick(QObject* /*Sender*/) {
   if (!data_) {

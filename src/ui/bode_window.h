@@ -1,11 +1,12 @@
 // The Bode window: a second, non-modal window with the open loop's Bode diagram and its margins
-// written beside it. Its own context menu saves the picture.
+// in a table below it, one crossing a row. Its own context menu saves the picture.
 #pragma once
 
 #include <QGraphicsView>
 #include <QWidget>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "analysis/frequency_response.h"
 #include "ui/bode_chart.h"
@@ -15,6 +16,7 @@
 class QAction;
 class QGraphicsScene;
 class QLabel;
+class QTableWidget;
 
 namespace pitch {
 
@@ -30,19 +32,38 @@ class TBodeView : public QGraphicsView {
   TBodeChart& chart_;
 };
 
+// One row of the margins table: what, how much, where ("при ω = … рад/с" or why there is none).
+// As a line of text: quantity, joiner, value, and the place after a space.
+struct MarginRow {
+  QString quantity;
+  QString value;
+  QString where;
+  QString joiner = QStringLiteral(": ");
+  QString Line() const;
+};
+// Every crossing of the margins, in the order gain, phase, delay, least distance from −1;
+// numbers with digits significant digits.
+std::vector<MarginRow> MarginRows(const analysis::LoopMargins& m, char separator, int digits);
+
 class TBodeWindow : public QWidget {
   Q_OBJECT
 
  public:
   // Errors of saving go to errors, which must outlive the window. With a parent the window
-  // still stands on its own (a separate top-level window that the parent's closing ends).
+  // still stands on its own (a separate top-level window that the parent's closing ends). It
+  // opens at a size that fits the screen's available area.
   explicit TBodeWindow(IErrorSink& errors, QWidget* parent = nullptr);
   ~TBodeWindow() override;
 
   // Draws this diagram, with numbers in this decimal separator.
   void ShowBode(const analysis::BodeData& data, char separator);
   bool HasData() const { return data_.has_value(); }
-  // The margins beside the diagram.
+  // Says above the diagram that it is not the loop of the latest calculation, and why (empty:
+  // it is).
+  void SetStale(const QString& reason);
+  bool IsStale() const;
+  QString StaleText() const;
+  // The margins below the diagram, a line a row (the closed loop's instability first).
   QString MarginsText() const;
 
   // Context menu: save the picture as PNG or SVG.
@@ -53,15 +74,20 @@ class TBodeWindow : public QWidget {
   }
 
   const TBodeChart& Chart() const { return chart_; }
+  QLabel* Stale;
   TBodeView* View;
-  QLabel* Margins;
+  QLabel* Unstable;
+  QTableWidget* Margins;
   QAction* SavePictureAction;
   std::unique_ptr<IExportChooser> ExportChooser;
 
  private:
+  void FillTable(const std::vector<MarginRow>& rows);
+
   TBodeChart chart_;
   QGraphicsScene* scene_;
   std::optional<analysis::BodeData> data_;
+  std::vector<MarginRow> rows_;
   char separator_ = '.';
 };
 

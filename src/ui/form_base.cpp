@@ -10,75 +10,55 @@
 #include <QLineSeries>
 #include <QMouseEvent>
 #include <QPushButton>
-#include <QRawFont>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QToolTip>
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
 #include <vector>
 
+#include "analysis/euler_stability.h"
 #include "core/controller.h"
+#include "core/errors.h"
+#include "core/model.h"
 #include "number_text/number_text.h"
 #include "storage/exports.h"
 #include "ui/bode_window.h"
+#include "ui/layout_scale.h"
 #include "ui/plot_export.h"
 
 namespace pitch {
 
 namespace {
 
-QFont Tahoma(int pixels) {
-  QFont font(QStringLiteral("Tahoma"));
-  font.setPixelSize(pixels);
-  font.setStyleStrategy(QFont::PreferDefault);
-  return font;
-}
-
-// The ascent and the line height that Windows gives a font at this pixel size: from the
-// usWinAscent and usWinDescent of its OS/2 table, where Qt takes the typographic values. For
-// Tahoma at 16 pixels that is 16 and 19 against Qt's 13 and 16.
-struct WindowsLineMetrics {
-  int ascent;
-  int height;
-};
-WindowsLineMetrics WindowsMetrics(const QFont& font) {
-  const QFontMetrics qt_metrics(font);
-  WindowsLineMetrics metrics{qt_metrics.ascent(), qt_metrics.height()};
-  const QRawFont raw = QRawFont::fromFont(font);
-  const QByteArray os2 = raw.fontTable("OS/2");
-  if (os2.size() >= 78 && raw.unitsPerEm() > 0) {
-    const auto at = [&](int offset) {
-      return (static_cast<unsigned char>(os2[offset]) << 8) |
-             static_cast<unsigned char>(os2[offset + 1]);
-    };
-    const double scale = raw.pixelSize() / raw.unitsPerEm();
-    metrics.ascent = static_cast<int>(std::lround(at(74) * scale));
-    metrics.height = static_cast<int>(std::lround((at(74) + at(76)) * scale));
-  }
-  return metrics;
-}
-
 // A label in the label font that sizes itself to its caption, with its text on the baseline
 // and in the height that the window's layout gives it (its top plus the Windows ascent), so
 // that it lines up with the text of the box beside it.
-QLabel* MakeLabel(QWidget* parent, const QString& caption, int left, int top, bool visible) {
+QLabel* MakeLabel(QWidget* parent, const LayoutScale& scale, const QString& caption, int left,
+                  int top, bool visible) {
   auto* label = new QLabel(caption, parent);
-  label->setFont(Tahoma(16));
+  label->setFont(Tahoma(scale.LabelFontPixels()));
   const QFontMetrics qt_metrics(label->font());
   const WindowsLineMetrics windows = WindowsMetrics(label->font());
   const int above = std::max(0, windows.ascent - qt_metrics.ascent());
   const int below = std::max(0, windows.height - qt_metrics.height() - above);
   label->setContentsMargins(0, above, 0, below);
   label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  label->move(left, top);
+  label->move(scale.Apply(left), scale.Apply(top));
   label->adjustSize();
   label->setVisible(visible);
   return label;
 }
 
-QLineEdit* MakeEdit(QWidget* parent, const QString& text, int left, int top, bool enabled) {
+QLineEdit* MakeEdit(QWidget* parent, const LayoutScale& scale, const QString& text, int left,
+                    int top, bool enabled) {
   auto* edit = new QLineEdit(text, parent);
-  edit->setGeometry(left, top, 121, 21);
+  edit->setGeometry(scale.Apply(QRect(left, top, 121, 21)));
+  // A pasted text stays whole (Qt's default cuts it at 32,767 characters without a word): a
+  // number that long is an error, and the error quotes what was typed.
+  edit->setMaxLength(std::numeric_limits<int>::max());
   edit->setFrame(true);
   edit->setEnabled(enabled);
   edit->setVisible(enabled);
@@ -102,9 +82,10 @@ class TPushButton final : public QPushButton {
   }
 };
 
-QPushButton* MakeButton(QWidget* parent, const QString& caption, int left, int top) {
+QPushButton* MakeButton(QWidget* parent, const LayoutScale& scale, const QString& caption,
+                        int left, int top) {
   auto* button = new TPushButton(caption, parent);
-  button->setGeometry(left, top, 105, 25);
+  button->setGeometry(scale.Apply(QRect(left, top, 105, 25)));
   // Neither button is a default button: Enter in a box triggers nothing.
   button->setAutoDefault(false);
   button->setDefault(false);
@@ -112,10 +93,22 @@ QPushButton* MakeButton(QWidget* parent, const QString& caption, int left, int t
 }
 
 // Shows a result from its first character: a text longer than the box keeps its sign and
-// first digits in view (the disabled box cannot be scrolled).
+// first digits in view (the disabled box cannot be scrolled); its tooltip has the whole text, so
+// that a cut "-4,98160967388829E-1…" is not read as another number.
 void ShowResult(QLineEdit* edit, const QString& text) {
   edit->setText(text);
   edit->setCursorPosition(0);
+  edit->setToolTip(text);
+}
+
+// The logical resolution of the screen the window will appear on.
+int ScreenDpi(const QWidget* window) {
+  const QScreen* screen = window->screen();
+  if (screen == nullptr) {
+    screen = QGuiApplication::primaryScreen();
+  }
+  return screen != nullptr ? static_cast<int>(std::lround(screen->logicalDotsPerInchY()))
+                           : kLayoutDpi;
 }
 
 // The stored Real, widened exactly, as decimal text.
@@ -125,52 +118,55 @@ QString Text(Real value, char separator) {
 
 }  // namespace
 
-TFormBase::TFormBase(IErrorSink& errors, NumberSettings& settings, QWidget* parent)
-    : QWidget(parent), errors_(errors), settings_(settings) {
+TFormBase::TFormBase(IErrorSink& errors, NumberSettings& settings, QWidget* parent, int dpi)
+    : QWidget(parent),
+      errors_(errors),
+      settings_(settings),
+      scale_(LayoutScale::ForDpi(dpi > 0 ? dpi : ScreenDpi(this))) {
   setWindowTitle(QStringLiteral("Моделирование системы ЛА-АП тангажа ЖОС"));
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-  setFixedSize(794, 572);
-  setFont(Tahoma(11));
+  setFixedSize(scale_.Apply(QSize(794, 572)));
+  setFont(Tahoma(scale_.FontPixels()));
   QPalette face = palette();
   face.setColor(QPalette::Window, face.color(QPalette::Button));
   setPalette(face);
   setAutoFillBackground(true);
 
-  Edit1 = MakeEdit(this, QString::fromLatin1(kDefaultCoefficientTexts[0]), 136, 40, true);
-  Edit2 = MakeEdit(this, QString::fromLatin1(kDefaultCoefficientTexts[1]), 136, 67, true);
-  Edit3 = MakeEdit(this, QString::fromLatin1(kDefaultCoefficientTexts[2]), 136, 94, true);
-  Edit4 = MakeEdit(this, QString::fromLatin1(kDefaultCoefficientTexts[3]), 137, 121, true);
-  Edit5 = MakeEdit(this, QString::fromLatin1(kDefaultCoefficientTexts[4]), 137, 148, true);
+  Edit1 = MakeEdit(this, scale_, QString::fromLatin1(kDefaultCoefficientTexts[0]), 136, 40, true);
+  Edit2 = MakeEdit(this, scale_, QString::fromLatin1(kDefaultCoefficientTexts[1]), 136, 67, true);
+  Edit3 = MakeEdit(this, scale_, QString::fromLatin1(kDefaultCoefficientTexts[2]), 136, 94, true);
+  Edit4 = MakeEdit(this, scale_, QString::fromLatin1(kDefaultCoefficientTexts[3]), 137, 121, true);
+  Edit5 = MakeEdit(this, scale_, QString::fromLatin1(kDefaultCoefficientTexts[4]), 137, 148, true);
 
-  Label1 = MakeLabel(this, QStringLiteral("Параметры линейной модели ЛА:"), 8, 8, true);
+  Label1 = MakeLabel(this, scale_, QStringLiteral("Параметры линейной модели ЛА:"), 8, 8, true);
   // The captions begin with the Cyrillic es (U+0441), not the Latin c.
-  Label2 = MakeLabel(this, QStringLiteral("с1 ="), 97, 38, true);
-  MakeLabel(this, QStringLiteral("с2 ="), 97, 65, true);
-  MakeLabel(this, QStringLiteral("с3 ="), 97, 92, true);
-  MakeLabel(this, QStringLiteral("с4 ="), 97, 119, true);
-  MakeLabel(this, QStringLiteral("с5 ="), 97, 146, true);
+  Label2 = MakeLabel(this, scale_, QStringLiteral("с1 ="), 97, 38, true);
+  MakeLabel(this, scale_, QStringLiteral("с2 ="), 97, 65, true);
+  MakeLabel(this, scale_, QStringLiteral("с3 ="), 97, 92, true);
+  MakeLabel(this, scale_, QStringLiteral("с4 ="), 97, 119, true);
+  MakeLabel(this, scale_, QStringLiteral("с5 ="), 97, 146, true);
 
   Chart1 = new QChartView(chart_.TakeChart().release(), this);  // the view owns the chart
-  Chart1->setGeometry(8, 175, 768, 379);
+  Chart1->setGeometry(scale_.Apply(QRect(8, 175, 768, 379)));
   Chart1->setFocusPolicy(Qt::NoFocus);
   Series1 = chart_.series();
   chart_.SetDecimalSeparator(settings_.decimal_separator);
 
   SaveDialog1 = std::make_unique<TSaveDialog>(this);
-  CalcPlot = MakeButton(this, QStringLiteral("Calculate and Plot"), 663, 32);
-  SaveExit = MakeButton(this, QStringLiteral("Save and Exit"), 663, 96);
+  CalcPlot = MakeButton(this, scale_, QStringLiteral("Calculate and Plot"), 663, 32);
+  SaveExit = MakeButton(this, scale_, QStringLiteral("Save and Exit"), 663, 96);
 
-  Edit6 = MakeEdit(this, QString(), 472, 40, false);
-  Edit7 = MakeEdit(this, QString(), 472, 67, false);
-  Edit8 = MakeEdit(this, QString(), 472, 94, false);
-  Edit9 = MakeEdit(this, QString(), 472, 121, false);
+  Edit6 = MakeEdit(this, scale_, QString(), 472, 40, false);
+  Edit7 = MakeEdit(this, scale_, QString(), 472, 67, false);
+  Edit8 = MakeEdit(this, scale_, QString(), 472, 94, false);
+  Edit9 = MakeEdit(this, scale_, QString(), 472, 121, false);
 
-  Label7 = MakeLabel(this, QStringLiteral("Передаточные числа автопилота:"), 352, 8, false);
-  Label8 = MakeLabel(this, QStringLiteral("mu  ="), 392, 38, false);
-  Label9 = MakeLabel(this, QStringLiteral("iv    = "), 392, 65, false);
-  Label10 = MakeLabel(this, QStringLiteral("nu   ="), 394, 90, false);
-  Label11 = MakeLabel(this, QStringLiteral("Tnu  ="), 392, 115, false);
+  Label7 = MakeLabel(this, scale_, QStringLiteral("Передаточные числа автопилота:"), 352, 8, false);
+  Label8 = MakeLabel(this, scale_, QStringLiteral("mu  ="), 392, 38, false);
+  Label9 = MakeLabel(this, scale_, QStringLiteral("iv    = "), 392, 65, false);
+  Label10 = MakeLabel(this, scale_, QStringLiteral("nu   ="), 394, 90, false);
+  Label11 = MakeLabel(this, scale_, QStringLiteral("Tnu  ="), 392, 115, false);
 
   const std::array<QWidget*, 11> tab_order = {Edit1,    Edit2, Edit3, Edit4, Edit5, CalcPlot,
                                               SaveExit, Edit6, Edit7, Edit8, Edit9};
@@ -234,9 +230,14 @@ void TFormBase::ReadInputs() {
 
 void TFormBase::CalcPlotClick(QObject* /*Sender*/) {
   // The controller's window is this one: there is exactly one.
-  ReadInputs();
-  _Controller->TakeCoefficients();
-  _Controller->ComputeGearRatios();
+  try {
+    ReadInputs();
+    _Controller->TakeCoefficients();
+    _Controller->ComputeGearRatios();
+  } catch (const std::exception& e) {
+    LoseLoop(QString::fromStdString(WithFullStop(e.what())));
+    throw;
+  }
   for (QLabel* label : {Label7, Label8, Label9, Label10, Label11}) {
     label->setVisible(true);
   }
@@ -247,34 +248,65 @@ void TFormBase::CalcPlotClick(QObject* /*Sender*/) {
   for (QLineEdit* edit : {Edit6, Edit7, Edit8, Edit9}) {
     edit->setVisible(true);
   }
+  // The loop is known with the ratios, whether or not the simulation completes.
+  TakeLoop();
   _Controller->SimulateResponse();
   PlotResponse();
+}
+
+void TFormBase::TakeLoop() {
+  try {
+    bode_ = analysis::Bode(*_Controller);
+    bode_stale_reason_.clear();
+  } catch (const std::exception& e) {
+    // The ratios are known but their loop cannot be evaluated: the calculation goes on, and the
+    // Bode window says why it shows an older loop.
+    LoseLoop(QStringLiteral("частотные характеристики не вычислены: ") +
+             QString::fromStdString(WithFullStop(e.what())));
+    return;
+  }
+  ShowBodeAction->setEnabled(true);
+  RefreshBodeWindow();
+}
+
+void TFormBase::LoseLoop(const QString& reason) {
+  bode_stale_reason_ = reason;
+  RefreshBodeWindow();
+}
+
+void TFormBase::RefreshBodeWindow() {
+  if (bode_window_ == nullptr || !bode_window_->isVisible()) {
+    return;
+  }
+  if (bode_) {
+    bode_window_->ShowBode(*bode_, settings_.decimal_separator);
+  }
+  bode_window_->SetStale(bode_stale_reason_);
 }
 
 void TFormBase::PlotResponse() {
   const auto& teta = _Controller->teta.values();
   plotted_t_ = SampleTimes();
   plotted_h_.assign(teta.begin(), teta.end());
+  plotted_diverging_ = !analysis::EulerStabilityOf(
+                            analysis::ToEigen(ClosedLoopMatrix(*_Controller)), kTimeStep)
+                            .stable;
   chart_.SetDecimalSeparator(settings_.decimal_separator);
   chart_.SetPoints(PlottedPoints());
   SavePlotAction->setEnabled(true);
   SaveDataAction->setEnabled(true);
   RefreshCharacteristics();
-  plotted_bode_ = analysis::Bode(*_Controller);
-  ShowBodeAction->setEnabled(true);
-  if (bode_window_ != nullptr && bode_window_->isVisible()) {
-    bode_window_->ShowBode(*plotted_bode_, settings_.decimal_separator);
-  }
 }
 
 void TFormBase::ShowBodeClick(QObject* /*Sender*/) {
-  if (!plotted_bode_) {
+  if (!bode_) {
     return;
   }
   if (bode_window_ == nullptr) {
     bode_window_ = new TBodeWindow(errors_, this);
   }
-  bode_window_->ShowBode(*plotted_bode_, settings_.decimal_separator);
+  bode_window_->ShowBode(*bode_, settings_.decimal_separator);
+  bode_window_->SetStale(bode_stale_reason_);
   bode_window_->show();
   bode_window_->raise();
   bode_window_->activateWindow();
@@ -296,7 +328,9 @@ std::optional<analysis::StepCharacteristics> TFormBase::ShownCharacteristics() c
   return analysis::Characteristics(plotted_t_, plotted_h_);
 }
 
-void TFormBase::RefreshCharacteristics() { chart_.ShowCharacteristics(ShownCharacteristics()); }
+void TFormBase::RefreshCharacteristics() {
+  chart_.ShowCharacteristics(ShownCharacteristics(), plotted_diverging_);
+}
 
 void TFormBase::SavePlotClick(QObject* /*Sender*/) {
   const QString path = ExportChooser->Choose(

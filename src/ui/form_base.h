@@ -12,6 +12,7 @@
 #include "core/border.h"
 #include "number_text/number_settings.h"
 #include "ui/error_sink.h"
+#include "ui/layout_scale.h"
 #include "ui/response_chart.h"
 #include "ui/save_dialog.h"
 
@@ -33,8 +34,9 @@ class TFormBase : public QWidget, public TBorder {
  public:
   // Errors of the click handlers go to errors; numbers are read and written with settings, whose
   // decimal separator the window reads again when the user's locale changes. Both must outlive
-  // the window.
-  TFormBase(IErrorSink& errors, NumberSettings& settings, QWidget* parent = nullptr);
+  // the window. The layout is scaled for dpi pixels per inch (see layout_scale.h); 0 takes the
+  // logical resolution of the screen.
+  TFormBase(IErrorSink& errors, NumberSettings& settings, QWidget* parent = nullptr, int dpi = 0);
   ~TFormBase() override;
 
   void ConnectController(TController* aController) { _Controller = aController; }
@@ -54,8 +56,8 @@ class TFormBase : public QWidget, public TBorder {
   // the loop's frequency response.
   void SavePlotClick(QObject* Sender);
   void SaveDataClick(QObject* Sender);
-  // Opens the Bode window with the last completed calculation; it follows every later one while
-  // it is open.
+  // Opens the Bode window with the loop of the last calculation whose ratios are known; while it
+  // is open it follows every later one, and says so when a calculation got no ratios.
   void ShowBodeClick(QObject* Sender);
   // The text of the tooltip for sample i (1 … 1000) of the plotted curve.
   QString PointToolTipText(int i) const;
@@ -95,6 +97,7 @@ class TFormBase : public QWidget, public TBorder {
   // The Bode window, made at its first showing; null before.
   TBodeWindow* BodeWindow() const { return bode_window_; }
   const TResponseChart& ResponseChart() const { return chart_; }
+  const LayoutScale& Scale() const { return scale_; }
 
  protected:
   void changeEvent(QEvent* event) override;
@@ -107,6 +110,12 @@ class TFormBase : public QWidget, public TBorder {
   // The plotted curve as points for a picture of the chart.
   QList<QPointF> PlottedPoints() const;
   std::optional<analysis::StepCharacteristics> ShownCharacteristics() const;
+  // The loop of the ratios just computed, for the Bode window.
+  void TakeLoop();
+  // A calculation that got no ratios (reason: its error): the Bode window keeps the last loop
+  // and says that it is not the loop of the coefficients now in the boxes.
+  void LoseLoop(const QString& reason);
+  void RefreshBodeWindow();
 
   IErrorSink& errors_;
   NumberSettings& settings_;
@@ -116,8 +125,13 @@ class TFormBase : public QWidget, public TBorder {
   // series, and a later click that fails before plotting leaves them as the chart shows them.
   std::vector<double> plotted_t_;
   std::vector<double> plotted_h_;
-  // The frequency response of the loop of the calculation now plotted.
-  std::optional<analysis::BodeData> plotted_bode_;
+  LayoutScale scale_;
+  // The frequency response of the loop of the last calculation whose ratios were known, and why
+  // the calculations after it got none (empty while the loop is the latest).
+  std::optional<analysis::BodeData> bode_;
+  QString bode_stale_reason_;
+  // The Euler iteration of the curve now plotted diverges.
+  bool plotted_diverging_ = false;
   TBodeWindow* bode_window_ = nullptr;  // a child of this window
 };
 

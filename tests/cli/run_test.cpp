@@ -747,6 +747,9 @@ TEST_F(CliRun, UsageErrors) {
       {{"--json=yes"}, "json"},
       {{"--frobnicate"}, "unknown option --frobnicate"},
       {{"--frobnicate=1", "--json"}, "unknown option --frobnicate"},
+      {{"-v"}, "unknown option -v"},
+      {{"-V", "--json"}, "unknown option -V"},
+      {{"1", "2", "3", "4", "-e5"}, "unknown option -e5"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.args[0]);
@@ -792,7 +795,8 @@ TEST_F(CliRun, ArgumentsThatLookLikeOptions) {
       {{"-0.5", "-.5", "-1e1", "-5", "-0"}, {-0.5, -0.5, -10, -5, -0.0}},
       {{"--separator", ",", "-,5", "1", "1", "1", "1"}, {-0.5, 1, 1, 1, 1}},
       {{"--", "0.88", "0.404", "7.028", "0.987", "0.251"}, {0.88, 0.404, 7.028, 0.987, 0.251}},
-      {{"-x", "1", "1", "1", "1"}, nullptr, "'-x' is not a valid floating point value."},
+      // "-x" is an unknown option (see UsageErrors); after "--" it is a coefficient's text.
+      {{"--", "-x", "1", "1", "1", "1"}, nullptr, "'-x' is not a valid floating point value."},
       {{"--", "--json", "-h", "1", "1", "1"},
        nullptr,
        "'--json' is not a valid floating point value."},

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <exception>
+#include <string>
+#include <vector>
+
 #include "core/controller.h"
 #include "core_fixtures.h"
 
@@ -160,6 +164,89 @@ INSTANTIATE_TEST_SUITE_P(Table, DivergingLoop,
                          [](const ::testing::TestParamInfo<DivergingRow>& info) {
                            return std::string(info.param.name);
                          });
+
+// Several controllers simulated in one loop end exactly as each one simulated alone: the same
+// samples bit for bit, the same overflow at the same step, and the samples from that step on
+// untouched. Every controller starts with samples of its own (a pattern), so a sample written
+// where it should not be shows.
+struct GroupRow {
+  const char* name;
+  std::vector<std::array<Real, 5>> sets;
+};
+
+void PrintTo(const GroupRow& row, std::ostream* os) { *os << row.name; }
+
+class InterleavedResponses : public ::testing::TestWithParam<GroupRow> {};
+
+TEST_P(InterleavedResponses, EqualEachControllerSimulatedAlone) {
+  const std::vector<std::array<Real, 5>>& sets = GetParam().sets;
+  std::vector<TController> together(sets.size());
+  std::vector<TController> alone(sets.size());
+  std::vector<std::exception_ptr> alone_faults(sets.size());
+  for (std::size_t k = 0; k < sets.size(); ++k) {
+    for (TController* c : {&together[k], &alone[k]}) {
+      SetCoefficients(*c, sets[k]);
+      c->ComputeGearRatios();
+      for (int i = 1; i <= kSampleCount; ++i) {
+        c->teta[i] = static_cast<Real>(k + 1) * 1000 + i;
+      }
+    }
+    try {
+      alone[k].SimulateResponse();
+    } catch (const Exception&) {
+      alone_faults[k] = std::current_exception();
+    }
+  }
+  std::vector<TController*> pointers;
+  for (TController& c : together) {
+    pointers.push_back(&c);
+  }
+  // Faults left over from an earlier use are cleared.
+  std::vector<std::exception_ptr> faults(sets.size(), std::make_exception_ptr(EZeroDivide()));
+  SimulateResponses(pointers, faults);
+
+  const auto message = [](const std::exception_ptr& fault) -> std::string {
+    if (!fault) {
+      return "completed";
+    }
+    try {
+      std::rethrow_exception(fault);
+    } catch (const Exception& e) {
+      return std::string(e.ClassName()) + ": " + e.what();
+    }
+  };
+  for (std::size_t k = 0; k < sets.size(); ++k) {
+    EXPECT_EQ(message(faults[k]), message(alone_faults[k])) << "set " << k;
+    for (int i = 1; i <= kSampleCount; ++i) {
+      ASSERT_EQ(together[k].teta[i], alone[k].teta[i])
+          << "set " << k << ", sample " << i << ": " << Digits17(together[k].teta[i]) << " against "
+          << Digits17(alone[k].teta[i]);
+    }
+  }
+}
+
+constexpr std::array<Real, 5> kNegativeC3 = {0.880, 0.404, -7.028, 0.987, 0.251};
+constexpr std::array<Real, 5> kOther = {3.0, 5.0, 0.5, 0.3, 1.0};
+// These diverge and overflow at steps 367, 243 and 156.
+constexpr std::array<Real, 5> kOverflows400 = {400, 0.404, 7.028, 0.987, 0.251};
+constexpr std::array<Real, 5> kOverflows1000 = {1000, 0.404, 7.028, 0.987, 0.251};
+constexpr std::array<Real, 5> kOverflows5000 = {5000, 0.404, 7.028, 0.987, 0.251};
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, InterleavedResponses,
+    ::testing::Values(
+        GroupRow{"None", {}}, GroupRow{"One", {kDefaults}},
+        GroupRow{"Two", {kDefaults, kNegativeC3}},
+        GroupRow{"Three", {kDefaults, kNegativeC3, kOther}},
+        GroupRow{"SevenInGroupsOfThree",
+                 {kDefaults, kNegativeC3, kOther, kDefaults, kOther, kNegativeC3, kDefaults}},
+        GroupRow{"TheMiddleOneOverflows", {kDefaults, kOverflows400, kNegativeC3}},
+        GroupRow{"TheLastOneOverflows", {kDefaults, kOther, kOverflows1000}},
+        GroupRow{"AllOverflowAtTheSameStep", {kOverflows400, kOverflows400, kOverflows400}},
+        GroupRow{"OverflowsAtThreeSteps", {kOverflows400, kOverflows5000, kOverflows1000}},
+        GroupRow{"OverflowsAtTwoStepsBesideOneThatCompletes",
+                 {kOverflows5000, kDefaults, kOverflows400, kOverflows1000, kOther}}),
+    [](const ::testing::TestParamInfo<GroupRow>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace pitch

@@ -1,6 +1,7 @@
 // The study's options on the front end's command line, run in-process.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -36,16 +37,31 @@ struct UsageRow {
   const char* name;
   std::vector<std::string> args;
   const char* message;
+  std::string input = "";
+  const char* not_said = nullptr;  // a text the message must not hold
 };
+
+void PrintTo(const UsageRow& row, std::ostream* os) { *os << row.name; }
 
 class CliStudyUsage : public ::testing::TestWithParam<UsageRow> {};
 
+// Every usage error is one line, then the pointer to --help; nothing on standard output.
 TEST_P(CliStudyUsage, IsRefusedWithCodeTwo) {
-  const Outcome r = Call(GetParam().args);
+  const Outcome r = Call(GetParam().args, GetParam().input);
   EXPECT_EQ(r.code, 2);
   EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err.rfind("pitch-autopilot-cli: ", 0), 0u) << r.err;
   EXPECT_NE(r.err.find(GetParam().message), std::string::npos) << r.err;
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 2) << r.err;
+  const std::string pointer = "\nTry 'pitch-autopilot-cli --help' for more information.\n";
+  ASSERT_GE(r.err.size(), pointer.size());
+  EXPECT_EQ(r.err.substr(r.err.size() - pointer.size()), pointer);
+  if (GetParam().not_said != nullptr) {
+    EXPECT_EQ(r.err.find(GetParam().not_said), std::string::npos) << r.err;
+  }
 }
+
+constexpr const char* kForm = "(expected NAME=FROM:TO:COUNT)";
 
 INSTANTIATE_TEST_SUITE_P(
     Lines, CliStudyUsage,
@@ -66,7 +82,43 @@ INSTANTIATE_TEST_SUITE_P(
                  {"--sweep", "c1=0:1:2", "--sweep", "c2=0:1:2", "--map", "m.png", "--map-value",
                   "damping"},
                  "--map-value"},
-        UsageRow{"BadSweep", {"--sweep", "c1=0:1"}, "--sweep c1=0:1"},
+        UsageRow{"BadSweep", {"--sweep", "c1=0:1"}, kForm},
+        UsageRow{"SweepOfC6", {"--sweep", "c6=1:2:3"}, kForm},
+        UsageRow{"ShardZero", {"--sweep", "c1=1:2:3", "--shard", "0/3"}, "--shard 0/3"},
+        UsageRow{"SamplesInCsv", {"--sweep", "c1=1:2:3", "--samples"}, "--samples needs JSON"},
+        UsageRow{"HeaderWithoutC3", {"--batch", "-"}, "names no column c3", "c1,c2,c4,c5\n"},
+        UsageRow{"EmptyBatch", {"--batch", "-"}, "no header line"},
+        UsageRow{"RepeatedColumn",
+                 {"--batch", "-"},
+                 "\"note\" more than once",
+                 "c1,c2,c3,c4,c5,note,note\n"},
+        // Letters after a single minus make an option, and an unknown one.
+        UsageRow{"LowerV", {"-v"}, "unknown option -v"},
+        UsageRow{"UpperVWithStudy", {"--sweep", "c1=0:1:2", "-V"}, "unknown option -V"},
+        UsageRow{"LettersAndDigits", {"-x5", "1", "2", "3", "4"}, "unknown option -x5"},
+        // A number with the other separator gets the single calculation's hint, not the form.
+        UsageRow{"SweepWithDecimalComma",
+                 {"--sweep", "c1=0,5:1:3"},
+                 "--sweep c1=0,5:1:3: '0,5' is not a valid floating point value. The decimal "
+                 "separator is '.' (the locale's); a number written with ',' needs --separator ,",
+                 "",
+                 kForm},
+        UsageRow{"SweepWithFullStopAfterSeparatorOption",
+                 {"--separator", ",", "--sweep", "c1=0:1.5:3"},
+                 "'1.5' is not a valid floating point value. The decimal separator is ',' "
+                 "(--separator); a number written with '.' needs --separator .",
+                 "",
+                 kForm},
+        UsageRow{"AutopilotWithDecimalComma",
+                 {"--sweep", "c1=0:1:3", "--autopilot", "0,1", "0.2", "0.3"},
+                 "--autopilot: '0,1' is not a valid floating point value. The decimal separator "
+                 "is '.'"},
+        UsageRow{"AutopilotFromWithDecimalComma",
+                 {"--sweep", "c1=0:1:3", "--autopilot-from", "0.88", "0,404", "7", "1", "0.2"},
+                 "--autopilot-from: '0,404' is not a valid floating point value. The decimal"},
+        UsageRow{"FixedCoefficientWithDecimalComma",
+                 {"--sweep", "c1=0:1:3", "0.88", "0,404", "7", "1", "0.2"},
+                 "c2: '0,404' is not a valid floating point value. The decimal separator"},
         // issue 19: one path for two files lost one of them without a word.
         UsageRow{"OutTwice",
                  {"--sweep", "c1=0:1:2", "--out", "d1.csv", "--out", "d2.csv"},

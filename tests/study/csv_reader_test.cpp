@@ -19,13 +19,17 @@ struct ReaderRow {
   const char* name;
   std::string text;
   std::vector<Expected> records;
+  char delimiter = ',';  // as detected from the first line
 };
+
+void PrintTo(const ReaderRow& row, std::ostream* os) { *os << row.name; }
 
 class CsvReaderCases : public ::testing::TestWithParam<ReaderRow> {};
 
 TEST_P(CsvReaderCases, RecordsFieldsAndLines) {
   std::istringstream in(GetParam().text);
   CsvReader reader(in);
+  EXPECT_EQ(reader.DetectDelimiter(), GetParam().delimiter);
   CsvRecord record;
   for (const Expected& e : GetParam().records) {
     ASSERT_TRUE(reader.Next(record));
@@ -59,7 +63,26 @@ INSTANTIATE_TEST_SUITE_P(
         ReaderRow{"TextAfterClosingQuote", "\"a\"b,c\nd\n", {{{"ab", "c"}, 1, true}, {{"d"}, 2}}},
         ReaderRow{
             "UnclosedQuoteRunsToTheEnd", "a\n\"b,c\nd\n", {{{"a"}, 1}, {{"b,c\nd\n"}, 2, true}}},
-        ReaderRow{"Nothing", "", {}}),
+        // A lone CR is a character of its field, after a closing quote too (it is then text
+        // after the quote); only CR LF ends a record, and the line numbers stay true.
+        ReaderRow{
+            "LoneCrAfterClosingQuote",
+            "a,b,c\n\"0.88\"\r0.404,x,y\nd,e,f\n",
+            {{{"a", "b", "c"}, 1}, {{"0.88\r0.404", "x", "y"}, 2, true}, {{"d", "e", "f"}, 3}}},
+        ReaderRow{"LoneCrInUnquotedField", "a\rb,c\nd\n", {{{"a\rb", "c"}, 1}, {{"d"}, 2}}},
+        ReaderRow{"CrLfAfterClosingQuote",
+                  "\"a\"\r\n\"b\",c\r\nd",
+                  {{{"a"}, 1}, {{"b", "c"}, 2}, {{"d"}, 3}}},
+        // Spreadsheets set to a decimal comma separate fields by semicolons or tabs.
+        ReaderRow{"Semicolons",
+                  "\xEF\xBB\xBF\n\"c1;x\";c2, c3;c4\n0,88;\"a;b\";1,5\n",
+                  {{{"c1;x", "c2, c3", "c4"}, 2}, {{"0,88", "a;b", "1,5"}, 3}},
+                  ';'},
+        ReaderRow{"Tabs",
+                  "c1\tc2\tnote, more\n1,5\t2\tx\n",
+                  {{{"c1", "c2", "note, more"}, 1}, {{"1,5", "2", "x"}, 2}},
+                  '\t'},
+        ReaderRow{"TieIsAComma", "a;b,c\n", {{{"a;b", "c"}, 1}}}, ReaderRow{"Nothing", "", {}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(CsvReader, LongRecordsCrossTheBuffer) {
@@ -76,22 +99,25 @@ TEST(CsvReader, LongRecordsCrossTheBuffer) {
   EXPECT_EQ(record.line, 2);
 }
 
-// A field written by AppendCsvField reads back as itself.
+// A field written by AppendCsvField reads back as itself, with either delimiter.
 TEST(CsvField, WrittenFieldsReadBack) {
   const std::vector<std::string> fields = {"plain",      "",         "a,b",        "say \"x\"",
-                                           "two\nlines", " padded ", "cr\rinside", "Тангаж"};
-  std::string line;
-  for (std::size_t i = 0; i < fields.size(); ++i) {
-    if (i > 0) {
-      line += ',';
+                                           "two\nlines", " padded ", "cr\rinside", "Тангаж",
+                                           "a;b",        "0,5"};
+  for (const char delimiter : {',', ';'}) {
+    std::string line;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+      if (i > 0) {
+        line += delimiter;
+      }
+      AppendCsvField(line, fields[i], delimiter);
     }
-    AppendCsvField(line, fields[i]);
+    std::istringstream in(line + "\n");
+    CsvReader reader(in, delimiter);
+    CsvRecord record;
+    ASSERT_TRUE(reader.Next(record));
+    EXPECT_EQ(record.Fields(), fields) << line;
   }
-  std::istringstream in(line + "\n");
-  CsvReader reader(in);
-  CsvRecord record;
-  ASSERT_TRUE(reader.Next(record));
-  EXPECT_EQ(record.Fields(), fields);
 }
 
 }  // namespace

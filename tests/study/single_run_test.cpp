@@ -68,6 +68,7 @@ TEST(StudyAgainstSingleRun, RowsEqualTheFrontEndsJsonBitForBit) {
       {"0.88", "0.2", "7.028", "0.987", "0.251"},   // the synthesis fails
       {"400", "0.404", "7.028", "0.987", "0.251"},  // the simulation overflows
       {"0.1", "0.404", "-7.028", "2", "0.1"},       // the damped-loop check fails
+      {"0.5", "0", "-1", "1", "0"},                 // muv formed, then Kz divides by zero
   };
   TempFolder folder;
   std::string csv = "c1,c2,c3,c4,c5\n";
@@ -95,6 +96,18 @@ TEST(StudyAgainstSingleRun, RowsEqualTheFrontEndsJsonBitForBit) {
     if (single["error"].is_null() || single["error"]["stage"] == "response") {
       EXPECT_EQ(row["ratios"], single["ratios"]) << what;
       EXPECT_EQ(row["stable"], single["poles"]["stable"]) << what;
+    } else if (single["error"]["stage"] == "ratios") {
+      // The single calculation shows the ratios the failed synthesis formed and 0 (a new
+      // controller's value) for the rest; the row has those it formed and null for the rest.
+      const Json& ratios = single["ratios"];
+      EXPECT_EQ(row["ratios"].is_null(), ratios["muv"] == 0) << what;
+      for (const char* key : {"muv", "iv", "nuv", "Tnu"}) {
+        if (ratios[key] != 0) {
+          EXPECT_EQ(row["ratios"][key], ratios[key]) << what << ' ' << key;
+        } else if (!row["ratios"].is_null()) {
+          EXPECT_TRUE(row["ratios"][key].is_null()) << what << ' ' << key;
+        }
+      }
     }
     if (single["error"].is_null()) {
       EXPECT_EQ(row["response"], single["response"]) << what;

@@ -150,7 +150,10 @@ INSTANTIATE_TEST_SUITE_P(
                  "--jobs 1000: at most 256 threads"},
         UsageRow{"EmptyBatch", Batch(), "", "no header line"},
         UsageRow{"HeaderWithoutC3", Batch(), "c1,c2,c4,c5\n", "names no column c3"},
-        UsageRow{"HeaderWithC1Twice", Batch(), "c1,c2,c3,c4,c5,C1\n", "column c1 twice"}),
+        UsageRow{"HeaderWithC1Twice", Batch(), "c1,c2,c3,c4,c5,C1\n",
+                 "names the column \"c1\" more than once"},
+        UsageRow{"HeaderWithRepeatedColumns", Batch(), "id;c1;c2;c3;c4;c5;note;ID;Note \n",
+                 "names columns \"id\", \"note\" more than once"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A stream that refuses every byte, as a closed pipe or a full disk does.

@@ -264,6 +264,54 @@ TEST(StudyBatch, CarriesColumnsThroughAndReadsQuotedNumbers) {
   EXPECT_FALSE(rows[0].contains("response"));
 }
 
+// A synthesis that fails after forming muv keeps it in the row, as the single calculation does;
+// the ratios it did not form are empty.
+TEST(StudyBatch, AFailedSynthesisKeepsTheRatiosItFormed) {
+  const auto result = Study(Batch(),
+                            "c1,c2,c3,c4,c5\n"
+                            "0.5,0,-1,1,0\n"
+                            "0.88,0.2,7.028,0.987,0.251\n");
+  ASSERT_EQ(result.code, 0);
+  const std::vector<std::string> lines = Lines(result.out);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[1].rfind("0,,0.5,0,-1,1,0,0.5,,,,EZeroDivide,ratios,", 0), 0u) << lines[1];
+  EXPECT_EQ(lines[2].rfind("1,,0.88,0.2,7.028,0.987,0.251,,,,,EInvalidOp,ratios,", 0), 0u)
+      << lines[2];
+}
+
+// A spreadsheet set to a decimal comma writes semicolons or tabs between the fields; the rows are
+// those of the same sets written with commas and full stops. --separator overrides the comma.
+TEST(StudyBatch, ReadsSpreadsheetTextWithDecimalCommas) {
+  const auto sets = RandomSets(40);
+  const std::string plain = BatchText(sets);
+  const auto expected = Study(Batch(), plain);
+  ASSERT_EQ(expected.code, 0);
+  const auto spreadsheet = [&](char delimiter, char separator) {
+    std::string text;
+    for (const char c : plain) {
+      text += c == ',' ? delimiter : c == '.' ? separator : c;
+    }
+    return text;
+  };
+  for (const char delimiter : {';', '\t'}) {
+    const auto result = Study(Batch(), spreadsheet(delimiter, ','));
+    ASSERT_EQ(result.code, 0) << result.err;
+    EXPECT_EQ(result.out, expected.out);
+    StudyOptions o = Batch();
+    o.separator = '.';
+    o.separator_given = true;
+    EXPECT_EQ(Study(o, spreadsheet(delimiter, '.')).out, expected.out);
+  }
+  // The locale's separator does not decide: only --separator does.
+  StudyOptions o = Batch();
+  o.separator = '.';
+  EXPECT_EQ(Study(o, spreadsheet(';', ',')).out, expected.out);
+  // With commas between the fields, numbers have full stops whatever --separator says.
+  o.separator_given = true;
+  o.separator = ',';
+  EXPECT_EQ(Study(o, plain).out, expected.out);
+}
+
 TEST(StudySweep, RowsRunThroughTheGridInOrder) {
   StudyOptions o = Sweep({"c3=-1:1:3", "c5=0,1:0,2:2"});
   o.coefficients = {"0,9", "0,5", "7", "0,98", "0,25"};

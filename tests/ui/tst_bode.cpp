@@ -2,8 +2,13 @@
 // window with the save dialog replaced by a recorder.
 #include <QAction>
 #include <QChart>
+#include <QApplication>
 #include <QGraphicsScene>
+#include <QGraphicsSimpleTextItem>
+#include <QGraphicsTextItem>
 #include <QGraphicsWidget>
+#include <QScreen>
+#include <QTableWidget>
 #include <QLabel>
 #include <QLineSeries>
 #include <QLogValueAxis>
@@ -277,6 +282,89 @@ class TestBode : public QObject {
     window.ShowBode(LoopOf(0.880, 0.404, -7.028, 0.987, 0.251), '.');
     QVERIFY(window.MarginsText().startsWith(QStringLiteral("Запас по амплитуде: 1.23832")));
     QVERIFY(sink.messages.isEmpty());
+  }
+
+  // The window opens within the screen's available area (the offscreen screen is 800 × 800,
+  // less than the diagram asks for), and at its least size the axis labels, the text on the
+  // diagram and the margins table are whole: one crossing a row, no cell wrapped or cut.
+  void windowFitsTheScreenAndStaysReadable() {
+    RecordingSink sink;
+    QWidget owner;
+    TBodeWindow window(sink, &owner);
+    const QRect available = owner.screen()->availableGeometry();
+    window.ShowBode(LoopOf(0.880, 0.404, -7.028, 0.987, 0.251), ',');
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY2(window.frameGeometry().width() <= available.width() &&
+                 window.frameGeometry().height() <= available.height(),
+             qPrintable(QStringLiteral("%1x%2 on %3x%4")
+                            .arg(window.frameGeometry().width())
+                            .arg(window.frameGeometry().height())
+                            .arg(available.width())
+                            .arg(available.height())));
+    QVERIFY(window.minimumWidth() >= 600 && window.minimumHeight() >= 600);
+
+    window.resize(window.minimumSize());
+    QTRY_COMPARE(window.size(), window.minimumSize());
+    QApplication::processEvents();
+    const auto& margins = window.Chart().magnitudeChart();
+    QStringList texts;
+    for (QGraphicsItem* item : window.View->scene()->items()) {
+      if (!item->isVisible()) {
+        continue;
+      }
+      if (const auto* rich = dynamic_cast<QGraphicsTextItem*>(item)) {
+        texts << rich->toPlainText();
+      } else if (const auto* simple = dynamic_cast<QGraphicsSimpleTextItem*>(item)) {
+        // The margins' box lies inside the magnitude chart's plot area.
+        const QRectF box = simple->mapRectToItem(margins, simple->boundingRect());
+        QVERIFY2(margins->plotArea().contains(box), qPrintable(simple->text()));
+      }
+    }
+    // Every axis label and title whole (Qt Charts cuts one that does not fit to "...").
+    for (const QString& label : {"0,001", "0,01", "0,1", "1", "10", "100"}) {
+      QVERIFY2(texts.count(label) >= 2, qPrintable(label + ": " + texts.join(" | ")));
+    }
+    for (const QString& label : {"ЛАЧХ, дБ", "ЛФЧХ, град", "ω, рад/с", "-180", "0"}) {
+      QVERIFY2(texts.contains(label), qPrintable(label + ": " + texts.join(" | ")));
+    }
+    QVERIFY(margins->plotArea().height() > 80);
+    QVERIFY(window.Chart().phaseChart()->plotArea().height() > 80);
+
+    // One crossing a row, every cell on one line and wide enough for its text.
+    QTableWidget* table = window.Margins;
+    QCOMPARE(table->rowCount(), 4);  // gain, phase, delay, least distance from −1
+    QCOMPARE(table->item(0, 0)->text(), QStringLiteral("Запас по амплитуде"));
+    QCOMPARE(table->item(0, 1)->text(), QStringLiteral("1,23832 (1,85668 дБ)"));
+    QCOMPARE(table->item(0, 2)->text(), QStringLiteral("при ω = 0,696794 рад/с"));
+    QVERIFY(!table->wordWrap());
+    const QFontMetrics metrics(table->font());
+    for (int r = 0; r < table->rowCount(); ++r) {
+      for (int c = 0; c < table->columnCount(); ++c) {
+        const QString cell = table->item(r, c)->text();
+        QVERIFY2(table->columnWidth(c) >= metrics.horizontalAdvance(cell),
+                 qPrintable(cell));
+      }
+    }
+    // Every row in view without scrolling.
+    int rows = 0;
+    for (int r = 0; r < table->rowCount(); ++r) {
+      rows += table->rowHeight(r);
+    }
+    QVERIFY(table->viewport()->height() >= rows);
+  }
+
+  // Marked as an older loop and back.
+  void staleNotice() {
+    RecordingSink sink;
+    TBodeWindow window(sink);
+    window.ShowBode(DefaultLoop(), ',');
+    QVERIFY(!window.IsStale());
+    window.SetStale(QStringLiteral("Invalid floating point operation."));
+    QVERIFY(window.IsStale());
+    QVERIFY(window.StaleText().contains(QStringLiteral("Invalid floating point operation.")));
+    window.SetStale(QString());
+    QVERIFY(!window.IsStale());
   }
 
   void savePicture_data() {

@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QCategoryAxis>
+#include <QClipboard>
 #include <QChartView>
 #include <QFileDialog>
 #include <QFontInfo>
@@ -22,6 +23,7 @@
 #include <fstream>
 #include <memory>
 
+#include "analysis/frequency_response.h"
 #include "app/error_display.h"
 #include "app/startup.h"
 #include "core/controller.h"
@@ -317,9 +319,34 @@ class TestFormBase : public QObject {
     w().Edit3->setText(QStringLiteral("-7,028E100"));
     Click(w().CalcPlot);
     QCOMPARE(w().Edit7->text(), QStringLiteral("-4,98160967388829E-102"));
+    const QRect box = w().Edit7->geometry();
     for (QLineEdit* edit : ResultBoxes()) {
       QCOMPARE(edit->cursorPosition(), 0);
+      // The whole text is in the box's tooltip, which shows although the box is disabled.
+      QCOMPARE(edit->toolTip(), edit->text());
+      QVERIFY(!edit->isEnabled());
     }
+    QCOMPARE(w().Edit7->geometry(), box);
+    const QPoint inside = w().Edit7->rect().center();
+    QHelpEvent help(QEvent::ToolTip, inside, w().Edit7->mapToGlobal(inside));
+    QApplication::sendEvent(w().Edit7, &help);
+    QTRY_COMPARE(QToolTip::text(), QStringLiteral("-4,98160967388829E-102"));
+    QToolTip::hideText();
+  }
+
+  // A pasted text of 200,000 characters stays whole, and the error quotes all of it.
+  void longPasteStaysWhole() {
+    const QString text = QString(199999, QLatin1Char('7')) + QLatin1Char('x');
+    QGuiApplication::clipboard()->setText(text);
+    QApplication::setActiveWindow(&w());
+    w().Edit3->setFocus();
+    w().Edit3->selectAll();
+    QTest::keySequence(w().Edit3, QKeySequence::Paste);
+    QCOMPARE(w().Edit3->text().size(), text.size());
+    QCOMPARE(w().Edit3->text(), text);
+    Click(w().CalcPlot);
+    QCOMPARE(box_->shown.size(), 1);
+    QCOMPARE(box_->shown[0].text, "'" + text + "' is not a valid floating point value.");
   }
 
   void captionsUseTheCyrillicEs() {
@@ -655,10 +682,49 @@ class TestFormBase : public QObject {
     const QString finite = QStringLiteral("Запас по амплитуде: 1,23832");
     QVERIFY(bode->MarginsText().startsWith(finite));
 
-    // A calculation that fails keeps the diagram of the last one that completed.
-    w().Edit2->setText(QStringLiteral("0,2"));
+    QVERIFY(!bode->IsStale());
+
+    // A calculation whose ratios are known but whose simulation overflows: the diagram is the
+    // new loop's (as --bode draws it), while the main chart keeps the old curve.
+    const QList<QPointF> curve = w().Series1->points();
+    w().Edit1->setText(QStringLiteral("400"));
+    w().Edit3->setText(QStringLiteral("7,028"));
     Click(w().CalcPlot);
     QCOMPARE(box_->shown.size(), 1);
+    QCOMPARE(box_->shown[0].text, QStringLiteral("Floating point overflow."));
+    QCOMPARE(w().Series1->points(), curve);
+    TController diverging;
+    diverging.c1 = 400;
+    diverging.c2 = 0.404;
+    diverging.c3 = 7.028;
+    diverging.c4 = 0.987;
+    diverging.c5 = 0.251;
+    diverging.ComputeGearRatios();
+    const std::vector<MarginRow> rows = MarginRows(analysis::Bode(diverging).margins, ',', 6);
+    QVERIFY(bode->MarginsText().contains(rows.front().Line()));
+    QVERIFY(!bode->MarginsText().startsWith(finite));
+    QVERIFY(!bode->IsStale());
+    const QString loop_400 = bode->MarginsText();
+
+    // A calculation that gets no ratios keeps the last loop and says so plainly.
+    w().Edit1->setText(QStringLiteral("0,880"));
+    w().Edit2->setText(QStringLiteral("0,2"));
+    w().Edit3->setText(QStringLiteral("-7,028"));
+    Click(w().CalcPlot);
+    QCOMPARE(box_->shown.size(), 2);
+    QCOMPARE(bode->MarginsText(), loop_400);
+    QVERIFY(bode->IsStale());
+    QVERIFY(bode->Stale->isVisible());
+    QVERIFY2(bode->StaleText().contains(QStringLiteral("предыдущего расчёта")) &&
+                 bode->StaleText().contains(QStringLiteral("Invalid floating point operation.")),
+             qPrintable(bode->StaleText()));
+    // So does an input that is no number.
+    w().Edit2->setText(QStringLiteral("abc"));
+    Click(w().CalcPlot);
+    QVERIFY(bode->StaleText().contains(QStringLiteral("'abc' is not a valid")));
+    w().Edit2->setText(QStringLiteral("0,404"));
+    Click(w().CalcPlot);
+    QVERIFY(!bode->IsStale());
     QVERIFY(bode->MarginsText().startsWith(finite));
 
     // Closed, it stays as it was; shown again, it has the latest calculation.
@@ -741,13 +807,16 @@ class TestFormBase : public QObject {
              qPrintable(w().ResponseChart().CharacteristicsText()));
     QVERIFY(w().ResponseChart().CharacteristicsText().endsWith(
         QStringLiteral("не установился за 9,99 c")));
-    // The marks lie whole inside the plot area (the peak's too, on its top edge), and the text's
-    // box sits inside it where the curve does not pass.
+    // Each mark is centred on its point of the curve, the peak's too, which lies on the plot
+    // area's top edge; the text's box sits inside the plot area where the curve does not pass.
     QApplication::processEvents();
     const TPlotOverlay& overlay = w().ResponseChart().overlay();
     const QRectF plot = w().Chart1->chart()->plotArea();
-    for (const QPointF& at : overlay.MarkPositions()) {
-      QVERIFY(plot.adjusted(3, 3, -3, -3).contains(at));
+    const QList<QPointF> marks = overlay.MarkPositions();
+    QCOMPARE(marks.first(), w().Chart1->chart()->mapToPosition(w().Series1->at(305), w().Series1));
+    QVERIFY(std::abs(marks.first().y() - plot.top()) < 0.5);
+    for (const QPointF& at : marks) {
+      QVERIFY(plot.adjusted(-0.5, -0.5, 0.5, 0.5).contains(at));
     }
     const QRectF box = overlay.TextBox();
     QVERIFY(plot.contains(box));

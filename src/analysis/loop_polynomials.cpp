@@ -1,0 +1,124 @@
+#include "analysis/loop_polynomials.h"
+
+#include <cmath>
+
+namespace pitch::analysis {
+
+Exact ToExact(Extended x) {
+  const double high = static_cast<double>(x);
+  if (!std::isfinite(high)) {
+    throw EOverflow();
+  }
+  // x − high is exact in extended precision and has at most 11 significant bits.
+  const double low = static_cast<double>(x - high);
+  Exact r(high);
+  r += Exact(low);
+  return r;
+}
+
+namespace {
+
+Factor Constant(Extended a) { return {{{a, 1}}}; }
+
+template <class T>
+T ValueOf(const Coefficient& c) {
+  T sum = FromExtended<T>(0);
+  for (const Product& p : c) {
+    sum += FromExtended<T>(p.x) * FromExtended<T>(p.y);
+  }
+  return sum;
+}
+
+template <class T>
+Poly<T> Expand(const std::vector<Factor>& factors) {
+  Poly<T> product = {FromExtended<T>(1)};
+  for (const Factor& f : factors) {
+    Poly<T> p;
+    for (const Coefficient& c : f) {
+      p.push_back(ValueOf<T>(c));
+    }
+    product = product * p;
+  }
+  return product;
+}
+
+// P(jω) = E(ω²) + jω·O(ω²).
+template <class T>
+struct EvenOdd {
+  Poly<T> even;
+  Poly<T> odd;
+};
+
+template <class T>
+EvenOdd<T> Split(const Poly<T>& p) {
+  EvenOdd<T> r;
+  for (std::size_t k = 0; k < p.size(); ++k) {
+    // j^k = ±1 for even k, ±j for odd k.
+    const bool negative = (k / 2) % 2 == 1;
+    T v = p[k];
+    if (negative) {
+      v = -v;
+    }
+    (k % 2 == 0 ? r.even : r.odd).push_back(v);
+  }
+  return r;
+}
+
+// |P(jω)|² = E² + u·O²
+template <class T>
+Poly<T> SquaredMagnitude(const EvenOdd<T>& p) {
+  return p.even * p.even + TimesVariable(p.odd * p.odd);
+}
+
+}  // namespace
+
+RationalLoop PitchRationalLoop(const TController& c) {
+  RationalLoop loop;
+  loop.numerator = {Constant(c.c3),
+                    {{{c.c4, 1}}, {{1, 1}}},
+                    {{{c.nuv, 1}}, {{c.iv, 1}}, {{c.muv, 1}}}};
+  loop.denominator = {{{}, {}, {{1, 1}}},
+                      {{{c.c1, c.c4}, {c.c2, 1}}, {{c.c1, 1}, {c.c4, 1}, {c.c5, 1}}, {{1, 1}}}};
+  return loop;
+}
+
+RationalLoop RationalLoopOf(const TransferFunction& l) {
+  RationalLoop loop;
+  loop.numerator.push_back(Constant(l.gain));
+  const auto add = [](std::vector<Factor>& factors, const std::vector<ComplexExtended>& roots) {
+    for (const ComplexExtended& r : roots) {
+      if (r.imag() == 0) {
+        factors.push_back({{{-r.real(), 1}}, {{1, 1}}});
+      } else if (r.imag() > 0) {
+        factors.push_back({{{r.real(), r.real()}, {r.imag(), r.imag()}},
+                           {{-2 * r.real(), 1}},
+                           {{1, 1}}});
+      }
+    }
+  };
+  add(loop.numerator, l.zeros);
+  add(loop.denominator, l.poles);
+  return loop;
+}
+
+template <class T>
+CrossingPolynomials<T> CrossingPolynomialsOf(const RationalLoop& loop) {
+  const Poly<T> n = Expand<T>(loop.numerator);
+  const Poly<T> d = Expand<T>(loop.denominator);
+  const EvenOdd<T> ns = Split(n);
+  const EvenOdd<T> ds = Split(d);
+  CrossingPolynomials<T> c;
+  const Poly<T> b = SquaredMagnitude(ds);
+  c.gain = SquaredMagnitude(ns) - b;
+  // (E_N + jω·O_N)·(E_D − jω·O_D)
+  c.real_part = ns.even * ds.even + TimesVariable(ns.odd * ds.odd);
+  c.phase = ns.odd * ds.even - ns.even * ds.odd;
+  const Poly<T> a = SquaredMagnitude(Split(d + n));
+  c.distance = Derivative(a) * b - a * Derivative(b);
+  return c;
+}
+
+template CrossingPolynomials<Ball> CrossingPolynomialsOf<Ball>(const RationalLoop&);
+template CrossingPolynomials<Exact> CrossingPolynomialsOf<Exact>(const RationalLoop&);
+
+}  // namespace pitch::analysis

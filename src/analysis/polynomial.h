@@ -1,0 +1,108 @@
+// Polynomials with coefficients of any ring-like scalar type, lowest power first: the loop's
+// crossing polynomials are formed once in midpoint–radius extended arithmetic (Ball) for the fast
+// path and, when that cannot decide, in exact rationals (Exact, GMP's mpq_class).
+#pragma once
+
+#include <gmpxx.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <vector>
+
+#include "analysis/ball.h"
+#include "core/extended.h"
+
+namespace pitch::analysis {
+
+using Exact = mpq_class;
+
+// The exact rational value of a finite extended number: its leading 53 bits and the rest are
+// both doubles, and GMP takes a double exactly. Raises EOverflow beyond the double range.
+Exact ToExact(Extended x);
+
+// An extended value as a scalar of the type, exactly.
+template <class T>
+T FromExtended(Extended x);
+template <>
+inline Ball FromExtended<Ball>(Extended x) {
+  return Ball(x);
+}
+template <>
+inline Exact FromExtended<Exact>(Extended x) {
+  return ToExact(x);
+}
+
+template <class T>
+using Poly = std::vector<T>;
+
+template <class T>
+Poly<T> operator+(const Poly<T>& a, const Poly<T>& b) {
+  Poly<T> r(std::max(a.size(), b.size()));
+  for (std::size_t k = 0; k < r.size(); ++k) {
+    if (k < a.size() && k < b.size()) {
+      r[k] = a[k] + b[k];
+    } else {
+      r[k] = k < a.size() ? a[k] : b[k];
+    }
+  }
+  return r;
+}
+
+template <class T>
+Poly<T> operator-(const Poly<T>& a) {
+  Poly<T> r(a.size());
+  for (std::size_t k = 0; k < a.size(); ++k) {
+    r[k] = -a[k];
+  }
+  return r;
+}
+
+template <class T>
+Poly<T> operator-(const Poly<T>& a, const Poly<T>& b) {
+  return a + (-b);
+}
+
+template <class T>
+Poly<T> operator*(const Poly<T>& a, const Poly<T>& b) {
+  if (a.empty() || b.empty()) {
+    return {};
+  }
+  Poly<T> r(a.size() + b.size() - 1);
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    for (std::size_t j = 0; j < b.size(); ++j) {
+      r[i + j] += a[i] * b[j];
+    }
+  }
+  return r;
+}
+
+// u·a
+template <class T>
+Poly<T> TimesVariable(const Poly<T>& a) {
+  Poly<T> r(a.size() + 1);
+  std::copy(a.begin(), a.end(), r.begin() + 1);
+  return r;
+}
+
+template <class T>
+Poly<T> Derivative(const Poly<T>& a) {
+  if (a.size() < 2) {
+    return {};
+  }
+  Poly<T> r(a.size() - 1);
+  for (std::size_t k = 1; k < a.size(); ++k) {
+    r[k - 1] = a[k] * FromExtended<T>(static_cast<Extended>(k));
+  }
+  return r;
+}
+
+template <class T>
+T Evaluate(const Poly<T>& a, const T& x) {
+  T r = FromExtended<T>(0);
+  for (std::size_t k = a.size(); k-- > 0;) {
+    r = r * x + a[k];
+  }
+  return r;
+}
+
+}  // namespace pitch::analysis

@@ -1,0 +1,626 @@
+#include "analysis/real_roots.h"
+
+#include <mpfr.h>
+
+#include <algorithm>
+#include <bit>
+#include <cfloat>
+#include <cmath>
+#include <complex>
+#include <cstdint>
+#include <limits>
+#include <numbers>
+
+#include "analysis/transfer_function.h"
+
+namespace pitch::analysis {
+
+namespace {
+
+
+// ---------------------------------------------------------------------------------------------
+// Signs of P(ω²) at doubles.
+
+// ω² as a ball: the product of two doubles, with its rounding error found exactly.
+Ball Squared(double omega) {
+  const Ball w(omega);
+  return w * w;
+}
+
+int ExactSign(const Poly<Exact>& p, double omega) {
+  const Exact w(omega);
+  const Exact u = w * w;
+  return sgn(Evaluate(p, u));
+}
+
+// The midpoint value of P(ω²), for choosing between two doubles around a root.
+Extended MidValue(const Poly<Ball>& p, double omega) {
+  return Evaluate(p, Squared(omega)).mid;
+}
+
+// For positive doubles the bit patterns are ordered like the values.
+double BitMidpoint(double a, double b) {
+  const auto ia = std::bit_cast<std::uint64_t>(a);
+  const auto ib = std::bit_cast<std::uint64_t>(b);
+  return std::bit_cast<double>(ia + (ib - ia) / 2);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Fast path.
+
+// The midpoint coefficients with exact zeros stripped at both ends; empty optional when a ball
+// cannot tell whether an end coefficient vanishes.
+struct Stripped {
+  std::vector<Ball> coefficients;
+  bool identically_zero = false;
+};
+std::optional<Stripped> Strip(const Poly<Ball>& p) {
+  Stripped s;
+  std::size_t high = p.size();
+  while (high > 0 && p[high - 1].IsExactZero()) {
+    --high;
+  }
+  if (high == 0) {
+    s.identically_zero = true;
+    return s;
+  }
+  std::size_t low = 0;
+  while (p[low].IsExactZero()) {
+    ++low;
+  }
+  for (std::size_t k = low; k < high; ++k) {
+    if (!p[k].Finite()) {
+      return std::nullopt;
+    }
+  }
+  if (p[high - 1].Sign() == 2 || p[low].Sign() == 2) {
+    return std::nullopt;
+  }
+  s.coefficients.assign(p.begin() + static_cast<std::ptrdiff_t>(low),
+                        p.begin() + static_cast<std::ptrdiff_t>(high));
+  return s;
+}
+
+// The approximations and the inclusion test run in double precision on P scaled to its roots'
+// size: b_k = a_k·σ^(k−n)/a_n with σ a power of two, so b_n = 1 and the roots of b are those of
+// P over σ. br_k bounds |b_k − the exact scaled coefficient|: the balls' radii, the division by
+// the leading coefficient and the rounding to a double.
+using ComplexD = std::complex<double>;
+
+struct Scaled {
+  std::vector<double> b;
+  std::vector<double> br;
+  int scale = 0;  // σ = 2^scale
+};
+
+std::optional<Scaled> Scale(const std::vector<Ball>& a) {
+  const std::size_t n = a.size() - 1;
+  const Extended lead = std::fabs(a.back().mid) - a.back().rad;
+  const Extended magnitude =
+      std::log2(std::fabs(a.front().mid / a.back().mid)) / static_cast<Extended>(n);
+  if (!(lead > 0) || !std::isfinite(magnitude)) {
+    return std::nullopt;
+  }
+  Scaled s;
+  s.scale = static_cast<int>(std::lround(magnitude));
+  s.b.resize(n + 1);
+  s.br.resize(n + 1);
+  for (std::size_t k = 0; k <= n; ++k) {
+    const int e = s.scale * (static_cast<int>(k) - static_cast<int>(n));
+    const Extended value = std::ldexp(a[k].mid / a.back().mid, e);
+    const Extended radius = std::ldexp(
+        (a[k].rad + std::fabs(a[k].mid) * a.back().rad / std::fabs(a.back().mid)) / lead, e);
+    s.b[k] = static_cast<double>(value);
+    s.br[k] = static_cast<double>(radius * (1 + 0x1p-50L) + std::fabs(value) * 0x1p-52L) +
+              std::numeric_limits<double>::denorm_min();
+    if (!std::isfinite(s.b[k]) || !std::isfinite(s.br[k])) {
+      return std::nullopt;
+    }
+  }
+  s.b[n] = 1;
+  s.br[n] = 0;
+  return s;
+}
+
+ComplexD Divide(ComplexD x, ComplexD y) {
+  const double d = y.real() * y.real() + y.imag() * y.imag();
+  return {(x.real() * y.real() + x.imag() * y.imag()) / d,
+          (x.imag() * y.real() - x.real() * y.imag()) / d};
+}
+double Modulus(ComplexD z) { return std::sqrt(z.real() * z.real() + z.imag() * z.imag()); }
+
+// P and P' at z by Horner's rule.
+void Horner(const std::vector<double>& b, ComplexD z, ComplexD& value, ComplexD& slope) {
+  value = 0;
+  slope = 0;
+  for (std::size_t k = b.size(); k-- > 0;) {
+    slope = slope * z + value;
+    value = value * z + b[k];
+  }
+}
+
+// All roots of the monic b (degree n ≥ 1, b_0 ≠ 0): directly for n ≤ 2, else by the
+// Aberth–Ehrlich iteration from points on the unit circle (the scaled roots' geometric mean).
+std::vector<ComplexD> ApproximateRoots(const std::vector<double>& b) {
+  const std::size_t n = b.size() - 1;
+  if (n == 1) {
+    return {ComplexD(-b[0])};
+  }
+  if (n == 2) {
+    const std::vector<ComplexExtended> r = QuadraticRoots(1, b[1], b[0]);
+    return {ComplexD(static_cast<double>(r[0].real()), static_cast<double>(r[0].imag())),
+            ComplexD(static_cast<double>(r[1].real()), static_cast<double>(r[1].imag()))};
+  }
+  std::vector<ComplexD> z(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    z[i] = std::polar(1.0, 2 * std::numbers::pi * (static_cast<double>(i) + 0.25) /
+                               static_cast<double>(n) +
+                           0.4);
+  }
+  for (int iteration = 0; iteration < 100; ++iteration) {
+    bool moved = false;
+    for (std::size_t i = 0; i < n; ++i) {
+      ComplexD value;
+      ComplexD slope;
+      Horner(b, z[i], value, slope);
+      if (value == ComplexD(0)) {
+        continue;
+      }
+      const ComplexD ratio = Divide(value, slope);
+      ComplexD sum = 0;
+      for (std::size_t j = 0; j < n; ++j) {
+        if (j != i) {
+          sum += Divide(1.0, z[i] - z[j]);
+        }
+      }
+      const ComplexD step = Divide(ratio, 1.0 - ratio * sum);
+      if (!std::isfinite(step.real()) || !std::isfinite(step.imag())) {
+        return {};
+      }
+      z[i] -= step;
+      // Converged when no root moves by more than a few units of the last place.
+      if (Modulus(step) > 0x1p-49 * Modulus(z[i])) {
+        moved = true;
+      }
+    }
+    if (!moved) {
+      break;
+    }
+  }
+  return z;
+}
+
+// Smith's radii: every root lies in a disk |w − z_i| ≤ ρ_i, and a connected group of m disks
+// holds exactly m roots. |b(z_i)| is bounded from above through the coefficients' bounds br and a
+// generous bound on the rounding of Horner's rule; the other factors are bounded from below.
+std::vector<double> InclusionRadii(const Scaled& s, const std::vector<ComplexD>& z) {
+  const std::size_t n = z.size();
+  const double rounding = 8 * static_cast<double>(n + 1) * 0x1p-53;
+  std::vector<double> rho(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    ComplexD value;
+    ComplexD slope;
+    Horner(s.b, z[i], value, slope);
+    const double r = Modulus(z[i]);
+    double bound = 0;
+    for (std::size_t k = s.b.size(); k-- > 0;) {
+      bound = bound * r + s.br[k] + rounding * std::fabs(s.b[k]);
+    }
+    double product = 1;
+    for (std::size_t j = 0; j < n; ++j) {
+      if (j != i) {
+        product *= Modulus(z[i] - z[j]);
+      }
+    }
+    const double numerator = (Modulus(value) + bound) * (1 + 0x1p-48);
+    const double denominator = product * (1 - 0x1p-48 * static_cast<double>(n + 2));
+    rho[i] = static_cast<double>(n) * numerator / denominator * (1 + 0x1p-48);
+    if (!(denominator > 0) || !std::isfinite(rho[i])) {
+      return {};
+    }
+  }
+  return rho;
+}
+
+struct Disk {
+  Extended centre = 0;
+  Extended radius = 0;
+};
+
+// The disks of the positive real roots; empty optional when the disks do not certify them.
+std::optional<std::vector<Disk>> PositiveRootDisks(const std::vector<Ball>& a) {
+  const std::optional<Scaled> s = Scale(a);
+  if (!s) {
+    return std::nullopt;
+  }
+  std::vector<ComplexD> z = ApproximateRoots(s->b);
+  if (z.empty()) {
+    return std::nullopt;
+  }
+  std::vector<double> rho = InclusionRadii(*s, z);
+  if (rho.empty()) {
+    return std::nullopt;
+  }
+  // A root of a real polynomial whose disk reaches the real axis is put on it: a disk centred
+  // on the axis that holds one root holds its conjugate too, so that root is real.
+  bool snapped = false;
+  for (std::size_t i = 0; i < z.size(); ++i) {
+    if (z[i].imag() != 0 && std::fabs(z[i].imag()) <= rho[i]) {
+      z[i] = z[i].real();
+      snapped = true;
+    }
+  }
+  if (snapped) {
+    rho = InclusionRadii(*s, z);
+    if (rho.empty()) {
+      return std::nullopt;
+    }
+  }
+  for (std::size_t i = 0; i < z.size(); ++i) {
+    for (std::size_t j = i + 1; j < z.size(); ++j) {
+      if (!(Modulus(z[i] - z[j]) > (rho[i] + rho[j]) * (1 + 0x1p-48))) {
+        return std::nullopt;
+      }
+    }
+  }
+  std::vector<Disk> disks;
+  for (std::size_t i = 0; i < z.size(); ++i) {
+    if (z[i].imag() != 0) {
+      if (!(std::fabs(z[i].imag()) > rho[i])) {
+        return std::nullopt;
+      }
+      continue;  // a complex root
+    }
+    const double x = z[i].real();
+    if (x - rho[i] > 0) {
+      disks.push_back({std::ldexp(static_cast<Extended>(x), s->scale),
+                       std::ldexp(static_cast<Extended>(rho[i]), s->scale)});
+    } else if (!(x + rho[i] < 0)) {
+      return std::nullopt;  // cannot tell the root's sign
+    }
+  }
+  std::sort(disks.begin(), disks.end(),
+            [](const Disk& l, const Disk& r) { return l.centre < r.centre; });
+  return disks;
+}
+
+// Newton steps on f(ω) = P(ω²) from guess, kept within [lo, hi].
+Extended Newton(const std::vector<Ball>& a, Extended guess, Extended lo, Extended hi) {
+  Extended w = guess;
+  for (int i = 0; i < 30; ++i) {
+    Extended value = 0;
+    Extended slope = 0;
+    const Extended u = w * w;
+    for (std::size_t k = a.size(); k-- > 0;) {
+      slope = slope * u + value;
+      value = value * u + a[k].mid;
+    }
+    const Extended step = value / (2 * w * slope);
+    if (!std::isfinite(step)) {
+      break;
+    }
+    Extended next = w - step;
+    if (!(next > lo && next < hi)) {
+      next = (lo + hi) / 2;
+    }
+    const bool done = std::fabs(next - w) <= 0x1p-58L * w;
+    w = next;
+    if (done) {
+      break;
+    }
+  }
+  return w;
+}
+
+// The double nearest the one root of P(ω²) between the doubles lo < hi at which it has
+// opposite signs, found from the guess and then by halving; empty when the signs at lo and hi
+// are not opposite.
+std::optional<double> CloseBetweenDoubles(const Poly<Ball>& p, LazyExact& exact, double lo,
+                                          double hi, double guess) {
+  const int sign_lo = SignAt(p, exact, lo);
+  if (sign_lo == 0) {
+    return lo;
+  }
+  const int sign_hi = SignAt(p, exact, hi);
+  if (sign_hi == 0) {
+    return hi;
+  }
+  if (sign_lo == sign_hi) {
+    return std::nullopt;
+  }
+  double a = lo;
+  double b = hi;
+  // true when w is the root itself
+  const auto probe = [&](double w) {
+    const int s = SignAt(p, exact, w);
+    if (s == 0) {
+      return true;
+    }
+    (s == sign_lo ? a : b) = w;
+    return false;
+  };
+  if (guess > a && guess < b) {
+    if (probe(guess)) {
+      return guess;
+    }
+    const double next = guess == a ? std::nextafter(a, b) : std::nextafter(b, a);
+    if (next > a && next < b && probe(next)) {
+      return next;
+    }
+  }
+  while (std::nextafter(a, b) != b) {
+    const double mid = BitMidpoint(a, b);
+    if (probe(mid)) {
+      return mid;
+    }
+  }
+  return std::fabs(MidValue(p, a)) <= std::fabs(MidValue(p, b)) ? a : b;
+}
+
+bool InDoubleRange(Extended omega_lo, Extended omega_hi) {
+  return omega_lo >= DBL_MIN && omega_hi <= DBL_MAX;
+}
+
+// The fast path; empty when it cannot certify.
+std::optional<PositiveRoots> FastRoots(const Poly<Ball>& p, LazyExact& exact) {
+  const std::optional<Stripped> s = Strip(p);
+  if (!s) {
+    return std::nullopt;
+  }
+  PositiveRoots roots;
+  if (s->identically_zero) {
+    roots.identically_zero = true;
+    return roots;
+  }
+  const std::vector<Ball>& a = s->coefficients;
+  if (a.size() < 2) {
+    return roots;
+  }
+  const std::optional<std::vector<Disk>> disks = PositiveRootDisks(a);
+  if (!disks) {
+    return std::nullopt;
+  }
+  for (const Disk& d : *disks) {
+    const Extended lo = std::sqrt(d.centre - d.radius) * (1 - 0x1p-62L);
+    const Extended hi = std::sqrt(d.centre + d.radius) * (1 + 0x1p-62L);
+    if (!InDoubleRange(lo, hi)) {
+      roots.beyond_double_range = true;
+      continue;
+    }
+    // The doubles just outside [lo, hi]: the disk holds one simple root between them.
+    double lo_d = static_cast<double>(lo);
+    if (lo_d > lo) {
+      lo_d = std::nextafter(lo_d, 0.0);
+    }
+    double hi_d = static_cast<double>(hi);
+    if (hi_d < hi) {
+      hi_d = std::nextafter(hi_d, DBL_MAX);
+    }
+    const Extended guess = Newton(a, std::sqrt(d.centre), lo, hi);
+    // Between lo_d and hi_d the only root is this disk's: the disks of the others lie apart.
+    const std::optional<double> omega =
+        CloseBetweenDoubles(p, exact, lo_d, hi_d, static_cast<double>(guess));
+    if (!omega) {
+      return std::nullopt;
+    }
+    roots.omega.push_back(*omega);
+  }
+  return roots;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Exact path.
+
+void Trim(Poly<Exact>& p) {
+  while (!p.empty() && sgn(p.back()) == 0) {
+    p.pop_back();
+  }
+}
+
+// a = q·b + r with deg r < deg b; b non-zero and trimmed.
+void Divide(Poly<Exact> a, const Poly<Exact>& b, Poly<Exact>& q, Poly<Exact>& r) {
+  Trim(a);
+  q.assign(a.size() >= b.size() ? a.size() - b.size() + 1 : 0, Exact(0));
+  while (a.size() >= b.size() && !a.empty()) {
+    const std::size_t shift = a.size() - b.size();
+    const Exact factor = a.back() / b.back();
+    q[shift] = factor;
+    for (std::size_t k = 0; k < b.size(); ++k) {
+      a[shift + k] -= factor * b[k];
+    }
+    a.pop_back();  // cancelled exactly
+    Trim(a);
+  }
+  r = std::move(a);
+}
+
+void MakeMonic(Poly<Exact>& p) {
+  const Exact lead = p.back();
+  for (Exact& c : p) {
+    c /= lead;
+  }
+}
+
+Poly<Exact> Gcd(Poly<Exact> a, Poly<Exact> b) {
+  Trim(a);
+  Trim(b);
+  while (!b.empty()) {
+    Poly<Exact> q;
+    Poly<Exact> r;
+    Divide(a, b, q, r);
+    a = std::move(b);
+    b = std::move(r);
+    if (!b.empty()) {
+      MakeMonic(b);
+    }
+  }
+  MakeMonic(a);
+  return a;
+}
+
+int Variations(const std::vector<Poly<Exact>>& sturm, const Exact& x) {
+  int count = 0;
+  int previous = 0;
+  for (const Poly<Exact>& p : sturm) {
+    const int s = sgn(Evaluate(p, x));
+    if (s != 0) {
+      if (previous != 0 && s != previous) {
+        ++count;
+      }
+      previous = s;
+    }
+  }
+  return count;
+}
+
+// An approximate binary logarithm of a positive rational (within 1).
+long Log2(const Exact& x) {
+  return static_cast<long>(mpz_sizeinbase(x.get_num_mpz_t(), 2)) -
+         static_cast<long>(mpz_sizeinbase(x.get_den_mpz_t(), 2));
+}
+
+Exact PowerOfTwo(long e) {
+  Exact r(1);
+  if (e >= 0) {
+    mpq_mul_2exp(r.get_mpq_t(), r.get_mpq_t(), static_cast<mp_bitcnt_t>(e));
+  } else {
+    mpq_div_2exp(r.get_mpq_t(), r.get_mpq_t(), static_cast<mp_bitcnt_t>(-e));
+  }
+  return r;
+}
+
+// A point strictly between 0 < lo < hi: a power of two halfway on the logarithmic scale while
+// the ends are far apart, else the arithmetic mean.
+Exact Between(const Exact& lo, const Exact& hi) {
+  if (hi > 4 * lo) {
+    const Exact mid = PowerOfTwo((Log2(lo) + Log2(hi)) / 2);
+    if (mid > lo && mid < hi) {
+      return mid;
+    }
+  }
+  return (lo + hi) / 2;
+}
+
+// ω = √u rounded to the nearest double; false beyond the double range.
+bool SquareRoot(const Exact& u, double& omega) {
+  mpfr_t x;
+  mpfr_t r;
+  mpfr_init2(x, 256);
+  mpfr_init2(r, 53);
+  mpfr_set_q(x, u.get_mpq_t(), MPFR_RNDN);
+  mpfr_sqrt(r, x, MPFR_RNDN);
+  const bool in_range = mpfr_cmp_d(r, DBL_MIN) >= 0 && mpfr_cmp_d(r, DBL_MAX) <= 0;
+  omega = mpfr_get_d(r, MPFR_RNDN);
+  mpfr_clear(x);
+  mpfr_clear(r);
+  return in_range;
+}
+
+}  // namespace
+
+int SignAt(const Poly<Ball>& fast, LazyExact& exact, double omega) {
+  const int s = Evaluate(fast, Squared(omega)).Sign();
+  return s != 2 ? s : ExactSign(exact.Get(), omega);
+}
+
+PositiveRoots FindPositiveRootsExactly(const Poly<Exact>& polynomial) {
+  PositiveRoots roots;
+  roots.exact_path = true;
+  Poly<Exact> p = polynomial;
+  Trim(p);
+  if (p.empty()) {
+    roots.identically_zero = true;
+    return roots;
+  }
+  while (sgn(p.front()) == 0) {
+    p.erase(p.begin());
+  }
+  if (p.size() < 2) {
+    return roots;
+  }
+  // The square-free part: the same roots, each simple.
+  Poly<Exact> q;
+  Poly<Exact> r;
+  Divide(p, Gcd(p, Derivative(p)), q, r);
+  MakeMonic(q);
+  if (q.size() < 2) {
+    return roots;
+  }
+  std::vector<Poly<Exact>> sturm = {q, Derivative(q)};
+  while (sturm.back().size() > 1) {
+    Poly<Exact> quotient;
+    Poly<Exact> remainder;
+    Divide(sturm[sturm.size() - 2], sturm.back(), quotient, remainder);
+    if (remainder.empty()) {
+      break;
+    }
+    sturm.push_back(-remainder);
+  }
+  // Every root has |u| below 1 + max|q_k| (q monic) and above |q_0|/(|q_0| + max|q_k|).
+  Exact largest(0);
+  for (std::size_t k = 0; k + 1 < q.size(); ++k) {
+    largest = std::max(largest, Exact(abs(q[k])));
+  }
+  const Exact q0 = abs(q.front());
+  const Exact lo = PowerOfTwo(Log2(q0 / (q0 + std::max(largest, Exact(1)))) - 2);
+  const Exact hi = PowerOfTwo(Log2(1 + largest) + 2);
+  struct Interval {
+    Exact lo;
+    Exact hi;
+    int v_lo;
+    int v_hi;
+  };
+  std::vector<Interval> pending = {{lo, hi, Variations(sturm, lo), Variations(sturm, hi)}};
+  std::vector<Exact> found;
+  while (!pending.empty()) {
+    Interval i = pending.back();
+    pending.pop_back();
+    const int count = i.v_lo - i.v_hi;  // roots in (lo, hi]
+    if (count == 0) {
+      continue;
+    }
+    if (count > 1) {
+      const Exact mid = Between(i.lo, i.hi);
+      const int v_mid = Variations(sturm, mid);
+      pending.push_back({mid, i.hi, v_mid, i.v_hi});
+      pending.push_back({i.lo, mid, i.v_lo, v_mid});
+      continue;
+    }
+    // One simple root in (lo, hi]: halve on the sign at hi until 120 bits are known.
+    const int sign_hi = sgn(Evaluate(q, i.hi));
+    Exact root = i.hi;
+    if (sign_hi != 0) {
+      const Exact width = PowerOfTwo(-120);
+      while (i.hi - i.lo > width * i.hi) {
+        const Exact mid = Between(i.lo, i.hi);
+        const int s = sgn(Evaluate(q, mid));
+        if (s == 0) {
+          i.hi = mid;
+          break;
+        }
+        (s == sign_hi ? i.hi : i.lo) = mid;
+      }
+      root = i.hi;
+    }
+    found.push_back(root);
+  }
+  std::sort(found.begin(), found.end());
+  for (const Exact& u : found) {
+    double omega = 0;
+    if (SquareRoot(u, omega)) {
+      roots.omega.push_back(omega);
+    } else {
+      roots.beyond_double_range = true;
+    }
+  }
+  return roots;
+}
+
+PositiveRoots FindPositiveRoots(const Poly<Ball>& fast, LazyExact& exact) {
+  if (std::optional<PositiveRoots> roots = FastRoots(fast, exact)) {
+    return *roots;
+  }
+  return FindPositiveRootsExactly(exact.Get());
+}
+
+}  // namespace pitch::analysis

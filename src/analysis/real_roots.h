@@ -1,0 +1,60 @@
+// The positive real roots ω of P(ω²) for a real polynomial P, none lost and each rounded to a
+// double.
+//
+// Fast path: P's coefficients as extended balls (analysis/ball.h), scaled to its roots' size;
+// approximations of all complex roots in double precision (closed form up to degree 2, else the
+// Aberth–Ehrlich iteration), then Smith's inclusion theorem with bounds that account for every
+// rounding and for the coefficients' own radius: when the inclusion disks are disjoint, each
+// holds exactly one root, a disk centred on the real axis a real one. Each positive real root is
+// then refined by Newton steps in extended precision and closed between two adjacent doubles on
+// which P(ω²) takes opposite signs, evaluated in balls; a sign that the balls cannot decide is
+// taken from the exact polynomial. What is rounded: only the final ω, to one of the two doubles around the exact root
+// (the one where |P| is smaller).
+//
+// Exact path, when the fast path cannot certify (overlapping disks: double roots, clusters,
+// tangencies; a leading or constant coefficient whose sign it cannot tell): the square-free part
+// P/gcd(P, P') in GMP rationals, its positive roots isolated by a Sturm sequence and bisected
+// until 120 bits are known, and ω the correctly rounded square root (MPFR). A multiple root is
+// one root here: a tangency is a crossing.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "analysis/polynomial.h"
+
+namespace pitch::analysis {
+
+// The exact polynomial, formed once when it is first needed.
+class LazyExact {
+ public:
+  explicit LazyExact(std::function<Poly<Exact>()> make) : make_(std::move(make)) {}
+  const Poly<Exact>& Get() {
+    if (!value_) {
+      value_ = make_();
+    }
+    return *value_;
+  }
+  bool Formed() const { return value_.has_value(); }
+
+ private:
+  std::function<Poly<Exact>()> make_;
+  std::optional<Poly<Exact>> value_;
+};
+
+struct PositiveRoots {
+  std::vector<double> omega;         // increasing
+  bool beyond_double_range = false;  // a root whose ω is no positive normal double
+  bool identically_zero = false;     // P ≡ 0: every ω is a root, none is listed
+  bool exact_path = false;           // the fast path could not certify
+};
+
+PositiveRoots FindPositiveRoots(const Poly<Ball>& fast, LazyExact& exact);
+// The same on the exact path alone.
+PositiveRoots FindPositiveRootsExactly(const Poly<Exact>& p);
+
+// The sign of P(ω²) at a double ω: from the balls when they decide it, else exactly.
+int SignAt(const Poly<Ball>& fast, LazyExact& exact, double omega);
+
+}  // namespace pitch::analysis

@@ -1,0 +1,15 @@
+#include "number_text/separator_hint.h"
+
+namespace pitch {
+
+std::string SeparatorHint(std::string_view text, char separator, bool from_option) {
+  const char other = separator == '.' ? ',' : '.';
+  if (text.find(other) == std::string_view::npos) {
+    return "";
+  }
+  return std::string("The decimal separator is '") + separator + "' (" +
+         (from_option ? "--separator" : "the locale's") + "); a number written with '" + other +
+         "' needs --separator " + other;
+}
+
+}  // namespace pitch

@@ -1,0 +1,434 @@
+// Loops built to have known crossings where a grid search fails: resonances down to ζ = 1e-12,
+// crossings 0.1 % apart, a tangency, |L| peaks and notches within 1e-6 of 1, L ≡ 0, zeros on the
+// imaginary axis, crossings far from 1 rad/s; each crossing against a reference computed in MPFR
+// at 256 bits from the same exact coefficients, to the last bit of a double. Then the loops of
+// the issue's examples, and the exact stability decisions.
+#include <gtest/gtest.h>
+#include <mpfr.h>
+
+#include <cmath>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "analysis/euler_stability.h"
+#include "analysis/margins.h"
+#include "analysis/stability.h"
+#include "common/coefficients.h"
+
+namespace pitch::analysis {
+namespace {
+
+// ---------------------------------------------------------------------------------------------
+// An MPFR reference: f(ω) = |N(jω)|² − |D(jω)|² or Im(N(jω)·conj D(jω)) from the factors,
+// bisected at 256 bits within a bracket that holds one sign change.
+
+class Mp {
+ public:
+  Mp() { mpfr_init2(v, 256); }
+  explicit Mp(double x) : Mp() { mpfr_set_d(v, x, MPFR_RNDN); }
+  Mp(const Mp& o) : Mp() { mpfr_set(v, o.v, MPFR_RNDN); }
+  Mp& operator=(const Mp& o) {
+    mpfr_set(v, o.v, MPFR_RNDN);
+    return *this;
+  }
+  ~Mp() { mpfr_clear(v); }
+  friend Mp operator+(const Mp& a, const Mp& b) {
+    Mp r;
+    mpfr_add(r.v, a.v, b.v, MPFR_RNDN);
+    return r;
+  }
+  friend Mp operator-(const Mp& a, const Mp& b) {
+    Mp r;
+    mpfr_sub(r.v, a.v, b.v, MPFR_RNDN);
+    return r;
+  }
+  friend Mp operator*(const Mp& a, const Mp& b) {
+    Mp r;
+    mpfr_mul(r.v, a.v, b.v, MPFR_RNDN);
+    return r;
+  }
+  int Sign() const { return mpfr_sgn(v); }
+  double ToDouble() const { return mpfr_get_d(v, MPFR_RNDN); }
+  mpfr_t v;
+};
+
+struct MpComplex {
+  Mp re;
+  Mp im;
+};
+
+MpComplex Multiply(const MpComplex& a, const MpComplex& b) {
+  return {a.re * b.re - a.im * b.im, a.re * b.im + a.im * b.re};
+}
+
+// Π factors(jω), each coefficient Σ x·y formed at 256 bits.
+MpComplex ProductAt(const std::vector<Factor>& factors, const Mp& omega) {
+  MpComplex product{Mp(1), Mp(0)};
+  for (const Factor& f : factors) {
+    MpComplex value{Mp(0), Mp(0)};
+    MpComplex power{Mp(1), Mp(0)};  // (jω)^k
+    for (const Coefficient& c : f) {
+      Mp coefficient(0);
+      for (const Product& p : c) {
+        coefficient = coefficient +
+                      Mp(static_cast<double>(p.x)) * Mp(static_cast<double>(p.y));
+      }
+      value.re = value.re + coefficient * power.re;
+      value.im = value.im + coefficient * power.im;
+      power = Multiply(power, {Mp(0), omega});
+    }
+    product = Multiply(product, value);
+  }
+  return product;
+}
+
+enum class Kind { kGainCrossover, kPhaseCrossing };
+
+int ReferenceSign(const RationalLoop& loop, Kind kind, const Mp& omega) {
+  const MpComplex n = ProductAt(loop.numerator, omega);
+  const MpComplex d = ProductAt(loop.denominator, omega);
+  if (kind == Kind::kGainCrossover) {
+    return (n.re * n.re + n.im * n.im - d.re * d.re - d.im * d.im).Sign();
+  }
+  return (n.im * d.re - n.re * d.im).Sign();
+}
+
+// The root in (lo, hi) to 200 bits, rounded to the nearest double.
+double ReferenceRoot(const RationalLoop& loop, Kind kind, double lo, double hi) {
+  Mp a(lo);
+  Mp b(hi);
+  const int sign_a = ReferenceSign(loop, kind, a);
+  EXPECT_NE(sign_a, ReferenceSign(loop, kind, b)) << "bracket " << lo << " … " << hi;
+  for (int i = 0; i < 220; ++i) {
+    Mp mid = a + b;
+    mpfr_div_2ui(mid.v, mid.v, 1, MPFR_RNDN);
+    (ReferenceSign(loop, kind, mid) == sign_a ? a : b) = mid;
+  }
+  return a.ToDouble();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Loops given by real factors with double coefficients, lowest power first.
+
+Factor Poly(std::vector<double> coefficients) {
+  Factor f;
+  for (const double c : coefficients) {
+    f.push_back({{c, 1}});
+  }
+  return f;
+}
+
+struct Loop {
+  RationalLoop rational;
+  TransferFunction factored;
+};
+
+void AddRoots(const Factor& f, std::vector<ComplexExtended>& roots) {
+  const auto c = [&f](std::size_t k) { return static_cast<Extended>(f[k][0].x); };
+  if (f.size() == 2) {
+    roots.emplace_back(-c(0) / c(1), 0);
+  } else if (f.size() == 3) {
+    for (const ComplexExtended& r : QuadraticRoots(c(2), c(1), c(0))) {
+      roots.push_back(r);
+    }
+  }
+}
+
+Loop MakeLoop(double gain, std::vector<Factor> numerator, std::vector<Factor> denominator) {
+  Loop l;
+  l.factored.gain = gain;
+  for (const Factor& f : numerator) {
+    AddRoots(f, l.factored.zeros);
+    l.factored.gain *= static_cast<Extended>(f.back()[0].x);
+  }
+  for (const Factor& f : denominator) {
+    AddRoots(f, l.factored.poles);
+    l.factored.gain /= static_cast<Extended>(f.back()[0].x);
+  }
+  numerator.insert(numerator.begin(), Poly({gain}));
+  l.rational = {numerator, denominator};
+  return l;
+}
+
+Loop PitchLoop(const std::array<Real, 5>& c, const std::array<Real, 3>& autopilot) {
+  TController controller;
+  testing::SetCoefficients(controller, c);
+  controller.muv = autopilot[0];
+  controller.iv = autopilot[1];
+  controller.nuv = autopilot[2];
+  return {PitchRationalLoop(controller), LoopTransfer(controller)};
+}
+
+struct CrossingRow {
+  std::string name;
+  Loop loop;
+  Kind kind;
+  // The crossings in increasing frequency: each a bracket for the reference, or an exact value
+  // (lo == hi) where the crossing is a tangency.
+  std::vector<std::pair<double, double>> crossings;
+};
+
+void PrintTo(const CrossingRow& row, std::ostream* os) { *os << row.name; }
+
+std::vector<CrossingRow> CrossingRows() {
+  std::vector<CrossingRow> rows;
+  // k/((s² + 2ζ·s + 1)·(s + 1)): Im D(jω) = ω·(1 + 2ζ − ω²), the phase crosses −180° at
+  // ω = √(1 + 2ζ), inside a resonance of width ζ.
+  for (const int decades : {2, 4, 6, 8, 10, 12}) {
+    const double zeta = std::pow(10.0, -decades);
+    const double at = std::sqrt(1 + 2 * zeta);
+    rows.push_back({"ResonanceZeta1e" + std::to_string(decades) + "th",
+                    MakeLoop(1e-3, {}, {Poly({1, 2 * zeta, 1}), Poly({1, 1})}),
+                    Kind::kPhaseCrossing,
+                    {{at * (1 - 1e-13), at * (1 + 1e-13)}}});
+  }
+  // 4/(s² + 2s + 5): |D(jω)|² = (ω² − 3)² + 16, so |L| touches 1 at ω = √3 (a double root).
+  rows.push_back({"TangentMagnitude",
+                  MakeLoop(4, {}, {Poly({5, 2, 1})}),
+                  Kind::kGainCrossover,
+                  {{std::sqrt(3.0), std::sqrt(3.0)}}});
+  // The same with a peak of 1 + 1e-6: two crossovers 0.1 % apart around √3.
+  rows.push_back({"PeakAboveOne",
+                  MakeLoop(4 * (1 + 1e-6), {}, {Poly({5, 2, 1})}),
+                  Kind::kGainCrossover,
+                  {{1.7, std::sqrt(3.0)}, {std::sqrt(3.0), 1.76}}});
+  // And a notch of 1 − 1e-6: |L| = |s² + 2s + 5|/(4·(1 + 1e-6)).
+  rows.push_back({"NotchBelowOne",
+                  MakeLoop(1 / (4 * (1 + 1e-6)), {Poly({5, 2, 1})}, {}),
+                  Kind::kGainCrossover,
+                  {{1.7, std::sqrt(3.0)}, {std::sqrt(3.0), 1.76}}});
+  // Pitch loops whose H(u) = (u − 1)·(u − 1 − δ) up to the rounding of iv and nuv: two phase
+  // crossings with the phase between them 1.5e-5° (δ = 2e-3, 0.1 % apart) and 1e-6°
+  // (δ = 5e-4) below −180°.
+  rows.push_back({"DipBelowMinus180By1e5thDegree",
+                  PitchLoop({0.5, 0.5, 1, 0.5, 0.25}, {1, 1.6370666666666667, 3.1048}),
+                  Kind::kPhaseCrossing,
+                  {{0.9995, std::sqrt(1.001)}, {std::sqrt(1.001), 1.0015}}});
+  rows.push_back({"DipBelowMinus180By1e6thDegree",
+                  PitchLoop({0.5, 0.5, 1, 0.5, 0.25}, {1, 1.6342666666666665, 3.1012}),
+                  Kind::kPhaseCrossing,
+                  {{0.9995, std::sqrt(1.00025)}, {std::sqrt(1.00025), 1.0015}}});
+  // k·(s² + 4)/(s·(s + 1)²): zeros at ±2j; −180° at ω = 1 only (at ω = 2, L = 0).
+  rows.push_back({"ZerosOnTheAxis",
+                  MakeLoop(0.5, {Poly({4, 0, 1})}, {Poly({0, 1}), Poly({1, 1}), Poly({1, 1})}),
+                  Kind::kPhaseCrossing,
+                  {{0.9, 1.1}}});
+  // Crossovers at 1e-4 and 1e4 rad/s.
+  rows.push_back({"SlowCrossover",
+                  MakeLoop(1e-8, {}, {Poly({0, 1}), Poly({1e-5, 1})}),
+                  Kind::kGainCrossover,
+                  {{5e-5, 2e-4}}});
+  rows.push_back({"FastCrossover",
+                  MakeLoop(1e9, {Poly({1, 1})}, {Poly({0, 1}), Poly({0, 1}), Poly({1e5, 1})}),
+                  Kind::kGainCrossover,
+                  {{5e3, 2e4}}});
+  return rows;
+}
+
+class Crossings : public ::testing::TestWithParam<CrossingRow> {};
+
+TEST_P(Crossings, EveryCrossingToTheLastBitOfADouble) {
+  const CrossingRow& row = GetParam();
+  const LoopMargins m = Margins(row.loop.factored, row.loop.rational, true);
+  std::vector<double> found;
+  if (row.kind == Kind::kGainCrossover) {
+    for (const PhaseMargin& p : m.phase) {
+      found.push_back(p.frequency);
+    }
+  } else {
+    for (const GainMargin& g : m.gain) {
+      found.push_back(g.frequency);
+    }
+  }
+  std::sort(found.begin(), found.end());
+  ASSERT_EQ(found.size(), row.crossings.size());
+  for (std::size_t i = 0; i < found.size(); ++i) {
+    const auto [lo, hi] = row.crossings[i];
+    const double expected =
+        lo == hi ? lo : ReferenceRoot(row.loop.rational, row.kind, lo, hi);
+    // The double nearest the root, or its neighbour when the root is within rounding of the
+    // midpoint between them.
+    EXPECT_LE(std::fabs(found[i] - expected), std::fabs(std::nextafter(expected, 0.0) - expected))
+        << "crossing " << i << ": " << found[i] << " against " << expected;
+  }
+  EXPECT_FALSE(m.not_computable);
+}
+
+INSTANTIATE_TEST_SUITE_P(Loops, Crossings, ::testing::ValuesIn(CrossingRows()),
+                         [](const auto& info) { return info.param.name; });
+
+TEST(Crossings, NoneWhenTheLoopVanishes) {
+  const Loop l = MakeLoop(0, {Poly({1, 1})}, {Poly({0, 1}), Poly({1, 1, 1})});
+  const LoopMargins m = Margins(l.factored, l.rational, true);
+  EXPECT_TRUE(m.gain.empty());
+  EXPECT_TRUE(m.phase.empty());
+  EXPECT_FALSE(m.delay);
+  EXPECT_EQ(m.stability.value, 1);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The pitch loop: the issue's examples, to the digits of an exact computation.
+
+// Roots far outside the double range: every margin a finite double, or none with the reason.
+void ExpectFiniteOrNotComputable(const LoopMargins& m) {
+  if (m.not_computable) {
+    EXPECT_FALSE(m.not_computable->empty());
+    return;
+  }
+  for (const GainMargin& g : m.gain) {
+    EXPECT_TRUE(std::isfinite(g.factor) && std::isfinite(g.frequency)) << g.frequency;
+  }
+  for (const PhaseMargin& p : m.phase) {
+    EXPECT_TRUE(std::isfinite(p.degrees) && std::isfinite(p.delay) && p.frequency > 0);
+  }
+  EXPECT_TRUE(std::isfinite(m.stability.value));
+}
+
+struct PitchRow {
+  std::string name;
+  std::array<Real, 5> c;
+  std::optional<std::array<Real, 3>> autopilot;  // muv, iv, nuv; else synthesised
+  std::function<void(const LoopMargins&)> check;
+};
+
+void PrintTo(const PitchRow& row, std::ostream* os) { *os << row.name; }
+
+std::vector<PitchRow> PitchRows() {
+  return {
+      {"PhaseCrossingInANarrowResonance",
+       {0.25, 1.3, -5.0, 0.5, -0.7499999},
+       std::nullopt,
+       [](const LoopMargins& m) {
+         ASSERT_FALSE(m.gain.empty());
+         EXPECT_NEAR(m.gain[0].factor, 5.4654e-8, 0.0001e-8);
+         EXPECT_NEAR(m.gain[0].frequency, 1.1937336, 1e-7);
+       }},
+      {"TwoPhaseCrossingsCloseTogether",
+       {0.5, 0.4, 7.0, 0.75, -1.249999},
+       std::nullopt,
+       [](const LoopMargins& m) {
+         ASSERT_GE(m.gain.size(), 2u);  // the smallest |dB| first
+         EXPECT_NEAR(m.gain[0].factor, 6.3284e-4, 0.0001e-4);
+         EXPECT_NEAR(m.gain[0].frequency, 0.88259, 1e-5);
+         EXPECT_NEAR(m.gain[1].factor, 5.13e-5, 0.01e-5);
+         EXPECT_NEAR(m.gain[1].frequency, 0.88052, 1e-5);
+       }},
+      {"PhaseDipBelowMinus180",
+       {0.25, 0.96875, 1.0, 0.125, -0.33499999999999996},
+       std::array<Real, 3>{1.0, 0.041441050345137904, 1.073350408567659},
+       [](const LoopMargins& m) {
+         EXPECT_TRUE(m.closed_loop_stable);
+         ASSERT_FALSE(m.gain.empty());
+         EXPECT_NEAR(m.gain[0].factor, 0.9906, 0.00005);
+       }},
+      {"TwoCrossoversAtAPeak",
+       {0.25, 0.96875, 0.591711420945914, 0.125, 0.22499999999999998},
+       std::array<Real, 3>{1.0, 0.15, 0.005},
+       [](const LoopMargins& m) {
+         ASSERT_TRUE(m.delay);
+         EXPECT_NEAR(*m.delay, 2.86, 0.005);
+       }},
+      {"TwoCrossoversAtANotch",
+       {0.5, 0.6, 19.690592837644022, 0.4, 0.3},
+       std::array<Real, 3>{1.0, 0.2, 4.0},
+       [](const LoopMargins& m) {
+         ASSERT_FALSE(m.phase.empty());
+         // Two crossovers 0.5 % apart in a notch (40-digit check: 28.665996413464° at
+         // 2.0055813496229 rad/s, 33.681975554128° at 2.0147180892843 rad/s).
+         ASSERT_EQ(m.phase.size(), 3u);
+         EXPECT_NEAR(m.phase[0].degrees, 28.665996413464, 1e-11);
+         EXPECT_NEAR(m.phase[0].frequency, 2.0055813496229, 1e-12);
+         EXPECT_NEAR(m.phase[1].degrees, 33.681975554128, 1e-11);
+       }},
+      {"VanishingLoop",
+       {0.88, 0.404, 0, 0.987, 0.251},
+       std::array<Real, 3>{1, 20, 100},
+       [](const LoopMargins& m) {
+         EXPECT_TRUE(m.gain.empty());
+         EXPECT_TRUE(m.phase.empty());
+       }},
+      {"HugeRoots", {1e308, 1e308, 1e308, 1e108, 1e308}, std::nullopt, ExpectFiniteOrNotComputable},
+      {"TinyRoots",
+       {2.13383e-208, 0, 0.5, 5.97135e-133, 1},
+       std::nullopt,
+       ExpectFiniteOrNotComputable},
+  };
+}
+
+class PitchMargins : public ::testing::TestWithParam<PitchRow> {};
+
+TEST_P(PitchMargins, AsTheExactRootsSay) {
+  const PitchRow& row = GetParam();
+  TController c;
+  testing::SetCoefficients(c, row.c);
+  if (row.autopilot) {
+    c.muv = (*row.autopilot)[0];
+    c.iv = (*row.autopilot)[1];
+    c.nuv = (*row.autopilot)[2];
+  } else {
+    try {
+      c.ComputeGearRatios();
+    } catch (const Exception&) {
+      // the ratios stored before the failing step stand, as in the front ends
+    }
+  }
+  row.check(Margins(c));
+}
+
+INSTANTIATE_TEST_SUITE_P(Issue, PitchMargins, ::testing::ValuesIn(PitchRows()),
+                         [](const auto& info) { return info.param.name; });
+
+// ---------------------------------------------------------------------------------------------
+// Stability decided where a sign decides it.
+
+struct StabilityRow {
+  std::string name;
+  std::array<Real, 5> c;
+  std::array<Real, 3> autopilot;
+  Stability continuous;
+  bool euler_stable;
+};
+
+void PrintTo(const StabilityRow& row, std::ostream* os) { *os << row.name; }
+
+class ExactStability : public ::testing::TestWithParam<StabilityRow> {};
+
+TEST_P(ExactStability, FromSignsNotFromRoundedEigenvalues) {
+  const StabilityRow& row = GetParam();
+  TController c;
+  testing::SetCoefficients(c, row.c);
+  c.muv = row.autopilot[0];
+  c.iv = row.autopilot[1];
+  c.nuv = row.autopilot[2];
+  const Matrix4 a = ToEigen(ClosedLoopMatrix(c));
+  EXPECT_EQ(ClosedLoopStability(a), row.continuous);
+  EXPECT_EQ(IsStable(a), row.continuous == Stability::kStable);
+  const EulerStability e = EulerStabilityOf(a, kTimeStep);
+  EXPECT_EQ(e.stable, row.euler_stable);
+  EXPECT_EQ(e.spectral_radius < 1, row.euler_stable);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Poles, ExactStability,
+    ::testing::Values(
+        // nuv = 0: a pole at s = 0 exactly.
+        StabilityRow{"IntegralGainZero",
+                     {0.5681, 0.7382, 10.3849, 1.9076, 0.6437},
+                     {0.3, 0.2, 0.0},
+                     Stability::kMarginal,
+                     false},
+        // c4 = 0: a pole at s = 0, so I + A·dt has the eigenvalue 1 exactly.
+        StabilityRow{"LagZero",
+                     {0.8987, 2.596, 2.2345, 0.0, 0.7084},
+                     {0.3, 0.2, 0.02},
+                     Stability::kMarginal,
+                     false},
+        StabilityRow{"Stable", {0.880, 0.404, 7.028, 0.987, 0.251}, {0.3, 0.2, 0.02},
+                     Stability::kStable, true},
+        StabilityRow{"Unstable", {0.880, 0.404, -7.028, 0.987, 0.251}, {0.3, 0.2, 0.02},
+                     Stability::kUnstable, false}),
+    [](const auto& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace pitch::analysis
