@@ -42,7 +42,9 @@ configure_file("${PITCH_PACKAGING_DIR}/changelog.in" "${PITCH_PACKAGE_BUILD}/cha
 pitch_gzip("${PITCH_PACKAGE_BUILD}/changelog.Debian" "${PITCH_PACKAGE_BUILD}/changelog.Debian.gz")
 add_custom_target(pitch_package_files ALL
                   DEPENDS ${man_pages} "${PITCH_PACKAGE_BUILD}/changelog.Debian.gz")
-foreach(component package IN ZIP_LISTS "cli;gui" "pitch-autopilot-cli;pitch-autopilot")
+set(components cli gui)
+set(packages pitch-autopilot-cli pitch-autopilot)
+foreach(component package IN ZIP_LISTS components packages)
   install(FILES "${PITCH_PACKAGING_DIR}/copyright" "${PITCH_PACKAGE_BUILD}/changelog.Debian.gz"
           DESTINATION "${CMAKE_INSTALL_DATADIR}/doc/${package}" COMPONENT ${component})
 endforeach()
@@ -68,23 +70,26 @@ set(CPACK_DEBIAN_CLI_PACKAGE_NAME pitch-autopilot-cli)
 set(CPACK_DEBIAN_GUI_PACKAGE_NAME pitch-autopilot)
 set(CPACK_DEBIAN_CLI_DESCRIPTION
     "pitch autopilot gear ratios and step response, command line
- Derives the four gear ratios of a pitch autopilot with rigid feedback from
- the five coefficients of the aircraft's linear model, simulates the closed
- loop's unit-step response in x87 extended precision and reports its
- characteristics, poles and loop margins. Parameter studies run many
- coefficient sets in parallel and can be split across machines.
- .
- This package links no graphical libraries; its --plot, --bode and --map
- pictures need the renderer of the pitch-autopilot package.")
+Derives the four gear ratios of a pitch autopilot with rigid feedback from
+the five coefficients of the aircraft's linear model, simulates the closed
+loop's unit-step response in x87 extended precision and reports its
+characteristics, poles and loop margins. Parameter studies run many
+coefficient sets in parallel and can be split across machines.
+
+This package links no graphical libraries; its --plot, --bode and --map
+pictures need the renderer of the pitch-autopilot package.")
 set(CPACK_DEBIAN_GUI_DESCRIPTION
     "pitch autopilot gear ratios and step response, window
- The desktop program of pitch-autopilot: enter the five coefficients of the
- aircraft's linear model, get the autopilot's gear ratios, the step response
- chart and the open loop's Bode diagram with the loop margins, and save the
- results file.
- .
- It also holds the picture renderer that draws the pictures of
- pitch-autopilot-cli.")
+The desktop program of pitch-autopilot: enter the five coefficients of the
+aircraft's linear model, get the autopilot's gear ratios, the step response
+chart and the open loop's Bode diagram with the loop margins, and save the
+results file.
+
+It also holds the picture renderer that draws the pictures of
+pitch-autopilot-cli.")
+# Besides the libraries shlibdeps finds: the Tahoma face the pictures are drawn with, and Qt's
+# own Russian texts.
+set(CPACK_DEBIAN_GUI_PACKAGE_DEPENDS "fonts-wine, qt6-translations-l10n")
 set(CPACK_DEBIAN_GUI_PACKAGE_SUGGESTS pitch-autopilot-cli)
 set(CPACK_DEBIAN_CLI_PACKAGE_SUGGESTS pitch-autopilot)
 include(CPack)

@@ -1,9 +1,10 @@
 // Midpoint–radius arithmetic in extended precision: a Ball holds a value mid and a bound rad such
 // that the exact value it stands for lies within [mid − rad, mid + rad]. Every operation rounds
-// its midpoint to nearest and adds that rounding error, found exactly by an error-free transform,
-// to the radius (so a result that is exact keeps radius 0); the radius' own rounding is covered by
-// a relative widening, a product near the underflow range by an extra unit and the smallest
-// subnormal. A Ball whose midpoint or radius is not finite certifies nothing.
+// its midpoint to nearest and adds that rounding error to the radius: found exactly by an
+// error-free transform for a sum and for a product of exact operands (so a result that is exact
+// keeps radius 0), bounded by a unit in the last place otherwise. The radius' own rounding is
+// covered by a relative widening, a product near the underflow range by an extra unit and the
+// smallest subnormal. A Ball whose midpoint or radius is not finite certifies nothing.
 #pragma once
 
 #include <cmath>
@@ -88,8 +89,12 @@ inline Ball operator*(const Ball& a, const Ball& b) {
     return {};
   }
   const Extended m = a.mid * b.mid;
-  Extended r = std::fabs(a.mid) * b.rad + std::fabs(b.mid) * a.rad + a.rad * b.rad +
-               std::fabs(ball_detail::ProductError(a.mid, b.mid, m));
+  // The rounding exactly for exact operands (so that an exact product stays exact); a bound of
+  // one unit in the last place when a radius is there anyway.
+  const Extended rounding = a.rad == 0 && b.rad == 0
+                                ? std::fabs(ball_detail::ProductError(a.mid, b.mid, m))
+                                : std::fabs(m) * Ball::kUnit;
+  Extended r = std::fabs(a.mid) * b.rad + std::fabs(b.mid) * a.rad + a.rad * b.rad + rounding;
   if (std::fabs(m) < ball_detail::kUnderflowRisk) {
     r += std::fabs(m) * Ball::kUnit + std::numeric_limits<Extended>::denorm_min();
   }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <utility>
 
 namespace pitch::analysis {
 
@@ -40,9 +41,11 @@ FrequencyRange DiagramRange(const TransferFunction& l, const LoopMargins& margin
 
 }  // namespace
 
-BodeData Bode(const TransferFunction& l, bool closed_loop_stable) {
+namespace {
+
+BodeData BodeWith(const TransferFunction& l, LoopMargins margins) {
   BodeData d;
-  d.margins = Margins(l, closed_loop_stable);
+  d.margins = std::move(margins);
   d.range = DiagramRange(l, d.margins);
   const std::vector<Extended> grid = FrequencyGrid(l, d.range, kPointsPerDecade);
   d.frequency.reserve(grid.size());
@@ -64,8 +67,12 @@ BodeData Bode(const TransferFunction& l, bool closed_loop_stable) {
   return d;
 }
 
-BodeData Bode(const TController& c) {
-  return Bode(LoopTransfer(c), IsStable(ToEigen(ClosedLoopMatrix(c))));
+}  // namespace
+
+BodeData Bode(const TransferFunction& l, bool closed_loop_stable) {
+  return BodeWith(l, Margins(l, closed_loop_stable));
 }
+
+BodeData Bode(const TController& c) { return BodeWith(LoopTransfer(c), Margins(c)); }
 
 }  // namespace pitch::analysis

@@ -5,14 +5,21 @@
 namespace pitch::analysis {
 
 Exact ToExact(Extended x) {
-  const double high = static_cast<double>(x);
-  if (!std::isfinite(high)) {
+  if (!std::isfinite(x)) {
     throw EOverflow();
   }
-  // x − high is exact in extended precision and has at most 11 significant bits.
-  const double low = static_cast<double>(x - high);
+  // x = m·2^e with |m| in [1/2, 1): m's 64 bits are two doubles, each taken exactly by GMP.
+  int e = 0;
+  const Extended m = std::frexp(x, &e);
+  const double high = static_cast<double>(m);
+  const double low = static_cast<double>(m - high);  // exact: at most 11 significant bits
   Exact r(high);
   r += Exact(low);
+  if (e >= 0) {
+    mpq_mul_2exp(r.get_mpq_t(), r.get_mpq_t(), static_cast<mp_bitcnt_t>(e));
+  } else {
+    mpq_div_2exp(r.get_mpq_t(), r.get_mpq_t(), static_cast<mp_bitcnt_t>(-e));
+  }
   return r;
 }
 

@@ -16,8 +16,7 @@ namespace pitch::analysis {
 
 using Exact = mpq_class;
 
-// The exact rational value of a finite extended number: its leading 53 bits and the rest are
-// both doubles, and GMP takes a double exactly. Raises EOverflow beyond the double range.
+// The exact rational value of a finite extended number. Raises EOverflow for an infinity or NaN.
 Exact ToExact(Extended x);
 
 // An extended value as a scalar of the type, exactly.

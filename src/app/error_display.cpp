@@ -65,9 +65,9 @@ std::unique_ptr<QMessageBox> QtMessageBox::Build(QWidget* owner, const QString& 
     // The longest start of the text that fits, found by halving.
     // No more characters can fit than lines of the narrowest ones.
     const QFontMetrics metrics(box->font());
-    const qsizetype most = qsizetype{room / std::max(1, metrics.lineSpacing()) + 1} *
-                           (available.width() / std::max(1, metrics.horizontalAdvance(
-                                                                QLatin1Char('.'))) + 1);
+    const qsizetype most =
+        qsizetype{room / std::max(1, metrics.lineSpacing()) + 1} *
+        (available.width() / std::max(1, metrics.horizontalAdvance(QLatin1Char('.'))) + 1);
     qsizetype low = 0;
     qsizetype high = std::min(text.size(), most);
     while (high - low > 1) {

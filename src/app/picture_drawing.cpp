@@ -5,9 +5,13 @@
 #include <QSize>
 #include <variant>
 
+#include "analysis/report_data.h"
+#include "core/controller.h"
+
 #include "ui/bode_export.h"
 #include "ui/heat_map.h"
 #include "ui/plot_export.h"
+#include "ui/report_pdf.h"
 
 namespace pitch {
 
@@ -45,6 +49,23 @@ struct Draw {
     data.marks = p.marks;
     data.value_name = QString::fromStdString(p.value_name);
     return RenderHeatMap(data, request.format, Size(kHeatMapSize));
+  }
+
+  std::string operator()(const picture::ReportPicture& p) const {
+    // The controller as the calculation left it; the report's numbers are made from it here.
+    TController c;
+    Real* const fields[9] = {&c.c1, &c.c2, &c.c3, &c.c4, &c.c5, &c.muv, &c.iv, &c.nuv, &c.Tnu};
+    for (std::size_t k = 0; k < 9 && k < p.values.size(); ++k) {
+      *fields[k] = p.values[k];
+    }
+    for (std::size_t i = 0; i < p.teta.size(); ++i) {
+      c.teta[static_cast<int>(i) + 1] = p.teta[i];
+    }
+    const ReportData data =
+        MakeReportData(ReportSource{p.texts, request.separator, p.ratios_known ? &c : nullptr,
+                                    !p.teta.empty(), p.error, p.version});
+    const QByteArray pdf = RenderReportPdf(data);
+    return std::string(pdf.constData(), static_cast<std::size_t>(pdf.size()));
   }
 };
 

@@ -16,6 +16,7 @@
 #include "app/picture_drawing.h"
 #include "core/errors.h"
 #include "picture/request.h"
+#include "storage/descriptors.h"
 #include "storage/write_signals.h"
 #include "ui/fonts.h"
 
@@ -77,22 +78,7 @@ void QtMessages(QtMsgType type, const QMessageLogContext&, const QString& messag
 // pipe); without them Qt ends the process. Raises EPlotError when fewer than that are free.
 void CheckFreeDescriptors() {
   constexpr std::size_t kNeeded = 4;
-  std::array<int, kNeeded> probes;
-  probes.fill(-1);
-  int error = 0;
-  for (int& fd : probes) {
-    fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-      error = errno;
-      break;
-    }
-  }
-  for (const int fd : probes) {
-    if (fd >= 0) {
-      ::close(fd);
-    }
-  }
-  if (error == EMFILE || error == ENFILE) {
+  if (!pitch::DescriptorsAvailable(kNeeded)) {
     throw pitch::EPlotError(g_subject + " cannot be drawn: too many open files");
   }
 }
@@ -161,7 +147,12 @@ int main(int argc, char** argv) {
   try {
     reply.picture = Draw();
   } catch (const pitch::Exception& e) {
-    reply = {"", e.ClassName(), e.what()};
+    // Every error names the picture it stopped.
+    const std::string message = e.what();
+    reply = {"", e.ClassName(),
+             message.find(" cannot be drawn: ") == std::string::npos
+                 ? g_subject + " cannot be drawn: " + message
+                 : message};
   } catch (const std::bad_alloc&) {
     reply = {"", "EPlotError", g_subject + " cannot be drawn: not enough memory"};
   } catch (const std::exception& e) {

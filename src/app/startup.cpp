@@ -19,6 +19,7 @@
 #include "core/errors.h"
 #include "core/fp_environment.h"
 #include "number_text/number_settings.h"
+#include "storage/descriptors.h"
 #include "storage/storage.h"
 #include "storage/write_signals.h"
 #include "ui/fonts.h"
@@ -84,6 +85,11 @@ void FatalDuringStartup(QtMsgType type, const QMessageLogContext& context, const
 
 }  // namespace
 
+std::string TooFewDescriptorsMessage() {
+  return "Too many open files: the window needs " + std::to_string(kStartupDescriptors) +
+         " free file descriptors to start";
+}
+
 QString ApplicationTitle(const QString& program_path) {
   QString name = program_path.mid(program_path.lastIndexOf(QLatin1Char('/')) + 1);
   name =
@@ -122,6 +128,12 @@ int RunApplication(int argc, char** argv) {
   // and the window reads the separator again on a locale change. The code page stays as taken
   // now.
   NumberSettings settings = ReadNumberSettings();
+  // Qt, its platform plugin and GLib's event loop each need descriptors of their own; with too
+  // few free they end the process from inside (a trap or an abort) instead of failing.
+  if (!DescriptorsAvailable(kStartupDescriptors)) {
+    return FailStartup(EStartupError(TooFewDescriptorsMessage()), argc > 0 ? argv[0] : nullptr,
+                       false);
+  }
   if (const std::optional<std::string> problem = DisplayProblem(argc, argv)) {
     return FailStartup(EStartupError(*problem), argc > 0 ? argv[0] : nullptr, false);
   }
@@ -130,6 +142,9 @@ int RunApplication(int argc, char** argv) {
   // instead of aborting.
   startup_argv0 = argc > 0 ? argv[0] : nullptr;
   qt_handler = qInstallMessageHandler(FatalDuringStartup);
+  // The window scales its layout for the screen's resolution itself (see layout_scale.h), in
+  // whole device pixels; Qt's own scaling would stretch it once more by a fraction.
+  qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
   TApplication application(argc, argv);
   if (QGuiApplication::primaryScreen() == nullptr) {
     return FailStartup(EStartupError(NoDisplayMessage(
@@ -149,6 +164,10 @@ int RunApplication(int argc, char** argv) {
     qWarning(
         "pitch-autopilot: Qt's Russian texts (qtbase_ru) are not installed: its dialogs "
         "speak English");
+  }
+  QTranslator own_texts;  // after Qt's: looked up first
+  if (LoadOwnTranslations(own_texts)) {
+    QApplication::installTranslator(&own_texts);
   }
   QtMessageBox box;
   TErrorDisplay errors(box, title);
@@ -174,8 +193,14 @@ int RunApplication(int argc, char** argv) {
     return FailStartup(e, argc > 0 ? argv[0] : nullptr, true);
   }
 
-  // 10. The event loop shows the window; closing it ends the loop.
+  // 10. The event loop shows the window; closing it ends the loop. A results file named on the
+  // command line is opened once the loop runs, so that its errors show over the window.
   FormBase->show();
+  if (const QStringList files = QApplication::arguments().mid(1); !files.isEmpty()) {
+    QMetaObject::invokeMethod(
+        FormBase, [files, &errors] { RunGuarded(errors, [&] { FormBase->OpenArguments(files); }); },
+        Qt::QueuedConnection);
+  }
   qInstallMessageHandler(qt_handler);
   const int code = QApplication::exec();
   delete FormBase;  // the application's window ends with the application

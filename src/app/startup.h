@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -29,6 +30,13 @@ QString ApplicationTitle(const QString& program_path);
 // and a line break, then the message, a full stop when it does not end with one, a line break.
 std::string StartupFailureText(std::string_view class_name, std::string_view module,
                                const void* address, std::string_view message);
+
+// The descriptors that must be free before Qt starts: the display connection, the event loop's
+// wake-up descriptors, the fonts and translations it reads, the session bus: about seven, with
+// room to spare.
+inline constexpr std::size_t kStartupDescriptors = 16;
+// The start-up error's message when fewer are free.
+std::string TooFewDescriptorsMessage();
 
 // Runs the program; returns the process's exit code: 0 after a normal end, 1 after a failure
 // during start-up.

@@ -2,6 +2,7 @@
 
 #include "analysis/stability.h"
 #include "number_text/number_text.h"
+#include "storage/results_reader.h"
 
 namespace pitch::cli {
 
@@ -51,12 +52,24 @@ CoefficientTexts CoefficientTextsOf(const std::vector<std::string>& given, char 
   return input;
 }
 
+CoefficientTexts CoefficientTextsFromFile(const std::string& path, char separator) {
+  const ResultsFileContent content = ReadResultsFile(path);
+  CoefficientTexts input;
+  for (std::size_t k = 0; k < 5; ++k) {
+    input.texts[k] = TextWithSeparator(content.coefficients[k], separator);
+    input.separators[k] = separator;
+  }
+  return input;
+}
+
 Outcome Calculate(const CoefficientTexts& input, bool analyse) {
   TCliBorder border;
   TController controller;
   controller.ConnectBorder(&border);
 
   Outcome outcome;
+  outcome.has_texts = true;
+  outcome.texts = input.texts;
   Step step = Step::kInput;
   try {
     border.ReadInputs(input);
@@ -96,7 +109,11 @@ Outcome Calculate(const CoefficientTexts& input, bool analyse) {
     outcome.stability = stability;
   }
   if (analyse && outcome.RatiosKnown()) {
-    outcome.frequency_response = analysis::Bode(controller);
+    try {
+      outcome.frequency_response = analysis::Bode(controller);
+    } catch (const Exception&) {
+      // no margins: every other result still stands
+    }
   }
   return outcome;
 }

@@ -36,6 +36,10 @@ struct CoefficientTexts {
   std::array<char, 5> separators;
 };
 CoefficientTexts CoefficientTextsOf(const std::vector<std::string>& given, char separator);
+// The coefficient texts of a results file, each written with the separator in force (it reads
+// to the same value as the file's own text). Raises the reader's errors (EResultsFileError
+// naming the line, EInOutError).
+CoefficientTexts CoefficientTextsFromFile(const std::string& path, char separator);
 
 // The stability of the closed loop, once the ratios are known: its poles, whether the
 // continuous loop is stable, and whether the simulation's Euler iteration is.
@@ -50,6 +54,9 @@ struct Stability {
 // (coefficients stay zero after an input error; ratios and samples stored before a failure keep
 // their new values).
 struct Outcome {
+  // The coefficient texts read; none when a results file (--from) could not be read.
+  bool has_texts = false;
+  std::array<std::string, 5> texts;
   std::array<Real, 5> coefficients{};
   Real muv = 0;
   Real iv = 0;

@@ -9,8 +9,8 @@ namespace pitch::cli {
 
 namespace {
 
-constexpr const char* kFileOptions[] = {"--batch",   "--out",  "--map", "--csv",
-                                        "--results", "--plot", "--bode"};
+constexpr const char* kFileOptions[] = {"--batch", "--out",  "--map",    "--csv", "--results",
+                                        "--plot",  "--bode", "--report", "--from"};
 
 }  // namespace
 
@@ -38,10 +38,12 @@ void RefuseSharedFiles(const Options& options) {
       paths.emplace_back(option, *path);
     }
   };
+  add("--from", options.from);  // the input: never overwritten by an output
   add("--results", options.results);
   add("--csv", options.csv);
   add("--plot", options.plot);
   add("--bode", options.bode);
+  add("--report", options.report);
   if (const auto shared = FirstSharedFile(paths)) {
     const auto& [first, second] = *shared;
     throw UsageError(paths[first].first + " " + paths[first].second + " and " +

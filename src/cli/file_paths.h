@@ -10,12 +10,12 @@
 
 namespace pitch::cli {
 
-// Raises UsageError for a file option (--batch, --out, --map, --csv, --results, --plot, --bode)
-// given more than once before "--".
+// Raises UsageError for a file option (--batch, --out, --map, --csv, --results, --plot, --bode,
+// --report, --from) given more than once before "--".
 void RefuseRepeatedFileOptions(const std::vector<std::string>& args);
 
-// Raises UsageError when two of the single run's files name one file (by device and inode where
-// they exist).
+// Raises UsageError when two of the single run's files, its input (--from) included, name one
+// file (by device and inode where they exist).
 void RefuseSharedFiles(const Options& options);
 
 }  // namespace pitch::cli

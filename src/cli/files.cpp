@@ -10,6 +10,7 @@ namespace pitch::cli {
 namespace {
 
 constexpr const char* kNotRead = "the coefficients could not be read";
+constexpr const char* kNoResultsFile = "the results file could not be read";
 constexpr const char* kNotSimulated = "the simulation did not complete";
 constexpr const char* kNoRenderer = "the picture renderer is not installed";
 
@@ -47,7 +48,7 @@ std::optional<std::string> Picture(std::vector<RunError>& errors, std::vector<Sk
 
 FileOutcome WriteFiles(const Options& options, const Outcome& outcome,
                        const NumberSettings& settings, const PlotRenderer& renderer,
-                       const BodeRenderer& bode_renderer) {
+                       const BodeRenderer& bode_renderer, const ReportRenderer& report_renderer) {
   const std::vector<double> times = SampleTimes();
   const std::span<const double> h(outcome.teta.values());
 
@@ -71,6 +72,33 @@ FileOutcome WriteFiles(const Options& options, const Outcome& outcome,
                                            options.bode_height, options.bode_svg,
                                            settings.decimal_separator});
         });
+  }
+  // The report needs the coefficient texts; a results file that could not be read gave none.
+  const bool texts_read = outcome.has_texts;
+  std::vector<RunError> report_errors;
+  std::optional<std::string> report;
+  if (options.report && texts_read) {
+    Record(report_errors, *options.report, [&] {
+      if (!report_renderer) {
+        throw EPlotError("Report export is not available");
+      }
+      // The controller as the calculation left it.
+      TController controller;
+      controller.c1 = outcome.coefficients[0];
+      controller.c2 = outcome.coefficients[1];
+      controller.c3 = outcome.coefficients[2];
+      controller.c4 = outcome.coefficients[3];
+      controller.c5 = outcome.coefficients[4];
+      controller.muv = outcome.muv;
+      controller.iv = outcome.iv;
+      controller.nuv = outcome.nuv;
+      controller.Tnu = outcome.Tnu;
+      controller.teta = outcome.teta;
+      report = report_renderer(ReportSource{
+          outcome.texts, settings.decimal_separator, outcome.RatiosKnown() ? &controller : nullptr,
+          outcome.Simulated(), outcome.error ? outcome.error->message : std::string(),
+          "pitch-autopilot " PITCH_VERSION});
+    });
   }
 
   std::vector<RunError>& errors = result.errors;
@@ -111,6 +139,13 @@ FileOutcome WriteFiles(const Options& options, const Outcome& outcome,
   errors.insert(errors.end(), bode_errors.begin(), bode_errors.end());
   if (bode_picture) {
     Record(errors, *options.bode, [&] { WriteFileBytes(*options.bode, *bode_picture); });
+  }
+  if (options.report && !texts_read) {
+    result.skipped.push_back({"--report", *options.report, kNoResultsFile});
+  }
+  errors.insert(errors.end(), report_errors.begin(), report_errors.end());
+  if (report) {
+    Record(errors, *options.report, [&] { WriteFileBytes(*options.report, *report); });
   }
   return result;
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/calculate.h"
+#include "analysis/report_data.h"
 #include "cli/options.h"
 #include "core/errors.h"
 #include "number_text/number_settings.h"
@@ -43,6 +44,10 @@ struct BodeRequest {
 // Draws the Bode diagram and returns the file's bytes; raises EPlotError when it cannot.
 using BodeRenderer = std::function<std::string(const BodeRequest&)>;
 
+// Draws the one-page report of what a calculation reached and returns the PDF's bytes; raises
+// EPlotError when it cannot. The source's controller lives for the call's duration.
+using ReportRenderer = std::function<std::string(const ReportSource&)>;
+
 // A file the options name that the outcome does not allow.
 struct SkippedFile {
   std::string option;  // "--results", "--csv", "--plot"
@@ -61,10 +66,12 @@ struct FileOutcome {
 // simulation, and the Bode diagram once the ratios are known (and the outcome has its frequency
 // response). The pictures are drawn in memory before any file is touched. A file that fails
 // does not stop the others; the errors come back in the order results, CSV, picture, Bode
-// diagram. Without a renderer, --plot or --bode is an EPlotError; a renderer that raises
+// diagram, report. The report is written whatever the outcome, once coefficient texts were
+// read. Without a renderer, --plot, --bode or --report is an EPlotError; a renderer that raises
 // ERendererMissing makes the file a skipped one as well.
 FileOutcome WriteFiles(const Options& options, const Outcome& outcome,
                        const NumberSettings& settings, const PlotRenderer& renderer,
-                       const BodeRenderer& bode_renderer = {});
+                       const BodeRenderer& bode_renderer = {},
+                       const ReportRenderer& report_renderer = {});
 
 }  // namespace pitch::cli

@@ -80,7 +80,8 @@ int main(int argc, char** argv) {
         study.stop_on_signals = true;
         return pitch::cli::Run(args, settings, std::cout, std::cerr,
                                pitch::cli::ChildPlotRenderer(renderer),
-                               pitch::cli::ChildBodeRenderer(renderer), study);
+                               pitch::cli::ChildBodeRenderer(renderer), study,
+                               pitch::cli::ChildReportRenderer(renderer));
       },
       std::cerr);
   return CloseStandardOutput(code);

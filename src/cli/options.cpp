@@ -26,7 +26,7 @@ constexpr const char* kDescription =
 constexpr const char* kUsage =
     "Usage: pitch-autopilot-cli [--separator ,|.] [--json] [--metrics] [--csv FILE [--exact]]\n"
     "                           [--results FILE] [--plot FILE] [--bode FILE] [--size WxH]\n"
-    "                           [C1 C2 C3 C4 C5]\n"
+    "                           [--report FILE.pdf] [--from FILE | C1 C2 C3 C4 C5]\n"
     "       pitch-autopilot-cli (--batch FILE|- | --sweep NAME=FROM:TO:COUNT ...)\n"
     "                           [--autopilot-from C1 C2 C3 C4 C5 | --autopilot MUV IV NUV]\n"
     "                           [--out FILE] [--samples] [--margins] [--jobs N] [--shard K/N]\n"
@@ -88,6 +88,17 @@ const CLI::Validator kPicture = CLI::Validator(
         return "needs a file name";
       }
       return PictureFormatOfPath(s) ? "" : kPictureFormats;
+    },
+    "");
+const CLI::Validator kPdf = CLI::Validator(
+    [](std::string& s) -> std::string {
+      if (s.empty()) {
+        return "needs a file name";
+      }
+      std::string tail = s.size() >= 4 ? s.substr(s.size() - 4) : std::string();
+      std::transform(tail.begin(), tail.end(), tail.begin(),
+                     [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+      return tail == ".pdf" ? "" : "writes .pdf files";
     },
     "");
 const CLI::Validator kSize =
@@ -163,6 +174,20 @@ Options ParseOptions(const std::vector<std::string>& args) {
                      "and 800x640 for the Bode diagram)")
           ->option_text("WxH")
           ->check(kSize);
+  std::string report_path;
+  std::string from_path;
+  CLI::Option* report =
+      app.add_option("--report", report_path,
+                     "write a one-page PDF report: coefficients, ratios, response chart, step\n"
+                     "characteristics, poles, stability, margins and Bode diagram (what a\n"
+                     "failed calculation reached, and its error)")
+          ->option_text("FILE.pdf")
+          ->check(kPdf);
+  CLI::Option* from =
+      app.add_option("--from", from_path,
+                     "take the coefficients from a results file that \"Save and Exit\" wrote")
+          ->option_text("FILE")
+          ->check(kFileName);
   StudyArguments study;
   AddStudyOptions(app, study);
 
@@ -211,6 +236,15 @@ Options ParseOptions(const std::vector<std::string>& args) {
     options.bode = bode_path;
     options.bode_svg = PictureFormatOfPath(bode_path) == PictureFormat::kSvg;
   }
+  if (report->count() > 0) {
+    options.report = report_path;
+  }
+  if (from->count() > 0) {
+    options.from = from_path;
+    if (!options.coefficients.empty()) {
+      throw UsageError("--from cannot be used with coefficients");
+    }
+  }
   if (size_option->count() > 0 && !options.plot && !options.bode) {
     throw UsageError("--size requires --plot or --bode");
   }
@@ -230,7 +264,9 @@ Options ParseOptions(const std::vector<std::string>& args) {
                                                    {options.exact, "--exact"},
                                                    {options.csv.has_value(), "--csv"},
                                                    {options.results.has_value(), "--results"},
-                                                   {options.plot.has_value(), "--plot"}};
+                                                   {options.plot.has_value(), "--plot"},
+                                                   {options.report.has_value(), "--report"},
+                                                   {options.from.has_value(), "--from"}};
     for (const auto& [given, name] : single) {
       if (given) {
         throw UsageError(std::string(name) + " cannot be used with a study (--batch or --sweep)");

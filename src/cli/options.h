@@ -27,6 +27,8 @@ struct Options {
   bool bode_svg = false;
   int bode_width = 800;  // --size sets both pictures' size
   int bode_height = 640;
+  std::optional<std::string> report;  // the one-page report, .pdf
+  std::optional<std::string> from;    // a results file whose coefficients are read
   std::vector<std::string> coefficients;  // none (the window's defaults) or five texts
   // A parameter study instead of the single calculation (--batch or --sweep), and whether its
   // progress line was asked for (--progress) or refused (--no-progress).

@@ -71,8 +71,9 @@ class Child {
         return status;
       }
       if (done < 0 && errno != EINTR) {
+        // Reaped already (SIGCHLD ignored, as a parent may hand it down): it has ended.
         pid_ = -1;
-        return std::nullopt;
+        return 0;
       }
       if (Clock::now() >= deadline) {
         return std::nullopt;
@@ -263,15 +264,18 @@ std::string RenderInChild(const picture::Request& request, const RendererSetting
   child_in.Close();
   child_out.Close();
 
-  const Clock::time_point deadline = Clock::now() + std::chrono::seconds(settings.timeout_seconds);
+  // A large picture takes its time to paint and encode: 2 s more for each million pixels.
+  const long long pixels = static_cast<long long>(request.width) * request.height;
+  const long long seconds = settings.timeout_seconds + pixels / 500'000;
+  const Clock::time_point deadline = Clock::now() + std::chrono::seconds(seconds);
   std::string answer;
   std::optional<int> status;
   if (Exchange(to_child, from_child, message, answer, deadline)) {
     status = child.WaitUntil(deadline);
   }
   if (!status) {
-    Fail(subject, "the renderer did not finish within " + std::to_string(settings.timeout_seconds) +
-                      " s and was stopped");
+    Fail(subject,
+         "the renderer did not finish within " + std::to_string(seconds) + " s and was stopped");
   }
   if (answer.empty()) {
     Fail(subject, EndOf(*status));
@@ -321,6 +325,29 @@ study::MapRenderer ChildMapRenderer(const RendererSettings& settings) {
     request.content = picture::MapPicture{r.x_name, r.y_name, r.x_values,  r.y_values,
                                           r.values, r.marks,  r.value_name};
     request.format = r.svg ? PictureFormat::kSvg : PictureFormat::kPng;
+    return RenderInChild(request, settings);
+  };
+}
+
+ReportRenderer ChildReportRenderer(const RendererSettings& settings) {
+  return [settings](const ReportSource& source) {
+    picture::ReportPicture report;
+    report.texts = source.coefficient_texts;
+    report.error = source.error;
+    report.version = source.version;
+    if (const TController* c = source.controller) {
+      report.ratios_known = true;
+      report.values = {c->c1, c->c2, c->c3, c->c4, c->c5, c->muv, c->iv, c->nuv, c->Tnu};
+      if (source.simulated) {
+        report.teta.assign(c->teta.values().begin(), c->teta.values().end());
+      }
+    } else {
+      report.values.assign(9, 0.0);
+    }
+    picture::Request request;
+    request.content = std::move(report);
+    request.format = PictureFormat::kPdf;
+    request.separator = source.separator;
     return RenderInChild(request, settings);
   };
 }

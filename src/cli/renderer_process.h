@@ -18,6 +18,7 @@ inline constexpr const char* kRendererName = "pitch-autopilot-render";
 
 struct RendererSettings {
   std::string program;  // the renderer's path
+  // The time a picture may take, plus 2 s for each million pixels.
   unsigned timeout_seconds = 30;
 };
 
@@ -35,5 +36,6 @@ std::string RenderInChild(const picture::Request& request, const RendererSetting
 PlotRenderer ChildPlotRenderer(const RendererSettings& settings);
 BodeRenderer ChildBodeRenderer(const RendererSettings& settings);
 study::MapRenderer ChildMapRenderer(const RendererSettings& settings);
+ReportRenderer ChildReportRenderer(const RendererSettings& settings);
 
 }  // namespace pitch::cli

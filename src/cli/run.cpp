@@ -20,7 +20,8 @@ constexpr const char* kProgram = "pitch-autopilot-cli";
 
 int Run(const std::vector<std::string>& args, const NumberSettings& locale_settings,
         std::ostream& out, std::ostream& err, const PlotRenderer& renderer,
-        const BodeRenderer& bode_renderer, const StudyContext& study) {
+        const BodeRenderer& bode_renderer, const StudyContext& study,
+        const ReportRenderer& report_renderer) {
   Options options;
   try {
     RefuseRepeatedFileOptions(args);
@@ -55,8 +56,19 @@ int Run(const std::vector<std::string>& args, const NumberSettings& locale_setti
   }
 
   const bool analyse = options.metrics || options.json || options.exact || options.bode;
-  const Outcome outcome = Calculate(CoefficientTextsOf(options.coefficients, separator), analyse);
-  const FileOutcome files = WriteFiles(options, outcome, settings, renderer, bode_renderer);
+  Outcome outcome;
+  if (options.from) {
+    // A file that is not a results file stops the run like a coefficient that is not a number.
+    try {
+      outcome = Calculate(CoefficientTextsFromFile(*options.from, separator), analyse);
+    } catch (const Exception& e) {
+      outcome.error = ErrorOf(e, Step::kInput, *options.from);
+    }
+  } else {
+    outcome = Calculate(CoefficientTextsOf(options.coefficients, separator), analyse);
+  }
+  const FileOutcome files =
+      WriteFiles(options, outcome, settings, renderer, bode_renderer, report_renderer);
 
   // Every error of the run: the calculation's, then each file's.
   std::vector<RunError> errors;

@@ -1,8 +1,9 @@
 // The front end's whole run, separated from main so that tests can drive it in-process:
 // parse the options, calculate, write the files, print.
 //
-// Errors are caught at three places: the calculation catches the error that stops it (it is
-// reported, and the files and the output still follow), each file's writing catches its own, and
+// Errors are caught at three places: the calculation catches the error that stops it, and the
+// reading of a results file (--from) its own (it is reported, and the files and the output
+// still follow), each file's writing catches its own, and
 // main's last resort (Guarded) catches whatever else escapes.
 #pragma once
 
@@ -29,10 +30,12 @@ struct StudyContext {
 
 // Runs the command line (without the program name) with the number settings of the user's
 // locale, writing to out and err. Returns the exit code: 0 success, 1 error, 2 usage error.
-// --plot and --bode need their renderers; a study (--batch, --sweep) runs with the context.
+// --plot, --bode and --report need their renderers; a study (--batch, --sweep) runs with the
+// context.
 int Run(const std::vector<std::string>& args, const NumberSettings& locale_settings,
         std::ostream& out, std::ostream& err, const PlotRenderer& renderer = {},
-        const BodeRenderer& bode_renderer = {}, const StudyContext& study = {});
+        const BodeRenderer& bode_renderer = {}, const StudyContext& study = {},
+        const ReportRenderer& report_renderer = {});
 
 // The last resort of main: runs the body and turns an exception that escapes it (out of memory,
 // or any other) into a message on err and the exit code 1.

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "core/errors.h"
+#include "core/model.h"
 #include "picture/fields.h"
 
 namespace pitch::picture {
@@ -54,6 +55,37 @@ void PutContent(FieldWriter& w, const MapPicture& p) {
   w.Numbers("values", p.values);
   w.Text("marks", std::string_view(reinterpret_cast<const char*>(p.marks.data()), p.marks.size()));
   w.Text("value_name", p.value_name);
+}
+
+void PutContent(FieldWriter& w, const ReportPicture& p) {
+  w.Text("kind", "report");
+  for (std::size_t k = 0; k < p.texts.size(); ++k) {
+    w.Text("text" + std::to_string(k + 1), p.texts[k]);
+  }
+  w.Integer("ratios_known", p.ratios_known ? 1 : 0);
+  w.Numbers("values", p.values);
+  w.Numbers("teta", p.teta);
+  w.Text("error", p.error);
+  w.Text("version", p.version);
+}
+
+ReportPicture TakeReport(const FieldReader& r) {
+  ReportPicture p;
+  for (std::size_t k = 0; k < p.texts.size(); ++k) {
+    p.texts[k] = r.Text("text" + std::to_string(k + 1));
+  }
+  p.ratios_known = r.Integer("ratios_known") != 0;
+  p.values = r.Numbers("values");
+  if (p.values.size() != 9) {
+    Refuse("the report's values are not the five coefficients and four ratios");
+  }
+  p.teta = r.Numbers("teta");
+  if (!p.teta.empty() && p.teta.size() != static_cast<std::size_t>(kSampleCount)) {
+    Refuse("the report's response has " + std::to_string(p.teta.size()) + " samples");
+  }
+  p.error = r.Text("error");
+  p.version = r.Text("version");
+  return p;
 }
 
 // Groups of four numbers, or a refusal naming the field.
@@ -128,6 +160,7 @@ std::string SubjectOf(const Request& request) {
     std::string operator()(const ResponsePicture&) const { return "The chart"; }
     std::string operator()(const BodePicture&) const { return "The Bode diagram"; }
     std::string operator()(const MapPicture&) const { return "The map"; }
+    std::string operator()(const ReportPicture&) const { return "The report"; }
   };
   return std::visit(Name{}, request.content);
 }
@@ -156,11 +189,17 @@ Request DecodeRequest(std::string_view message) {
     request.content = TakeBode(r);
   } else if (kind == "map") {
     request.content = TakeMap(r);
+  } else if (kind == "report") {
+    request.content = TakeReport(r);
   } else {
     Refuse("no picture of the kind \"" + kind + "\"");
   }
   const std::string& format = r.Text("format");
-  const std::optional<PictureFormat> known = PictureFormatOfPath("." + format);
+  // A report is a PDF page, and only a report is.
+  const bool report = std::holds_alternative<ReportPicture>(request.content);
+  const std::optional<PictureFormat> known =
+      report ? (format == "pdf" ? std::optional(PictureFormat::kPdf) : std::nullopt)
+             : PictureFormatOfPath("." + format);
   if (!known || format != PictureFormatName(*known)) {
     Refuse("no picture in the format \"" + format + "\"");
   }

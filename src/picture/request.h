@@ -12,6 +12,8 @@
 #include <variant>
 #include <vector>
 
+#include <array>
+
 #include "analysis/frequency_response.h"
 #include "storage/picture_format.h"
 
@@ -39,15 +41,26 @@ struct MapPicture {
   std::string value_name;
 };
 
+// The one-page report (PDF): what the calculation reached, from which the renderer makes the
+// report's numbers with the same analysis code (MakeReportData).
+struct ReportPicture {
+  std::array<std::string, 5> texts;  // the coefficient texts as read
+  bool ratios_known = false;
+  std::vector<double> values;  // c1 … c5, muv, iv, nuv, Tnu as the controller holds them
+  std::vector<double> teta;    // the samples when the simulation completed; else none
+  std::string error;           // the message of the error that stopped the calculation
+  std::string version;
+};
+
 struct Request {
-  std::variant<ResponsePicture, BodePicture, MapPicture> content;
+  std::variant<ResponsePicture, BodePicture, MapPicture, ReportPicture> content;
   PictureFormat format = PictureFormat::kPng;
   int width = 0;  // 0 x 0: the kind's own size
   int height = 0;
   char separator = '.';
 };
 
-// How errors name the picture: "The chart", "The Bode diagram", "The map".
+// How errors name the picture: "The chart", "The Bode diagram", "The map", "The report".
 std::string SubjectOf(const Request& request);
 
 std::string EncodeRequest(const Request& request);

@@ -32,7 +32,15 @@ std::optional<PictureFormat> PictureFormatOfPath(std::string_view path) {
 }
 
 const char* PictureFormatName(PictureFormat format) {
-  return format == PictureFormat::kSvg ? "svg" : "png";
+  switch (format) {
+    case PictureFormat::kSvg:
+      return "svg";
+    case PictureFormat::kPdf:
+      return "pdf";
+    case PictureFormat::kPng:
+      break;
+  }
+  return "png";
 }
 
 }  // namespace pitch

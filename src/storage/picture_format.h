@@ -6,13 +6,14 @@
 
 namespace pitch {
 
-enum class PictureFormat { kPng, kSvg };
+// PDF is the report's format only: no picture option takes a .pdf name.
+enum class PictureFormat { kPng, kSvg, kPdf };
 
 // The format a file name asks for: ".png" or ".svg" in any case; none for another extension or
 // none at all.
 std::optional<PictureFormat> PictureFormatOfPath(std::string_view path);
 
-// "png" or "svg".
+// "png", "svg" or "pdf".
 const char* PictureFormatName(PictureFormat format);
 
 // The usage message for a picture file name of another kind.

@@ -179,7 +179,7 @@ Plan MakePlan(const StudyOptions& options) {
                        "phase-margin, delay-margin or stability-margin");
     }
     if (*plan.map >= MapValue::kGainMargin && !plan.margins) {
-      throw UsageError("--map-value " + options.map_value + " needs the margins (no --no-margins)");
+      throw UsageError("--map-value " + options.map_value + " needs --margins");
     }
     plan.map_svg = PictureFormatOfPath(*options.map) == PictureFormat::kSvg;
   }

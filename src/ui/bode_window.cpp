@@ -57,10 +57,11 @@ std::vector<MarginRow> MarginRows(const analysis::LoopMargins& m, char separator
     rows.push_back({gain, QStringLiteral("∞"), QStringLiteral("(ЛФЧХ не пересекает -180°)")});
   }
   for (const analysis::GainMargin& g : m.gain) {
-    rows.push_back({gain,
-                    QStringLiteral("%1 (%2 дБ)").arg(Number(g.factor, separator, digits),
-                                                     Number(g.decibels, separator, digits)),
-                    AtFrequency(g.frequency, separator, digits)});
+    rows.push_back(
+        {gain,
+         QStringLiteral("%1 (%2 дБ)")
+             .arg(Number(g.factor, separator, digits), Number(g.decibels, separator, digits)),
+         AtFrequency(g.frequency, separator, digits)});
   }
   if (m.phase.empty()) {
     rows.push_back({phase, QStringLiteral("нет"), QStringLiteral("(ЛАЧХ не пересекает 0 дБ)")});
@@ -129,8 +130,8 @@ TBodeWindow::TBodeWindow(IErrorSink& errors, QWidget* parent) : QWidget(parent, 
   // Sized for the screen it opens on: the diagram as large as it asks where there is room,
   // never beyond the available area (a 1280 × 1024 screen at 144 dpi has less than it asks).
   const QScreen* screen = parent != nullptr ? parent->screen() : QGuiApplication::primaryScreen();
-  const QSize room = screen != nullptr ? screen->availableGeometry().size() - kFrameAllowance
-                                       : kPreferredSize;
+  const QSize room =
+      screen != nullptr ? screen->availableGeometry().size() - kFrameAllowance : kPreferredSize;
   setMinimumSize(kMinimumSize.boundedTo(room));
   resize(kPreferredSize.boundedTo(room).expandedTo(minimumSize()));
 

@@ -58,8 +58,7 @@ QString FileSizeText(qint64 bytes) {
   if (bytes < 1024) {
     return Translate(kContext, "%n byte(s)", nullptr, static_cast<int>(bytes));
   }
-  static const char* const kUnits[] = {"%1 KiB", "%1 MiB", "%1 GiB", "%1 TiB", "%1 PiB",
-                                       "%1 EiB"};
+  static const char* const kUnits[] = {"%1 KiB", "%1 MiB", "%1 GiB", "%1 TiB", "%1 PiB", "%1 EiB"};
   double value = static_cast<double>(bytes);
   int unit = -1;
   while (value >= 1024 && unit + 1 < 6) {

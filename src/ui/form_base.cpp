@@ -2,15 +2,18 @@
 
 #include <QAction>
 #include <QChartView>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QEvent>
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLineSeries>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPushButton>
-#include <QGuiApplication>
 #include <QScreen>
 #include <QToolTip>
 #include <algorithm>
@@ -25,9 +28,11 @@
 #include "core/model.h"
 #include "number_text/number_text.h"
 #include "storage/exports.h"
+#include "storage/results_reader.h"
 #include "ui/bode_window.h"
 #include "ui/layout_scale.h"
 #include "ui/plot_export.h"
+#include "ui/report_pdf.h"
 
 namespace pitch {
 
@@ -82,8 +87,8 @@ class TPushButton final : public QPushButton {
   }
 };
 
-QPushButton* MakeButton(QWidget* parent, const LayoutScale& scale, const QString& caption,
-                        int left, int top) {
+QPushButton* MakeButton(QWidget* parent, const LayoutScale& scale, const QString& caption, int left,
+                        int top) {
   auto* button = new TPushButton(caption, parent);
   button->setGeometry(scale.Apply(QRect(left, top, 105, 25)));
   // Neither button is a default button: Enter in a box triggers nothing.
@@ -175,7 +180,7 @@ TFormBase::TFormBase(IErrorSink& errors, NumberSettings& settings, QWidget* pare
   }
   Edit1->setFocus();
 
-  ConnectGuarded(CalcPlot, &QPushButton::clicked, errors,
+  ConnectGuarded(CalcPlot, &QPushButton::clicked, calculation_errors_,
                  [this](QObject* sender) { CalcPlotClick(sender); });
   ConnectGuarded(SaveExit, &QPushButton::clicked, errors,
                  [this](QObject* sender) { SaveExitClick(sender); });
@@ -190,7 +195,10 @@ TFormBase::TFormBase(IErrorSink& errors, NumberSettings& settings, QWidget* pare
   SavePlotAction->setEnabled(false);  // nothing to export before the first calculation
   SaveDataAction->setEnabled(false);
   ShowBodeAction->setEnabled(false);
-  Chart1->addActions({SavePlotAction, SaveDataAction, ShowCharacteristicsAction, ShowBodeAction});
+  SaveReportAction = new QAction(QStringLiteral("Сохранить отчёт (PDF)…"), Chart1);
+  SaveReportAction->setEnabled(false);  // until the first calculation
+  Chart1->addActions({SavePlotAction, SaveDataAction, ShowCharacteristicsAction, ShowBodeAction,
+                      SaveReportAction});
   Chart1->setContextMenuPolicy(Qt::ActionsContextMenu);
   ConnectGuarded(SavePlotAction, &QAction::triggered, errors,
                  [this](QObject* sender) { SavePlotClick(sender); });
@@ -200,6 +208,9 @@ TFormBase::TFormBase(IErrorSink& errors, NumberSettings& settings, QWidget* pare
                  [this](QObject*) { RefreshCharacteristics(); });
   ConnectGuarded(ShowBodeAction, &QAction::triggered, errors,
                  [this](QObject* sender) { ShowBodeClick(sender); });
+  ConnectGuarded(SaveReportAction, &QAction::triggered, errors,
+                 [this](QObject* sender) { SaveReportClick(sender); });
+  setAcceptDrops(true);
   Chart1->setMouseTracking(true);
   Chart1->viewport()->setMouseTracking(true);
   Chart1->viewport()->installEventFilter(this);
@@ -229,6 +240,11 @@ void TFormBase::ReadInputs() {
 }
 
 void TFormBase::CalcPlotClick(QObject* /*Sender*/) {
+  last_ = LastCalculation{{Edit1->text().toStdString(), Edit2->text().toStdString(),
+                           Edit3->text().toStdString(), Edit4->text().toStdString(),
+                           Edit5->text().toStdString()},
+                          settings_.decimal_separator, std::nullopt, false, std::string()};
+  SaveReportAction->setEnabled(true);
   // The controller's window is this one: there is exactly one.
   try {
     ReadInputs();
@@ -238,6 +254,7 @@ void TFormBase::CalcPlotClick(QObject* /*Sender*/) {
     LoseLoop(QString::fromStdString(WithFullStop(e.what())));
     throw;
   }
+  last_->synthesised = *_Controller;
   for (QLabel* label : {Label7, Label8, Label9, Label10, Label11}) {
     label->setVisible(true);
   }
@@ -251,7 +268,9 @@ void TFormBase::CalcPlotClick(QObject* /*Sender*/) {
   // The loop is known with the ratios, whether or not the simulation completes.
   TakeLoop();
   _Controller->SimulateResponse();
+  last_->synthesised = *_Controller;
   PlotResponse();
+  last_->simulated = true;
 }
 
 void TFormBase::TakeLoop() {
@@ -288,9 +307,9 @@ void TFormBase::PlotResponse() {
   const auto& teta = _Controller->teta.values();
   plotted_t_ = SampleTimes();
   plotted_h_.assign(teta.begin(), teta.end());
-  plotted_diverging_ = !analysis::EulerStabilityOf(
-                            analysis::ToEigen(ClosedLoopMatrix(*_Controller)), kTimeStep)
-                            .stable;
+  plotted_diverging_ =
+      !analysis::EulerStabilityOf(analysis::ToEigen(ClosedLoopMatrix(*_Controller)), kTimeStep)
+           .stable;
   chart_.SetDecimalSeparator(settings_.decimal_separator);
   chart_.SetPoints(PlottedPoints());
   SavePlotAction->setEnabled(true);
@@ -398,6 +417,75 @@ bool TFormBase::eventFilter(QObject* watched, QEvent* event) {
     });
   }
   return QWidget::eventFilter(watched, event);
+}
+
+void TFormBase::TCalculationErrors::Report(const std::exception& error) {
+  if (last_) {
+    last_->error = WithFullStop(error.what());
+  }
+  display_.Report(error);
+}
+
+std::optional<ReportData> TFormBase::LastCalculationReport() const {
+  if (!last_) {
+    return std::nullopt;
+  }
+  return MakeReportData(ReportSource{last_->texts, last_->separator,
+                                     last_->synthesised ? &*last_->synthesised : nullptr,
+                                     last_->simulated, last_->error,
+                                     "pitch-autopilot " PITCH_VERSION});
+}
+
+void TFormBase::SaveReportClick(QObject* /*Sender*/) {
+  const std::optional<ReportData> report = LastCalculationReport();
+  if (!report) {
+    return;
+  }
+  const QString path = ExportChooser->Choose(this, QStringLiteral("Сохранить отчёт"),
+                                             {QStringLiteral("Отчёт PDF (*.pdf)")});
+  if (path.isEmpty()) {
+    return;
+  }
+  const QByteArray pdf = RenderReportPdf(*report);
+  WriteFileBytes(path.toStdString(), std::string_view(pdf.constData(), pdf.size()));
+}
+
+void TFormBase::OpenResultsFile(const QString& path) {
+  const ResultsFileContent content = ReadResultsFile(path.toStdString());
+  const std::array<QLineEdit*, 5> edits = {Edit1, Edit2, Edit3, Edit4, Edit5};
+  for (std::size_t k = 0; k < edits.size(); ++k) {
+    edits[k]->setText(QString::fromStdString(
+        TextWithSeparator(content.coefficients[k], settings_.decimal_separator)));
+  }
+  CalcPlot->click();
+}
+
+void TFormBase::OpenArguments(const QStringList& arguments) {
+  if (arguments.size() > 1) {
+    throw EResultsFileError("Only one results file can be opened; " +
+                                std::to_string(arguments.size()) + " were given",
+                            0);
+  }
+  if (arguments.size() == 1) {
+    OpenResultsFile(arguments.front());
+  }
+}
+
+// One local file may be dropped; the drop is taken by the window, wherever on it.
+void TFormBase::dragEnterEvent(QDragEnterEvent* event) {
+  const QList<QUrl> urls = event->mimeData()->urls();
+  if (urls.size() == 1 && urls.front().isLocalFile()) {
+    event->acceptProposedAction();
+  }
+}
+
+void TFormBase::dropEvent(QDropEvent* event) {
+  const QList<QUrl> urls = event->mimeData()->urls();
+  if (urls.size() != 1 || !urls.front().isLocalFile()) {
+    return;
+  }
+  event->acceptProposedAction();
+  RunGuarded(errors_, [&] { OpenResultsFile(urls.front().toLocalFile()); });
 }
 
 void TFormBase::SaveExitClick(QObject* /*Sender*/) {

@@ -4,12 +4,15 @@
 #pragma once
 
 #include <QWidget>
+#include <array>
 #include <memory>
 #include <optional>
 #include <vector>
 
 #include "analysis/frequency_response.h"
+#include "analysis/report_data.h"
 #include "core/border.h"
+#include "core/controller.h"
 #include "number_text/number_settings.h"
 #include "ui/error_sink.h"
 #include "ui/layout_scale.h"
@@ -17,6 +20,8 @@
 #include "ui/save_dialog.h"
 
 class QAction;
+class QDragEnterEvent;
+class QDropEvent;
 class QChartView;
 class QLabel;
 class QLineEdit;
@@ -59,6 +64,19 @@ class TFormBase : public QWidget, public TBorder {
   // Opens the Bode window with the loop of the last calculation whose ratios are known; while it
   // is open it follows every later one, and says so when a calculation got no ratios.
   void ShowBodeClick(QObject* Sender);
+  // "Сохранить отчёт (PDF)…": the one-page report of the last calculation.
+  void SaveReportClick(QObject* Sender);
+  // What the report of the last calculation holds: the texts it read, what it reached, and
+  // the error that stopped it. Empty before the first calculation.
+  std::optional<ReportData> LastCalculationReport() const;
+
+  // Puts the coefficients of a results file into Edit1 … Edit5, written with the current decimal
+  // separator, and clicks "Calculate and Plot". A file that does not read raises its error
+  // (naming the line) before any box changes.
+  void OpenResultsFile(const QString& path);
+  // The program's arguments: none, or the one results file to open.
+  void OpenArguments(const QStringList& arguments);
+
   // The text of the tooltip for sample i (1 … 1000) of the plotted curve.
   QString PointToolTipText(int i) const;
   // The sample of the plotted curve within a few pixels of a point of the chart's viewport.
@@ -93,6 +111,7 @@ class TFormBase : public QWidget, public TBorder {
   QAction* SaveDataAction;
   QAction* ShowCharacteristicsAction;
   QAction* ShowBodeAction;
+  QAction* SaveReportAction;
   std::unique_ptr<IExportChooser> ExportChooser;
   // The Bode window, made at its first showing; null before.
   TBodeWindow* BodeWindow() const { return bode_window_; }
@@ -101,6 +120,9 @@ class TFormBase : public QWidget, public TBorder {
 
  protected:
   void changeEvent(QEvent* event) override;
+  // A results file dropped on the window is opened.
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -133,6 +155,30 @@ class TFormBase : public QWidget, public TBorder {
   // The Euler iteration of the curve now plotted diverges.
   bool plotted_diverging_ = false;
   TBodeWindow* bode_window_ = nullptr;  // a child of this window
+
+  // The last click of "Calculate and Plot", for the report: the texts it read (and their
+  // separator), the controller as it stood after the synthesis, whether the curve was plotted,
+  // and the message of the error that stopped it.
+  struct LastCalculation {
+    std::array<std::string, 5> texts;
+    char separator = '.';
+    std::optional<TController> synthesised;
+    bool simulated = false;
+    std::string error;
+  };
+  std::optional<LastCalculation> last_;
+  // The calculation's errors reach the display through this, which keeps their message.
+  class TCalculationErrors final : public IErrorSink {
+   public:
+    TCalculationErrors(IErrorSink& display, std::optional<LastCalculation>& last)
+        : display_(display), last_(last) {}
+    void Report(const std::exception& error) override;
+
+   private:
+    IErrorSink& display_;
+    std::optional<LastCalculation>& last_;
+  };
+  TCalculationErrors calculation_errors_{errors_, last_};
 };
 
 }  // namespace pitch

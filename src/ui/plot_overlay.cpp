@@ -152,8 +152,8 @@ void TPlotOverlay::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWi
 
   // The characteristics: marks, then their text in a box that hides what lies beneath it. A
   // mark on the plot area's edge reaches over it by its radius.
-  painter->setClipRect(plot.adjusted(-kMarkRadius - 1, -kMarkRadius - 1, kMarkRadius + 1,
-                                     kMarkRadius + 1));
+  painter->setClipRect(
+      plot.adjusted(-kMarkRadius - 1, -kMarkRadius - 1, kMarkRadius + 1, kMarkRadius + 1));
   painter->setRenderHint(QPainter::Antialiasing, true);
   painter->setPen(kMarkColour);
   painter->setBrush(kMarkColour);

@@ -5,8 +5,8 @@
 #include <QLineSeries>
 #include <QPen>
 #include <algorithm>
-#include <cmath>
 #include <charconv>
+#include <cmath>
 #include <limits>
 
 #include "number_text/number_text.h"
@@ -168,8 +168,8 @@ QString ShortNumber(double value, char separator) {
   return QString::fromStdString(FormatNumber(rounded, separator));
 }
 
-void TResponseChart::ShowCharacteristics(
-    const std::optional<analysis::StepCharacteristics>& marks, bool diverging_iteration) {
+void TResponseChart::ShowCharacteristics(const std::optional<analysis::StepCharacteristics>& marks,
+                                         bool diverging_iteration) {
   characteristics_.clear();
   if (!marks) {
     overlay_->SetMarks({}, {});

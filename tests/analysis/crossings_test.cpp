@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "analysis/euler_stability.h"
+#include "analysis/frequency_response.h"
 #include "analysis/margins.h"
 #include "analysis/stability.h"
 #include "common/coefficients.h"
@@ -374,6 +375,11 @@ TEST_P(PitchMargins, AsTheExactRootsSay) {
     }
   }
   row.check(Margins(c));
+  // The Bode diagram of the same loop: the same margins, and a frequency grid within range.
+  const BodeData d = Bode(c);
+  EXPECT_FALSE(d.frequency.empty());
+  EXPECT_TRUE(std::isfinite(d.range.low) && std::isfinite(d.range.high));
+  EXPECT_EQ(d.margins.not_computable, Margins(c).not_computable);
 }
 
 INSTANTIATE_TEST_SUITE_P(Issue, PitchMargins, ::testing::ValuesIn(PitchRows()),

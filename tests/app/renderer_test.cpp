@@ -189,6 +189,18 @@ TEST_F(FakeRenderer, ThatHangsIsStoppedAfterTheTime) {
   }
 }
 
+// A large picture gets more time: 2 s for each million pixels over the base time.
+TEST_F(FakeRenderer, ALargePictureGetsMoreTime) {
+  const cli::RendererSettings settings = Script(
+      "cat >/dev/null; sleep 2; printf 'pitch-autopilot picture 1\\npicture\\0"
+      "\\003\\0\\0\\0\\0\\0\\0\\0PNG'",
+      1);
+  const std::vector<double> t(1000, 0.0);
+  EXPECT_EQ(cli::ChildPlotRenderer(settings)({t, t, 2000, 1500, false, '.'}), "PNG");
+  EXPECT_EQ(ErrorOf(settings),
+            "The chart cannot be drawn: the renderer did not finish within 1 s and was stopped");
+}
+
 // The real renderer refuses a request it cannot read, with its reason.
 TEST(Renderer, RefusesARequestOfAnotherKind) {
   const std::string out = testing::TempDir() + "/renderer-answer";

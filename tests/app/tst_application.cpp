@@ -3,8 +3,8 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
-#include <QScreen>
 #include <QMessageBox>
+#include <QScreen>
 #include <QTranslator>
 #include <QtTest>
 #include <memory>
@@ -177,10 +177,10 @@ class TestApplication : public QObject {
     box->show();
     QVERIFY(QTest::qWaitForWindowExposed(box.get()));
     const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
-    QVERIFY2(box->frameGeometry().height() <= available.height(),
-             qPrintable(QStringLiteral("%1 > %2")
-                            .arg(box->frameGeometry().height())
-                            .arg(available.height())));
+    QVERIFY2(
+        box->frameGeometry().height() <= available.height(),
+        qPrintable(
+            QStringLiteral("%1 > %2").arg(box->frameGeometry().height()).arg(available.height())));
     const QString shown = box->text().remove(QChar(0x200B));
     if (cut) {
       QCOMPARE(box->detailedText(), text);

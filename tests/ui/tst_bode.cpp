@@ -1,18 +1,18 @@
 // The Bode diagram: its charts and marks, the margins written on it, its pictures and its own
 // window with the save dialog replaced by a recorder.
 #include <QAction>
-#include <QChart>
 #include <QApplication>
+#include <QChart>
 #include <QGraphicsScene>
 #include <QGraphicsSimpleTextItem>
 #include <QGraphicsTextItem>
 #include <QGraphicsWidget>
-#include <QScreen>
-#include <QTableWidget>
 #include <QLabel>
 #include <QLineSeries>
 #include <QLogValueAxis>
 #include <QScatterSeries>
+#include <QScreen>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QValueAxis>
 #include <QtTest>
@@ -342,8 +342,7 @@ class TestBode : public QObject {
     for (int r = 0; r < table->rowCount(); ++r) {
       for (int c = 0; c < table->columnCount(); ++c) {
         const QString cell = table->item(r, c)->text();
-        QVERIFY2(table->columnWidth(c) >= metrics.horizontalAdvance(cell),
-                 qPrintable(cell));
+        QVERIFY2(table->columnWidth(c) >= metrics.horizontalAdvance(cell), qPrintable(cell));
       }
     }
     // Every row in view without scrolling.

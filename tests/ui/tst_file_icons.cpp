@@ -5,14 +5,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
-
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <algorithm>
+#include <cerrno>
 #include <fstream>
 
 #include "ui/file_icons.h"
@@ -55,10 +54,9 @@ class TestFileIcons : public QObject {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<QString>("type");
-    QTest::newRow("png bytes named .txt") << "a.txt" << QByteArray("\x89PNG\r\n\x1a\n", 8)
-                                          << "TXT File";
-    QTest::newRow("pdf bytes without a suffix") << "report" << QByteArray("%PDF-1.4\n")
-                                                << "File";
+    QTest::newRow("png bytes named .txt")
+        << "a.txt" << QByteArray("\x89PNG\r\n\x1a\n", 8) << "TXT File";
+    QTest::newRow("pdf bytes without a suffix") << "report" << QByteArray("%PDF-1.4\n") << "File";
     QTest::newRow("a folder") << "sub/" << QByteArray() << "Folder";
   }
   void typesFollowTheName() {
@@ -91,8 +89,7 @@ class TestFileIcons : public QObject {
     QTemporaryDir dir;
     QCOMPARE(::mkfifo(QFile::encodeName(dir.filePath(QStringLiteral("kmsg"))).constData(), 0600),
              0);
-    std::ofstream(QFile::encodeName(dir.filePath(QStringLiteral("r.txt"))).toStdString())
-        << "abc";
+    std::ofstream(QFile::encodeName(dir.filePath(QStringLiteral("r.txt"))).toStdString()) << "abc";
     const std::unique_ptr<QFileDialog> dialog =
         MakeSaveFileDialog(nullptr, QString(), {QStringLiteral("Все файлы (*)")});
     dialog->setFilter(dialog->filter() | QDir::System);  // FIFOs are listed too

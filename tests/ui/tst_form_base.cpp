@@ -4,8 +4,8 @@
 
 #include <QAction>
 #include <QCategoryAxis>
-#include <QClipboard>
 #include <QChartView>
+#include <QClipboard>
 #include <QFileDialog>
 #include <QFontInfo>
 #include <QHeaderView>
@@ -643,7 +643,8 @@ class TestFormBase : public QObject {
       texts.append(action->text());
     }
     QCOMPARE(texts, QStringList({"Сохранить график…", "Сохранить данные (CSV)…",
-                                 "Показать характеристики", "Показать частотные характеристики"}));
+                                 "Показать характеристики", "Показать частотные характеристики",
+                                 "Сохранить отчёт (PDF)…"}));
     QVERIFY(!w().SavePlotAction->isEnabled());
     QVERIFY(!w().SaveDataAction->isEnabled());
     QVERIFY(!w().ShowBodeAction->isEnabled());

@@ -1,11 +1,11 @@
 // Resolution scaling of the window: the window font's pixel height follows the resolution, and
 // when "0" in it is no longer 13 pixels high, every edge, the client size and the labels' fonts
 // follow the new height of "0", from Tahoma's own metrics.
+#include <QChartView>
 #include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QChartView>
 #include <QScreen>
 #include <QtTest>
 #include <cmath>
@@ -87,9 +87,8 @@ class TestLayoutScale : public QObject {
       QCOMPARE(control->font().pixelSize(), font_pixels);
     }
     // Labels: their place scaled, their font from the scaled point size, their size their own.
-    const QList<std::pair<QLabel*, QPoint>> labels = {{window.Label1, {8, 8}},
-                                                      {window.Label2, {97, 38}},
-                                                      {window.Label10, {394, 90}}};
+    const QList<std::pair<QLabel*, QPoint>> labels = {
+        {window.Label1, {8, 8}}, {window.Label2, {97, 38}}, {window.Label10, {394, 90}}};
     for (const auto& [label, at] : labels) {
       QCOMPARE(label->pos(), QPoint(Edge(at.x(), zero), Edge(at.y(), zero)));
       QCOMPARE(label->font().pixelSize(), label_pixels);

@@ -1,6 +1,6 @@
 // The chart builder: titles, the red line, exact axis ranges and tick labels inside them.
-#include <QCategoryAxis>
 #include <QApplication>
+#include <QCategoryAxis>
 #include <QChart>
 #include <QGraphicsScene>
 #include <QGraphicsTextItem>
@@ -282,9 +282,8 @@ class TestResponseChart : public QObject {
     builder.SetPoints(points);
     const QSize size(768, 379);
     chart->setGeometry(QRectF(QPointF(0, 0), size));
-    const auto peak = std::max_element(points.begin(), points.end(), [](auto a, auto b) {
-      return a.y() < b.y();
-    });
+    const auto peak = std::max_element(points.begin(), points.end(),
+                                       [](auto a, auto b) { return a.y() < b.y(); });
     pitch::analysis::StepCharacteristics s;
     s.peak = peak->y();
     s.peak_time = peak->x();

@@ -1,0 +1,363 @@
+// Reopening a results file in the window (argument, drop) and the one-page PDF report: its text
+// layer read back by pdftotext and its page rendered by pdftoppm.
+#include <QAction>
+#include <QLineEdit>
+#include <QLineSeries>
+#include <QMimeData>
+#include <QProcess>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QtTest>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "app/error_display.h"
+#include "core/controller.h"
+#include "number_text/number_settings.h"
+#include "number_text/number_text.h"
+#include "storage/results_reader.h"
+#include "storage/storage.h"
+#include "ui/bode_chart.h"
+#include "ui/fonts.h"
+#include "ui/form_base.h"
+#include "ui/report_pdf.h"
+
+using namespace pitch;
+namespace fs = std::filesystem;
+
+namespace {
+
+class RecordingBox : public IMessageBox {
+ public:
+  void ShowCritical(QWidget*, const QString&, const QString& text) override { shown.append(text); }
+  QStringList shown;
+};
+
+class ScriptedChooser : public IExportChooser {
+ public:
+  QString Choose(QWidget*, const QString& caption, const QStringList& filters) override {
+    captions.append(caption);
+    last_filters = filters;
+    return answer;
+  }
+  QString answer;
+  QStringList captions;
+  QStringList last_filters;
+};
+
+// Runs a poppler tool with a fixed environment; returns its standard output.
+QByteArray RunTool(const QString& tool, const QStringList& arguments) {
+  const QString program = QStandardPaths::findExecutable(tool);
+  if (program.isEmpty()) {
+    qFatal("%s is missing: scripts/install-deps installs poppler-utils", qPrintable(tool));
+  }
+  QProcess process;
+  QProcessEnvironment environment;
+  environment.insert(QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin"));
+  environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+  process.setProcessEnvironment(environment);
+  process.start(program, arguments);
+  if (!process.waitForFinished(60000) || process.exitCode() != 0) {
+    qFatal("%s failed: %s", qPrintable(tool), process.readAllStandardError().constData());
+  }
+  return process.readAllStandardOutput();
+}
+
+// The page's text as pdftotext reads it, with its line breaks and runs of blanks as one space.
+QString PdfText(const QString& pdf) {
+  return QString::fromUtf8(RunTool(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")}))
+      .simplified();
+}
+
+// The page at 96 dpi, the report's own unit, so that its layout rectangles are pixels.
+QImage PdfPage(const QString& pdf) {
+  QImage page;
+  page.loadFromData(
+      RunTool(QStringLiteral("pdftoppm"), {QStringLiteral("-r"), QStringLiteral("96"),
+                                           QStringLiteral("-singlefile"), pdf}),
+      "PPM");
+  return page;
+}
+
+// The columns of an area that hold a pixel of the curve. The chart draws it in pure red; where
+// it blends with the white, red stays near 255 while green and blue rise together (the dark red
+// of an error text reaches that red only when green is near it too).
+int RedColumns(const QImage& page, const QRect& area) {
+  int columns = 0;
+  for (int x = std::max(0, area.left()); x <= std::min(page.width() - 1, area.right()); ++x) {
+    for (int y = std::max(0, area.top()); y <= std::min(page.height() - 1, area.bottom()); ++y) {
+      const QColor c = page.pixelColor(x, y);
+      if (c.red() > 230 && c.green() < 130 && std::abs(c.green() - c.blue()) < 12) {
+        ++columns;
+        break;
+      }
+    }
+  }
+  return columns;
+}
+
+// A results file as "Save and Exit" writes it, in a code page with a separator.
+void SaveResults(const std::string& path, const NumberSettings& settings,
+                 const std::array<Real, 5>& c) {
+  struct Inputs : TBorder {
+  } inputs;
+  inputs.c1 = c[0];
+  inputs.c2 = c[1];
+  inputs.c3 = c[2];
+  inputs.c4 = c[3];
+  inputs.c5 = c[4];
+  inputs.FileName = path;
+  TController controller;
+  TStorage storage(settings);
+  controller.ConnectBorder(&inputs);
+  controller.ConnectStorage(&storage);
+  controller.TakeCoefficients();
+  controller.ComputeGearRatios();
+  controller.PassInputsToStorage();
+  controller.PassRatiosToStorage();
+  storage.WriteResults();
+}
+
+}  // namespace
+
+class TestReport : public QObject {
+  Q_OBJECT
+
+ private:
+  NumberSettings settings_;
+  std::unique_ptr<RecordingBox> box_;
+  std::unique_ptr<TErrorDisplay> errors_;
+  std::unique_ptr<TFormBase> window_;
+  std::unique_ptr<TController> controller_;
+  std::unique_ptr<TStorage> storage_;
+  ScriptedChooser* chooser_ = nullptr;
+  fs::path dir_;
+
+  TFormBase& w() { return *window_; }
+  QString Path(const char* name) const { return QString::fromStdString((dir_ / name).string()); }
+  QStringList Inputs() {
+    return {w().Edit1->text(), w().Edit2->text(), w().Edit3->text(), w().Edit4->text(),
+            w().Edit5->text()};
+  }
+  QStringList Results() {
+    return {w().Edit6->text(), w().Edit7->text(), w().Edit8->text(), w().Edit9->text()};
+  }
+  // Saves the report of the last calculation through the chart's menu.
+  QString SaveReport(const char* name) {
+    chooser_->answer = Path(name);
+    w().SaveReportAction->trigger();
+    return chooser_->answer;
+  }
+
+ private slots:
+  void initTestCase() {
+    QApplication::setQuitOnLastWindowClosed(false);
+    EnsureTahoma();
+    dir_ = fs::temp_directory_path() /
+           ("pitch-report-" + std::to_string(QCoreApplication::applicationPid()));
+  }
+
+  void init() {
+    settings_ = NumberSettings{',', "UTF-8"};
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    box_ = std::make_unique<RecordingBox>();
+    errors_ = std::make_unique<TErrorDisplay>(*box_, QStringLiteral("Tst_report"));
+    window_ = std::make_unique<TFormBase>(*errors_, settings_);
+    controller_ = std::make_unique<TController>();
+    storage_ = std::make_unique<TStorage>(settings_);
+    auto chooser = std::make_unique<ScriptedChooser>();
+    chooser_ = chooser.get();
+    window_->ReplaceExportChooser(std::move(chooser));
+    window_->ConnectController(controller_.get());
+    controller_->ConnectBorder(window_.get());
+    controller_->ConnectStorage(storage_.get());
+    storage_->ConnectController(controller_.get());
+    window_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+  }
+
+  void cleanup() {
+    window_.reset();
+    fs::remove_all(dir_);
+  }
+
+  // A file written under any code page and separator opens with the window's separator and is
+  // calculated at once: the boxes hold the file's texts, the results its ratios.
+  void openResultsFile_data() {
+    QTest::addColumn<QString>("code_page");
+    QTest::addColumn<char>("file_separator");
+    QTest::addColumn<char>("window_separator");
+    QTest::newRow("UTF-8, comma") << "UTF-8" << ',' << ',';
+    QTest::newRow("CP1251, comma, window full stop") << "CP1251" << ',' << '.';
+    QTest::newRow("ASCII, full stop, window comma") << "ASCII" << '.' << ',';
+    QTest::newRow("KOI8-R, full stop") << "KOI8-R" << '.' << '.';
+  }
+  void openResultsFile() {
+    QFETCH(QString, code_page);
+    QFETCH(char, file_separator);
+    QFETCH(char, window_separator);
+    const std::array<Real, 5> c = {0.9, 0.45, 6.5, 1.1, 0.3};
+    const QString file = Path("Result_1");
+    SaveResults(file.toStdString(), {file_separator, code_page.toStdString()}, c);
+    const ResultsFileContent content = ReadResultsFile(file.toStdString());
+    settings_.decimal_separator = window_separator;
+
+    w().OpenResultsFile(file);
+    QCOMPARE(box_->shown, QStringList());
+    QStringList inputs;
+    for (Real v : c) {
+      inputs << QString::fromStdString(FormatNumber(v, window_separator));
+    }
+    QCOMPARE(Inputs(), inputs);
+    QStringList ratios;
+    for (const ResultsNumber& r : content.ratios) {
+      ratios << QString::fromStdString(TextWithSeparator(r, window_separator));
+    }
+    QCOMPARE(Results(), ratios);
+    QVERIFY(w().Edit6->isVisible());
+    QCOMPARE(w().Series1->count(), 1000);
+  }
+
+  // A file that is not a results file: the error names the line, the window is unchanged.
+  void badFileLeavesTheWindowAsItWas() {
+    QTest::mouseClick(w().CalcPlot, Qt::LeftButton);
+    const QStringList inputs = Inputs();
+    const QStringList results = Results();
+    const QString file = Path("notes.txt");
+    std::ofstream(file.toStdString(), std::ios::binary)
+        << "Коэффициенты линейной модели ЛА:\r\nc1 = 0,9\r\nc2 = zero\r\n";
+    const QList<QUrl> urls = {QUrl::fromLocalFile(file)};
+    QMimeData mime;
+    mime.setUrls(urls);
+    QDragEnterEvent enter(QPoint(400, 300), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&w(), &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(400, 300), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&w(), &drop);
+    QCOMPARE(box_->shown.size(), 1);
+    QCOMPARE(box_->shown[0],
+             file + QStringLiteral(", line 3: 'zero' is not a valid floating point value."));
+    QCOMPARE(Inputs(), inputs);
+    QCOMPARE(Results(), results);
+  }
+
+  // A dropped results file opens like an argument; two arguments are refused.
+  void dropAndArguments() {
+    const QString file = Path("Result_2");
+    SaveResults(file.toStdString(), {'.', "CP1251"}, {0.9, 0.45, 6.5, 1.1, 0.3});
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(file)});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&w(), &enter);
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&w(), &drop);
+    QCOMPARE(box_->shown, QStringList());
+    QCOMPARE(w().Edit3->text(), QStringLiteral("6,5"));
+    QCOMPARE(w().Series1->count(), 1000);
+
+    QVERIFY_THROWS_EXCEPTION(EResultsFileError, w().OpenArguments({file, file}));
+    w().OpenArguments({});
+    QCOMPARE(w().Edit3->text(), QStringLiteral("6,5"));
+  }
+
+  // The report's text layer holds every number as the window shows it, the page the curve where
+  // the chart is.
+  void reportOfACalculation_data() {
+    QTest::addColumn<char>("separator");
+    QTest::newRow("comma") << ',';
+    QTest::newRow("full stop") << '.';
+  }
+  void reportOfACalculation() {
+    QFETCH(char, separator);
+    settings_.decimal_separator = separator;
+    for (QLineEdit* edit : {w().Edit1, w().Edit2, w().Edit3, w().Edit4, w().Edit5}) {
+      edit->setText(edit->text().replace(QLatin1Char(','), QLatin1Char(separator)));
+    }
+    QVERIFY(!w().SaveReportAction->isEnabled());
+    QTest::mouseClick(w().CalcPlot, Qt::LeftButton);
+    QVERIFY(w().SaveReportAction->isEnabled());
+    const QString pdf = SaveReport("report.pdf");
+    QCOMPARE(box_->shown, QStringList());
+    QCOMPARE(chooser_->last_filters, QStringList{QStringLiteral("Отчёт PDF (*.pdf)")});
+
+    const QString text = PdfText(pdf);
+    QStringList expected = {QStringLiteral("Отчёт: система ЛА-АП тангажа ЖОС"),
+                            QStringLiteral("pitch-autopilot 1.0")};
+    for (int k = 0; k < 5; ++k) {
+      expected << QStringLiteral("с%1 = %2").arg(k + 1).arg(Inputs()[k]);
+    }
+    const QStringList names = {"mu", "iv", "nu", "Tnu"};
+    for (int k = 0; k < 4; ++k) {
+      expected << names[k] + QStringLiteral(" = ") + Results()[k];
+    }
+    const std::optional<ReportData> report = w().LastCalculationReport();
+    QVERIFY(report && report->bode);
+    expected << MarginLines(report->bode->margins, separator, 6, true);
+    expected << ReportTextLines(*report);
+    // The characteristics as the window's chart writes them when asked to mark them.
+    w().ShowCharacteristicsAction->setChecked(true);
+    expected << w().ResponseChart().CharacteristicsText().split(QStringLiteral("; "));
+    for (const QString& line : expected) {
+      QVERIFY2(text.contains(line.simplified()), qPrintable(line));
+    }
+    QVERIFY(text.contains(QStringLiteral("непрерывная система: устойчива")));
+
+    const QImage page = PdfPage(pdf);
+    QCOMPARE(page.size(), QSize(794, 1123));
+    const QRect chart = ReportResponseChartRect().toAlignedRect();
+    // The curve runs across the plot area, which takes most of the chart's width.
+    QVERIFY2(RedColumns(page, chart) > chart.width() * 3 / 4,
+             qPrintable(QString::number(RedColumns(page, chart))));
+    // Nothing of the curve above the chart or in the texts below it (the Bode diagram at the
+    // foot draws its curves in red too).
+    QCOMPARE(RedColumns(page, QRect(0, 0, page.width(), chart.top() - 1)), 0);
+    QCOMPARE(RedColumns(page, QRect(0, chart.bottom() + 2, page.width(), 150)), 0);
+
+    // Fonts embedded.
+    const QString fonts = QString::fromUtf8(RunTool(QStringLiteral("pdffonts"), {pdf}));
+    const QStringList rows = fonts.split(QLatin1Char('\n'), Qt::SkipEmptyParts).mid(2);
+    QVERIFY(!rows.isEmpty());
+    for (const QString& row : rows) {
+      QVERIFY2(row.contains(QStringLiteral(" yes ")), qPrintable(row));
+    }
+  }
+
+  // A simulation that overflows: the ratios it reached, the error in words, no curve.
+  void reportOfAFailedCalculation() {
+    w().Edit1->setText(QStringLiteral("400"));
+    QTest::mouseClick(w().CalcPlot, Qt::LeftButton);
+    QCOMPARE(box_->shown, QStringList{QStringLiteral("Floating point overflow.")});
+    const QString pdf = SaveReport("failed.pdf");
+    QCOMPARE(box_->shown.size(), 1);
+    const QString text = PdfText(pdf);
+    QVERIFY(text.contains(QStringLiteral("mu = ") + w().Edit6->text()));
+    QVERIFY(text.contains(QStringLiteral("Расчёт прерван с ошибкой: Floating point overflow.")));
+    QVERIFY(text.contains(QStringLiteral("Переходной процесс не построен")));
+    QCOMPARE(RedColumns(PdfPage(pdf), ReportResponseChartRect().toAlignedRect()), 0);
+
+    // An input error: the texts and the error, nothing computed.
+    w().Edit1->setText(QStringLiteral("abc"));
+    QTest::mouseClick(w().CalcPlot, Qt::LeftButton);
+    const QString text2 = PdfText(SaveReport("input.pdf"));
+    QVERIFY(text2.contains(QStringLiteral("с1 = abc")));
+    QVERIFY(text2.contains(QStringLiteral("'abc' is not a valid floating point value.")));
+    QVERIFY(text2.contains(QStringLiteral("не вычислены")));
+  }
+
+  // A report that cannot be written: the message, and the window as it was.
+  void reportWriteFailure() {
+    QTest::mouseClick(w().CalcPlot, Qt::LeftButton);
+    chooser_->answer = Path("missing/report.pdf");
+    w().SaveReportAction->trigger();
+    QCOMPARE(box_->shown.size(), 1);
+    QVERIFY2(box_->shown[0].startsWith(QStringLiteral("Invalid file name")),
+             qPrintable(box_->shown[0]));
+    QVERIFY(!QFileInfo::exists(Path("missing")));
+    QVERIFY(w().isVisible());
+  }
+};
+
+QTEST_MAIN(TestReport)
+#include "tst_report.moc"
