@@ -11,8 +11,10 @@
 
 #include "cli/renderer_process.h"
 #include "cli/run.h"
+#include "core/errors.h"
 #include "core/fp_environment.h"
 #include "number_text/number_settings.h"
+#include "storage/file_record.h"
 #include "storage/write_signals.h"
 
 namespace {
@@ -33,7 +35,8 @@ void HoldClosedStandardDescriptors() {
 }
 
 // Everything printed must have arrived: the standard output is flushed and closed, and a failure
-// is reported like a file's (after coreutils' close_stdout). Returns the exit code.
+// is reported like a file's, with the results file's codes and messages (after coreutils'
+// close_stdout). Returns the exit code.
 int CloseStandardOutput(int code) {
   std::cout.flush();
   bool failed = !std::cout.good() || std::ferror(stdout) != 0;
@@ -45,11 +48,10 @@ int CloseStandardOutput(int code) {
   if (!failed) {
     return code;
   }
-  std::cerr << "pitch-autopilot-cli: the standard output cannot be written";
-  if (error != 0) {
-    std::cerr << ": " << std::strerror(error);
-  }
-  std::cerr << '\n';
+  const int io_code = pitch::InOutErrorCodeOf(error != 0 ? error : EIO);
+  std::cerr << "pitch-autopilot-cli: the standard output: "
+            << pitch::WithFullStop(pitch::InOutErrorMessage(io_code, "the standard output"))
+            << '\n';
   return code == 0 ? 1 : code;
 }
 
@@ -74,6 +76,8 @@ int main(int argc, char** argv) {
         study.in = &std::cin;
         study.map_renderer = pitch::cli::ChildMapRenderer(renderer);
         study.err_is_terminal = ::isatty(STDERR_FILENO) == 1;
+        study.out_descriptor = STDOUT_FILENO;
+        study.stop_on_signals = true;
         return pitch::cli::Run(args, settings, std::cout, std::cerr,
                                pitch::cli::ChildPlotRenderer(renderer),
                                pitch::cli::ChildBodeRenderer(renderer), study,

@@ -44,7 +44,8 @@ class UsageError : public std::runtime_error {
 
 // Options start with "--", or with "-" and a letter (-h; -v and the like are unknown options);
 // everything else, a negative number such as -7,028 or -.5 included, is a coefficient. "--" ends
-// the options. A value option given twice keeps the last value.
+// the options. A value option given twice keeps the last value; a file option given twice is
+// refused before parsing (cli/file_paths.h).
 Options ParseOptions(const std::vector<std::string>& args);
 
 }  // namespace pitch::cli

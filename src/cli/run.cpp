@@ -4,9 +4,11 @@
 #include <sstream>
 
 #include "cli/calculate.h"
+#include "cli/file_paths.h"
 #include "cli/options.h"
 #include "cli/report.h"
 #include "number_text/separator_hint.h"
+#include "study/escaped_text.h"
 
 namespace pitch::cli {
 
@@ -22,9 +24,11 @@ int Run(const std::vector<std::string>& args, const NumberSettings& locale_setti
         const ReportRenderer& report_renderer) {
   Options options;
   try {
+    RefuseRepeatedFileOptions(args);
     options = ParseOptions(args);
+    RefuseSharedFiles(options);
   } catch (const UsageError& e) {
-    err << kProgram << ": " << e.what() << "\nTry '" << kProgram
+    err << kProgram << ": " << study::EscapedText(e.what()) << "\nTry '" << kProgram
         << " --help' for more information.\n";
     return 2;
   }
@@ -44,6 +48,8 @@ int Run(const std::vector<std::string>& args, const NumberSettings& locale_setti
     o.separator = separator;
     o.separator_given = options.separator.has_value();
     o.progress = options.progress.value_or(study.err_is_terminal);
+    o.out_descriptor = study.out_descriptor;
+    o.stop_on_signals = study.stop_on_signals;
     std::istringstream nothing;
     return study::RunStudy(o, study.in != nullptr ? *study.in : nothing, out, err,
                            study.map_renderer);
@@ -81,14 +87,16 @@ int Run(const std::vector<std::string>& args, const NumberSettings& locale_setti
     PrintText(out, outcome, options.metrics, separator);
   }
 
+  // Messages may hold the user's text: shown with its control characters escaped.
   for (const RunError& e : errors) {
-    err << e.message << '\n';
+    err << study::EscapedText(e.message) << '\n';
     if (!e.hint.empty()) {
-      err << e.hint << '\n';
+      err << study::EscapedText(e.hint) << '\n';
     }
   }
   for (const SkippedFile& s : files.skipped) {
-    err << s.option << ' ' << s.path << " was not written: " << s.reason << ".\n";
+    err << s.option << ' ' << study::EscapedText(s.path) << " was not written: " << s.reason
+        << ".\n";
   }
   return errors.empty() ? 0 : 1;
 }

@@ -24,6 +24,8 @@ struct StudyContext {
   std::istream* in = nullptr;       // for --batch -; none: an empty input
   study::MapRenderer map_renderer;  // for --map
   bool err_is_terminal = false;     // the progress line's default
+  int out_descriptor = -1;          // the rows to this descriptor instead of out (main: 1)
+  bool stop_on_signals = false;     // SIGINT and SIGTERM end the study after whole rows
 };
 
 // Runs the command line (without the program name) with the number settings of the user's

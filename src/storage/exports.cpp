@@ -26,10 +26,11 @@ std::string ResponseCsv(std::span<const double> t, std::span<const double> h,
 }
 
 void WriteFileBytes(const std::string& path, std::string_view bytes) {
-  TextFileRecord file(path);
+  // The whole file in one write: a file that fails is cut back to nothing.
+  TextFileRecord file(path, TextFileRecord::kLargeBlock);
   file.Open();
   file.Check();
-  file.Write(bytes);
+  file.WriteRows(bytes);
   file.Check();
   file.Close();
   file.Check();

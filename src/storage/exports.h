@@ -1,5 +1,5 @@
 // Files other than the results file: the response as CSV, and any whole file (a plot) written
-// with the same locking, checks and messages as the results file.
+// with the same locking, checks and messages as the results file, in one write.
 #pragma once
 
 #include <span>

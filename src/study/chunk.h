@@ -48,6 +48,7 @@ struct Chunk {
   std::string text;  // the formatted rows
   Tally tally;
   std::vector<MapCell> cells;
+  bool cut = false;  // an interrupt stopped the chunk before its last row
 
   void Clear() {
     rows.clear();
@@ -57,6 +58,7 @@ struct Chunk {
     text.clear();
     tally.Clear();
     cells.clear();
+    cut = false;
   }
 };
 

@@ -1,28 +1,21 @@
 #include "study/output.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <cstring>
 
 #include "core/errors.h"
+#include "storage/file_record.h"
 
 namespace pitch::study {
 
 namespace {
 
-EInOutError WriteError(const std::string& name, int error) {
-  return EInOutError(error, "cannot write " + name + ": " + std::strerror(error));
-}
-
 class OstreamSink : public Sink {
  public:
   OstreamSink(std::ostream& out, std::string name) : out_(out), name_(std::move(name)) {}
 
-  void Write(std::string_view bytes) override {
+  void Write(std::string_view rows) override {
     errno = 0;
-    out_.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out_.write(rows.data(), static_cast<std::streamsize>(rows.size()));
     out_.flush();
     Check();
   }
@@ -35,8 +28,8 @@ class OstreamSink : public Sink {
  private:
   void Check() {
     if (!out_.good()) {
-      const int error = errno != 0 ? errno : EIO;
-      throw WriteError(name_, error);
+      const int code = InOutErrorCodeOf(errno != 0 ? errno : EIO);
+      throw EInOutError(code, name_ + ": " + InOutErrorMessage(code, name_));
     }
   }
 
@@ -44,57 +37,37 @@ class OstreamSink : public Sink {
   std::string name_;
 };
 
-class FdSink : public Sink {
+// A file record whose errors name the output.
+class RecordSink : public Sink {
  public:
-  explicit FdSink(std::string path) : path_(std::move(path)) {
-    fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd_ < 0) {
-      throw WriteError(path_, errno);
-    }
-    buffer_.reserve(kBufferSize);
-  }
-  ~FdSink() override {
-    if (fd_ >= 0) {
-      ::close(fd_);
-    }
-  }
+  explicit RecordSink(std::unique_ptr<TextFileRecord> record, std::string name)
+      : record_(std::move(record)), name_(std::move(name)) {}
 
-  void Write(std::string_view bytes) override {
-    buffer_.append(bytes);
-    if (buffer_.size() >= kBufferSize) {
-      Flush();
-    }
+  void Open() {
+    record_->Open();
+    Check();
+  }
+  void Write(std::string_view rows) override {
+    record_->WriteRows(rows);
+    Check();
   }
   void Finish() override {
-    Flush();
-    const int fd = fd_;
-    fd_ = -1;
-    if (::close(fd) != 0) {
-      throw WriteError(path_, errno);
-    }
+    record_->Close();
+    Check();
   }
+  void Abandon() override { record_->Abandon(); }
 
  private:
-  static constexpr std::size_t kBufferSize = 1 << 16;
-
-  void Flush() {
-    std::size_t done = 0;
-    while (done < buffer_.size()) {
-      const ssize_t n = ::write(fd_, buffer_.data() + done, buffer_.size() - done);
-      if (n < 0) {
-        if (errno == EINTR) {
-          continue;
-        }
-        throw WriteError(path_, errno);
-      }
-      done += static_cast<std::size_t>(n);
+  void Check() {
+    try {
+      record_->Check();
+    } catch (const EInOutError& e) {
+      throw EInOutError(e.ErrorCode, name_ + ": " + e.what());
     }
-    buffer_.clear();
   }
 
-  std::string path_;
-  int fd_ = -1;
-  std::string buffer_;
+  std::unique_ptr<TextFileRecord> record_;
+  std::string name_;
 };
 
 }  // namespace
@@ -103,6 +76,18 @@ std::unique_ptr<Sink> StreamSink(std::ostream& out, std::string name) {
   return std::make_unique<OstreamSink>(out, std::move(name));
 }
 
-std::unique_ptr<Sink> FileSink(const std::string& path) { return std::make_unique<FdSink>(path); }
+std::unique_ptr<Sink> DescriptorSink(int fd, std::string name) {
+  auto record = std::make_unique<TextFileRecord>(TextFileRecord::kDescriptor, fd, name,
+                                                 TextFileRecord::kLargeBlock);
+  return std::make_unique<RecordSink>(std::move(record), std::move(name));
+}
+
+std::unique_ptr<Sink> FileSink(const std::string& path, std::string name) {
+  auto record = std::make_unique<TextFileRecord>(path, TextFileRecord::kLargeBlock,
+                                                 TextFileRecord::Replace::kAtFirstWrite);
+  auto sink = std::make_unique<RecordSink>(std::move(record), std::move(name));
+  sink->Open();
+  return sink;
+}
 
 }  // namespace pitch::study

@@ -1,5 +1,7 @@
-// Where a study's rows go: a stream (standard output) or a file. Every write is checked; a
-// failed write raises EInOutError with a message that names the destination and the reason.
+// Where a study's rows go: a file, a descriptor (the standard output) or a stream, each through
+// the program's one file contract (storage/file_record.h): whole rows per write, a failure
+// reported with the results file's codes and messages ("I/O error 112"), and a file cut back to
+// its last whole row.
 #pragma once
 
 #include <memory>
@@ -12,14 +14,21 @@ namespace pitch::study {
 class Sink {
  public:
   virtual ~Sink() = default;
-  virtual void Write(std::string_view bytes) = 0;
+  // Text that ends at a row boundary; raises EInOutError, whose message starts with the name.
+  virtual void Write(std::string_view rows) = 0;
   // Hands everything written to the system and closes; raises EInOutError on failure.
   virtual void Finish() = 0;
+  // Gives up: what is not yet written is dropped, and a file that never received a byte keeps
+  // its old content (or is removed again when the sink created it).
+  virtual void Abandon() {}
 };
 
-// A stream such as std::cout: each write is flushed and its state checked.
+// A stream such as a test's string stream: each write is flushed and its state checked.
 std::unique_ptr<Sink> StreamSink(std::ostream& out, std::string name);
-// A file, created or replaced, written through a large buffer.
-std::unique_ptr<Sink> FileSink(const std::string& path);
+// A descriptor that stays open (the standard output), written in large blocks of whole rows.
+std::unique_ptr<Sink> DescriptorSink(int fd, std::string name);
+// A file, opened and locked at once (a second writer is refused with I/O error 32, a FIFO without
+// a reader with 233), replaced at its first write; raises EInOutError. name starts the messages.
+std::unique_ptr<Sink> FileSink(const std::string& path, std::string name);
 
 }  // namespace pitch::study

@@ -9,6 +9,9 @@
 
 #include "number_text/number_text.h"
 #include "storage/picture_format.h"
+#include "storage/same_file.h"
+#include "study/escaped_text.h"
+#include "study/threads.h"
 
 namespace pitch::study {
 
@@ -150,6 +153,10 @@ Plan MakePlan(const StudyOptions& options) {
   if (options.jobs < 0) {
     throw UsageError("--jobs must be at least 1");
   }
+  if (options.jobs > kMaxJobs) {
+    throw UsageError("--jobs " + std::to_string(options.jobs) + ": at most " +
+                     std::to_string(kMaxJobs) + " threads");
+  }
   plan.jobs = options.jobs > 0 ? options.jobs : std::max(1, tbb::info::default_concurrency());
   if (options.map) {
     if (!plan.grid || plan.grid->axes().size() != 2) {
@@ -157,6 +164,15 @@ Plan MakePlan(const StudyOptions& options) {
     }
     if (plan.shard.n != 1) {
       throw UsageError("--map needs the whole sweep, not a shard");
+    }
+    // Refused before anything is computed: a cell narrower than a pixel cannot be seen, and the
+    // grid's values are held in memory until the picture is drawn.
+    const std::int64_t nx = plan.grid->axes()[0].count;
+    const std::int64_t ny = plan.grid->axes()[1].count;
+    if (nx > kMapMaxAxisValues || ny > kMapMaxAxisValues) {
+      throw UsageError("--map draws at most " + std::to_string(kMapMaxAxisValues) +
+                       " values along each axis, each at least a pixel wide; the sweep has " +
+                       std::to_string(nx) + " x " + std::to_string(ny));
     }
     static const std::pair<const char*, MapValue> kNames[] = {
         {"overshoot", MapValue::kOvershoot},
@@ -184,6 +200,25 @@ Plan MakePlan(const StudyOptions& options) {
     plan.map_svg = PictureFormatOfPath(*options.map) == PictureFormat::kSvg;
   }
   return plan;
+}
+
+void RefuseSharedPaths(const StudyOptions& options) {
+  std::vector<std::pair<std::string, std::string>> paths;
+  if (options.batch) {
+    paths.emplace_back("--batch", *options.batch);
+  }
+  if (options.out) {
+    paths.emplace_back("--out", *options.out);
+  }
+  if (options.map) {
+    paths.emplace_back("--map", *options.map);
+  }
+  if (const auto shared = FirstSharedFile(paths)) {
+    const auto& [first, second] = *shared;
+    throw UsageError(paths[first].first + " " + paths[first].second + " and " +
+                     paths[second].first + " " + paths[second].second +
+                     " name the same file; each needs a file of its own");
+  }
 }
 
 double MapValueOf(MapValue which, const RowResult& row) {

@@ -50,6 +50,8 @@ struct Plan {
 
 // Raises UsageError.
 Plan MakePlan(const StudyOptions& options);
+// Raises UsageError when two of the batch, --out and --map name one file.
+void RefuseSharedPaths(const StudyOptions& options);
 Shard ParseShard(const std::string& text);
 
 // The quantity of a map and its name on the colour scale; NaN when the set has none.

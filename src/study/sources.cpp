@@ -29,7 +29,8 @@ std::string Normalised(const std::string& name) {
 bool SweepSource::Fill(Chunk& chunk, std::size_t count) {
   while (chunk.rows.size() < count && next_ < grid_.size()) {
     chunk.rows.push_back(next_);
-    next_ += shard_.n;
+    // next_ + n may pass the largest index; the distance to the end cannot.
+    next_ = grid_.size() - next_ > shard_.n ? next_ + shard_.n : grid_.size();
   }
   return !chunk.rows.empty();
 }

@@ -7,23 +7,28 @@
 #include <array>
 #include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstring>
 #include <exception>
 #include <fstream>
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 
 #include "core/errors.h"
 #include "number_text/number_text.h"
-#include "storage/exports.h"
+#include "study/batch_input.h"
 #include "study/chunk.h"
+#include "study/escaped_text.h"
+#include "study/interrupt.h"
 #include "study/output.h"
 #include "study/plan.h"
 #include "study/progress.h"
 #include "study/row_format.h"
 #include "study/sources.h"
+#include "study/threads.h"
 
 namespace pitch::study {
 
@@ -84,6 +89,9 @@ class StudyRun {
     Group group(columns_ ? columns_->carried.size() : 0);
     if (plan_.grid) {
       for (const std::int64_t row : chunk.rows) {
+        if (InterruptSignal() != 0) {
+          break;
+        }
         Lane& lane = group.Next(row);
         lane.simulate =
             StartRow(plan_.grid->Coefficients(row), Fixed(), lane.controller, lane.result);
@@ -92,10 +100,14 @@ class StudyRun {
         }
       }
       Finish(chunk, group);
+      chunk.cut = chunk.tally.rows < static_cast<std::int64_t>(chunk.rows.size());
       return;
     }
     std::vector<std::string_view> fields;
     for (const BatchRecord& record : chunk.records) {
+      if (InterruptSignal() != 0) {
+        break;  // the rows started are finished below; the chunk ends with them
+      }
       fields.clear();
       for (std::size_t k = 0; k < record.span_count; ++k) {
         const auto [offset, length] = chunk.spans[record.first_span + k];
@@ -122,13 +134,21 @@ class StudyRun {
                          std::to_string(columns_->count) + "."};
       } else {
         std::array<Real, 5> c{};
+        std::size_t k = 0;
         try {
-          for (std::size_t k = 0; k < 5; ++k) {
+          for (; k < 5; ++k) {
             c[k] = fp::Store(ParseNumber(fields[columns_->coefficient[k]], columns_->separator));
           }
           lane.simulate = StartRow(c, Fixed(), lane.controller, result);
         } catch (const Exception& e) {
-          result.error = RowError{e.ClassName(), Stage::kInput, line() + WithFullStop(e.what())};
+          // A field that is not a number is shown escaped: a NUL byte would cut the message, a
+          // control character would reach the terminal.
+          const bool unreadable = k < 5 && dynamic_cast<const EConvertError*>(&e) != nullptr;
+          const std::string message = unreadable
+                                          ? "'" + EscapedText(fields[columns_->coefficient[k]]) +
+                                                "' is not a valid floating point value."
+                                          : WithFullStop(e.what());
+          result.error = RowError{e.ClassName(), Stage::kInput, line() + message};
         }
       }
       if (group.Full()) {
@@ -136,6 +156,7 @@ class StudyRun {
       }
     }
     Finish(chunk, group);
+    chunk.cut = chunk.tally.rows < static_cast<std::int64_t>(chunk.records.size());
   }
 
  private:
@@ -296,49 +317,96 @@ MapRequest NewMap(const Plan& plan) {
 
 int RunStudy(const StudyOptions& options, std::istream& in, std::ostream& out, std::ostream& err,
              const MapRenderer& renderer) {
+  std::optional<InterruptGuard> interrupts;
+  if (options.stop_on_signals) {
+    interrupts.emplace();
+  }
   Plan plan;
-  std::ifstream file;
+  std::unique_ptr<BatchInput> file;
   std::istream* input = &in;
   std::unique_ptr<BatchSource> batch;
   std::unique_ptr<SweepSource> sweep;
+  const std::string batch_name =
+      options.batch == "-" ? "the standard input" : options.batch.value_or("");
   try {
     plan = MakePlan(options);
+    RefuseSharedPaths(options);
     if (plan.map && !renderer) {
       err << kProgram << "maps cannot be drawn by this program\n";
       return 1;
     }
     if (options.batch && *options.batch != "-") {
-      file.open(*options.batch, std::ios::binary);
-      if (!file) {
-        err << kProgram << "cannot read " << *options.batch << ": " << std::strerror(errno) << '\n';
-        return 1;
-      }
-      input = &file;
+      file = std::make_unique<BatchInput>(*options.batch);
+      input = &file->stream();
     }
     if (plan.grid) {
       sweep = std::make_unique<SweepSource>(*plan.grid, plan.shard);
     } else {
-      batch = std::make_unique<BatchSource>(
-          *input, plan.shard,
-          options.separator_given ? std::optional<char>(options.separator) : std::nullopt);
+      try {
+        batch = std::make_unique<BatchSource>(
+            *input, plan.shard,
+            options.separator_given ? std::optional<char>(options.separator) : std::nullopt);
+      } catch (const UsageError&) {
+        if (file && file->error() != 0) {
+          throw EInOutError(file->error(),
+                            "cannot read " + batch_name + ": " + std::strerror(file->error()));
+        }
+        if (input->bad()) {
+          throw EInOutError(EIO, "cannot read " + batch_name);
+        }
+        throw;
+      }
     }
   } catch (const UsageError& e) {
     // As every usage error of the command line: one line, and where to read the usage.
-    err << kProgram << e.what() << "\nTry 'pitch-autopilot-cli --help' for more information.\n";
+    err << kProgram << EscapedText(e.what())
+        << "\nTry 'pitch-autopilot-cli --help' for more information.\n";
     return 2;
+  } catch (const EInOutError& e) {
+    err << kProgram << EscapedText(e.what()) << '\n';
+    return 1;
   }
 
-  const std::string out_name = options.out && *options.out != "-" ? *options.out : "";
+  const bool to_stream = !options.out || *options.out == "-";
+  std::unique_ptr<Sink> sink;
+  std::unique_ptr<Sink> map_file;
+  try {
+    if (!to_stream) {
+      sink = FileSink(*options.out, "--out " + *options.out);
+    } else if (options.out_descriptor >= 0) {
+      out.flush();
+      sink = DescriptorSink(options.out_descriptor, "the standard output");
+    } else {
+      sink = StreamSink(out, "the standard output");
+    }
+    // The map's file is taken now, so that a second writer is refused before the work starts;
+    // its old content stays until the picture is there.
+    if (plan.map) {
+      map_file = FileSink(*options.map, "--map " + *options.map);
+    }
+  } catch (const Exception& e) {
+    if (sink) {
+      sink->Abandon();
+    }
+    err << kProgram << EscapedText(WithFullStop(e.what())) << '\n';
+    return 1;
+  }
+
   std::optional<MapRequest> map;
   if (plan.map) {
     map = NewMap(plan);
+  }
+  // The thread library ends the process when it cannot start a thread: ask only for what can be
+  // started.
+  const int jobs = StartableThreads(plan.jobs);
+  if (jobs < plan.jobs) {
+    err << kProgram << "only " << jobs << " of the " << plan.jobs
+        << " threads asked for could be started; the study runs on " << jobs << '\n';
   }
   Tally tally;
   ProgressLine progress(err, options.progress,
                         sweep ? std::optional<std::int64_t>(sweep->total()) : std::nullopt);
   try {
-    std::unique_ptr<Sink> sink =
-        out_name.empty() ? StreamSink(out, "the standard output") : FileSink(out_name);
     const BatchColumns* columns = batch ? &batch->columns() : nullptr;
     if (plan.format == Format::kCsv) {
       std::string header;
@@ -351,19 +419,21 @@ int RunStudy(const StudyOptions& options, std::istream& in, std::ostream& out, s
     const StudyRun run(plan, columns);
     ChunkPool pool;
     const std::size_t chunk_rows = ChunkRows(plan);
+    bool cut = false;  // a chunk was cut short: the rows after it are not written
     // --jobs may ask for more threads than there are cores.
     const tbb::global_control threads(tbb::global_control::max_allowed_parallelism,
-                                      static_cast<std::size_t>(plan.jobs));
-    tbb::task_arena arena(plan.jobs);
+                                      static_cast<std::size_t>(jobs));
+    tbb::task_arena arena(jobs);
     arena.execute([&] {
       tbb::parallel_pipeline(
-          static_cast<std::size_t>(plan.jobs) * 4,
+          static_cast<std::size_t>(jobs) * 4,
           tbb::make_filter<void, Chunk*>(tbb::filter_mode::serial_in_order,
                                          [&](tbb::flow_control& control) -> Chunk* {
                                            Chunk* chunk = pool.Take();
-                                           const bool more = sweep
-                                                                 ? sweep->Fill(*chunk, chunk_rows)
-                                                                 : batch->Fill(*chunk, chunk_rows);
+                                           const bool more =
+                                               InterruptSignal() == 0 &&
+                                               (sweep ? sweep->Fill(*chunk, chunk_rows)
+                                                      : batch->Fill(*chunk, chunk_rows));
                                            if (!more) {
                                              pool.Give(chunk);
                                              control.stop();
@@ -377,14 +447,17 @@ int RunStudy(const StudyOptions& options, std::istream& in, std::ostream& out, s
                                                  return chunk;
                                                }) &
               tbb::make_filter<Chunk*, void>(tbb::filter_mode::serial_in_order, [&](Chunk* chunk) {
-                sink->Write(chunk->text);
-                tally.Add(chunk->tally);
-                if (map) {
-                  for (const MapCell& cell : chunk->cells) {
-                    const auto i = static_cast<std::size_t>(cell.row);
-                    map->values[i] = cell.value;
-                    map->marks[i] = cell.marks;
+                if (!cut) {
+                  sink->Write(chunk->text);
+                  tally.Add(chunk->tally);
+                  if (map) {
+                    for (const MapCell& cell : chunk->cells) {
+                      const auto i = static_cast<std::size_t>(cell.row);
+                      map->values[i] = cell.value;
+                      map->marks[i] = cell.marks;
+                    }
                   }
+                  cut = chunk->cut;
                 }
                 pool.Give(chunk);
                 progress.Update(tally.rows);
@@ -392,21 +465,43 @@ int RunStudy(const StudyOptions& options, std::istream& in, std::ostream& out, s
     });
     progress.Finish();
     if (batch && batch->ReadFailed()) {
-      err << kProgram << "cannot read "
-          << (options.batch == "-" ? "the standard input" : *options.batch) << '\n';
+      const int error = file ? file->error() : 0;
+      sink->Abandon();
+      err << kProgram << "cannot read " << EscapedText(batch_name)
+          << (error != 0 ? std::string(": ") + std::strerror(error) : std::string()) << '\n';
       return 1;
     }
     sink->Finish();
   } catch (const Exception& e) {
     progress.Finish();
-    err << kProgram << WithFullStop(e.what()) << '\n';
+    sink->Abandon();
+    err << kProgram << EscapedText(WithFullStop(e.what())) << '\n';
     return 1;
   }
+  if (const int signal = InterruptSignal(); signal != 0) {
+    // The map of a part of the grid is not drawn; its file keeps what it had.
+    if (map_file) {
+      map_file->Abandon();
+    }
+    err << kProgram << "stopped by " << (signal == SIGINT ? "SIGINT" : "SIGTERM") << ": "
+        << tally.rows << " rows written\n";
+    return 128 + signal;
+  }
   if (map) {
+    std::string picture;
     try {
-      WriteFileBytes(*options.map, renderer(*map));
+      picture = renderer(*map);
     } catch (const Exception& e) {
-      err << kProgram << "the map " << *options.map << ": " << WithFullStop(e.what()) << '\n';
+      map_file->Abandon();
+      err << kProgram << "the map " << EscapedText(*options.map) << ": "
+          << EscapedText(WithFullStop(e.what())) << '\n';
+      return 1;
+    }
+    try {
+      map_file->Write(picture);
+      map_file->Finish();
+    } catch (const Exception& e) {
+      err << kProgram << EscapedText(WithFullStop(e.what())) << '\n';
       return 1;
     }
   }

@@ -40,8 +40,14 @@ struct StudyOptions {
   std::optional<std::string> shard;     // "K/N": the K-th of N shares, 1 ≤ K ≤ N
   bool progress = false;                // the progress line on err
   std::optional<std::string> map;       // picture of a two-coefficient sweep, .png or .svg
-  std::string map_value = "overshoot";  // overshoot, settling, peak, rise, spectral-radius, gain-margin,
-                                        // phase-margin, delay-margin, stability-margin
+  std::string map_value = "overshoot";  // overshoot, settling, peak, rise, spectral-radius,
+                                        // gain-margin, phase-margin, delay-margin, stability-margin
+  // Rows for the output stream go straight to this descriptor (the process's standard output)
+  // in large writes of whole rows; -1: through the stream.
+  int out_descriptor = -1;
+  // SIGINT and SIGTERM stop the study between rows: the rows computed are written and the run
+  // ends with 128 plus the signal's number.
+  bool stop_on_signals = false;
 };
 
 // What a map shows: one cell per set of a two-coefficient sweep.
@@ -56,6 +62,9 @@ struct MapRequest {
   std::string value_name;  // the quantity and its unit, for the colour scale
   bool svg = false;
 };
+// The most values along each axis of a map: the picture's plot area (584 × 516 pixels) gives
+// each cell at least one pixel, and the grid's values and marks then take at most 2.3 MB.
+inline constexpr std::int64_t kMapMaxAxisValues = 512;
 inline constexpr unsigned char kMarkFailed = 1;     // the synthesis failed
 inline constexpr unsigned char kMarkDiverging = 2;  // the Euler iteration diverges
 
@@ -64,7 +73,7 @@ using MapRenderer = std::function<std::string(const MapRequest&)>;
 
 // Runs a study: rows to out (or the --out file), the progress line and the summary to err.
 // Returns 0 when the run completed, 1 for an I/O error (input unreadable, output not written,
-// map not drawn), 2 for a usage error.
+// map not drawn), 2 for a usage error, 130 or 143 when SIGINT or SIGTERM stopped it.
 int RunStudy(const StudyOptions& options, std::istream& in, std::ostream& out, std::ostream& err,
              const MapRenderer& renderer = {});
 

@@ -7,7 +7,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <stdexcept>
+#include <thread>
 
 namespace pitch::testing {
 
@@ -99,6 +101,11 @@ ChildResult RunChild(const std::string& program, const ChildRun& run) {
         ::dup2(fd, 1);
         break;
       }
+      case StandardOutput::kFile: {
+        const int fd = ::open(run.output_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(fd, 1);
+        break;
+      }
       case StandardOutput::kClosed:
         break;
     }
@@ -132,7 +139,17 @@ ChildResult RunChild(const std::string& program, const ChildRun& run) {
     }
   }
   ::close(err_pipe[1]);
+  std::thread signaller;
+  if (run.send_signal != 0) {
+    signaller = std::thread([&run, pid] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(run.signal_after_ms));
+      ::kill(pid, run.send_signal);  // the child is not reaped before this thread is joined
+    });
+  }
   Drain(out_pipe[0], err_pipe[0], result.out, result.err);
+  if (signaller.joinable()) {
+    signaller.join();
+  }
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }

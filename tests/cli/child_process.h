@@ -15,6 +15,7 @@ enum class StandardOutput {
   kDevFull,     // /dev/full: every write fails with "No space left on device"
   kClosed,      // no descriptor 1 at all (">&-")
   kReaderGone,  // a pipe whose reader has already closed it
+  kFile,        // the file ChildRun::output_file, created or emptied
 };
 
 struct ChildRun {
@@ -24,6 +25,11 @@ struct ChildRun {
   std::vector<std::pair<int, rlim_t>> limits;  // setrlimit resource and value, before exec
   StandardOutput output = StandardOutput::kCapture;
   unsigned timeout_seconds = 60;  // SIGALRM ends a child that hangs
+  std::string output_file;        // for StandardOutput::kFile
+  // A signal sent to the child once it has run for signal_after_ms (0: none), as a user's ^C or
+  // a batch system's job end would.
+  int send_signal = 0;
+  unsigned signal_after_ms = 0;
 };
 
 struct ChildResult {

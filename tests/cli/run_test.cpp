@@ -832,10 +832,15 @@ TEST_F(CliRun, ArgumentsThatLookLikeOptions) {
   EXPECT_EQ(after.out.substr(0, after.out.find('\n')), "muv = 0,13298268384259");
 }
 
-TEST_F(CliRun, AValueOptionGivenTwiceKeepsTheLast) {
-  ASSERT_EQ(Call({"--csv", Path("first.csv"), "--csv", Path("second.csv")}).code, 0);
+// A file option given twice would leave its first file unwritten without a word (issue 19):
+// it is a usage error, and neither file is written. Other value options keep the last value.
+TEST_F(CliRun, AFileOptionGivenTwiceIsAUsageError) {
+  const auto r = Call({"--csv", Path("first.csv"), "--csv", Path("second.csv")});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("--csv is given twice"), std::string::npos) << r.err;
   EXPECT_FALSE(fs::exists(Path("first.csv")));
-  EXPECT_TRUE(fs::exists(Path("second.csv")));
+  EXPECT_FALSE(fs::exists(Path("second.csv")));
+  EXPECT_EQ(Call({"--separator", ",", "--separator", ".", "--json"}).code, 0);
 }
 
 // The last resort of main: whatever escapes the run becomes a message and the exit code 1.

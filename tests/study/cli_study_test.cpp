@@ -128,7 +128,21 @@ INSTANTIATE_TEST_SUITE_P(
                  "--autopilot-from: '0,404' is not a valid floating point value. The decimal"},
         UsageRow{"FixedCoefficientWithDecimalComma",
                  {"--sweep", "c1=0:1:3", "0.88", "0,404", "7", "1", "0.2"},
-                 "c2: '0,404' is not a valid floating point value. The decimal separator"}),
+                 "c2: '0,404' is not a valid floating point value. The decimal separator"},
+        // issue 19: one path for two files lost one of them without a word.
+        UsageRow{"OutTwice",
+                 {"--sweep", "c1=0:1:2", "--out", "d1.csv", "--out", "d2.csv"},
+                 "--out is given twice"},
+        UsageRow{"OutAndMapOnOneFile",
+                 {"--sweep", "c1=0:1:2", "--sweep", "c2=0:1:2", "--out", "same.png", "--map",
+                  "same.png"},
+                 "--out same.png and --map same.png name the same file"},
+        UsageRow{"SingleRunFilesOnOneFile",
+                 {"--csv", "same.svg", "--plot", "same.svg", "--results", "r.txt"},
+                 "--csv same.svg and --plot same.svg name the same file"},
+        UsageRow{"ControlCharactersInAnArgument",
+                 {"--sweep", "c1=0:1:2", "--shard", "1/\x1b[2J"},
+                 "--shard 1/\\x1b[2J"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Repeated sweeps, the fixed coefficients after them, and autopilot values that look like

@@ -1,0 +1,21 @@
+// The files a command line names, each at most once: a file option given twice would leave the
+// first file unwritten, and two options (or an output and the input) naming one file would
+// overwrite each other's bytes.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "cli/options.h"
+
+namespace pitch::cli {
+
+// Raises UsageError for a file option (--batch, --out, --map, --csv, --results, --plot, --bode,
+// --report, --from) given more than once before "--".
+void RefuseRepeatedFileOptions(const std::vector<std::string>& args);
+
+// Raises UsageError when two of the single run's files, its input (--from) included, name one
+// file (by device and inode where they exist).
+void RefuseSharedFiles(const Options& options);
+
+}  // namespace pitch::cli
