@@ -205,12 +205,12 @@ TEST_F(FakeRenderer, ALargePictureGetsMoreTime) {
 TEST(Renderer, RefusesARequestOfAnotherKind) {
   const std::string out = testing::TempDir() + "/renderer-answer";
   const std::string command = std::string("printf 'pitch-autopilot picture 1\\nkind\\0") +
-                              "\\006\\0\\0\\0\\0\\0\\0\\0report' | " + PITCH_RENDERER_PROGRAM +
+                              "\\006\\0\\0\\0\\0\\0\\0\\0sketch' | " + PITCH_RENDERER_PROGRAM +
                               " > " + out;
   EXPECT_NE(std::system(command.c_str()), 0);
   std::ifstream in(out, std::ios::binary);
   const std::string answer{std::istreambuf_iterator<char>(in), {}};
-  EXPECT_NE(answer.find("the renderer cannot draw this request: no picture of the kind \"report\""),
+  EXPECT_NE(answer.find("the renderer cannot draw this request: no picture of the kind \"sketch\""),
             std::string::npos)
       << answer;
 }

@@ -295,7 +295,10 @@ class TestReport : public QObject {
     const std::optional<ReportData> report = w().LastCalculationReport();
     QVERIFY(report && report->bode);
     expected << MarginLines(report->bode->margins, separator, 6, true);
-    expected << ReportTextLines(*report);
+    // Every line but the date's, whose minute may have turned since the page was made.
+    QStringList lines = ReportTextLines(*report);
+    lines.removeAt(1);
+    expected << lines;
     // The characteristics as the window's chart writes them when asked to mark them.
     w().ShowCharacteristicsAction->setChecked(true);
     expected << w().ResponseChart().CharacteristicsText().split(QStringLiteral("; "));
