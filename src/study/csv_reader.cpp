@@ -100,7 +100,7 @@ char CsvReader::DetectDelimiter() {
 // Up to the next delimiter, line end or the end of the text, a buffer's run at a time, appended to
 // text; the CR of a CR LF is no part of the field that starts at start.
 void CsvReader::ReadUnquoted(std::string& text, std::size_t start) {
-  while (begin_ < end_ || Fill()) {
+  while ((begin_ < end_ || Fill()) && text.size() - start <= kMaxFieldBytes) {
     const char* const first = buffer_.data() + begin_;
     const char* const last = buffer_.data() + end_;
     const char* stop = first;
@@ -118,7 +118,27 @@ void CsvReader::ReadUnquoted(std::string& text, std::size_t start) {
   }
 }
 
+// Whether the record being read has passed a limit; if so, says which in limit_error_.
+bool CsvReader::PassedLimit(const CsvRecord& record, std::size_t field_start) {
+  std::string what;
+  if (record.text.size() - field_start > kMaxFieldBytes) {
+    what = "a field longer than " + std::to_string(kMaxFieldBytes) + " bytes";
+  } else if (record.text.size() > kMaxRecordBytes) {
+    what = "a record longer than " + std::to_string(kMaxRecordBytes) + " bytes";
+  } else if (record.spans.size() > kMaxFields) {
+    what = "more than " + std::to_string(kMaxFields) + " fields";
+  } else {
+    return false;
+  }
+  limit_error_ = "line " + std::to_string(record.line) + ": " + what +
+                 " (the batch is read no further)";
+  return true;
+}
+
 bool CsvReader::Next(CsvRecord& record) {
+  if (!limit_error_.empty()) {
+    return false;
+  }
   Start();
   // Blank lines are no records.
   for (;;) {
@@ -171,7 +191,13 @@ bool CsvReader::Next(CsvRecord& record) {
             ++line_;
           }
           text.push_back(static_cast<char>(c));
+          if (text.size() - start > kMaxFieldBytes) {
+            break;
+          }
         }
+      }
+      if (PassedLimit(record, start)) {
+        return false;
       }
       if (!closed) {
         record.error = "a quoted field is not closed";
@@ -202,6 +228,9 @@ bool CsvReader::Next(CsvRecord& record) {
       ReadUnquoted(text, start);
     }
     end_field(start);
+    if (PassedLimit(record, start)) {
+      return false;
+    }
     c = Get();
     if (c == delimiter_) {
       continue;

@@ -44,15 +44,24 @@ class CsvReader {
   char DetectDelimiter();
   char delimiter() const { return delimiter_; }
 
-  // Reads the next record into record (reusing its storage); false at the end of the text.
+  // Reads the next record into record (reusing its storage); false at the end of the text, and
+  // for good once a record passes one of the limits below (LimitError then says where).
   bool Next(CsvRecord& record);
   // Whether the stream failed for a reason other than its end.
   bool ReadFailed() const { return read_failed_; }
+  // Empty, or "line N: …" for the record that passed a limit; nothing after it is read.
+  const std::string& LimitError() const { return limit_error_; }
+
+  // Bounds on what one record may hold, so that memory stays bounded whatever the input.
+  static constexpr std::size_t kMaxFieldBytes = std::size_t{1} << 20;
+  static constexpr std::size_t kMaxRecordBytes = std::size_t{4} << 20;
+  static constexpr std::size_t kMaxFields = 4096;
 
  private:
   void Start();
   int Get();
   void ReadUnquoted(std::string& text, std::size_t start);
+  bool PassedLimit(const CsvRecord& record, std::size_t field_start);
   int Peek();
   bool Fill();
 
@@ -65,6 +74,7 @@ class CsvReader {
   bool read_failed_ = false;
   bool started_ = false;
   std::int64_t line_ = 1;
+  std::string limit_error_;
 };
 
 // One field as CSV text: quoted (with quotes doubled) when it holds the delimiter, a quote, a

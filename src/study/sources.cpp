@@ -41,6 +41,9 @@ BatchSource::BatchSource(std::istream& in, Shard shard, std::optional<char> sepa
   columns_.separator = columns_.delimiter == ',' ? '.' : separator.value_or(',');
   CsvRecord header;
   if (!reader_.Next(header)) {
+    if (!reader_.LimitError().empty()) {
+      throw UsageError("the batch's header, " + reader_.LimitError());
+    }
     throw UsageError("the batch has no header line (it needs the columns c1 … c5)");
   }
   if (!header.error.empty()) {

@@ -49,6 +49,8 @@ class BatchSource {
   bool Fill(Chunk& chunk, std::size_t count);
   const BatchColumns& columns() const { return columns_; }
   bool ReadFailed() const { return reader_.ReadFailed(); }
+  // "line N: …" when a record passed the reader's size limits and reading stopped there.
+  const std::string& LimitError() const { return reader_.LimitError(); }
 
  private:
   CsvReader reader_;

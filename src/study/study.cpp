@@ -464,6 +464,12 @@ int RunStudy(const StudyOptions& options, std::istream& in, std::ostream& out, s
               }));
     });
     progress.Finish();
+    if (batch && !batch->LimitError().empty()) {
+      // The rows before the record are whole and are written; nothing after it is guessed at.
+      sink->Finish();
+      err << kProgram << EscapedText(batch_name) << ", " << batch->LimitError() << '\n';
+      return 1;
+    }
     if (batch && batch->ReadFailed()) {
       const int error = file ? file->error() : 0;
       sink->Abandon();

@@ -100,6 +100,60 @@ TEST(CsvReader, LongRecordsCrossTheBuffer) {
 }
 
 // A field written by AppendCsvField reads back as itself, with either delimiter.
+// Memory stays bounded whatever the input (issue 19: /dev/zero, a 300 MB field and a million
+// columns grew without bound): a record past a limit ends the reading with its line named, and
+// the records before it are read as they are.
+struct LimitRow {
+  const char* name;
+  std::string second_record;
+  std::string error;
+};
+
+class CsvLimits : public ::testing::TestWithParam<LimitRow> {};
+
+TEST_P(CsvLimits, EndTheReadingAtTheRecordThatPassesThem) {
+  std::istringstream in("a,b\n" + GetParam().second_record + "\nafter,it\n");
+  CsvReader reader(in);
+  CsvRecord record;
+  ASSERT_TRUE(reader.Next(record));
+  EXPECT_EQ(record.Fields(), (std::vector<std::string>{"a", "b"}));
+  EXPECT_FALSE(reader.Next(record));
+  EXPECT_EQ(reader.LimitError(), GetParam().error);
+  EXPECT_FALSE(reader.Next(record));
+  EXPECT_FALSE(reader.ReadFailed());
+}
+
+const std::string kOverField(CsvReader::kMaxFieldBytes + 1, '0');
+const std::string kFullField(CsvReader::kMaxFieldBytes, '0');
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CsvLimits,
+    ::testing::Values(
+        LimitRow{"UnquotedField", kOverField,
+                 "line 2: a field longer than 1048576 bytes (the batch is read no further)"},
+        LimitRow{"QuotedField", "x,\"" + kOverField + "\"",
+                 "line 2: a field longer than 1048576 bytes (the batch is read no further)"},
+        LimitRow{"NulBytes", std::string(CsvReader::kMaxFieldBytes * 2, '\0'),
+                 "line 2: a field longer than 1048576 bytes (the batch is read no further)"},
+        LimitRow{"Record", kFullField + "," + kFullField + "," + kFullField + "," + kFullField +
+                               ",x",
+                 "line 2: a record longer than 4194304 bytes (the batch is read no further)"},
+        LimitRow{"Fields", std::string(CsvReader::kMaxFields, ','),
+                 "line 2: more than 4096 fields (the batch is read no further)"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(CsvLimits, RecordsAtTheLimitsAreRead) {
+  std::istringstream in(kFullField + "\n" + std::string(CsvReader::kMaxFields - 1, ',') + "\n");
+  CsvReader reader(in);
+  CsvRecord record;
+  ASSERT_TRUE(reader.Next(record));
+  EXPECT_EQ(record.Field(0).size(), CsvReader::kMaxFieldBytes);
+  ASSERT_TRUE(reader.Next(record));
+  EXPECT_EQ(record.size(), CsvReader::kMaxFields);
+  EXPECT_FALSE(reader.Next(record));
+  EXPECT_TRUE(reader.LimitError().empty());
+}
+
 TEST(CsvField, WrittenFieldsReadBack) {
   const std::vector<std::string> fields = {"plain",      "",         "a,b",        "say \"x\"",
                                            "two\nlines", " padded ", "cr\rinside", "Тангаж",

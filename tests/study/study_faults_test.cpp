@@ -7,10 +7,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
 #include "core/errors.h"
+#include "study/csv_reader.h"
 #include "study_test_support.h"
 
 namespace pitch::study {
@@ -200,6 +202,24 @@ TEST(StudyMessages, ShowControlCharactersEscaped) {
   EXPECT_EQ(usage.code, 2);
   EXPECT_EQ(usage.err.find('\x1b'), std::string::npos) << usage.err;
   EXPECT_NE(usage.err.find("--shard \\x1b]0;title\\x07"), std::string::npos) << usage.err;
+}
+
+// A batch whose record passes the reader's limits: the rows before it are written, the run ends
+// with the line named and exit code 1, and nothing after it is read.
+TEST(StudyInput, ARecordPastTheLimitsEndsTheRunWithTheRowsBeforeIt) {
+  const std::string input = kHeader + "0.88,0.404,7.028,0.987,0.251\n" +
+                            std::string(CsvReader::kMaxFieldBytes + 1, '7') + ",1,1,1,1\n" +
+                            "0.5,0.404,7.028,0.987,0.251\n";
+  const auto result = Study(Batch(), input);
+  EXPECT_EQ(result.code, 1);
+  EXPECT_NE(result.err.find("line 3: a field longer than 1048576 bytes"), std::string::npos)
+      << result.err;
+  EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), 2) << result.out;
+  EXPECT_EQ(result.out.find("\n1,"), std::string::npos);
+
+  const auto header = Study(Batch(), std::string(CsvReader::kMaxFields + 1, ',') + "\n");
+  EXPECT_EQ(header.code, 2);
+  EXPECT_NE(header.err.find("more than 4096 fields"), std::string::npos) << header.err;
 }
 
 }  // namespace
