@@ -27,21 +27,6 @@ const QColor kCurveColor(255, 0, 0);
 const QColor kMarkColor(0, 90, 200);
 const QColor kReferenceColor(128, 128, 128);
 
-QString Number(double value, char separator, int digits) {
-  QString text = QString::number(value, 'g', digits);
-  if (separator != '.') {
-    text.replace(QLatin1Char('.'), QLatin1Char(separator));
-  }
-  return text;
-}
-
-QString AtFrequency(double omega, char separator, int digits) {
-  if (std::isinf(omega)) {
-    return QStringLiteral("при ω → ∞");
-  }
-  return QStringLiteral("при ω = %1 рад/с").arg(Number(omega, separator, digits));
-}
-
 // Phase ticks at a whole number of degrees that divides a turn, about five of them.
 double PhaseInterval(double span) {
   for (const double interval : {1.0, 2.0, 5.0, 10.0, 15.0, 30.0, 45.0, 90.0, 180.0}) {
@@ -107,6 +92,21 @@ std::pair<double, double> Span(const QList<QPointF>& points, std::initializer_li
 
 }  // namespace
 
+QString MarginNumber(double value, char separator, int digits) {
+  QString text = QString::number(value, 'g', digits);
+  if (separator != '.') {
+    text.replace(QLatin1Char('.'), QLatin1Char(separator));
+  }
+  return text;
+}
+
+QString AtFrequency(double omega, char separator, int digits) {
+  if (std::isinf(omega)) {
+    return QStringLiteral("при ω → ∞");
+  }
+  return QStringLiteral("при ω = %1 рад/с").arg(MarginNumber(omega, separator, digits));
+}
+
 QStringList MarginLines(const analysis::LoopMargins& m, char separator, int digits, bool all) {
   QStringList lines;
   if (!m.closed_loop_stable) {
@@ -118,7 +118,8 @@ QStringList MarginLines(const analysis::LoopMargins& m, char separator, int digi
   for (std::size_t i = 0; i < m.gain.size() && (all || i == 0); ++i) {
     const analysis::GainMargin& g = m.gain[i];
     lines << QStringLiteral("Запас по амплитуде: %1 (%2 дБ) %3")
-                 .arg(Number(g.factor, separator, digits), Number(g.decibels, separator, digits),
+                 .arg(MarginNumber(g.factor, separator, digits),
+                      MarginNumber(g.decibels, separator, digits),
                       AtFrequency(g.frequency, separator, digits));
   }
   if (m.phase.empty()) {
@@ -127,14 +128,15 @@ QStringList MarginLines(const analysis::LoopMargins& m, char separator, int digi
   for (std::size_t i = 0; i < m.phase.size() && (all || i == 0); ++i) {
     const analysis::PhaseMargin& p = m.phase[i];
     lines << QStringLiteral("Запас по фазе: %1° %2")
-                 .arg(Number(p.degrees, separator, digits),
+                 .arg(MarginNumber(p.degrees, separator, digits),
                       AtFrequency(p.frequency, separator, digits));
   }
   if (m.delay) {
-    lines << QStringLiteral("Запас по запаздыванию: %1 с").arg(Number(*m.delay, separator, digits));
+    lines << QStringLiteral("Запас по запаздыванию: %1 с")
+                 .arg(MarginNumber(*m.delay, separator, digits));
   }
   lines << QStringLiteral("min |1 + L(jω)| = %1 %2")
-               .arg(Number(m.stability.value, separator, digits),
+               .arg(MarginNumber(m.stability.value, separator, digits),
                     AtFrequency(m.stability.frequency, separator, digits));
   return lines;
 }

@@ -23,6 +23,11 @@ class QValueAxis;
 
 namespace pitch {
 
+// A margin's number with digits significant digits and the given decimal separator, and the
+// frequency it belongs to in words ("при ω = … рад/с", "при ω → ∞").
+QString MarginNumber(double value, char separator, int digits);
+QString AtFrequency(double omega, char separator, int digits);
+
 // The margins in Russian, one line each; the first margin of each kind, or every crossing when
 // all is set. Numbers have digits significant digits and the given decimal separator.
 QStringList MarginLines(const analysis::LoopMargins& m, char separator, int digits, bool all);

@@ -28,21 +28,6 @@ constexpr QSize kMinimumSize(640, 700);
 // What a window manager adds around the client area (title bar and border), kept free.
 constexpr QSize kFrameAllowance(16, 48);
 
-QString Number(double value, char separator, int digits) {
-  QString text = QString::number(value, 'g', digits);
-  if (separator != '.') {
-    text.replace(QLatin1Char('.'), QLatin1Char(separator));
-  }
-  return text;
-}
-
-QString AtFrequency(double omega, char separator, int digits) {
-  if (std::isinf(omega)) {
-    return QStringLiteral("при ω → ∞");
-  }
-  return QStringLiteral("при ω = %1 рад/с").arg(Number(omega, separator, digits));
-}
-
 }  // namespace
 
 QString MarginRow::Line() const {
@@ -57,24 +42,25 @@ std::vector<MarginRow> MarginRows(const analysis::LoopMargins& m, char separator
     rows.push_back({gain, QStringLiteral("∞"), QStringLiteral("(ЛФЧХ не пересекает -180°)")});
   }
   for (const analysis::GainMargin& g : m.gain) {
-    rows.push_back(
-        {gain,
-         QStringLiteral("%1 (%2 дБ)")
-             .arg(Number(g.factor, separator, digits), Number(g.decibels, separator, digits)),
-         AtFrequency(g.frequency, separator, digits)});
+    rows.push_back({gain,
+                    QStringLiteral("%1 (%2 дБ)")
+                        .arg(MarginNumber(g.factor, separator, digits),
+                             MarginNumber(g.decibels, separator, digits)),
+                    AtFrequency(g.frequency, separator, digits)});
   }
   if (m.phase.empty()) {
     rows.push_back({phase, QStringLiteral("нет"), QStringLiteral("(ЛАЧХ не пересекает 0 дБ)")});
   }
   for (const analysis::PhaseMargin& p : m.phase) {
-    rows.push_back({phase, Number(p.degrees, separator, digits) + QStringLiteral("°"),
+    rows.push_back({phase, MarginNumber(p.degrees, separator, digits) + QStringLiteral("°"),
                     AtFrequency(p.frequency, separator, digits)});
   }
   if (m.delay) {
     rows.push_back({QStringLiteral("Запас по запаздыванию"),
-                    Number(*m.delay, separator, digits) + QStringLiteral(" с"), QString()});
+                    MarginNumber(*m.delay, separator, digits) + QStringLiteral(" с"), QString()});
   }
-  rows.push_back({QStringLiteral("min |1 + L(jω)|"), Number(m.stability.value, separator, digits),
+  rows.push_back({QStringLiteral("min |1 + L(jω)|"),
+                  MarginNumber(m.stability.value, separator, digits),
                   AtFrequency(m.stability.frequency, separator, digits), QStringLiteral(" = ")});
   return rows;
 }
