@@ -20,6 +20,7 @@
 
 #include "analysis/frequency_response.h"
 #include "core/controller.h"
+#include "scripted_chooser.h"
 #include "ui/bode_chart.h"
 #include "ui/bode_export.h"
 #include "ui/bode_window.h"
@@ -60,18 +61,6 @@ class RecordingSink : public IErrorSink {
  public:
   void Report(const std::exception& error) override { messages.append(error.what()); }
   QStringList messages;
-};
-
-class ScriptedChooser : public IExportChooser {
- public:
-  QString Choose(QWidget*, const QString& caption, const QStringList& filters) override {
-    captions.append(caption);
-    last_filters = filters;
-    return answer;
-  }
-  QString answer;  // empty: cancel
-  QStringList captions;
-  QStringList last_filters;
 };
 
 QByteArray ReadFile(const QString& path) {

@@ -28,6 +28,7 @@
 #include "app/startup.h"
 #include "core/controller.h"
 #include "number_text/number_settings.h"
+#include "scripted_chooser.h"
 #include "storage/exports.h"
 #include "storage/storage.h"
 #include "storage/write_signals.h"
@@ -53,18 +54,6 @@ class RecordingBox : public IMessageBox {
     shown.append({owner, caption, text});
   }
   QList<Box> shown;
-};
-
-class ScriptedChooser : public IExportChooser {
- public:
-  QString Choose(QWidget*, const QString& caption, const QStringList& filters) override {
-    captions.append(caption);
-    last_filters = filters;
-    return answer;
-  }
-  QString answer;
-  QStringList captions;
-  QStringList last_filters;
 };
 
 // Answers like a user: confirms with the next path, or cancels.
@@ -642,9 +631,9 @@ class TestFormBase : public QObject {
     for (QAction* action : w().Chart1->actions()) {
       texts.append(action->text());
     }
-    QCOMPARE(texts, QStringList({"Сохранить график…", "Сохранить данные (CSV)…",
-                                 "Показать характеристики", "Показать частотные характеристики",
-                                 "Сохранить отчёт (PDF)…"}));
+    QCOMPARE(texts,
+             QStringList({"Сохранить график…", "Сохранить данные (CSV)…", "Показать характеристики",
+                          "Показать частотные характеристики", "Сохранить отчёт (PDF)…"}));
     QVERIFY(!w().SavePlotAction->isEnabled());
     QVERIFY(!w().SaveDataAction->isEnabled());
     QVERIFY(!w().ShowBodeAction->isEnabled());

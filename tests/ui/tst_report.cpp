@@ -16,6 +16,7 @@
 #include "core/controller.h"
 #include "number_text/number_settings.h"
 #include "number_text/number_text.h"
+#include "scripted_chooser.h"
 #include "storage/results_reader.h"
 #include "storage/storage.h"
 #include "ui/bode_chart.h"
@@ -32,18 +33,6 @@ class RecordingBox : public IMessageBox {
  public:
   void ShowCritical(QWidget*, const QString&, const QString& text) override { shown.append(text); }
   QStringList shown;
-};
-
-class ScriptedChooser : public IExportChooser {
- public:
-  QString Choose(QWidget*, const QString& caption, const QStringList& filters) override {
-    captions.append(caption);
-    last_filters = filters;
-    return answer;
-  }
-  QString answer;
-  QStringList captions;
-  QStringList last_filters;
 };
 
 // Runs a poppler tool with a fixed environment; returns its standard output.
@@ -73,10 +62,9 @@ QString PdfText(const QString& pdf) {
 // The page at 96 dpi, the report's own unit, so that its layout rectangles are pixels.
 QImage PdfPage(const QString& pdf) {
   QImage page;
-  page.loadFromData(
-      RunTool(QStringLiteral("pdftoppm"), {QStringLiteral("-r"), QStringLiteral("96"),
-                                           QStringLiteral("-singlefile"), pdf}),
-      "PPM");
+  page.loadFromData(RunTool(QStringLiteral("pdftoppm"), {QStringLiteral("-r"), QStringLiteral("96"),
+                                                         QStringLiteral("-singlefile"), pdf}),
+                    "PPM");
   return page;
 }
 
