@@ -1,13 +1,16 @@
 // Midpoint–radius arithmetic in extended precision: a Ball holds a value mid and a bound rad such
 // that the exact value it stands for lies within [mid − rad, mid + rad]. Every operation rounds
 // its midpoint to nearest and adds that rounding error to the radius: found exactly by an
-// error-free transform for a sum and for a product of exact operands (so a result that is exact
-// keeps radius 0), bounded by a unit in the last place otherwise. The radius' own rounding is
-// covered by a relative widening, a product near the underflow range by an extra unit and the
-// smallest subnormal. A Ball whose midpoint or radius is not finite certifies nothing.
+// error-free transform for a sum; for a product, zero when the operands are exact and their
+// significands fit together in 64 bits, else bounded by a unit in the last place (so a result
+// that is exact keeps radius 0). The radius' own rounding is covered by a relative widening, a
+// product near the underflow range by an extra unit and the smallest subnormal. A Ball whose
+// midpoint or radius is not finite certifies nothing.
 #pragma once
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 
 #include "core/extended.h"
@@ -57,18 +60,22 @@ inline Extended SumError(Extended a, Extended b, Extended s) {
   return (a - (s - bb)) + (b - bb);
 }
 
-// The rounding error of a·b, exactly unless the product underflows (Dekker's two-product with
-// Veltkamp's split of the 64-bit significands into halves).
-inline void Split(Extended a, Extended& high, Extended& low) {
-  const Extended c = (0x1p32L + 1) * a;
-  high = c - (c - a);
-  low = a - high;
+// The bits of a finite extended number's significand from its highest set bit to its lowest.
+inline int SignificantBits(Extended x) {
+  struct Bits {
+    std::uint64_t significand;
+    std::uint16_t sign_exponent;
+    std::uint16_t padding[3];
+  };
+  static_assert(sizeof(Bits) == sizeof(Extended));
+  const std::uint64_t m = std::bit_cast<Bits>(x).significand;
+  return m == 0 ? 0 : 64 - std::countl_zero(m) - std::countr_zero(m);
 }
-inline Extended ProductError(Extended a, Extended b, Extended p) {
-  Extended ah, al, bh, bl;
-  Split(a, ah, al);
-  Split(b, bh, bl);
-  return ((ah * bh - p) + ah * bl + al * bh) + al * bl;
+
+// A product of normal numbers whose significands together hold at most 64 bits is exact (the
+// integers' product fits in 64 bits): the error-free transform is needed only for the others.
+inline bool ProductIsExact(Extended a, Extended b) {
+  return SignificantBits(a) + SignificantBits(b) <= 64;
 }
 
 // Below this magnitude a product may have lost bits to underflow.
@@ -78,6 +85,13 @@ inline constexpr Extended kUnderflowRisk = 0x1p-16000L;
 
 // The rounding of mid is added exactly; the radius' own rounding is covered by kWiden.
 inline Ball operator+(const Ball& a, const Ball& b) {
+  // An exact zero adds nothing, not even a widening.
+  if (b.IsExactZero()) {
+    return a;
+  }
+  if (a.IsExactZero()) {
+    return b;
+  }
   const Extended m = a.mid + b.mid;
   const Extended e = ball_detail::SumError(a.mid, b.mid, m);
   return {m, (a.rad + b.rad + std::fabs(e)) * Ball::kWiden};
@@ -91,9 +105,11 @@ inline Ball operator*(const Ball& a, const Ball& b) {
   const Extended m = a.mid * b.mid;
   // The rounding exactly for exact operands (so that an exact product stays exact); a bound of
   // one unit in the last place when a radius is there anyway.
-  const Extended rounding = a.rad == 0 && b.rad == 0
-                                ? std::fabs(ball_detail::ProductError(a.mid, b.mid, m))
-                                : std::fabs(m) * Ball::kUnit;
+  // rounding exactly 0 for an exact product of exact operands (so that it stays exact), else a
+  // bound of one unit in the last place.
+  const Extended rounding =
+      a.rad == 0 && b.rad == 0 && ball_detail::ProductIsExact(a.mid, b.mid) ? 0
+                                                                          : std::fabs(m) * Ball::kUnit;
   Extended r = std::fabs(a.mid) * b.rad + std::fabs(b.mid) * a.rad + a.rad * b.rad + rounding;
   if (std::fabs(m) < ball_detail::kUnderflowRisk) {
     r += std::fabs(m) * Ball::kUnit + std::numeric_limits<Extended>::denorm_min();

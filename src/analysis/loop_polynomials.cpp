@@ -41,6 +41,7 @@ Poly<T> Expand(const std::vector<Factor>& factors) {
   Poly<T> product = {FromExtended<T>(1)};
   for (const Factor& f : factors) {
     Poly<T> p;
+    p.reserve(f.size());
     for (const Coefficient& c : f) {
       p.push_back(ValueOf<T>(c));
     }
@@ -59,6 +60,8 @@ struct EvenOdd {
 template <class T>
 EvenOdd<T> Split(const Poly<T>& p) {
   EvenOdd<T> r;
+  r.even.reserve((p.size() + 1) / 2);
+  r.odd.reserve(p.size() / 2);
   for (std::size_t k = 0; k < p.size(); ++k) {
     // j^k = ±1 for even k, ±j for odd k.
     const bool negative = (k / 2) % 2 == 1;
@@ -74,7 +77,10 @@ EvenOdd<T> Split(const Poly<T>& p) {
 // |P(jω)|² = E² + u·O²
 template <class T>
 Poly<T> SquaredMagnitude(const EvenOdd<T>& p) {
-  return p.even * p.even + TimesVariable(p.odd * p.odd);
+  Poly<T> r;
+  AddProduct(r, p.even, p.even);
+  AddProduct(r, p.odd, p.odd, 1);
+  return r;
 }
 
 }  // namespace
@@ -116,12 +122,17 @@ CrossingPolynomials<T> CrossingPolynomialsOf(const RationalLoop& loop) {
   const EvenOdd<T> ds = Split(d);
   CrossingPolynomials<T> c;
   const Poly<T> b = SquaredMagnitude(ds);
-  c.gain = SquaredMagnitude(ns) - b;
+  const Poly<T> m = SquaredMagnitude(ns);
+  c.gain = m - b;
   // (E_N + jω·O_N)·(E_D − jω·O_D)
-  c.real_part = ns.even * ds.even + TimesVariable(ns.odd * ds.odd);
-  c.phase = ns.odd * ds.even - ns.even * ds.odd;
-  const Poly<T> a = SquaredMagnitude(Split(d + n));
-  c.distance = Derivative(a) * b - a * Derivative(b);
+  AddProduct(c.real_part, ns.even, ds.even);
+  AddProduct(c.real_part, ns.odd, ds.odd, 1);
+  AddProduct(c.phase, ns.odd, ds.even);
+  AddProduct(c.phase, ns.even, ds.odd, 0, true);
+  // A = |D + N|² = B + K with K = |N|² + 2R, so A'·B − A·B' = K'·B − K·B': the terms B·B' cancel
+  // exactly and are never formed, nor are the equal terms of K'·B and K·B' (Wronskian).
+  const Poly<T> k = m + c.real_part + c.real_part;
+  c.distance = Wronskian(k, b);
   return c;
 }
 

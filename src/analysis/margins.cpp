@@ -61,13 +61,11 @@ ComplexExtended ValueAtZero(const TransferFunction& l) {
   return v;
 }
 
-Extended Phase(const TransferFunction& l, Extended omega) { return Evaluate(l, omega).phase; }
-
 // The phase in degrees less 360° times the whole turns that bring it within (−180°, 180°].
 Extended WrapDegrees(Extended degrees) { return degrees - 360 * std::ceil((degrees - 180) / 360); }
 
-GainMargin MakeGainMargin(const TransferFunction& l, Extended omega, Extended level) {
-  const Extended log_magnitude = Evaluate(l, omega).log_magnitude;
+GainMargin MakeGainMargin(const FrequencyValue& v, Extended omega, Extended level) {
+  const Extended log_magnitude = v.log_magnitude;
   GainMargin m;
   m.frequency = static_cast<double>(omega);
   m.factor = static_cast<double>(std::exp(-log_magnitude));
@@ -76,8 +74,8 @@ GainMargin MakeGainMargin(const TransferFunction& l, Extended omega, Extended le
   return m;
 }
 
-PhaseMargin MakePhaseMargin(const TransferFunction& l, Extended omega) {
-  const Extended phase = Phase(l, omega) * kDegreesPerRadian;
+PhaseMargin MakePhaseMargin(const FrequencyValue& v, Extended omega) {
+  const Extended phase = v.phase * kDegreesPerRadian;
   const Extended margin = WrapDegrees(phase + 180);
   const Extended lag = margin < 0 ? margin + 360 : margin;
   PhaseMargin m;
@@ -174,11 +172,12 @@ class ExactPolynomials {
 };
 
 // The least |1 + L| over the candidates and the limits ω → 0 and ω → ∞.
-StabilityMargin LeastDistance(const TransferFunction& l, const std::vector<double>& candidates) {
+StabilityMargin LeastDistance(const TransferFunction& l, const LowAsymptote& low,
+                              const std::vector<double>& candidates) {
   Extended best_value = std::numeric_limits<Extended>::infinity();
   Extended frequency = 0;
   for (const double omega : candidates) {
-    const Extended d = std::abs(ComplexExtended(1) + Evaluate(l, omega).value);
+    const Extended d = std::abs(ComplexExtended(1) + ValueAt(l, omega));
     if (d < best_value) {
       best_value = d;
       frequency = omega;
@@ -191,7 +190,7 @@ StabilityMargin LeastDistance(const TransferFunction& l, const std::vector<doubl
                                : relative_degree > 0  ? 1
                                : relative_degree == 0 ? std::fabs(1 + l.gain)
                                                       : infinity;
-  const int excess = LowFrequencyAsymptote(l).excess;
+  const int excess = low.excess;
   const Extended at_zero = l.gain == 0  ? 1
                            : excess > 0 ? infinity
                            : excess < 0 ? 1
@@ -224,13 +223,15 @@ LoopMargins Margins(const TransferFunction& l, const RationalLoop& loop, bool cl
   LazyExact exact_real([&exact] { return exact.Get().real_part; });
   LazyExact exact_distance([&exact] { return exact.Get().distance; });
   bool beyond = false;
+  const LowAsymptote low = LowFrequencyAsymptote(l);
 
   // Gain crossovers: |N| = |D| where D ≠ 0 (a common root on the axis is no crossover).
   const PositiveRoots crossovers = FindPositiveRoots(fast.gain, exact_gain);
   beyond = beyond || crossovers.beyond_double_range;
   for (const double omega : crossovers.omega) {
-    if (std::isfinite(Evaluate(l, omega).log_magnitude)) {
-      m.phase.push_back(MakePhaseMargin(l, omega));
+    const FrequencyValue v = Evaluate(l, omega);
+    if (std::isfinite(v.log_magnitude)) {
+      m.phase.push_back(MakePhaseMargin(v, omega));
     }
   }
   // Phase crossings: N·conj D real and negative. H ≡ 0 (L real on the whole axis, L ≡ 0
@@ -239,12 +240,13 @@ LoopMargins Margins(const TransferFunction& l, const RationalLoop& loop, bool cl
   beyond = beyond || crossings.beyond_double_range;
   for (const double omega : crossings.omega) {
     if (SignAt(fast.real_part, exact_real, omega) < 0) {
-      const Extended turns = std::round((Phase(l, omega) + kPi) / (2 * kPi));
-      m.gain.push_back(MakeGainMargin(l, omega, 2 * kPi * turns - kPi));
+      const FrequencyValue v = Evaluate(l, omega);
+      const Extended turns = std::round((v.phase + kPi) / (2 * kPi));
+      m.gain.push_back(MakeGainMargin(v, omega, 2 * kPi * turns - kPi));
     }
   }
   // A finite negative gain at zero frequency is a crossing of −180° there.
-  if (l.gain != 0 && LowFrequencyAsymptote(l).excess == 0 && ValueAtZero(l).real() < 0) {
+  if (l.gain != 0 && low.excess == 0 && ValueAtZero(l).real() < 0) {
     const Extended turns = std::round((Evaluate(l, 0).phase + kPi) / (2 * kPi));
     GainMargin g;
     g.factor = static_cast<double>(-1 / ValueAtZero(l).real());
@@ -266,7 +268,7 @@ LoopMargins Margins(const TransferFunction& l, const RationalLoop& loop, bool cl
   // The least distance: d|1 + L|²/du = 0, or a limit.
   const PositiveRoots extremes = FindPositiveRoots(fast.distance, exact_distance);
   beyond = beyond || extremes.beyond_double_range;
-  m.stability = LeastDistance(l, extremes.omega);
+  m.stability = LeastDistance(l, low, extremes.omega);
 
   bool finite = std::isfinite(m.stability.value);
   for (const GainMargin& g : m.gain) {

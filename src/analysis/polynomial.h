@@ -58,7 +58,15 @@ Poly<T> operator-(const Poly<T>& a) {
 
 template <class T>
 Poly<T> operator-(const Poly<T>& a, const Poly<T>& b) {
-  return a + (-b);
+  Poly<T> r(std::max(a.size(), b.size()));
+  for (std::size_t k = 0; k < r.size(); ++k) {
+    if (k < a.size() && k < b.size()) {
+      r[k] = a[k] - b[k];
+    } else {
+      r[k] = k < a.size() ? a[k] : -b[k];
+    }
+  }
+  return r;
 }
 
 template <class T>
@@ -66,10 +74,57 @@ Poly<T> operator*(const Poly<T>& a, const Poly<T>& b) {
   if (a.empty() || b.empty()) {
     return {};
   }
-  Poly<T> r(a.size() + b.size() - 1);
+  Poly<T> r;
+  r.reserve(a.size() + b.size() - 1);
+  // Each coefficient summed whole before it is stored.
+  for (std::size_t k = 0; k + 1 < a.size() + b.size(); ++k) {
+    const std::size_t first = k >= b.size() ? k - b.size() + 1 : 0;
+    const std::size_t last = std::min(k, a.size() - 1);
+    T sum = a[first] * b[k - first];
+    for (std::size_t i = first + 1; i <= last; ++i) {
+      sum += a[i] * b[k - i];
+    }
+    r.push_back(std::move(sum));
+  }
+  return r;
+}
+
+// r ± u^shift·a·b, in place: r grows as needed.
+template <class T>
+void AddProduct(Poly<T>& r, const Poly<T>& a, const Poly<T>& b, std::size_t shift = 0,
+                bool subtract = false) {
+  if (a.empty() || b.empty()) {
+    return;
+  }
+  if (r.size() < a.size() + b.size() - 1 + shift) {
+    r.resize(a.size() + b.size() - 1 + shift, FromExtended<T>(0));
+  }
   for (std::size_t i = 0; i < a.size(); ++i) {
     for (std::size_t j = 0; j < b.size(); ++j) {
-      r[i + j] += a[i] * b[j];
+      if (subtract) {
+        r[i + j + shift] -= a[i] * b[j];
+      } else {
+        r[i + j + shift] += a[i] * b[j];
+      }
+    }
+  }
+}
+
+// a'·b − a·b' = Σ (i − j)·a_i·b_j·u^(i+j−1), summed over the pairs i ≠ j: the terms i = j of
+// a'·b and a·b' are equal and would cancel, often to a result far smaller than themselves.
+template <class T>
+Poly<T> Wronskian(const Poly<T>& a, const Poly<T>& b) {
+  Poly<T> r;
+  if (a.size() + b.size() < 3) {
+    return r;
+  }
+  r.resize(a.size() + b.size() - 2, FromExtended<T>(0));
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    for (std::size_t j = 0; j < b.size(); ++j) {
+      if (i != j) {
+        const Extended factor = static_cast<Extended>(i) - static_cast<Extended>(j);
+        r[i + j - 1] += a[i] * b[j] * FromExtended<T>(factor);
+      }
     }
   }
   return r;

@@ -19,23 +19,24 @@ namespace {
 
 
 // ---------------------------------------------------------------------------------------------
-// Signs of P(ω²) at doubles.
+// Signs of P(ω²) at doubles and at the midpoints between adjacent doubles.
 
-// ω² as a ball: the product of two doubles, with its rounding error found exactly.
-Ball Squared(double omega) {
+// ω² as a ball: ω is exact in extended precision (a double, or the midpoint of two adjacent
+// doubles: 54 bits), and the rounding error of its square is found exactly.
+Ball Squared(Extended omega) {
   const Ball w(omega);
   return w * w;
 }
 
-int ExactSign(const Poly<Exact>& p, double omega) {
-  const Exact w(omega);
+int ExactSign(const Poly<Exact>& p, Extended omega) {
+  const Exact w = ToExact(omega);
   const Exact u = w * w;
   return sgn(Evaluate(p, u));
 }
 
-// The midpoint value of P(ω²), for choosing between two doubles around a root.
-Extended MidValue(const Poly<Ball>& p, double omega) {
-  return Evaluate(p, Squared(omega)).mid;
+int SignAtExtended(const Poly<Ball>& fast, LazyExact& exact, Extended omega) {
+  const int s = Evaluate(fast, Squared(omega)).Sign();
+  return s != 2 ? s : ExactSign(exact.Get(), omega);
 }
 
 // For positive doubles the bit patterns are ordered like the values.
@@ -43,6 +44,22 @@ double BitMidpoint(double a, double b) {
   const auto ia = std::bit_cast<std::uint64_t>(a);
   const auto ib = std::bit_cast<std::uint64_t>(b);
   return std::bit_cast<double>(ia + (ib - ia) / 2);
+}
+
+// The midpoint of two adjacent positive doubles, exact in extended precision.
+Extended Halfway(double a, double b) {
+  return (static_cast<Extended>(a) + static_cast<Extended>(b)) / 2;
+}
+
+// Of adjacent doubles a < b with the one root strictly between them, the nearer: the sign at
+// their midpoint tells which half holds the root, exactly; a root on the midpoint itself goes
+// to the double with an even last bit.
+double Nearer(const Poly<Ball>& p, LazyExact& exact, double a, double b, int sign_a) {
+  const int s = SignAtExtended(p, exact, Halfway(a, b));
+  if (s == 0) {
+    return (std::bit_cast<std::uint64_t>(a) & 1) == 0 ? a : b;
+  }
+  return s == sign_a ? b : a;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -93,6 +110,22 @@ struct Scaled {
   int scale = 0;  // σ = 2^scale
 };
 
+// x·2^e. For e in the normal exponent range the product with 2^e built from its bits, which
+// rounds as ldexp does (also into the subnormal range) and costs less than libm's ldexp.
+Extended TimesTwoToThe(Extended x, int e) {
+  if (e < -16382 || e > 16383) {
+    return std::ldexp(x, e);
+  }
+  struct Bits {
+    std::uint64_t significand;
+    std::uint16_t sign_exponent;
+    std::uint16_t padding[3];
+  };
+  static_assert(sizeof(Bits) == sizeof(Extended));
+  return x * std::bit_cast<Extended>(
+                 Bits{std::uint64_t{1} << 63, static_cast<std::uint16_t>(e + 16383), {0, 0, 0}});
+}
+
 std::optional<Scaled> Scale(const std::vector<Ball>& a) {
   const std::size_t n = a.size() - 1;
   const Extended lead = std::fabs(a.back().mid) - a.back().rad;
@@ -107,8 +140,8 @@ std::optional<Scaled> Scale(const std::vector<Ball>& a) {
   s.br.resize(n + 1);
   for (std::size_t k = 0; k <= n; ++k) {
     const int e = s.scale * (static_cast<int>(k) - static_cast<int>(n));
-    const Extended value = std::ldexp(a[k].mid / a.back().mid, e);
-    const Extended radius = std::ldexp(
+    const Extended value = TimesTwoToThe(a[k].mid / a.back().mid, e);
+    const Extended radius = TimesTwoToThe(
         (a[k].rad + std::fabs(a[k].mid) * a.back().rad / std::fabs(a.back().mid)) / lead, e);
     s.b[k] = static_cast<double>(value);
     s.br[k] = static_cast<double>(radius * (1 + 0x1p-50L) + std::fabs(value) * 0x1p-52L) +
@@ -122,21 +155,37 @@ std::optional<Scaled> Scale(const std::vector<Ball>& a) {
   return s;
 }
 
-ComplexD Divide(ComplexD x, ComplexD y) {
-  const double d = y.real() * y.real() + y.imag() * y.imag();
-  return {(x.real() * y.real() + x.imag() * y.imag()) / d,
-          (x.imag() * y.real() - x.real() * y.imag()) / d};
+// The complex arithmetic is written out in real operations: std::complex's product also
+// handles infinities and NaNs, which costs more than the iteration's own work.
+double SquaredModulus(ComplexD z) { return z.real() * z.real() + z.imag() * z.imag(); }
+double Modulus(ComplexD z) { return std::sqrt(SquaredModulus(z)); }
+ComplexD Times(ComplexD x, ComplexD y) {
+  return {x.real() * y.real() - x.imag() * y.imag(), x.real() * y.imag() + x.imag() * y.real()};
 }
-double Modulus(ComplexD z) { return std::sqrt(z.real() * z.real() + z.imag() * z.imag()); }
+// 1/y, with one division: used only to approximate the roots, never to bound them.
+ComplexD Reciprocal(ComplexD y) {
+  const double inverse = 1 / SquaredModulus(y);
+  return {y.real() * inverse, -y.imag() * inverse};
+}
 
 // P and P' at z by Horner's rule.
 void Horner(const std::vector<double>& b, ComplexD z, ComplexD& value, ComplexD& slope) {
-  value = 0;
-  slope = 0;
+  const double x = z.real();
+  const double y = z.imag();
+  double vr = 0;
+  double vi = 0;
+  double sr = 0;
+  double si = 0;
   for (std::size_t k = b.size(); k-- > 0;) {
-    slope = slope * z + value;
-    value = value * z + b[k];
+    const double next_sr = sr * x - si * y + vr;
+    si = sr * y + si * x + vi;
+    sr = next_sr;
+    const double next_vr = vr * x - vi * y + b[k];
+    vi = vr * y + vi * x;
+    vr = next_vr;
   }
+  value = {vr, vi};
+  slope = {sr, si};
 }
 
 // All roots of the monic b (degree n ≥ 1, b_0 ≠ 0): directly for n ≤ 2, else by the
@@ -166,20 +215,21 @@ std::vector<ComplexD> ApproximateRoots(const std::vector<double>& b) {
       if (value == ComplexD(0)) {
         continue;
       }
-      const ComplexD ratio = Divide(value, slope);
+      const ComplexD ratio = Times(value, Reciprocal(slope));
       ComplexD sum = 0;
       for (std::size_t j = 0; j < n; ++j) {
         if (j != i) {
-          sum += Divide(1.0, z[i] - z[j]);
+          sum += Reciprocal(z[i] - z[j]);
         }
       }
-      const ComplexD step = Divide(ratio, 1.0 - ratio * sum);
+      const ComplexD step = Times(ratio, Reciprocal(1.0 - Times(ratio, sum)));
       if (!std::isfinite(step.real()) || !std::isfinite(step.imag())) {
         return {};
       }
       z[i] -= step;
-      // Converged when no root moves by more than a few units of the last place.
-      if (Modulus(step) > 0x1p-49 * Modulus(z[i])) {
+      // Converged when no root moves by more than 2⁻³⁰ of itself: the iteration converges
+      // cubically, so the last step has left each root within a few units of the last place.
+      if (SquaredModulus(step) > 0x1p-60 * SquaredModulus(z[i])) {
         moved = true;
       }
     }
@@ -241,27 +291,31 @@ std::optional<std::vector<Disk>> PositiveRootDisks(const std::vector<Ball>& a) {
   if (rho.empty()) {
     return std::nullopt;
   }
-  // A root of a real polynomial whose disk reaches the real axis is put on it: a disk centred
-  // on the axis that holds one root holds its conjugate too, so that root is real.
-  bool snapped = false;
-  for (std::size_t i = 0; i < z.size(); ++i) {
-    if (z[i].imag() != 0 && std::fabs(z[i].imag()) <= rho[i]) {
-      z[i] = z[i].real();
-      snapped = true;
-    }
-  }
-  if (snapped) {
-    rho = InclusionRadii(*s, z);
-    if (rho.empty()) {
-      return std::nullopt;
-    }
-  }
+  // Disjoint disks hold one root each.
   for (std::size_t i = 0; i < z.size(); ++i) {
     for (std::size_t j = i + 1; j < z.size(); ++j) {
       if (!(Modulus(z[i] - z[j]) > (rho[i] + rho[j]) * (1 + 0x1p-48))) {
         return std::nullopt;
       }
     }
+  }
+  // A disk that reaches the real axis is moved onto it and widened to keep covering itself:
+  // when the wider disk still misses every other disk, it holds this root alone; being
+  // symmetric about the axis, it holds the root's conjugate (a root of the real polynomial,
+  // lying in the mirror image of the first disk) as well, so the root is real.
+  for (std::size_t i = 0; i < z.size(); ++i) {
+    if (z[i].imag() == 0 || std::fabs(z[i].imag()) > rho[i]) {
+      continue;
+    }
+    const double wider = (rho[i] + std::fabs(z[i].imag())) * (1 + 0x1p-50);
+    const ComplexD centre = z[i].real();
+    for (std::size_t j = 0; j < z.size(); ++j) {
+      if (j != i && !(Modulus(centre - z[j]) > (wider + rho[j]) * (1 + 0x1p-48))) {
+        return std::nullopt;
+      }
+    }
+    z[i] = centre;
+    rho[i] = wider;
   }
   std::vector<Disk> disks;
   for (std::size_t i = 0; i < z.size(); ++i) {
@@ -312,49 +366,54 @@ Extended Newton(const std::vector<Ball>& a, Extended guess, Extended lo, Extende
   return w;
 }
 
-// The double nearest the one root of P(ω²) between the doubles lo < hi at which it has
-// opposite signs, found from the guess and then by halving; empty when the signs at lo and hi
+// The double nearest the one root of P(ω²) in [lo, hi], ω rounded to nearest. First from the
+// guess g (Newton's, rounded to a double): when P changes sign between the midpoints around g
+// and both lie in [lo, hi], the root lies between them and g is the nearest double. Else by
+// halving between the doubles lo_d ≤ lo and hi_d ≥ hi just outside; empty when the signs there
 // are not opposite.
-std::optional<double> CloseBetweenDoubles(const Poly<Ball>& p, LazyExact& exact, double lo,
-                                          double hi, double guess) {
-  const int sign_lo = SignAt(p, exact, lo);
-  if (sign_lo == 0) {
-    return lo;
+std::optional<double> RoundRoot(const Poly<Ball>& p, LazyExact& exact, Extended lo, Extended hi,
+                                Extended guess) {
+  const double g = static_cast<double>(guess);
+  const Extended below = Halfway(std::nextafter(g, 0.0), g);
+  const Extended above = Halfway(g, std::nextafter(g, DBL_MAX));
+  if (below >= lo && above <= hi) {
+    const int sign_below = SignAtExtended(p, exact, below);
+    const int sign_above = SignAtExtended(p, exact, above);
+    if (sign_below != 0 && sign_above == -sign_below) {
+      return g;
+    }
+    // A root on a midpoint, or beyond one: the halving below decides.
   }
-  const int sign_hi = SignAt(p, exact, hi);
+  double lo_d = static_cast<double>(lo);
+  if (lo_d > lo) {
+    lo_d = std::nextafter(lo_d, 0.0);
+  }
+  double hi_d = static_cast<double>(hi);
+  if (hi_d < hi) {
+    hi_d = std::nextafter(hi_d, DBL_MAX);
+  }
+  const int sign_lo = SignAt(p, exact, lo_d);
+  if (sign_lo == 0) {
+    return lo_d;
+  }
+  const int sign_hi = SignAt(p, exact, hi_d);
   if (sign_hi == 0) {
-    return hi;
+    return hi_d;
   }
   if (sign_lo == sign_hi) {
     return std::nullopt;
   }
-  double a = lo;
-  double b = hi;
-  // true when w is the root itself
-  const auto probe = [&](double w) {
-    const int s = SignAt(p, exact, w);
-    if (s == 0) {
-      return true;
-    }
-    (s == sign_lo ? a : b) = w;
-    return false;
-  };
-  if (guess > a && guess < b) {
-    if (probe(guess)) {
-      return guess;
-    }
-    const double next = guess == a ? std::nextafter(a, b) : std::nextafter(b, a);
-    if (next > a && next < b && probe(next)) {
-      return next;
-    }
-  }
+  double a = lo_d;
+  double b = hi_d;
   while (std::nextafter(a, b) != b) {
     const double mid = BitMidpoint(a, b);
-    if (probe(mid)) {
+    const int s = SignAt(p, exact, mid);
+    if (s == 0) {
       return mid;
     }
+    (s == sign_lo ? a : b) = mid;
   }
-  return std::fabs(MidValue(p, a)) <= std::fabs(MidValue(p, b)) ? a : b;
+  return Nearer(p, exact, a, b, sign_lo);
 }
 
 bool InDoubleRange(Extended omega_lo, Extended omega_hi) {
@@ -387,19 +446,9 @@ std::optional<PositiveRoots> FastRoots(const Poly<Ball>& p, LazyExact& exact) {
       roots.beyond_double_range = true;
       continue;
     }
-    // The doubles just outside [lo, hi]: the disk holds one simple root between them.
-    double lo_d = static_cast<double>(lo);
-    if (lo_d > lo) {
-      lo_d = std::nextafter(lo_d, 0.0);
-    }
-    double hi_d = static_cast<double>(hi);
-    if (hi_d < hi) {
-      hi_d = std::nextafter(hi_d, DBL_MAX);
-    }
     const Extended guess = Newton(a, std::sqrt(d.centre), lo, hi);
-    // Between lo_d and hi_d the only root is this disk's: the disks of the others lie apart.
-    const std::optional<double> omega =
-        CloseBetweenDoubles(p, exact, lo_d, hi_d, static_cast<double>(guess));
+    // In [lo, hi] the only root is this disk's: the disks of the others lie apart.
+    const std::optional<double> omega = RoundRoot(p, exact, lo, hi, guess);
     if (!omega) {
       return std::nullopt;
     }
@@ -519,8 +568,7 @@ bool SquareRoot(const Exact& u, double& omega) {
 }  // namespace
 
 int SignAt(const Poly<Ball>& fast, LazyExact& exact, double omega) {
-  const int s = Evaluate(fast, Squared(omega)).Sign();
-  return s != 2 ? s : ExactSign(exact.Get(), omega);
+  return SignAtExtended(fast, exact, omega);
 }
 
 PositiveRoots FindPositiveRootsExactly(const Poly<Exact>& polynomial) {
@@ -571,7 +619,13 @@ PositiveRoots FindPositiveRootsExactly(const Poly<Exact>& polynomial) {
     int v_hi;
   };
   std::vector<Interval> pending = {{lo, hi, Variations(sturm, lo), Variations(sturm, hi)}};
-  std::vector<Exact> found;
+  // One root in (lo, hi], or exactly hi when sign_hi is 0.
+  struct Isolated {
+    Exact lo;
+    Exact hi;
+    int sign_hi;
+  };
+  std::vector<Isolated> found;
   while (!pending.empty()) {
     Interval i = pending.back();
     pending.pop_back();
@@ -587,8 +641,7 @@ PositiveRoots FindPositiveRootsExactly(const Poly<Exact>& polynomial) {
       continue;
     }
     // One simple root in (lo, hi]: halve on the sign at hi until 120 bits are known.
-    const int sign_hi = sgn(Evaluate(q, i.hi));
-    Exact root = i.hi;
+    int sign_hi = sgn(Evaluate(q, i.hi));
     if (sign_hi != 0) {
       const Exact width = PowerOfTwo(-120);
       while (i.hi - i.lo > width * i.hi) {
@@ -596,22 +649,46 @@ PositiveRoots FindPositiveRootsExactly(const Poly<Exact>& polynomial) {
         const int s = sgn(Evaluate(q, mid));
         if (s == 0) {
           i.hi = mid;
+          sign_hi = 0;
           break;
         }
         (s == sign_hi ? i.hi : i.lo) = mid;
       }
-      root = i.hi;
     }
-    found.push_back(root);
+    found.push_back({sign_hi == 0 ? i.hi : i.lo, i.hi, sign_hi});
   }
-  std::sort(found.begin(), found.end());
-  for (const Exact& u : found) {
+  std::sort(found.begin(), found.end(),
+            [](const Isolated& x, const Isolated& y) { return x.hi < y.hi; });
+  for (const Isolated& root : found) {
     double omega = 0;
-    if (SquareRoot(u, omega)) {
-      roots.omega.push_back(omega);
-    } else {
+    if (!SquareRoot(root.hi, omega)) {
       roots.beyond_double_range = true;
+      continue;
     }
+    // ω = √hi rounded is the nearest double to the root's ω unless a midpoint between doubles
+    // lies in (lo, hi]: there the sign of q decides the side, exactly.
+    const auto side = [&](double a, double b) {  // a < b adjacent; the one nearer the root
+      const Exact w = ToExact(Halfway(a, b));
+      const Exact m = w * w;
+      if (root.hi < m || (root.sign_hi == 0 && root.hi == m)) {
+        return root.hi < m ? a : ((std::bit_cast<std::uint64_t>(a) & 1) == 0 ? a : b);
+      }
+      if (root.lo >= m && root.sign_hi != 0) {
+        return b;
+      }
+      if (root.sign_hi == 0) {
+        return b;  // exactly hi, above the midpoint
+      }
+      const int s = sgn(Evaluate(q, m));
+      if (s == 0) {
+        return (std::bit_cast<std::uint64_t>(a) & 1) == 0 ? a : b;
+      }
+      return s == root.sign_hi ? a : b;  // the root lies below m, or above it
+    };
+    omega = side(std::nextafter(omega, 0.0), omega) == omega
+                ? side(omega, std::nextafter(omega, DBL_MAX))
+                : std::nextafter(omega, 0.0);
+    roots.omega.push_back(omega);
   }
   return roots;
 }

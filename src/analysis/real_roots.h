@@ -6,16 +6,19 @@
 // Aberth–Ehrlich iteration), then Smith's inclusion theorem with bounds that account for every
 // rounding and for the coefficients' own radius: when the inclusion disks are disjoint, each
 // holds exactly one root, a disk centred on the real axis a real one. Each positive real root is
-// then refined by Newton steps in extended precision and closed between two adjacent doubles on
-// which P(ω²) takes opposite signs, evaluated in balls; a sign that the balls cannot decide is
-// taken from the exact polynomial. What is rounded: only the final ω, to one of the two doubles around the exact root
-// (the one where |P| is smaller).
+// then refined by Newton steps in extended precision and rounded to the nearest double ω: P(ω²)
+// changes sign between the midpoints around ω (exact in extended precision), evaluated in balls;
+// else the root is closed between two adjacent doubles by halving and the sign at their midpoint
+// picks the nearer. A sign that the balls cannot decide is taken from the exact polynomial.
 //
 // Exact path, when the fast path cannot certify (overlapping disks: double roots, clusters,
 // tangencies; a leading or constant coefficient whose sign it cannot tell): the square-free part
 // P/gcd(P, P') in GMP rationals, its positive roots isolated by a Sturm sequence and bisected
-// until 120 bits are known, and ω the correctly rounded square root (MPFR). A multiple root is
-// one root here: a tangency is a crossing.
+// until 120 bits are known, ω the correctly rounded square root (MPFR), and the sign of the
+// square-free part at a midpoint between doubles where one falls within the root's interval. A
+// multiple root is one root here: a tangency is a crossing.
+//
+// What is rounded: only the final ω, to the double nearest the exact root (ties to even).
 #pragma once
 
 #include <functional>

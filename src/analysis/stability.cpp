@@ -2,6 +2,7 @@
 
 #include <Eigen/Eigenvalues>
 #include <array>
+#include <bit>
 #include <optional>
 
 #include "analysis/polynomial.h"
@@ -10,36 +11,68 @@ namespace pitch::analysis {
 
 namespace {
 
-// The coefficients of det(s·I − M), lowest power first, from the principal minors of M.
-template <class T>
-std::array<T, 5> CharacteristicPolynomial(const std::array<std::array<T, 4>, 4>& m) {
-  const auto det2 = [&m](int i, int j) -> T { return m[i][i] * m[j][j] - m[i][j] * m[j][i]; };
-  const auto det3 = [&m](int i, int j, int k) -> T {
-    return m[i][i] * (m[j][j] * m[k][k] - m[j][k] * m[k][j]) -
-           m[i][j] * (m[j][i] * m[k][k] - m[j][k] * m[k][i]) +
-           m[i][k] * (m[j][i] * m[k][j] - m[j][j] * m[k][i]);
-  };
-  T trace = m[0][0] + m[1][1] + m[2][2] + m[3][3];
-  T minors2 = det2(0, 1) + det2(0, 2) + det2(0, 3) + det2(1, 2) + det2(1, 3) + det2(2, 3);
-  T minors3 = det3(0, 1, 2) + det3(0, 1, 3) + det3(0, 2, 3) + det3(1, 2, 3);
-  // det M along the first row, each cofactor a 3×3 determinant of rows 1 … 3.
-  const auto minor = [&m](int skip) -> T {
-    int c[3];
-    for (int j = 0, n = 0; j < 4; ++j) {
-      if (j != skip) {
-        c[n++] = j;
-      }
-    }
-    return m[1][c[0]] * (m[2][c[1]] * m[3][c[2]] - m[2][c[2]] * m[3][c[1]]) -
-           m[1][c[1]] * (m[2][c[0]] * m[3][c[2]] - m[2][c[2]] * m[3][c[0]]) +
-           m[1][c[2]] * (m[2][c[0]] * m[3][c[1]] - m[2][c[1]] * m[3][c[0]]);
-  };
-  T det = m[0][0] * minor(0) - m[0][1] * minor(1) + m[0][2] * minor(2) - m[0][3] * minor(3);
-  return {det, -minors3, minors2, -trace, FromExtended<T>(1)};
-}
-
 int SignOf(const Ball& b) { return b.Sign(); }
 int SignOf(const Exact& e) { return sgn(e); }
+
+// The coefficients of det(s·I − M), lowest power first: the sum over the permutations σ of
+// sign(σ)·Π (s·I − M)[i][σ(i)], leaving out every term with an off-diagonal entry that is an
+// exact zero. The closed loop's matrices have half their entries zero, and four terms remain.
+template <class T>
+std::array<T, 5> CharacteristicPolynomial(const std::array<std::array<T, 4>, 4>& m) {
+  std::array<T, 5> sum;
+  sum.fill(FromExtended<T>(0));
+  struct Term {
+    std::array<T, 5> p;  // the product so far, of degree `degree`
+    int degree = 0;
+    bool negative = false;
+  };
+  const auto expand = [&m, &sum](const auto& self, int row, unsigned used, const Term& t) -> void {
+    if (row == 4) {
+      for (int k = 0; k <= t.degree; ++k) {
+        if (t.negative) {
+          sum[k] = sum[k] - t.p[k];
+        } else {
+          sum[k] = sum[k] + t.p[k];
+        }
+      }
+      return;
+    }
+    for (int column = 0; column < 4; ++column) {
+      if ((used >> column) & 1U) {
+        continue;
+      }
+      // The inversions that this column makes with the columns taken above it.
+      const bool odd = std::popcount(used >> column) % 2 == 1;
+      Term next;
+      next.negative = t.negative != odd;
+      if (column == row) {
+        // times (s − m_ii)
+        next.degree = t.degree + 1;
+        next.p[0] = -(t.p[0] * m[row][row]);
+        for (int k = 1; k <= t.degree; ++k) {
+          next.p[k] = t.p[k - 1] - t.p[k] * m[row][row];
+        }
+        next.p[next.degree] = t.p[t.degree];
+      } else {
+        if (SignOf(m[row][column]) == 0) {
+          continue;
+        }
+        // times −m_ij
+        next.degree = t.degree;
+        next.negative = !next.negative;
+        for (int k = 0; k <= t.degree; ++k) {
+          next.p[k] = t.p[k] * m[row][column];
+        }
+      }
+      self(self, row + 1, used | (1U << column), next);
+    }
+  };
+  Term one;
+  one.p[0] = FromExtended<T>(1);
+  expand(expand, 0, 0U, one);
+  return sum;
+}
+
 
 // The signs that decide where the roots of a0 + a1·s + … + a4·s⁴ lie.
 struct HurwitzSigns {

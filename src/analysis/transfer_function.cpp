@@ -25,15 +25,24 @@ struct Product {
   Extended angle = 0;
 
   void Multiply(const ComplexExtended& root, Extended omega) {
+    MultiplyValue(root, omega);
+    angle += Angle(root, -root.real(), omega - root.imag());
+  }
+  void MultiplyValue(const ComplexExtended& root, Extended omega) {
     const Extended x = -root.real();
     const Extended y = omega - root.imag();
     const Extended next_re = re * x - im * y;
     im = re * y + im * x;
     re = next_re;
-    angle += Angle(root, x, y);
   }
   Extended SquaredMagnitude() const { return re * re + im * im; }
 };
+
+// gain·N/D = gain·N·conj(D)/|D|²
+ComplexExtended Quotient(Extended gain, const Product& n, const Product& d) {
+  const Extended scale = gain / d.SquaredMagnitude();
+  return {scale * (n.re * d.re + n.im * d.im), scale * (n.im * d.re - n.re * d.im)};
+}
 
 // The coefficients of Π(s − rᵢ), highest power first.
 std::vector<Extended> Expand(const std::vector<ComplexExtended>& roots) {
@@ -69,12 +78,20 @@ FrequencyValue Evaluate(const TransferFunction& l, Extended omega) {
   FrequencyValue v;
   v.log_magnitude = std::log(std::fabs(l.gain)) + (std::log(n2) - std::log(d2)) / 2;
   v.phase = (l.gain < 0 ? -kPi : 0) + numerator.angle - denominator.angle;
-  // gain·N/D = gain·N·conj(D)/|D|²
-  const Extended scale = l.gain / d2;
-  v.value =
-      ComplexExtended(scale * (numerator.re * denominator.re + numerator.im * denominator.im),
-                      scale * (numerator.im * denominator.re - numerator.re * denominator.im));
+  v.value = Quotient(l.gain, numerator, denominator);
   return v;
+}
+
+ComplexExtended ValueAt(const TransferFunction& l, Extended omega) {
+  Product numerator;
+  Product denominator;
+  for (const ComplexExtended& z : l.zeros) {
+    numerator.MultiplyValue(z, omega);
+  }
+  for (const ComplexExtended& p : l.poles) {
+    denominator.MultiplyValue(p, omega);
+  }
+  return Quotient(l.gain, numerator, denominator);
 }
 
 ComplexExtended Slope(const TransferFunction& l, Extended omega, const FrequencyValue& v) {

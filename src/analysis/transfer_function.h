@@ -29,6 +29,8 @@ struct FrequencyValue {
   ComplexExtended value;       // L(jω)
 };
 FrequencyValue Evaluate(const TransferFunction& l, Extended omega);
+// L(jω) alone: Evaluate(l, omega).value without the logarithms and angles.
+ComplexExtended ValueAt(const TransferFunction& l, Extended omega);
 
 // dL/dω at s = jω, for the value v = Evaluate(l, omega).
 ComplexExtended Slope(const TransferFunction& l, Extended omega, const FrequencyValue& v);
