@@ -31,7 +31,11 @@ template <class T>
 T ValueOf(const Coefficient& c) {
   T sum = FromExtended<T>(0);
   for (const Product& p : c) {
-    sum += FromExtended<T>(p.x) * FromExtended<T>(p.y);
+    if (p.y == 1) {
+      sum += FromExtended<T>(p.x);
+    } else {
+      sum += FromExtended<T>(p.x) * FromExtended<T>(p.y);
+    }
   }
   return sum;
 }
@@ -137,6 +141,7 @@ CrossingPolynomials<T> CrossingPolynomialsOf(const RationalLoop& loop) {
 }
 
 template CrossingPolynomials<Ball> CrossingPolynomialsOf<Ball>(const RationalLoop&);
+template CrossingPolynomials<FineBall> CrossingPolynomialsOf<FineBall>(const RationalLoop&);
 template CrossingPolynomials<Exact> CrossingPolynomialsOf<Exact>(const RationalLoop&);
 
 }  // namespace pitch::analysis

@@ -7,10 +7,15 @@
 //   |N|² − |D|²      = G(u)                 gain crossovers: the positive roots of G,
 //   N·conj D         = R(u) + jω·H(u)       phase crossings: the positive roots of H where R < 0,
 //   |D + N|²/|D|²    = A(u)/B(u)            least distance from −1: the roots of A'·B − A·B'.
-// The polynomials are formed either exactly (Exact) or in midpoint–radius extended arithmetic
-// (Ball), whose balls contain the exact coefficients.
+// The polynomials are formed either exactly (Exact) or in midpoint–radius arithmetic with extended
+// (Ball) or double-extended (FineBall) midpoints, whose balls contain the exact coefficients.
 #pragma once
 
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <cstddef>
+#include <initializer_list>
 #include <vector>
 
 #include "analysis/polynomial.h"
@@ -19,15 +24,43 @@
 
 namespace pitch::analysis {
 
+// At most N values, kept in place: a loop is described without allocating for each of its
+// numbers.
+template <class T, std::size_t N>
+class Few {
+ public:
+  Few() = default;
+  Few(std::initializer_list<T> values) {
+    for (const T& v : values) {
+      push_back(v);
+    }
+  }
+  void push_back(const T& value) {
+    if (size_ == N) {
+      std::abort();  // more values than the loop's description has room for: a coding error
+    }
+    values_[size_++] = value;
+  }
+  const T* begin() const { return values_.data(); }
+  const T* end() const { return values_.data() + size_; }
+  std::size_t size() const { return size_; }
+  const T& operator[](std::size_t k) const { return values_[k]; }
+  const T& back() const { return values_[size_ - 1]; }
+
+ private:
+  std::array<T, N> values_{};
+  std::size_t size_ = 0;
+};
+
 // x·y of two inputs.
 struct Product {
   Extended x = 0;
   Extended y = 1;
 };
-// Σ x·y
-using Coefficient = std::vector<Product>;
-// A real polynomial in s, coefficients lowest power first.
-using Factor = std::vector<Coefficient>;
+// Σ x·y (c1 + c4 + c5 has three terms)
+using Coefficient = Few<Product, 3>;
+// A real polynomial in s of degree at most 2, coefficients lowest power first.
+using Factor = Few<Coefficient, 3>;
 
 struct RationalLoop {
   std::vector<Factor> numerator;    // N = Π numerator factors
@@ -52,6 +85,7 @@ template <class T>
 CrossingPolynomials<T> CrossingPolynomialsOf(const RationalLoop& loop);
 
 extern template CrossingPolynomials<Ball> CrossingPolynomialsOf<Ball>(const RationalLoop&);
+extern template CrossingPolynomials<FineBall> CrossingPolynomialsOf<FineBall>(const RationalLoop&);
 extern template CrossingPolynomials<Exact> CrossingPolynomialsOf<Exact>(const RationalLoop&);
 
 }  // namespace pitch::analysis

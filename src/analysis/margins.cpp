@@ -25,6 +25,14 @@ struct LowAsymptote {
   Extended log_gain = 0;
   int excess = 0;
 };
+// The excess alone, without the logarithms.
+int OriginExcess(const TransferFunction& l) {
+  const auto at_origin = [](const std::vector<ComplexExtended>& roots) {
+    return static_cast<int>(std::count_if(roots.begin(), roots.end(), IsOrigin));
+  };
+  return at_origin(l.poles) - at_origin(l.zeros);
+}
+
 LowAsymptote LowFrequencyAsymptote(const TransferFunction& l) {
   LowAsymptote a;
   a.log_gain = std::log(std::fabs(l.gain));
@@ -155,24 +163,25 @@ std::vector<Extended> FrequencyGrid(const TransferFunction& l, FrequencyRange ra
 
 namespace {
 
-// The crossing polynomials exactly, formed on first use and shared by the three searches.
-class ExactPolynomials {
+// The crossing polynomials in a finer form, formed on first use and shared by the searches.
+template <class T>
+class LazyPolynomials {
  public:
-  explicit ExactPolynomials(const RationalLoop& loop) : loop_(loop) {}
-  const CrossingPolynomials<Exact>& Get() {
+  explicit LazyPolynomials(const RationalLoop& loop) : loop_(loop) {}
+  const CrossingPolynomials<T>& Get() {
     if (!value_) {
-      value_ = CrossingPolynomialsOf<Exact>(loop_);
+      value_ = CrossingPolynomialsOf<T>(loop_);
     }
     return *value_;
   }
 
  private:
   const RationalLoop& loop_;
-  std::optional<CrossingPolynomials<Exact>> value_;
+  std::optional<CrossingPolynomials<T>> value_;
 };
 
 // The least |1 + L| over the candidates and the limits ω → 0 and ω → ∞.
-StabilityMargin LeastDistance(const TransferFunction& l, const LowAsymptote& low,
+StabilityMargin LeastDistance(const TransferFunction& l, int excess,
                               const std::vector<double>& candidates) {
   Extended best_value = std::numeric_limits<Extended>::infinity();
   Extended frequency = 0;
@@ -190,7 +199,6 @@ StabilityMargin LeastDistance(const TransferFunction& l, const LowAsymptote& low
                                : relative_degree > 0  ? 1
                                : relative_degree == 0 ? std::fabs(1 + l.gain)
                                                       : infinity;
-  const int excess = low.excess;
   const Extended at_zero = l.gain == 0  ? 1
                            : excess > 0 ? infinity
                            : excess < 0 ? 1
@@ -217,16 +225,20 @@ LoopMargins Margins(const TransferFunction& l, const RationalLoop& loop, bool cl
   LoopMargins m;
   m.closed_loop_stable = closed_loop_stable;
   const CrossingPolynomials<Ball> fast = CrossingPolynomialsOf<Ball>(loop);
-  ExactPolynomials exact(loop);
-  LazyExact exact_gain([&exact] { return exact.Get().gain; });
-  LazyExact exact_phase([&exact] { return exact.Get().phase; });
-  LazyExact exact_real([&exact] { return exact.Get().real_part; });
-  LazyExact exact_distance([&exact] { return exact.Get().distance; });
+  LazyPolynomials<FineBall> fine(loop);
+  LazyPolynomials<Exact> exact(loop);
+  Refinements finer_gain([&fine] { return fine.Get().gain; }, [&exact] { return exact.Get().gain; });
+  Refinements finer_phase([&fine] { return fine.Get().phase; },
+                          [&exact] { return exact.Get().phase; });
+  Refinements finer_real([&fine] { return fine.Get().real_part; },
+                         [&exact] { return exact.Get().real_part; });
+  Refinements finer_distance([&fine] { return fine.Get().distance; },
+                             [&exact] { return exact.Get().distance; });
   bool beyond = false;
-  const LowAsymptote low = LowFrequencyAsymptote(l);
+  const int excess = OriginExcess(l);
 
   // Gain crossovers: |N| = |D| where D ≠ 0 (a common root on the axis is no crossover).
-  const PositiveRoots crossovers = FindPositiveRoots(fast.gain, exact_gain);
+  const PositiveRoots crossovers = FindPositiveRoots(fast.gain, finer_gain);
   beyond = beyond || crossovers.beyond_double_range;
   for (const double omega : crossovers.omega) {
     const FrequencyValue v = Evaluate(l, omega);
@@ -236,17 +248,17 @@ LoopMargins Margins(const TransferFunction& l, const RationalLoop& loop, bool cl
   }
   // Phase crossings: N·conj D real and negative. H ≡ 0 (L real on the whole axis, L ≡ 0
   // among them) has no crossing to list.
-  const PositiveRoots crossings = FindPositiveRoots(fast.phase, exact_phase);
+  const PositiveRoots crossings = FindPositiveRoots(fast.phase, finer_phase);
   beyond = beyond || crossings.beyond_double_range;
   for (const double omega : crossings.omega) {
-    if (SignAt(fast.real_part, exact_real, omega) < 0) {
+    if (SignAt(fast.real_part, finer_real, omega) < 0) {
       const FrequencyValue v = Evaluate(l, omega);
       const Extended turns = std::round((v.phase + kPi) / (2 * kPi));
       m.gain.push_back(MakeGainMargin(v, omega, 2 * kPi * turns - kPi));
     }
   }
   // A finite negative gain at zero frequency is a crossing of −180° there.
-  if (l.gain != 0 && low.excess == 0 && ValueAtZero(l).real() < 0) {
+  if (l.gain != 0 && excess == 0 && ValueAtZero(l).real() < 0) {
     const Extended turns = std::round((Evaluate(l, 0).phase + kPi) / (2 * kPi));
     GainMargin g;
     g.factor = static_cast<double>(-1 / ValueAtZero(l).real());
@@ -266,9 +278,9 @@ LoopMargins Margins(const TransferFunction& l, const RationalLoop& loop, bool cl
     }
   }
   // The least distance: d|1 + L|²/du = 0, or a limit.
-  const PositiveRoots extremes = FindPositiveRoots(fast.distance, exact_distance);
+  const PositiveRoots extremes = FindPositiveRoots(fast.distance, finer_distance);
   beyond = beyond || extremes.beyond_double_range;
-  m.stability = LeastDistance(l, low, extremes.omega);
+  m.stability = LeastDistance(l, excess, extremes.omega);
 
   bool finite = std::isfinite(m.stability.value);
   for (const GainMargin& g : m.gain) {

@@ -1,6 +1,7 @@
 // Polynomials with coefficients of any ring-like scalar type, lowest power first: the loop's
 // crossing polynomials are formed once in midpoint–radius extended arithmetic (Ball) for the fast
-// path and, when that cannot decide, in exact rationals (Exact, GMP's mpq_class).
+// path and, when that cannot decide, with 128-bit midpoints (FineBall), then in exact rationals
+// (Exact, GMP's mpq_class).
 #pragma once
 
 #include <gmpxx.h>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "analysis/ball.h"
+#include "analysis/fine_ball.h"
 #include "core/extended.h"
 
 namespace pitch::analysis {
@@ -25,6 +27,10 @@ T FromExtended(Extended x);
 template <>
 inline Ball FromExtended<Ball>(Extended x) {
   return Ball(x);
+}
+template <>
+inline FineBall FromExtended<FineBall>(Extended x) {
+  return FineBall(x);
 }
 template <>
 inline Exact FromExtended<Exact>(Extended x) {

@@ -34,9 +34,15 @@ int ExactSign(const Poly<Exact>& p, Extended omega) {
   return sgn(Evaluate(p, u));
 }
 
-int SignAtExtended(const Poly<Ball>& fast, LazyExact& exact, Extended omega) {
-  const int s = Evaluate(fast, Squared(omega)).Sign();
-  return s != 2 ? s : ExactSign(exact.Get(), omega);
+int SignAtExtended(const Poly<Ball>& fast, Refinements& finer, Extended omega) {
+  if (const int s = Evaluate(fast, Squared(omega)).Sign(); s != 2) {
+    return s;
+  }
+  const FineBall w(omega);
+  if (const int s = Evaluate(finer.Fine(), w * w).Sign(); s != 2) {
+    return s;
+  }
+  return ExactSign(finer.Exactly(), omega);
 }
 
 // For positive doubles the bit patterns are ordered like the values.
@@ -54,8 +60,8 @@ Extended Halfway(double a, double b) {
 // Of adjacent doubles a < b with the one root strictly between them, the nearer: the sign at
 // their midpoint tells which half holds the root, exactly; a root on the midpoint itself goes
 // to the double with an even last bit.
-double Nearer(const Poly<Ball>& p, LazyExact& exact, double a, double b, int sign_a) {
-  const int s = SignAtExtended(p, exact, Halfway(a, b));
+double Nearer(const Poly<Ball>& p, Refinements& finer, double a, double b, int sign_a) {
+  const int s = SignAtExtended(p, finer, Halfway(a, b));
   if (s == 0) {
     return (std::bit_cast<std::uint64_t>(a) & 1) == 0 ? a : b;
   }
@@ -200,11 +206,40 @@ std::vector<ComplexD> ApproximateRoots(const std::vector<double>& b) {
     return {ComplexD(static_cast<double>(r[0].real()), static_cast<double>(r[0].imag())),
             ComplexD(static_cast<double>(r[1].real()), static_cast<double>(r[1].imag()))};
   }
-  std::vector<ComplexD> z(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    z[i] = std::polar(1.0, 2 * std::numbers::pi * (static_cast<double>(i) + 0.25) /
-                               static_cast<double>(n) +
-                           0.4);
+  // Starting points on circles whose radii the Newton polygon gives: the upper convex hull of
+  // the points (k, log|b_k|); an edge from i to j stands for j − i roots of modulus about
+  // (|b_i|/|b_j|)^(1/(j−i)) (Bini's choice), spread evenly around their circle.
+  std::vector<std::size_t> hull;
+  const auto height = [&b](std::size_t k) { return std::log(std::fabs(b[k])); };
+  for (std::size_t k = 0; k <= n; ++k) {
+    if (b[k] == 0) {
+      continue;
+    }
+    while (hull.size() >= 2) {
+      const std::size_t i = hull[hull.size() - 2];
+      const std::size_t j = hull.back();
+      // j lies on or below the chord from i to k: not a vertex of the upper hull
+      if ((height(j) - height(i)) * static_cast<double>(k - i) <=
+          (height(k) - height(i)) * static_cast<double>(j - i)) {
+        hull.pop_back();
+      } else {
+        break;
+      }
+    }
+    hull.push_back(k);
+  }
+  std::vector<ComplexD> z;
+  z.reserve(n);
+  for (std::size_t e = 0; e + 1 < hull.size(); ++e) {
+    const std::size_t i = hull[e];
+    const std::size_t j = hull[e + 1];
+    const auto count = static_cast<double>(j - i);
+    const double radius = std::exp((height(i) - height(j)) / count);
+    for (std::size_t m = 0; m < j - i; ++m) {
+      z.push_back(std::polar(
+          radius, 2 * std::numbers::pi * (static_cast<double>(m) + 0.25) / count + 0.4 +
+                      static_cast<double>(e)));
+    }
   }
   for (int iteration = 0; iteration < 100; ++iteration) {
     bool moved = false;
@@ -371,14 +406,14 @@ Extended Newton(const std::vector<Ball>& a, Extended guess, Extended lo, Extende
 // and both lie in [lo, hi], the root lies between them and g is the nearest double. Else by
 // halving between the doubles lo_d ≤ lo and hi_d ≥ hi just outside; empty when the signs there
 // are not opposite.
-std::optional<double> RoundRoot(const Poly<Ball>& p, LazyExact& exact, Extended lo, Extended hi,
+std::optional<double> RoundRoot(const Poly<Ball>& p, Refinements& finer, Extended lo, Extended hi,
                                 Extended guess) {
   const double g = static_cast<double>(guess);
   const Extended below = Halfway(std::nextafter(g, 0.0), g);
   const Extended above = Halfway(g, std::nextafter(g, DBL_MAX));
   if (below >= lo && above <= hi) {
-    const int sign_below = SignAtExtended(p, exact, below);
-    const int sign_above = SignAtExtended(p, exact, above);
+    const int sign_below = SignAtExtended(p, finer, below);
+    const int sign_above = SignAtExtended(p, finer, above);
     if (sign_below != 0 && sign_above == -sign_below) {
       return g;
     }
@@ -392,11 +427,11 @@ std::optional<double> RoundRoot(const Poly<Ball>& p, LazyExact& exact, Extended 
   if (hi_d < hi) {
     hi_d = std::nextafter(hi_d, DBL_MAX);
   }
-  const int sign_lo = SignAt(p, exact, lo_d);
+  const int sign_lo = SignAt(p, finer, lo_d);
   if (sign_lo == 0) {
     return lo_d;
   }
-  const int sign_hi = SignAt(p, exact, hi_d);
+  const int sign_hi = SignAt(p, finer, hi_d);
   if (sign_hi == 0) {
     return hi_d;
   }
@@ -407,13 +442,13 @@ std::optional<double> RoundRoot(const Poly<Ball>& p, LazyExact& exact, Extended 
   double b = hi_d;
   while (std::nextafter(a, b) != b) {
     const double mid = BitMidpoint(a, b);
-    const int s = SignAt(p, exact, mid);
+    const int s = SignAt(p, finer, mid);
     if (s == 0) {
       return mid;
     }
     (s == sign_lo ? a : b) = mid;
   }
-  return Nearer(p, exact, a, b, sign_lo);
+  return Nearer(p, finer, a, b, sign_lo);
 }
 
 bool InDoubleRange(Extended omega_lo, Extended omega_hi) {
@@ -421,7 +456,7 @@ bool InDoubleRange(Extended omega_lo, Extended omega_hi) {
 }
 
 // The fast path; empty when it cannot certify.
-std::optional<PositiveRoots> FastRoots(const Poly<Ball>& p, LazyExact& exact) {
+std::optional<PositiveRoots> FastRoots(const Poly<Ball>& p, Refinements& finer) {
   const std::optional<Stripped> s = Strip(p);
   if (!s) {
     return std::nullopt;
@@ -448,7 +483,7 @@ std::optional<PositiveRoots> FastRoots(const Poly<Ball>& p, LazyExact& exact) {
     }
     const Extended guess = Newton(a, std::sqrt(d.centre), lo, hi);
     // In [lo, hi] the only root is this disk's: the disks of the others lie apart.
-    const std::optional<double> omega = RoundRoot(p, exact, lo, hi, guess);
+    const std::optional<double> omega = RoundRoot(p, finer, lo, hi, guess);
     if (!omega) {
       return std::nullopt;
     }
@@ -567,8 +602,8 @@ bool SquareRoot(const Exact& u, double& omega) {
 
 }  // namespace
 
-int SignAt(const Poly<Ball>& fast, LazyExact& exact, double omega) {
-  return SignAtExtended(fast, exact, omega);
+int SignAt(const Poly<Ball>& fast, Refinements& finer, double omega) {
+  return SignAtExtended(fast, finer, omega);
 }
 
 PositiveRoots FindPositiveRootsExactly(const Poly<Exact>& polynomial) {
@@ -693,11 +728,11 @@ PositiveRoots FindPositiveRootsExactly(const Poly<Exact>& polynomial) {
   return roots;
 }
 
-PositiveRoots FindPositiveRoots(const Poly<Ball>& fast, LazyExact& exact) {
-  if (std::optional<PositiveRoots> roots = FastRoots(fast, exact)) {
+PositiveRoots FindPositiveRoots(const Poly<Ball>& fast, Refinements& finer) {
+  if (std::optional<PositiveRoots> roots = FastRoots(fast, finer)) {
     return *roots;
   }
-  return FindPositiveRootsExactly(exact.Get());
+  return FindPositiveRootsExactly(finer.Exactly());
 }
 
 }  // namespace pitch::analysis

@@ -9,7 +9,9 @@
 // then refined by Newton steps in extended precision and rounded to the nearest double ω: P(ω²)
 // changes sign between the midpoints around ω (exact in extended precision), evaluated in balls;
 // else the root is closed between two adjacent doubles by halving and the sign at their midpoint
-// picks the nearer. A sign that the balls cannot decide is taken from the exact polynomial.
+// picks the nearer. A sign that the balls cannot decide is taken from the polynomial formed with
+// 128-bit midpoints (a root whose terms cancel to a thousandth of themselves), and failing that
+// from the exact polynomial.
 //
 // Exact path, when the fast path cannot certify (overlapping disks: double roots, clusters,
 // tangencies; a leading or constant coefficient whose sign it cannot tell): the square-free part
@@ -29,21 +31,31 @@
 
 namespace pitch::analysis {
 
-// The exact polynomial, formed once when it is first needed.
-class LazyExact {
+// The polynomial in finer forms, each formed once when it is first needed: with 128-bit
+// midpoints for the signs that its extended balls cannot decide, and exactly for those that the
+// finer balls cannot decide either and for the exact path.
+class Refinements {
  public:
-  explicit LazyExact(std::function<Poly<Exact>()> make) : make_(std::move(make)) {}
-  const Poly<Exact>& Get() {
-    if (!value_) {
-      value_ = make_();
+  Refinements(std::function<Poly<FineBall>()> fine, std::function<Poly<Exact>()> exact)
+      : make_fine_(std::move(fine)), make_exact_(std::move(exact)) {}
+  const Poly<FineBall>& Fine() {
+    if (!fine_) {
+      fine_ = make_fine_();
     }
-    return *value_;
+    return *fine_;
   }
-  bool Formed() const { return value_.has_value(); }
+  const Poly<Exact>& Exactly() {
+    if (!exact_) {
+      exact_ = make_exact_();
+    }
+    return *exact_;
+  }
 
  private:
-  std::function<Poly<Exact>()> make_;
-  std::optional<Poly<Exact>> value_;
+  std::function<Poly<FineBall>()> make_fine_;
+  std::function<Poly<Exact>()> make_exact_;
+  std::optional<Poly<FineBall>> fine_;
+  std::optional<Poly<Exact>> exact_;
 };
 
 struct PositiveRoots {
@@ -53,11 +65,12 @@ struct PositiveRoots {
   bool exact_path = false;           // the fast path could not certify
 };
 
-PositiveRoots FindPositiveRoots(const Poly<Ball>& fast, LazyExact& exact);
+PositiveRoots FindPositiveRoots(const Poly<Ball>& fast, Refinements& finer);
 // The same on the exact path alone.
 PositiveRoots FindPositiveRootsExactly(const Poly<Exact>& p);
 
-// The sign of P(ω²) at a double ω: from the balls when they decide it, else exactly.
-int SignAt(const Poly<Ball>& fast, LazyExact& exact, double omega);
+// The sign of P(ω²) at a double ω: from the extended balls when they decide it, else from the
+// finer ones, else exactly.
+int SignAt(const Poly<Ball>& fast, Refinements& finer, double omega);
 
 }  // namespace pitch::analysis

@@ -1,0 +1,139 @@
+// Midpoint–radius arithmetic with a midpoint of about 128 bits: the unevaluated sum hi + lo of two
+// extended numbers, |lo| at most half a unit in the last place of hi. It decides the signs that a
+// Ball (analysis/ball.h) cannot, at a few times a Ball's cost and far below the cost of exact
+// rationals: a polynomial whose coefficients cancel to a thousandth of their terms, or a value
+// within half a unit of a double from a root.
+//
+// Sums and products of the leading parts are split exactly into a rounded value and its error
+// (Knuth's two-sum, Dekker's two-product); the lower parts are combined in extended precision
+// and their rounding, bounded by a unit in the last place of each result, goes to the radius.
+// The radius' own rounding is covered by a relative widening, a product near the underflow range
+// (where the two-product is no longer exact) by a unit of the product and the smallest
+// subnormal. A FineBall whose parts or radius are not finite certifies nothing.
+#pragma once
+
+#include <cmath>
+#include <limits>
+
+#include "analysis/ball.h"
+#include "core/extended.h"
+
+namespace pitch::analysis {
+
+struct FineBall {
+  Extended hi = 0;
+  Extended lo = 0;
+  Extended rad = 0;
+
+  FineBall() = default;
+  // An exact value.
+  FineBall(Extended value) : hi(value) {}  // NOLINT(google-explicit-constructor)
+
+  bool IsExactZero() const { return hi == 0 && lo == 0 && rad == 0; }
+  bool Finite() const { return std::isfinite(hi) && std::isfinite(lo) && std::isfinite(rad); }
+  // As Ball::Sign: −1, 0 (an exact zero) or 1 when the ball decides it, else 2.
+  int Sign() const {
+    if (!Finite()) {
+      return 2;
+    }
+    if (IsExactZero()) {
+      return 0;
+    }
+    // |hi + lo| ≥ |hi| − |lo|, which is rounded by at most a unit of itself.
+    const Extended least = (std::fabs(hi) - std::fabs(lo)) * (1 - Ball::kUnit);
+    if (least > rad) {
+      const Extended sum = hi + lo;
+      return sum > 0 ? 1 : -1;
+    }
+    return 2;
+  }
+};
+
+namespace fine_detail {
+
+struct Split2 {
+  Extended value;
+  Extended error;
+};
+
+inline Split2 TwoSum(Extended a, Extended b) {
+  const Extended s = a + b;
+  return {s, ball_detail::SumError(a, b, s)};
+}
+
+// Exact unless the product underflows or a half overflows (then not finite).
+inline Split2 TwoProduct(Extended a, Extended b) {
+  const auto split = [](Extended x, Extended& high, Extended& low) {
+    const Extended c = (0x1p32L + 1) * x;
+    high = c - (c - x);
+    low = x - high;
+  };
+  const Extended p = a * b;
+  Extended ah, al, bh, bl;
+  split(a, ah, al);
+  split(b, bh, bl);
+  return {p, ((ah * bh - p) + ah * bl + al * bh) + al * bl};
+}
+
+// hi + lo renormalised, with the bound of the rounding of `rest` folded into the radius.
+inline FineBall Make(Split2 lead, Extended rest, Extended rest_rounding, Extended rad) {
+  const Extended tail = rest + lead.error;
+  const Split2 sum = TwoSum(lead.value, tail);
+  FineBall r;
+  r.hi = sum.value;
+  r.lo = sum.error;
+  r.rad = (rad + rest_rounding + std::fabs(tail) * Ball::kUnit) * Ball::kWiden;
+  return r;
+}
+
+}  // namespace fine_detail
+
+inline FineBall operator-(const FineBall& a) {
+  FineBall r = a;
+  r.hi = -a.hi;
+  r.lo = -a.lo;
+  return r;
+}
+
+inline FineBall operator+(const FineBall& a, const FineBall& b) {
+  if (b.IsExactZero()) {
+    return a;
+  }
+  if (a.IsExactZero()) {
+    return b;
+  }
+  const Extended rest = a.lo + b.lo;
+  return fine_detail::Make(fine_detail::TwoSum(a.hi, b.hi), rest, std::fabs(rest) * Ball::kUnit,
+                           a.rad + b.rad);
+}
+inline FineBall operator-(const FineBall& a, const FineBall& b) { return a + (-b); }
+
+inline FineBall operator*(const FineBall& a, const FineBall& b) {
+  if (a.IsExactZero() || b.IsExactZero()) {
+    return {};
+  }
+  const fine_detail::Split2 lead = fine_detail::TwoProduct(a.hi, b.hi);
+  const Extended cross1 = a.hi * b.lo;
+  const Extended cross2 = a.lo * b.hi;
+  const Extended low = a.lo * b.lo;
+  const Extended rest = (cross1 + cross2) + low;
+  // Five roundings, each at most a unit of a result no larger than the sum of the magnitudes.
+  Extended rounding =
+      (std::fabs(cross1) + std::fabs(cross2) + std::fabs(low) + std::fabs(rest)) * 4 * Ball::kUnit;
+  // Products of the lower parts may underflow even when the leading product does not.
+  rounding += 4 * std::numeric_limits<Extended>::denorm_min();
+  if (std::fabs(lead.value) < ball_detail::kUnderflowRisk) {
+    rounding += std::fabs(lead.value) * Ball::kUnit + 8 * std::numeric_limits<Extended>::denorm_min();
+  }
+  const Extended magnitude_a = std::fabs(a.hi) + std::fabs(a.lo);
+  const Extended magnitude_b = std::fabs(b.hi) + std::fabs(b.lo);
+  const Extended rad =
+      (magnitude_a * b.rad + magnitude_b * a.rad + a.rad * b.rad) * Ball::kWiden;
+  return fine_detail::Make(lead, rest, rounding, rad);
+}
+
+inline FineBall& operator+=(FineBall& a, const FineBall& b) { return a = a + b; }
+inline FineBall& operator-=(FineBall& a, const FineBall& b) { return a = a - b; }
+inline FineBall& operator*=(FineBall& a, const FineBall& b) { return a = a * b; }
+
+}  // namespace pitch::analysis
