@@ -1,12 +1,17 @@
 // Loops built to have known crossings where a grid search fails: resonances down to ζ = 1e-12,
 // crossings 0.1 % apart, a tangency, |L| peaks and notches within 1e-6 of 1, L ≡ 0, zeros on the
 // imaginary axis, crossings far from 1 rad/s; each crossing against a reference computed in MPFR
-// at 256 bits from the same exact coefficients, to the last bit of a double. Then the loops of
-// the examples, and the exact stability decisions.
+// at 256 bits from the same exact coefficients, to the last bit of a double. Then roots next to
+// the midpoint between two doubles, the finer balls that decide their side, the loops of the
+// issue's examples, and the exact stability decisions.
 #include <gtest/gtest.h>
 #include <mpfr.h>
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
+#include <limits>
+#include <random>
 #include <functional>
 #include <string>
 #include <vector>
@@ -14,6 +19,7 @@
 #include "analysis/euler_stability.h"
 #include "analysis/frequency_response.h"
 #include "analysis/margins.h"
+#include "analysis/real_roots.h"
 #include "analysis/stability.h"
 #include "common/coefficients.h"
 
@@ -210,6 +216,12 @@ std::vector<CrossingRow> CrossingRows() {
                   PitchLoop({0.5, 0.5, 1, 0.5, 0.25}, {1, 1.6342666666666665, 3.1012}),
                   Kind::kPhaseCrossing,
                   {{0.9995, std::sqrt(1.00025)}, {std::sqrt(1.00025), 1.0015}}});
+  // A pitch loop whose H(u) = −u·(u − 1)² exactly (every number below is a short binary
+  // fraction) and Re(N·conj D) < 0 at u = 1: the phase touches −180° at ω = 1 and turns back.
+  rows.push_back({"PhaseTouchingMinus180",
+                  PitchLoop({0.25, 1.125, 1, 0.25, 0.5}, {1, 0.00390625, 1.0654296875}),
+                  Kind::kPhaseCrossing,
+                  {{1.0, 1.0}}});
   // k·(s² + 4)/(s·(s + 1)²): zeros at ±2j; −180° at ω = 1 only (at ω = 2, L = 0).
   rows.push_back({"ZerosOnTheAxis",
                   MakeLoop(0.5, {Poly({4, 0, 1})}, {Poly({0, 1}), Poly({1, 1}), Poly({1, 1})}),
@@ -248,10 +260,8 @@ TEST_P(Crossings, EveryCrossingToTheLastBitOfADouble) {
     const auto [lo, hi] = row.crossings[i];
     const double expected =
         lo == hi ? lo : ReferenceRoot(row.loop.rational, row.kind, lo, hi);
-    // The double nearest the root, or its neighbour when the root is within rounding of the
-    // midpoint between them.
-    EXPECT_LE(std::fabs(found[i] - expected), std::fabs(std::nextafter(expected, 0.0) - expected))
-        << "crossing " << i << ": " << found[i] << " against " << expected;
+    // The double nearest the root.
+    EXPECT_EQ(found[i], expected) << "crossing " << i;
   }
   EXPECT_FALSE(m.not_computable);
 }
@@ -266,6 +276,97 @@ TEST(Crossings, NoneWhenTheLoopVanishes) {
   EXPECT_TRUE(m.phase.empty());
   EXPECT_FALSE(m.delay);
   EXPECT_EQ(m.stability.value, 1);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Rounding to the nearest double where only the last of 128 bits tells the side.
+
+// √b for b one extended unit above or below the square of the midpoint between a double and the
+// next: the root lies about 2⁻⁶⁵ of itself beside the midpoint, on the side b is on. Newton's
+// extended estimate cannot tell which; the sign of u − b at the midpoint's square can, exactly.
+TEST(PositiveRoots, NextToAMidpointRoundToTheSideTheRootIsOn) {
+  for (const double low : {1.0, 1.2345, 3.0e-4, 7.5e3, 0x1.fffffffffffffp-1}) {
+    const double high = std::nextafter(low, 2 * low);
+    const Extended mid = (static_cast<Extended>(low) + high) / 2;
+    for (const bool above : {false, true}) {
+      const Extended b = std::nextafter(mid * mid, above ? 4 * mid * mid : 0.0L);
+      Refinements finer([b] { return std::vector<FineBall>{FineBall(-b), FineBall(1)}; },
+                        [b] { return std::vector<Exact>{ToExact(-b), Exact(1)}; });
+      const double expected = above ? high : low;
+      const PositiveRoots fast = FindPositiveRoots({Ball(-b), Ball(1)}, finer);
+      ASSERT_EQ(fast.omega.size(), 1u);
+      EXPECT_FALSE(fast.exact_path);
+      EXPECT_EQ(fast.omega[0], expected) << low << (above ? " above" : " below");
+      const PositiveRoots exact = FindPositiveRootsExactly({ToExact(-b), Exact(1)});
+      ASSERT_EQ(exact.omega.size(), 1u);
+      EXPECT_EQ(exact.omega[0], expected) << low << (above ? " above" : " below");
+    }
+  }
+}
+
+// The exact path, whose bisection stops at 120 bits: roots 2⁻¹⁵⁰ of themselves beside the
+// midpoint, and on it (a tie, to the double with an even last bit).
+TEST(PositiveRoots, ExactlyNextToAndOnAMidpoint) {
+  for (const double low : {1.0, 1.2345, 0x1.0000000000001p0}) {
+    const double high = std::nextafter(low, 2 * low);
+    const Exact mid = (Exact(low) + Exact(high)) / 2;
+    const Exact square = mid * mid;
+    const double even = (std::bit_cast<std::uint64_t>(low) & 1) == 0 ? low : high;
+    for (const auto& [offset, expected] : std::vector<std::pair<int, double>>{
+             {-1, low}, {0, even}, {1, high}}) {
+      Exact shift(offset);
+      mpq_div_2exp(shift.get_mpq_t(), shift.get_mpq_t(), 150);
+      const PositiveRoots r =
+          FindPositiveRootsExactly({Exact(-(square + square * shift)), Exact(1)});
+      ASSERT_EQ(r.omega.size(), 1u);
+      EXPECT_EQ(r.omega[0], expected) << low << " offset " << offset;
+    }
+  }
+}
+
+// The finer balls hold the exact value of every polynomial they evaluate, within about 2⁻¹⁰⁰
+// of its terms' size: coefficients of every sign over 40 binary orders, some terms cancelling.
+TEST(FineBalls, HoldTheExactValueToAbout100Bits) {
+  std::mt19937_64 random(7);
+  std::uniform_real_distribution<double> unit(-1, 1);
+  std::uniform_int_distribution<int> order(-20, 20);
+  for (int trial = 0; trial < 300; ++trial) {
+    std::vector<FineBall> fine;
+    std::vector<Exact> exact;
+    Extended size = 0;
+    const double omega = std::ldexp(std::fabs(unit(random)) + 0.5, order(random) / 4);
+    const Extended u = static_cast<Extended>(omega) * omega;
+    for (int k = 0; k <= 6; ++k) {
+      const Extended a = std::ldexp(static_cast<Extended>(unit(random)), order(random));
+      fine.push_back(a);
+      exact.push_back(ToExact(a));
+      size += std::fabs(a) * std::pow(u, k);
+    }
+    // A coefficient that nearly cancels the value at u makes the sign hard.
+    if (trial % 3 == 0) {
+      const Extended rest = Evaluate(fine, FineBall(u)).hi - fine[0].hi;
+      fine[0] = FineBall(-rest * (1 + 0x1p-50L));
+      exact[0] = ToExact(fine[0].hi);
+    }
+    const FineBall w(omega);
+    const FineBall value = Evaluate(fine, w * w);
+    const Exact w_exact(omega);
+    const Exact truth = Evaluate(exact, Exact(w_exact * w_exact));
+    const Exact midpoint = ToExact(value.hi) + ToExact(value.lo);
+    const Exact error = abs(Exact(truth - midpoint));
+    EXPECT_LE(error, ToExact(value.rad)) << "trial " << trial;
+    EXPECT_LE(value.rad, size * 0x1p-100L) << "trial " << trial;
+  }
+}
+
+TEST(FineBalls, ProductsNearTheUnderflowStayHeld) {
+  const Extended tiny = std::numeric_limits<Extended>::min();
+  for (const Extended x : {tiny * 3, tiny / 7, tiny * 0x1p40L}) {
+    const FineBall p = FineBall(x) * FineBall(1.0L / 3);
+    const Exact truth = ToExact(x) * ToExact(1.0L / 3);
+    const Exact midpoint = ToExact(p.hi) + ToExact(p.lo);
+    EXPECT_LE(abs(Exact(truth - midpoint)), ToExact(p.rad));
+  }
 }
 
 // ---------------------------------------------------------------------------------------------
