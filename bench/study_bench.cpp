@@ -153,11 +153,12 @@ int RunStudy(const pitch::study::StudyOptions& options, const std::string& input
   return pitch::study::RunStudy(options, in, out, err);
 }
 
-// The batch on one thread (its processor time).
-double BatchAll() {
+// The batch on one thread (its processor time), with or without the loop margins.
+double BatchAll(bool margins = false) {
   pitch::study::StudyOptions o;
   o.batch = "-";
   o.jobs = 1;
+  o.margins = margins;
   const double start = ThreadSeconds();
   if (RunStudy(o, BenchmarkSets().csv) != 0) {
     std::abort();
@@ -224,6 +225,23 @@ void BM_StudyPipelineOverSimulation(benchmark::State& state) {
   state.counters["ratio"] = pipeline / simulation;
 }
 BENCHMARK(BM_StudyPipelineOverSimulation)->Unit(benchmark::kMillisecond)->MinTime(4);
+
+// The pipeline with and without the loop margins, alternating; the counter "margins_share" is
+// what the margins add over the row without them (target: at most 0.5).
+void BM_StudyMarginsShare(benchmark::State& state) {
+  const std::vector<pitch::TController>& controllers = BenchmarkSets().controllers;
+  double without = 0;
+  double with = 0;
+  for (auto _ : state) {
+    without += BatchAll(false);
+    with += BatchAll(true);
+  }
+  const double sets = static_cast<double>(state.iterations() * kRepeats * controllers.size());
+  state.counters["row_us"] = without / sets * 1e6;
+  state.counters["row_with_margins_us"] = with / sets * 1e6;
+  state.counters["margins_share"] = (with - without) / without;
+}
+BENCHMARK(BM_StudyMarginsShare)->Unit(benchmark::kMillisecond)->MinTime(4);
 
 pitch::study::StudyOptions Sweep(std::int64_t sets, int jobs) {
   pitch::study::StudyOptions o;

@@ -301,9 +301,12 @@ LoopMargins Margins(const TransferFunction& l, bool closed_loop_stable) {
   return Margins(l, RationalLoopOf(l), closed_loop_stable);
 }
 
+LoopMargins Margins(const TController& c, bool closed_loop_stable) {
+  return Margins(LoopTransfer(c), PitchRationalLoop(c), closed_loop_stable);
+}
+
 LoopMargins Margins(const TController& c) {
-  return Margins(LoopTransfer(c), PitchRationalLoop(c),
-                   ClosedLoopStability(ToEigen(ClosedLoopMatrix(c))) == Stability::kStable);
+  return Margins(c, ClosedLoopStability(ToEigen(ClosedLoopMatrix(c))) == Stability::kStable);
 }
 
 }  // namespace pitch::analysis

@@ -68,6 +68,8 @@ LoopMargins Margins(const TransferFunction& l, const RationalLoop& loop, bool cl
 // polynomials formed exactly from c1 … c5, muv, iv and nuv; stable when the closed-loop matrix
 // is (ClosedLoopStability).
 LoopMargins Margins(const TController& c);
+// The same for a caller that has decided the closed loop's stability already.
+LoopMargins Margins(const TController& c, bool closed_loop_stable);
 
 struct FrequencyRange {
   double low = 0;

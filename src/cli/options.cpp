@@ -31,7 +31,7 @@ constexpr const char* kUsage =
     "       pitch-autopilot-cli (--batch FILE|- | --sweep NAME=FROM:TO:COUNT ...)\n"
     "                           [--autopilot-from C1 C2 C3 C4 C5 | --autopilot MUV IV NUV]\n"
     "                           [--out FILE] [--csv-style comma|semicolon] [--samples]\n"
-    "                           [--margins] [--jobs N] [--shard K/N]\n"
+    "                           [--no-margins] [--jobs N] [--shard K/N]\n"
     "                           [--progress|--no-progress] [--map FILE [--map-value NAME]]\n"
     "                           [--separator ,|.] [C1 C2 C3 C4 C5]\n";
 

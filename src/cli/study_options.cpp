@@ -83,10 +83,11 @@ void AddStudyOptions(CLI::App& app, StudyArguments& s) {
   declare(app.add_flag("--samples", s.samples, "study: the 1000 samples in each JSON Lines row")
               ->disable_flag_override());
   declare(app.add_flag("--margins", s.margins,
-                       "study: the loop margins in each row (gain, phase, delay, stability)")
+                       "study: the loop margins in each row (gain, phase, delay, stability; the "
+                       "default)")
               ->disable_flag_override());
   declare(app.add_flag("--no-margins", s.no_margins,
-                       "study: leave the loop margins out (the default)")
+                       "study: leave the loop margins out")
               ->disable_flag_override());
   declare(app.add_option("--jobs", s.jobs, "study: threads (default: one per core)")
               ->option_text("N")
@@ -158,7 +159,7 @@ std::optional<study::StudyOptions> StudyOptionsOf(const StudyArguments& s,
   if (s.margins && s.no_margins) {
     throw UsageError("--margins and --no-margins exclude each other");
   }
-  o.margins = s.margins;
+  o.margins = !s.no_margins;
   o.jobs = s.jobs;
   if (!s.shard.empty()) {
     o.shard = s.shard;

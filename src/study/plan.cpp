@@ -195,7 +195,8 @@ Plan MakePlan(const StudyOptions& options) {
                        "phase-margin, delay-margin or stability-margin");
     }
     if (*plan.map >= MapValue::kGainMargin && !plan.margins) {
-      throw UsageError("--map-value " + options.map_value + " needs --margins");
+      throw UsageError("--map-value " + options.map_value +
+                       " needs the loop margins (drop --no-margins)");
     }
     plan.map_svg = PictureFormatOfPath(*options.map) == PictureFormat::kSvg;
   }

@@ -108,7 +108,7 @@ void FinishRow(const TController& controller, const std::exception_ptr& fault, R
   }
   if (result.have_ratios && with_margins) {
     try {
-      const analysis::LoopMargins m = analysis::Margins(controller);
+      const analysis::LoopMargins m = analysis::Margins(controller, result.stable);
       if (m.not_computable) {
         return;  // beyond the double range: empty cells
       }

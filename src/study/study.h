@@ -35,7 +35,7 @@ struct StudyOptions {
   // decimal commas, as a spreadsheet set to a decimal comma reads them); none: "comma".
   std::optional<std::string> csv_style;
   bool samples = false;                 // the 1000 samples in each JSON Lines row
-  bool margins = false;                 // the loop margins in each row
+  bool margins = true;                  // the loop margins in each row
   int jobs = 0;                         // threads; 0: one per core
   std::optional<std::string> shard;     // "K/N": the K-th of N shares, 1 ≤ K ≤ N
   bool progress = false;                // the progress line on err

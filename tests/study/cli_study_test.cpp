@@ -82,6 +82,13 @@ INSTANTIATE_TEST_SUITE_P(
                  {"--sweep", "c1=0:1:2", "--sweep", "c2=0:1:2", "--map", "m.png", "--map-value",
                   "damping"},
                  "--map-value"},
+        UsageRow{"MarginMapWithoutMargins",
+                 {"--sweep", "c1=0:1:2", "--sweep", "c2=0:1:2", "--map", "m.png", "--map-value",
+                  "gain-margin", "--no-margins"},
+                 "--map-value gain-margin needs the loop margins (drop --no-margins)"},
+        UsageRow{"MarginsAndNoMargins",
+                 {"--sweep", "c1=0:1:2", "--margins", "--no-margins"},
+                 "--margins and --no-margins exclude each other"},
         UsageRow{"BodeWithStudy",
                  {"--sweep", "c1=0.5:1:3", "--bode", "b.png"},
                  "--bode cannot be used with a study"},
@@ -172,6 +179,23 @@ TEST(CliStudy, BatchFromStandardInputAndTheMap) {
                           "--map-value", "rise", "--out", folder / "rows.csv"});
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(study::testing::ReadFile(map), "c2 by c4 as SVG");
+}
+
+// The loop margins are in the rows unless --no-margins leaves them out; --margins says so.
+TEST(CliStudy, MarginsUnlessLeftOut) {
+  const std::string input = "c1,c2,c3,c4,c5\n0.88,0.404,7.028,0.987,0.251\n";
+  for (const auto& [args, with] : std::vector<std::pair<std::vector<std::string>, bool>>{
+           {{"--batch", "-"}, true},
+           {{"--batch", "-", "--margins"}, true},
+           {{"--batch", "-", "--no-margins"}, false}}) {
+    const Outcome r = Call(args, input);
+    ASSERT_EQ(r.code, 0) << r.err;
+    const std::vector<std::string> lines = study::testing::Lines(r.out);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].find(",gain_margin,") != std::string::npos, with) << lines[0];
+    EXPECT_EQ(std::count(lines[0].begin(), lines[0].end(), ','),
+              std::count(lines[1].begin(), lines[1].end(), ','));
+  }
 }
 
 // The progress line: on a terminal unless --no-progress, elsewhere only with --progress. A run
