@@ -2,7 +2,7 @@
 // that the exact value it stands for lies within [mid − rad, mid + rad]. Every operation rounds
 // its midpoint to nearest and adds that rounding error to the radius: found exactly by an
 // error-free transform for a sum; for a product, zero when the operands are exact and their
-// significands fit together in 64 bits, else bounded by a unit in the last place (so a result
+// significands fit together in 64 bits, else bounded by half a unit in the last place (so a result
 // that is exact keeps radius 0). The radius' own rounding is covered by a relative widening, a
 // product near the underflow range by an extra unit and the smallest subnormal. A Ball whose
 // midpoint or radius is not finite certifies nothing.
@@ -26,8 +26,9 @@ struct Ball {
   Ball(Extended value) : mid(value) {}  // NOLINT(google-explicit-constructor)
   Ball(Extended m, Extended r) : mid(m), rad(r) {}
 
-  // One unit in the last place of an extended value, relative: 2⁻⁶³.
-  static constexpr Extended kUnit = 0x1p-63L;
+  // The most that rounding to nearest moves a normal extended result, relative to the result:
+  // half a unit in the last place, 2⁻⁶⁴.
+  static constexpr Extended kUnit = 0x1p-64L;
   // The radius grows by this factor to cover its own rounding.
   static constexpr Extended kWiden = 1 + 0x1p-60L;
 
@@ -60,15 +61,18 @@ inline Extended SumError(Extended a, Extended b, Extended s) {
   return (a - (s - bb)) + (b - bb);
 }
 
+// The x87 format in memory: a 64-bit significand with its leading bit, the sign and the 15-bit
+// biased exponent, and padding (bytes, which may hold anything).
+struct ExtendedBits {
+  std::uint64_t significand;
+  std::uint16_t sign_exponent;
+  unsigned char padding[sizeof(Extended) - 10];
+};
+static_assert(sizeof(ExtendedBits) == sizeof(Extended));
+
 // The bits of a finite extended number's significand from its highest set bit to its lowest.
 inline int SignificantBits(Extended x) {
-  struct Bits {
-    std::uint64_t significand;
-    std::uint16_t sign_exponent;
-    std::uint16_t padding[3];
-  };
-  static_assert(sizeof(Bits) == sizeof(Extended));
-  const std::uint64_t m = std::bit_cast<Bits>(x).significand;
+  const std::uint64_t m = std::bit_cast<ExtendedBits>(x).significand;
   return m == 0 ? 0 : 64 - std::countl_zero(m) - std::countr_zero(m);
 }
 
@@ -103,10 +107,8 @@ inline Ball operator*(const Ball& a, const Ball& b) {
     return {};
   }
   const Extended m = a.mid * b.mid;
-  // The rounding exactly for exact operands (so that an exact product stays exact); a bound of
-  // one unit in the last place when a radius is there anyway.
-  // rounding exactly 0 for an exact product of exact operands (so that it stays exact), else a
-  // bound of one unit in the last place.
+  // The rounding: 0 for an exact product of exact operands (so that it stays exact), else
+  // bounded by half a unit in the last place.
   const Extended rounding =
       a.rad == 0 && b.rad == 0 && ball_detail::ProductIsExact(a.mid, b.mid) ? 0
                                                                           : std::fabs(m) * Ball::kUnit;

@@ -6,7 +6,8 @@
 //
 // Sums and products of the leading parts are split exactly into a rounded value and its error
 // (Knuth's two-sum, Dekker's two-product); the lower parts are combined in extended precision
-// and their rounding, bounded by a unit in the last place of each result, goes to the radius.
+// and their rounding, bounded by half a unit in the last place of each result, goes to the
+// radius.
 // The radius' own rounding is covered by a relative widening, a product near the underflow range
 // (where the two-product is no longer exact) by a unit of the product and the smallest
 // subnormal. A FineBall whose parts or radius are not finite certifies nothing.
@@ -39,8 +40,9 @@ struct FineBall {
     if (IsExactZero()) {
       return 0;
     }
-    // |hi + lo| ≥ |hi| − |lo|, which is rounded by at most a unit of itself.
-    const Extended least = (std::fabs(hi) - std::fabs(lo)) * (1 - Ball::kUnit);
+    // |hi + lo| ≥ |hi| − |lo|; the difference and the product below are each rounded by at
+    // most kUnit of themselves, which the factor more than takes back.
+    const Extended least = (std::fabs(hi) - std::fabs(lo)) * (1 - 4 * Ball::kUnit);
     if (least > rad) {
       const Extended sum = hi + lo;
       return sum > 0 ? 1 : -1;

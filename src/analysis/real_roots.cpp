@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <limits>
 #include <numbers>
+#include <span>
 
 #include "analysis/transfer_function.h"
 
@@ -74,7 +75,7 @@ double Nearer(const Poly<Ball>& p, Refinements& finer, double a, double b, int s
 // The midpoint coefficients with exact zeros stripped at both ends; empty optional when a ball
 // cannot tell whether an end coefficient vanishes.
 struct Stripped {
-  std::vector<Ball> coefficients;
+  std::span<const Ball> coefficients;
   bool identically_zero = false;
 };
 std::optional<Stripped> Strip(const Poly<Ball>& p) {
@@ -99,8 +100,7 @@ std::optional<Stripped> Strip(const Poly<Ball>& p) {
   if (p[high - 1].Sign() == 2 || p[low].Sign() == 2) {
     return std::nullopt;
   }
-  s.coefficients.assign(p.begin() + static_cast<std::ptrdiff_t>(low),
-                        p.begin() + static_cast<std::ptrdiff_t>(high));
+  s.coefficients = std::span<const Ball>(p).subspan(low, high - low);
   return s;
 }
 
@@ -122,17 +122,11 @@ Extended TimesTwoToThe(Extended x, int e) {
   if (e < -16382 || e > 16383) {
     return std::ldexp(x, e);
   }
-  struct Bits {
-    std::uint64_t significand;
-    std::uint16_t sign_exponent;
-    std::uint16_t padding[3];
-  };
-  static_assert(sizeof(Bits) == sizeof(Extended));
-  return x * std::bit_cast<Extended>(
-                 Bits{std::uint64_t{1} << 63, static_cast<std::uint16_t>(e + 16383), {0, 0, 0}});
+  return x * std::bit_cast<Extended>(ball_detail::ExtendedBits{
+                 std::uint64_t{1} << 63, static_cast<std::uint16_t>(e + 16383), {}});
 }
 
-std::optional<Scaled> Scale(const std::vector<Ball>& a) {
+std::optional<Scaled> Scale(std::span<const Ball> a) {
   const std::size_t n = a.size() - 1;
   const Extended lead = std::fabs(a.back().mid) - a.back().rad;
   const Extended magnitude =
@@ -313,7 +307,7 @@ struct Disk {
 };
 
 // The disks of the positive real roots; empty optional when the disks do not certify them.
-std::optional<std::vector<Disk>> PositiveRootDisks(const std::vector<Ball>& a) {
+std::optional<std::vector<Disk>> PositiveRootDisks(std::span<const Ball> a) {
   const std::optional<Scaled> s = Scale(a);
   if (!s) {
     return std::nullopt;
@@ -374,7 +368,7 @@ std::optional<std::vector<Disk>> PositiveRootDisks(const std::vector<Ball>& a) {
 }
 
 // Newton steps on f(ω) = P(ω²) from guess, kept within [lo, hi].
-Extended Newton(const std::vector<Ball>& a, Extended guess, Extended lo, Extended hi) {
+Extended Newton(std::span<const Ball> a, Extended guess, Extended lo, Extended hi) {
   Extended w = guess;
   for (int i = 0; i < 30; ++i) {
     Extended value = 0;
@@ -466,7 +460,7 @@ std::optional<PositiveRoots> FastRoots(const Poly<Ball>& p, Refinements& finer) 
     roots.identically_zero = true;
     return roots;
   }
-  const std::vector<Ball>& a = s->coefficients;
+  const std::span<const Ball> a = s->coefficients;
   if (a.size() < 2) {
     return roots;
   }
