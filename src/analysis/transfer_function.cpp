@@ -62,17 +62,37 @@ std::vector<Extended> Expand(const std::vector<ComplexExtended>& roots) {
 
 }  // namespace
 
-FrequencyValue Evaluate(const TransferFunction& l, Extended omega) {
-  // The products stay within the extended range for any root and frequency of the Real range
-  // raised to a modest order; no factor is divided, so no intermediate rounding accumulates.
+namespace {
+
+// Π(jω − zᵢ) and Π(jω − pⱼ), with their angles when asked for. The products stay within the
+// extended range for any root and frequency of the Real range raised to a modest order; no factor
+// is divided, so no intermediate rounding accumulates.
+struct Products {
   Product numerator;
   Product denominator;
+};
+Products ProductsAt(const TransferFunction& l, Extended omega, bool with_angles) {
+  Products r;
+  const auto multiply = [omega, with_angles](Product& product, const ComplexExtended& root) {
+    if (with_angles) {
+      product.Multiply(root, omega);
+    } else {
+      product.MultiplyValue(root, omega);
+    }
+  };
   for (const ComplexExtended& z : l.zeros) {
-    numerator.Multiply(z, omega);
+    multiply(r.numerator, z);
   }
   for (const ComplexExtended& p : l.poles) {
-    denominator.Multiply(p, omega);
+    multiply(r.denominator, p);
   }
+  return r;
+}
+
+}  // namespace
+
+FrequencyValue Evaluate(const TransferFunction& l, Extended omega) {
+  const auto [numerator, denominator] = ProductsAt(l, omega, true);
   const Extended n2 = numerator.SquaredMagnitude();
   const Extended d2 = denominator.SquaredMagnitude();
   FrequencyValue v;
@@ -83,14 +103,7 @@ FrequencyValue Evaluate(const TransferFunction& l, Extended omega) {
 }
 
 ComplexExtended ValueAt(const TransferFunction& l, Extended omega) {
-  Product numerator;
-  Product denominator;
-  for (const ComplexExtended& z : l.zeros) {
-    numerator.MultiplyValue(z, omega);
-  }
-  for (const ComplexExtended& p : l.poles) {
-    denominator.MultiplyValue(p, omega);
-  }
+  const auto [numerator, denominator] = ProductsAt(l, omega, false);
   return Quotient(l.gain, numerator, denominator);
 }
 
