@@ -90,7 +90,7 @@ class StudySignals : public StudyProgram, public ::testing::WithParamInterface<S
 // ^C or a batch system's end of job: the rows computed are written whole, the program says how
 // many, and the exit code is 128 plus the signal (issue 19: partial last lines after SIGINT).
 TEST_P(StudySignals, FinishTheRowsInHandAndSayHowMany) {
-  // With the margins a set takes about 0.2 ms: the run is far from done when the signal comes.
+  // Ten million sets take minutes: the run is far from done when the signal comes.
   ChildRun run = Child({"--sweep", "c1=0.5:1.5:10000000", "--out", "rows.jsonl", "--margins",
                         "--jobs", "2", "--no-progress"});
   run.send_signal = GetParam().signal;
@@ -172,7 +172,8 @@ INSTANTIATE_TEST_SUITE_P(Outputs, StudyFileSizeLimit,
 // Two runs with one --out or one --map: the second is refused at once with "I/O error 32." and
 // the first writes its rows alone (issue 19: the rows of both runs were mixed).
 TEST_F(StudyProgram, ASecondWriterIsRefused) {
-  ChildRun first = Child({"--sweep", "c1=0.5:1.5:500", "--sweep", "c2=0.1:1:500", "--out",
+  // A million sets: far longer than the 3 s after which the signal ends the run.
+  ChildRun first = Child({"--sweep", "c1=0.5:1.5:500", "--sweep", "c2=0.1:1:2000", "--out",
                           "rows.csv", "--map", "m.png", "--margins", "--no-progress"});
   first.send_signal = SIGTERM;
   first.signal_after_ms = 3000;
