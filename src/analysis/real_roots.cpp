@@ -23,7 +23,7 @@ namespace {
 // Signs of P(ω²) at doubles and at the midpoints between adjacent doubles.
 
 // ω² as a ball: ω is exact in extended precision (a double, or the midpoint of two adjacent
-// doubles: 54 bits), and the rounding error of its square is found exactly.
+// doubles: 54 bits); the ball bounds the rounding of its square.
 Ball Squared(Extended omega) {
   const Ball w(omega);
   return w * w;
