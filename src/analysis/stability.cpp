@@ -2,7 +2,7 @@
 
 #include <Eigen/Eigenvalues>
 #include <array>
-#include <bit>
+#include <algorithm>
 #include <optional>
 
 #include "analysis/polynomial.h"
@@ -19,60 +19,57 @@ int SignOf(const Exact& e) { return sgn(e); }
 // exact zero. The closed loop's matrices have half their entries zero, and four terms remain.
 template <class T>
 std::array<T, 5> CharacteristicPolynomial(const std::array<std::array<T, 4>, 4>& m) {
+  std::array<std::array<bool, 4>, 4> vanishes{};
+  for (int i = 0; i < 4; ++i) {
+    for (int j = 0; j < 4; ++j) {
+      vanishes[i][j] = i != j && SignOf(m[i][j]) == 0;
+    }
+  }
   std::array<T, 5> sum;
   sum.fill(FromExtended<T>(0));
-  struct Term {
-    std::array<T, 5> p;  // the product so far, of degree `degree`
-    int degree = 0;
+  std::array<int, 4> sigma = {0, 1, 2, 3};
+  do {
     bool negative = false;
-  };
-  const auto expand = [&m, &sum](const auto& self, int row, unsigned used, const Term& t) -> void {
-    if (row == 4) {
-      for (int k = 0; k <= t.degree; ++k) {
-        if (t.negative) {
-          sum[k] = sum[k] - t.p[k];
-        } else {
-          sum[k] = sum[k] + t.p[k];
-        }
+    bool skip = false;
+    for (int i = 0; i < 4 && !skip; ++i) {
+      skip = vanishes[i][sigma[i]];
+      for (int j = i + 1; j < 4; ++j) {
+        negative = negative != (sigma[j] < sigma[i]);  // an inversion
       }
-      return;
     }
-    for (int column = 0; column < 4; ++column) {
-      if ((used >> column) & 1U) {
-        continue;
+    if (skip) {
+      continue;
+    }
+    // The off-diagonal entries −m_ij first, then the factors s − m_ii.
+    std::array<T, 5> p;
+    p[0] = FromExtended<T>(1);
+    for (int i = 0; i < 4; ++i) {
+      if (sigma[i] != i) {
+        p[0] = p[0] * m[i][sigma[i]];
+        negative = !negative;
       }
-      // The inversions that this column makes with the columns taken above it.
-      const bool odd = std::popcount(used >> column) % 2 == 1;
-      Term next;
-      next.negative = t.negative != odd;
-      if (column == row) {
-        // times (s − m_ii)
-        next.degree = t.degree + 1;
-        next.p[0] = -(t.p[0] * m[row][row]);
-        for (int k = 1; k <= t.degree; ++k) {
-          next.p[k] = t.p[k - 1] - t.p[k] * m[row][row];
+    }
+    int degree = 0;
+    for (int i = 0; i < 4; ++i) {
+      if (sigma[i] == i) {
+        p[degree + 1] = p[degree];
+        for (int k = degree; k > 0; --k) {
+          p[k] = p[k - 1] - p[k] * m[i][i];
         }
-        next.p[next.degree] = t.p[t.degree];
+        p[0] = -(p[0] * m[i][i]);
+        ++degree;
+      }
+    }
+    for (int k = 0; k <= degree; ++k) {
+      if (negative) {
+        sum[k] = sum[k] - p[k];
       } else {
-        if (SignOf(m[row][column]) == 0) {
-          continue;
-        }
-        // times −m_ij
-        next.degree = t.degree;
-        next.negative = !next.negative;
-        for (int k = 0; k <= t.degree; ++k) {
-          next.p[k] = t.p[k] * m[row][column];
-        }
+        sum[k] = sum[k] + p[k];
       }
-      self(self, row + 1, used | (1U << column), next);
     }
-  };
-  Term one;
-  one.p[0] = FromExtended<T>(1);
-  expand(expand, 0, 0U, one);
+  } while (std::next_permutation(sigma.begin(), sigma.end()));
   return sum;
 }
-
 
 // The signs that decide where the roots of a0 + a1·s + … + a4·s⁴ lie.
 struct HurwitzSigns {
