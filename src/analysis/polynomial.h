@@ -136,14 +136,6 @@ Poly<T> Wronskian(const Poly<T>& a, const Poly<T>& b) {
   return r;
 }
 
-// u·a
-template <class T>
-Poly<T> TimesVariable(const Poly<T>& a) {
-  Poly<T> r(a.size() + 1);
-  std::copy(a.begin(), a.end(), r.begin() + 1);
-  return r;
-}
-
 template <class T>
 Poly<T> Derivative(const Poly<T>& a) {
   if (a.size() < 2) {
