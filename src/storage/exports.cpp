@@ -26,8 +26,10 @@ std::string ResponseCsv(std::span<const double> t, std::span<const double> h,
 }
 
 void WriteFileBytes(const std::string& path, std::string_view bytes) {
-  // The whole file in one write: a file that fails is cut back to nothing.
-  TextFileRecord file(path, TextFileRecord::kLargeBlock);
+  // The whole file in one write, to a temporary file renamed over the old one: a file that fails
+  // keeps its old content, and a new one is not left behind.
+  TextFileRecord file(path, TextFileRecord::kLargeBlock, TextFileRecord::Replace::kAtOpen,
+                      TextFileRecord::Keep::kOldFile);
   file.Open();
   file.Check();
   file.WriteRows(bytes);

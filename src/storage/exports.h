@@ -14,7 +14,8 @@ namespace pitch {
 std::string ResponseCsv(std::span<const double> t, std::span<const double> h,
                         std::span<const double> exact = {});
 
-// Creates or replaces the file with exactly these bytes; raises EInOutError on failure.
+// Creates or replaces the file with exactly these bytes; raises EInOutError on failure, when a
+// regular file keeps its old content (a FIFO or a device is written in place).
 void WriteFileBytes(const std::string& path, std::string_view bytes);
 
 }  // namespace pitch

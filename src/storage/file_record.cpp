@@ -44,15 +44,20 @@ int InOutErrorCodeOf(int error) {
   }
 }
 
-TextFileRecord::TextFileRecord(std::string path, std::size_t block_size, Replace replace)
-    : path_(std::move(path)), buffer_(std::max<std::size_t>(block_size, 1)), replace_(replace) {}
+TextFileRecord::TextFileRecord(std::string path, std::size_t block_size, Replace replace, Keep keep)
+    : path_(std::move(path)),
+      buffer_(std::max<std::size_t>(block_size, 1)),
+      replace_(replace),
+      keep_(keep) {}
 
-TextFileRecord::TextFileRecord(Descriptor, int fd, std::string name, std::size_t block_size)
+TextFileRecord::TextFileRecord(Descriptor, int fd, std::string name, std::size_t block_size,
+                               Keep keep)
     : path_(std::move(name)),
       fd_(fd),
       owned_(false),
       buffer_(std::max<std::size_t>(block_size, 1)),
-      replace_(Replace::kAtOpen) {
+      replace_(Replace::kAtOpen),
+      keep_(keep) {
   struct stat info {};
   const int flags = ::fcntl(fd, F_GETFL);
   if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && flags != -1 && (flags & O_APPEND) == 0) {
@@ -89,6 +94,14 @@ void TextFileRecord::Open() {
   }
   struct stat info {};
   truncatable_ = ::fstat(fd_, &info) == 0 && S_ISREG(info.st_mode);
+  struct stat link {};
+  if (truncatable_ && keep_ != Keep::kWholeWrites && ::lstat(path_.c_str(), &link) == 0 &&
+      !S_ISLNK(link.st_mode)) {
+    StartTemporary(info);
+    if (!temporary_.empty()) {
+      return;  // the old content stays until the rename
+    }
+  }
   replace_pending_ = truncatable_;
   if (replace_ == Replace::kAtOpen && !ReplaceOldContent()) {
     Release();
@@ -141,6 +154,9 @@ void TextFileRecord::Close() {
       Record(errno);
     }
   }
+  if (!temporary_.empty()) {
+    EndTemporary(code_ == 0, true);
+  }
 }
 
 void TextFileRecord::Check() {
@@ -187,6 +203,7 @@ bool TextFileRecord::WriteOut(const char* data, std::size_t size) {
       }
       Record(errno);
       if (done > 0 && truncatable_) {
+        written_ += WholeRows(data, done);
         static_cast<void>(::ftruncate(fd_, static_cast<off_t>(base_ + written_)));
         if (!owned_) {
           static_cast<void>(::lseek(fd_, static_cast<off_t>(base_ + written_), SEEK_SET));
@@ -214,7 +231,88 @@ bool TextFileRecord::ReplaceOldContent() {
 
 void TextFileRecord::Record(int error) { code_ = InOutErrorCodeOf(error); }
 
+// The length of the whole rows at the start of bytes that were written before a failure; none
+// where the record keeps whole writes or nothing.
+std::size_t TextFileRecord::WholeRows(const char* data, std::size_t size) const {
+  std::size_t whole = 0;
+  if (keep_ == Keep::kWholeLines) {
+    for (std::size_t i = 0; i < size; ++i) {
+      if (data[i] == '\n') {
+        whole = i + 1;
+      }
+    }
+  } else if (keep_ == Keep::kWholeCsvRecords) {
+    // The bytes start at a record's start; a newline inside quotes is part of a field.
+    bool quoted = false;
+    for (std::size_t i = 0; i < size; ++i) {
+      if (data[i] == '"') {
+        quoted = !quoted;
+      } else if (data[i] == '\n' && !quoted) {
+        whole = i + 1;
+      }
+    }
+  }
+  return whole;
+}
+
+// Writes go to a new file in the old one's folder, with its mode (and owner, where the system
+// allows); the old file stays open and locked until the new one replaces it. A folder that takes
+// no new file leaves the record writing in place.
+void TextFileRecord::StartTemporary(const struct stat& old) {
+  const std::string::size_type slash = path_.rfind('/');
+  const std::string folder = slash == std::string::npos ? "" : path_.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? path_ : path_.substr(slash + 1);
+  std::string temporary = folder + "." + name + ".XXXXXX";
+  const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+  if (fd < 0) {
+    return;
+  }
+  static_cast<void>(::fchmod(fd, old.st_mode & 07777));
+  if (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) {
+    static_cast<void>(::fchown(fd, old.st_uid, old.st_gid));
+  }
+  target_fd_ = fd_;
+  fd_ = fd;
+  temporary_ = std::move(temporary);
+  base_ = 0;
+  replace_pending_ = false;
+}
+
+// Renames the temporary file over the old one when the writing is done, or when rows that
+// fitted whole are kept; else removes it, and the old file stays (a file this record created is
+// removed again). report records a failed rename.
+void TextFileRecord::EndTemporary(bool done, bool report) {
+  if (fd_ >= 0) {
+    ::close(fd_);
+    fd_ = -1;
+  }
+  const bool rows = keep_ == Keep::kWholeLines || keep_ == Keep::kWholeCsvRecords;
+  bool commit = done || (rows && written_ > 0);
+  if (commit && ::rename(temporary_.c_str(), path_.c_str()) != 0) {
+    if (report) {
+      Record(errno);
+    }
+    commit = false;
+  }
+  if (!commit) {
+    ::unlink(temporary_.c_str());
+    struct stat ours {};
+    struct stat now {};
+    if (created_ && ::fstat(target_fd_, &ours) == 0 && ::stat(path_.c_str(), &now) == 0 &&
+        ours.st_dev == now.st_dev && ours.st_ino == now.st_ino) {
+      ::unlink(path_.c_str());
+    }
+  }
+  temporary_.clear();
+  ::close(target_fd_);
+  target_fd_ = -1;
+}
+
 void TextFileRecord::Release() {
+  if (!temporary_.empty()) {
+    EndTemporary(false, false);
+    return;
+  }
   if (fd_ >= 0 && owned_) {
     ::close(fd_);
   }

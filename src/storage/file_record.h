@@ -14,7 +14,14 @@
 // fails cuts a regular file back to the end of the last whole write, so after a failure the file
 // ends at a block or row boundary. After a failure nothing more is written, and the file is
 // closed (and unlocked) so that the user can save again.
+//
+// A record that keeps the old file (every output but the results file) writes a regular file
+// through a temporary file in the same folder, renamed over the old one (keeping its mode) at the
+// close: a failure leaves the old file as it was, or, for rows, the whole rows that fitted. A
+// FIFO, a device or a symbolic link is written in place, as the results file is.
 #pragma once
+
+#include <sys/stat.h>
 
 #include <cstddef>
 #include <string>
@@ -33,9 +40,13 @@ class TextFileRecord {
   static constexpr std::size_t kResultsBlock = 128;    // the results file
   static constexpr std::size_t kLargeBlock = 1 << 16;  // exports, study rows, standard output
   enum class Replace { kAtOpen, kAtFirstWrite };
+  // What a regular file holds after a failure: the whole writes before it, in place (the results
+  // file); the old file (an export, a picture); or the rows that fitted whole, a row being a line
+  // or a CSV record (a newline outside quotes), and the old file when none did.
+  enum class Keep { kWholeWrites, kOldFile, kWholeLines, kWholeCsvRecords };
 
   explicit TextFileRecord(std::string path, std::size_t block_size = kResultsBlock,
-                          Replace replace = Replace::kAtOpen);
+                          Replace replace = Replace::kAtOpen, Keep keep = Keep::kWholeWrites);
   TextFileRecord(const TextFileRecord&) = delete;
   TextFileRecord& operator=(const TextFileRecord&) = delete;
   ~TextFileRecord() { Release(); }
@@ -45,7 +56,8 @@ class TextFileRecord {
   // back from its current offset on a failure.
   struct Descriptor {};
   static constexpr Descriptor kDescriptor{};
-  TextFileRecord(Descriptor, int fd, std::string name, std::size_t block_size);
+  TextFileRecord(Descriptor, int fd, std::string name, std::size_t block_size,
+                 Keep keep = Keep::kWholeWrites);
 
   void Open();
   void Write(std::string_view bytes);
@@ -66,6 +78,9 @@ class TextFileRecord {
   bool ReplaceOldContent();
   void Record(int error);
   void Release();
+  void StartTemporary(const struct stat& old);
+  void EndTemporary(bool done, bool report);
+  std::size_t WholeRows(const char* data, std::size_t size) const;
 
   std::string path_;
   int fd_ = -1;
@@ -79,6 +94,9 @@ class TextFileRecord {
   Replace replace_;
   bool replace_pending_ = false;
   bool created_ = false;
+  Keep keep_ = Keep::kWholeWrites;
+  int target_fd_ = -1;     // the old file, locked, while a temporary file is written
+  std::string temporary_;  // the temporary file's path, while it exists
 };
 
 }  // namespace pitch

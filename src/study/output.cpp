@@ -70,21 +70,33 @@ class RecordSink : public Sink {
   std::string name_;
 };
 
+TextFileRecord::Keep KeepOf(SinkText text) {
+  switch (text) {
+    case SinkText::kLines:
+      return TextFileRecord::Keep::kWholeLines;
+    case SinkText::kCsvRecords:
+      return TextFileRecord::Keep::kWholeCsvRecords;
+    case SinkText::kPicture:
+      break;
+  }
+  return TextFileRecord::Keep::kOldFile;
+}
+
 }  // namespace
 
 std::unique_ptr<Sink> StreamSink(std::ostream& out, std::string name) {
   return std::make_unique<OstreamSink>(out, std::move(name));
 }
 
-std::unique_ptr<Sink> DescriptorSink(int fd, std::string name) {
+std::unique_ptr<Sink> DescriptorSink(int fd, std::string name, SinkText text) {
   auto record = std::make_unique<TextFileRecord>(TextFileRecord::kDescriptor, fd, name,
-                                                 TextFileRecord::kLargeBlock);
+                                                 TextFileRecord::kLargeBlock, KeepOf(text));
   return std::make_unique<RecordSink>(std::move(record), std::move(name));
 }
 
-std::unique_ptr<Sink> FileSink(const std::string& path, std::string name) {
-  auto record = std::make_unique<TextFileRecord>(path, TextFileRecord::kLargeBlock,
-                                                 TextFileRecord::Replace::kAtFirstWrite);
+std::unique_ptr<Sink> FileSink(const std::string& path, std::string name, SinkText text) {
+  auto record = std::make_unique<TextFileRecord>(
+      path, TextFileRecord::kLargeBlock, TextFileRecord::Replace::kAtFirstWrite, KeepOf(text));
   auto sink = std::make_unique<RecordSink>(std::move(record), std::move(name));
   sink->Open();
   return sink;

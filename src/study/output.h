@@ -25,10 +25,17 @@ class Sink {
 
 // A stream such as a test's string stream: each write is flushed and its state checked.
 std::unique_ptr<Sink> StreamSink(std::ostream& out, std::string name);
-// A descriptor that stays open (the standard output), written in large blocks of whole rows.
-std::unique_ptr<Sink> DescriptorSink(int fd, std::string name);
+// What a sink's text is made of, for a failure to keep whole: a picture (all or nothing), lines
+// (JSON Lines) or CSV records (a newline inside quotes belongs to a field).
+enum class SinkText { kPicture, kLines, kCsvRecords };
+
+// A descriptor that stays open (the standard output), written in large blocks of whole rows; a
+// regular file is cut back to its last whole row on a failure.
+std::unique_ptr<Sink> DescriptorSink(int fd, std::string name, SinkText text);
 // A file, opened and locked at once (a second writer is refused with I/O error 32, a FIFO without
-// a reader with 233), replaced at its first write; raises EInOutError. name starts the messages.
-std::unique_ptr<Sink> FileSink(const std::string& path, std::string name);
+// a reader with 233); raises EInOutError. name starts the messages. A regular file is written
+// through a temporary file in its folder that replaces it at the finish, or on a failure when
+// whole rows fitted: the old content stays until then, and stays when nothing fitted.
+std::unique_ptr<Sink> FileSink(const std::string& path, std::string name, SinkText text);
 
 }  // namespace pitch::study

@@ -370,19 +370,20 @@ int RunStudy(const StudyOptions& options, std::istream& in, std::ostream& out, s
   const bool to_stream = !options.out || *options.out == "-";
   std::unique_ptr<Sink> sink;
   std::unique_ptr<Sink> map_file;
+  const SinkText rows = plan.format == Format::kCsv ? SinkText::kCsvRecords : SinkText::kLines;
   try {
     if (!to_stream) {
-      sink = FileSink(*options.out, "--out " + *options.out);
+      sink = FileSink(*options.out, "--out " + *options.out, rows);
     } else if (options.out_descriptor >= 0) {
       out.flush();
-      sink = DescriptorSink(options.out_descriptor, "the standard output");
+      sink = DescriptorSink(options.out_descriptor, "the standard output", rows);
     } else {
       sink = StreamSink(out, "the standard output");
     }
     // The map's file is taken now, so that a second writer is refused before the work starts;
     // its old content stays until the picture is there.
     if (plan.map) {
-      map_file = FileSink(*options.map, "--map " + *options.map);
+      map_file = FileSink(*options.map, "--map " + *options.map, SinkText::kPicture);
     }
   } catch (const Exception& e) {
     if (sink) {
