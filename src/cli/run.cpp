@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "cli/calculate.h"
+#include "cli/file_options.h"
 #include "cli/file_paths.h"
 #include "cli/options.h"
 #include "cli/report.h"
@@ -15,6 +16,21 @@ namespace pitch::cli {
 namespace {
 
 constexpr const char* kProgram = "pitch-autopilot-cli";
+
+// A file's I/O error names its option and file, unless the message already names the file: with
+// several files failing alike ("I/O error 112."), each line says which one it is.
+std::string NamedMessage(const Options& options, const RunError& e) {
+  if (e.step != Step::kFiles || e.kind != "EInOutError" || e.file.empty() ||
+      e.message.find(e.file) != std::string::npos) {
+    return e.message;
+  }
+  for (const FileOption& file : FileOptions()) {
+    if (options.*file.path == e.file) {
+      return std::string(file.name) + " " + e.file + ": " + e.message;
+    }
+  }
+  return e.file + ": " + e.message;
+}
 
 }  // namespace
 
@@ -89,7 +105,7 @@ int Run(const std::vector<std::string>& args, const NumberSettings& locale_setti
 
   // Messages may hold the user's text: shown with its control characters escaped.
   for (const RunError& e : errors) {
-    err << study::EscapedText(e.message) << '\n';
+    err << study::EscapedText(NamedMessage(options, e)) << '\n';
     if (!e.hint.empty()) {
       err << study::EscapedText(e.hint) << '\n';
     }

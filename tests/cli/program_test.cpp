@@ -64,35 +64,85 @@ class Program : public ::testing::Test {
   fs::path dir_;
 };
 
-// The file size limit (SIGXFSZ) and a full disk end the same way: "I/O error 112.". The results
-// file keeps only the whole 128-byte blocks written before the failure; an export, written in
-// one block, keeps nothing.
+// The file size limit (SIGXFSZ) and a full disk end the same way: "I/O error 112.", one line a
+// file naming it. The results file keeps only the whole 128-byte blocks written before the
+// failure; an export, written to a temporary file, leaves the old file as it was, and a new one
+// is not left behind, nor is any temporary file.
 struct FileLimitRow {
   const char* name;
   std::vector<std::string> args;
-  const char* file;
-  std::size_t kept;
+  std::vector<std::string> files;  // in the test's folder
+  bool old;                        // the files exist before the run (300 bytes)
+  const char* err;
 };
 void PrintTo(const FileLimitRow& row, std::ostream* os) { *os << row.name; }
 
 class FileSizeLimit : public Program, public ::testing::WithParamInterface<FileLimitRow> {};
 
-TEST_P(FileSizeLimit, IsAnIoErrorAndKeepsWholeBlocks) {
+TEST_P(FileSizeLimit, IsAnIoErrorNamingTheFileAndKeepsTheOldFile) {
   const FileLimitRow& row = GetParam();
-  Put(row.file, std::string(300, 'x'));
+  const std::string old(300, 'x');
+  for (const std::string& file : row.files) {
+    if (row.old) {
+      Put(file, old);
+    }
+  }
   const ChildResult r = Run(row.args, {{RLIMIT_FSIZE, 200}});
   EXPECT_EQ(r.signal, 0);
   EXPECT_EQ(r.code, 1);
-  EXPECT_EQ(r.err, "I/O error 112.\n");
+  EXPECT_EQ(r.err, row.err);
   EXPECT_EQ(r.out, kRatioLines);
-  EXPECT_EQ(Read(row.file).size(), row.kept);
+  std::vector<std::string> left;
+  for (const auto& entry : fs::directory_iterator(dir_)) {
+    left.push_back(entry.path().filename().string());
+  }
+  std::sort(left.begin(), left.end());
+  std::vector<std::string> expected = row.old ? row.files : std::vector<std::string>();
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(left, expected);
+  for (const std::string& file : row.files) {
+    if (!row.old) {
+      continue;
+    }
+    if (file == "f.txt") {
+      // The results file's first block, in place.
+      const std::string kept = Read(file);
+      EXPECT_EQ(kept.size(), 128u);
+      EXPECT_NE(kept, old.substr(0, 128));
+    } else {
+      EXPECT_EQ(Read(file), old) << file;
+    }
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Files, FileSizeLimit,
-    ::testing::Values(FileLimitRow{"results", {"--results", "f.txt"}, "f.txt", 128},
-                      FileLimitRow{"csv", {"--csv", "f.csv"}, "f.csv", 0},
-                      FileLimitRow{"plot", {"--plot", "f.png"}, "f.png", 0}),
+    ::testing::Values(
+        FileLimitRow{"results",
+                     {"--results", "f.txt"},
+                     {"f.txt"},
+                     true,
+                     "--results f.txt: I/O error 112.\n"},
+        FileLimitRow{"csv", {"--csv", "f.csv"}, {"f.csv"}, true, "--csv f.csv: I/O error 112.\n"},
+        FileLimitRow{
+            "plot", {"--plot", "f.png"}, {"f.png"}, true, "--plot f.png: I/O error 112.\n"},
+        FileLimitRow{
+            "bode", {"--bode", "f.svg"}, {"f.svg"}, true, "--bode f.svg: I/O error 112.\n"},
+        FileLimitRow{
+            "report", {"--report", "f.pdf"}, {"f.pdf"}, true, "--report f.pdf: I/O error 112.\n"},
+        FileLimitRow{
+            "new_csv", {"--csv", "f.csv"}, {"f.csv"}, false, "--csv f.csv: I/O error 112.\n"},
+        FileLimitRow{"new_report",
+                     {"--report", "f.pdf"},
+                     {"f.pdf"},
+                     false,
+                     "--report f.pdf: I/O error 112.\n"},
+        FileLimitRow{"three_files",
+                     {"--csv", "f.csv", "--plot", "f.png", "--bode", "f.svg"},
+                     {"f.csv", "f.png", "f.svg"},
+                     true,
+                     "--csv f.csv: I/O error 112.\n--plot f.png: I/O error 112.\n"
+                     "--bode f.svg: I/O error 112.\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A FIFO as the file: without a reader the open fails at once; a reader that goes away while the
@@ -104,7 +154,7 @@ TEST_F(Program, FifoWithoutAReaderFailsAtOnce) {
     const ChildResult r = Run({option, "ff"});
     EXPECT_EQ(r.signal, 0);
     EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.err, "I/O error 233.\n");
+    EXPECT_EQ(r.err, std::string(option) + " ff: I/O error 233.\n");
     EXPECT_EQ(r.out, kRatioLines);
   }
 }
@@ -127,7 +177,7 @@ TEST_F(Program, FifoReaderThatGoesAwayMidWrite) {
   quitter.join();
   EXPECT_EQ(r.signal, 0);
   EXPECT_EQ(r.code, 1);
-  EXPECT_EQ(r.err, "I/O error 109.\n");
+  EXPECT_EQ(r.err, "--csv ff: I/O error 109.\n");
   EXPECT_EQ(r.out, kRatioLines);
 }
 
