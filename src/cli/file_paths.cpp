@@ -31,24 +31,25 @@ void RefuseRepeatedFileOptions(const std::vector<std::string>& args) {
   }
 }
 
-void RefuseSharedFiles(const Options& options) {
-  std::vector<std::pair<std::string, std::string>> paths;
-  const auto add = [&](const char* option, const std::optional<std::string>& path) {
+void RefuseSharedFiles(const Options& options, int out_descriptor) {
+  std::vector<NamedFile> files;
+  const auto add = [&](const char* option, const std::optional<std::string>& path,
+                       bool input = false) {
     if (path) {
-      paths.emplace_back(option, *path);
+      files.push_back({option, *path, -1, input});
     }
   };
-  add("--from", options.from);  // the input: never overwritten by an output
+  add("--from", options.from, true);  // the input: never overwritten by an output
   add("--results", options.results);
   add("--csv", options.csv);
   add("--plot", options.plot);
   add("--bode", options.bode);
   add("--report", options.report);
-  if (const auto shared = FirstSharedFile(paths)) {
-    const auto& [first, second] = *shared;
-    throw UsageError(paths[first].first + " " + paths[first].second + " and " +
-                     paths[second].first + " " + paths[second].second +
-                     " name the same file; each needs a file of its own");
+  if (out_descriptor >= 0) {
+    files.push_back({"the standard output", "", out_descriptor});
+  }
+  if (const auto shared = FirstSharedFile(files)) {
+    throw UsageError(SharedFileMessage(files[shared->first], files[shared->second]));
   }
 }
 

@@ -77,6 +77,7 @@ int main(int argc, char** argv) {
         study.map_renderer = pitch::cli::ChildMapRenderer(renderer);
         study.err_is_terminal = ::isatty(STDERR_FILENO) == 1;
         study.out_descriptor = STDOUT_FILENO;
+        study.in_descriptor = STDIN_FILENO;
         study.stop_on_signals = true;
         return pitch::cli::Run(args, settings, std::cout, std::cerr,
                                pitch::cli::ChildPlotRenderer(renderer),

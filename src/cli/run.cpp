@@ -42,7 +42,7 @@ int Run(const std::vector<std::string>& args, const NumberSettings& locale_setti
   try {
     RefuseRepeatedFileOptions(args);
     options = ParseOptions(args);
-    RefuseSharedFiles(options);
+    RefuseSharedFiles(options, study.out_descriptor);
   } catch (const UsageError& e) {
     err << kProgram << ": " << study::EscapedText(e.what()) << "\nTry '" << kProgram
         << " --help' for more information.\n";
@@ -65,6 +65,7 @@ int Run(const std::vector<std::string>& args, const NumberSettings& locale_setti
     o.separator_given = options.separator.has_value();
     o.progress = options.progress.value_or(study.err_is_terminal);
     o.out_descriptor = study.out_descriptor;
+    o.in_descriptor = study.in_descriptor;
     o.stop_on_signals = study.stop_on_signals;
     std::istringstream nothing;
     return study::RunStudy(o, study.in != nullptr ? *study.in : nothing, out, err,

@@ -25,6 +25,7 @@ struct StudyContext {
   study::MapRenderer map_renderer;  // for --map
   bool err_is_terminal = false;     // the progress line's default
   int out_descriptor = -1;          // the rows to this descriptor instead of out (main: 1)
+  int in_descriptor = -1;           // the descriptor behind in, for the same-file check (main: 0)
   bool stop_on_signals = false;     // SIGINT and SIGTERM end the study after whole rows
 };
 

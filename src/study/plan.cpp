@@ -204,21 +204,23 @@ Plan MakePlan(const StudyOptions& options) {
 }
 
 void RefuseSharedPaths(const StudyOptions& options) {
-  std::vector<std::pair<std::string, std::string>> paths;
+  std::vector<NamedFile> files;
   if (options.batch) {
-    paths.emplace_back("--batch", *options.batch);
+    files.push_back(
+        {"--batch", *options.batch, *options.batch == "-" ? options.in_descriptor : -1, true});
   }
-  if (options.out) {
-    paths.emplace_back("--out", *options.out);
+  if (options.out && *options.out != "-") {
+    files.push_back({"--out", *options.out});
+  } else if (options.out) {
+    files.push_back({"--out", "-", options.out_descriptor});
+  } else if (options.out_descriptor >= 0) {
+    files.push_back({"the standard output", "", options.out_descriptor});
   }
   if (options.map) {
-    paths.emplace_back("--map", *options.map);
+    files.push_back({"--map", *options.map});
   }
-  if (const auto shared = FirstSharedFile(paths)) {
-    const auto& [first, second] = *shared;
-    throw UsageError(paths[first].first + " " + paths[first].second + " and " +
-                     paths[second].first + " " + paths[second].second +
-                     " name the same file; each needs a file of its own");
+  if (const auto shared = FirstSharedFile(files)) {
+    throw UsageError(SharedFileMessage(files[shared->first], files[shared->second]));
   }
 }
 

@@ -50,7 +50,8 @@ struct Plan {
 
 // Raises UsageError.
 Plan MakePlan(const StudyOptions& options);
-// Raises UsageError when two of the batch, --out and --map name one file.
+// Raises UsageError when two of the batch, --out and --map name one file, the standard input
+// (for "--batch -") and the standard output (for rows written there) included.
 void RefuseSharedPaths(const StudyOptions& options);
 Shard ParseShard(const std::string& text);
 

@@ -45,6 +45,9 @@ struct StudyOptions {
   // Rows for the output stream go straight to this descriptor (the process's standard output)
   // in large writes of whole rows; -1: through the stream.
   int out_descriptor = -1;
+  // The descriptor the input stream reads (the process's standard input), or -1: compared with
+  // the files for "--batch -".
+  int in_descriptor = -1;
   // SIGINT and SIGTERM stop the study between rows: the rows computed are written and the run
   // ends with 128 plus the signal's number.
   bool stop_on_signals = false;

@@ -147,6 +147,13 @@ INSTANTIATE_TEST_SUITE_P(
         UsageRow{"SingleRunFilesOnOneFile",
                  {"--csv", "same.svg", "--plot", "same.svg", "--results", "r.txt"},
                  "--csv same.svg and --plot same.svg name the same file"},
+        // issue 25: a file that does not exist yet, spelled two ways.
+        UsageRow{"NewFileSpelledTwoWays",
+                 {"--results", "n-25.txt", "--csv", "./n-25.txt"},
+                 "--results n-25.txt and --csv ./n-25.txt name the same file"},
+        UsageRow{"NewFileThroughAFolderThatIsNot",
+                 {"--plot", "x-25.svg", "--bode", "no-such-folder/../x-25.svg"},
+                 "--plot x-25.svg and --bode no-such-folder/../x-25.svg name the same file"},
         UsageRow{"ControlCharactersInAnArgument",
                  {"--sweep", "c1=0:1:2", "--shard", "1/\x1b[2J"},
                  "--shard 1/\\x1b[2J"}),

@@ -75,13 +75,22 @@ INSTANTIATE_TEST_SUITE_P(
                  {(std::int64_t{1} << 62) - 1}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// The batch, --out and --map each need a file of their own; the input is never written.
+// The batch, --out and --map each need a file of their own; the input is never written. The
+// standard input ("--batch -") and the standard output (rows without --out) count as the files
+// they are, and a file that does not exist yet counts by its absolute, normal path and by its
+// folder and name.
 TEST(StudyPaths, OneFileNamedTwiceIsAUsageErrorAndNothingIsWritten) {
   TempFolder folder;
   const std::string sets = folder / "sets.csv";
   std::ofstream(sets) << kHeader << kGoodRow;
   const std::string linked = folder / "linked.csv";
   std::filesystem::create_hard_link(sets, linked);
+  std::filesystem::create_directory(folder / "real");
+  std::filesystem::create_directory_symlink(folder / "real", folder / "link");
+  const int sets_in = ::open(sets.c_str(), O_RDONLY | O_CLOEXEC);
+  const int sets_out = ::open(sets.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  ASSERT_GE(sets_in, 0);
+  ASSERT_GE(sets_out, 0);
   struct Case {
     StudyOptions options;
     const char* message;
@@ -92,6 +101,18 @@ TEST(StudyPaths, OneFileNamedTwiceIsAUsageErrorAndNothingIsWritten) {
       {With(Sweep({"c1=0:1:2", "c2=0:1:2"}),
             [&](auto& o) { o.out = folder / "same.png", o.map = folder / "same.png"; }),
        "--map"},
+      {With(Batch(), [&](auto& o) { o.batch = "-", o.in_descriptor = sets_in, o.out = sets; }),
+       "--batch - (the standard input) and --out"},
+      {With(Batch(), [&](auto& o) { o.batch = sets, o.out_descriptor = sets_out; }),
+       "and the standard output name"},
+      {With(Batch(), [&](auto& o) { o.batch = sets, o.out = "-", o.out_descriptor = sets_out; }),
+       "and --out - (the standard output) name"},
+      {With(Sweep({"c1=0:1:2", "c2=0:1:2"}),
+            [&](auto& o) { o.out = folder / "new.png", o.map = folder / "real/../new.png"; }),
+       "--map"},
+      {With(Sweep({"c1=0:1:2", "c2=0:1:2"}),
+            [&](auto& o) { o.out = folder / "real/new.png", o.map = folder / "link/new.png"; }),
+       "--map"},
   };
   for (const Case& c : cases) {
     const auto result = Study(c.options, "", [](const MapRequest&) { return std::string("p"); });
@@ -99,6 +120,10 @@ TEST(StudyPaths, OneFileNamedTwiceIsAUsageErrorAndNothingIsWritten) {
     EXPECT_NE(result.err.find("name the same file"), std::string::npos) << result.err;
     EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;
   }
+  ::close(sets_in);
+  ::close(sets_out);
+  EXPECT_FALSE(std::filesystem::exists(folder / "new.png"));
+  EXPECT_FALSE(std::filesystem::exists(folder / "real/new.png"));
   EXPECT_EQ(ReadFile(sets), kHeader + kGoodRow);
   EXPECT_FALSE(std::filesystem::exists(folder / "same.png"));
 }
