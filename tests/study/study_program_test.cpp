@@ -120,17 +120,25 @@ struct LimitRow {
   bool to_stdout;
   bool json;
   const char* message;
+  rlim_t limit = 1000000;
+  std::size_t at_least = 100000;  // bytes of whole rows kept; 0: none fit
+  bool old = false;               // the file holds "OLD\n" before the run
 };
 void PrintTo(const LimitRow& row, std::ostream* os) { *os << row.name; }
 
 class StudyFileSizeLimit : public StudyProgram, public ::testing::WithParamInterface<LimitRow> {};
 
 // The file size limit (as a full disk) ends the run with the results file's "I/O error 112." and
-// leaves a file that ends at a row boundary (issue 19: --out and standard output ended mid-row).
+// leaves a file that ends at a row boundary (issue 19: --out and standard output ended mid-row):
+// every whole row that fits, also those of a large write that did not fit whole (issue 25); an
+// old --out file stays when no row fits, and neither a new file nor a temporary one is left.
 TEST_P(StudyFileSizeLimit, LeavesWholeRowsAndOneMessage) {
   const LimitRow& row = GetParam();
+  if (row.old) {
+    std::ofstream(Path(row.file), std::ios::binary) << "OLD\n";
+  }
   ChildRun run = Child(row.args);
-  run.limits = {{RLIMIT_FSIZE, 1000000}};
+  run.limits = {{RLIMIT_FSIZE, row.limit}};
   if (row.to_stdout) {
     run.output = StandardOutput::kFile;
     run.output_file = Path(row.file);
@@ -139,44 +147,87 @@ TEST_P(StudyFileSizeLimit, LeavesWholeRowsAndOneMessage) {
   EXPECT_EQ(r.signal, 0);
   EXPECT_EQ(r.code, 1);
   EXPECT_EQ(r.err, std::string("pitch-autopilot-cli: ") + row.message + "\n");
+  std::vector<std::string> left;
+  for (const auto& entry : fs::directory_iterator(dir_)) {
+    left.push_back(entry.path().filename().string());
+  }
+  EXPECT_EQ(left, (row.at_least > 0 || row.old ? std::vector<std::string>{row.file}
+                                               : std::vector<std::string>{}));
   const std::string rows = Read(row.file);
-  EXPECT_LE(rows.size(), 1000000u);
-  EXPECT_GT(rows.size(), 100000u);
+  if (row.at_least == 0) {
+    EXPECT_EQ(rows, row.old ? "OLD\n" : "");
+    return;
+  }
+  EXPECT_LE(rows.size(), row.limit);
+  EXPECT_GT(rows.size(), row.at_least);
   ExpectWholeRows(rows, row.json);
 }
 
-INSTANTIATE_TEST_SUITE_P(Outputs, StudyFileSizeLimit,
-                         ::testing::Values(LimitRow{"OutCsv",
-                                                    {"--sweep", "c1=0.5:1.5:20000", "--out",
-                                                     "rows.csv", "--no-progress"},
-                                                    "rows.csv",
-                                                    false,
-                                                    false,
-                                                    "--out rows.csv: I/O error 112."},
-                                           LimitRow{"OutJsonLinesWithSamples",
-                                                    {"--sweep", "c1=0.5:1.5:200", "--out",
-                                                     "rows.jsonl", "--samples", "--no-progress"},
-                                                    "rows.jsonl",
-                                                    false,
-                                                    true,
-                                                    "--out rows.jsonl: I/O error 112."},
-                                           LimitRow{
-                                               "StandardOutput",
-                                               {"--sweep", "c1=0.5:1.5:20000", "--no-progress"},
-                                               "stdout.csv",
-                                               true,
-                                               false,
-                                               "the standard output: I/O error 112."}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Outputs, StudyFileSizeLimit,
+    ::testing::Values(
+        LimitRow{"OutCsv",
+                 {"--sweep", "c1=0.5:1.5:20000", "--out", "rows.csv", "--no-progress"},
+                 "rows.csv",
+                 false,
+                 false,
+                 "--out rows.csv: I/O error 112."},
+        LimitRow{"OutJsonLinesWithSamples",
+                 {"--sweep", "c1=0.5:1.5:200", "--out", "rows.jsonl", "--samples", "--no-progress"},
+                 "rows.jsonl",
+                 false,
+                 true,
+                 "--out rows.jsonl: I/O error 112."},
+        LimitRow{"OutCsvSmallOverOld",
+                 {"--sweep", "c1=0.5:1.5:200", "--out", "rows.csv", "--no-progress"},
+                 "rows.csv",
+                 false,
+                 false,
+                 "--out rows.csv: I/O error 112.",
+                 5000,
+                 4000,
+                 true},
+        LimitRow{"OutJsonLinesSmall",
+                 {"--sweep", "c1=0.5:1.5:2000", "--out", "rows.jsonl", "--no-progress"},
+                 "rows.jsonl",
+                 false,
+                 true,
+                 "--out rows.jsonl: I/O error 112.",
+                 100000,
+                 95000},
+        LimitRow{"OutCsvNoRowFitsKeepsTheOldFile",
+                 {"--sweep", "c1=0.5:1.5:200", "--out", "rows.csv", "--no-progress"},
+                 "rows.csv",
+                 false,
+                 false,
+                 "--out rows.csv: I/O error 112.",
+                 100,
+                 0,
+                 true},
+        LimitRow{"OutJsonLinesNoRowFitsLeavesNoFile",
+                 {"--sweep", "c1=0.5:1.5:200", "--out", "rows.jsonl", "--no-progress"},
+                 "rows.jsonl",
+                 false,
+                 true,
+                 "--out rows.jsonl: I/O error 112.",
+                 100,
+                 0},
+        LimitRow{"StandardOutput",
+                 {"--sweep", "c1=0.5:1.5:20000", "--no-progress"},
+                 "stdout.csv",
+                 true,
+                 false,
+                 "the standard output: I/O error 112."}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // Two runs with one --out or one --map: the second is refused at once with "I/O error 32." and
 // the first writes its rows alone (issue 19: the rows of both runs were mixed).
 TEST_F(StudyProgram, ASecondWriterIsRefused) {
   // 262,144 sets on one thread take about 7 s: longer than the 3 s after which the signal ends
   // the run (a map allows at most 512 values along an axis).
-  ChildRun first = Child({"--sweep", "c1=0.5:1.5:512", "--sweep", "c2=0.1:1:512", "--out",
-                          "rows.csv", "--map", "m.png", "--margins", "--jobs", "1",
-                          "--no-progress"});
+  ChildRun first =
+      Child({"--sweep", "c1=0.5:1.5:512", "--sweep", "c2=0.1:1:512", "--out", "rows.csv", "--map",
+             "m.png", "--margins", "--jobs", "1", "--no-progress"});
   first.send_signal = SIGTERM;
   first.signal_after_ms = 3000;
   ChildResult first_result;
