@@ -8,7 +8,9 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "core/errors.h"
 #include "storage/exports.h"
@@ -126,15 +128,80 @@ TEST_F(OutputFile, AbandonedBeforeTheFirstWriteKeepsTheOldFile) {
   EXPECT_EQ(Read(), "new\n");
 }
 
-// An export is one write: a file that does not fit is cut back to nothing, where the results
-// file's writer kept its whole 128-byte blocks.
-TEST_F(OutputFile, ExportsAreOneBlock) {
+// An export is written to a temporary file renamed over the old one: a file that does not fit
+// leaves the old file as it was (or no file), a file that fits takes the old one's mode, and no
+// temporary file stays behind.
+TEST_F(OutputFile, AnExportKeepsTheOldFileOrReplacesItWhole) {
   const std::string picture(1000, 'p');
   EXPECT_EQ(UnderLimit(500, [&] { WriteFileBytes(path_, picture); }), 112);
-  EXPECT_EQ(Read(), "");
+  EXPECT_FALSE(fs::exists(path_));
+  Put("old picture");
+  fs::permissions(path_, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  EXPECT_EQ(UnderLimit(500, [&] { WriteFileBytes(path_, picture); }), 112);
+  EXPECT_EQ(Read(), "old picture");
   EXPECT_EQ(UnderLimit(5000, [&] { WriteFileBytes(path_, picture); }), 0);
   EXPECT_EQ(Read(), picture);
+  EXPECT_EQ(fs::status(path_).permissions(),
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
 }
+
+// Rows kept after a failure: the whole rows of a write that did not fit whole, a CSV record
+// being cut only at a line end outside quotes; the old file when no row fits.
+struct KeptRowsRow {
+  const char* name;
+  TextFileRecord::Keep keep;
+  std::vector<std::string> rows;
+  rlim_t limit;
+  const char* kept;  // nullptr: the old file
+};
+void PrintTo(const KeptRowsRow& row, std::ostream* os) { *os << row.name; }
+
+class KeptRows : public OutputFile, public ::testing::WithParamInterface<KeptRowsRow> {};
+
+TEST_P(KeptRows, AfterAFailure) {
+  const KeptRowsRow& row = GetParam();
+  Put("old\n");
+  const int code = UnderLimit(row.limit, [&] {
+    TextFileRecord file(path_, TextFileRecord::kLargeBlock, TextFileRecord::Replace::kAtFirstWrite,
+                        row.keep);
+    file.Open();
+    file.Check();
+    for (const std::string& text : row.rows) {
+      file.WriteRows(text);
+      file.Check();
+    }
+    file.Close();
+    file.Check();
+  });
+  EXPECT_EQ(code, 112);
+  EXPECT_EQ(Read(), row.kept ? row.kept : "old\n");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, KeptRows,
+    ::testing::Values(
+        KeptRowsRow{"LinesOfOneWrite",
+                    TextFileRecord::Keep::kWholeLines,
+                    {"{\"row\": 0}\n{\"row\": 1}\n{\"row\": 2}\n"},
+                    30,
+                    "{\"row\": 0}\n{\"row\": 1}\n"},
+        KeptRowsRow{"CsvRecordWithALineEndInQuotes",
+                    TextFileRecord::Keep::kWholeCsvRecords,
+                    {"a,b\n1,\"x\ny\"\n2,z\n"},
+                    10,
+                    "a,b\n"},
+        KeptRowsRow{"CsvRecordsPastQuotes",
+                    TextFileRecord::Keep::kWholeCsvRecords,
+                    {"a,b\n1,\"x\ny\"\n2,z\n"},
+                    14,
+                    "a,b\n1,\"x\ny\"\n"},
+        KeptRowsRow{
+            "NoRowFits", TextFileRecord::Keep::kWholeLines, {"a long first row\n"}, 5, nullptr},
+        KeptRowsRow{
+            "AnExportKeepsNothing", TextFileRecord::Keep::kOldFile, {"a\nb\nc\n"}, 4, nullptr}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace pitch
