@@ -1,5 +1,6 @@
 #include "cli/run.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -841,6 +842,35 @@ TEST_F(CliRun, AFileOptionGivenTwiceIsAUsageError) {
   EXPECT_FALSE(fs::exists(Path("first.csv")));
   EXPECT_FALSE(fs::exists(Path("second.csv")));
   EXPECT_EQ(Call({"--separator", ",", "--separator", ".", "--json"}).code, 0);
+}
+
+// The standard output is a file like any other: one that a file option also names is refused
+// (a regular file), and a pipe or terminal is never compared.
+TEST_F(CliRun, TheStandardOutputAsANamedFileIsAUsageError) {
+  const std::string results = Path("r.txt");
+  std::ofstream(results) << "old";
+  const int into_results = ::open(results.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  ASSERT_GE(into_results, 0);
+  int pipe_ends[2];
+  ASSERT_EQ(::pipe2(pipe_ends, O_CLOEXEC), 0);
+  const auto run = [&](std::vector<std::string> args, int descriptor) {
+    StudyContext study;
+    study.out_descriptor = descriptor;
+    std::ostringstream out;
+    std::ostringstream err;
+    const int code = cli::Run(args, kSettings, out, err, {}, {}, study);
+    return std::pair{code, err.str()};
+  };
+  const auto [code, err] = run({"--from", results}, into_results);
+  EXPECT_EQ(code, 2);
+  EXPECT_NE(err.find("--from " + results + " and the standard output name the same file"),
+            std::string::npos)
+      << err;
+  EXPECT_EQ(run({"--results", results}, into_results).first, 2);
+  EXPECT_EQ(run({"--results", results}, pipe_ends[1]).first, 0);
+  ::close(into_results);
+  ::close(pipe_ends[0]);
+  ::close(pipe_ends[1]);
 }
 
 // The last resort of main: whatever escapes the run becomes a message and the exit code 1.
