@@ -214,7 +214,22 @@ bool TextFileRecord::WriteOut(const char* data, std::size_t size) {
     done += static_cast<std::size_t>(n);
   }
   written_ += size;
+  if (!temporary_.empty() && KeepsRows()) {
+    // Rows replace the old file at their first whole write, and the rest follow in place, so
+    // that a long study's rows can be read while it runs; the new file is locked already.
+    if (::rename(temporary_.c_str(), path_.c_str()) != 0) {
+      Record(errno);
+      return false;
+    }
+    temporary_.clear();
+    ::close(target_fd_);
+    target_fd_ = -1;
+  }
   return true;
+}
+
+bool TextFileRecord::KeepsRows() const {
+  return keep_ == Keep::kWholeLines || keep_ == Keep::kWholeCsvRecords;
 }
 
 bool TextFileRecord::ReplaceOldContent() {
@@ -267,6 +282,8 @@ void TextFileRecord::StartTemporary(const struct stat& old) {
   if (fd < 0) {
     return;
   }
+  // Locked before it can take the old file's place, as the old file is.
+  static_cast<void>(::flock(fd, LOCK_EX | LOCK_NB));
   static_cast<void>(::fchmod(fd, old.st_mode & 07777));
   if (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) {
     static_cast<void>(::fchown(fd, old.st_uid, old.st_gid));
@@ -286,8 +303,7 @@ void TextFileRecord::EndTemporary(bool done, bool report) {
     ::close(fd_);
     fd_ = -1;
   }
-  const bool rows = keep_ == Keep::kWholeLines || keep_ == Keep::kWholeCsvRecords;
-  bool commit = done || (rows && written_ > 0);
+  bool commit = done || (KeepsRows() && written_ > 0);
   if (commit && ::rename(temporary_.c_str(), path_.c_str()) != 0) {
     if (report) {
       Record(errno);

@@ -17,8 +17,9 @@
 //
 // A record that keeps the old file (every output but the results file) writes a regular file
 // through a temporary file in the same folder, renamed over the old one (keeping its mode) at the
-// close: a failure leaves the old file as it was, or, for rows, the whole rows that fitted. A
-// FIFO, a device or a symbolic link is written in place, as the results file is.
+// close, or for rows at their first whole write (the rest follow in place): a failure leaves the
+// old file as it was, or, for rows, the whole rows that fitted. A FIFO, a device or a symbolic
+// link is written in place, as the results file is.
 #pragma once
 
 #include <sys/stat.h>
@@ -81,6 +82,7 @@ class TextFileRecord {
   void StartTemporary(const struct stat& old);
   void EndTemporary(bool done, bool report);
   std::size_t WholeRows(const char* data, std::size_t size) const;
+  bool KeepsRows() const;
 
   std::string path_;
   int fd_ = -1;

@@ -34,8 +34,8 @@ enum class SinkText { kPicture, kLines, kCsvRecords };
 std::unique_ptr<Sink> DescriptorSink(int fd, std::string name, SinkText text);
 // A file, opened and locked at once (a second writer is refused with I/O error 32, a FIFO without
 // a reader with 233); raises EInOutError. name starts the messages. A regular file is written
-// through a temporary file in its folder that replaces it at the finish, or on a failure when
-// whole rows fitted: the old content stays until then, and stays when nothing fitted.
+// through a temporary file in its folder that replaces it at the first whole write of rows (a
+// picture: at the finish): the old content stays until then, and stays when nothing fitted.
 std::unique_ptr<Sink> FileSink(const std::string& path, std::string name, SinkText text);
 
 }  // namespace pitch::study
