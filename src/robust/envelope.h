@@ -1,0 +1,43 @@
+// The whole robust study of one box: both loops decided, their stability margins ρ, and the least
+// gain margins of the continuous loop over the box.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "robust/robust.h"
+
+namespace pitch::robust {
+
+struct EnvelopeOptions {
+  CoefficientBox box;
+  Ratios ratios;
+  double tolerance = 1e-9;         // ρ: hi/lo − 1
+  double margin_tolerance = 1e-6;  // the worst-case margins, relative
+  bool margins = true;             // the worst-case margins
+  SearchLimits limits;
+};
+
+struct LoopEnvelope {
+  bool nominal_stable = false;
+  Decision decision;  // the box itself
+  Bounds rho;         // the stability margin ρ
+};
+
+struct Envelope {
+  LoopEnvelope continuous;
+  LoopEnvelope euler;
+  // The least gain margins, when the continuous loop is proven stable over the box: upward
+  // (k ≥ 1) and downward (k ≤ 1, as 1/k in bounds).
+  std::optional<GainBounds> gain_up;
+  std::optional<GainBounds> gain_down;
+  bool interrupted = false;
+};
+
+// stage names the work in progress for a progress line ("closed loop: rho in [lo, hi]").
+Envelope StudyEnvelope(
+    const EnvelopeOptions& options,
+    const std::function<void(const std::string& stage, const Bounds*)>& progress = {});
+
+}  // namespace pitch::robust
