@@ -60,6 +60,7 @@ RobustArguments Parse(const std::vector<std::string>& args) {
                  "NAME (c1 ... c5) lies in [LO, HI]; repeatable; the others stay at C1 ... C5\n"
                  "or the defaults")
       ->option_text("NAME=LO:HI")
+      ->type_name("NAME=LO:HI")
       ->allow_extra_args(false)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   app.add_option("--autopilot-from", autopilot.help_only,
@@ -471,11 +472,12 @@ int RunRobust(const std::vector<std::string>& args, const NumberSettings& locale
     }
     out << "\nratios (" << s.ratios_source << "): muv = " << Text(r.muv, sep)
         << ", iv = " << Text(r.iv, sep) << ", nuv = " << Text(r.nuv, sep) << "\n";
+    const std::string euler_title = "Euler iteration (step " + Text(kTimeStep, sep) + " s)";
     PrintLoop(out, "closed loop", e.continuous, robust::Loop::kContinuous, r, s.options.tolerance,
               sep);
     if (!e.continuous.decision.interrupted && !e.continuous.rho.interrupted) {
-      PrintLoop(out, "Euler iteration (step 0.01 s)", e.euler, robust::Loop::kEuler, r,
-                s.options.tolerance, sep);
+      PrintLoop(out, euler_title.c_str(), e.euler, robust::Loop::kEuler, r, s.options.tolerance,
+                sep);
     }
     if (e.gain_up && e.gain_down) {
       out << "least gain margin over the box (k*L stable for every set and every gain between 1 "
