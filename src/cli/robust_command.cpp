@@ -353,6 +353,38 @@ void PrintGain(std::ostream& out, const char* title, const robust::GainBounds& g
   }
 }
 
+void PrintWorst(std::ostream& out, const char* title, const char* unit,
+                const robust::WorstMargin& w, char sep) {
+  out << "  " << title << ": ";
+  if (w.none) {
+    out << "none (no set of the box has a gain crossover)\n";
+    return;
+  }
+  out << Text(w.lo, sep) << " <= least <= " << Text(w.hi, sep) << unit;
+  if (w.interrupted || w.budget_exhausted) {
+    out << " (the bounds reached)";
+  }
+  out << "\n";
+  if (w.set) {
+    out << "    worst set: " << SetText(*w.set, sep) << ", at " << Text(w.frequency, sep)
+        << " rad/s\n";
+  }
+}
+
+Json WorstJson(const robust::WorstMargin& w) {
+  if (w.none) {
+    return nullptr;
+  }
+  Json j;
+  j["lo"] = w.lo;
+  j["hi"] = w.hi;
+  j["set"] = SetJson(w.set);
+  j["frequency"] = w.frequency;
+  j["boxes"] = w.boxes;
+  j["complete"] = !w.interrupted && !w.budget_exhausted;
+  return j;
+}
+
 Json GainJson(const robust::GainBounds& g, bool up) {
   Json j = BoundsJson(g.bounds);
   if (!up) {
@@ -458,6 +490,12 @@ int RunRobust(const std::vector<std::string>& args, const NumberSettings& locale
       gain = {{"up", GainJson(*e.gain_up, true)}, {"down", GainJson(*e.gain_down, false)}};
     }
     j["least_gain_margin"] = gain;
+    const auto worst = [](const std::optional<robust::WorstMargin>& w) {
+      return w ? WorstJson(*w) : Json(nullptr);
+    };
+    j["least_stability_margin"] = worst(e.stability_margin);
+    j["least_phase_margin_deg"] = worst(e.phase_margin);
+    j["least_delay_margin"] = worst(e.delay_margin);
     j["interrupted"] = e.interrupted;
     out << JsonText(j) << '\n';
   } else {
@@ -484,6 +522,18 @@ int RunRobust(const std::vector<std::string>& args, const NumberSettings& locale
              "and k):\n";
       PrintGain(out, "gain increase", *e.gain_up, true, sep);
       PrintGain(out, "gain decrease", *e.gain_down, false, sep);
+    }
+    if (e.stability_margin || e.phase_margin || e.delay_margin) {
+      out << "least margins over the box and every frequency:\n";
+    }
+    if (e.stability_margin) {
+      PrintWorst(out, "stability margin min |1 + L(jw)|", "", *e.stability_margin, sep);
+    }
+    if (e.phase_margin) {
+      PrintWorst(out, "phase margin", " deg", *e.phase_margin, sep);
+    }
+    if (e.delay_margin) {
+      PrintWorst(out, "delay margin", " s", *e.delay_margin, sep);
     }
   }
   if (e.interrupted) {

@@ -54,6 +54,23 @@ Envelope StudyEnvelope(const EnvelopeOptions& o,
     e.gain_down = LeastGainMargin(o.ratios, o.box, false, o.margin_tolerance, o.limits);
     e.interrupted = e.gain_down->bounds.interrupted;
   }
+  const std::pair<MarginKind, std::optional<WorstMargin>*> kinds[] = {
+      {MarginKind::kStability, &e.stability_margin},
+      {MarginKind::kPhase, &e.phase_margin},
+      {MarginKind::kDelay, &e.delay_margin}};
+  for (const auto& [kind, into] : kinds) {
+    if (e.interrupted) {
+      break;
+    }
+    if (progress) {
+      progress(kind == MarginKind::kStability ? "least stability margin"
+               : kind == MarginKind::kPhase   ? "least phase margin"
+                                              : "least delay margin",
+               nullptr);
+    }
+    *into = LeastMargin(o.ratios, o.box, kind, o.margin_tolerance, o.limits);
+    e.interrupted = (*into)->interrupted;
+  }
   return e;
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "robust/robust.h"
+#include "robust/worst_margins.h"
 
 namespace pitch::robust {
 
@@ -32,6 +33,11 @@ struct Envelope {
   // (k ≥ 1) and downward (k ≤ 1, as 1/k in bounds).
   std::optional<GainBounds> gain_up;
   std::optional<GainBounds> gain_down;
+  // The least stability, phase and delay margins over the box and every frequency, when the
+  // continuous loop is proven stable over the box.
+  std::optional<WorstMargin> stability_margin;
+  std::optional<WorstMargin> phase_margin;
+  std::optional<WorstMargin> delay_margin;
   bool interrupted = false;
 };
 

@@ -85,6 +85,29 @@ Polynomial Polynomial::Widened(const Exponents& degrees) const {
   return r;
 }
 
+Polynomial Polynomial::Scaled(int v, const Ball& scale) const {
+  Polynomial r = *this;
+  for (std::size_t k = 0; k < coefficients_.size(); ++k) {
+    const int e = ExponentsOf(k)[static_cast<std::size_t>(v)];
+    for (int j = 0; j < e; ++j) {
+      r.coefficients_[k] = r.coefficients_[k] * scale;
+    }
+  }
+  return r;
+}
+
+Polynomial Polynomial::Reversed(int v, const Ball& scale) const {
+  const Polynomial scaled = Scaled(v, scale);
+  Polynomial r(degrees_);
+  const int d = degrees_[static_cast<std::size_t>(v)];
+  for (std::size_t k = 0; k < coefficients_.size(); ++k) {
+    Exponents e = ExponentsOf(k);
+    e[static_cast<std::size_t>(v)] = d - e[static_cast<std::size_t>(v)];
+    r.coefficients_[r.Index(e)] = scaled.coefficients_[k];
+  }
+  return r;
+}
+
 Polynomial operator+(const Polynomial& a, const Polynomial& b) {
   Exponents d;
   for (std::size_t i = 0; i < kVariables; ++i) {

@@ -1,4 +1,5 @@
-// Polynomials in the five coefficients c1 … c5 with enclosed coefficients: each coefficient is a
+// Polynomials in the five coefficients c1 … c5 (and one more variable, the frequency where the
+// margins need it) with enclosed coefficients: each coefficient is a
 // Ball (analysis/ball.h) that holds the exact rational value, so every sum and product stays a
 // rigorous enclosure of the exact polynomial. Dense in the power basis: the loop's polynomials
 // have degree at most 3 in each coefficient, so they hold at most 4⁵ terms.
@@ -14,7 +15,7 @@ namespace pitch::robust {
 
 using analysis::Ball;
 
-inline constexpr int kVariables = 5;
+inline constexpr int kVariables = 6;
 using Exponents = std::array<int, kVariables>;
 using Point = std::array<Ball, kVariables>;
 
@@ -22,7 +23,7 @@ class Polynomial {
  public:
   Polynomial() : coefficients_(1) {}
   explicit Polynomial(Ball constant) : coefficients_(1, constant) {}
-  // The coefficient c_(variable + 1).
+  // The variable: c_(variable + 1) for 0 … 4, the frequency variable for 5.
   static Polynomial Variable(int variable);
 
   const Exponents& Degrees() const { return degrees_; }
@@ -36,15 +37,20 @@ class Polynomial {
   std::size_t Index(const Exponents& e) const;
   Exponents ExponentsOf(std::size_t index) const;
 
+  // The same polynomial with room for the given degrees (at least its own).
+  Polynomial Widened(const Exponents& degrees) const;
+  // p(…, scale·x_v, …).
+  Polynomial Scaled(int v, const Ball& scale) const;
+  // x_v^d·p(…, scale/x_v, …) for d the degree in x_v.
+  Polynomial Reversed(int v, const Ball& scale) const;
+
   friend Polynomial operator+(const Polynomial& a, const Polynomial& b);
   friend Polynomial operator-(const Polynomial& a, const Polynomial& b);
   friend Polynomial operator*(const Polynomial& a, const Polynomial& b);
   friend Polynomial operator*(const Ball& a, const Polynomial& b);
 
  private:
-  Polynomial(const Exponents& degrees);
-  // The same polynomial with room for the given degrees.
-  Polynomial Widened(const Exponents& degrees) const;
+  explicit Polynomial(const Exponents& degrees);
 
   Exponents degrees_{};
   std::vector<Ball> coefficients_;

@@ -63,14 +63,21 @@ Real Inward(const Ball& end, bool up) {
 
 struct Sides {
   BoxSides box;
-  Set inner_lo{};
-  Set inner_hi{};
+  std::array<Real, kVariables> inner_lo{};
+  std::array<Real, kVariables> inner_hi{};
 };
 
-Sides SidesOf(const std::array<Ball, kVariables>& lo, const std::array<Ball, kVariables>& hi,
+Set SetOf(const std::array<Real, kVariables>& x) {
+  Set s;
+  std::copy_n(x.begin(), kCoefficients, s.begin());
+  return s;
+}
+
+// The box's sides; the frequency variable, where the conditions have none, is the point 0.
+Sides SidesOf(const std::array<Ball, kCoefficients>& lo, const std::array<Ball, kCoefficients>& hi,
               const Set& nominal) {
   Sides s;
-  for (std::size_t i = 0; i < kVariables; ++i) {
+  for (std::size_t i = 0; i < kCoefficients; ++i) {
     s.box[i].lo = lo[i];
     s.box[i].width = hi[i] - lo[i];
     s.inner_lo[i] = Inward(lo[i], true);
@@ -86,10 +93,13 @@ Decision Decide(const std::vector<Condition>& conditions, const Ratios& ratios, 
                 const Sides& s, const SearchLimits& limits) {
   const SearchResult r = ProvePositive(
       conditions, s.box, s.inner_lo, s.inner_hi,
-      [&](const Set& x) { return !SetStable(x, ratios, loop); }, limits);
+      [&](const std::array<Real, kVariables>& x) { return !SetStable(SetOf(x), ratios, loop); },
+      limits);
   Decision d;
   d.verdict = r.verdict;
-  d.set = r.point;
+  if (r.point) {
+    d.set = SetOf(*r.point);
+  }
   d.failing = r.failing;
   d.boxes = r.boxes;
   d.proven_boxes = r.proven_boxes;
@@ -99,10 +109,10 @@ Decision Decide(const std::vector<Condition>& conditions, const Ratios& ratios, 
 }
 
 Sides ScaledSides(const CoefficientBox& box, double rho) {
-  std::array<Ball, kVariables> lo;
-  std::array<Ball, kVariables> hi;
+  std::array<Ball, kCoefficients> lo;
+  std::array<Ball, kCoefficients> hi;
   const Ball r(rho);
-  for (std::size_t i = 0; i < kVariables; ++i) {
+  for (std::size_t i = 0; i < kCoefficients; ++i) {
     const Ball n(box.nominal[i]);
     lo[i] = n - r * (n - Ball(box.lo[i]));
     hi[i] = n + r * (Ball(box.hi[i]) - n);
@@ -113,7 +123,7 @@ Sides ScaledSides(const CoefficientBox& box, double rho) {
 // The least ρ whose scaled box holds the set, rounded up.
 double ScaleOf(const CoefficientBox& box, const Set& s) {
   long double most = 0;
-  for (std::size_t i = 0; i < kVariables; ++i) {
+  for (std::size_t i = 0; i < kCoefficients; ++i) {
     const long double n = box.nominal[i];
     long double r = 0;
     if (s[i] < box.nominal[i]) {
@@ -135,7 +145,7 @@ Set TowardsNominal(const Set& nominal, const Set& unstable, const Ratios& ratios
   for (int i = 0; i < 80; ++i) {
     const long double t = (stable_t + unstable_t) / 2;
     Set x;
-    for (std::size_t k = 0; k < kVariables; ++k) {
+    for (std::size_t k = 0; k < kCoefficients; ++k) {
       x[k] =
           static_cast<Real>(nominal[k] + t * (static_cast<long double>(unstable[k]) - nominal[k]));
     }
@@ -272,9 +282,9 @@ Decision DecideBox(const Ratios& ratios, Loop loop, const CoefficientBox& box, d
 
 Decision DecideBox(const Ratios& ratios, Loop loop, const CoefficientBox& box,
                    const SearchLimits& limits) {
-  std::array<Ball, kVariables> lo;
-  std::array<Ball, kVariables> hi;
-  for (std::size_t i = 0; i < kVariables; ++i) {
+  std::array<Ball, kCoefficients> lo;
+  std::array<Ball, kCoefficients> hi;
+  for (std::size_t i = 0; i < kCoefficients; ++i) {
     lo[i] = Ball(box.lo[i]);
     hi[i] = Ball(box.hi[i]);
   }
@@ -284,7 +294,7 @@ Decision DecideBox(const Ratios& ratios, Loop loop, const CoefficientBox& box,
 
 double LargestScale(const CoefficientBox& box) {
   double largest = std::numeric_limits<double>::infinity();
-  for (std::size_t i = 0; i < kVariables; ++i) {
+  for (std::size_t i = 0; i < kCoefficients; ++i) {
     const double n = box.nominal[i];
     if (box.lo[i] < n) {
       largest = std::min(largest, (kLargestCoefficient + n) / (n - box.lo[i]));
@@ -366,9 +376,9 @@ GainBounds LeastGainMargin(const Ratios& ratios, const CoefficientBox& box, bool
   const double a = box.lo[2];
   const double b3 = box.hi[2];
   const auto sides_at = [&](double j) {
-    std::array<Ball, kVariables> lo;
-    std::array<Ball, kVariables> hi;
-    for (std::size_t i = 0; i < kVariables; ++i) {
+    std::array<Ball, kCoefficients> lo;
+    std::array<Ball, kCoefficients> hi;
+    for (std::size_t i = 0; i < kCoefficients; ++i) {
       lo[i] = Ball(box.lo[i]);
       hi[i] = Ball(box.hi[i]);
     }

@@ -24,7 +24,8 @@
 
 namespace pitch::robust {
 
-using Set = std::array<Real, kVariables>;
+inline constexpr int kCoefficients = 5;
+using Set = std::array<Real, kCoefficients>;
 
 struct Ratios {
   Real muv = 0;
