@@ -7,12 +7,15 @@
 
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <random>
 #include <string>
 
+#include "analysis/margins.h"
 #include "core/controller.h"
 #include "core/model.h"
 #include "robust/envelope.h"
+#include "robust/worst_margins.h"
 #include "study/sweep.h"
 
 namespace pitch::robust {
@@ -283,6 +286,93 @@ TEST(RobustGain, WorstSetReCheckedBySingleSets) {
   nominal[2] *= g.bounds.lo;
   EXPECT_TRUE(SetStable(nominal, r, Loop::kContinuous));
 }
+
+// The least margins over a box: the worst set's own margin (the single calculation's) is the
+// upper bound, and no set of a dense sweep has a margin below the certified lower bound.
+struct WorstCase {
+  const char* name;
+  MarginKind kind;
+  bool negative_c3;  // the loop tuned at c3 = −7.028, ±5 %; else the default, ±20 %
+};
+
+void PrintTo(const WorstCase& row, std::ostream* os) { *os << row.name; }
+
+class WorstMargins : public testing::TestWithParam<WorstCase> {};
+
+double MarginOfSet(const Set& s, const Ratios& r, MarginKind kind) {
+  TController c;
+  c.c1 = s[0];
+  c.c2 = s[1];
+  c.c3 = s[2];
+  c.c4 = s[3];
+  c.c5 = s[4];
+  c.muv = r.muv;
+  c.iv = r.iv;
+  c.nuv = r.nuv;
+  const analysis::LoopMargins m = analysis::Margins(c);
+  double least = std::numeric_limits<double>::infinity();
+  switch (kind) {
+    case MarginKind::kStability:
+      return m.stability.value;
+    case MarginKind::kPhase:
+      for (const analysis::PhaseMargin& p : m.phase) {
+        least = std::min(least, std::fabs(p.degrees));
+      }
+      return least;
+    case MarginKind::kDelay:
+      return m.delay.value_or(least);
+  }
+  return least;
+}
+
+TEST_P(WorstMargins, BoundsHoldForEverySweptSet) {
+  const WorstCase& row = GetParam();
+  Ratios r = DefaultRatios();
+  CoefficientBox box = Relative(0.2);
+  if (row.negative_c3) {
+    TController c;
+    c.c1 = 0.88;
+    c.c2 = 0.404;
+    c.c3 = -7.028;
+    c.c4 = 0.987;
+    c.c5 = 0.251;
+    c.ComputeGearRatios();
+    r = {c.muv, c.iv, c.nuv};
+    box.nominal = {0.88, 0.404, -7.028, 0.987, 0.251};
+    for (std::size_t i = 0; i < 5; ++i) {
+      box.lo[i] = box.nominal[i] - std::fabs(box.nominal[i]) * 0.05;
+      box.hi[i] = box.nominal[i] + std::fabs(box.nominal[i]) * 0.05;
+    }
+  }
+  ASSERT_EQ(DecideBox(r, Loop::kContinuous, box, {}).verdict, Verdict::kProven);
+  const WorstMargin w = LeastMargin(r, box, row.kind, 1e-6, {});
+  ASSERT_FALSE(w.none);
+  ASSERT_TRUE(w.set.has_value());
+  EXPECT_LE(w.lo, w.hi);
+  EXPECT_LE(w.hi / w.lo - 1, 1e-6);
+  EXPECT_EQ(MarginOfSet(*w.set, r, row.kind), w.hi) << Hex(*w.set);
+  std::mt19937_64 random(7);
+  for (int k = 0; k < 3000; ++k) {
+    Set x;
+    for (std::size_t i = 0; i < 5; ++i) {
+      const int pick = static_cast<int>(random() % 4);
+      x[i] = pick == 0   ? box.lo[i]
+             : pick == 1 ? box.hi[i]
+                         : std::uniform_real_distribution<double>(box.lo[i], box.hi[i])(random);
+    }
+    ASSERT_GE(MarginOfSet(x, r, row.kind), w.lo) << Hex(x);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Robust, WorstMargins,
+    testing::Values(WorstCase{"stability_default", MarginKind::kStability, false},
+                    WorstCase{"phase_default", MarginKind::kPhase, false},
+                    WorstCase{"delay_default", MarginKind::kDelay, false},
+                    WorstCase{"stability_negative_c3", MarginKind::kStability, true},
+                    WorstCase{"phase_negative_c3", MarginKind::kPhase, true},
+                    WorstCase{"delay_negative_c3", MarginKind::kDelay, true}),
+    [](const testing::TestParamInfo<WorstCase>& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace pitch::robust
