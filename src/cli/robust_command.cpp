@@ -337,6 +337,11 @@ void PrintGain(std::ostream& out, const char* title, const robust::GainBounds& g
                char sep) {
   const robust::Bounds& b = g.bounds;
   out << "  " << title << ": ";
+  if (g.every_gain) {
+    out << (up ? "infinite (proven: stable for every gain k >= 1)\n"
+               : "infinite (proven: stable for every gain k in (0, 1])\n");
+    return;
+  }
   if (b.unbounded) {
     out << (up ? "at least " : "at most ") << Text(up ? b.lo : 1 / b.lo, sep)
         << " (no destabilising gain found)\n";
@@ -393,6 +398,11 @@ Json GainJson(const robust::GainBounds& g, bool up) {
     j["hi"] = 1 / g.bounds.lo;
   }
   j["gain_factor"] = g.bounds.set ? Json(g.gain_factor) : Json(nullptr);
+  j["infinite"] = g.every_gain;
+  if (g.every_gain) {
+    j["lo"] = up ? Json(nullptr) : Json(0);
+    j["hi"] = up ? Json(nullptr) : Json(0);
+  }
   return j;
 }
 

@@ -99,11 +99,42 @@ Polynomial Polynomial::Scaled(int v, const Ball& scale) const {
 Polynomial Polynomial::Reversed(int v, const Ball& scale) const {
   const Polynomial scaled = Scaled(v, scale);
   Polynomial r(degrees_);
-  const int d = degrees_[static_cast<std::size_t>(v)];
+  int d = 0;
   for (std::size_t k = 0; k < coefficients_.size(); ++k) {
+    if (!coefficients_[k].IsExactZero()) {
+      d = std::max(d, ExponentsOf(k)[static_cast<std::size_t>(v)]);
+    }
+  }
+  for (std::size_t k = 0; k < coefficients_.size(); ++k) {
+    if (coefficients_[k].IsExactZero()) {
+      continue;
+    }
     Exponents e = ExponentsOf(k);
     e[static_cast<std::size_t>(v)] = d - e[static_cast<std::size_t>(v)];
     r.coefficients_[r.Index(e)] = scaled.coefficients_[k];
+  }
+  return r;
+}
+
+Polynomial Polynomial::DividedBy(int v) const {
+  const auto i = static_cast<std::size_t>(v);
+  if (degrees_[i] == 0) {
+    return *this;
+  }
+  for (std::size_t k = 0; k < coefficients_.size(); ++k) {
+    if (!coefficients_[k].IsExactZero() && ExponentsOf(k)[i] == 0) {
+      return *this;
+    }
+  }
+  Exponents d = degrees_;
+  --d[i];
+  Polynomial r(d);
+  for (std::size_t k = 0; k < coefficients_.size(); ++k) {
+    Exponents e = ExponentsOf(k);
+    if (e[i] > 0) {
+      --e[i];
+      r.coefficients_[r.Index(e)] = coefficients_[k];
+    }
   }
   return r;
 }

@@ -41,8 +41,10 @@ class Polynomial {
   Polynomial Widened(const Exponents& degrees) const;
   // p(…, scale·x_v, …).
   Polynomial Scaled(int v, const Ball& scale) const;
-  // x_v^d·p(…, scale/x_v, …) for d the degree in x_v.
+  // x_v^d·p(…, scale/x_v, …) for d the degree in x_v (of its non-zero terms).
   Polynomial Reversed(int v, const Ball& scale) const;
+  // p/x_v when every term holds x_v (the terms without it are exact zeros); else p itself.
+  Polynomial DividedBy(int v) const;
 
   friend Polynomial operator+(const Polynomial& a, const Polynomial& b);
   friend Polynomial operator-(const Polynomial& a, const Polynomial& b);

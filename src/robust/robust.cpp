@@ -368,6 +368,44 @@ Bounds StabilityMargin(const Ratios& ratios, Loop loop, const CoefficientBox& bo
   return b;
 }
 
+bool StableForEveryGain(const Ratios& ratios, const CoefficientBox& box, bool up,
+                        const SearchLimits& limits) {
+  const double a = box.lo[2];
+  const double b = box.hi[2];
+  if (a <= 0 && b >= 0) {
+    return false;
+  }
+  // Up: c3 = end/t reaches from the end away from 0 to infinity; down: c3 = end·t reaches from the
+  // end nearest 0 to 0 (the conditions that vanish with c3 divided by it).
+  const double end = (b > 0) == up ? b : a;
+  std::vector<Condition> conditions = StabilityConditions(ratios, Loop::kContinuous);
+  for (Condition& c : conditions) {
+    c.polynomial =
+        up ? c.polynomial.Reversed(2, Ball(end)) : c.polynomial.DividedBy(2).Scaled(2, Ball(end));
+  }
+  std::array<Ball, kCoefficients> lo;
+  std::array<Ball, kCoefficients> hi;
+  for (std::size_t i = 0; i < kCoefficients; ++i) {
+    lo[i] = Ball(box.lo[i]);
+    hi[i] = Ball(box.hi[i]);
+  }
+  lo[2] = Ball(0);
+  hi[2] = Ball(1);
+  Sides s = SidesOf(lo, hi, box.nominal);
+  const SearchResult r = ProvePositive(
+      conditions, s.box, s.inner_lo, s.inner_hi,
+      [&](const std::array<Real, kVariables>& x) {
+        Set c = SetOf(x);
+        if (up && x[2] == 0) {
+          return false;
+        }
+        c[2] = up ? end / x[2] : end * x[2];
+        return std::isfinite(c[2]) && c[2] != 0 && !SetStable(c, ratios, Loop::kContinuous);
+      },
+      limits);
+  return r.verdict == Verdict::kProven;
+}
+
 GainBounds LeastGainMargin(const Ratios& ratios, const CoefficientBox& box, bool up,
                            double tolerance, const SearchLimits& limits) {
   // J ≥ 1 stands for the factor k = J (up) or k = 1/J (down); c3's side becomes
@@ -410,6 +448,11 @@ GainBounds LeastGainMargin(const Ratios& ratios, const CoefficientBox& box, bool
   Bounds& bounds = g.bounds;
   bounds.lo = 1;
   bounds.hi = std::numeric_limits<double>::infinity();
+  if (StableForEveryGain(ratios, box, up, limits)) {
+    g.every_gain = true;
+    bounds.unbounded = true;
+    return g;
+  }
   const auto decide_at = [&](double j) {
     return Decide(conditions, ratios, Loop::kContinuous, sides_at(j), limits);
   };

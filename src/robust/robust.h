@@ -97,7 +97,13 @@ double LargestScale(const CoefficientBox& box);
 struct GainBounds {
   Bounds bounds;
   double gain_factor = 1;  // at the set: k'·L is not stable
+  // Proven: k·L is stable for every k ≥ 1 (up) or every k in (0, 1] (down): the conditions
+  // with c3 = end/t (or end·t), t in [0, 1], positive, the gain margin infinite.
+  bool every_gain = false;
 };
+// The proof behind every_gain.
+bool StableForEveryGain(const Ratios& ratios, const CoefficientBox& box, bool up,
+                        const SearchLimits& limits);
 GainBounds LeastGainMargin(const Ratios& ratios, const CoefficientBox& box, bool up,
                            double tolerance, const SearchLimits& limits);
 
