@@ -7,6 +7,7 @@
 #include <cmath>
 #include <optional>
 #include <sstream>
+#include <thread>
 
 #include "cli/json_text.h"
 #include "cli/options.h"
@@ -81,7 +82,9 @@ RobustArguments Parse(const std::vector<std::string>& args) {
       ->disable_flag_override();
   app.add_flag("--no-progress", r.no_progress, "never show the progress line")
       ->disable_flag_override();
-  app.add_option("--jobs", r.jobs, "threads (the two loops are studied side by side from 2)")
+  app.add_option("--jobs", r.jobs,
+                 "threads (default: one per core): the two loops side by side, then the\nfive "
+                 "worst-case margins")
       ->option_text("N")
       ->check(CLI::Range(1, 256));
   try {
@@ -448,7 +451,8 @@ int RunRobust(const std::vector<std::string>& args, const NumberSettings& locale
         << " --help' for more information.\n";
     return 2;
   }
-  (void)jobs;
+  s.options.jobs =
+      jobs > 0 ? jobs : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 
   std::optional<study::InterruptGuard> guard;
   if (context.stop_on_signals) {

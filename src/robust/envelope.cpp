@@ -1,11 +1,18 @@
 #include "robust/envelope.h"
 
+#include <oneapi/tbb/task_arena.h>
+#include <oneapi/tbb/task_group.h>
+
+#include <mutex>
+
 namespace pitch::robust {
 
 namespace {
 
+using Progress = std::function<void(const std::string&, const Bounds*)>;
+
 LoopEnvelope StudyLoop(const EnvelopeOptions& o, Loop loop, const std::string& name,
-                       const std::function<void(const std::string&, const Bounds*)>& progress) {
+                       const Progress& progress) {
   LoopEnvelope e;
   e.nominal_stable = SetStable(o.box.nominal, o.ratios, loop);
   if (progress) {
@@ -32,45 +39,52 @@ LoopEnvelope StudyLoop(const EnvelopeOptions& o, Loop loop, const std::string& n
 
 }  // namespace
 
-Envelope StudyEnvelope(const EnvelopeOptions& o,
-                       const std::function<void(const std::string&, const Bounds*)>& progress) {
+Envelope StudyEnvelope(const EnvelopeOptions& o, const Progress& shown) {
+  std::mutex lock;
+  const Progress progress = [&](const std::string& stage, const Bounds* b) {
+    if (shown) {
+      const std::lock_guard<std::mutex> hold(lock);
+      shown(stage, b);
+    }
+  };
   Envelope e;
-  e.continuous = StudyLoop(o, Loop::kContinuous, "closed loop", progress);
-  e.interrupted = e.continuous.decision.interrupted || e.continuous.rho.interrupted;
-  if (e.interrupted) {
-    return e;
-  }
-  e.euler = StudyLoop(o, Loop::kEuler, "Euler iteration", progress);
-  e.interrupted = e.euler.decision.interrupted || e.euler.rho.interrupted;
+  tbb::task_arena arena(std::max(1, o.jobs));
+  arena.execute([&] {
+    tbb::task_group group;
+    group.run([&] { e.continuous = StudyLoop(o, Loop::kContinuous, "closed loop", progress); });
+    group.run([&] { e.euler = StudyLoop(o, Loop::kEuler, "Euler iteration", progress); });
+    group.wait();
+  });
+  e.interrupted = e.continuous.decision.interrupted || e.continuous.rho.interrupted ||
+                  e.euler.decision.interrupted || e.euler.rho.interrupted;
   if (e.interrupted || !o.margins || e.continuous.decision.verdict != Verdict::kProven) {
     return e;
   }
-  if (progress) {
-    progress("least gain margin", nullptr);
-  }
-  e.gain_up = LeastGainMargin(o.ratios, o.box, true, o.margin_tolerance, o.limits);
-  e.interrupted = e.gain_up->bounds.interrupted;
-  if (!e.interrupted) {
-    e.gain_down = LeastGainMargin(o.ratios, o.box, false, o.margin_tolerance, o.limits);
-    e.interrupted = e.gain_down->bounds.interrupted;
-  }
-  const std::pair<MarginKind, std::optional<WorstMargin>*> kinds[] = {
-      {MarginKind::kStability, &e.stability_margin},
-      {MarginKind::kPhase, &e.phase_margin},
-      {MarginKind::kDelay, &e.delay_margin}};
-  for (const auto& [kind, into] : kinds) {
-    if (e.interrupted) {
-      break;
-    }
-    if (progress) {
-      progress(kind == MarginKind::kStability ? "least stability margin"
-               : kind == MarginKind::kPhase   ? "least phase margin"
-                                              : "least delay margin",
-               nullptr);
-    }
-    *into = LeastMargin(o.ratios, o.box, kind, o.margin_tolerance, o.limits);
-    e.interrupted = (*into)->interrupted;
-  }
+  progress("least margins over the box", nullptr);
+  arena.execute([&] {
+    tbb::task_group group;
+    group.run(
+        [&] { e.gain_up = LeastGainMargin(o.ratios, o.box, true, o.margin_tolerance, o.limits); });
+    group.run([&] {
+      e.gain_down = LeastGainMargin(o.ratios, o.box, false, o.margin_tolerance, o.limits);
+    });
+    group.run([&] {
+      e.stability_margin =
+          LeastMargin(o.ratios, o.box, MarginKind::kStability, o.margin_tolerance, o.limits);
+    });
+    group.run([&] {
+      e.phase_margin =
+          LeastMargin(o.ratios, o.box, MarginKind::kPhase, o.margin_tolerance, o.limits);
+    });
+    group.run([&] {
+      e.delay_margin =
+          LeastMargin(o.ratios, o.box, MarginKind::kDelay, o.margin_tolerance, o.limits);
+    });
+    group.wait();
+  });
+  e.interrupted = e.gain_up->bounds.interrupted || e.gain_down->bounds.interrupted ||
+                  e.stability_margin->interrupted || e.phase_margin->interrupted ||
+                  e.delay_margin->interrupted;
   return e;
 }
 

@@ -17,6 +17,7 @@ struct EnvelopeOptions {
   double tolerance = 1e-9;         // ρ: hi/lo − 1
   double margin_tolerance = 1e-6;  // the worst-case margins, relative
   bool margins = true;             // the worst-case margins
+  int jobs = 1;                    // threads: the loops, and then the margins, side by side
   SearchLimits limits;
 };
 
@@ -41,7 +42,8 @@ struct Envelope {
   bool interrupted = false;
 };
 
-// stage names the work in progress for a progress line ("closed loop: rho in [lo, hi]").
+// stage names the work in progress for a progress line ("closed loop: rho in [lo, hi]"); it is
+// called from one thread at a time.
 Envelope StudyEnvelope(
     const EnvelopeOptions& options,
     const std::function<void(const std::string& stage, const Bounds*)>& progress = {});
