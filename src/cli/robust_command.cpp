@@ -118,11 +118,15 @@ Real Number(const std::string& what, const std::string& text, char separator, bo
   }
 }
 
+// The shortest decimal that reads back to the same double: a set can be typed in again, and a
+// bound is the bound, not a rounding of it.
 std::string Text(double x, char separator) {
   if (std::isinf(x)) {
     return x > 0 ? "infinity" : "-infinity";
   }
-  return FormatNumber(x, separator);
+  std::string t = ShortestDecimal(x);
+  std::replace(t.begin(), t.end(), '.', separator);
+  return t;
 }
 
 struct Study {

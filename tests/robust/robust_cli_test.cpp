@@ -118,7 +118,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "nominal set C1 ... C5 inside the box"},
         BadInput{"huge",
                  {"--robust", "c3=-1e300:1e300"},
-                 "--robust c3=-1e300:1e300: the interval reaches beyond +/-1E30, where the "
+                 "--robust c3=-1e300:1e300: the interval reaches beyond +/-1e+30, where the "
                  "loop's polynomials are no longer decided reliably"},
         BadInput{"loop_undefined_at_nominal",
                  {"--robust", "c2=0.1:0.5", "0.88", "0.2", "7.028", "0.987", "0.251"},
