@@ -52,7 +52,7 @@ RobustArguments Parse(const std::vector<std::string>& args) {
   CLI::App app(
       "Decides whether the closed loop with one tuned autopilot is stable for every coefficient\n"
       "set in a box, with a certificate or a destabilising set, and bounds its stability margin\n"
-      "and worst-case gain margins.",
+      "and the worst-case gain, stability, phase and delay margins over the box.",
       kProgram);
   app.set_help_flag("-h,--help", "print this text");
   app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
@@ -87,6 +87,15 @@ RobustArguments Parse(const std::vector<std::string>& args) {
                  "worst-case margins")
       ->option_text("N")
       ->check(CLI::Range(1, 256));
+  for (const std::string& arg : arguments) {
+    if (arg == "--") {
+      break;
+    }
+    if (arg == "-h" || arg == "--help") {
+      r.info = app.help();
+      return r;
+    }
+  }
   try {
     app.parse(std::vector<std::string>(arguments.rbegin(), arguments.rend()));
   } catch (const CLI::CallForHelp&) {
