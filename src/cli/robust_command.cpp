@@ -11,11 +11,15 @@
 
 #include "cli/json_text.h"
 #include "cli/options.h"
+#include "cli/renderer_process.h"
 #include "cli/study_options.h"
 #include "core/controller.h"
 #include "core/model.h"
 #include "number_text/number_text.h"
 #include "robust/envelope.h"
+#include "robust/region_map.h"
+#include "storage/exports.h"
+#include "storage/picture_format.h"
 #include "study/escaped_text.h"
 #include "study/interrupt.h"
 #include "study/sweep.h"
@@ -33,6 +37,7 @@ struct RobustArguments {
   std::vector<std::string> autopilot;
   std::string tolerance;
   std::string separator;
+  std::string map;
   bool json = false;
   bool no_margins = false;
   bool progress = false;
@@ -76,6 +81,16 @@ RobustArguments Parse(const std::vector<std::string>& args) {
       ->option_text(",|.")
       ->check(CLI::IsMember({",", "."}));
   app.add_flag("--json", r.json, "print one JSON object")->disable_flag_override();
+  app.add_option("--robust-map", r.map,
+                 "draw the certified stability region over the first two coefficients with\n"
+                 "intervals (.png or .svg): each cell proven stable, proven unstable or\n"
+                 "undecided, the nominal and worst sets marked")
+      ->option_text("FILE")
+      ->check(CLI::Validator(
+          [](std::string& path) -> std::string {
+            return PictureFormatOfPath(path) ? "" : kPictureFormats;
+          },
+          ""));
   app.add_flag("--no-margins", r.no_margins, "leave the worst-case margins out")
       ->disable_flag_override();
   app.add_flag("--progress", r.progress, "show a progress line on standard error")
@@ -141,6 +156,8 @@ std::string Text(double x, char separator) {
 struct Study {
   robust::EnvelopeOptions options;
   std::array<bool, 5> named{};
+  std::vector<int> order;  // the coefficients with an interval, in the order given
+  std::string map;
   std::string ratios_source = "synthesised at the nominal set";
 };
 
@@ -193,7 +210,14 @@ Study MakeStudy(const RobustArguments& a, char separator, bool given) {
     }
     box.lo[i] = lo;
     box.hi[i] = hi;
+    if (lo < hi) {
+      s.order.push_back(static_cast<int>(i));
+    }
   }
+  if (!a.map.empty() && s.order.size() < 2) {
+    throw UsageError("--robust-map needs two coefficients with intervals of some width");
+  }
+  s.map = a.map;
   if (!a.autopilot_from.empty() && !a.autopilot.empty()) {
     throw UsageError("--autopilot-from and --autopilot cannot be used together");
   }
@@ -422,6 +446,41 @@ Json GainJson(const robust::GainBounds& g, bool up) {
   return j;
 }
 
+// The region map's cells along each axis.
+constexpr int kMapCells = 64;
+
+// The picture's bytes from the renderer; raises EPlotError or ERendererMissing.
+std::string DrawMap(const robust::RegionMap& m, const robust::Envelope& e,
+                    const robust::CoefficientBox& box, const std::string& path, char sep) {
+  picture::RobustMapPicture p;
+  p.x_name = "c" + std::to_string(m.x + 1);
+  p.y_name = "c" + std::to_string(m.y + 1);
+  p.x_edges = m.x_edges;
+  p.y_edges = m.y_edges;
+  for (const robust::Cell c : m.cells) {
+    p.cells.push_back(static_cast<unsigned char>(c));
+  }
+  const auto mark = [&](const robust::Set& set, const std::string& name) {
+    const auto x = static_cast<std::size_t>(m.x);
+    const auto y = static_cast<std::size_t>(m.y);
+    if (set[x] >= box.lo[x] && set[x] <= box.hi[x] && set[y] >= box.lo[y] && set[y] <= box.hi[y]) {
+      p.points.insert(p.points.end(), {set[x], set[y]});
+      p.point_names.push_back(name);
+    }
+  };
+  mark(box.nominal, "nominal");
+  if (e.continuous.decision.set) {
+    mark(*e.continuous.decision.set, "destabilising");
+  } else if (e.stability_margin && e.stability_margin->set) {
+    mark(*e.stability_margin->set, "worst (stability margin)");
+  }
+  picture::Request request;
+  request.content = std::move(p);
+  request.format = *PictureFormatOfPath(path);
+  request.separator = sep;
+  return RenderInChild(request, FindRenderer());
+}
+
 }  // namespace
 
 bool IsRobustRun(const std::vector<std::string>& args) {
@@ -492,11 +551,27 @@ int RunRobust(const std::vector<std::string>& args, const NumberSettings& locale
     shown = line.size();
   };
   const robust::Envelope e = robust::StudyEnvelope(s.options, show);
-  if (shown > 0) {
-    err << '\r' << std::string(shown, ' ') << '\r' << std::flush;
-  }
   const robust::CoefficientBox& box = s.options.box;
   const robust::Ratios& r = s.options.ratios;
+  // The region map, drawn by the renderer.
+  std::optional<robust::RegionMap> map;
+  std::string map_error;
+  if (!s.map.empty() && !e.interrupted) {
+    show("region map", nullptr);
+    map = robust::MapRegion(r, robust::Loop::kContinuous, box, s.order[0], s.order[1], kMapCells,
+                            kMapCells, s.options.jobs, s.options.limits);
+    if (!map->interrupted) {
+      try {
+        WriteFileBytes(s.map, DrawMap(*map, e, box, s.map, sep));
+      } catch (const Exception& x) {
+        map_error = WithFullStop(x.what());
+      }
+    }
+  }
+  if (shown > 0) {
+    err << '\r' << std::string(shown, ' ') << '\r' << std::flush;
+    shown = 0;
+  }
   if (json) {
     Json j;
     Json sides = Json::object();
@@ -523,7 +598,20 @@ int RunRobust(const std::vector<std::string>& args, const NumberSettings& locale
     j["least_stability_margin"] = worst(e.stability_margin);
     j["least_phase_margin_deg"] = worst(e.phase_margin);
     j["least_delay_margin"] = worst(e.delay_margin);
-    j["interrupted"] = e.interrupted;
+    if (map) {
+      j["region_map"] = {{"file", s.map},
+                         {"x", "c" + std::to_string(map->x + 1)},
+                         {"y", "c" + std::to_string(map->y + 1)},
+                         {"cells", map->cells.size()},
+                         {"proven_stable", map->counts[1]},
+                         {"proven_unstable", map->counts[3]},
+                         {"confirmed_unstable_set", map->counts[2]},
+                         {"undecided", map->counts[0]},
+                         {"error", map_error.empty() ? Json(nullptr) : Json(map_error)}};
+    } else {
+      j["region_map"] = nullptr;
+    }
+    j["interrupted"] = e.interrupted || (map && map->interrupted);
     out << JsonText(j) << '\n';
   } else {
     out << "box:";
@@ -562,14 +650,25 @@ int RunRobust(const std::vector<std::string>& args, const NumberSettings& locale
     if (e.delay_margin) {
       PrintWorst(out, "delay margin", " s", *e.delay_margin, sep);
     }
+    if (map) {
+      out << "region map over c" << map->x + 1 << " and c" << map->y + 1 << " (" << kMapCells
+          << " x " << kMapCells << " cells, the other coefficients over their "
+          << "intervals): " << map->counts[1] << " proven stable, " << map->counts[3]
+          << " proven unstable everywhere, " << map->counts[2]
+          << " holding a confirmed unstable set, " << map->counts[0] << " undecided\n";
+    }
   }
-  if (e.interrupted) {
+  if (!map_error.empty()) {
+    err << kProgram << ": --robust-map " << study::EscapedText(s.map) << ": "
+        << study::EscapedText(map_error) << '\n';
+  }
+  if (e.interrupted || (map && map->interrupted)) {
     const int signal = study::InterruptSignal();
     err << kProgram << ": stopped by " << (signal == 15 ? "SIGTERM" : "SIGINT")
         << ": the bounds reached so far are shown\n";
     return 128 + (signal != 0 ? signal : 2);
   }
-  return 0;
+  return map_error.empty() ? 0 : 1;
 }
 
 }  // namespace pitch::cli

@@ -292,6 +292,34 @@ Decision DecideBox(const Ratios& ratios, Loop loop, const CoefficientBox& box,
                 limits);
 }
 
+Decision DecideBoxBetween(const Ratios& ratios, Loop loop, const Set& lo, const Set& hi,
+                          const Set& nominal, const SearchLimits& limits,
+                          bool* unstable_everywhere) {
+  std::array<Ball, kCoefficients> l;
+  std::array<Ball, kCoefficients> h;
+  for (std::size_t i = 0; i < kCoefficients; ++i) {
+    l[i] = Ball(lo[i]);
+    h[i] = Ball(hi[i]);
+  }
+  const std::vector<Condition> conditions = StabilityConditions(ratios, loop);
+  const Sides s = SidesOf(l, h, nominal);
+  Decision d = Decide(conditions, ratios, loop, s, limits);
+  if (unstable_everywhere != nullptr) {
+    *unstable_everywhere = false;
+    if (d.verdict == Verdict::kRefuted) {
+      for (const Condition& c : conditions) {
+        const Bernstein b(c.polynomial, s.box);
+        if (std::all_of(b.Coefficients().begin(), b.Coefficients().end(),
+                        [](const Ball& x) { return x.Sign() == -1; })) {
+          *unstable_everywhere = true;
+          break;
+        }
+      }
+    }
+  }
+  return d;
+}
+
 double LargestScale(const CoefficientBox& box) {
   double largest = std::numeric_limits<double>::infinity();
   for (std::size_t i = 0; i < kCoefficients; ++i) {

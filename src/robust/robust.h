@@ -67,6 +67,12 @@ Decision DecideBox(const Ratios& ratios, Loop loop, const CoefficientBox& box, d
 Decision DecideBox(const Ratios& ratios, Loop loop, const CoefficientBox& box,
                    const SearchLimits& limits);
 
+// The box with these ends (lo ≤ hi in each coefficient) decided; unstable_everywhere, when given,
+// tells whether one condition is negative on the whole box (every set of it unstable).
+Decision DecideBoxBetween(const Ratios& ratios, Loop loop, const Set& lo, const Set& hi,
+                          const Set& nominal, const SearchLimits& limits,
+                          bool* unstable_everywhere = nullptr);
+
 // Bounds lo ≤ x ≤ hi on a quantity found by bisection on certificates: every value up to lo is
 // proven, hi is reached by a set confirmed by the single-set test.
 struct Bounds {

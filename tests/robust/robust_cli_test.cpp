@@ -9,6 +9,7 @@
 
 #include "cli/run.h"
 #include "core/model.h"
+#include "picture/request.h"
 
 namespace pitch {
 namespace {
@@ -76,6 +77,30 @@ TEST(RobustCommand, UnstableNominalSetSaysTheMarginIsZero) {
       << r.out;
 }
 
+// The region map's request travels to the renderer and back whole.
+TEST(RobustCommand, RegionMapRequestRoundTrip) {
+  picture::RobustMapPicture p;
+  p.x_name = "c1";
+  p.y_name = "c3";
+  p.x_edges = {0, 0.5, 1};
+  p.y_edges = {2, 3};
+  p.cells = {1, 3};
+  p.points = {0.25, 2.5, 1, 3};
+  p.point_names = {"nominal", "worst"};
+  picture::Request request;
+  request.content = p;
+  const picture::Request back = picture::DecodeRequest(picture::EncodeRequest(request));
+  const auto& q = std::get<picture::RobustMapPicture>(back.content);
+  EXPECT_EQ(q.x_edges, p.x_edges);
+  EXPECT_EQ(q.cells, p.cells);
+  EXPECT_EQ(q.points, p.points);
+  EXPECT_EQ(q.point_names, p.point_names);
+  EXPECT_EQ(picture::SubjectOf(back), "The region map");
+  p.cells.push_back(0);  // three cells on a 2 x 1 grid
+  request.content = p;
+  EXPECT_THROW(picture::DecodeRequest(picture::EncodeRequest(request)), EPlotError);
+}
+
 struct BadInput {
   const char* name;
   std::vector<std::string> args;
@@ -126,7 +151,10 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{"tolerance",
                  {"--robust", "c1=0.5:1", "--tolerance", "0"},
                  "--tolerance 0: takes a number from 1e-15 to below 1"},
-        BadInput{"no_interval", {"--robust"}, "--robust: 1 required NAME=LO:HI missing"}),
+        BadInput{"no_interval", {"--robust"}, "--robust: 1 required NAME=LO:HI missing"},
+        BadInput{"map_over_one_coefficient",
+                 {"--robust", "c1=0.5:1", "--robust-map", "m.png"},
+                 "--robust-map needs two coefficients with intervals of some width"}),
     [](const testing::TestParamInfo<BadInput>& info) { return info.param.name; });
 
 }  // namespace
