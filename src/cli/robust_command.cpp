@@ -469,7 +469,19 @@ std::string DrawMap(const robust::RegionMap& m, const robust::Envelope& e,
     }
   };
   mark(box.nominal, "nominal");
-  if (e.continuous.decision.set) {
+  const auto inside = [&](const robust::Set& set) {
+    for (std::size_t i = 0; i < set.size(); ++i) {
+      if (set[i] < box.lo[i] || set[i] > box.hi[i]) {
+        return false;
+      }
+    }
+    return true;
+  };
+  // The destabilising set nearest the nominal set on the box's scale (rho's), else the one the
+  // decision found.
+  if (e.continuous.rho.set && inside(*e.continuous.rho.set) && e.continuous.nominal_stable) {
+    mark(*e.continuous.rho.set, "destabilising (at rho)");
+  } else if (e.continuous.decision.set) {
     mark(*e.continuous.decision.set, "destabilising");
   } else if (e.stability_margin && e.stability_margin->set) {
     mark(*e.stability_margin->set, "worst (stability margin)");
