@@ -207,6 +207,53 @@ INSTANTIATE_TEST_SUITE_P(
                     SweepCase{"euler_150_percent", 1.5, Loop::kEuler, Verdict::kRefuted}),
     [](const testing::TestParamInfo<SweepCase>& info) { return info.param.name; });
 
+// At a single set (a box of width zero) the conditions decide what the single-set test decides,
+// for both loops, over sets far from the default: a fault in a condition's polynomial shows here.
+TEST(RobustConditions, AgreeWithTheSingleSetTestAtRandomSets) {
+  std::mt19937_64 random(3);
+  std::uniform_real_distribution<double> wide(-3, 12);
+  int decided = 0;
+  for (int k = 0; k < 4000; ++k) {
+    const Ratios r{std::uniform_real_distribution<double>(-0.5, 0.5)(random),
+                   std::uniform_real_distribution<double>(-1, 1)(random),
+                   std::uniform_real_distribution<double>(-0.2, 0.2)(random)};
+    Set x;
+    for (double& c : x) {
+      c = wide(random);
+    }
+    // Large negative c1 makes the iteration's factors leave the unit circle too.
+    x[0] *= k % 3 == 0 ? 40 : 1;
+    for (const Loop loop : {Loop::kContinuous, Loop::kEuler}) {
+      const Decision d = DecideBoxBetween(r, loop, x, x, x, {});
+      if (d.verdict == Verdict::kUndecided) {
+        continue;  // on the boundary to within rounding
+      }
+      ++decided;
+      ASSERT_EQ(d.verdict == Verdict::kProven, SetStable(x, r, loop))
+          << Hex(x) << " ratios " << r.muv << ' ' << r.iv << ' ' << r.nuv << " loop "
+          << static_cast<int>(loop);
+    }
+  }
+  EXPECT_GT(decided, 7900);
+}
+
+// A stop asked for during the bisection ends it with the bounds reached: still bounds.
+TEST(RobustMargin, StoppedWithTheBoundsReached) {
+  const Ratios r = DefaultRatios();
+  int calls = 0;
+  SearchLimits limits;
+  limits.stop = [&] { return ++calls > 12; };
+  const Bounds b = StabilityMargin(r, Loop::kContinuous, Relative(0.2), 1e-9, limits);
+  EXPECT_TRUE(b.interrupted);
+  EXPECT_GE(b.lo, 1);
+  ASSERT_TRUE(b.set.has_value());
+  EXPECT_FALSE(SetStable(*b.set, r, Loop::kContinuous));
+  EXPECT_GT(b.hi / b.lo - 1, 1e-9);
+  const Bounds whole = StabilityMargin(r, Loop::kContinuous, Relative(0.2), 1e-9, {});
+  EXPECT_LE(b.lo, whole.lo);
+  EXPECT_GE(b.hi, whole.hi);
+}
+
 // The Euler iteration fails where the continuous loop does not: c1 up to 400 (the simulation
 // overflows there).
 TEST(RobustEuler, DivergingIterationInsideAContinuouslyStableBox) {
