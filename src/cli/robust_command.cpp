@@ -406,8 +406,11 @@ void PrintWorst(std::ostream& out, const char* title, const char* unit,
     return;
   }
   out << Text(w.lo, sep) << " <= least <= " << Text(w.hi, sep) << unit;
-  if (w.interrupted || w.budget_exhausted) {
-    out << " (the bounds reached)";
+  if (w.interrupted) {
+    out << " (the bounds reached when stopped)";
+  } else if (w.budget_exhausted) {
+    out << " (the bounds reached after " << w.boxes
+        << " sub-boxes: the worst set lies inside the box, where 1e-6 needs more)";
   }
   out << "\n";
   if (w.set) {

@@ -144,6 +144,50 @@ std::pair<Bernstein, Bernstein> Bernstein::Split(int v) const {
   return {low, high};
 }
 
+std::pair<Extended, Extended> Bernstein::CentreAndSlope(int v) const {
+  // Contract every other variable with the weights C(d, j)/2^d of the point 1/2, keeping v.
+  std::vector<Extended> line(static_cast<std::size_t>(degrees_[static_cast<std::size_t>(v)] + 1));
+  std::vector<Extended> weights;
+  for (std::size_t k = 0; k < b_.size(); ++k) {
+    std::size_t rest = k;
+    Extended w = 1;
+    std::size_t at_v = 0;
+    for (std::size_t i = kVariables; i-- > 0;) {
+      const auto radix = static_cast<std::size_t>(degrees_[i] + 1);
+      const std::size_t e = rest % radix;
+      rest /= radix;
+      if (static_cast<int>(i) == v) {
+        at_v = e;
+      } else {
+        const int d = degrees_[i];
+        w *= static_cast<Extended>(Binomial(d, static_cast<int>(e))) / std::ldexp(1.0L, d);
+      }
+    }
+    line[at_v] += w * b_[k].mid;
+  }
+  const int d = degrees_[static_cast<std::size_t>(v)];
+  Extended value = 0;
+  Extended slope = 0;
+  for (int j = 0; j <= d; ++j) {
+    value += static_cast<Extended>(Binomial(d, j)) / std::ldexp(1.0L, d) *
+             line[static_cast<std::size_t>(j)];
+  }
+  for (int j = 0; j < d; ++j) {
+    slope += d * static_cast<Extended>(Binomial(d - 1, j)) / std::ldexp(1.0L, d - 1) *
+             (line[static_cast<std::size_t>(j + 1)] - line[static_cast<std::size_t>(j)]);
+  }
+  return {value, slope};
+}
+
+Bernstein Bernstein::Plus(Extended factor, const Bernstein& other) const {
+  Bernstein r = *this;
+  const Ball f(factor);
+  for (std::size_t k = 0; k < b_.size(); ++k) {
+    r.b_[k] += f * other.b_[k];
+  }
+  return r;
+}
+
 namespace {
 
 struct Node {

@@ -37,6 +37,12 @@ class Bernstein {
   Extended Variation(int v) const;
   // The two halves of the box along variable v, lower first.
   std::pair<Bernstein, Bernstein> Split(int v) const;
+  // The polynomial's value at the box's centre and its slope there along variable v (per unit
+  // of t_v), from the midpoints: an estimate, not an enclosure.
+  std::pair<Extended, Extended> CentreAndSlope(int v) const;
+  // This + factor·other, coefficient by coefficient (the same degrees): the Bernstein
+  // coefficients of the same combination of the polynomials.
+  Bernstein Plus(Extended factor, const Bernstein& other) const;
 
  private:
   Bernstein() = default;

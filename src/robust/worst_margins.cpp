@@ -100,7 +100,7 @@ struct Node {
   Bernstein p2;
   Bernstein den;  // |D|² for the stability margin, |N|² + |D|² for the others
   Bernstein g;
-  Extended bound = 0;  // a lower bound inherited from the parent
+  Extended bound = 0;  // a lower bound of the margin over the sub-box (at least its parent's)
 };
 
 struct Candidate {
@@ -206,22 +206,30 @@ WorstMargin LeastMargin(const Ratios& ratios, const CoefficientBox& box, MarginK
   Extended lo = std::numeric_limits<Extended>::infinity();
   const auto target = [&] { return static_cast<Extended>(w.hi) * (1 - tolerance); };
   const Extended to_degrees = 180 / std::numbers::pi_v<Extended>;
-  while (!stack.empty()) {
-    if ((w.boxes & 63) == 0 && limits.stop && limits.stop()) {
-      w.interrupted = true;
-      break;
-    }
-    if (w.boxes >= limits.max_boxes) {
-      w.budget_exhausted = true;
-      break;
-    }
-    Node node = std::move(stack.back());
-    stack.pop_back();
-    ++w.boxes;
+  // A lower bound of the margin over the sub-box (infinity: it holds no crossover).
+  const auto bound_of = [&](const Node& node) -> Extended {
     if (crossovers && (node.g.Positive() || AllNegative(node.g))) {
-      continue;  // no gain crossover in this sub-box
+      return std::numeric_limits<Extended>::infinity();  // no gain crossover in this sub-box
     }
-    const Extended f2 = RatioLowerBound(node.p2, node.den);
+    Extended f2 = 0;
+    if (crossovers) {
+      // On a crossover |N|² − |D|² = 0, so (|P|² + λ·(|N|² − |D|²))/(|N|² + |D|²) is the same
+      // ratio there for any λ; λ is chosen so that it is flat along the frequency at the
+      // sub-box's centre, and the bound no longer falls with the sub-box's frequency width.
+      const auto [p, dp] = node.p2.CentreAndSlope(kFrequency);
+      const auto [g, dg] = node.g.CentreAndSlope(kFrequency);
+      const auto [q, dq] = node.den.CentreAndSlope(kFrequency);
+      const Extended below = dg * q - g * dq;
+      const Extended lambda = below != 0 ? -(dp * q - p * dq) / below : 0;
+      // Both are bounds; the better one counts (λ from a centre far from the crossover can
+      // make it worse).
+      f2 = RatioLowerBound(node.p2, node.den);
+      if (std::isfinite(lambda) && lambda != 0) {
+        f2 = std::max(f2, RatioLowerBound(node.p2.Plus(lambda, node.g), node.den));
+      }
+    } else {
+      f2 = RatioLowerBound(node.p2, node.den);
+    }
     Extended bound = 0;
     if (kind == MarginKind::kStability) {
       bound = Down(Down(std::sqrt(f2)) * (1 - 0x1p-60L));
@@ -239,7 +247,27 @@ WorstMargin LeastMargin(const Ratios& ratios, const CoefficientBox& box, MarginK
                     : Down(radians / Up(Up(std::sqrt(u_high)) * (1 + 0x1p-58L)));
       }
     }
-    bound = std::max(bound, node.bound);
+    return bound;
+  };
+  for (Node& root : stack) {
+    root.bound = bound_of(root);
+  }
+  while (!stack.empty()) {
+    if ((w.boxes & 63) == 0 && limits.stop && limits.stop()) {
+      w.interrupted = true;
+      break;
+    }
+    if (w.boxes >= std::min(limits.max_boxes, kMarginBoxes)) {
+      w.budget_exhausted = true;
+      break;
+    }
+    Node node = std::move(stack.back());
+    stack.pop_back();
+    ++w.boxes;
+    const Extended bound = node.bound;
+    if (!std::isfinite(bound)) {
+      continue;
+    }
     if (bound >= target()) {
       lo = std::min(lo, bound);
       continue;
@@ -294,8 +322,16 @@ WorstMargin LeastMargin(const Ratios& ratios, const CoefficientBox& box, MarginK
              std::move(d.first), std::move(g.first), bound};
     low.to[s] = mid;
     high.from[s] = mid;
-    stack.push_back(std::move(high));
-    stack.push_back(std::move(low));
+    low.bound = std::max(bound, bound_of(low));
+    high.bound = std::max(bound, bound_of(high));
+    // The child with the lower bound next.
+    if (low.bound <= high.bound) {
+      stack.push_back(std::move(high));
+      stack.push_back(std::move(low));
+    } else {
+      stack.push_back(std::move(low));
+      stack.push_back(std::move(high));
+    }
   }
   for (const Node& n : stack) {
     lo = std::min(lo, n.bound);

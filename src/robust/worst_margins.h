@@ -33,8 +33,14 @@ struct WorstMargin {
 
 enum class MarginKind { kStability, kPhase, kDelay };
 
+// The most sub-boxes one margin's search examines; past them it gives the bounds reached (a box
+// whose worst set lies inside it, not at a corner, can need far more for 1e-6).
+inline constexpr std::int64_t kMarginBoxes = 20'000;
+
 // The least margin of the kind over the box, to hi/lo − 1 ≤ tolerance (the phase margin in
-// degrees, the delay margin in seconds). The loop must be stable on the whole box (DecideBox).
+// degrees, the delay margin in seconds), or the bounds reached after at most
+// min(limits.max_boxes, kMarginBoxes) sub-boxes (budget_exhausted). The loop must be stable on
+// the whole box (DecideBox).
 WorstMargin LeastMargin(const Ratios& ratios, const CoefficientBox& box, MarginKind kind,
                         double tolerance, const SearchLimits& limits);
 
