@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace pitch::robust {
 
@@ -177,6 +178,56 @@ std::pair<Extended, Extended> Bernstein::CentreAndSlope(int v) const {
              (line[static_cast<std::size_t>(j + 1)] - line[static_cast<std::size_t>(j)]);
   }
   return {value, slope};
+}
+
+std::pair<Extended, Extended> Bernstein::ZeroRange(int v) const {
+  const int d = degrees_[static_cast<std::size_t>(v)];
+  const Extended inf = std::numeric_limits<Extended>::infinity();
+  if (d == 0) {
+    return {0, 1};
+  }
+  // The least and greatest coefficient (their enclosures) at each index along v.
+  std::vector<Extended> low(static_cast<std::size_t>(d + 1), inf);
+  std::vector<Extended> high(static_cast<std::size_t>(d + 1), -inf);
+  const std::size_t stride = Stride(v);
+  ForEachLine(v, [&](std::size_t first) {
+    for (int j = 0; j <= d; ++j) {
+      const Ball& b = b_[first + static_cast<std::size_t>(j) * stride];
+      low[static_cast<std::size_t>(j)] = std::min(low[static_cast<std::size_t>(j)], b.mid - b.rad);
+      high[static_cast<std::size_t>(j)] =
+          std::max(high[static_cast<std::size_t>(j)], b.mid + b.rad);
+    }
+  });
+  // The points (j/d, low_j … high_j); the hull meets zero at an index that straddles it, or on
+  // a segment between a point below zero and one above.
+  Extended from = inf;
+  Extended to = -inf;
+  const auto note = [&](Extended t) {
+    from = std::min(from, t);
+    to = std::max(to, t);
+  };
+  for (int j = 0; j <= d; ++j) {
+    const auto J = static_cast<std::size_t>(j);
+    if (low[J] <= 0 && high[J] >= 0) {
+      note(static_cast<Extended>(j) / d);
+    }
+    for (int k = j + 1; k <= d; ++k) {
+      const auto K = static_cast<std::size_t>(k);
+      // A segment from below zero to above, or from above to below, crosses it between them.
+      for (const auto& [a, b] : {std::pair{low[J], low[K]}, std::pair{high[J], high[K]},
+                                 std::pair{low[J], high[K]}, std::pair{high[J], low[K]}}) {
+        if ((a < 0 && b > 0) || (a > 0 && b < 0)) {
+          const Extended t = (j + (k - j) * (a / (a - b))) / d;
+          note(t);
+        }
+      }
+    }
+  }
+  if (from > to) {
+    return {1, 0};
+  }
+  // Rounding in the crossing points: widened by a little.
+  return {std::max<Extended>(0, from - 0x1p-50L), std::min<Extended>(1, to + 0x1p-50L)};
 }
 
 Bernstein Bernstein::Plus(Extended factor, const Bernstein& other) const {

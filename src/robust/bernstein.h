@@ -40,6 +40,10 @@ class Bernstein {
   // The polynomial's value at the box's centre and its slope there along variable v (per unit
   // of t_v), from the midpoints: an estimate, not an enclosure.
   std::pair<Extended, Extended> CentreAndSlope(int v) const;
+  // The part [from, to] of [0, 1] along variable v outside which the polynomial is certainly not
+  // zero (the convex hull of its coefficients, taken over the other variables, meets zero only
+  // there); from > to when it is nowhere zero.
+  std::pair<Extended, Extended> ZeroRange(int v) const;
   // This + factor·other, coefficient by coefficient (the same degrees): the Bernstein
   // coefficients of the same combination of the polynomials.
   Bernstein Plus(Extended factor, const Bernstein& other) const;

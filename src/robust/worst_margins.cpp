@@ -240,7 +240,15 @@ WorstMargin LeastMargin(const Ratios& ratios, const CoefficientBox& box, MarginK
       if (kind == MarginKind::kPhase) {
         bound = Down(radians * to_degrees * (1 - 0x1p-60L));
       } else {
-        const Extended t = node.part == 0 ? node.to[kFrequency] : node.from[kFrequency];
+        // Where along the frequency a crossover can lie in the sub-box: the hull of |N|² − |D|²
+        // meets zero only in [zero.first, zero.second] of the sub-box's own range.
+        const auto zero = node.g.ZeroRange(kFrequency);
+        if (zero.first > zero.second) {
+          return std::numeric_limits<Extended>::infinity();
+        }
+        const Extended width = node.to[kFrequency] - node.from[kFrequency];
+        const Extended t = node.part == 0 ? Up(node.from[kFrequency] + width * zero.second)
+                                          : Down(node.from[kFrequency] + width * zero.first);
         const Extended u_high = node.part == 0 ? scale * t : (t > 0 ? scale / t : 0);
         bound = node.part == 1 && t == 0
                     ? 0
