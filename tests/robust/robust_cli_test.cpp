@@ -155,7 +155,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{"map_over_one_coefficient",
                  {"--robust", "c1=0.5:1", "--robust-map", "m.png"},
                  "--robust-map needs two coefficients with intervals of some width"}),
-    [](const testing::TestParamInfo<BadInput>& info) { return info.param.name; });
+    [](const testing::TestParamInfo<BadInput>& row) { return row.param.name; });
 
 }  // namespace
 }  // namespace pitch

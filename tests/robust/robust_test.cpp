@@ -129,7 +129,7 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(ClosedFormCase{"c2_linear_boundary_below", 1, -3, 0.5, C2Boundary},
                     ClosedFormCase{"c5_lower_root", 4, -3, 0.5, C5Lower},
                     ClosedFormCase{"c5_upper_root", 4, 0, 100, C5Upper}),
-    [](const testing::TestParamInfo<ClosedFormCase>& info) { return info.param.name; });
+    [](const testing::TestParamInfo<ClosedFormCase>& row) { return row.param.name; });
 
 // Δ3 = c3·Q(c3) with Q convex in c3; c2 is chosen (the 46th power of two below the tangency,
 // found with exact rationals) so that Q dips below zero on a pocket about 2.5e-6 wide around
@@ -205,7 +205,7 @@ INSTANTIATE_TEST_SUITE_P(
                     SweepCase{"continuous_90_percent", 0.9, Loop::kContinuous, Verdict::kProven},
                     SweepCase{"continuous_150_percent", 1.5, Loop::kContinuous, Verdict::kRefuted},
                     SweepCase{"euler_150_percent", 1.5, Loop::kEuler, Verdict::kRefuted}),
-    [](const testing::TestParamInfo<SweepCase>& info) { return info.param.name; });
+    [](const testing::TestParamInfo<SweepCase>& row) { return row.param.name; });
 
 // At a single set (a box of width zero) the conditions decide what the single-set test decides,
 // for both loops, over sets far from the default: a fault in a condition's polynomial shows here.
@@ -450,7 +450,7 @@ INSTANTIATE_TEST_SUITE_P(
                     WorstCase{"stability_negative_c3", MarginKind::kStability, true},
                     WorstCase{"phase_negative_c3", MarginKind::kPhase, true},
                     WorstCase{"delay_negative_c3", MarginKind::kDelay, true}),
-    [](const testing::TestParamInfo<WorstCase>& info) { return info.param.name; });
+    [](const testing::TestParamInfo<WorstCase>& row) { return row.param.name; });
 
 }  // namespace
 }  // namespace pitch::robust
