@@ -349,6 +349,7 @@ WorstMargin LeastMargin(const Ratios& ratios, const CoefficientBox& box, MarginK
     w.lo = w.hi = 0;
     return w;
   }
+  lo = std::max<Extended>(lo, 0);  // every margin here is at least 0
   w.lo = static_cast<double>(std::min(lo, static_cast<Extended>(w.hi)));
   if (static_cast<Extended>(w.lo) > lo) {
     w.lo = std::nextafter(w.lo, -kInfinity);
