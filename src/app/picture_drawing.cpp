@@ -11,6 +11,7 @@
 #include "ui/bode_export.h"
 #include "ui/heat_map.h"
 #include "ui/plot_export.h"
+#include "ui/region_map.h"
 #include "ui/report_pdf.h"
 
 namespace pitch {
@@ -49,6 +50,20 @@ struct Draw {
     data.marks = p.marks;
     data.value_name = QString::fromStdString(p.value_name);
     return RenderHeatMap(data, request.format, Size(kHeatMapSize));
+  }
+
+  std::string operator()(const picture::RobustMapPicture& p) const {
+    RegionMapData data;
+    data.x_name = QString::fromStdString(p.x_name);
+    data.y_name = QString::fromStdString(p.y_name);
+    data.x_edges = p.x_edges;
+    data.y_edges = p.y_edges;
+    data.cells = p.cells;
+    for (std::size_t i = 0; i < p.point_names.size(); ++i) {
+      data.points.push_back(
+          {p.points[2 * i], p.points[2 * i + 1], QString::fromStdString(p.point_names[i])});
+    }
+    return RenderRegionMap(data, request.format, request.separator, Size(kRegionMapSize));
   }
 
   std::string operator()(const picture::ReportPicture& p) const {

@@ -22,7 +22,8 @@ constexpr const char* kDescription =
     "closed loop's unit-step response (explicit Euler, 1000 samples, step 0.01 s).\n"
     "Without coefficients the window's defaults 0.880 0.404 7.028 0.987 0.251 are used.\n"
     "With --batch or --sweep it runs a parameter study instead: one row per coefficient set,\n"
-    "as CSV or JSON Lines, in input order, computed in parallel.";
+    "as CSV or JSON Lines, in input order, computed in parallel. With --robust it decides\n"
+    "whether the loop is stable for every coefficient set in a box (--robust --help).";
 
 constexpr const char* kUsage =
     "Usage: pitch-autopilot-cli [--separator ,|.] [--json] [--metrics] [--csv FILE [--exact]]\n"
@@ -33,6 +34,10 @@ constexpr const char* kUsage =
     "                           [--out FILE] [--csv-style comma|semicolon] [--samples]\n"
     "                           [--no-margins] [--jobs N] [--shard K/N]\n"
     "                           [--progress|--no-progress] [--map FILE [--map-value NAME]]\n"
+    "                           [--separator ,|.] [C1 C2 C3 C4 C5]\n"
+    "       pitch-autopilot-cli --robust NAME=LO:HI ... [--autopilot-from C1 C2 C3 C4 C5 |\n"
+    "                           --autopilot MUV IV NUV] [--tolerance TOL] [--no-margins]\n"
+    "                           [--jobs N] [--progress|--no-progress] [--json]\n"
     "                           [--separator ,|.] [C1 C2 C3 C4 C5]\n";
 
 constexpr const char* kFooter =

@@ -8,6 +8,7 @@
 #include "cli/file_paths.h"
 #include "cli/options.h"
 #include "cli/report.h"
+#include "cli/robust_command.h"
 #include "number_text/separator_hint.h"
 #include "study/escaped_text.h"
 
@@ -38,6 +39,9 @@ int Run(const std::vector<std::string>& args, const NumberSettings& locale_setti
         std::ostream& out, std::ostream& err, const PlotRenderer& renderer,
         const BodeRenderer& bode_renderer, const StudyContext& study,
         const ReportRenderer& report_renderer) {
+  if (IsRobustRun(args)) {
+    return RunRobust(args, locale_settings, out, err, study);
+  }
   Options options;
   try {
     RefuseRepeatedFileOptions(args);

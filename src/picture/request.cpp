@@ -69,6 +69,44 @@ void PutContent(FieldWriter& w, const ReportPicture& p) {
   w.Text("version", p.version);
 }
 
+void PutContent(FieldWriter& w, const RobustMapPicture& p) {
+  w.Text("kind", "robust-map");
+  w.Text("x_name", p.x_name);
+  w.Text("y_name", p.y_name);
+  w.Numbers("x_edges", p.x_edges);
+  w.Numbers("y_edges", p.y_edges);
+  w.Text("cells", std::string_view(reinterpret_cast<const char*>(p.cells.data()), p.cells.size()));
+  w.Numbers("points", p.points);
+  std::string names;
+  for (const std::string& n : p.point_names) {
+    names += n + '\n';
+  }
+  w.Text("point_names", names);
+}
+
+RobustMapPicture TakeRobustMap(const FieldReader& r) {
+  RobustMapPicture p;
+  p.x_name = r.Text("x_name");
+  p.y_name = r.Text("y_name");
+  p.x_edges = r.Numbers("x_edges");
+  p.y_edges = r.Numbers("y_edges");
+  const std::string& cells = r.Text("cells");
+  p.cells.assign(cells.begin(), cells.end());
+  p.points = r.Numbers("points");
+  const std::string& names = r.Text("point_names");
+  std::size_t start = 0;
+  for (std::size_t end = names.find('\n'); end != std::string::npos;
+       start = end + 1, end = names.find('\n', start)) {
+    p.point_names.push_back(names.substr(start, end - start));
+  }
+  if (p.x_edges.size() < 2 || p.y_edges.size() < 2 ||
+      p.cells.size() != (p.x_edges.size() - 1) * (p.y_edges.size() - 1) ||
+      p.points.size() != 2 * p.point_names.size()) {
+    Refuse("the region map's cells, edges and points do not fit together");
+  }
+  return p;
+}
+
 ReportPicture TakeReport(const FieldReader& r) {
   ReportPicture p;
   for (std::size_t k = 0; k < p.texts.size(); ++k) {
@@ -161,6 +199,7 @@ std::string SubjectOf(const Request& request) {
     std::string operator()(const BodePicture&) const { return "The Bode diagram"; }
     std::string operator()(const MapPicture&) const { return "The map"; }
     std::string operator()(const ReportPicture&) const { return "The report"; }
+    std::string operator()(const RobustMapPicture&) const { return "The region map"; }
   };
   return std::visit(Name{}, request.content);
 }
@@ -191,6 +230,8 @@ Request DecodeRequest(std::string_view message) {
     request.content = TakeMap(r);
   } else if (kind == "report") {
     request.content = TakeReport(r);
+  } else if (kind == "robust-map") {
+    request.content = TakeRobustMap(r);
   } else {
     Refuse("no picture of the kind \"" + kind + "\"");
   }

@@ -52,15 +52,29 @@ struct ReportPicture {
   std::string version;
 };
 
+// The certified stability region over two coefficients of a robust study: each cell proven
+// stable (1), holding a confirmed unstable set (2), proven unstable everywhere (3) or undecided
+// (0); and marked sets (the nominal set, the worst set) with their names.
+struct RobustMapPicture {
+  std::string x_name;
+  std::string y_name;
+  std::vector<double> x_edges;  // the cells' edges along x, lo … hi
+  std::vector<double> y_edges;
+  std::vector<unsigned char> cells;  // cell (ix, iy) at ix·(y_edges.size() − 1) + iy
+  std::vector<double> points;        // x, y of each marked set
+  std::vector<std::string> point_names;
+};
+
 struct Request {
-  std::variant<ResponsePicture, BodePicture, MapPicture, ReportPicture> content;
+  std::variant<ResponsePicture, BodePicture, MapPicture, ReportPicture, RobustMapPicture> content;
   PictureFormat format = PictureFormat::kPng;
   int width = 0;  // 0 x 0: the kind's own size
   int height = 0;
   char separator = '.';
 };
 
-// How errors name the picture: "The chart", "The Bode diagram", "The map", "The report".
+// How errors name the picture: "The chart", "The Bode diagram", "The map", "The report",
+// "The region map".
 std::string SubjectOf(const Request& request);
 
 std::string EncodeRequest(const Request& request);

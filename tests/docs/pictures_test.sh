@@ -13,7 +13,7 @@ fresh=$(mktemp -d)
 trap 'rm -rf "$fresh"' EXIT
 PITCH_BUILD=$build_dir "$source_dir/scripts/pictures" "$fresh" >/dev/null
 failed=0
-for name in plot.png bode.png map.png window.png; do
+for name in plot.png bode.png map.png robust_map.png window.png; do
   kept=$source_dir/docs/$name
   if [ ! -f "$kept" ]; then
     echo "docs/$name is missing"

@@ -1,0 +1,689 @@
+#include "cli/robust_command.h"
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cmath>
+#include <optional>
+#include <sstream>
+#include <thread>
+
+#include "cli/json_text.h"
+#include "cli/options.h"
+#include "cli/renderer_process.h"
+#include "cli/study_options.h"
+#include "core/controller.h"
+#include "core/model.h"
+#include "number_text/number_text.h"
+#include "robust/envelope.h"
+#include "robust/region_map.h"
+#include "storage/exports.h"
+#include "storage/picture_format.h"
+#include "study/escaped_text.h"
+#include "study/interrupt.h"
+#include "study/sweep.h"
+
+namespace pitch::cli {
+
+namespace {
+
+constexpr const char* kProgram = "pitch-autopilot-cli";
+
+struct RobustArguments {
+  std::vector<std::string> intervals;
+  std::vector<std::string> coefficients;
+  std::vector<std::string> autopilot_from;
+  std::vector<std::string> autopilot;
+  std::string tolerance;
+  std::string separator;
+  std::string map;
+  bool json = false;
+  bool no_margins = false;
+  bool progress = false;
+  bool no_progress = false;
+  int jobs = 0;
+  std::optional<std::string> info;
+};
+
+RobustArguments Parse(const std::vector<std::string>& args) {
+  RobustArguments r;
+  StudyArguments autopilot;
+  std::vector<std::string> arguments = args;
+  TakeAutopilotArguments(arguments, autopilot);
+  r.autopilot_from = autopilot.autopilot_from;
+  r.autopilot = autopilot.autopilot;
+
+  CLI::App app(
+      "Decides whether the closed loop with one tuned autopilot is stable for every coefficient\n"
+      "set in a box, with a certificate or a destabilising set, and bounds its stability margin\n"
+      "and the worst-case gain, stability, phase and delay margins over the box.",
+      kProgram);
+  app.set_help_flag("-h,--help", "print this text");
+  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  app.allow_extras();
+  app.add_option("--robust", r.intervals,
+                 "NAME (c1 ... c5) lies in [LO, HI]; repeatable; the others stay at C1 ... C5\n"
+                 "or the defaults")
+      ->option_text("NAME=LO:HI")
+      ->type_name("NAME=LO:HI")
+      ->allow_extra_args(false)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  app.add_option("--autopilot-from", autopilot.help_only,
+                 "synthesise the ratios from these coefficients (default: the nominal set)")
+      ->option_text("C1 C2 C3 C4 C5");
+  app.add_option("--autopilot", autopilot.help_only, "use these gear ratios")
+      ->option_text("MUV IV NUV");
+  app.add_option("--tolerance", r.tolerance,
+                 "the stability margin's bounds to hi/lo - 1 <= TOL (default 1e-9)")
+      ->option_text("TOL");
+  app.add_option("--separator", r.separator, "decimal separator of input and output")
+      ->option_text(",|.")
+      ->check(CLI::IsMember({",", "."}));
+  app.add_flag("--json", r.json, "print one JSON object")->disable_flag_override();
+  app.add_option("--robust-map", r.map,
+                 "draw the certified stability region over the first two coefficients with\n"
+                 "intervals (.png or .svg): each cell proven stable, proven unstable or\n"
+                 "undecided, the nominal and worst sets marked")
+      ->option_text("FILE")
+      ->check(CLI::Validator(
+          [](std::string& path) -> std::string {
+            return PictureFormatOfPath(path) ? "" : kPictureFormats;
+          },
+          ""));
+  app.add_flag("--no-margins", r.no_margins, "leave the worst-case margins out")
+      ->disable_flag_override();
+  app.add_flag("--progress", r.progress, "show a progress line on standard error")
+      ->disable_flag_override();
+  app.add_flag("--no-progress", r.no_progress, "never show the progress line")
+      ->disable_flag_override();
+  app.add_option("--jobs", r.jobs,
+                 "threads (default: one per core): the two loops side by side, then the\nfive "
+                 "worst-case margins")
+      ->option_text("N")
+      ->check(CLI::Range(1, 256));
+  for (const std::string& arg : arguments) {
+    if (arg == "--") {
+      break;
+    }
+    if (arg == "-h" || arg == "--help") {
+      r.info = app.help();
+      return r;
+    }
+  }
+  try {
+    app.parse(std::vector<std::string>(arguments.rbegin(), arguments.rend()));
+  } catch (const CLI::CallForHelp&) {
+    r.info = app.help();
+    return r;
+  } catch (const CLI::ParseError& e) {
+    throw UsageError(e.what());
+  }
+  bool ended = false;
+  for (const std::string& arg : app.remaining()) {
+    if (!ended && arg == "--") {
+      ended = true;
+    } else if (!ended && (arg.rfind("--", 0) == 0 ||
+                          (arg.size() > 1 && arg[0] == '-' &&
+                           std::isalpha(static_cast<unsigned char>(arg[1])) != 0))) {
+      throw UsageError("unknown option " + arg.substr(0, arg.find('=')) + " with --robust");
+    } else {
+      r.coefficients.push_back(arg);
+    }
+  }
+  return r;
+}
+
+Real Number(const std::string& what, const std::string& text, char separator, bool given) {
+  try {
+    return fp::Store(ParseNumber(text, separator));
+  } catch (const Exception& e) {
+    throw UsageError(study::NumberUsageError(what, text, e, separator, given));
+  }
+}
+
+// The shortest decimal that reads back to the same double: a set can be typed in again, and a
+// bound is the bound, not a rounding of it.
+std::string Text(double x, char separator) {
+  if (std::isinf(x)) {
+    return x > 0 ? "infinity" : "-infinity";
+  }
+  std::string t = ShortestDecimal(x);
+  std::replace(t.begin(), t.end(), '.', separator);
+  return t;
+}
+
+struct Study {
+  robust::EnvelopeOptions options;
+  std::array<bool, 5> named{};
+  std::vector<int> order;  // the coefficients with an interval, in the order given
+  std::string map;
+  std::string ratios_source = "synthesised at the nominal set";
+};
+
+Study MakeStudy(const RobustArguments& a, char separator, bool given) {
+  Study s;
+  robust::CoefficientBox& box = s.options.box;
+  if (!a.coefficients.empty() && a.coefficients.size() != 5) {
+    throw UsageError("expected five coefficients, got " + std::to_string(a.coefficients.size()));
+  }
+  for (std::size_t i = 0; i < 5; ++i) {
+    box.nominal[i] = a.coefficients.empty() ? kDefaultCoefficients[i]
+                                            : Number("coefficient c" + std::to_string(i + 1),
+                                                     a.coefficients[i], separator, given);
+    box.lo[i] = box.hi[i] = box.nominal[i];
+  }
+  if (a.intervals.empty()) {
+    throw UsageError("--robust needs at least one interval NAME=LO:HI");
+  }
+  for (const std::string& text : a.intervals) {
+    const std::string shown = "--robust " + text;
+    const std::size_t equals = text.find('=');
+    const std::size_t colon = text.find(':', equals == std::string::npos ? 0 : equals);
+    std::string name = equals == std::string::npos ? "" : text.substr(0, equals);
+    std::transform(name.begin(), name.end(), name.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (equals == std::string::npos || colon == std::string::npos ||
+        text.find(':', colon + 1) != std::string::npos || name.size() != 2 || name[0] != 'c' ||
+        name[1] < '1' || name[1] > '5' || colon == equals + 1 || colon + 1 == text.size()) {
+      throw UsageError(shown + ": expected NAME=LO:HI with NAME one of c1 ... c5");
+    }
+    const auto i = static_cast<std::size_t>(name[1] - '1');
+    if (s.named[i]) {
+      throw UsageError(shown + ": " + name + " is given twice");
+    }
+    s.named[i] = true;
+    const Real lo = Number(shown, text.substr(equals + 1, colon - equals - 1), separator, given);
+    const Real hi = Number(shown, text.substr(colon + 1), separator, given);
+    if (lo > hi) {
+      throw UsageError(shown + ": the interval is empty (LO is above HI)");
+    }
+    if (std::fabs(lo) > robust::kLargestCoefficient ||
+        std::fabs(hi) > robust::kLargestCoefficient) {
+      throw UsageError(shown + ": the interval reaches beyond +/-" +
+                       Text(robust::kLargestCoefficient, separator) +
+                       ", where the loop's polynomials are no longer decided reliably");
+    }
+    if (box.nominal[i] < lo || box.nominal[i] > hi) {
+      throw UsageError(shown + ": the nominal " + name + " = " + Text(box.nominal[i], separator) +
+                       " lies outside the interval; give the nominal set C1 ... C5 inside the box");
+    }
+    box.lo[i] = lo;
+    box.hi[i] = hi;
+    if (lo < hi) {
+      s.order.push_back(static_cast<int>(i));
+    }
+  }
+  if (!a.map.empty() && s.order.size() < 2) {
+    throw UsageError("--robust-map needs two coefficients with intervals of some width");
+  }
+  s.map = a.map;
+  if (!a.autopilot_from.empty() && !a.autopilot.empty()) {
+    throw UsageError("--autopilot-from and --autopilot cannot be used together");
+  }
+  robust::Ratios& r = s.options.ratios;
+  if (!a.autopilot.empty()) {
+    r.muv = Number("--autopilot", a.autopilot[0], separator, given);
+    r.iv = Number("--autopilot", a.autopilot[1], separator, given);
+    r.nuv = Number("--autopilot", a.autopilot[2], separator, given);
+    s.ratios_source = "given";
+  } else {
+    TController c;
+    const bool from = !a.autopilot_from.empty();
+    const std::string what = from ? "--autopilot-from" : "the nominal set";
+    c.c1 = from ? Number(what, a.autopilot_from[0], separator, given) : box.nominal[0];
+    c.c2 = from ? Number(what, a.autopilot_from[1], separator, given) : box.nominal[1];
+    c.c3 = from ? Number(what, a.autopilot_from[2], separator, given) : box.nominal[2];
+    c.c4 = from ? Number(what, a.autopilot_from[3], separator, given) : box.nominal[3];
+    c.c5 = from ? Number(what, a.autopilot_from[4], separator, given) : box.nominal[4];
+    try {
+      c.ComputeGearRatios();
+    } catch (const Exception& e) {
+      throw UsageError(what + ": the synthesis failed: " + WithFullStop(e.what()));
+    }
+    r = {c.muv, c.iv, c.nuv};
+    if (from) {
+      s.ratios_source = "synthesised from --autopilot-from";
+    }
+  }
+  if (!a.tolerance.empty()) {
+    const Real t = Number("--tolerance", a.tolerance, separator, given);
+    if (!(t >= 1e-15 && t < 1)) {
+      throw UsageError("--tolerance " + a.tolerance + ": takes a number from 1e-15 to below 1");
+    }
+    s.options.tolerance = t;
+  }
+  s.options.margins = !a.no_margins;
+  return s;
+}
+
+const char* VerdictName(robust::Verdict v) {
+  switch (v) {
+    case robust::Verdict::kProven:
+      return "stable";
+    case robust::Verdict::kRefuted:
+      return "not stable";
+    case robust::Verdict::kUndecided:
+      break;
+  }
+  return "undecided";
+}
+
+Json SetJson(const std::optional<robust::Set>& s) {
+  if (!s) {
+    return nullptr;
+  }
+  return Json(std::vector<double>(s->begin(), s->end()));
+}
+
+Json BoundsJson(const robust::Bounds& b) {
+  Json j;
+  j["lo"] = b.lo;
+  j["hi"] = b.unbounded ? Json(nullptr) : Json(b.hi);
+  j["unbounded"] = b.unbounded;
+  j["set"] = SetJson(b.set);
+  j["failing_condition"] = b.set ? Json(b.failing) : Json(nullptr);
+  j["steps"] = b.steps;
+  j["boxes"] = b.boxes;
+  j["undecided"] = b.undecided;
+  return j;
+}
+
+Json LoopJson(const robust::LoopEnvelope& e, robust::Loop loop, const robust::Ratios& ratios) {
+  Json j;
+  j["nominal_stable"] = e.nominal_stable;
+  j["verdict"] = VerdictName(e.decision.verdict);
+  j["stable"] = e.decision.verdict == robust::Verdict::kUndecided
+                    ? Json(nullptr)
+                    : Json(e.decision.verdict == robust::Verdict::kProven);
+  Json certificate = nullptr;
+  if (e.decision.verdict == robust::Verdict::kProven) {
+    certificate = Json::object();
+    Json names = Json::array();
+    for (const robust::Condition& c : robust::StabilityConditions(ratios, loop)) {
+      names.push_back(c.name);
+    }
+    certificate["positive"] = names;
+    certificate["boxes"] = e.decision.boxes;
+    certificate["proven_boxes"] = e.decision.proven_boxes;
+  }
+  j["certificate"] = certificate;
+  j["destabilising_set"] = SetJson(e.decision.set);
+  j["failing_condition"] = e.decision.set ? Json(e.decision.failing) : Json(nullptr);
+  j["rho"] = e.nominal_stable ? BoundsJson(e.rho) : Json(nullptr);
+  return j;
+}
+
+std::string SetText(const robust::Set& s, char separator) {
+  std::string t;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    t += (i == 0 ? "c1 = " : ", c" + std::to_string(i + 1) + " = ") + Text(s[i], separator);
+  }
+  return t;
+}
+
+void PrintLoop(std::ostream& out, const char* title, const robust::LoopEnvelope& e,
+               robust::Loop loop, const robust::Ratios& ratios, double tolerance, char sep) {
+  out << title << ":\n";
+  if (!e.nominal_stable) {
+    out << "  the nominal set is not stable: the robust stability margin is 0\n";
+    return;
+  }
+  const robust::Decision& d = e.decision;
+  switch (d.verdict) {
+    case robust::Verdict::kProven: {
+      std::string names;
+      for (const robust::Condition& c : robust::StabilityConditions(ratios, loop)) {
+        names += (names.empty() ? "" : ", ") + c.name;
+      }
+      out << "  stable for every set in the box (proven: " << names << " positive on "
+          << d.proven_boxes << (d.proven_boxes == 1 ? " sub-box" : " sub-boxes") << ", " << d.boxes
+          << " examined)\n";
+      break;
+    }
+    case robust::Verdict::kRefuted:
+      out << "  not stable for every set: " << SetText(*d.set, sep) << " (" << d.failing
+          << " not positive; confirmed by the single-set test)\n";
+      break;
+    case robust::Verdict::kUndecided:
+      out << "  undecided" << (d.interrupted ? " (stopped)" : "")
+          << (d.budget_exhausted ? " (the box needs more sub-boxes than the search allows)" : "")
+          << "\n";
+      break;
+  }
+  if (d.interrupted) {
+    return;
+  }
+  const robust::Bounds& b = e.rho;
+  out << "  stability margin rho (the box scaled about the nominal set): ";
+  if (b.unbounded) {
+    out << "at least " << Text(b.lo, sep) << " (stable as far as the coefficients may grow)\n";
+  } else {
+    out << Text(b.lo, sep) << " <= rho <= " << Text(b.hi, sep);
+    if (b.lo > 0) {
+      out << " (hi/lo - 1 = " << Text(b.hi / b.lo - 1, sep) << ")";
+    }
+    out << "\n";
+    if (b.interrupted || b.undecided) {
+      out << "  (the bounds reached; the tolerance " << Text(tolerance, sep) << " was not)\n";
+    }
+    if (b.set) {
+      out << "  destabilising set at hi: " << SetText(*b.set, sep) << " (" << b.failing << ")\n";
+    }
+  }
+}
+
+void PrintGain(std::ostream& out, const char* title, const robust::GainBounds& g, bool up,
+               char sep) {
+  const robust::Bounds& b = g.bounds;
+  out << "  " << title << ": ";
+  if (g.every_gain) {
+    out << (up ? "infinite (proven: stable for every gain k >= 1)\n"
+               : "infinite (proven: stable for every gain k in (0, 1])\n");
+    return;
+  }
+  if (b.unbounded) {
+    out << (up ? "at least " : "at most ") << Text(up ? b.lo : 1 / b.lo, sep)
+        << " (no destabilising gain found)\n";
+    return;
+  }
+  if (up) {
+    out << Text(b.lo, sep) << " <= k <= " << Text(b.hi, sep) << "\n";
+  } else {
+    out << Text(1 / b.hi, sep) << " <= k <= " << Text(1 / b.lo, sep) << "\n";
+  }
+  if (b.set) {
+    out << "    worst set: " << SetText(*b.set, sep) << ", loop gain times "
+        << Text(g.gain_factor, sep) << " not stable\n";
+  }
+}
+
+void PrintWorst(std::ostream& out, const char* title, const char* unit,
+                const robust::WorstMargin& w, char sep) {
+  out << "  " << title << ": ";
+  if (w.none) {
+    out << "none (no set of the box has a gain crossover)\n";
+    return;
+  }
+  out << Text(w.lo, sep) << " <= least <= " << Text(w.hi, sep) << unit;
+  if (w.interrupted) {
+    out << " (the bounds reached when stopped)";
+  } else if (w.budget_exhausted) {
+    out << " (the bounds reached after " << w.boxes
+        << " sub-boxes: the worst set lies inside the box, where 1e-6 needs more)";
+  }
+  out << "\n";
+  if (w.set) {
+    out << "    worst set: " << SetText(*w.set, sep) << ", at " << Text(w.frequency, sep)
+        << " rad/s\n";
+  }
+}
+
+Json WorstJson(const robust::WorstMargin& w) {
+  if (w.none) {
+    return nullptr;
+  }
+  Json j;
+  j["lo"] = w.lo;
+  j["hi"] = w.hi;
+  j["set"] = SetJson(w.set);
+  j["frequency"] = w.frequency;
+  j["boxes"] = w.boxes;
+  j["complete"] = !w.interrupted && !w.budget_exhausted;
+  return j;
+}
+
+Json GainJson(const robust::GainBounds& g, bool up) {
+  Json j = BoundsJson(g.bounds);
+  if (!up) {
+    // As factors k ≤ 1.
+    j["lo"] = g.bounds.unbounded ? Json(nullptr) : Json(1 / g.bounds.hi);
+    j["hi"] = 1 / g.bounds.lo;
+  }
+  j["gain_factor"] = g.bounds.set ? Json(g.gain_factor) : Json(nullptr);
+  j["infinite"] = g.every_gain;
+  if (g.every_gain) {
+    j["lo"] = up ? Json(nullptr) : Json(0);
+    j["hi"] = up ? Json(nullptr) : Json(0);
+  }
+  return j;
+}
+
+// The region map's cells along each axis.
+constexpr int kMapCells = 64;
+
+// The picture's bytes from the renderer; raises EPlotError or ERendererMissing.
+std::string DrawMap(const robust::RegionMap& m, const robust::Envelope& e,
+                    const robust::CoefficientBox& box, const std::string& path, char sep) {
+  picture::RobustMapPicture p;
+  p.x_name = "c" + std::to_string(m.x + 1);
+  p.y_name = "c" + std::to_string(m.y + 1);
+  p.x_edges = m.x_edges;
+  p.y_edges = m.y_edges;
+  for (const robust::Cell c : m.cells) {
+    p.cells.push_back(static_cast<unsigned char>(c));
+  }
+  const auto mark = [&](const robust::Set& set, const std::string& name) {
+    const auto x = static_cast<std::size_t>(m.x);
+    const auto y = static_cast<std::size_t>(m.y);
+    if (set[x] >= box.lo[x] && set[x] <= box.hi[x] && set[y] >= box.lo[y] && set[y] <= box.hi[y]) {
+      p.points.insert(p.points.end(), {set[x], set[y]});
+      p.point_names.push_back(name);
+    }
+  };
+  mark(box.nominal, "nominal");
+  const auto inside = [&](const robust::Set& set) {
+    for (std::size_t i = 0; i < set.size(); ++i) {
+      if (set[i] < box.lo[i] || set[i] > box.hi[i]) {
+        return false;
+      }
+    }
+    return true;
+  };
+  // The destabilising set nearest the nominal set on the box's scale (rho's), else the one the
+  // decision found.
+  if (e.continuous.rho.set && inside(*e.continuous.rho.set) && e.continuous.nominal_stable) {
+    mark(*e.continuous.rho.set, "destabilising (at rho)");
+  } else if (e.continuous.decision.set) {
+    mark(*e.continuous.decision.set, "destabilising");
+  } else if (e.stability_margin && e.stability_margin->set) {
+    mark(*e.stability_margin->set, "worst (stability margin)");
+  }
+  picture::Request request;
+  request.content = std::move(p);
+  request.format = *PictureFormatOfPath(path);
+  request.separator = sep;
+  return RenderInChild(request, FindRenderer());
+}
+
+}  // namespace
+
+bool IsRobustRun(const std::vector<std::string>& args) {
+  for (const std::string& a : args) {
+    if (a == "--") {
+      return false;
+    }
+    if (a == "--robust" || a.rfind("--robust=", 0) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+int RunRobust(const std::vector<std::string>& args, const NumberSettings& locale_settings,
+              std::ostream& out, std::ostream& err, const StudyContext& context) {
+  Study s;
+  char sep = locale_settings.decimal_separator;
+  bool progress = context.err_is_terminal;
+  int jobs = 1;
+  bool json = false;
+  try {
+    const RobustArguments a = Parse(args);
+    if (a.info) {
+      out << *a.info;
+      return 0;
+    }
+    if (!a.separator.empty()) {
+      sep = a.separator[0];
+    }
+    if (a.progress && a.no_progress) {
+      throw UsageError("--progress and --no-progress exclude each other");
+    }
+    progress = a.no_progress ? false : (a.progress || progress);
+    jobs = a.jobs;
+    json = a.json;
+    s = MakeStudy(a, sep, !a.separator.empty());
+  } catch (const UsageError& e) {
+    err << kProgram << ": " << study::EscapedText(e.what()) << "\nTry '" << kProgram
+        << " --help' for more information.\n";
+    return 2;
+  }
+  s.options.jobs =
+      jobs > 0 ? jobs : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+
+  std::optional<study::InterruptGuard> guard;
+  if (context.stop_on_signals) {
+    guard.emplace();
+    s.options.limits.stop = [] { return study::InterruptSignal() != 0; };
+  }
+  auto last = std::chrono::steady_clock::now();
+  std::size_t shown = 0;
+  const auto show = [&](const std::string& stage, const robust::Bounds* b) {
+    if (!progress) {
+      return;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (now - last < std::chrono::milliseconds(250)) {
+      return;
+    }
+    last = now;
+    std::string line = "robust: " + stage;
+    if (b != nullptr && b->lo > 0 && !b->unbounded && b->set) {
+      line += " in [" + Text(b->lo, sep) + ", " + Text(b->hi, sep) + "]";
+    }
+    err << '\r' << line << std::string(shown > line.size() ? shown - line.size() : 0, ' ')
+        << std::flush;
+    shown = line.size();
+  };
+  const robust::Envelope e = robust::StudyEnvelope(s.options, show);
+  const robust::CoefficientBox& box = s.options.box;
+  const robust::Ratios& r = s.options.ratios;
+  // The region map, drawn by the renderer.
+  std::optional<robust::RegionMap> map;
+  std::string map_error;
+  if (!s.map.empty() && !e.interrupted) {
+    show("region map", nullptr);
+    map = robust::MapRegion(r, robust::Loop::kContinuous, box, s.order[0], s.order[1], kMapCells,
+                            kMapCells, s.options.jobs, s.options.limits);
+    if (!map->interrupted) {
+      try {
+        WriteFileBytes(s.map, DrawMap(*map, e, box, s.map, sep));
+      } catch (const Exception& x) {
+        map_error = WithFullStop(x.what());
+      }
+    }
+  }
+  if (shown > 0) {
+    err << '\r' << std::string(shown, ' ') << '\r' << std::flush;
+    shown = 0;
+  }
+  if (json) {
+    Json j;
+    Json sides = Json::object();
+    for (std::size_t i = 0; i < 5; ++i) {
+      Json side;
+      side["lo"] = box.lo[i];
+      side["hi"] = box.hi[i];
+      side["nominal"] = box.nominal[i];
+      sides["c" + std::to_string(i + 1)] = side;
+    }
+    j["box"] = sides;
+    j["ratios"] = {{"muv", r.muv}, {"iv", r.iv}, {"nuv", r.nuv}, {"source", s.ratios_source}};
+    j["tolerance"] = s.options.tolerance;
+    j["continuous"] = LoopJson(e.continuous, robust::Loop::kContinuous, r);
+    j["euler"] = LoopJson(e.euler, robust::Loop::kEuler, r);
+    Json gain = nullptr;
+    if (e.gain_up && e.gain_down) {
+      gain = {{"up", GainJson(*e.gain_up, true)}, {"down", GainJson(*e.gain_down, false)}};
+    }
+    j["least_gain_margin"] = gain;
+    const auto worst = [](const std::optional<robust::WorstMargin>& w) {
+      return w ? WorstJson(*w) : Json(nullptr);
+    };
+    j["least_stability_margin"] = worst(e.stability_margin);
+    j["least_phase_margin_deg"] = worst(e.phase_margin);
+    j["least_delay_margin"] = worst(e.delay_margin);
+    if (map) {
+      j["region_map"] = {{"file", s.map},
+                         {"x", "c" + std::to_string(map->x + 1)},
+                         {"y", "c" + std::to_string(map->y + 1)},
+                         {"cells", map->cells.size()},
+                         {"proven_stable", map->counts[1]},
+                         {"proven_unstable", map->counts[3]},
+                         {"confirmed_unstable_set", map->counts[2]},
+                         {"undecided", map->counts[0]},
+                         {"error", map_error.empty() ? Json(nullptr) : Json(map_error)}};
+    } else {
+      j["region_map"] = nullptr;
+    }
+    j["interrupted"] = e.interrupted || (map && map->interrupted);
+    out << JsonText(j) << '\n';
+  } else {
+    out << "box:";
+    for (std::size_t i = 0; i < 5; ++i) {
+      out << (i == 0 ? " " : ", ") << "c" << i + 1;
+      if (box.lo[i] == box.hi[i]) {
+        out << " = " << Text(box.lo[i], sep);
+      } else {
+        out << " in [" << Text(box.lo[i], sep) << ", " << Text(box.hi[i], sep) << "]";
+      }
+    }
+    out << "\nratios (" << s.ratios_source << "): muv = " << Text(r.muv, sep)
+        << ", iv = " << Text(r.iv, sep) << ", nuv = " << Text(r.nuv, sep) << "\n";
+    const std::string euler_title = "Euler iteration (step " + Text(kTimeStep, sep) + " s)";
+    PrintLoop(out, "closed loop", e.continuous, robust::Loop::kContinuous, r, s.options.tolerance,
+              sep);
+    if (!e.continuous.decision.interrupted && !e.continuous.rho.interrupted) {
+      PrintLoop(out, euler_title.c_str(), e.euler, robust::Loop::kEuler, r, s.options.tolerance,
+                sep);
+    }
+    if (e.gain_up && e.gain_down) {
+      out << "least gain margin over the box (k*L stable for every set and every gain between 1 "
+             "and k):\n";
+      PrintGain(out, "gain increase", *e.gain_up, true, sep);
+      PrintGain(out, "gain decrease", *e.gain_down, false, sep);
+    }
+    if (e.stability_margin || e.phase_margin || e.delay_margin) {
+      out << "least margins over the box and every frequency:\n";
+    }
+    if (e.stability_margin) {
+      PrintWorst(out, "stability margin min |1 + L(jw)|", "", *e.stability_margin, sep);
+    }
+    if (e.phase_margin) {
+      PrintWorst(out, "phase margin", " deg", *e.phase_margin, sep);
+    }
+    if (e.delay_margin) {
+      PrintWorst(out, "delay margin", " s", *e.delay_margin, sep);
+    }
+    if (map) {
+      out << "region map over c" << map->x + 1 << " and c" << map->y + 1 << " (" << kMapCells
+          << " x " << kMapCells << " cells, the other coefficients over their "
+          << "intervals): " << map->counts[1] << " proven stable, " << map->counts[3]
+          << " proven unstable everywhere, " << map->counts[2]
+          << " holding a confirmed unstable set, " << map->counts[0] << " undecided\n";
+    }
+  }
+  if (!map_error.empty()) {
+    err << kProgram << ": --robust-map " << study::EscapedText(s.map) << ": "
+        << study::EscapedText(map_error) << '\n';
+  }
+  if (e.interrupted || (map && map->interrupted)) {
+    const int signal = study::InterruptSignal();
+    err << kProgram << ": stopped by " << (signal == 15 ? "SIGTERM" : "SIGINT")
+        << ": the bounds reached so far are shown\n";
+    return 128 + (signal != 0 ? signal : 2);
+  }
+  return map_error.empty() ? 0 : 1;
+}
+
+}  // namespace pitch::cli
