@@ -415,6 +415,10 @@ std::string Render(const picture::Request& request, const RendererSettings& sett
   if (answer.empty()) {
     Fail(subject, EndOf(child));
   }
+  // Whatever came after a complete answer (from a child the renderer started) is no part of it.
+  if (const std::optional<std::size_t> length = picture::CompleteReplyLength(answer)) {
+    answer.resize(*length);
+  }
   picture::Reply reply;
   try {
     reply = picture::DecodeReply(answer);
