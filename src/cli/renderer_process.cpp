@@ -322,8 +322,10 @@ RendererSettings FindRenderer() {
 }
 
 std::size_t AnswerLimit(const picture::Request& request, std::size_t request_size) {
-  const auto pixels = static_cast<std::size_t>(request.width) * static_cast<std::size_t>(request.height);
-  return kAnswerBaseLimit + kAnswerBytesPerPixel * pixels + kAnswerBytesPerRequestByte * request_size;
+  const auto pixels =
+      static_cast<std::size_t>(request.width) * static_cast<std::size_t>(request.height);
+  return kAnswerBaseLimit + kAnswerBytesPerPixel * pixels +
+         kAnswerBytesPerRequestByte * request_size;
 }
 
 namespace {
@@ -409,8 +411,8 @@ std::string Render(const picture::Request& request, const RendererSettings& sett
       Fail(subject, "the renderer's answer is longer than " + std::to_string(limit) +
                         " bytes, the most a picture of this size may take, and it was stopped");
     case Exchanged::kInterrupted:
-      Fail(subject, "the renderer was stopped by signal " +
-                        std::to_string(study::InterruptSignal()));
+      Fail(subject,
+           "the renderer was stopped by signal " + std::to_string(study::InterruptSignal()));
   }
   if (answer.empty()) {
     Fail(subject, EndOf(child));

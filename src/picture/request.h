@@ -7,14 +7,13 @@
 // The answer holds either the picture's bytes or the error that stopped it.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
 #include <vector>
-
-#include <array>
 
 #include "analysis/frequency_response.h"
 #include "storage/picture_format.h"

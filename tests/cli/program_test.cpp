@@ -260,9 +260,9 @@ TEST_F(Program, ABodeDiagramWithoutMemoryIsAnErrorAndKeepsTheOldFile) {
 struct RendererRow {
   const char* name;
   std::vector<std::string> args;
-  const char* renderer;  // the script's body; nullptr: no renderer there
-  const char* error;     // the start of the picture's error line
-  bool skipped;          // also named as not written
+  const char* renderer;      // the script's body; nullptr: no renderer there
+  const char* error;         // the start of the picture's error line
+  bool skipped;              // also named as not written
   rlim_t address_space = 0;  // RLIMIT_AS for the command line, or 0: none
 };
 void PrintTo(const RendererRow& row, std::ostream* os) { *os << row.name; }
@@ -312,53 +312,53 @@ TEST_P(Renderer, FailsThePictureOnly) {
 
 INSTANTIATE_TEST_SUITE_P(
     Missing, Renderer,
-    ::testing::Values(RendererRow{"plot_missing",
-                                  {"--json", "--plot", "p.png"},
-                                  nullptr,
-                                  "The chart cannot be drawn: the picture renderer ",
-                                  true},
-                      RendererRow{"bode_missing",
-                                  {"--json", "--bode", "p.png"},
-                                  nullptr,
-                                  "The Bode diagram cannot be drawn: the picture renderer ",
-                                  true},
-                      RendererRow{"plot_failing",
-                                  {"--json", "--plot", "p.png"},
-                                  "exit 4",
-                                  "The chart cannot be drawn: the renderer ended with exit code 4",
-                                  false},
-                      RendererRow{
-                          "plot_hanging",
-                          {"--json", "--plot", "p.png"},
-                          "sleep 60",
-                          "The chart cannot be drawn: the renderer did not finish within 2 s",
-                          false},
-                      // An answer that states 4 GiB and goes on: stopped at the picture's limit.
-                      RendererRow{"plot_answer_too_long",
-                                  {"--json", "--plot", "p.png"},
-                                  "cat >/dev/null; printf 'pitch-autopilot picture 1\\npicture"
-                                  "\\0\\0\\0\\0\\0\\001\\0\\0\\0'; "
-                                  "exec head -c 1000000000 /dev/zero",
-                                  "The chart cannot be drawn: the renderer's answer is longer than ",
-                                  false},
-                      // 70 MB, within the limit, but not within the memory left.
-                      RendererRow{"plot_answer_without_memory",
-                                  {"--json", "--plot", "p.png"},
-                                  "cat >/dev/null; printf 'pitch-autopilot picture 1\\npicture"
-                                  "\\0\\200\\035\\054\\004\\0\\0\\0\\0'; "
-                                  "exec head -c 70000000 /dev/zero",
-                                  "The chart cannot be drawn: not enough memory for the picture",
-                                  false,
-                                  150u << 20},
-                      RendererRow{"bode_answer_without_memory",
-                                  {"--json", "--bode", "p.png"},
-                                  "cat >/dev/null; printf 'pitch-autopilot picture 1\\npicture"
-                                  "\\0\\200\\035\\054\\004\\0\\0\\0\\0'; "
-                                  "exec head -c 70000000 /dev/zero",
-                                  "The Bode diagram cannot be drawn: not enough memory for the "
-                                  "picture",
-                                  false,
-                                  150u << 20}),
+    ::testing::Values(
+        RendererRow{"plot_missing",
+                    {"--json", "--plot", "p.png"},
+                    nullptr,
+                    "The chart cannot be drawn: the picture renderer ",
+                    true},
+        RendererRow{"bode_missing",
+                    {"--json", "--bode", "p.png"},
+                    nullptr,
+                    "The Bode diagram cannot be drawn: the picture renderer ",
+                    true},
+        RendererRow{"plot_failing",
+                    {"--json", "--plot", "p.png"},
+                    "exit 4",
+                    "The chart cannot be drawn: the renderer ended with exit code 4",
+                    false},
+        RendererRow{"plot_hanging",
+                    {"--json", "--plot", "p.png"},
+                    "sleep 60",
+                    "The chart cannot be drawn: the renderer did not finish within 2 s",
+                    false},
+        // An answer that states 4 GiB and goes on: stopped at the picture's limit.
+        RendererRow{"plot_answer_too_long",
+                    {"--json", "--plot", "p.png"},
+                    "cat >/dev/null; printf 'pitch-autopilot picture 1\\npicture"
+                    "\\0\\0\\0\\0\\0\\001\\0\\0\\0'; "
+                    "exec head -c 1000000000 /dev/zero",
+                    "The chart cannot be drawn: the renderer's answer is longer than ",
+                    false},
+        // 70 MB, within the limit, but not within the memory left.
+        RendererRow{"plot_answer_without_memory",
+                    {"--json", "--plot", "p.png"},
+                    "cat >/dev/null; printf 'pitch-autopilot picture 1\\npicture"
+                    "\\0\\200\\035\\054\\004\\0\\0\\0\\0'; "
+                    "exec head -c 70000000 /dev/zero",
+                    "The chart cannot be drawn: not enough memory for the picture",
+                    false,
+                    150u << 20},
+        RendererRow{"bode_answer_without_memory",
+                    {"--json", "--bode", "p.png"},
+                    "cat >/dev/null; printf 'pitch-autopilot picture 1\\npicture"
+                    "\\0\\200\\035\\054\\004\\0\\0\\0\\0'; "
+                    "exec head -c 70000000 /dev/zero",
+                    "The Bode diagram cannot be drawn: not enough memory for the "
+                    "picture",
+                    false,
+                    150u << 20}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A study's map without the renderer: the rows are written, the map is an error (exit 1).
