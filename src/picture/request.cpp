@@ -251,7 +251,10 @@ std::optional<std::size_t> CompleteReplyLength(std::string_view received) {
   bool error_kind = false;
   bool error = false;
   while (!(picture || (error_kind && error))) {
-    const std::size_t end = received.find('\0', at);
+    // A field's name is short: the search for its end looks no further (a damaged answer read
+    // piece by piece is not searched from its start again each time).
+    constexpr std::size_t kLongestName = 64;
+    const std::size_t end = received.substr(0, at + kLongestName + 1).find('\0', at);
     if (end == std::string_view::npos || received.size() - end - 1 < 8) {
       return std::nullopt;
     }
