@@ -74,15 +74,12 @@ class Child {
     pidfd_ = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
   }
   ~Child() {
-    if (pid_ > 0) {
-      ::kill(-pid_, SIGKILL);
-      int status = 0;
-      while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-      }
-    }
     KillGroup();
     if (slot_ != nullptr) {
       slot_->store(0);
+    }
+    int status = 0;
+    while (pid_ > 0 && ::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
     }
     if (pidfd_ >= 0) {
       ::close(pidfd_);
@@ -379,15 +376,26 @@ std::string Render(const picture::Request& request, const RendererSettings& sett
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETPGROUP);
   std::string program = settings.program;
   char* argv[] = {program.data(), nullptr};
+  // The signals that end the command line wait until the renderer's group is known to their
+  // handler (the renderer itself starts with none blocked).
+  sigset_t ending;
+  sigemptyset(&ending);
+  for (const int signal : {SIGTERM, SIGHUP, SIGINT}) {
+    sigaddset(&ending, signal);
+  }
+  sigset_t previous;
+  ::pthread_sigmask(SIG_BLOCK, &ending, &previous);
   pid_t pid = -1;
   const int spawned =
       ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv, envp.data());
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
   if (spawned != 0) {
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     FailWithErrno(subject, "the renderer " + settings.program + " cannot be started", spawned);
   }
   Child child(pid);
+  ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   child_in.Close();
   child_out.Close();
 
