@@ -2,6 +2,8 @@
 // on standard input, the answer (the picture's bytes or the error) goes to standard output; see
 // picture/request.h. Anything else (Qt's messages) goes to standard error.
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -119,6 +121,20 @@ std::string Draw() {
   return pitch::DrawPicture(request);
 }
 
+// Started by the command line (which names itself in the environment), the renderer ends when
+// it does, however it ended. The command line may have ended before the request was made: then
+// the parent is another process already, and the renderer ends now.
+void EndWithTheCommandLine() {
+  const char* parent = std::getenv("PITCH_AUTOPILOT_RENDER_PARENT");
+  if (parent == nullptr || *parent == '\0') {
+    return;
+  }
+  ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (std::to_string(::getppid()) != parent) {
+    std::_Exit(1);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -135,6 +151,7 @@ int main(int argc, char** argv) {
     std::cerr << "pitch-autopilot-render: unknown option " << option << '\n' << kHelp;
     return 2;
   }
+  EndWithTheCommandLine();
   pitch::IgnoreWriteSignals();
   // The answer has the standard output to itself: whatever a library prints goes to stderr.
   g_answer = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);

@@ -1,5 +1,6 @@
 // pitch-autopilot-cli: the gear-ratio synthesis and the step response without a window.
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/options.h"
 #include "cli/renderer_process.h"
 #include "cli/run.h"
 #include "core/errors.h"
@@ -55,11 +57,34 @@ int CloseStandardOutput(int code) {
   return code == 0 ? 1 : code;
 }
 
+// SIGTERM, SIGHUP and SIGINT end the command line as before, and first the renderers' process
+// groups with it (a picture left drawing would run on under PID 1). SIGKILL leaves no handler a
+// chance: the renderer asks the kernel to end it with its parent.
+extern "C" void EndWithRenderers(int signal) {
+  pitch::cli::KillRunningRenderers();
+  ::signal(signal, SIG_DFL);
+  ::raise(signal);
+}
+
+void EndRenderersOnSignals() {
+  struct sigaction action {};
+  action.sa_handler = EndWithRenderers;
+  sigemptyset(&action.sa_mask);
+  for (const int signal : {SIGTERM, SIGHUP, SIGINT}) {
+    struct sigaction previous {};
+    // A signal ignored when the program started (nohup, a background job) stays ignored.
+    if (::sigaction(signal, nullptr, &previous) == 0 && previous.sa_handler != SIG_IGN) {
+      ::sigaction(signal, &action, nullptr);
+    }
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   pitch::IgnoreWriteSignals();
   HoldClosedStandardDescriptors();
+  EndRenderersOnSignals();
   try {
     pitch::CheckFloatingPointEnvironment();
   } catch (const pitch::EEnvironmentError& e) {
@@ -71,7 +96,14 @@ int main(int argc, char** argv) {
         const pitch::NumberSettings settings = pitch::ReadNumberSettings();
         const std::vector<std::string> args(argv + 1, argv + argc);
         // The pictures come from the renderer program, run as a child for each.
-        const pitch::cli::RendererSettings renderer = pitch::cli::FindRenderer();
+        pitch::cli::RendererSettings renderer;
+        try {
+          renderer = pitch::cli::FindRenderer();
+        } catch (const pitch::cli::UsageError& e) {
+          std::cerr << "pitch-autopilot-cli: " << e.what()
+                    << "\nTry 'pitch-autopilot-cli --help' for more information.\n";
+          return 2;
+        }
         pitch::cli::StudyContext study;
         study.in = &std::cin;
         study.map_renderer = pitch::cli::ChildMapRenderer(renderer);

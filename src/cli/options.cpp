@@ -42,7 +42,9 @@ constexpr const char* kUsage =
 
 constexpr const char* kFooter =
     "Exit codes: 0 success, 1 calculation or file error, 2 usage error. A study ends with 0\n"
-    "when it completed (failed syntheses are rows of it), 1 for an I/O error.";
+    "when it completed (failed syntheses are rows of it), 1 for an I/O error.\n"
+    "PITCH_AUTOPILOT_RENDER_TIMEOUT: the seconds a picture may take (default 30), a whole\n"
+    "number from 1 to 3600 in ASCII digits; any other value is a usage error.";
 
 // CLI11's layout with our own usage lines first (the coefficients are not a CLI11 positional,
 // see ParseOptions), then the description, and each option's value named once, without CLI11's

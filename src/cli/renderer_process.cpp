@@ -6,17 +6,22 @@
 #include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <optional>
-#include <thread>
+#include <vector>
 
+#include "cli/options.h"
 #include "core/errors.h"
+#include "study/interrupt.h"
 
 extern char** environ;
 
@@ -46,51 +51,78 @@ class Descriptor {
   int fd_ = -1;
 };
 
-// A child process that is killed and reaped unless it was waited for.
+// The renderers' process groups while they run, for the signal handlers: a slot holds a group's
+// number or 0. Written by the threads that start renderers, read by the handlers.
+constexpr std::size_t kGroupSlots = 16;
+std::atomic<pid_t> running_groups[kGroupSlots];
+static_assert(std::atomic<pid_t>::is_always_lock_free, "read by a signal handler");
+
+// A child process, leading a process group of its own so that whatever it started goes with it;
+// the group is killed and the child reaped unless it was waited for.
 class Child {
  public:
-  explicit Child(pid_t pid) : pid_(pid) {}
-  // The renderer leads a process group of its own, so that whatever it started goes with it.
+  explicit Child(pid_t pid) : pid_(pid) {
+    for (std::atomic<pid_t>& slot : running_groups) {
+      pid_t empty = 0;
+      if (slot.compare_exchange_strong(empty, pid)) {
+        slot_ = &slot;
+        break;
+      }
+    }
+    // A descriptor that becomes readable when the child ends; without one (a kernel before 5.3)
+    // the wait looks at the child every 20 ms.
+    pidfd_ = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+  }
   ~Child() {
-    if (pid_ > 0) {
-      ::kill(-pid_, SIGKILL);
-      Reap(0);
+    KillGroup();
+    if (slot_ != nullptr) {
+      slot_->store(0);
+    }
+    int status = 0;
+    while (pid_ > 0 && ::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (pidfd_ >= 0) {
+      ::close(pidfd_);
     }
   }
   Child(const Child&) = delete;
   Child& operator=(const Child&) = delete;
 
-  // Waits until the deadline for the child to end; returns its wait status, or kills it and
-  // returns nothing when it is still running then.
-  std::optional<int> WaitUntil(Clock::time_point deadline) {
-    for (;;) {
-      int status = 0;
-      const pid_t done = ::waitpid(pid_, &status, WNOHANG);
-      if (done == pid_) {
-        pid_ = -1;
-        return status;
-      }
-      if (done < 0 && errno != EINTR) {
-        // Reaped already (SIGCHLD ignored, as a parent may hand it down): it has ended.
-        pid_ = -1;
-        return 0;
-      }
-      if (Clock::now() >= deadline) {
-        return std::nullopt;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  // Kills what is left of the child's process group. The group's number is not given to another
+  // process while any member of it lives, so this is safe also after the child was reaped.
+  void KillGroup() const { ::kill(-group_, SIGKILL); }
+
+  int pidfd() const { return pidfd_; }
+  bool ended() const { return pid_ < 0; }
+  const std::optional<int>& status() const { return status_; }
+  int wait_error() const { return wait_error_; }
+
+  // Reaps the child if it has ended; returns whether it has.
+  bool TryReap() {
+    if (pid_ < 0) {
+      return true;
     }
+    int status = 0;
+    const pid_t done = ::waitpid(pid_, &status, WNOHANG);
+    if (done == pid_) {
+      status_ = status;
+    } else if (done < 0 && errno != EINTR) {
+      // Reaped elsewhere (SIGCHLD ignored, as a parent may hand it down): ended, status unknown.
+      wait_error_ = errno;
+    } else {
+      return false;
+    }
+    pid_ = -1;
+    return true;
   }
 
  private:
-  void Reap(int options) {
-    int status = 0;
-    while (::waitpid(pid_, &status, options) < 0 && errno == EINTR) {
-    }
-    pid_ = -1;
-  }
-
   pid_t pid_;
+  pid_t group_ = pid_;
+  std::atomic<pid_t>* slot_ = nullptr;
+  int pidfd_ = -1;
+  std::optional<int> status_;
+  int wait_error_ = 0;
 };
 
 // SIGPIPE held back on this thread while the renderer's pipe is written: a renderer that stops
@@ -139,56 +171,103 @@ std::string FolderOfThisProgram() {
   return slash == std::string::npos ? "." : text.substr(0, slash);
 }
 
-// Writes the request, reads the answer to its end and closes both pipes, until the deadline.
-// Returns false when the deadline passed first.
-bool Exchange(Descriptor& to_child, Descriptor& from_child, std::string_view request,
-              std::string& answer, Clock::time_point deadline) {
+enum class Exchanged { kDone, kTimeOut, kPollFailed, kTooLong, kInterrupted };
+
+// Writes the request and reads the answer until the answer is complete (its stated length has
+// arrived, or the renderer closed its end) and the child has ended, or until the deadline.
+// An answer longer than the limit stops the exchange. poll_error gets poll's errno.
+Exchanged Exchange(Child& child, Descriptor& to_child, Descriptor& from_child,
+                   std::string_view request, std::string& answer, std::size_t limit,
+                   Clock::time_point deadline, int& poll_error) {
   const PipeSignalHeld held;
   ::fcntl(to_child.get(), F_SETFL, O_NONBLOCK);
+  ::fcntl(from_child.get(), F_SETFL, O_NONBLOCK);
   std::size_t written = 0;
   if (request.empty()) {
     to_child.Close();
   }
-  char buffer[65536];
-  while (from_child.get() >= 0) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    if (left.count() <= 0) {
-      return false;
+  std::vector<char> buffer(65536);
+  for (;;) {
+    if (from_child.get() >= 0 && picture::CompleteReplyLength(answer)) {
+      // Complete: whatever still holds the pipe (a child the renderer started) has no say.
+      from_child.Close();
+      to_child.Close();
     }
-    pollfd fds[2] = {{from_child.get(), POLLIN, 0}, {to_child.get(), POLLOUT, 0}};
-    const nfds_t count = to_child.get() >= 0 ? 2 : 1;
+    child.TryReap();
+    if (child.ended() && from_child.get() >= 0) {
+      // The renderer ended with its answer short: what it left behind is stopped, and what is
+      // in the pipe still read.
+      child.KillGroup();
+    }
+    if (child.ended() && from_child.get() < 0) {
+      return Exchanged::kDone;
+    }
+    if (study::InterruptSignal() != 0) {
+      return Exchanged::kInterrupted;
+    }
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) {
+      return Exchanged::kTimeOut;
+    }
+    if (child.pidfd() < 0 && !child.ended()) {
+      left = std::min(left, std::chrono::milliseconds(20));
+    }
+    pollfd fds[3];
+    nfds_t count = 0;
+    if (from_child.get() >= 0) {
+      fds[count] = {from_child.get(), POLLIN, 0};
+      ++count;
+    }
+    if (to_child.get() >= 0) {
+      fds[count] = {to_child.get(), POLLOUT, 0};
+      ++count;
+    }
+    if (child.pidfd() >= 0 && !child.ended()) {
+      fds[count++] = {child.pidfd(), POLLIN, 0};
+    }
     const int ready = ::poll(fds, count, static_cast<int>(left.count()));
     if (ready < 0 && errno != EINTR) {
-      return false;
+      poll_error = errno;
+      return Exchanged::kPollFailed;
     }
     if (ready <= 0) {
       continue;
     }
-    if (count == 2 && fds[1].revents != 0) {
-      const ssize_t n = ::write(to_child.get(), request.data() + written, request.size() - written);
-      if (n > 0) {
-        written += static_cast<std::size_t>(n);
+    for (nfds_t i = 0; i < count; ++i) {
+      if (fds[i].revents == 0) {
+        continue;
       }
-      // Everything written, or the renderer stopped reading (it answers why, or its end tells).
-      if (written == request.size() || (n < 0 && errno != EAGAIN && errno != EINTR)) {
-        to_child.Close();
-      }
-    }
-    if (fds[0].revents != 0) {
-      const ssize_t n = ::read(from_child.get(), buffer, sizeof buffer);
-      if (n > 0) {
-        answer.append(buffer, static_cast<std::size_t>(n));
-      } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
-        from_child.Close();
+      if (fds[i].fd == to_child.get()) {
+        const ssize_t n =
+            ::write(to_child.get(), request.data() + written, request.size() - written);
+        if (n > 0) {
+          written += static_cast<std::size_t>(n);
+        }
+        // Everything written, or the renderer stopped reading (it answers why, or its end tells).
+        if (written == request.size() || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+          to_child.Close();
+        }
+      } else if (fds[i].fd == from_child.get()) {
+        const ssize_t n = ::read(from_child.get(), buffer.data(), buffer.size());
+        if (n > 0) {
+          if (static_cast<std::size_t>(n) > limit - answer.size()) {
+            return Exchanged::kTooLong;
+          }
+          answer.append(buffer.data(), static_cast<std::size_t>(n));
+        } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+          from_child.Close();
+        }
       }
     }
   }
-  to_child.Close();
-  return true;
 }
 
-std::string EndOf(int status) {
+std::string EndOf(const Child& child) {
+  if (!child.status()) {
+    return std::string("the renderer ended without a picture, its exit status taken elsewhere (") +
+           std::strerror(child.wait_error()) + ")";
+  }
+  const int status = *child.status();
   if (WIFSIGNALED(status)) {
     const int signal = WTERMSIG(status);
     const char* name = ::strsignal(signal);
@@ -201,6 +280,30 @@ std::string EndOf(int status) {
 
 }  // namespace
 
+unsigned TimeoutSeconds(std::string_view text) {
+  unsigned seconds = 0;
+  bool valid = !text.empty() && text.size() <= 4;
+  for (const char c : text) {
+    valid = valid && c >= '0' && c <= '9';
+    seconds = valid ? seconds * 10 + static_cast<unsigned>(c - '0') : 0;
+  }
+  if (!valid || seconds < 1 || seconds > kMaxTimeoutSeconds) {
+    throw UsageError(std::string(kTimeoutVariable) + " is \"" + std::string(text) +
+                     "\": it takes a whole number of seconds from 1 to " +
+                     std::to_string(kMaxTimeoutSeconds) + " in ASCII digits");
+  }
+  return seconds;
+}
+
+void KillRunningRenderers() noexcept {
+  for (const std::atomic<pid_t>& slot : running_groups) {
+    const pid_t group = slot.load();
+    if (group > 0) {
+      ::kill(-group, SIGKILL);
+    }
+  }
+}
+
 RendererSettings FindRenderer() {
   RendererSettings settings;
   if (const char* program = std::getenv("PITCH_AUTOPILOT_RENDERER"); program && *program) {
@@ -209,18 +312,23 @@ RendererSettings FindRenderer() {
     settings.program =
         FolderOfThisProgram() + "/" PITCH_RENDERER_FOLDER "/" + std::string(kRendererName);
   }
-  if (const char* timeout = std::getenv("PITCH_AUTOPILOT_RENDER_TIMEOUT"); timeout && *timeout) {
-    char* end = nullptr;
-    const unsigned long seconds = std::strtoul(timeout, &end, 10);
-    if (*end == '\0' && seconds > 0 && seconds < 86400) {
-      settings.timeout_seconds = static_cast<unsigned>(seconds);
-    }
+  if (const char* timeout = std::getenv(kTimeoutVariable); timeout && *timeout) {
+    settings.timeout_seconds = TimeoutSeconds(timeout);
   }
   return settings;
 }
 
-std::string RenderInChild(const picture::Request& request, const RendererSettings& settings) {
-  const std::string subject = picture::SubjectOf(request);
+std::size_t AnswerLimit(const picture::Request& request, std::size_t request_size) {
+  const auto pixels =
+      static_cast<std::size_t>(request.width) * static_cast<std::size_t>(request.height);
+  return kAnswerBaseLimit + kAnswerBytesPerPixel * pixels +
+         kAnswerBytesPerRequestByte * request_size;
+}
+
+namespace {
+
+std::string Render(const picture::Request& request, const RendererSettings& settings,
+                   const std::string& subject) {
   if (::access(settings.program.c_str(), X_OK) != 0) {
     throw ERendererMissing(subject + " cannot be drawn: the picture renderer " + settings.program +
                            " is not installed (" + std::strerror(errno) + ")");
@@ -240,6 +348,21 @@ std::string RenderInChild(const picture::Request& request, const RendererSetting
   Descriptor from_child(out[0]);
   Descriptor child_out(out[1]);
 
+  // The renderer learns which process it serves: it ends when that one does.
+  std::vector<std::string> environment;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    if (std::strncmp(*entry, kParentVariable, std::strlen(kParentVariable)) != 0 ||
+        (*entry)[std::strlen(kParentVariable)] != '=') {
+      environment.emplace_back(*entry);
+    }
+  }
+  environment.push_back(std::string(kParentVariable) + "=" + std::to_string(::getpid()));
+  std::vector<char*> envp;
+  for (std::string& entry : environment) {
+    envp.push_back(entry.data());
+  }
+  envp.push_back(nullptr);
+
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, child_in.get(), STDIN_FILENO);
@@ -253,14 +376,26 @@ std::string RenderInChild(const picture::Request& request, const RendererSetting
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETPGROUP);
   std::string program = settings.program;
   char* argv[] = {program.data(), nullptr};
+  // The signals that end the command line wait until the renderer's group is known to their
+  // handler (the renderer itself starts with none blocked).
+  sigset_t ending;
+  sigemptyset(&ending);
+  for (const int signal : {SIGTERM, SIGHUP, SIGINT}) {
+    sigaddset(&ending, signal);
+  }
+  sigset_t previous;
+  ::pthread_sigmask(SIG_BLOCK, &ending, &previous);
   pid_t pid = -1;
-  const int spawned = ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv, environ);
+  const int spawned =
+      ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv, envp.data());
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
   if (spawned != 0) {
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     FailWithErrno(subject, "the renderer " + settings.program + " cannot be started", spawned);
   }
   Child child(pid);
+  ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   child_in.Close();
   child_out.Close();
 
@@ -268,23 +403,37 @@ std::string RenderInChild(const picture::Request& request, const RendererSetting
   const long long pixels = static_cast<long long>(request.width) * request.height;
   const long long seconds = settings.timeout_seconds + pixels / 500'000;
   const Clock::time_point deadline = Clock::now() + std::chrono::seconds(seconds);
+  const std::size_t limit = AnswerLimit(request, message.size());
   std::string answer;
-  std::optional<int> status;
-  if (Exchange(to_child, from_child, message, answer, deadline)) {
-    status = child.WaitUntil(deadline);
-  }
-  if (!status) {
-    Fail(subject,
-         "the renderer did not finish within " + std::to_string(seconds) + " s and was stopped");
+  int poll_error = 0;
+  switch (Exchange(child, to_child, from_child, message, answer, limit, deadline, poll_error)) {
+    case Exchanged::kDone:
+      break;
+    case Exchanged::kTimeOut:
+      Fail(subject,
+           "the renderer did not finish within " + std::to_string(seconds) + " s and was stopped");
+    case Exchanged::kPollFailed:
+      Fail(subject, std::string("waiting for the renderer failed (") + std::strerror(poll_error) +
+                        ") and it was stopped");
+    case Exchanged::kTooLong:
+      Fail(subject, "the renderer's answer is longer than " + std::to_string(limit) +
+                        " bytes, the most a picture of this size may take, and it was stopped");
+    case Exchanged::kInterrupted:
+      Fail(subject,
+           "the renderer was stopped by signal " + std::to_string(study::InterruptSignal()));
   }
   if (answer.empty()) {
-    Fail(subject, EndOf(*status));
+    Fail(subject, EndOf(child));
+  }
+  // Whatever came after a complete answer (from a child the renderer started) is no part of it.
+  if (const std::optional<std::size_t> length = picture::CompleteReplyLength(answer)) {
+    answer.resize(*length);
   }
   picture::Reply reply;
   try {
     reply = picture::DecodeReply(answer);
   } catch (const EPlotError& e) {
-    Fail(subject, std::string(e.what()) + "; " + EndOf(*status));
+    Fail(subject, std::string(e.what()) + "; " + EndOf(child));
   }
   if (!reply.error_kind.empty()) {
     throw EPlotError(reply.error);
@@ -293,6 +442,18 @@ std::string RenderInChild(const picture::Request& request, const RendererSetting
     Fail(subject, "the renderer's picture is empty");
   }
   return std::move(reply.picture);
+}
+
+}  // namespace
+
+std::string RenderInChild(const picture::Request& request, const RendererSettings& settings) {
+  const std::string subject = picture::SubjectOf(request);
+  try {
+    return Render(request, settings, subject);
+  } catch (const std::bad_alloc&) {
+    // The answer (or the request) did not fit in memory: this picture's error, not the run's.
+    Fail(subject, "not enough memory for the picture");
+  }
 }
 
 PlotRenderer ChildPlotRenderer(const RendererSettings& settings) {

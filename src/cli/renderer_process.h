@@ -5,7 +5,9 @@
 // the run, and one that does not finish in time is killed.
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "cli/files.h"
 #include "picture/request.h"
@@ -16,6 +18,21 @@ namespace pitch::cli {
 // The renderer's file name, and where it lies relative to the command line's own folder.
 inline constexpr const char* kRendererName = "pitch-autopilot-render";
 
+// The time a picture may take: a whole number of seconds, ASCII digits only, 1 to 3600.
+inline constexpr const char* kTimeoutVariable = "PITCH_AUTOPILOT_RENDER_TIMEOUT";
+inline constexpr unsigned kMaxTimeoutSeconds = 3600;
+
+// The command line's process number, handed to the renderer in its environment: the renderer
+// ends when the command line does (it asks the kernel for SIGKILL at its parent's end).
+inline constexpr const char* kParentVariable = "PITCH_AUTOPILOT_RENDER_PARENT";
+
+// The most an answer may hold: 64 MiB, plus 16 bytes a pixel of the picture and 16 bytes for
+// each byte of the request (an SVG grows with the data). A longer answer stops the renderer.
+inline constexpr std::size_t kAnswerBaseLimit = std::size_t{64} << 20;
+inline constexpr std::size_t kAnswerBytesPerPixel = 16;
+inline constexpr std::size_t kAnswerBytesPerRequestByte = 16;
+std::size_t AnswerLimit(const picture::Request& request, std::size_t request_size);
+
 struct RendererSettings {
   std::string program;  // the renderer's path
   // The time a picture may take, plus 2 s for each million pixels.
@@ -25,7 +42,15 @@ struct RendererSettings {
 // The renderer next to this program (the installed layout, which the build tree repeats), or
 // the one $PITCH_AUTOPILOT_RENDERER names; $PITCH_AUTOPILOT_RENDER_TIMEOUT (seconds) bounds its
 // run instead of the default.
+// Raises UsageError naming the variable when $PITCH_AUTOPILOT_RENDER_TIMEOUT is not of that form.
 RendererSettings FindRenderer();
+
+// The seconds of a PITCH_AUTOPILOT_RENDER_TIMEOUT value; raises UsageError for any other text.
+unsigned TimeoutSeconds(std::string_view text);
+
+// Kills the process groups of the renderers running now. Async-signal-safe: for the command
+// line's handlers of the signals that end it.
+void KillRunningRenderers() noexcept;
 
 // Runs the renderer on the request and returns the picture's bytes. Raises ERendererMissing
 // when the renderer is not there, and EPlotError "<subject> cannot be drawn: …" when it cannot

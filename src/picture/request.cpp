@@ -283,4 +283,37 @@ Reply DecodeReply(std::string_view message) {
   return reply;
 }
 
+std::optional<std::size_t> CompleteReplyLength(std::string_view received) {
+  if (received.substr(0, kProtocol.size()) != kProtocol) {
+    return std::nullopt;
+  }
+  std::size_t at = kProtocol.size();
+  bool picture = false;
+  bool error_kind = false;
+  bool error = false;
+  while (!(picture || (error_kind && error))) {
+    // A field's name is short: the search for its end looks no further (a damaged answer read
+    // piece by piece is not searched from its start again each time).
+    constexpr std::size_t kLongestName = 64;
+    const std::size_t end = received.substr(0, at + kLongestName + 1).find('\0', at);
+    if (end == std::string_view::npos || received.size() - end - 1 < 8) {
+      return std::nullopt;
+    }
+    std::uint64_t length = 0;
+    for (std::size_t i = 0; i < 8; ++i) {
+      length |= std::uint64_t{static_cast<unsigned char>(received[end + 1 + i])} << (8 * i);
+    }
+    const std::size_t start = end + 9;
+    if (length > received.size() - start) {
+      return std::nullopt;
+    }
+    const std::string_view name = received.substr(at, end - at);
+    picture = picture || name == "picture";
+    error_kind = error_kind || name == "error_kind";
+    error = error || name == "error";
+    at = start + static_cast<std::size_t>(length);
+  }
+  return at;
+}
+
 }  // namespace pitch::picture

@@ -7,12 +7,13 @@
 // The answer holds either the picture's bytes or the error that stopped it.
 #pragma once
 
+#include <array>
+#include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
 #include <vector>
-
-#include <array>
 
 #include "analysis/frequency_response.h"
 #include "storage/picture_format.h"
@@ -91,5 +92,11 @@ struct Reply {
 std::string EncodeReply(const Reply& reply);
 // Raises EPlotError for a message that is no reply.
 Reply DecodeReply(std::string_view message);
+
+// The length of the reply at the start of the bytes received so far, once every field a reply
+// needs (the picture, or the error's kind and message) has arrived whole as its length states;
+// nothing before then, or when the bytes do not start like a reply. The answer is complete at
+// that length, whoever else holds the pipe open.
+std::optional<std::size_t> CompleteReplyLength(std::string_view received);
 
 }  // namespace pitch::picture

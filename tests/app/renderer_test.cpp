@@ -14,6 +14,7 @@
 #include <fstream>
 #include <limits>
 #include <string>
+#include <thread>
 
 #include "cli/calculate.h"
 #include "cli/renderer_process.h"
@@ -199,6 +200,68 @@ TEST_F(FakeRenderer, ALargePictureGetsMoreTime) {
   EXPECT_EQ(cli::ChildPlotRenderer(settings)({t, t, 2000, 1500, false, '.'}), "PNG");
   EXPECT_EQ(ErrorOf(settings),
             "The chart cannot be drawn: the renderer did not finish within 1 s and was stopped");
+}
+
+// Whether the process runs (a zombie waiting for its new parent has ended).
+bool Running(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) {
+    return false;
+  }
+  const std::size_t close = line.rfind(')');
+  return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z';
+}
+
+// A child the renderer leaves running with the answer pipe open does not spoil a finished
+// picture: the answer is complete at its stated length once the renderer has ended, and the
+// child goes with the renderer's process group.
+TEST_F(FakeRenderer, AChildHoldingThePipeDoesNotSpoilThePicture) {
+  const std::string pid_file = (dir_ / "child.pid").string();
+  const cli::RendererSettings settings =
+      Script("cat >/dev/null; sleep 30 & echo $! > " + pid_file +
+                 "; printf 'pitch-autopilot picture 1\\npicture\\0"
+                 "\\003\\0\\0\\0\\0\\0\\0\\0PNG'",
+             5);
+  const std::vector<double> t(1000, 0.0);
+  const auto start = std::chrono::steady_clock::now();
+  std::string picture;
+  try {
+    picture = cli::ChildPlotRenderer(settings)({t, t, 768, 379, false, '.'});
+  } catch (const EPlotError& e) {
+    picture = e.what();
+  }
+  EXPECT_EQ(picture, "PNG");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+  pid_t child = 0;
+  std::ifstream(pid_file) >> child;
+  ASSERT_GT(child, 0);
+  bool running = true;
+  for (int i = 0; i < 200 && running; ++i) {
+    running = Running(child);
+    if (running) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+  if (running) {
+    ::kill(child, SIGKILL);
+  }
+  EXPECT_FALSE(running) << "the renderer's child runs on";
+}
+
+// With SIGCHLD ignored (a parent may hand that down) the kernel reaps the renderer itself: its
+// end is known, its exit status is not, and the message says so.
+TEST_F(FakeRenderer, ReapedElsewhereSaysSo) {
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  struct sigaction previous {};
+  ::sigaction(SIGCHLD, &ignore, &previous);
+  const std::string error = ErrorOf(Script("cat >/dev/null; exit 3"));
+  ::sigaction(SIGCHLD, &previous, nullptr);
+  EXPECT_EQ(error,
+            "The chart cannot be drawn: the renderer ended without a picture, its exit status "
+            "taken elsewhere (No child processes)");
 }
 
 // The real renderer refuses a request it cannot read, with its reason.

@@ -310,9 +310,10 @@ TEST_F(Program, ABodeDiagramWithoutMemoryIsAnErrorAndKeepsTheOldFile) {
 struct RendererRow {
   const char* name;
   std::vector<std::string> args;
-  const char* renderer;  // the script's body; nullptr: no renderer there
-  const char* error;     // the start of the picture's error line
-  bool skipped;          // also named as not written
+  const char* renderer;      // the script's body; nullptr: no renderer there
+  const char* error;         // the start of the picture's error line
+  bool skipped;              // also named as not written
+  rlim_t address_space = 0;  // RLIMIT_AS for the command line, or 0: none
 };
 void PrintTo(const RendererRow& row, std::ostream* os) { *os << row.name; }
 
@@ -328,8 +329,15 @@ TEST_P(Renderer, FailsThePictureOnly) {
   std::vector<std::string> args = row.args;
   args.insert(args.end(), {"--csv", "r.csv", "--results", "r.txt"});
   const auto start = std::chrono::steady_clock::now();
+  std::vector<std::pair<int, rlim_t>> limits;
+  if (row.address_space != 0) {
+#ifdef PITCH_SANITIZED
+    GTEST_SKIP() << "the sanitizer runtime reserves more address space than the limit";
+#endif
+    limits.emplace_back(RLIMIT_AS, row.address_space);
+  }
   const ChildResult r =
-      Run(args, {}, StandardOutput::kCapture,
+      Run(args, limits, StandardOutput::kCapture,
           {"LC_ALL=C", "PITCH_AUTOPILOT_RENDERER=" + renderer, "PITCH_AUTOPILOT_RENDER_TIMEOUT=2"});
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
   EXPECT_EQ(r.signal, 0);
@@ -354,27 +362,53 @@ TEST_P(Renderer, FailsThePictureOnly) {
 
 INSTANTIATE_TEST_SUITE_P(
     Missing, Renderer,
-    ::testing::Values(RendererRow{"plot_missing",
-                                  {"--json", "--plot", "p.png"},
-                                  nullptr,
-                                  "The chart cannot be drawn: the picture renderer ",
-                                  true},
-                      RendererRow{"bode_missing",
-                                  {"--json", "--bode", "p.png"},
-                                  nullptr,
-                                  "The Bode diagram cannot be drawn: the picture renderer ",
-                                  true},
-                      RendererRow{"plot_failing",
-                                  {"--json", "--plot", "p.png"},
-                                  "exit 4",
-                                  "The chart cannot be drawn: the renderer ended with exit code 4",
-                                  false},
-                      RendererRow{
-                          "plot_hanging",
-                          {"--json", "--plot", "p.png"},
-                          "sleep 60",
-                          "The chart cannot be drawn: the renderer did not finish within 2 s",
-                          false}),
+    ::testing::Values(
+        RendererRow{"plot_missing",
+                    {"--json", "--plot", "p.png"},
+                    nullptr,
+                    "The chart cannot be drawn: the picture renderer ",
+                    true},
+        RendererRow{"bode_missing",
+                    {"--json", "--bode", "p.png"},
+                    nullptr,
+                    "The Bode diagram cannot be drawn: the picture renderer ",
+                    true},
+        RendererRow{"plot_failing",
+                    {"--json", "--plot", "p.png"},
+                    "exit 4",
+                    "The chart cannot be drawn: the renderer ended with exit code 4",
+                    false},
+        RendererRow{"plot_hanging",
+                    {"--json", "--plot", "p.png"},
+                    "sleep 60",
+                    "The chart cannot be drawn: the renderer did not finish within 2 s",
+                    false},
+        // An answer that states 4 GiB and goes on: stopped at the picture's limit.
+        RendererRow{"plot_answer_too_long",
+                    {"--json", "--plot", "p.png"},
+                    "cat >/dev/null; printf 'pitch-autopilot picture 1\\npicture"
+                    "\\0\\0\\0\\0\\0\\001\\0\\0\\0'; "
+                    "exec head -c 1000000000 /dev/zero",
+                    "The chart cannot be drawn: the renderer's answer is longer than ",
+                    false},
+        // 70 MB, within the limit, but not within the memory left.
+        RendererRow{"plot_answer_without_memory",
+                    {"--json", "--plot", "p.png"},
+                    "cat >/dev/null; printf 'pitch-autopilot picture 1\\npicture"
+                    "\\0\\200\\035\\054\\004\\0\\0\\0\\0'; "
+                    "exec head -c 70000000 /dev/zero",
+                    "The chart cannot be drawn: not enough memory for the picture",
+                    false,
+                    150u << 20},
+        RendererRow{"bode_answer_without_memory",
+                    {"--json", "--bode", "p.png"},
+                    "cat >/dev/null; printf 'pitch-autopilot picture 1\\npicture"
+                    "\\0\\200\\035\\054\\004\\0\\0\\0\\0'; "
+                    "exec head -c 70000000 /dev/zero",
+                    "The Bode diagram cannot be drawn: not enough memory for the "
+                    "picture",
+                    false,
+                    150u << 20}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A study's map without the renderer: the rows are written, the map is an error (exit 1).
@@ -391,6 +425,102 @@ TEST_F(Program, AStudyWithoutTheRendererWritesItsRows) {
   EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), 7) << rows;
   EXPECT_FALSE(fs::exists(Path("m.png")));
 }
+
+// PITCH_AUTOPILOT_RENDER_TIMEOUT takes whole seconds from 1 to 3600 in ASCII digits; anything
+// else is a usage error naming the variable, before any work is done.
+struct TimeoutRow {
+  const char* name;
+  const char* value;
+  bool refused;
+};
+void PrintTo(const TimeoutRow& row, std::ostream* os) { *os << row.name; }
+
+class RenderTimeout : public Program, public ::testing::WithParamInterface<TimeoutRow> {};
+
+TEST_P(RenderTimeout, IsWholeSecondsOrAUsageError) {
+  const TimeoutRow& row = GetParam();
+  const ChildResult r =
+      Run({"--results", "r.txt"}, {}, StandardOutput::kCapture,
+          {"LC_ALL=C", std::string("PITCH_AUTOPILOT_RENDER_TIMEOUT=") + row.value});
+  EXPECT_EQ(r.signal, 0);
+  if (row.refused) {
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, std::string("pitch-autopilot-cli: PITCH_AUTOPILOT_RENDER_TIMEOUT is \"") +
+                         row.value +
+                         "\": it takes a whole number of seconds from 1 to 3600 in ASCII "
+                         "digits\nTry 'pitch-autopilot-cli --help' for more information.\n");
+    EXPECT_FALSE(fs::exists(Path("r.txt")));
+  } else {
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, kRatioLines);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, RenderTimeout,
+    ::testing::Values(TimeoutRow{"one", "1", false}, TimeoutRow{"an_hour", "3600", false},
+                      TimeoutRow{"leading_zero", "0030", false}, TimeoutRow{"zero", "0", true},
+                      TimeoutRow{"negative", "-1", true}, TimeoutRow{"fraction", "2.5", true},
+                      TimeoutRow{"unit", "2s", true}, TimeoutRow{"huge_exponent", "1e309", true},
+                      TimeoutRow{"a_day", "86400", true}, TimeoutRow{"over_an_hour", "3601", true},
+                      TimeoutRow{"space", " 5", true}, TimeoutRow{"plus", "+5", true},
+                      TimeoutRow{"full_width_digit", "\xEF\xBC\x95", true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+#ifdef PITCH_RENDERER_PROGRAM
+// Whatever ends the command line while a large picture is drawn ends its renderer too: the
+// handled signals kill the renderer's process group, SIGKILL reaches it through the kernel.
+// The renderer's process number comes from a wrapper that execs the real renderer.
+class EndedWhileDrawing : public Program, public ::testing::WithParamInterface<int> {};
+
+// Whether the process runs (a zombie waiting for its new parent has ended).
+bool Running(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) {
+    return false;
+  }
+  const std::size_t close = line.rfind(')');
+  return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z';
+}
+
+TEST_P(EndedWhileDrawing, LeavesNoRenderer) {
+#ifdef PITCH_SANITIZED
+  GTEST_SKIP() << "a 10000 x 10000 picture under the sanitizers";
+#endif
+  Put("renderer", "#!/bin/sh\necho $$ > " + Path("renderer.pid") + "\nexec " +
+                      PITCH_RENDERER_PROGRAM + " 2>/dev/null\n");
+  fs::permissions(Path("renderer"), fs::perms::owner_all);
+  ChildRun run;
+  run.args = {"--plot", "p.png", "--size", "10000x10000"};
+  run.env = {"LC_ALL=C", "HOME=" + dir_.string(), "PITCH_AUTOPILOT_RENDERER=" + Path("renderer")};
+  run.dir = dir_.string();
+  run.send_signal = GetParam();
+  run.signal_after_ms = 700;
+  const ChildResult r = RunChild(kProgram, run);
+  std::ifstream pid_file(Path("renderer.pid"));
+  pid_t renderer = 0;
+  pid_file >> renderer;
+  ASSERT_GT(renderer, 0) << "the renderer was not started";
+  bool running = true;
+  for (int i = 0; i < 200 && running; ++i) {
+    running = Running(renderer);
+    if (running) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+  if (running) {
+    ::kill(renderer, SIGKILL);  // not left behind by a failing test either
+  }
+  EXPECT_FALSE(running) << "the renderer runs on";
+  EXPECT_EQ(r.signal, GetParam()) << "the command line ended before the signal: " << r.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, EndedWhileDrawing,
+                         ::testing::Values(SIGTERM, SIGHUP, SIGINT, SIGKILL),
+                         [](const auto& info) { return std::string(sigabbrev_np(info.param)); });
+#endif
 
 INSTANTIATE_TEST_SUITE_P(Sizes, PictureWithoutMemory,
                          ::testing::Values(MemoryRow{"8000_in_200_MB", "8000x8000", 200u << 20},

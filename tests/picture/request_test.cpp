@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 #include "core/errors.h"
@@ -79,6 +80,34 @@ TEST(ReportRequest, Refusals) {
       EXPECT_NE(std::string(e.what()).find(row.reason), std::string::npos)
           << row.name << ": " << e.what();
     }
+  }
+}
+
+// The answer is complete once the fields a reply needs have arrived at their stated lengths;
+// what follows them is no part of it, and a part or another protocol is not complete.
+TEST(ReplyLength, CompleteAtTheStatedLength) {
+  const std::string picture = EncodeReply({"PNG bytes", "", ""});
+  const std::string error = EncodeReply({"", "EPlotError", "The chart cannot be drawn: oops"});
+  struct Row {
+    const char* name;
+    std::string received;
+    std::optional<std::size_t> length;
+  };
+  const Row rows[] = {
+      {"picture", picture, picture.size()},
+      {"error", error, error.size()},
+      {"picture and more", picture + "trailing", picture.size()},
+      {"picture one byte short", picture.substr(0, picture.size() - 1), std::nullopt},
+      {"error without its message", error.substr(0, error.rfind("error")), std::nullopt},
+      {"header only", std::string(kProtocol), std::nullopt},
+      {"length cut", picture.substr(0, kProtocol.size() + 12), std::nullopt},
+      {"another protocol", "pitch-autopilot picture 2\n" + picture.substr(kProtocol.size()),
+       std::nullopt},
+      {"a name without end", std::string(kProtocol) + std::string(100, 'x'), std::nullopt},
+      {"nothing", "", std::nullopt},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(CompleteReplyLength(row.received), row.length) << row.name;
   }
 }
 
