@@ -1,5 +1,7 @@
 #include "analysis/session.h"
 
+#include <utility>
+
 #include "core/border.h"
 #include "core/fp_environment.h"
 #include "core/model.h"
@@ -72,6 +74,14 @@ TSession TSession::Run(const std::array<Real, 5>& c) {
   return session;
 }
 
+TSession TSession::Reached(const TController& c, std::optional<StageFailure> error) {
+  TSession session;
+  session.controller_ = c;
+  session.controller_.ConnectBorder(nullptr);
+  session.error_ = std::move(error);
+  return session;
+}
+
 void TSession::Synthesise(Stage first) {
   Stage stage = first;
   try {
@@ -99,7 +109,7 @@ Stability TSession::ClosedLoop() const {
 
 const std::vector<Pole>& TSession::Poles() const {
   if (!poles_) {
-    poles_ = Simulated() ? Analysis().poles : ClosedLoopPoles(Matrix());
+    poles_ = analysis_ ? analysis_->poles : ClosedLoopPoles(Matrix());
   }
   return *poles_;
 }

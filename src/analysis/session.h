@@ -53,6 +53,8 @@ class TSession {
   static TSession Run(const CoefficientTexts& input);
   // The same from coefficient values (no input stage).
   static TSession Run(const std::array<Real, 5>& c);
+  // A calculation run elsewhere (another process), from the controller it left and its error.
+  static TSession Reached(const TController& c, std::optional<StageFailure> error);
 
   const std::optional<CoefficientTexts>& Texts() const { return texts_; }
   // The controller as the calculation left it: values stored before a failure keep them.

@@ -11,6 +11,7 @@
 
 #include "analysis/frequency_response.h"
 #include "analysis/report_data.h"
+#include "analysis/session.h"
 #include "core/border.h"
 #include "core/controller.h"
 #include "number_text/number_settings.h"
@@ -165,6 +166,8 @@ class TFormBase : public QWidget, public TBorder {
     std::optional<TController> synthesised;
     bool simulated = false;
     std::string error;
+    // The loop's stability and frequency response, decided once for the window and the report.
+    std::shared_ptr<const analysis::TSession> session;
   };
   std::optional<LastCalculation> last_;
   // The calculation's errors reach the display through this, which keeps their message.
