@@ -1,5 +1,6 @@
 #include "analysis/session.h"
 
+#include <Eigen/Eigenvalues>
 #include <utility>
 
 #include "core/border.h"
@@ -45,17 +46,17 @@ TSession TSession::Run(const CoefficientTexts& input) {
   TSession session;
   session.texts_ = input;
   TTextBorder border;
-  session.controller_.ConnectBorder(&border);
+  session.controller_->ConnectBorder(&border);
   try {
     border.ReadInputs(input);
-    session.controller_.TakeCoefficients();
+    session.controller_->TakeCoefficients();
   } catch (const EConvertError& e) {
     session.error_ = StageFailure{FailureOf(e), Stage::kInput};
     session.unreadable_text_ = input.texts[border.reading];
   } catch (const Exception& e) {
     session.error_ = StageFailure{FailureOf(e), Stage::kInput};
   }
-  session.controller_.ConnectBorder(nullptr);
+  session.controller_->ConnectBorder(nullptr);
   if (!session.error_) {
     session.Synthesise(Stage::kRatios);
   }
@@ -64,7 +65,7 @@ TSession TSession::Run(const CoefficientTexts& input) {
 
 TSession TSession::Run(const std::array<Real, 5>& c) {
   TSession session;
-  TController& controller = session.controller_;
+  TController& controller = *session.controller_;
   controller.c1 = c[0];
   controller.c2 = c[1];
   controller.c3 = c[2];
@@ -76,8 +77,8 @@ TSession TSession::Run(const std::array<Real, 5>& c) {
 
 TSession TSession::Reached(const TController& c, std::optional<StageFailure> error) {
   TSession session;
-  session.controller_ = c;
-  session.controller_.ConnectBorder(nullptr);
+  *session.controller_ = c;
+  session.controller_->ConnectBorder(nullptr);
   session.error_ = std::move(error);
   return session;
 }
@@ -85,59 +86,83 @@ TSession TSession::Reached(const TController& c, std::optional<StageFailure> err
 void TSession::Synthesise(Stage first) {
   Stage stage = first;
   try {
-    controller_.ComputeGearRatios();
+    controller_->ComputeGearRatios();
     stage = Stage::kResponse;
-    controller_.SimulateResponse();
+    controller_->SimulateResponse();
   } catch (const Exception& e) {
     error_ = StageFailure{FailureOf(e), stage};
   }
 }
 
-const Matrix4& TSession::Matrix() const {
+const Matrix4& TLoopResults::Matrix() const {
   if (!matrix_) {
-    matrix_ = ToEigen(ClosedLoopMatrix(controller_));
+    matrix_ = ToEigen(ClosedLoopMatrix(*controller_));
   }
   return *matrix_;
 }
 
-Stability TSession::ClosedLoop() const {
+const Eigenvalues4& TLoopResults::Eigenvalues() const {
+  if (!eigenvalues_) {
+    eigenvalues_ = Eigen::EigenSolver<Matrix4>(Matrix(), false).eigenvalues();
+  }
+  return *eigenvalues_;
+}
+
+Stability TLoopResults::ClosedLoop() const {
   if (!closed_loop_) {
     closed_loop_ = ClosedLoopStability(Matrix());
   }
   return *closed_loop_;
 }
 
-const std::vector<Pole>& TSession::Poles() const {
+const std::vector<Pole>& TLoopResults::Poles() const {
   if (!poles_) {
     poles_ = analysis_ ? analysis_->poles : ClosedLoopPoles(Matrix());
   }
   return *poles_;
 }
 
-const EulerStability& TSession::Iteration() const {
+const EulerStability& TLoopResults::Iteration() const {
   if (!iteration_) {
-    iteration_ = EulerStabilityOf(Matrix(), kTimeStep);
+    iteration_ = EulerStabilityOf(Matrix(), Eigenvalues(), kTimeStep);
   }
   return *iteration_;
 }
 
-const LoopAnalysis& TSession::Analysis() const {
+const LoopAnalysis& TLoopResults::Analysis() const {
   if (!analysis_) {
-    analysis_ = analysis::Analyze(controller_, Stable());
+    analysis_ = analysis::Analyze(*controller_, Stable());
   }
   return *analysis_;
 }
 
-const FrequencyResult& TSession::Frequency() const {
+const FrequencyResult& TLoopResults::Frequency() const {
   if (!frequency_) {
     FrequencyResult& result = frequency_.emplace();
     try {
-      result.data = Bode(controller_, Stable());
+      result.data = Bode(*controller_, Stable());
     } catch (const Exception& e) {
       result.reason = FailureOf(e);
     }
   }
   return *frequency_;
+}
+
+const MarginsResult& TLoopResults::Margins() const {
+  if (!margins_) {
+    MarginsResult& result = margins_.emplace();
+    if (frequency_) {
+      result.value = frequency_->data ? std::optional(frequency_->data->margins) : std::nullopt;
+      result.reason = frequency_->reason;
+    } else {
+      try {
+        result.value = analysis::Margins(*controller_, Stable());
+      } catch (const Exception& e) {
+        result.reason = FailureOf(e);
+      }
+    }
+  }
+  return *margins_;
 }
 
 }  // namespace pitch::analysis

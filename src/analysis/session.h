@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -46,6 +47,47 @@ struct FrequencyResult {
   std::optional<Failure> reason;
 };
 
+// The loop's margins alone (without the diagram's curve), or why there are none.
+struct MarginsResult {
+  std::optional<LoopMargins> value;
+  std::optional<Failure> reason;
+};
+
+// The analysis of one controller's loop, each result formed once on first use. The controller
+// must have its ratios and outlive this; a study row uses it on its own controller, a session on
+// the session's.
+class TLoopResults {
+ public:
+  explicit TLoopResults(const TController& c) : controller_(&c) {}
+
+  // The closed loop's stability, decided once.
+  Stability ClosedLoop() const;
+  bool Stable() const { return ClosedLoop() == Stability::kStable; }
+  const std::vector<Pole>& Poles() const;
+  // The Euler iteration at the simulation's step.
+  const EulerStability& Iteration() const;
+  // The response's analysis against the exact solution; needs the simulation.
+  const LoopAnalysis& Analysis() const;
+  // The loop broken at the autopilot's command: its Bode diagram with the margins.
+  const FrequencyResult& Frequency() const;
+  // Its margins: the diagram's when it is formed, else the margins alone.
+  const MarginsResult& Margins() const;
+
+ private:
+  const Matrix4& Matrix() const;
+  const Eigenvalues4& Eigenvalues() const;
+
+  const TController* controller_;
+  mutable std::optional<Matrix4> matrix_;
+  mutable std::optional<Eigenvalues4> eigenvalues_;
+  mutable std::optional<Stability> closed_loop_;
+  mutable std::optional<std::vector<Pole>> poles_;
+  mutable std::optional<EulerStability> iteration_;
+  mutable std::optional<LoopAnalysis> analysis_;
+  mutable std::optional<FrequencyResult> frequency_;
+  mutable std::optional<MarginsResult> margins_;
+};
+
 class TSession {
  public:
   // Reads the texts into c1 … c5 in order, synthesises the ratios and simulates the response,
@@ -58,7 +100,7 @@ class TSession {
 
   const std::optional<CoefficientTexts>& Texts() const { return texts_; }
   // The controller as the calculation left it: values stored before a failure keep them.
-  const TController& Controller() const { return controller_; }
+  const TController& Controller() const { return *controller_; }
   const std::optional<StageFailure>& Error() const { return error_; }
   // The coefficient text that is not a number, after an input error.
   const std::optional<std::string>& UnreadableText() const { return unreadable_text_; }
@@ -67,34 +109,26 @@ class TSession {
   bool RatiosKnown() const { return !error_ || error_->stage == Stage::kResponse; }
   bool Simulated() const { return !error_; }
 
-  // The closed loop's stability, decided once; needs the ratios.
-  Stability ClosedLoop() const;
-  bool Stable() const { return ClosedLoop() == Stability::kStable; }
-  // The closed loop's poles; needs the ratios.
-  const std::vector<Pole>& Poles() const;
-  // The Euler iteration at the simulation's step; needs the ratios.
-  const EulerStability& Iteration() const;
-  // The response's analysis against the exact solution; needs the simulation.
-  const LoopAnalysis& Analysis() const;
-  // The loop broken at the autopilot's command; needs the ratios.
-  const FrequencyResult& Frequency() const;
+  // The analysis of the loop; needs the ratios (Analysis() the simulation).
+  const TLoopResults& Loop() const { return loop_; }
+  Stability ClosedLoop() const { return loop_.ClosedLoop(); }
+  bool Stable() const { return loop_.Stable(); }
+  const std::vector<Pole>& Poles() const { return loop_.Poles(); }
+  const EulerStability& Iteration() const { return loop_.Iteration(); }
+  const LoopAnalysis& Analysis() const { return loop_.Analysis(); }
+  const FrequencyResult& Frequency() const { return loop_.Frequency(); }
 
  private:
   TSession() = default;
   void Synthesise(Stage first);
-  const Matrix4& Matrix() const;
 
   std::optional<CoefficientTexts> texts_;
-  TController controller_;
+  // On the heap, so that the loop results of a copied or moved session still point at it;
+  // unchanged once the session is run.
+  std::shared_ptr<TController> controller_ = std::make_shared<TController>();
   std::optional<StageFailure> error_;
   std::optional<std::string> unreadable_text_;
-
-  mutable std::optional<Matrix4> matrix_;
-  mutable std::optional<Stability> closed_loop_;
-  mutable std::optional<std::vector<Pole>> poles_;
-  mutable std::optional<EulerStability> iteration_;
-  mutable std::optional<LoopAnalysis> analysis_;
-  mutable std::optional<FrequencyResult> frequency_;
+  TLoopResults loop_{*controller_};
 };
 
 }  // namespace pitch::analysis
