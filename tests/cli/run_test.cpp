@@ -102,8 +102,8 @@ TEST_F(CliRun, JsonOfTheDefaults) {
     keys.push_back(key);
   }
   EXPECT_EQ(keys, (std::vector<std::string>{"coefficients", "ratios", "response", "poles",
-                                            "metrics", "exact_error", "margins", "error",
-                                            "euler_iteration", "errors", "skipped"}));
+                                            "metrics", "exact_error", "margins", "margins_error",
+                                            "error", "euler_iteration", "errors", "skipped"}));
   // The Euler iteration is stable: its slowest mode shrinks by 1 − 0.0982·0.01 per step; the
   // complex pair bounds the step at −2·Re λ / |λ|².
   EXPECT_EQ(j["euler_iteration"]["step"], 0.01);
