@@ -218,15 +218,6 @@ TFormBase::TFormBase(IErrorSink& errors, NumberSettings& settings, QWidget* pare
 
 TFormBase::~TFormBase() = default;
 
-void TFormBase::changeEvent(QEvent* event) {
-  // A change of the user's settings: the separator takes effect at the next conversion.
-  if (event->type() == QEvent::LocaleChange) {
-    RunGuarded(errors_,
-               [this] { settings_.decimal_separator = ReadNumberSettings().decimal_separator; });
-  }
-  QWidget::changeEvent(event);
-}
-
 void TFormBase::ReadInputs() {
   // Each coefficient is stored as soon as its box is converted: a failing box leaves the
   // fields before it updated, its own and the later ones and FileName as they were.

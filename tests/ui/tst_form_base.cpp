@@ -480,43 +480,6 @@ class TestFormBase : public QObject {
     QCOMPARE(w().c1, 0.0);
   }
 
-  // A change of the user's settings: the window reads the separator again from the environment
-  // (LC_ALL here, set for the test and restored), and the next click parses with it.
-  void localeChangeRereadsTheSeparator_data() {
-    QTest::addColumn<QByteArray>("lc_all");
-    QTest::addColumn<char>("before");
-    QTest::addColumn<char>("after");
-    QTest::addColumn<QString>("message");  // of the click after the change; empty: none
-    QTest::newRow("to Russian") << QByteArray("ru_RU.UTF-8") << '.' << ',' << QString();
-    QTest::newRow("to C") << QByteArray("C") << ',' << '.'
-                          << "'0,880' is not a valid floating point value.";
-  }
-  void localeChangeRereadsTheSeparator() {
-    QFETCH(QByteArray, lc_all);
-    QFETCH(char, before);
-    QFETCH(char, after);
-    QFETCH(QString, message);
-    const QByteArray saved = qgetenv("LC_ALL");
-    const bool had = qEnvironmentVariableIsSet("LC_ALL");
-    struct Restore {
-      QByteArray value;
-      bool had;
-      ~Restore() { had ? qputenv("LC_ALL", value) : qunsetenv("LC_ALL"); }
-    } restore{saved, had};
-    settings_.decimal_separator = before;
-    qputenv("LC_ALL", lc_all);
-    QEvent change(QEvent::LocaleChange);
-    QApplication::sendEvent(&w(), &change);
-    QCOMPARE(settings_.decimal_separator, after);
-    Click(w().CalcPlot);
-    QCOMPARE(box_->shown.size(), message.isEmpty() ? 0 : 1);
-    if (!message.isEmpty()) {
-      QCOMPARE(box_->shown[0].text, message);
-    } else {
-      QCOMPARE(w().Edit6->text(), QStringLiteral("0,0920037424652426"));
-    }
-  }
-
   void save_data() {
     QTest::addColumn<bool>("calculate");
     QTest::addColumn<QString>("edit4");          // Edit4's text at the time of saving
