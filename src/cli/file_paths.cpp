@@ -24,7 +24,7 @@ void RefuseRepeatedFileOptions(const std::vector<std::string>& args) {
       const std::string option = name;
       if (arg == option || arg.rfind(option + "=", 0) == 0) {
         if (++seen[option] == 2) {
-          throw UsageError(option + " is given twice; each file option names one file");
+          throw EUsageError(option + " is given twice; each file option names one file");
         }
       }
     }
@@ -46,9 +46,9 @@ void RefuseSharedFiles(const Options& options) {
   add("--report", options.report);
   if (const auto shared = FirstSharedFile(paths)) {
     const auto& [first, second] = *shared;
-    throw UsageError(paths[first].first + " " + paths[first].second + " and " +
-                     paths[second].first + " " + paths[second].second +
-                     " name the same file; each needs a file of its own");
+    throw EUsageError(paths[first].first + " " + paths[first].second + " and " +
+                      paths[second].first + " " + paths[second].second +
+                      " name the same file; each needs a file of its own");
   }
 }
 

@@ -10,11 +10,11 @@
 
 namespace pitch::cli {
 
-// Raises UsageError for a file option (--batch, --out, --map, --csv, --results, --plot, --bode,
+// Raises EUsageError for a file option (--batch, --out, --map, --csv, --results, --plot, --bode,
 // --report, --from) given more than once before "--".
 void RefuseRepeatedFileOptions(const std::vector<std::string>& args);
 
-// Raises UsageError when two of the single run's files, its input (--from) included, name one
+// Raises EUsageError when two of the single run's files, its input (--from) included, name one
 // file (by device and inode where they exist).
 void RefuseSharedFiles(const Options& options);
 
