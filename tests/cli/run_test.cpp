@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "cli_fixture.h"
 #include "core/controller.h"
 #include "number_text/number_settings.h"
 
@@ -27,37 +28,7 @@ namespace {
 namespace fs = std::filesystem;
 using Json = nlohmann::json;
 
-// The full stop and UTF-8, whatever the machine's locale.
-const NumberSettings kSettings{'.', "UTF-8"};
-
-struct Result {
-  int code;
-  std::string out;
-  std::string err;
-};
-
-class CliRun : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("pitch-cli-" + std::to_string(::getpid()));
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  Result Call(const std::vector<std::string>& args, const NumberSettings& settings = kSettings) {
-    std::ostringstream out;
-    std::ostringstream err;
-    const int code = cli::Run(args, settings, out, err);
-    return {code, out.str(), err.str()};
-  }
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-  static std::string Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-
-  fs::path dir_;
-};
+using CliRun = CliFixture;
 
 TEST_F(CliRun, DefaultsPrintTheFourRatios) {
   const Result r = Call({"--separator", ","});
