@@ -35,6 +35,7 @@
 #include "ui/bode_window.h"
 #include "ui/fonts.h"
 #include "ui/form_base.h"
+#include "ui/wiring.h"
 #include "ui/plot_overlay.h"
 
 using namespace pitch;
@@ -129,10 +130,7 @@ class TestFormBase : public QObject {
     auto chooser = std::make_unique<ScriptedChooser>();
     chooser_ = chooser.get();
     window_->ReplaceExportChooser(std::move(chooser));
-    window_->ConnectController(controller_.get());
-    controller_->ConnectBorder(window_.get());
-    controller_->ConnectStorage(storage_.get());
-    storage_->ConnectController(controller_.get());
+    ConnectObjects(*window_, *controller_, *storage_);
     window_->show();
     QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
   }
