@@ -56,8 +56,8 @@ std::vector<Pole> PolesOf(const Eigenvalues& eigenvalues) {
 bool StableOf(const Eigenvalues& eigenvalues) { return (eigenvalues.real().array() < 0).all(); }
 
 std::optional<double> SettlingTimeOf(const Matrix4& a, const Vector4& x0,
-                                     const Eigenvalues& eigenvalues) {
-  if (!StableOf(eigenvalues) || !IsStable(a)) {
+                                     const Eigenvalues& eigenvalues, bool stable) {
+  if (!StableOf(eigenvalues) || !stable) {
     return std::nullopt;
   }
   // The slowest mode decays as e^(−σ·t); by 40/σ it has shrunk by e^−40, far inside the band
@@ -117,15 +117,19 @@ EulerError CompareWithExact(std::span<const double> euler, std::span<const doubl
 }
 
 std::optional<double> ContinuousSettlingTime(const Matrix4& a, const Vector4& x0) {
-  return SettlingTimeOf(a, x0, EigenvaluesOf(a));
+  return SettlingTimeOf(a, x0, EigenvaluesOf(a), IsStable(a));
 }
 
 LoopAnalysis Analyze(const TController& c) {
+  return Analyze(c, IsStable(ToEigen(ClosedLoopMatrix(c))));
+}
+
+LoopAnalysis Analyze(const TController& c, bool stable) {
   LoopAnalysis result;
   const Matrix4 a = ToEigen(ClosedLoopMatrix(c));
   const Eigenvalues eigenvalues = EigenvaluesOf(a);
   result.poles = PolesOf(eigenvalues);
-  result.stable = IsStable(a);
+  result.stable = stable;
   result.times = SampleTimes();
   result.exact = ExactResponse(a, InitialState(), kTimeStep, kSampleCount);
   if (result.exact.size() < result.times.size()) {
@@ -134,7 +138,7 @@ LoopAnalysis Analyze(const TController& c) {
   const std::span<const double> euler(c.teta.values());
   result.euler_error = CompareWithExact(euler, result.exact, result.times);
   result.euler = Characteristics(result.times, euler);
-  result.exact_settling_time = SettlingTimeOf(a, InitialState(), eigenvalues);
+  result.exact_settling_time = SettlingTimeOf(a, InitialState(), eigenvalues, stable);
   return result;
 }
 

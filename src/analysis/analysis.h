@@ -91,5 +91,7 @@ struct LoopAnalysis {
   std::optional<double> exact_settling_time;
 };
 LoopAnalysis Analyze(const TController& c);
+// The same for a loop whose stability (IsStable) is decided already.
+LoopAnalysis Analyze(const TController& c, bool stable);
 
 }  // namespace pitch::analysis

@@ -75,4 +75,8 @@ BodeData Bode(const TransferFunction& l, bool closed_loop_stable) {
 
 BodeData Bode(const TController& c) { return BodeWith(LoopTransfer(c), Margins(c)); }
 
+BodeData Bode(const TController& c, bool closed_loop_stable) {
+  return BodeWith(LoopTransfer(c), Margins(c, closed_loop_stable));
+}
+
 }  // namespace pitch::analysis

@@ -24,5 +24,7 @@ struct BodeData {
 BodeData Bode(const TransferFunction& l, bool closed_loop_stable);
 // The Bode diagram of the autopilot loop of a controller whose synthesis has completed.
 BodeData Bode(const TController& c);
+// The same for a loop whose closed-loop stability (ClosedLoopStability) is decided already.
+BodeData Bode(const TController& c, bool closed_loop_stable);
 
 }  // namespace pitch::analysis

@@ -2,6 +2,7 @@
 
 #include <ctime>
 
+#include "analysis/session.h"
 #include "core/errors.h"
 #include "core/model.h"
 
@@ -13,14 +14,23 @@ ReportData MakeReportData(const ReportSource& source) {
   data.coefficient_texts = source.coefficient_texts;
   data.error = source.error;
   if (const TController* c = source.controller) {
+    // A view of the calculation: its stability and frequency response decided as every other
+    // view decides them.
+    const std::optional<analysis::StageFailure> stopped =
+        source.simulated ? std::nullopt
+                         : std::optional<analysis::StageFailure>(
+                               {{"", source.error}, analysis::Stage::kResponse});
+    const std::optional<analysis::TSession> own =
+        source.session != nullptr ? std::nullopt
+                                  : std::optional(analysis::TSession::Reached(*c, stopped));
+    const analysis::TSession& session = source.session != nullptr ? *source.session : *own;
     data.ratios = std::array<Real, 4>{c->muv, c->iv, c->nuv, c->Tnu};
-    const analysis::Matrix4 a = analysis::ToEigen(ClosedLoopMatrix(*c));
-    data.stability = ReportStability{analysis::ClosedLoopPoles(a), analysis::IsStable(a),
-                                     analysis::EulerStabilityOf(a, kTimeStep)};
-    try {
-      data.bode = analysis::Bode(*c);
-    } catch (const Exception& e) {
-      data.bode_error = WithFullStop(e.what());
+    data.stability = ReportStability{session.Poles(), session.Stable(), session.Iteration()};
+    const analysis::FrequencyResult& frequency = session.Frequency();
+    if (frequency.data) {
+      data.bode = *frequency.data;
+    } else if (frequency.reason) {
+      data.bode_error = frequency.reason->message;
     }
     if (source.simulated) {
       data.t = SampleTimes();

@@ -12,6 +12,7 @@
 #include "analysis/analysis.h"
 #include "analysis/euler_stability.h"
 #include "analysis/frequency_response.h"
+#include "analysis/session.h"
 #include "core/controller.h"
 
 namespace pitch {
@@ -30,12 +31,12 @@ struct ReportData {
   std::array<std::string, 5> coefficient_texts;
   // muv, iv, nuv, Tnu, once the synthesis has completed.
   std::optional<std::array<Real, 4>> ratios;
-  std::optional<ReportStability> stability;      // once the ratios are known
-  std::optional<analysis::BodeData> bode;        // once the ratios are known
-  std::vector<double> t;                         // the response, when the simulation completed
+  std::optional<ReportStability> stability;  // once the ratios are known
+  std::optional<analysis::BodeData> bode;    // once the ratios are known
+  std::vector<double> t;                     // the response, when the simulation completed
   std::vector<double> h;
   std::optional<analysis::StepCharacteristics> characteristics;  // of that response
-  std::string error;    // the message of the error that stopped the calculation; empty: none
+  std::string error;  // the message of the error that stopped the calculation; empty: none
   // Why the frequency response is missing although the ratios are known; empty: it is there.
   std::string bode_error;
   std::string date;     // when the report was made, as it is printed
@@ -52,6 +53,9 @@ struct ReportSource {
   bool simulated = false;
   std::string error;    // empty when the calculation completed
   std::string version;  // the program's name and version, as the page prints it
+  // The calculation's session when the caller holds one (its ratios are the controller's): the
+  // report then shows the stability and frequency response that the caller's views show.
+  const analysis::TSession* session = nullptr;
 };
 
 // Fills the report from what the calculation reached: the stability and the Bode diagram from

@@ -24,6 +24,7 @@
 #include "storage/write_signals.h"
 #include "ui/fonts.h"
 #include "ui/form_base.h"
+#include "ui/wiring.h"
 
 namespace pitch {
 
@@ -185,10 +186,7 @@ int RunApplication(int argc, char** argv) {
     Controller = new TController;
     Storage = new TStorage(settings);
     // 6–9. The links, in this order.
-    FormBase->ConnectController(Controller);
-    Controller->ConnectBorder(FormBase);
-    Controller->ConnectStorage(Storage);
-    Storage->ConnectController(Controller);
+    ConnectObjects(*FormBase, *Controller, *Storage);
   } catch (const std::exception& e) {
     return FailStartup(e, argc > 0 ? argv[0] : nullptr, true);
   }

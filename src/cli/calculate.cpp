@@ -1,28 +1,12 @@
 #include "cli/calculate.h"
 
-#include "analysis/stability.h"
+#include <memory>
+
+#include "analysis/session.h"
 #include "number_text/number_text.h"
 #include "storage/results_reader.h"
 
 namespace pitch::cli {
-
-namespace {
-
-// The front end's stand-in for the window: it parses the coefficient texts into c1 … c5.
-class TCliBorder : public TBorder {
- public:
-  // Like the window's input reading: each text is parsed and stored into its Real at once, so a
-  // failure at text k leaves c1 … c(k−1) updated and the rest as they were.
-  void ReadInputs(const CoefficientTexts& input) {
-    Real* const fields[5] = {&c1, &c2, &c3, &c4, &c5};
-    for (reading = 0; reading < 5; ++reading) {
-      *fields[reading] = fp::Store(ParseNumber(input.texts[reading], input.separators[reading]));
-    }
-  }
-  std::size_t reading = 0;  // the text being read
-};
-
-}  // namespace
 
 const char* StepName(Step step) {
   switch (step) {
@@ -36,6 +20,18 @@ const char* StepName(Step step) {
       return "files";
   }
   return "";
+}
+
+Step StepOf(analysis::Stage stage) {
+  switch (stage) {
+    case analysis::Stage::kInput:
+      return Step::kInput;
+    case analysis::Stage::kRatios:
+      return Step::kRatios;
+    case analysis::Stage::kResponse:
+      break;
+  }
+  return Step::kResponse;
 }
 
 RunError ErrorOf(const Exception& e, Step step, const std::string& file) {
@@ -63,27 +59,18 @@ CoefficientTexts CoefficientTextsFromFile(const std::string& path, char separato
 }
 
 Outcome Calculate(const CoefficientTexts& input, bool analyse) {
-  TCliBorder border;
-  TController controller;
-  controller.ConnectBorder(&border);
+  auto session = std::make_shared<const analysis::TSession>(
+      analysis::TSession::Run(analysis::CoefficientTexts{input.texts, input.separators}));
+  const TController& controller = session->Controller();
 
   Outcome outcome;
+  outcome.session = session;
   outcome.has_texts = true;
   outcome.texts = input.texts;
-  Step step = Step::kInput;
-  try {
-    border.ReadInputs(input);
-    step = Step::kRatios;
-    controller.TakeCoefficients();
-    controller.ComputeGearRatios();
-    step = Step::kResponse;
-    controller.SimulateResponse();
-  } catch (const EConvertError& e) {
-    outcome.error = ErrorOf(e, step);
-    outcome.unreadable_text = input.texts[border.reading];
-  } catch (const Exception& e) {
-    outcome.error = ErrorOf(e, step);
+  if (const auto& error = session->Error()) {
+    outcome.error = RunError{error->failure.kind, error->failure.message, StepOf(error->stage)};
   }
+  outcome.unreadable_text = session->UnreadableText();
   outcome.coefficients = {controller.c1, controller.c2, controller.c3, controller.c4,
                           controller.c5};
   outcome.muv = controller.muv;
@@ -93,26 +80,18 @@ Outcome Calculate(const CoefficientTexts& input, bool analyse) {
   outcome.teta = controller.teta;
 
   // The stability needs the ratios; the rest of the analysis a completed simulation.
-  if (analyse && outcome.RatiosKnown()) {
-    const analysis::Matrix4 a = analysis::ToEigen(ClosedLoopMatrix(controller));
-    Stability stability;
-    if (outcome.Simulated()) {
-      outcome.analysis = analysis::Analyze(controller);
-      stability.poles = outcome.analysis->poles;
-      stability.stable = outcome.analysis->stable;
-    } else {
-      stability.poles = analysis::ClosedLoopPoles(a);
-      stability.stable = analysis::IsStable(a);
+  if (analyse && session->RatiosKnown()) {
+    if (session->Simulated()) {
+      outcome.analysis = session->Analysis();
     }
-    stability.marginal = analysis::ClosedLoopStability(a) == analysis::Stability::kMarginal;
-    stability.iteration = analysis::EulerStabilityOf(a, kTimeStep);
-    outcome.stability = stability;
-  }
-  if (analyse && outcome.RatiosKnown()) {
-    try {
-      outcome.frequency_response = analysis::Bode(controller);
-    } catch (const Exception&) {
-      // no margins: every other result still stands
+    outcome.stability =
+        Stability{session->Poles(), session->Stable(),
+                  session->ClosedLoop() == analysis::Stability::kMarginal, session->Iteration()};
+    const analysis::FrequencyResult& frequency = session->Frequency();
+    outcome.frequency_response = frequency.data;
+    if (frequency.reason) {
+      outcome.frequency_response_error =
+          RunError{frequency.reason->kind, frequency.reason->message, Step::kResponse};
     }
   }
   return outcome;

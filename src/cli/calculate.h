@@ -3,13 +3,15 @@
 #pragma once
 
 #include <array>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "analysis/analysis.h"
-#include "analysis/frequency_response.h"
 #include "analysis/euler_stability.h"
+#include "analysis/frequency_response.h"
+#include "analysis/session.h"
 #include "core/controller.h"
 #include "core/errors.h"
 
@@ -18,6 +20,7 @@ namespace pitch::cli {
 // The steps of a run in their order; an error names the step it stopped.
 enum class Step { kInput, kRatios, kResponse, kFiles };
 const char* StepName(Step step);
+Step StepOf(analysis::Stage stage);
 
 // One error of a run as the front end reports it.
 struct RunError {
@@ -71,6 +74,10 @@ struct Outcome {
   // The loop broken at the autopilot's command: its margins and Bode diagram, when the ratios
   // are known and asked for.
   std::optional<analysis::BodeData> frequency_response;
+  // Why there is no frequency response although the ratios are known and it was asked for.
+  std::optional<RunError> frequency_response_error;
+  // The calculation itself, when one was run: the files and pictures are views of it.
+  std::shared_ptr<const analysis::TSession> session;
 
   // The coefficients were read: there is something to save.
   bool InputsRead() const { return !error || error->step != Step::kInput; }

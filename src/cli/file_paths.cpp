@@ -24,7 +24,7 @@ void RefuseRepeatedFileOptions(const std::vector<std::string>& args) {
       const std::string option = name;
       if (arg == option || arg.rfind(option + "=", 0) == 0) {
         if (++seen[option] == 2) {
-          throw UsageError(option + " is given twice; each file option names one file");
+          throw EUsageError(option + " is given twice; each file option names one file");
         }
       }
     }
@@ -49,7 +49,7 @@ void RefuseSharedFiles(const Options& options, int out_descriptor) {
     files.push_back({"the standard output", "", out_descriptor});
   }
   if (const auto shared = FirstSharedFile(files)) {
-    throw UsageError(SharedFileMessage(files[shared->first], files[shared->second]));
+    throw EUsageError(SharedFileMessage(files[shared->first], files[shared->second]));
   }
 }
 

@@ -10,11 +10,11 @@
 
 namespace pitch::cli {
 
-// Raises UsageError for a file option (--batch, --out, --map, --csv, --results, --plot, --bode,
+// Raises EUsageError for a file option (--batch, --out, --map, --csv, --results, --plot, --bode,
 // --report, --from) given more than once before "--".
 void RefuseRepeatedFileOptions(const std::vector<std::string>& args);
 
-// Raises UsageError when two of the single run's files, its input (--from) and the standard
+// Raises EUsageError when two of the single run's files, its input (--from) and the standard
 // output (out_descriptor, -1 for none) included, name one file (by device and inode where they
 // exist, else by path or by folder and name).
 void RefuseSharedFiles(const Options& options, int out_descriptor = -1);

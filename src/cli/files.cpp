@@ -95,21 +95,12 @@ FileOutcome WriteFiles(const Options& options, const Outcome& outcome,
         throw EPlotError("Report export is not available");
       }
       // The controller as the calculation left it.
-      TController controller;
-      controller.c1 = outcome.coefficients[0];
-      controller.c2 = outcome.coefficients[1];
-      controller.c3 = outcome.coefficients[2];
-      controller.c4 = outcome.coefficients[3];
-      controller.c5 = outcome.coefficients[4];
-      controller.muv = outcome.muv;
-      controller.iv = outcome.iv;
-      controller.nuv = outcome.nuv;
-      controller.Tnu = outcome.Tnu;
-      controller.teta = outcome.teta;
-      report = report_renderer(ReportSource{
-          outcome.texts, settings.decimal_separator, outcome.RatiosKnown() ? &controller : nullptr,
-          outcome.Simulated(), outcome.error ? outcome.error->message : std::string(),
-          "pitch-autopilot " PITCH_VERSION});
+      const TController* controller =
+          outcome.session && outcome.RatiosKnown() ? &outcome.session->Controller() : nullptr;
+      report = report_renderer(ReportSource{outcome.texts, settings.decimal_separator, controller,
+                                            outcome.Simulated(),
+                                            outcome.error ? outcome.error->message : std::string(),
+                                            "pitch-autopilot " PITCH_VERSION});
     });
   }
 

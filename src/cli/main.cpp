@@ -99,7 +99,7 @@ int main(int argc, char** argv) {
         pitch::cli::RendererSettings renderer;
         try {
           renderer = pitch::cli::FindRenderer();
-        } catch (const pitch::cli::UsageError& e) {
+        } catch (const pitch::EUsageError& e) {
           std::cerr << "pitch-autopilot-cli: " << e.what()
                     << "\nTry 'pitch-autopilot-cli --help' for more information.\n";
           return 2;

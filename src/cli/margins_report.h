@@ -4,7 +4,7 @@
 #include <ostream>
 
 #include "analysis/margins.h"
-#include "cli/json_text.h"
+#include "study/margins_json.h"
 
 namespace pitch::cli {
 
@@ -13,11 +13,7 @@ namespace pitch::cli {
 // double range: one line that says so, with the reason.
 void PrintMargins(std::ostream& out, const analysis::LoopMargins& m, char separator);
 
-// {"closed_loop_stable", "gain_margin" (factor, db and frequency, or nulls with "infinite":
-// true), "phase_margin" (degrees and frequency, or null), "delay_margin" (s, or null),
-// "stability_margin" (value and frequency, null with "infinite_frequency": true for the limit
-// ω → ∞), "phase_crossings", "gain_crossovers"}. Margins not computable in the double range:
-// every margin and list null, and "not_computable" with the reason.
-Json MarginsJson(const analysis::LoopMargins& m);
+// The JSON object: one writer with the studies' rows.
+using study::MarginsJson;
 
 }  // namespace pitch::cli

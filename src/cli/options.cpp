@@ -211,7 +211,7 @@ Options ParseOptions(const std::vector<std::string>& args) {
     options.info = std::string(e.what()) + "\n";
     return options;
   } catch (const CLI::ParseError& e) {
-    throw UsageError(e.what());
+    throw EUsageError(e.what());
   }
 
   bool options_ended = false;
@@ -223,7 +223,7 @@ Options ParseOptions(const std::vector<std::string>& args) {
                                    std::isalpha(static_cast<unsigned char>(arg[1])) != 0))) {
       // A number has a digit, a separator or a blank after its sign, never a letter: "-v",
       // "-V" and "-x5" are options this program does not know.
-      throw UsageError("unknown option " + arg.substr(0, arg.find('=')));
+      throw EUsageError("unknown option " + arg.substr(0, arg.find('=')));
     } else {
       options.coefficients.push_back(arg);
     }
@@ -251,12 +251,12 @@ Options ParseOptions(const std::vector<std::string>& args) {
   if (from->count() > 0) {
     options.from = from_path;
     if (!options.coefficients.empty()) {
-      throw UsageError("--from cannot be used with coefficients");
+      throw EUsageError("--from cannot be used with coefficients");
     }
   }
   if (!options.coefficients.empty() && options.coefficients.size() != 5) {
-    throw UsageError("expected five coefficients, got " +
-                     std::to_string(options.coefficients.size()));
+    throw EUsageError("expected five coefficients, got " +
+                      std::to_string(options.coefficients.size()));
   }
   options.study = StudyOptionsOf(study, options.coefficients);
   if (options.study) {
@@ -272,13 +272,13 @@ Options ParseOptions(const std::vector<std::string>& args) {
     }
     for (const auto& [is_given, name] : given) {
       if (is_given) {
-        throw UsageError(std::string(name) + " cannot be used with a study (--batch or --sweep)");
+        throw EUsageError(std::string(name) + " cannot be used with a study (--batch or --sweep)");
       }
     }
     options.progress = ProgressChoice(study);
   }
   if (size_option->count() > 0 && !options.plot && !options.bode) {
-    throw UsageError("--size requires --plot or --bode");
+    throw EUsageError("--size requires --plot or --bode");
   }
   if (!size.empty()) {
     ParseSize(size, options.plot_width, options.plot_height);

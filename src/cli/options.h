@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/errors.h"
 #include "study/study.h"
 
 namespace pitch::cli {
@@ -27,19 +28,13 @@ struct Options {
   bool bode_svg = false;
   int bode_width = 800;  // --size sets both pictures' size
   int bode_height = 640;
-  std::optional<std::string> report;  // the one-page report, .pdf
-  std::optional<std::string> from;    // a results file whose coefficients are read
+  std::optional<std::string> report;      // the one-page report, .pdf
+  std::optional<std::string> from;        // a results file whose coefficients are read
   std::vector<std::string> coefficients;  // none (the window's defaults) or five texts
   // A parameter study instead of the single calculation (--batch or --sweep), and whether its
   // progress line was asked for (--progress) or refused (--no-progress).
   std::optional<study::StudyOptions> study;
   std::optional<bool> progress;
-};
-
-// A command line that does not fit the usage; the message is one line.
-class UsageError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
 };
 
 // Options start with "--", or with "-" and a letter (-h; -v and the like are unknown options);

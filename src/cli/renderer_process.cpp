@@ -288,7 +288,7 @@ unsigned TimeoutSeconds(std::string_view text) {
     seconds = valid ? seconds * 10 + static_cast<unsigned>(c - '0') : 0;
   }
   if (!valid || seconds < 1 || seconds > kMaxTimeoutSeconds) {
-    throw UsageError(std::string(kTimeoutVariable) + " is \"" + std::string(text) +
+    throw EUsageError(std::string(kTimeoutVariable) + " is \"" + std::string(text) +
                      "\": it takes a whole number of seconds from 1 to " +
                      std::to_string(kMaxTimeoutSeconds) + " in ASCII digits");
   }

@@ -42,10 +42,10 @@ struct RendererSettings {
 // The renderer next to this program (the installed layout, which the build tree repeats), or
 // the one $PITCH_AUTOPILOT_RENDERER names; $PITCH_AUTOPILOT_RENDER_TIMEOUT (seconds) bounds its
 // run instead of the default.
-// Raises UsageError naming the variable when $PITCH_AUTOPILOT_RENDER_TIMEOUT is not of that form.
+// Raises EUsageError naming the variable when $PITCH_AUTOPILOT_RENDER_TIMEOUT is not of that form.
 RendererSettings FindRenderer();
 
-// The seconds of a PITCH_AUTOPILOT_RENDER_TIMEOUT value; raises UsageError for any other text.
+// The seconds of a PITCH_AUTOPILOT_RENDER_TIMEOUT value; raises EUsageError for any other text.
 unsigned TimeoutSeconds(std::string_view text);
 
 // Kills the process groups of the renderers running now. Async-signal-safe: for the command

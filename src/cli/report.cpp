@@ -93,9 +93,8 @@ Json PolesJson(const Stability& stability) {
                       {"damping_ratio", Number(p.damping_ratio)},
                       {"natural_frequency", Number(p.natural_frequency)}});
   }
-  return {{"stable", stability.stable},
-          {"marginally_stable", stability.marginal},
-          {"values", values}};
+  return {
+      {"stable", stability.stable}, {"marginally_stable", stability.marginal}, {"values", values}};
 }
 
 Json IterationJson(const analysis::EulerStability& euler) {
@@ -163,6 +162,10 @@ void PrintText(std::ostream& out, const Outcome& outcome, bool metrics, char sep
     }
     if (outcome.frequency_response) {
       PrintMargins(out, outcome.frequency_response->margins, separator);
+    } else if (outcome.frequency_response_error) {
+      // The same words as the window's and the report's.
+      out << "loop margins (loop broken at the autopilot's command):\n  not computed: "
+          << outcome.frequency_response_error->message << '\n';
     }
   }
 }
@@ -188,6 +191,9 @@ Json JsonReport(const Outcome& outcome, const std::vector<RunError>& errors,
   report["exact_error"] = outcome.analysis ? ExactErrorJson(*outcome.analysis) : Json(nullptr);
   report["margins"] =
       outcome.frequency_response ? MarginsJson(outcome.frequency_response->margins) : Json(nullptr);
+  report["margins_error"] = outcome.frequency_response_error
+                                ? ErrorJson(*outcome.frequency_response_error)
+                                : Json(nullptr);
   report["error"] = errors.empty() ? Json(nullptr) : ErrorJson(errors.front());
   report["euler_iteration"] =
       outcome.stability ? IterationJson(outcome.stability->iteration) : Json(nullptr);

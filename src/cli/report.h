@@ -6,9 +6,13 @@
 
 #include "cli/calculate.h"
 #include "cli/files.h"
-#include "cli/json_text.h"
+#include "study/json_text.h"
 
 namespace pitch::cli {
+
+// The command line writes its JSON as the studies do.
+using study::Json;
+using study::JsonText;
 
 // The four ratios, once they are known; with metrics, the poles, the stability of the continuous
 // loop and of its Euler iteration, (after a completed simulation) the step characteristics and

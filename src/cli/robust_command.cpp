@@ -9,7 +9,7 @@
 #include <sstream>
 #include <thread>
 
-#include "cli/json_text.h"
+#include "study/json_text.h"
 #include "cli/options.h"
 #include "cli/renderer_process.h"
 #include "cli/study_options.h"
@@ -27,6 +27,9 @@
 namespace pitch::cli {
 
 namespace {
+
+using study::Json;
+using study::JsonText;
 
 constexpr const char* kProgram = "pitch-autopilot-cli";
 
@@ -117,7 +120,7 @@ RobustArguments Parse(const std::vector<std::string>& args) {
     r.info = app.help();
     return r;
   } catch (const CLI::ParseError& e) {
-    throw UsageError(e.what());
+    throw EUsageError(e.what());
   }
   bool ended = false;
   for (const std::string& arg : app.remaining()) {
@@ -126,7 +129,7 @@ RobustArguments Parse(const std::vector<std::string>& args) {
     } else if (!ended && (arg.rfind("--", 0) == 0 ||
                           (arg.size() > 1 && arg[0] == '-' &&
                            std::isalpha(static_cast<unsigned char>(arg[1])) != 0))) {
-      throw UsageError("unknown option " + arg.substr(0, arg.find('=')) + " with --robust");
+      throw EUsageError("unknown option " + arg.substr(0, arg.find('=')) + " with --robust");
     } else {
       r.coefficients.push_back(arg);
     }
@@ -138,7 +141,7 @@ Real Number(const std::string& what, const std::string& text, char separator, bo
   try {
     return fp::Store(ParseNumber(text, separator));
   } catch (const Exception& e) {
-    throw UsageError(study::NumberUsageError(what, text, e, separator, given));
+    throw EUsageError(study::NumberUsageError(what, text, e, separator, given));
   }
 }
 
@@ -165,7 +168,7 @@ Study MakeStudy(const RobustArguments& a, char separator, bool given) {
   Study s;
   robust::CoefficientBox& box = s.options.box;
   if (!a.coefficients.empty() && a.coefficients.size() != 5) {
-    throw UsageError("expected five coefficients, got " + std::to_string(a.coefficients.size()));
+    throw EUsageError("expected five coefficients, got " + std::to_string(a.coefficients.size()));
   }
   for (std::size_t i = 0; i < 5; ++i) {
     box.nominal[i] = a.coefficients.empty() ? kDefaultCoefficients[i]
@@ -174,7 +177,7 @@ Study MakeStudy(const RobustArguments& a, char separator, bool given) {
     box.lo[i] = box.hi[i] = box.nominal[i];
   }
   if (a.intervals.empty()) {
-    throw UsageError("--robust needs at least one interval NAME=LO:HI");
+    throw EUsageError("--robust needs at least one interval NAME=LO:HI");
   }
   for (const std::string& text : a.intervals) {
     const std::string shown = "--robust " + text;
@@ -186,26 +189,26 @@ Study MakeStudy(const RobustArguments& a, char separator, bool given) {
     if (equals == std::string::npos || colon == std::string::npos ||
         text.find(':', colon + 1) != std::string::npos || name.size() != 2 || name[0] != 'c' ||
         name[1] < '1' || name[1] > '5' || colon == equals + 1 || colon + 1 == text.size()) {
-      throw UsageError(shown + ": expected NAME=LO:HI with NAME one of c1 ... c5");
+      throw EUsageError(shown + ": expected NAME=LO:HI with NAME one of c1 ... c5");
     }
     const auto i = static_cast<std::size_t>(name[1] - '1');
     if (s.named[i]) {
-      throw UsageError(shown + ": " + name + " is given twice");
+      throw EUsageError(shown + ": " + name + " is given twice");
     }
     s.named[i] = true;
     const Real lo = Number(shown, text.substr(equals + 1, colon - equals - 1), separator, given);
     const Real hi = Number(shown, text.substr(colon + 1), separator, given);
     if (lo > hi) {
-      throw UsageError(shown + ": the interval is empty (LO is above HI)");
+      throw EUsageError(shown + ": the interval is empty (LO is above HI)");
     }
     if (std::fabs(lo) > robust::kLargestCoefficient ||
         std::fabs(hi) > robust::kLargestCoefficient) {
-      throw UsageError(shown + ": the interval reaches beyond +/-" +
+      throw EUsageError(shown + ": the interval reaches beyond +/-" +
                        Text(robust::kLargestCoefficient, separator) +
                        ", where the loop's polynomials are no longer decided reliably");
     }
     if (box.nominal[i] < lo || box.nominal[i] > hi) {
-      throw UsageError(shown + ": the nominal " + name + " = " + Text(box.nominal[i], separator) +
+      throw EUsageError(shown + ": the nominal " + name + " = " + Text(box.nominal[i], separator) +
                        " lies outside the interval; give the nominal set C1 ... C5 inside the box");
     }
     box.lo[i] = lo;
@@ -215,11 +218,11 @@ Study MakeStudy(const RobustArguments& a, char separator, bool given) {
     }
   }
   if (!a.map.empty() && s.order.size() < 2) {
-    throw UsageError("--robust-map needs two coefficients with intervals of some width");
+    throw EUsageError("--robust-map needs two coefficients with intervals of some width");
   }
   s.map = a.map;
   if (!a.autopilot_from.empty() && !a.autopilot.empty()) {
-    throw UsageError("--autopilot-from and --autopilot cannot be used together");
+    throw EUsageError("--autopilot-from and --autopilot cannot be used together");
   }
   robust::Ratios& r = s.options.ratios;
   if (!a.autopilot.empty()) {
@@ -239,7 +242,7 @@ Study MakeStudy(const RobustArguments& a, char separator, bool given) {
     try {
       c.ComputeGearRatios();
     } catch (const Exception& e) {
-      throw UsageError(what + ": the synthesis failed: " + WithFullStop(e.what()));
+      throw EUsageError(what + ": the synthesis failed: " + WithFullStop(e.what()));
     }
     r = {c.muv, c.iv, c.nuv};
     if (from) {
@@ -249,7 +252,7 @@ Study MakeStudy(const RobustArguments& a, char separator, bool given) {
   if (!a.tolerance.empty()) {
     const Real t = Number("--tolerance", a.tolerance, separator, given);
     if (!(t >= 1e-15 && t < 1)) {
-      throw UsageError("--tolerance " + a.tolerance + ": takes a number from 1e-15 to below 1");
+      throw EUsageError("--tolerance " + a.tolerance + ": takes a number from 1e-15 to below 1");
     }
     s.options.tolerance = t;
   }
@@ -527,13 +530,13 @@ int RunRobust(const std::vector<std::string>& args, const NumberSettings& locale
       sep = a.separator[0];
     }
     if (a.progress && a.no_progress) {
-      throw UsageError("--progress and --no-progress exclude each other");
+      throw EUsageError("--progress and --no-progress exclude each other");
     }
     progress = a.no_progress ? false : (a.progress || progress);
     jobs = a.jobs;
     json = a.json;
     s = MakeStudy(a, sep, !a.separator.empty());
-  } catch (const UsageError& e) {
+  } catch (const EUsageError& e) {
     err << kProgram << ": " << study::EscapedText(e.what()) << "\nTry '" << kProgram
         << " --help' for more information.\n";
     return 2;

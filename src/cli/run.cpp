@@ -47,7 +47,7 @@ int Run(const std::vector<std::string>& args, const NumberSettings& locale_setti
     RefuseRepeatedFileOptions(args);
     options = ParseOptions(args);
     RefuseSharedFiles(options, study.out_descriptor);
-  } catch (const UsageError& e) {
+  } catch (const EUsageError& e) {
     err << kProgram << ": " << study::EscapedText(e.what()) << "\nTry '" << kProgram
         << " --help' for more information.\n";
     return 2;

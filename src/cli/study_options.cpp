@@ -32,7 +32,7 @@ void TakeAutopilotArguments(std::vector<std::string>& args, StudyArguments& stud
       continue;
     }
     if (i + count >= args.size()) {
-      throw UsageError(what);
+      throw EUsageError(what);
     }
     into->assign(args.begin() + static_cast<std::ptrdiff_t>(i + 1),
                  args.begin() + static_cast<std::ptrdiff_t>(i + 1 + count));
@@ -86,8 +86,7 @@ void AddStudyOptions(CLI::App& app, StudyArguments& s) {
                        "study: the loop margins in each row (gain, phase, delay, stability; the "
                        "default)")
               ->disable_flag_override());
-  declare(app.add_flag("--no-margins", s.no_margins,
-                       "study: leave the loop margins out")
+  declare(app.add_flag("--no-margins", s.no_margins, "study: leave the loop margins out")
               ->disable_flag_override());
   declare(app.add_option("--jobs", s.jobs, "study: threads (default: one per core)")
               ->option_text("N")
@@ -122,9 +121,9 @@ void AddStudyOptions(CLI::App& app, StudyArguments& s) {
                      "spectral-radius, gain-margin, phase-margin, delay-margin or\n"
                      "stability-margin")
           ->option_text("NAME")
-          ->check(CLI::IsMember({"overshoot", "settling", "peak", "rise", "spectral-radius",
-                                 "gain-margin", "phase-margin", "delay-margin",
-                                 "stability-margin"})));
+          ->check(
+              CLI::IsMember({"overshoot", "settling", "peak", "rise", "spectral-radius",
+                             "gain-margin", "phase-margin", "delay-margin", "stability-margin"})));
 }
 
 std::optional<study::StudyOptions> StudyOptionsOf(const StudyArguments& s,
@@ -133,11 +132,11 @@ std::optional<study::StudyOptions> StudyOptionsOf(const StudyArguments& s,
   if (!study) {
     for (const CLI::Option* option : s.declared) {
       if (option->count() > 0) {
-        throw UsageError(option->get_name() + " needs a study: --batch FILE or --sweep");
+        throw EUsageError(option->get_name() + " needs a study: --batch FILE or --sweep");
       }
     }
     if (!s.autopilot_from.empty() || !s.autopilot.empty()) {
-      throw UsageError("--autopilot-from and --autopilot need a study: --batch FILE or --sweep");
+      throw EUsageError("--autopilot-from and --autopilot need a study: --batch FILE or --sweep");
     }
     return std::nullopt;
   }
@@ -157,7 +156,7 @@ std::optional<study::StudyOptions> StudyOptionsOf(const StudyArguments& s,
   }
   o.samples = s.samples;
   if (s.margins && s.no_margins) {
-    throw UsageError("--margins and --no-margins exclude each other");
+    throw EUsageError("--margins and --no-margins exclude each other");
   }
   o.margins = !s.no_margins;
   o.jobs = s.jobs;
@@ -169,7 +168,7 @@ std::optional<study::StudyOptions> StudyOptionsOf(const StudyArguments& s,
   }
   if (s.map_value_option->count() > 0) {
     if (s.map.empty()) {
-      throw UsageError("--map-value needs --map FILE");
+      throw EUsageError("--map-value needs --map FILE");
     }
     o.map_value = s.map_value;
   }

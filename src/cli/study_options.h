@@ -40,14 +40,14 @@ struct StudyArguments {
 
 // Takes --autopilot-from and --autopilot with their values out of args before CLI11 sees them:
 // their values are numbers, which may look like options ("-.5"). Options end at "--". Raises
-// UsageError for too few values.
+// EUsageError for too few values.
 void TakeAutopilotArguments(std::vector<std::string>& args, StudyArguments& study);
 
 // Declares the study's options on the application, with their help texts.
 void AddStudyOptions(CLI::App& app, StudyArguments& study);
 
 // After parsing: the study's options when --batch or --sweep was given, else none. Raises
-// UsageError for a study option without a study. The separator and the progress line are the
+// EUsageError for a study option without a study. The separator and the progress line are the
 // caller's to fill in.
 std::optional<study::StudyOptions> StudyOptionsOf(const StudyArguments& study,
                                                   const std::vector<std::string>& coefficients);

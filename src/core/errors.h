@@ -71,6 +71,21 @@ class EPlotError : public Exception {
   const char* ClassName() const noexcept override { return "EPlotError"; }
 };
 
+// A command line that a program cannot take: an unknown option, a missing value, a value that
+// cannot be read. Shown on one line with where to read the usage (exit status 2).
+class EUsageError : public Exception {
+ public:
+  using Exception::Exception;
+  const char* ClassName() const noexcept override { return "EUsageError"; }
+};
+
+// A line of a study's batch input that cannot be split into the header's fields.
+class EParserError : public Exception {
+ public:
+  using Exception::Exception;
+  const char* ClassName() const noexcept override { return "EParserError"; }
+};
+
 // The message as the error display shows it: a full stop is appended when the last character
 // has a code above that of the full stop (letters, digits, colon, question mark, any non-ASCII
 // letter), and not after a full stop, comma, hyphen, parenthesis, quote, apostrophe, '!' or space.

@@ -37,8 +37,7 @@ std::string CodePageForLocale(std::string_view locale_name);
 NumberSettings NumberSettingsFromEnvironment(const EnvironmentLookup& lookup);
 
 // Both settings as this process's environment names them. Only the programs' edges call it: the
-// window's start-up and its locale-change handler, and the command line's main. Everything else
-// gets the settings passed in.
+// window's start-up and the command line's main. Everything else gets the settings passed in.
 NumberSettings ReadNumberSettings();
 
 // Converts UTF-8 text to a code page. A character that the code page lacks, and a byte that is

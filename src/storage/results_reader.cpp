@@ -10,6 +10,7 @@
 
 #include "number_text/number_settings.h"
 #include "number_text/number_text.h"
+#include "storage/file_record.h"
 
 namespace pitch {
 
@@ -134,8 +135,8 @@ ResultsFileContent ParseResultsFile(std::string_view bytes, const std::string& n
 
 ResultsFileContent ReadResultsFile(const std::string& path) {
   const auto io_error = [&](int error) {
-    throw EInOutError(error, "The results file " + path + " cannot be read: " +
-                                 std::strerror(error));
+    throw EInOutError(InOutErrorCodeOf(error),
+                      "The results file " + path + " cannot be read: " + std::strerror(error));
   };
   // Not blocking: a FIFO without a writer must not hold the program up.
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -157,8 +158,9 @@ ResultsFileContent ReadResultsFile(const std::string& path) {
     Fail(path, 0, "not a regular file; it is not a results file");
   }
   if (static_cast<std::size_t>(status.st_size) > kLargestFile) {
-    Fail(path, 0, "a file of " + std::to_string(status.st_size) +
-                      " bytes is too large to be a results file");
+    Fail(
+        path, 0,
+        "a file of " + std::to_string(status.st_size) + " bytes is too large to be a results file");
   }
   std::string bytes(kLargestFile + 1, '\0');
   std::size_t used = 0;

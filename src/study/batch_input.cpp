@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "core/errors.h"
+#include "storage/file_record.h"
 #include "study/escaped_text.h"
 
 namespace pitch::study {
@@ -16,7 +17,8 @@ namespace pitch::study {
 namespace {
 
 EInOutError ReadError(const std::string& path, int error) {
-  return EInOutError(error, "cannot read " + EscapedText(path) + ": " + std::strerror(error));
+  return EInOutError(InOutErrorCodeOf(error),
+                     "cannot read " + EscapedText(path) + ": " + std::strerror(error));
 }
 
 }  // namespace

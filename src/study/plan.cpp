@@ -30,7 +30,8 @@ Real ParseValue(const std::string& option, const std::string& text, const StudyO
   try {
     return fp::Store(ParseNumber(text, options.separator));
   } catch (const Exception& e) {
-    throw UsageError(NumberUsageError(option, text, e, options.separator, options.separator_given));
+    throw EUsageError(
+        NumberUsageError(option, text, e, options.separator, options.separator_given));
   }
 }
 
@@ -54,7 +55,7 @@ FixedAutopilot AutopilotFrom(const StudyOptions& options) {
   try {
     controller.ComputeGearRatios();
   } catch (const Exception& e) {
-    throw UsageError("--autopilot-from: the synthesis failed: " + WithFullStop(e.what()));
+    throw EUsageError("--autopilot-from: the synthesis failed: " + WithFullStop(e.what()));
   }
   return {controller.muv, controller.iv, controller.nuv, controller.Tnu};
 }
@@ -83,7 +84,7 @@ Shard ParseShard(const std::string& text) {
     s.n = ParseWhole(text.substr(slash + 1));
   }
   if (slash == std::string::npos || s.n < 1 || s.k < 1 || s.k > s.n) {
-    throw UsageError("--shard " + text + ": expected K/N with 1 <= K <= N");
+    throw EUsageError("--shard " + text + ": expected K/N with 1 <= K <= N");
   }
   return s;
 }
@@ -91,22 +92,22 @@ Shard ParseShard(const std::string& text) {
 Plan MakePlan(const StudyOptions& options) {
   Plan plan;
   if (options.batch.has_value() == !options.sweeps.empty()) {
-    throw UsageError("a study needs either --batch FILE or --sweep NAME=FROM:TO:COUNT");
+    throw EUsageError("a study needs either --batch FILE or --sweep NAME=FROM:TO:COUNT");
   }
   if (!options.coefficients.empty() && options.coefficients.size() != 5) {
-    throw UsageError("five coefficients are needed, or none");
+    throw EUsageError("five coefficients are needed, or none");
   }
   if (options.batch && !options.coefficients.empty()) {
-    throw UsageError("--batch takes the coefficients from its file, not from the command line");
+    throw EUsageError("--batch takes the coefficients from its file, not from the command line");
   }
   if (!options.autopilot_from.empty() && !options.autopilot.empty()) {
-    throw UsageError("--autopilot-from and --autopilot cannot be used together");
+    throw EUsageError("--autopilot-from and --autopilot cannot be used together");
   }
   if (!options.autopilot_from.empty() && options.autopilot_from.size() != 5) {
-    throw UsageError("--autopilot-from needs five coefficients C1 C2 C3 C4 C5");
+    throw EUsageError("--autopilot-from needs five coefficients C1 C2 C3 C4 C5");
   }
   if (!options.autopilot.empty() && options.autopilot.size() != 3) {
-    throw UsageError("--autopilot needs three gear ratios MUV IV NUV");
+    throw EUsageError("--autopilot needs three gear ratios MUV IV NUV");
   }
   if (!options.sweeps.empty()) {
     std::array<Real, 5> fixed = kDefaultCoefficients;
@@ -127,52 +128,52 @@ Plan MakePlan(const StudyOptions& options) {
   const bool to_file = options.out && *options.out != "-";
   if (to_file && EndsWith(*options.out, ".json")) {
     // One JSON document would have to wait for the last row; the rows stream as JSON Lines.
-    throw UsageError("--out " + *options.out +
-                     ": the rows are written as JSON Lines, one object a line: name the file "
-                     ".jsonl");
+    throw EUsageError("--out " + *options.out +
+                      ": the rows are written as JSON Lines, one object a line: name the file "
+                      ".jsonl");
   }
   plan.format = to_file && EndsWith(*options.out, ".jsonl") ? Format::kJsonLines : Format::kCsv;
   if (options.csv_style) {
     if (plan.format != Format::kCsv) {
-      throw UsageError("--csv-style needs CSV output, not JSON Lines");
+      throw EUsageError("--csv-style needs CSV output, not JSON Lines");
     }
     if (*options.csv_style == "semicolon") {
       plan.csv_style = kSpreadsheetCsv;
     } else if (*options.csv_style != "comma") {
-      throw UsageError("--csv-style " + *options.csv_style + ": expected comma or semicolon");
+      throw EUsageError("--csv-style " + *options.csv_style + ": expected comma or semicolon");
     }
   }
   plan.samples = options.samples;
   plan.margins = options.margins;
   if (plan.samples && plan.format != Format::kJsonLines) {
-    throw UsageError("--samples needs JSON Lines output (--out FILE.jsonl)");
+    throw EUsageError("--samples needs JSON Lines output (--out FILE.jsonl)");
   }
   if (options.shard) {
     plan.shard = ParseShard(*options.shard);
   }
   if (options.jobs < 0) {
-    throw UsageError("--jobs must be at least 1");
+    throw EUsageError("--jobs must be at least 1");
   }
   if (options.jobs > kMaxJobs) {
-    throw UsageError("--jobs " + std::to_string(options.jobs) + ": at most " +
-                     std::to_string(kMaxJobs) + " threads");
+    throw EUsageError("--jobs " + std::to_string(options.jobs) + ": at most " +
+                      std::to_string(kMaxJobs) + " threads");
   }
   plan.jobs = options.jobs > 0 ? options.jobs : std::max(1, tbb::info::default_concurrency());
   if (options.map) {
     if (!plan.grid || plan.grid->axes().size() != 2) {
-      throw UsageError("--map needs a sweep over exactly two coefficients");
+      throw EUsageError("--map needs a sweep over exactly two coefficients");
     }
     if (plan.shard.n != 1) {
-      throw UsageError("--map needs the whole sweep, not a shard");
+      throw EUsageError("--map needs the whole sweep, not a shard");
     }
     // Refused before anything is computed: a cell narrower than a pixel cannot be seen, and the
     // grid's values are held in memory until the picture is drawn.
     const std::int64_t nx = plan.grid->axes()[0].count;
     const std::int64_t ny = plan.grid->axes()[1].count;
     if (nx > kMapMaxAxisValues || ny > kMapMaxAxisValues) {
-      throw UsageError("--map draws at most " + std::to_string(kMapMaxAxisValues) +
-                       " values along each axis, each at least a pixel wide; the sweep has " +
-                       std::to_string(nx) + " x " + std::to_string(ny));
+      throw EUsageError("--map draws at most " + std::to_string(kMapMaxAxisValues) +
+                        " values along each axis, each at least a pixel wide; the sweep has " +
+                        std::to_string(nx) + " x " + std::to_string(ny));
     }
     static const std::pair<const char*, MapValue> kNames[] = {
         {"overshoot", MapValue::kOvershoot},
@@ -190,13 +191,13 @@ Plan MakePlan(const StudyOptions& options) {
       }
     }
     if (!plan.map) {
-      throw UsageError("--map-value " + options.map_value +
-                       ": expected overshoot, settling, peak, rise, spectral-radius, gain-margin, "
-                       "phase-margin, delay-margin or stability-margin");
+      throw EUsageError("--map-value " + options.map_value +
+                        ": expected overshoot, settling, peak, rise, spectral-radius, gain-margin, "
+                        "phase-margin, delay-margin or stability-margin");
     }
     if (*plan.map >= MapValue::kGainMargin && !plan.margins) {
-      throw UsageError("--map-value " + options.map_value +
-                       " needs the loop margins (drop --no-margins)");
+      throw EUsageError("--map-value " + options.map_value +
+                        " needs the loop margins (drop --no-margins)");
     }
     plan.map_svg = PictureFormatOfPath(*options.map) == PictureFormat::kSvg;
   }
@@ -220,7 +221,7 @@ void RefuseSharedPaths(const StudyOptions& options) {
     files.push_back({"--map", *options.map});
   }
   if (const auto shared = FirstSharedFile(files)) {
-    throw UsageError(SharedFileMessage(files[shared->first], files[shared->second]));
+    throw EUsageError(SharedFileMessage(files[shared->first], files[shared->second]));
   }
 }
 

@@ -48,9 +48,9 @@ struct Plan {
   bool map_svg = false;
 };
 
-// Raises UsageError.
+// Raises EUsageError.
 Plan MakePlan(const StudyOptions& options);
-// Raises UsageError when two of the batch, --out and --map name one file, the standard input
+// Raises EUsageError when two of the batch, --out and --map name one file, the standard input
 // (for "--batch -") and the standard output (for rows written there) included.
 void RefuseSharedPaths(const StudyOptions& options);
 Shard ParseShard(const std::string& text);

@@ -1,25 +1,12 @@
 #include "study/row.h"
 
-#include <Eigen/Eigenvalues>
 #include <cmath>
 #include <limits>
 #include <vector>
 
-#include "analysis/euler_stability.h"
+#include "analysis/session.h"
 
 namespace pitch::study {
-
-const char* StageName(Stage stage) {
-  switch (stage) {
-    case Stage::kInput:
-      return "input";
-    case Stage::kRatios:
-      return "ratios";
-    case Stage::kResponse:
-      break;
-  }
-  return "response";
-}
 
 std::span<const double> StudySampleTimes() {
   static const std::vector<double> times = SampleTimes();
@@ -96,34 +83,30 @@ void FinishRow(const TController& controller, const std::exception_ptr& fault, R
       result.error = RowError{e.ClassName(), Stage::kResponse, WithFullStop(e.what())};
     }
   }
-  if (result.have_ratios) {
-    const analysis::Matrix4 a = analysis::ToEigen(ClosedLoopMatrix(controller));
-    const analysis::Eigenvalues4 poles =
-        Eigen::EigenSolver<analysis::Matrix4>(a, false).eigenvalues();
-    result.have_stability = true;
-    result.stable = analysis::IsStable(a);
-    const analysis::EulerStability euler = analysis::EulerStabilityOf(a, poles, kTimeStep);
-    result.spectral_radius = euler.spectral_radius;
-    result.euler_stable = euler.stable;
+  if (!result.have_ratios) {
+    return;
   }
-  if (result.have_ratios && with_margins) {
-    try {
-      const analysis::LoopMargins m = analysis::Margins(controller, result.stable);
-      if (m.not_computable) {
-        return;  // beyond the double range: empty cells
-      }
-      RowMargins& r = result.margins.emplace();
-      if (!m.gain.empty()) {
-        r.gain = m.gain.front();
-      }
-      if (!m.phase.empty()) {
-        r.phase = m.phase.front();
-      }
-      r.delay = m.delay;
-      r.stability = m.stability;
-    } catch (const Exception&) {
-      result.margins.reset();  // a loop whose margins cannot be formed has none in its row
+  // The loop's decisions as every view of a calculation makes them, each once.
+  const analysis::TLoopResults loop(controller);
+  result.have_stability = true;
+  result.stable = loop.Stable();
+  result.spectral_radius = loop.Iteration().spectral_radius;
+  result.euler_stable = loop.Iteration().stable;
+  if (with_margins) {
+    const analysis::MarginsResult& margins = loop.Margins();
+    if (!margins.value || margins.value->not_computable) {
+      return;  // a loop whose margins cannot be formed, or beyond the double range: empty cells
     }
+    const analysis::LoopMargins& m = *margins.value;
+    RowMargins& r = result.margins.emplace();
+    if (!m.gain.empty()) {
+      r.gain = m.gain.front();
+    }
+    if (!m.phase.empty()) {
+      r.phase = m.phase.front();
+    }
+    r.delay = m.delay;
+    r.stability = m.stability;
   }
 }
 

@@ -13,12 +13,14 @@
 
 #include "analysis/analysis.h"
 #include "analysis/margins.h"
+#include "analysis/session.h"
 #include "core/controller.h"
 
 namespace pitch::study {
 
-enum class Stage { kInput, kRatios, kResponse };
-const char* StageName(Stage stage);
+// The calculation's stages, as every front end names them.
+using analysis::Stage;
+using analysis::StageName;
 
 struct RowError {
   std::string kind;  // the error's class name: EInvalidOp, EConvertError, …

@@ -7,6 +7,7 @@
 
 #include "number_text/number_text.h"
 #include "study/csv_reader.h"
+#include "study/margins_json.h"
 
 namespace pitch::study {
 
@@ -344,35 +345,8 @@ void AppendJsonRow(std::string& out, const RowResult& row, const Carried& carrie
   }
   if (with_margins && row.margins) {
     const RowMargins& m = *row.margins;
-    out += ",\"margins\":{\"gain_margin\":";
-    if (m.gain) {
-      out += "{\"infinite\":false,\"factor\":";
-      AppendJsonNumber(out, m.gain->factor);
-      out += ",\"db\":";
-      AppendJsonNumber(out, m.gain->decibels);
-      out += ",\"frequency\":";
-      AppendJsonNumber(out, m.gain->frequency);
-      out += '}';
-    } else {
-      out += "{\"infinite\":true,\"factor\":null,\"db\":null,\"frequency\":null}";
-    }
-    out += ",\"phase_margin\":";
-    if (m.phase) {
-      out += "{\"degrees\":";
-      AppendJsonNumber(out, m.phase->degrees);
-      out += ",\"frequency\":";
-      AppendJsonNumber(out, m.phase->frequency);
-      out += '}';
-    } else {
-      out += "null";
-    }
-    out += ",\"delay_margin\":";
-    AppendJsonNumber(out, m.delay);
-    out += ",\"stability_margin\":{\"value\":";
-    AppendJsonNumber(out, m.stability.value);
-    out += ",\"frequency\":";
-    AppendJsonNumber(out, m.stability.frequency);
-    out += "}}";
+    out += ",\"margins\":";
+    AppendJsonText(out, HeadlineMarginsJson(m.gain, m.phase, m.delay, m.stability));
   } else if (with_margins) {
     out += ",\"margins\":null";
   }

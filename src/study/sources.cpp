@@ -42,12 +42,12 @@ BatchSource::BatchSource(std::istream& in, Shard shard, std::optional<char> sepa
   CsvRecord header;
   if (!reader_.Next(header)) {
     if (!reader_.LimitError().empty()) {
-      throw UsageError("the batch's header, " + reader_.LimitError());
+      throw EUsageError("the batch's header, " + reader_.LimitError());
     }
-    throw UsageError("the batch has no header line (it needs the columns c1 … c5)");
+    throw EUsageError("the batch has no header line (it needs the columns c1 … c5)");
   }
   if (!header.error.empty()) {
-    throw UsageError("the batch's header: " + header.error);
+    throw EUsageError("the batch's header: " + header.error);
   }
   const std::vector<std::string> fields = header.Fields();
   columns_.count = fields.size();
@@ -67,9 +67,9 @@ BatchSource::BatchSource(std::istream& in, Shard shard, std::optional<char> sepa
     for (const std::string& name : repeated) {
       list += (list.empty() ? "\"" : ", \"") + name + "\"";
     }
-    throw UsageError("the batch's header names " +
-                     std::string(repeated.size() > 1 ? "columns " : "the column ") + list +
-                     " more than once");
+    throw EUsageError("the batch's header names " +
+                      std::string(repeated.size() > 1 ? "columns " : "the column ") + list +
+                      " more than once");
   }
   std::array<bool, 5> found{};
   for (std::size_t i = 0; i < fields.size(); ++i) {
@@ -87,7 +87,7 @@ BatchSource::BatchSource(std::istream& in, Shard shard, std::optional<char> sepa
   }
   for (std::size_t k = 0; k < 5; ++k) {
     if (!found[k]) {
-      throw UsageError("the batch's header names no column c" + std::to_string(k + 1));
+      throw EUsageError("the batch's header names no column c" + std::to_string(k + 1));
     }
   }
 }

@@ -44,7 +44,7 @@ class BatchSource {
  public:
   // Reads the header, taking the delimiter from it: numbers have a full stop in comma-separated
   // text, and a decimal comma (or the given separator) with a semicolon or a tab. Raises
-  // UsageError when the header lacks a coefficient column or names a column twice.
+  // EUsageError when the header lacks a coefficient column or names a column twice.
   BatchSource(std::istream& in, Shard shard, std::optional<char> separator = std::nullopt);
   bool Fill(Chunk& chunk, std::size_t count);
   const BatchColumns& columns() const { return columns_; }

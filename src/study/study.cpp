@@ -19,6 +19,7 @@
 
 #include "core/errors.h"
 #include "number_text/number_text.h"
+#include "storage/file_record.h"
 #include "study/batch_input.h"
 #include "study/chunk.h"
 #include "study/escaped_text.h"
@@ -126,10 +127,11 @@ class StudyRun {
       RowResult& result = lane.result;
       const auto line = [&] { return "line " + std::to_string(record.line) + ": "; };
       if (!record.error.empty()) {
-        result.error = RowError{"EParserError", Stage::kInput, line() + WithFullStop(record.error)};
+        result.error = RowError{EParserError("").ClassName(), Stage::kInput,
+                                line() + WithFullStop(record.error)};
       } else if (fields.size() != columns_->count) {
         result.error =
-            RowError{"EParserError", Stage::kInput,
+            RowError{EParserError("").ClassName(), Stage::kInput,
                      line() + std::to_string(fields.size()) + " fields where the header has " +
                          std::to_string(columns_->count) + "."};
       } else {
@@ -346,18 +348,18 @@ int RunStudy(const StudyOptions& options, std::istream& in, std::ostream& out, s
         batch = std::make_unique<BatchSource>(
             *input, plan.shard,
             options.separator_given ? std::optional<char>(options.separator) : std::nullopt);
-      } catch (const UsageError&) {
+      } catch (const EUsageError&) {
         if (file && file->error() != 0) {
-          throw EInOutError(file->error(),
+          throw EInOutError(InOutErrorCodeOf(file->error()),
                             "cannot read " + batch_name + ": " + std::strerror(file->error()));
         }
         if (input->bad()) {
-          throw EInOutError(EIO, "cannot read " + batch_name);
+          throw EInOutError(InOutErrorCodeOf(EIO), "cannot read " + batch_name);
         }
         throw;
       }
     }
-  } catch (const UsageError& e) {
+  } catch (const EUsageError& e) {
     // As every usage error of the command line: one line, and where to read the usage.
     err << kProgram << EscapedText(e.what())
         << "\nTry 'pitch-autopilot-cli --help' for more information.\n";

@@ -31,7 +31,7 @@ Real SweepAxis::Value(std::int64_t i) const {
 SweepAxis ParseSweep(std::string_view text, char separator, bool separator_given) {
   const std::string shown(text);
   const auto bad = [&](const std::string& why) {
-    return UsageError("--sweep " + shown + ": " + why + " (expected NAME=FROM:TO:COUNT)");
+    return EUsageError("--sweep " + shown + ": " + why + " (expected NAME=FROM:TO:COUNT)");
   };
   const std::size_t equals = text.find('=');
   if (equals == std::string_view::npos) {
@@ -57,7 +57,7 @@ SweepAxis ParseSweep(std::string_view text, char separator, bool separator_given
     try {
       (k == 0 ? axis.from : axis.to) = fp::Store(ParseNumber(parts[k], separator));
     } catch (const Exception& e) {
-      throw UsageError(
+      throw EUsageError(
           NumberUsageError("--sweep " + shown, parts[k], e, separator, separator_given));
     }
   }
@@ -76,11 +76,11 @@ SweepGrid::SweepGrid(std::vector<SweepAxis> axes, const std::array<Real, 5>& fix
   constexpr std::int64_t kLargest = std::int64_t{1} << 62;
   for (const SweepAxis& axis : axes_) {
     if (swept[static_cast<std::size_t>(axis.coefficient)]) {
-      throw UsageError("--sweep: c" + std::to_string(axis.coefficient + 1) + " is swept twice");
+      throw EUsageError("--sweep: c" + std::to_string(axis.coefficient + 1) + " is swept twice");
     }
     swept[static_cast<std::size_t>(axis.coefficient)] = true;
     if (axis.count > kLargest / size_) {
-      throw UsageError("--sweep: the grid has more than 2^62 sets");
+      throw EUsageError("--sweep: the grid has more than 2^62 sets");
     }
     size_ *= axis.count;
   }

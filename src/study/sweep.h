@@ -15,12 +15,6 @@
 
 namespace pitch::study {
 
-// A command line or an input header that does not fit the usage.
-class UsageError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
 // The message of a number on the command line that cannot be read (what: the option and its
 // value): the parser's, and the separator hint where the text holds the other separator; one line.
 std::string NumberUsageError(const std::string& what, std::string_view text, const Exception& e,
@@ -39,14 +33,14 @@ struct SweepAxis {
 };
 
 // "NAME=FROM:TO:COUNT", NAME one of c1 … c5, FROM and TO decimal numbers with the given
-// separator, COUNT a whole number from 1. Raises UsageError: with the expected form when the
+// separator, COUNT a whole number from 1. Raises EUsageError: with the expected form when the
 // text does not have it, with the separator hint when a number holds the other separator
 // (separator_given: the separator came from --separator, not from the locale).
 SweepAxis ParseSweep(std::string_view text, char separator, bool separator_given = false);
 
 class SweepGrid {
  public:
-  // Raises UsageError for a coefficient swept twice or a grid of more than 2^62 sets.
+  // Raises EUsageError for a coefficient swept twice or a grid of more than 2^62 sets.
   SweepGrid(std::vector<SweepAxis> axes, const std::array<Real, 5>& fixed);
 
   std::int64_t size() const { return size_; }

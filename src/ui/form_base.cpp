@@ -218,15 +218,6 @@ TFormBase::TFormBase(IErrorSink& errors, NumberSettings& settings, QWidget* pare
 
 TFormBase::~TFormBase() = default;
 
-void TFormBase::changeEvent(QEvent* event) {
-  // A change of the user's settings: the separator takes effect at the next conversion.
-  if (event->type() == QEvent::LocaleChange) {
-    RunGuarded(errors_,
-               [this] { settings_.decimal_separator = ReadNumberSettings().decimal_separator; });
-  }
-  QWidget::changeEvent(event);
-}
-
 void TFormBase::ReadInputs() {
   // Each coefficient is stored as soon as its box is converted: a failing box leaves the
   // fields before it updated, its own and the later ones and FileName as they were.
@@ -240,10 +231,14 @@ void TFormBase::ReadInputs() {
 }
 
 void TFormBase::CalcPlotClick(QObject* /*Sender*/) {
-  last_ = LastCalculation{{Edit1->text().toStdString(), Edit2->text().toStdString(),
-                           Edit3->text().toStdString(), Edit4->text().toStdString(),
-                           Edit5->text().toStdString()},
-                          settings_.decimal_separator, std::nullopt, false, std::string()};
+  last_ = LastCalculation{
+      {Edit1->text().toStdString(), Edit2->text().toStdString(), Edit3->text().toStdString(),
+       Edit4->text().toStdString(), Edit5->text().toStdString()},
+      settings_.decimal_separator,
+      std::nullopt,
+      false,
+      std::string(),
+      nullptr};
   SaveReportAction->setEnabled(true);
   // The controller's window is this one: there is exactly one.
   try {
@@ -274,16 +269,19 @@ void TFormBase::CalcPlotClick(QObject* /*Sender*/) {
 }
 
 void TFormBase::TakeLoop() {
-  try {
-    bode_ = analysis::Bode(*_Controller);
-    bode_stale_reason_.clear();
-  } catch (const std::exception& e) {
+  // The ratios are known; the simulation is still to come.
+  last_->session = std::make_shared<const analysis::TSession>(analysis::TSession::Reached(
+      *_Controller, analysis::StageFailure{{}, analysis::Stage::kResponse}));
+  const analysis::FrequencyResult& frequency = last_->session->Frequency();
+  if (!frequency.data) {
     // The ratios are known but their loop cannot be evaluated: the calculation goes on, and the
     // Bode window says why it shows an older loop.
     LoseLoop(QStringLiteral("частотные характеристики не вычислены: ") +
-             QString::fromStdString(WithFullStop(e.what())));
+             QString::fromStdString(frequency.reason ? frequency.reason->message : std::string()));
     return;
   }
+  bode_ = *frequency.data;
+  bode_stale_reason_.clear();
   ShowBodeAction->setEnabled(true);
   RefreshBodeWindow();
 }
@@ -307,9 +305,7 @@ void TFormBase::PlotResponse() {
   const auto& teta = _Controller->teta.values();
   plotted_t_ = SampleTimes();
   plotted_h_.assign(teta.begin(), teta.end());
-  plotted_diverging_ =
-      !analysis::EulerStabilityOf(analysis::ToEigen(ClosedLoopMatrix(*_Controller)), kTimeStep)
-           .stable;
+  plotted_diverging_ = !last_->session->Iteration().stable;
   chart_.SetDecimalSeparator(settings_.decimal_separator);
   chart_.SetPoints(PlottedPoints());
   SavePlotAction->setEnabled(true);
@@ -430,10 +426,9 @@ std::optional<ReportData> TFormBase::LastCalculationReport() const {
   if (!last_) {
     return std::nullopt;
   }
-  return MakeReportData(ReportSource{last_->texts, last_->separator,
-                                     last_->synthesised ? &*last_->synthesised : nullptr,
-                                     last_->simulated, last_->error,
-                                     "pitch-autopilot " PITCH_VERSION});
+  return MakeReportData(ReportSource{
+      last_->texts, last_->separator, last_->synthesised ? &*last_->synthesised : nullptr,
+      last_->simulated, last_->error, "pitch-autopilot " PITCH_VERSION, last_->session.get()});
 }
 
 void TFormBase::SaveReportClick(QObject* /*Sender*/) {
@@ -462,9 +457,9 @@ void TFormBase::OpenResultsFile(const QString& path) {
 
 void TFormBase::OpenArguments(const QStringList& arguments) {
   if (arguments.size() > 1) {
-    throw EResultsFileError("Only one results file can be opened; " +
-                                std::to_string(arguments.size()) + " were given",
-                            0);
+    throw EResultsFileError(
+        "Only one results file can be opened; " + std::to_string(arguments.size()) + " were given",
+        0);
   }
   if (arguments.size() == 1) {
     OpenResultsFile(arguments.front());

@@ -11,6 +11,7 @@
 
 #include "analysis/frequency_response.h"
 #include "analysis/report_data.h"
+#include "analysis/session.h"
 #include "core/border.h"
 #include "core/controller.h"
 #include "number_text/number_settings.h"
@@ -37,10 +38,11 @@ class TFormBase : public QWidget, public TBorder {
   Q_OBJECT
 
  public:
-  // Errors of the click handlers go to errors; numbers are read and written with settings, whose
-  // decimal separator the window reads again when the user's locale changes. Both must outlive
-  // the window. The layout is scaled for dpi pixels per inch (see layout_scale.h); 0 takes the
-  // logical resolution of the screen.
+  // Errors of the click handlers go to errors; numbers are read and written with settings, read
+  // once at start-up (a change of the desktop's locale takes effect at the next start: the
+  // program's environment, where the locale is named, does not change under it). Both must
+  // outlive the window. The layout is scaled for dpi pixels per inch (see layout_scale.h); 0 takes
+  // the logical resolution of the screen.
   TFormBase(IErrorSink& errors, NumberSettings& settings, QWidget* parent = nullptr, int dpi = 0);
   ~TFormBase() override;
 
@@ -119,7 +121,6 @@ class TFormBase : public QWidget, public TBorder {
   const LayoutScale& Scale() const { return scale_; }
 
  protected:
-  void changeEvent(QEvent* event) override;
   // A results file dropped on the window is opened.
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
@@ -165,6 +166,8 @@ class TFormBase : public QWidget, public TBorder {
     std::optional<TController> synthesised;
     bool simulated = false;
     std::string error;
+    // The loop's stability and frequency response, decided once for the window and the report.
+    std::shared_ptr<const analysis::TSession> session;
   };
   std::optional<LastCalculation> last_;
   // The calculation's errors reach the display through this, which keeps their message.

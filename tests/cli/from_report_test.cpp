@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cli/run.h"
+#include "cli_fixture.h"
 #include "number_text/number_settings.h"
 
 namespace pitch::cli {
@@ -19,39 +20,16 @@ namespace {
 namespace fs = std::filesystem;
 using Json = nlohmann::json;
 
-const NumberSettings kSettings{'.', "UTF-8"};
-
-struct Result {
-  int code;
-  std::string out;
-  std::string err;
-};
-
-class CliFromAndReport : public ::testing::Test {
+class CliFromAndReport : public CliFixture {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("pitch-cli-from-" + std::to_string(::getpid()));
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
+  // The report goes to a recording renderer.
   Result Call(const std::vector<std::string>& args, const NumberSettings& settings = kSettings) {
-    std::ostringstream out;
-    std::ostringstream err;
-    const ReportRenderer renderer = [this](const ReportSource& source) {
+    return CliFixture::Call(args, settings, [this](const ReportSource& source) {
       reports_.push_back(MakeReportData(source));
       return std::string("%PDF-1.4 report");
-    };
-    const int code = cli::Run(args, settings, out, err, {}, {}, {}, renderer);
-    return {code, out.str(), err.str()};
-  }
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-  static std::string Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    });
   }
 
-  fs::path dir_;
   std::vector<ReportData> reports_;
 };
 

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "cli_fixture.h"
 #include "core/controller.h"
 #include "number_text/number_settings.h"
 
@@ -28,37 +29,7 @@ namespace {
 namespace fs = std::filesystem;
 using Json = nlohmann::json;
 
-// The full stop and UTF-8, whatever the machine's locale.
-const NumberSettings kSettings{'.', "UTF-8"};
-
-struct Result {
-  int code;
-  std::string out;
-  std::string err;
-};
-
-class CliRun : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("pitch-cli-" + std::to_string(::getpid()));
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  Result Call(const std::vector<std::string>& args, const NumberSettings& settings = kSettings) {
-    std::ostringstream out;
-    std::ostringstream err;
-    const int code = cli::Run(args, settings, out, err);
-    return {code, out.str(), err.str()};
-  }
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-  static std::string Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-
-  fs::path dir_;
-};
+using CliRun = CliFixture;
 
 TEST_F(CliRun, DefaultsPrintTheFourRatios) {
   const Result r = Call({"--separator", ","});
@@ -103,8 +74,8 @@ TEST_F(CliRun, JsonOfTheDefaults) {
     keys.push_back(key);
   }
   EXPECT_EQ(keys, (std::vector<std::string>{"coefficients", "ratios", "response", "poles",
-                                            "metrics", "exact_error", "margins", "error",
-                                            "euler_iteration", "errors", "skipped"}));
+                                            "metrics", "exact_error", "margins", "margins_error",
+                                            "error", "euler_iteration", "errors", "skipped"}));
   // The Euler iteration is stable: its slowest mode shrinks by 1 − 0.0982·0.01 per step; the
   // complex pair bounds the step at −2·Re λ / |λ|².
   EXPECT_EQ(j["euler_iteration"]["step"], 0.01);

@@ -69,7 +69,7 @@ TEST(SweepAxis, EndPointsAreFromAndToExactly) {
 
 class BadSweep : public ::testing::TestWithParam<const char*> {};
 
-TEST_P(BadSweep, IsAUsageError) { EXPECT_THROW(ParseSweep(GetParam(), '.'), UsageError); }
+TEST_P(BadSweep, IsAUsageError) { EXPECT_THROW(ParseSweep(GetParam(), '.'), EUsageError); }
 
 INSTANTIATE_TEST_SUITE_P(Texts, BadSweep,
                          ::testing::Values("c1", "c6=0:1:2", "x1=0:1:2", "c1=0:1", "c1=0:1:2:3",
@@ -95,11 +95,11 @@ TEST(SweepGrid, LastAxisVariesFastestOthersFixed) {
 TEST(SweepGrid, RefusesARepeatedCoefficientAndAnOversizedGrid) {
   const std::array<Real, 5> fixed{};
   EXPECT_THROW(SweepGrid({ParseSweep("c1=0:1:2", '.'), ParseSweep("c1=0:1:3", '.')}, fixed),
-               UsageError);
+               EUsageError);
   EXPECT_THROW(
       SweepGrid({ParseSweep("c1=0:1:4000000000", '.'), ParseSweep("c2=0:1:4000000000", '.')},
                 fixed),
-      UsageError);
+      EUsageError);
 }
 
 }  // namespace

@@ -35,6 +35,7 @@
 #include "ui/bode_window.h"
 #include "ui/fonts.h"
 #include "ui/form_base.h"
+#include "ui/wiring.h"
 #include "ui/plot_overlay.h"
 
 using namespace pitch;
@@ -129,10 +130,7 @@ class TestFormBase : public QObject {
     auto chooser = std::make_unique<ScriptedChooser>();
     chooser_ = chooser.get();
     window_->ReplaceExportChooser(std::move(chooser));
-    window_->ConnectController(controller_.get());
-    controller_->ConnectBorder(window_.get());
-    controller_->ConnectStorage(storage_.get());
-    storage_->ConnectController(controller_.get());
+    ConnectObjects(*window_, *controller_, *storage_);
     window_->show();
     QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
   }
@@ -478,43 +476,6 @@ class TestFormBase : public QObject {
     QCOMPARE(box_->shown.size(), 1);
     QCOMPARE(box_->shown[0].text, QStringLiteral("'0,880' is not a valid floating point value."));
     QCOMPARE(w().c1, 0.0);
-  }
-
-  // A change of the user's settings: the window reads the separator again from the environment
-  // (LC_ALL here, set for the test and restored), and the next click parses with it.
-  void localeChangeRereadsTheSeparator_data() {
-    QTest::addColumn<QByteArray>("lc_all");
-    QTest::addColumn<char>("before");
-    QTest::addColumn<char>("after");
-    QTest::addColumn<QString>("message");  // of the click after the change; empty: none
-    QTest::newRow("to Russian") << QByteArray("ru_RU.UTF-8") << '.' << ',' << QString();
-    QTest::newRow("to C") << QByteArray("C") << ',' << '.'
-                          << "'0,880' is not a valid floating point value.";
-  }
-  void localeChangeRereadsTheSeparator() {
-    QFETCH(QByteArray, lc_all);
-    QFETCH(char, before);
-    QFETCH(char, after);
-    QFETCH(QString, message);
-    const QByteArray saved = qgetenv("LC_ALL");
-    const bool had = qEnvironmentVariableIsSet("LC_ALL");
-    struct Restore {
-      QByteArray value;
-      bool had;
-      ~Restore() { had ? qputenv("LC_ALL", value) : qunsetenv("LC_ALL"); }
-    } restore{saved, had};
-    settings_.decimal_separator = before;
-    qputenv("LC_ALL", lc_all);
-    QEvent change(QEvent::LocaleChange);
-    QApplication::sendEvent(&w(), &change);
-    QCOMPARE(settings_.decimal_separator, after);
-    Click(w().CalcPlot);
-    QCOMPARE(box_->shown.size(), message.isEmpty() ? 0 : 1);
-    if (!message.isEmpty()) {
-      QCOMPARE(box_->shown[0].text, message);
-    } else {
-      QCOMPARE(w().Edit6->text(), QStringLiteral("0,0920037424652426"));
-    }
   }
 
   void save_data() {

@@ -22,6 +22,7 @@
 #include "ui/bode_chart.h"
 #include "ui/fonts.h"
 #include "ui/form_base.h"
+#include "ui/wiring.h"
 #include "ui/report_pdf.h"
 
 using namespace pitch;
@@ -158,10 +159,7 @@ class TestReport : public QObject {
     auto chooser = std::make_unique<ScriptedChooser>();
     chooser_ = chooser.get();
     window_->ReplaceExportChooser(std::move(chooser));
-    window_->ConnectController(controller_.get());
-    controller_->ConnectBorder(window_.get());
-    controller_->ConnectStorage(storage_.get());
-    storage_->ConnectController(controller_.get());
+    ConnectObjects(*window_, *controller_, *storage_);
     window_->show();
     QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
   }

@@ -1,10 +1,10 @@
-#include "cli/json_text.h"
+#include "study/json_text.h"
 
 #include <cmath>
 
 #include "number_text/number_text.h"
 
-namespace pitch::cli {
+namespace pitch::study {
 
 namespace {
 
@@ -52,4 +52,6 @@ std::string JsonText(const Json& value) {
   return text;
 }
 
-}  // namespace pitch::cli
+void AppendJsonText(std::string& out, const Json& value) { Append(value, out); }
+
+}  // namespace pitch::study

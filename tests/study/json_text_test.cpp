@@ -1,4 +1,4 @@
-#include "cli/json_text.h"
+#include "study/json_text.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <ostream>
 #include <string>
 
-namespace pitch::cli {
+namespace pitch::study {
 namespace {
 
 struct NumberRow {
@@ -51,4 +51,4 @@ TEST(JsonText, EscapesStrings) {
 }
 
 }  // namespace
-}  // namespace pitch::cli
+}  // namespace pitch::study
