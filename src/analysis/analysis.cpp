@@ -23,13 +23,41 @@ Vector4 InitialState() { return Vector4(-1, 0, 0, kInitialAngle); }
 
 namespace {
 
-using Eigenvalues = Eigen::EigenSolver<Matrix4>::EigenvalueType;
+using Eigenvalues = Eigenvalues4;
 
 Eigenvalues EigenvaluesOf(const Matrix4& a) {
   return Eigen::EigenSolver<Matrix4>(a, false).eigenvalues();
 }
 
-std::vector<Pole> PolesOf(const Eigenvalues& eigenvalues) {
+bool StableOf(const Eigenvalues& eigenvalues) { return (eigenvalues.real().array() < 0).all(); }
+
+// stable: the exact verdict; the eigenvalues tell the horizon.
+std::optional<double> SettlingTimeOf(const Matrix4& a, const Vector4& x0,
+                                     const Eigenvalues& eigenvalues, bool stable) {
+  if (!StableOf(eigenvalues) || !stable) {
+    return std::nullopt;
+  }
+  // The slowest mode decays as e^(−σ·t); by 40/σ it has shrunk by e^−40, far inside the band
+  // for any mode amplitude the loop can produce.
+  const double sigma = -eigenvalues.real().maxCoeff();
+  const double horizon = std::max(10.0, 40.0 / sigma);
+  constexpr int kMaxSteps = 20000;
+  const double dt = std::max(kTimeStep, horizon / kMaxSteps);
+  const int count = static_cast<int>(std::ceil(horizon / dt)) + 1;
+  const std::vector<double> h = ExactResponse(a, x0, dt, count);
+  if (h.size() < static_cast<std::size_t>(count)) {
+    return std::nullopt;
+  }
+  std::vector<double> t(h.size());
+  for (std::size_t i = 0; i < t.size(); ++i) {
+    t[i] = static_cast<double>(i) * dt;
+  }
+  return Characteristics(t, h).settling_time;
+}
+
+}  // namespace
+
+std::vector<Pole> PolesOf(const Eigenvalues4& eigenvalues) {
   std::vector<Pole> complex_pairs;
   std::vector<Pole> reals;
   for (const std::complex<double>& p : eigenvalues) {
@@ -53,36 +81,15 @@ std::vector<Pole> PolesOf(const Eigenvalues& eigenvalues) {
   return complex_pairs;
 }
 
-bool StableOf(const Eigenvalues& eigenvalues) { return (eigenvalues.real().array() < 0).all(); }
-
-std::optional<double> SettlingTimeOf(const Matrix4& a, const Vector4& x0,
-                                     const Eigenvalues& eigenvalues) {
-  if (!StableOf(eigenvalues) || !IsStable(a)) {
-    return std::nullopt;
-  }
-  // The slowest mode decays as e^(−σ·t); by 40/σ it has shrunk by e^−40, far inside the band
-  // for any mode amplitude the loop can produce.
-  const double sigma = -eigenvalues.real().maxCoeff();
-  const double horizon = std::max(10.0, 40.0 / sigma);
-  constexpr int kMaxSteps = 20000;
-  const double dt = std::max(kTimeStep, horizon / kMaxSteps);
-  const int count = static_cast<int>(std::ceil(horizon / dt)) + 1;
-  const std::vector<double> h = ExactResponse(a, x0, dt, count);
-  if (h.size() < static_cast<std::size_t>(count)) {
-    return std::nullopt;
-  }
-  std::vector<double> t(h.size());
-  for (std::size_t i = 0; i < t.size(); ++i) {
-    t[i] = static_cast<double>(i) * dt;
-  }
-  return Characteristics(t, h).settling_time;
-}
-
-}  // namespace
-
 std::vector<Pole> ClosedLoopPoles(const Matrix4& a) { return PolesOf(EigenvaluesOf(a)); }
 
+std::vector<Pole> ClosedLoopPoles(const TController& c) {
+  return PolesOf(ClosedLoop(c).Eigenvalues());
+}
+
 bool IsStable(const Matrix4& a) { return ClosedLoopStability(a) == Stability::kStable; }
+
+bool IsStable(const TController& c) { return ClosedLoopStability(c) == Stability::kStable; }
 
 std::vector<double> ExactResponse(const Matrix4& a, const Vector4& x0, double dt, int count) {
   const Matrix4 step = (a * dt).exp();
@@ -117,15 +124,16 @@ EulerError CompareWithExact(std::span<const double> euler, std::span<const doubl
 }
 
 std::optional<double> ContinuousSettlingTime(const Matrix4& a, const Vector4& x0) {
-  return SettlingTimeOf(a, x0, EigenvaluesOf(a));
+  return SettlingTimeOf(a, x0, EigenvaluesOf(a), IsStable(a));
 }
 
 LoopAnalysis Analyze(const TController& c) {
   LoopAnalysis result;
   const Matrix4 a = ToEigen(ClosedLoopMatrix(c));
-  const Eigenvalues eigenvalues = EigenvaluesOf(a);
+  const ClosedLoop loop(c);
+  const Eigenvalues eigenvalues = loop.Eigenvalues();
   result.poles = PolesOf(eigenvalues);
-  result.stable = IsStable(a);
+  result.stable = loop.Continuous() == Stability::kStable;
   result.times = SampleTimes();
   result.exact = ExactResponse(a, InitialState(), kTimeStep, kSampleCount);
   if (result.exact.size() < result.times.size()) {
@@ -134,7 +142,7 @@ LoopAnalysis Analyze(const TController& c) {
   const std::span<const double> euler(c.teta.values());
   result.euler_error = CompareWithExact(euler, result.exact, result.times);
   result.euler = Characteristics(result.times, euler);
-  result.exact_settling_time = SettlingTimeOf(a, InitialState(), eigenvalues);
+  result.exact_settling_time = SettlingTimeOf(a, InitialState(), eigenvalues, result.stable);
   return result;
 }
 

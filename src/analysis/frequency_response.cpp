@@ -5,6 +5,8 @@
 #include <numbers>
 #include <utility>
 
+#include "analysis/stability.h"
+
 namespace pitch::analysis {
 
 namespace {
@@ -73,6 +75,8 @@ BodeData Bode(const TransferFunction& l, bool closed_loop_stable) {
   return BodeWith(l, Margins(l, closed_loop_stable));
 }
 
-BodeData Bode(const TController& c) { return BodeWith(LoopTransfer(c), Margins(c)); }
+BodeData Bode(const TController& c) {
+  return BodeWith(LoopTransfer(c), Margins(c, ClosedLoopStability(c) == Stability::kStable));
+}
 
 }  // namespace pitch::analysis

@@ -14,9 +14,11 @@ ReportData MakeReportData(const ReportSource& source) {
   data.error = source.error;
   if (const TController* c = source.controller) {
     data.ratios = std::array<Real, 4>{c->muv, c->iv, c->nuv, c->Tnu};
-    const analysis::Matrix4 a = analysis::ToEigen(ClosedLoopMatrix(*c));
-    data.stability = ReportStability{analysis::ClosedLoopPoles(a), analysis::IsStable(a),
-                                     analysis::EulerStabilityOf(a, kTimeStep)};
+    const analysis::ClosedLoop loop(*c);
+    const analysis::Eigenvalues4 poles = loop.Eigenvalues();
+    data.stability =
+        ReportStability{analysis::PolesOf(poles), loop.Continuous() == analysis::Stability::kStable,
+                        analysis::EulerStabilityOf(loop, poles, kTimeStep)};
     try {
       data.bode = analysis::Bode(*c);
     } catch (const Exception& e) {

@@ -94,18 +94,16 @@ Outcome Calculate(const CoefficientTexts& input, bool analyse) {
 
   // The stability needs the ratios; the rest of the analysis a completed simulation.
   if (analyse && outcome.RatiosKnown()) {
-    const analysis::Matrix4 a = analysis::ToEigen(ClosedLoopMatrix(controller));
+    const analysis::ClosedLoop loop(controller);
+    const analysis::Eigenvalues4 poles = loop.Eigenvalues();
     Stability stability;
     if (outcome.Simulated()) {
       outcome.analysis = analysis::Analyze(controller);
-      stability.poles = outcome.analysis->poles;
-      stability.stable = outcome.analysis->stable;
-    } else {
-      stability.poles = analysis::ClosedLoopPoles(a);
-      stability.stable = analysis::IsStable(a);
     }
-    stability.marginal = analysis::ClosedLoopStability(a) == analysis::Stability::kMarginal;
-    stability.iteration = analysis::EulerStabilityOf(a, kTimeStep);
+    stability.poles = analysis::PolesOf(poles);
+    stability.stable = loop.Continuous() == analysis::Stability::kStable;
+    stability.marginal = loop.Continuous() == analysis::Stability::kMarginal;
+    stability.iteration = analysis::EulerStabilityOf(loop, poles, kTimeStep);
     outcome.stability = stability;
   }
   if (analyse && outcome.RatiosKnown()) {

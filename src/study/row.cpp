@@ -1,6 +1,5 @@
 #include "study/row.h"
 
-#include <Eigen/Eigenvalues>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -97,12 +96,11 @@ void FinishRow(const TController& controller, const std::exception_ptr& fault, R
     }
   }
   if (result.have_ratios) {
-    const analysis::Matrix4 a = analysis::ToEigen(ClosedLoopMatrix(controller));
-    const analysis::Eigenvalues4 poles =
-        Eigen::EigenSolver<analysis::Matrix4>(a, false).eigenvalues();
+    const analysis::ClosedLoop loop(controller);
     result.have_stability = true;
-    result.stable = analysis::IsStable(a);
-    const analysis::EulerStability euler = analysis::EulerStabilityOf(a, poles, kTimeStep);
+    result.stable = loop.Continuous() == analysis::Stability::kStable;
+    const analysis::EulerStability euler =
+        analysis::EulerStabilityOf(loop, loop.Eigenvalues(), kTimeStep);
     result.spectral_radius = euler.spectral_radius;
     result.euler_stable = euler.stable;
   }

@@ -307,9 +307,7 @@ void TFormBase::PlotResponse() {
   const auto& teta = _Controller->teta.values();
   plotted_t_ = SampleTimes();
   plotted_h_.assign(teta.begin(), teta.end());
-  plotted_diverging_ =
-      !analysis::EulerStabilityOf(analysis::ToEigen(ClosedLoopMatrix(*_Controller)), kTimeStep)
-           .stable;
+  plotted_diverging_ = !analysis::ClosedLoop(*_Controller).EulerIterationStable(kTimeStep);
   chart_.SetDecimalSeparator(settings_.decimal_separator);
   chart_.SetPoints(PlottedPoints());
   SavePlotAction->setEnabled(true);
