@@ -23,38 +23,15 @@ Vector4 InitialState() { return Vector4(-1, 0, 0, kInitialAngle); }
 
 namespace {
 
-using Eigenvalues = Eigen::EigenSolver<Matrix4>::EigenvalueType;
+using Eigenvalues = Eigenvalues4;
 
 Eigenvalues EigenvaluesOf(const Matrix4& a) {
   return Eigen::EigenSolver<Matrix4>(a, false).eigenvalues();
 }
 
-std::vector<Pole> PolesOf(const Eigenvalues& eigenvalues) {
-  std::vector<Pole> complex_pairs;
-  std::vector<Pole> reals;
-  for (const std::complex<double>& p : eigenvalues) {
-    const double magnitude = std::abs(p);
-    if (p.imag() > 0) {
-      complex_pairs.push_back({p, std::nullopt, -p.real() / magnitude, magnitude});
-    } else if (p.imag() == 0) {
-      std::optional<double> tau;
-      if (p.real() != 0) {
-        tau = 1 / std::fabs(p.real());
-      }
-      reals.push_back({p, tau, std::nullopt, std::nullopt});
-    }
-  }
-  const auto fastest_first = [](const Pole& l, const Pole& r) {
-    return l.value.real() < r.value.real();
-  };
-  std::sort(complex_pairs.begin(), complex_pairs.end(), fastest_first);
-  std::sort(reals.begin(), reals.end(), fastest_first);
-  complex_pairs.insert(complex_pairs.end(), reals.begin(), reals.end());
-  return complex_pairs;
-}
-
 bool StableOf(const Eigenvalues& eigenvalues) { return (eigenvalues.real().array() < 0).all(); }
 
+// stable: the exact verdict; the eigenvalues tell the horizon.
 std::optional<double> SettlingTimeOf(const Matrix4& a, const Vector4& x0,
                                      const Eigenvalues& eigenvalues, bool stable) {
   if (!StableOf(eigenvalues) || !stable) {
@@ -80,9 +57,39 @@ std::optional<double> SettlingTimeOf(const Matrix4& a, const Vector4& x0,
 
 }  // namespace
 
+std::vector<Pole> PolesOf(const Eigenvalues4& eigenvalues) {
+  std::vector<Pole> complex_pairs;
+  std::vector<Pole> reals;
+  for (const std::complex<double>& p : eigenvalues) {
+    const double magnitude = std::abs(p);
+    if (p.imag() > 0) {
+      complex_pairs.push_back({p, std::nullopt, -p.real() / magnitude, magnitude});
+    } else if (p.imag() == 0) {
+      std::optional<double> tau;
+      if (p.real() != 0) {
+        tau = 1 / std::fabs(p.real());
+      }
+      reals.push_back({p, tau, std::nullopt, std::nullopt});
+    }
+  }
+  const auto fastest_first = [](const Pole& l, const Pole& r) {
+    return l.value.real() < r.value.real();
+  };
+  std::sort(complex_pairs.begin(), complex_pairs.end(), fastest_first);
+  std::sort(reals.begin(), reals.end(), fastest_first);
+  complex_pairs.insert(complex_pairs.end(), reals.begin(), reals.end());
+  return complex_pairs;
+}
+
 std::vector<Pole> ClosedLoopPoles(const Matrix4& a) { return PolesOf(EigenvaluesOf(a)); }
 
+std::vector<Pole> ClosedLoopPoles(const TController& c) {
+  return PolesOf(ClosedLoop(c).Eigenvalues());
+}
+
 bool IsStable(const Matrix4& a) { return ClosedLoopStability(a) == Stability::kStable; }
+
+bool IsStable(const TController& c) { return ClosedLoopStability(c) == Stability::kStable; }
 
 std::vector<double> ExactResponse(const Matrix4& a, const Vector4& x0, double dt, int count) {
   const Matrix4 step = (a * dt).exp();
@@ -120,14 +127,13 @@ std::optional<double> ContinuousSettlingTime(const Matrix4& a, const Vector4& x0
   return SettlingTimeOf(a, x0, EigenvaluesOf(a), IsStable(a));
 }
 
-LoopAnalysis Analyze(const TController& c) {
-  return Analyze(c, IsStable(ToEigen(ClosedLoopMatrix(c))));
-}
+LoopAnalysis Analyze(const TController& c) { return Analyze(c, IsStable(c)); }
 
 LoopAnalysis Analyze(const TController& c, bool stable) {
   LoopAnalysis result;
   const Matrix4 a = ToEigen(ClosedLoopMatrix(c));
-  const Eigenvalues eigenvalues = EigenvaluesOf(a);
+  const ClosedLoop loop(c);
+  const Eigenvalues eigenvalues = loop.Eigenvalues();
   result.poles = PolesOf(eigenvalues);
   result.stable = stable;
   result.times = SampleTimes();
@@ -138,7 +144,7 @@ LoopAnalysis Analyze(const TController& c, bool stable) {
   const std::span<const double> euler(c.teta.values());
   result.euler_error = CompareWithExact(euler, result.exact, result.times);
   result.euler = Characteristics(result.times, euler);
-  result.exact_settling_time = SettlingTimeOf(a, InitialState(), eigenvalues, stable);
+  result.exact_settling_time = SettlingTimeOf(a, InitialState(), eigenvalues, result.stable);
   return result;
 }
 

@@ -15,6 +15,8 @@ namespace pitch::analysis {
 
 using Matrix4 = Eigen::Matrix4d;
 using Vector4 = Eigen::Vector4d;
+// The four eigenvalues of a matrix, or the four poles of the closed loop.
+using Eigenvalues4 = Eigen::Matrix<std::complex<double>, 4, 1>;
 
 // The closed loop's matrix of the core (pitch::ClosedLoopMatrix) as an Eigen matrix.
 Matrix4 ToEigen(const StateMatrix& rows);
@@ -33,9 +35,15 @@ struct Pole {
 // The four poles, complex pairs first (positive imaginary part only, so a pair is listed once),
 // then the real poles, each group from the fastest to the slowest.
 std::vector<Pole> ClosedLoopPoles(const Matrix4& a);
+// The same for the closed loop of a controller whose ratios are known, from its exact
+// characteristic polynomial (analysis/stability.h): the loop whose stability is decided.
+std::vector<Pole> ClosedLoopPoles(const TController& c);
+// The same from the poles as values.
+std::vector<Pole> PolesOf(const Eigenvalues4& eigenvalues);
 // All poles strictly in the left half-plane, decided exactly (analysis/stability.h): a pole on
 // the imaginary axis is not stable.
 bool IsStable(const Matrix4& a);
+bool IsStable(const TController& c);
 
 // The exact response h = 1 + z of x' = A·x from x0 at t = 0, dt, 2·dt, … (count samples). It
 // stops at the first sample whose state leaves the double range, so for a loop that grows fast

@@ -14,20 +14,27 @@ EulerStability EulerStabilityOf(const Matrix4& a, double dt) {
   return EulerStabilityOf(a, Eigen::EigenSolver<Matrix4>(a, false).eigenvalues(), dt);
 }
 
-EulerStability EulerStabilityOf(const Matrix4& a, const Eigenvalues4& eigenvalues, double dt) {
+namespace {
+
+// The figures from the eigenvalues, given whether the iteration is stable.
+EulerStability FromEigenvalues(const Eigenvalues4& eigenvalues, double dt, bool stable) {
   EulerStability s;
   double step = std::numeric_limits<double>::infinity();
   bool any_step = true;
   for (const std::complex<double>& lambda : eigenvalues) {
     s.spectral_radius = std::max(s.spectral_radius, std::abs(1.0 + lambda * dt));
     const double magnitude_squared = std::norm(lambda);
-    if (lambda.real() >= 0 || magnitude_squared == 0) {
+    if (lambda.real() >= 0 || lambda == 0.0) {
       any_step = false;
-    } else {
+    } else if (std::isnormal(magnitude_squared)) {
       step = std::min(step, -2 * lambda.real() / magnitude_squared);
+    } else {
+      // |λ|² beyond the double range: −2·Re λ/|λ|/|λ|.
+      const double magnitude = std::abs(lambda);
+      step = std::min(step, -2 * (lambda.real() / magnitude) / magnitude);
     }
   }
-  s.stable = EulerIterationStable(a, dt);
+  s.stable = stable;
   if (!s.stable && s.spectral_radius < 1) {
     s.spectral_radius = 1;
   } else if (s.stable && s.spectral_radius >= 1) {
@@ -37,6 +44,21 @@ EulerStability EulerStabilityOf(const Matrix4& a, const Eigenvalues4& eigenvalue
     s.largest_stable_step = step;
   }
   return s;
+}
+
+}  // namespace
+
+EulerStability EulerStabilityOf(const Matrix4& a, const Eigenvalues4& eigenvalues, double dt) {
+  return FromEigenvalues(eigenvalues, dt, EulerIterationStable(a, dt));
+}
+
+EulerStability EulerStabilityOf(const TController& c, double dt) {
+  const ClosedLoop loop(c);
+  return EulerStabilityOf(loop, loop.Eigenvalues(), dt);
+}
+
+EulerStability EulerStabilityOf(const ClosedLoop& loop, const Eigenvalues4& poles, double dt) {
+  return FromEigenvalues(poles, dt, loop.EulerIterationStable(dt));
 }
 
 }  // namespace pitch::analysis

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "analysis/analysis.h"
+#include "analysis/stability.h"
 
 namespace pitch::analysis {
 
@@ -26,7 +27,10 @@ struct EulerStability {
 
 EulerStability EulerStabilityOf(const Matrix4& a, double dt);
 // The same with the eigenvalues of A, for a caller that has solved for them already.
-using Eigenvalues4 = Eigen::Matrix<std::complex<double>, 4, 1>;
 EulerStability EulerStabilityOf(const Matrix4& a, const Eigenvalues4& eigenvalues, double dt);
+// The same for the closed loop of a controller whose ratios are known: its poles and the
+// iteration's stability from its exact characteristic polynomial (analysis/stability.h).
+EulerStability EulerStabilityOf(const TController& c, double dt);
+EulerStability EulerStabilityOf(const ClosedLoop& loop, const Eigenvalues4& poles, double dt);
 
 }  // namespace pitch::analysis

@@ -5,6 +5,8 @@
 #include <numbers>
 #include <utility>
 
+#include "analysis/stability.h"
+
 namespace pitch::analysis {
 
 namespace {
@@ -73,7 +75,9 @@ BodeData Bode(const TransferFunction& l, bool closed_loop_stable) {
   return BodeWith(l, Margins(l, closed_loop_stable));
 }
 
-BodeData Bode(const TController& c) { return BodeWith(LoopTransfer(c), Margins(c)); }
+BodeData Bode(const TController& c) {
+  return BodeWith(LoopTransfer(c), Margins(c, ClosedLoopStability(c) == Stability::kStable));
+}
 
 BodeData Bode(const TController& c, bool closed_loop_stable) {
   return BodeWith(LoopTransfer(c), Margins(c, closed_loop_stable));

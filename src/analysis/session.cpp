@@ -101,30 +101,37 @@ const Matrix4& TLoopResults::Matrix() const {
   return *matrix_;
 }
 
+const analysis::ClosedLoop& TLoopResults::Loop() const {
+  if (!loop_) {
+    loop_.emplace(*controller_);
+  }
+  return *loop_;
+}
+
 const Eigenvalues4& TLoopResults::Eigenvalues() const {
   if (!eigenvalues_) {
-    eigenvalues_ = Eigen::EigenSolver<Matrix4>(Matrix(), false).eigenvalues();
+    eigenvalues_ = Loop().Eigenvalues();
   }
   return *eigenvalues_;
 }
 
 Stability TLoopResults::ClosedLoop() const {
   if (!closed_loop_) {
-    closed_loop_ = ClosedLoopStability(Matrix());
+    closed_loop_ = Loop().Continuous();
   }
   return *closed_loop_;
 }
 
 const std::vector<Pole>& TLoopResults::Poles() const {
   if (!poles_) {
-    poles_ = analysis_ ? analysis_->poles : ClosedLoopPoles(Matrix());
+    poles_ = analysis_ ? analysis_->poles : PolesOf(Eigenvalues());
   }
   return *poles_;
 }
 
 const EulerStability& TLoopResults::Iteration() const {
   if (!iteration_) {
-    iteration_ = EulerStabilityOf(Matrix(), Eigenvalues(), kTimeStep);
+    iteration_ = EulerStabilityOf(Loop(), Eigenvalues(), kTimeStep);
   }
   return *iteration_;
 }

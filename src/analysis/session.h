@@ -78,7 +78,9 @@ class TLoopResults {
   const Eigenvalues4& Eigenvalues() const;
 
   const TController* controller_;
+  const analysis::ClosedLoop& Loop() const;
   mutable std::optional<Matrix4> matrix_;
+  mutable std::optional<analysis::ClosedLoop> loop_;
   mutable std::optional<Eigenvalues4> eigenvalues_;
   mutable std::optional<Stability> closed_loop_;
   mutable std::optional<std::vector<Pole>> poles_;

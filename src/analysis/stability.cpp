@@ -1,15 +1,22 @@
 #include "analysis/stability.h"
 
-#include <Eigen/Eigenvalues>
-#include <array>
-#include <algorithm>
-#include <optional>
+#include <mpfr.h>
 
-#include "analysis/polynomial.h"
+#include <Eigen/Eigenvalues>
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <complex>
+#include <initializer_list>
+#include <limits>
+#include <optional>
+#include <vector>
 
 namespace pitch::analysis {
 
 namespace {
+
+using stability_detail::HurwitzSigns;
 
 int SignOf(const Ball& b) { return b.Sign(); }
 int SignOf(const Exact& e) { return sgn(e); }
@@ -71,13 +78,20 @@ std::array<T, 5> CharacteristicPolynomial(const std::array<std::array<T, 4>, 4>&
   return sum;
 }
 
-// The signs that decide where the roots of a0 + a1·s + … + a4·s⁴ lie.
-struct HurwitzSigns {
-  std::array<int, 5> a{};
-  int delta2 = 0;       // a3·a2 − a4·a1
-  int delta3 = 0;       // a1·(a3·a2 − a4·a1) − a3²·a0
-  int discriminant = 0;  // a2² − 4·a4·a0
-};
+// The closed loop's characteristic polynomial D + N from the loop's inputs (see stability.h).
+template <class T>
+std::array<T, 5> LoopPolynomial(Real c1, Real c2, Real c3, Real c4, Real c5, Real muv, Real iv,
+                                Real nuv) {
+  const auto v = [](Real x) { return FromExtended<T>(x); };
+  const T c3c4 = v(c3) * v(c4);
+  std::array<T, 5> a;
+  a[4] = v(1);
+  a[3] = v(c1) + v(c4) + v(c5) + v(c3) * v(muv);
+  a[2] = v(c1) * v(c4) + v(c2) + c3c4 * v(muv) + v(c3) * v(iv);
+  a[1] = c3c4 * v(iv) + v(c3) * v(nuv);
+  a[0] = c3c4 * v(nuv);
+  return a;
+}
 
 // Empty when a ball cannot tell one of the signs.
 template <class T>
@@ -136,12 +150,152 @@ std::array<std::array<T, 4>, 4> Entries(const Matrix4& a) {
   return m;
 }
 
-HurwitzSigns ClosedLoopSigns(const Matrix4& a) {
-  if (std::optional<HurwitzSigns> h = SignsOf(CharacteristicPolynomial(Entries<Ball>(a)))) {
-    return *h;
+// ---------------------------------------------------------------------------------------------
+// Polynomials in rationals: the split at the imaginary axis.
+
+using ExactPoly = Poly<Exact>;
+
+void Trim(ExactPoly& p) {
+  while (!p.empty() && sgn(p.back()) == 0) {
+    p.pop_back();
   }
-  return *SignsOf(CharacteristicPolynomial(Entries<Exact>(a)));
 }
+
+// a = quotient·b + remainder for b ≠ 0 (trimmed); returns the remainder.
+ExactPoly DivideWithRemainder(ExactPoly a, const ExactPoly& b, ExactPoly* quotient) {
+  Trim(a);
+  if (quotient != nullptr) {
+    quotient->assign(a.size() >= b.size() ? a.size() - b.size() + 1 : 0, Exact(0));
+  }
+  while (a.size() >= b.size()) {
+    const std::size_t shift = a.size() - b.size();
+    const Exact f = a.back() / b.back();
+    if (quotient != nullptr) {
+      (*quotient)[shift] = f;
+    }
+    for (std::size_t i = 0; i < b.size(); ++i) {
+      a[i + shift] -= f * b[i];
+    }
+    a.pop_back();  // exactly zero now
+    Trim(a);
+  }
+  return a;
+}
+
+// The monic greatest common divisor of two polynomials, not both zero.
+ExactPoly Gcd(ExactPoly a, ExactPoly b) {
+  Trim(a);
+  Trim(b);
+  while (!b.empty()) {
+    ExactPoly r = DivideWithRemainder(a, b, nullptr);
+    a = std::move(b);
+    b = std::move(r);
+  }
+  const Exact lead = a.back();
+  for (Exact& c : a) {
+    c /= lead;
+  }
+  return a;
+}
+
+// Every root strictly left of the imaginary axis, by the Routh array: its first column is
+// positive (the polynomial's leading coefficient made positive). A non-zero constant has no root.
+bool StrictlyHurwitz(ExactPoly q) {
+  Trim(q);
+  if (q.empty()) {
+    return false;
+  }
+  if (sgn(q.back()) < 0) {
+    for (Exact& c : q) {
+      c = -c;
+    }
+  }
+  const std::size_t n = q.size() - 1;
+  std::vector<Exact> upper;
+  std::vector<Exact> lower;
+  for (std::size_t k = 0; k <= n; ++k) {
+    (k % 2 == 0 ? upper : lower).push_back(q[n - k]);
+  }
+  for (std::size_t row = 1; row <= n; ++row) {
+    if (lower.empty() || sgn(lower[0]) <= 0) {
+      return false;
+    }
+    std::vector<Exact> next;
+    for (std::size_t i = 0; i + 1 < upper.size(); ++i) {
+      const Exact below = i + 1 < lower.size() ? lower[i + 1] : Exact(0);
+      next.push_back(upper[i + 1] - upper[0] * below / lower[0]);
+    }
+    upper = std::move(lower);
+    lower = std::move(next);
+  }
+  return true;
+}
+
+// p = s^zeros · h(s²) · rest, where s^zeros · h(s²) = gcd(p(s), p(−s)) holds every root on the
+// imaginary axis (and any pair of roots r, −r off it), and rest has no root on the axis.
+struct AxisSplit {
+  int zeros = 0;
+  // H(v) = h(−v): the common factor's roots s = ±j·√v for its roots v.
+  ExactPoly pairs;
+  // The common factor's roots all lie on the axis: H's roots are all real and positive.
+  bool on_axis = true;
+  ExactPoly rest;
+  Stability verdict = Stability::kUnstable;
+};
+
+AxisSplit SplitAtAxis(const std::array<Exact, 5>& a) {
+  const ExactPoly p(a.begin(), a.end());
+  ExactPoly mirrored = p;  // p(−s)
+  for (std::size_t k = 1; k < mirrored.size(); k += 2) {
+    mirrored[k] = -mirrored[k];
+  }
+  const ExactPoly g = Gcd(p, mirrored);
+  AxisSplit split;
+  DivideWithRemainder(p, g, &split.rest);
+  while (sgn(g[static_cast<std::size_t>(split.zeros)]) == 0) {
+    ++split.zeros;
+  }
+  // g / s^zeros is even (g(−s) = ±g(s) and its constant is not zero).
+  for (std::size_t k = static_cast<std::size_t>(split.zeros); k < g.size(); ++k) {
+    const std::size_t power = k - static_cast<std::size_t>(split.zeros);
+    if (power % 2 == 1) {
+      split.on_axis = split.on_axis && sgn(g[k]) == 0;
+    } else {
+      split.pairs.push_back(power % 4 == 0 ? g[k] : Exact(-g[k]));
+    }
+  }
+  const ExactPoly& h = split.pairs;
+  if (h.size() == 2) {
+    split.on_axis = split.on_axis && sgn(h[0]) * sgn(h[1]) < 0;
+  } else if (h.size() == 3) {
+    split.on_axis = split.on_axis && sgn(h[1] * h[1] - 4 * h[2] * h[0]) >= 0 &&
+                    sgn(h[1]) == -sgn(h[2]) && sgn(h[0]) == sgn(h[2]);
+  }
+  const bool rest_stable = StrictlyHurwitz(split.rest);
+  if (g.size() == 1) {
+    split.verdict = rest_stable ? Stability::kStable : Stability::kUnstable;
+  } else if (split.on_axis && rest_stable) {
+    split.verdict = Stability::kMarginal;
+  } else {
+    split.verdict = Stability::kUnstable;
+  }
+  return split;
+}
+
+// The verdict from the signs, and from the exact split when a root lies on the axis.
+template <class ExactCoefficients>
+Stability StabilityFrom(const HurwitzSigns& h, ExactCoefficients exact) {
+  if (Hurwitz(h)) {
+    return Stability::kStable;
+  }
+  if (!RootOnImaginaryAxis(h)) {
+    return Stability::kUnstable;
+  }
+  return SplitAtAxis(exact()).verdict;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The Euler iteration.
 
 // (1 − w)⁴·q((1 + w)/(1 − w)) for the characteristic polynomial q of I + A·dt, its leading
 // coefficient q(−1) made positive (a zero leading coefficient is the eigenvalue −1).
@@ -178,9 +332,37 @@ std::array<T, 5> UnitCircleToAxis(const Matrix4& a, double dt) {
   return r;
 }
 
+// The same from the characteristic polynomial p of A: an eigenvalue μ = 1 + λ·dt of I + A·dt is
+// (1 + w)/(1 − w) for λ = 2·w/((1 − w)·dt), so the polynomial is dt⁴·(1 − w)⁴·p(2·w/((1 − w)·dt))
+// = Σ a_k·2^k·dt^(4−k)·w^k·(1 − w)^(4−k).
 template <class T>
-std::optional<bool> IterationStable(const Matrix4& a, double dt) {
-  std::array<T, 5> w = UnitCircleToAxis<T>(a, dt);
+std::array<T, 5> UnitCircleToAxis(const std::array<T, 5>& a, double dt) {
+  static constexpr int kBinomial[5][5] = {
+      {1, 0, 0, 0, 0}, {1, 1, 0, 0, 0}, {1, 2, 1, 0, 0}, {1, 3, 3, 1, 0}, {1, 4, 6, 4, 1}};
+  const T step = FromExtended<T>(dt);
+  std::array<T, 5> steps;  // dt^(4−k)
+  steps[4] = FromExtended<T>(1);
+  for (int k = 3; k >= 0; --k) {
+    steps[k] = steps[k + 1] * step;
+  }
+  std::array<T, 5> r;
+  r.fill(FromExtended<T>(0));
+  for (int k = 0; k <= 4; ++k) {
+    if (SignOf(a[k]) == 0) {
+      continue;
+    }
+    const T term = a[k] * steps[k] * FromExtended<T>(static_cast<Extended>(1 << k));
+    for (int i = 0; i <= 4 - k; ++i) {
+      const int factor = (i % 2 == 0 ? 1 : -1) * kBinomial[4 - k][i];
+      r[k + i] = r[k + i] + term * FromExtended<T>(static_cast<Extended>(factor));
+    }
+  }
+  return r;
+}
+
+// Empty when a ball cannot tell a sign.
+template <class T>
+std::optional<bool> IterationStable(std::array<T, 5> w) {
   const int lead = SignOf(w[4]);
   if (lead == 2) {
     return std::nullopt;
@@ -200,39 +382,319 @@ std::optional<bool> IterationStable(const Matrix4& a, double dt) {
   return Hurwitz(*h);
 }
 
+// ---------------------------------------------------------------------------------------------
+// The poles.
+
+// An MPFR number that clears itself.
+class Mpfr {
+ public:
+  explicit Mpfr(mpfr_prec_t bits) { mpfr_init2(v, bits); }
+  Mpfr(const Mpfr&) = delete;
+  Mpfr& operator=(const Mpfr&) = delete;
+  ~Mpfr() { mpfr_clear(v); }
+  mpfr_t v;
+};
+
+// x·2^shift in extended precision, correctly rounded.
+Extended ToExtended(const Exact& x, long shift = 0) {
+  Mpfr m(64);
+  mpfr_set_q(m.v, x.get_mpq_t(), MPFR_RNDN);
+  mpfr_mul_2si(m.v, m.v, shift, MPFR_RNDN);
+  return mpfr_get_ld(m.v, MPFR_RNDN);
+}
+
+// The binary exponent e of x ≠ 0: |x| within [2^(e−1), 2^e).
+long ExponentOf(const Exact& x) {
+  Mpfr m(64);
+  mpfr_set_q(m.v, x.get_mpq_t(), MPFR_RNDZ);
+  return mpfr_get_exp(m.v);
+}
+
+// A part of a pole as a double: a part that is not zero never reads as zero (below the least
+// subnormal it is that subnormal with its sign).
+double PartToDouble(Extended x, long shift) {
+  const Extended scaled = std::ldexp(x, static_cast<int>(shift));
+  const double d = static_cast<double>(scaled);
+  if (d == 0 && scaled != 0) {
+    return std::signbit(scaled) ? -std::numeric_limits<double>::denorm_min()
+                                : std::numeric_limits<double>::denorm_min();
+  }
+  return d;
+}
+
+using ComplexExtended = std::complex<Extended>;
+
+template <class X>
+X EvaluateAt(const std::vector<Extended>& c, X x) {
+  X r = 0;
+  for (std::size_t k = c.size(); k-- > 0;) {
+    r = r * x + c[k];
+  }
+  return r;
+}
+
+// Newton steps on the polynomial c, each kept only when it brings |c| down.
+template <class X>
+X Polish(const std::vector<Extended>& c, const std::vector<Extended>& derivative, X x) {
+  X value = EvaluateAt(c, x);
+  for (int i = 0; i < 8 && value != X(0); ++i) {
+    const X slope = EvaluateAt(derivative, x);
+    if (slope == X(0)) {
+      break;
+    }
+    const X next = x - value / slope;
+    const X next_value = EvaluateAt(c, next);
+    if (!(std::abs(next_value) < std::abs(value))) {
+      break;
+    }
+    x = next;
+    value = next_value;
+  }
+  return x;
+}
+
+// The roots of p (exact, p(0) ≠ 0), from the companion matrix of p scaled to roots of about unit
+// size by s = 2^e·t, in extended precision, refined by Newton steps and scaled back.
+std::vector<std::complex<double>> ScaledRoots(ExactPoly p) {
+  Trim(p);
+  std::vector<std::complex<double>> roots;
+  if (p.size() < 2) {
+    return roots;
+  }
+  const std::size_t n = p.size() - 1;
+  const long lead = ExponentOf(p[n]);
+  // 2^e bounds the roots' size within a few factors of two (Fujiwara).
+  long e = LONG_MIN;
+  for (std::size_t k = 0; k < n; ++k) {
+    if (sgn(p[k]) != 0) {
+      const long ratio = ExponentOf(p[k]) - lead;
+      const long d = static_cast<long>(n - k);
+      e = std::max(e, ratio >= 0 ? (ratio + d - 1) / d : -((-ratio) / d));
+    }
+  }
+  std::vector<Extended> c(n + 1);
+  for (std::size_t k = 0; k < n; ++k) {
+    c[k] = ToExtended(p[k] / p[n], -static_cast<long>(n - k) * e);
+  }
+  c[n] = 1;
+  std::vector<Extended> derivative(n);
+  for (std::size_t k = 1; k <= n; ++k) {
+    derivative[k - 1] = c[k] * static_cast<Extended>(k);
+  }
+  using MatrixX = Eigen::Matrix<Extended, Eigen::Dynamic, Eigen::Dynamic>;
+  MatrixX companion = MatrixX::Zero(static_cast<Eigen::Index>(n), static_cast<Eigen::Index>(n));
+  for (Eigen::Index i = 0; i < static_cast<Eigen::Index>(n); ++i) {
+    if (i > 0) {
+      companion(i, i - 1) = 1;
+    }
+    companion(i, static_cast<Eigen::Index>(n) - 1) = -c[static_cast<std::size_t>(i)];
+  }
+  const auto values = Eigen::EigenSolver<MatrixX>(companion, false).eigenvalues();
+  for (const ComplexExtended& t : values) {
+    if (t.imag() == 0) {
+      const Extended x = Polish(c, derivative, t.real());
+      roots.emplace_back(PartToDouble(x, e), 0.0);
+    } else if (t.imag() > 0) {
+      const ComplexExtended x = Polish(c, derivative, t);
+      const double re = PartToDouble(x.real(), e);
+      const double im = PartToDouble(x.imag(), e);
+      roots.emplace_back(re, im);
+      roots.emplace_back(re, -im);
+    }
+  }
+  return roots;
+}
+
+// ω = √v, correctly rounded, for every root v > 0 of H (degree at most 2, its roots real and
+// positive), as often as the root's multiplicity.
+std::vector<double> AxisFrequencies(const ExactPoly& h) {
+  std::vector<double> omegas;
+  const auto add = [&omegas](Mpfr& v) {
+    Mpfr omega(53);
+    mpfr_sqrt(omega.v, v.v, MPFR_RNDN);
+    double w = mpfr_get_d(omega.v, MPFR_RNDN);
+    if (w == 0) {
+      w = std::numeric_limits<double>::denorm_min();
+    }
+    omegas.push_back(w);
+  };
+  constexpr mpfr_prec_t kBits = 256;
+  if (h.size() == 2) {
+    Mpfr v(kBits);
+    const Exact root = -h[0] / h[1];
+    mpfr_set_q(v.v, root.get_mpq_t(), MPFR_RNDN);
+    add(v);
+  } else if (h.size() == 3) {
+    const Exact discriminant = h[1] * h[1] - 4 * h[2] * h[0];
+    if (sgn(discriminant) == 0) {
+      Mpfr v(kBits);
+      const Exact root = -h[1] / (2 * h[2]);
+      mpfr_set_q(v.v, root.get_mpq_t(), MPFR_RNDN);
+      add(v);
+      add(v);
+    } else {
+      // v1 = (−H1 − sign(H1)·√Δ)/(2·H2) without cancellation, v2 = H0/(H2·v1).
+      Mpfr root(kBits);
+      Mpfr v1(kBits);
+      Mpfr v2(kBits);
+      Mpfr t(kBits);
+      mpfr_set_q(root.v, discriminant.get_mpq_t(), MPFR_RNDN);
+      mpfr_sqrt(root.v, root.v, MPFR_RNDN);
+      if (sgn(h[1]) < 0) {
+        mpfr_neg(root.v, root.v, MPFR_RNDN);
+      }
+      const Exact minus_h1 = -h[1];
+      mpfr_set_q(t.v, minus_h1.get_mpq_t(), MPFR_RNDN);
+      mpfr_sub(v1.v, t.v, root.v, MPFR_RNDN);
+      const Exact twice_h2 = 2 * h[2];
+      mpfr_set_q(t.v, twice_h2.get_mpq_t(), MPFR_RNDN);
+      mpfr_div(v1.v, v1.v, t.v, MPFR_RNDN);
+      const Exact ratio = h[0] / h[2];
+      mpfr_set_q(t.v, ratio.get_mpq_t(), MPFR_RNDN);
+      mpfr_div(v2.v, t.v, v1.v, MPFR_RNDN);
+      add(v1);
+      add(v2);
+    }
+  }
+  return omegas;
+}
+
+Eigenvalues4 ToEigenvalues4(const std::vector<std::complex<double>>& poles) {
+  Eigenvalues4 r;
+  for (Eigen::Index i = 0; i < 4; ++i) {
+    r(i) = poles.at(static_cast<std::size_t>(i));
+  }
+  return r;
+}
+
+// The matrix's entries, formed in extended precision, are exact zeros or well inside the double
+// range: its eigenvalues in double precision neither overflow nor lose a pole to underflow.
+bool WithinRange(std::initializer_list<Extended> entries) {
+  for (const Extended x : entries) {
+    const Extended m = std::fabs(x);
+    if (m != 0 && !(m >= 0x1p-500L && m <= 0x1p500L)) {
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
+
+ClosedLoop::ClosedLoop(const TController& c)
+    : in_{c.c1, c.c2, c.c3, c.c4, c.c5, c.muv, c.iv, c.nuv}, matrix_(ToEigen(ClosedLoopMatrix(c))) {
+  finite_ = true;
+  for (const Real x : {in_.c1, in_.c2, in_.c3, in_.c4, in_.c5, in_.muv, in_.iv, in_.nuv}) {
+    finite_ = finite_ && std::isfinite(x);
+  }
+  if (finite_) {
+    fast_ = LoopPolynomial<Ball>(in_.c1, in_.c2, in_.c3, in_.c4, in_.c5, in_.muv, in_.iv, in_.nuv);
+  }
+}
+
+const std::array<Exact, 5>& ClosedLoop::ExactCoefficients() const {
+  if (!exact_) {
+    exact_ =
+        LoopPolynomial<Exact>(in_.c1, in_.c2, in_.c3, in_.c4, in_.c5, in_.muv, in_.iv, in_.nuv);
+  }
+  return *exact_;
+}
+
+const HurwitzSigns& ClosedLoop::Signs() const {
+  if (!signs_) {
+    std::optional<HurwitzSigns> h = SignsOf(fast_);
+    if (!h) {
+      h = SignsOf(ExactCoefficients());
+    }
+    signs_ = *h;
+  }
+  return *signs_;
+}
+
+Stability ClosedLoop::Continuous() const {
+  if (!continuous_) {
+    // A loop beyond the double range is never taken for stable.
+    continuous_ = finite_ ? StabilityFrom(Signs(), [this] { return ExactCoefficients(); })
+                          : Stability::kUnstable;
+  }
+  return *continuous_;
+}
+
+bool ClosedLoop::EulerIterationStable(double dt) const {
+  if (!finite_ || !std::isfinite(dt)) {
+    return false;
+  }
+  if (const std::optional<bool> stable = IterationStable(UnitCircleToAxis(fast_, dt))) {
+    return *stable;
+  }
+  return *IterationStable(UnitCircleToAxis(ExactCoefficients(), dt));
+}
+
+Eigenvalues4 ClosedLoop::Eigenvalues() const {
+  const auto of_matrix = [this] {
+    return Eigenvalues4(Eigen::EigenSolver<Matrix4>(matrix_, false).eigenvalues());
+  };
+  if (!finite_) {
+    return of_matrix();
+  }
+  if (RootOnImaginaryAxis(Signs())) {
+    const AxisSplit split = SplitAtAxis(ExactCoefficients());
+    const ExactPoly p(ExactCoefficients().begin(), ExactCoefficients().end());
+    std::vector<std::complex<double>> poles(static_cast<std::size_t>(split.zeros));
+    std::vector<std::complex<double>> others;
+    if (split.on_axis) {
+      for (const double omega : AxisFrequencies(split.pairs)) {
+        poles.emplace_back(0.0, omega);
+        poles.emplace_back(0.0, -omega);
+      }
+      others = ScaledRoots(split.rest);
+    } else {
+      others = ScaledRoots(ExactPoly(p.begin() + split.zeros, p.end()));
+    }
+    poles.insert(poles.end(), others.begin(), others.end());
+    return ToEigenvalues4(poles);
+  }
+  const Extended c1 = in_.c1;
+  const Extended c3 = in_.c3;
+  if (WithinRange({c3 * in_.iv, c1 + in_.c5 + c3 * in_.muv, c3 * in_.nuv,
+                   in_.c2 - static_cast<Extended>(in_.c4) * in_.c5, in_.c4})) {
+    const Eigenvalues4 values = of_matrix();
+    // No pole is zero (a0 ≠ 0): an eigenvalue 0 is one lost to rounding.
+    if (std::none_of(values.begin(), values.end(),
+                     [](const std::complex<double>& v) { return v == 0.0; })) {
+      return values;
+    }
+  }
+  return ToEigenvalues4(
+      ScaledRoots(ExactPoly(ExactCoefficients().begin(), ExactCoefficients().end())));
+}
+
+Stability ClosedLoopStability(const TController& c) { return ClosedLoop(c).Continuous(); }
+
+bool EulerIterationStable(const TController& c, double dt) {
+  return ClosedLoop(c).EulerIterationStable(dt);
+}
 
 Stability ClosedLoopStability(const Matrix4& a) {
   if (!a.allFinite()) {
     return Stability::kUnstable;  // a matrix beyond the double range is never taken for stable
   }
-  const HurwitzSigns h = ClosedLoopSigns(a);
-  if (Hurwitz(h)) {
-    return Stability::kStable;
+  std::optional<HurwitzSigns> h = SignsOf(CharacteristicPolynomial(Entries<Ball>(a)));
+  const auto exact = [&a] { return CharacteristicPolynomial(Entries<Exact>(a)); };
+  if (!h) {
+    h = SignsOf(exact());
   }
-  if (!RootOnImaginaryAxis(h)) {
-    return Stability::kUnstable;
-  }
-  // A pole on the axis: marginal when the others lie to the left, as the eigenvalues tell
-  // (the poles on the axis are at most a rounding off it).
-  const auto eigenvalues = Eigen::EigenSolver<Matrix4>(a, false).eigenvalues();
-  const double scale = eigenvalues.cwiseAbs().maxCoeff();
-  for (const std::complex<double>& lambda : eigenvalues) {
-    if (lambda.real() > 1e-9 * scale) {
-      return Stability::kUnstable;
-    }
-  }
-  return Stability::kMarginal;
+  return StabilityFrom(*h, exact);
 }
 
 bool EulerIterationStable(const Matrix4& a, double dt) {
   if (!a.allFinite()) {
     return false;
   }
-  if (const std::optional<bool> stable = IterationStable<Ball>(a, dt)) {
+  if (const std::optional<bool> stable = IterationStable(UnitCircleToAxis<Ball>(a, dt))) {
     return *stable;
   }
-  return *IterationStable<Exact>(a, dt);
+  return *IterationStable(UnitCircleToAxis<Exact>(a, dt));
 }
 
 }  // namespace pitch::analysis
