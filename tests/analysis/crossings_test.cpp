@@ -487,7 +487,198 @@ INSTANTIATE_TEST_SUITE_P(Issue, PitchMargins, ::testing::ValuesIn(PitchRows()),
                          [](const auto& info) { return info.param.name; });
 
 // ---------------------------------------------------------------------------------------------
-// Stability decided where a sign decides it.
+// Stability decided where a sign decides it, and the poles of the same loop, against an
+// independent reference: D + N multiplied out in rationals from the loop's factors (the loop the
+// margins use), its zero roots split off exactly and the others found by the Durand–Kerner
+// iteration at 2048 bits.
+
+constexpr mpfr_prec_t kRootBits = 2048;
+
+struct Big {
+  Big() {
+    mpfr_init2(v, kRootBits);
+    mpfr_set_zero(v, 1);
+  }
+  explicit Big(const Exact& x) : Big() { mpfr_set_q(v, x.get_mpq_t(), MPFR_RNDN); }
+  Big(const Big& o) : Big() { mpfr_set(v, o.v, MPFR_RNDN); }
+  Big& operator=(const Big& o) {
+    mpfr_set(v, o.v, MPFR_RNDN);
+    return *this;
+  }
+  ~Big() { mpfr_clear(v); }
+  mpfr_t v;
+};
+
+Big Sum(const Big& a, const Big& b, bool subtract = false) {
+  Big r;
+  (subtract ? mpfr_sub : mpfr_add)(r.v, a.v, b.v, MPFR_RNDN);
+  return r;
+}
+Big Times(const Big& a, const Big& b) {
+  Big r;
+  mpfr_mul(r.v, a.v, b.v, MPFR_RNDN);
+  return r;
+}
+
+struct BigComplex {
+  Big re;
+  Big im;
+};
+
+BigComplex operator+(const BigComplex& a, const BigComplex& b) {
+  return {Sum(a.re, b.re), Sum(a.im, b.im)};
+}
+BigComplex operator-(const BigComplex& a, const BigComplex& b) {
+  return {Sum(a.re, b.re, true), Sum(a.im, b.im, true)};
+}
+BigComplex operator*(const BigComplex& a, const BigComplex& b) {
+  return {Sum(Times(a.re, b.re), Times(a.im, b.im), true),
+          Sum(Times(a.re, b.im), Times(a.im, b.re))};
+}
+Big Norm(const BigComplex& a) { return Sum(Times(a.re, a.re), Times(a.im, a.im)); }
+BigComplex operator/(const BigComplex& a, const BigComplex& b) {
+  const Big n = Norm(b);
+  BigComplex r = a * BigComplex{b.re, Big()};
+  const BigComplex t = a * BigComplex{Big(), b.im};
+  r = r - t;  // a·conj(b)
+  mpfr_div(r.re.v, r.re.v, n.v, MPFR_RNDN);
+  mpfr_div(r.im.v, r.im.v, n.v, MPFR_RNDN);
+  return r;
+}
+
+// Π factors, lowest power first; at least degree 4 places.
+std::vector<Exact> ExactProduct(const std::vector<Factor>& factors) {
+  std::vector<Exact> p(5, Exact(0));
+  p[0] = 1;
+  for (const Factor& f : factors) {
+    std::vector<Exact> product(p.size() + f.size() - 1, Exact(0));
+    for (std::size_t j = 0; j < f.size(); ++j) {
+      Exact coefficient = 0;
+      for (const Product& x : f[j]) {
+        coefficient += ToExact(x.x) * ToExact(x.y);
+      }
+      for (std::size_t i = 0; i < p.size(); ++i) {
+        product[i + j] += p[i] * coefficient;
+      }
+    }
+    p = std::move(product);
+  }
+  return p;
+}
+
+struct ReferenceLoop {
+  int zero_roots = 0;
+  std::vector<BigComplex> roots;  // the others
+  Big size;                       // the largest |root|
+};
+
+ReferenceLoop ReferenceRoots(const TController& c) {
+  const RationalLoop loop = PitchRationalLoop(c);
+  const std::vector<Exact> den = ExactProduct(loop.denominator);
+  const std::vector<Exact> num = ExactProduct(loop.numerator);
+  std::vector<Exact> p(5);
+  for (std::size_t k = 0; k < std::max(den.size(), num.size()); ++k) {
+    const Exact sum = (k < den.size() ? den[k] : Exact(0)) + (k < num.size() ? num[k] : Exact(0));
+    if (k < p.size()) {
+      p[k] = sum;
+    } else {
+      EXPECT_EQ(sgn(sum), 0) << "D + N of degree above 4";
+    }
+  }
+  EXPECT_EQ(p.back(), 1);
+  ReferenceLoop r;
+  while (sgn(p[static_cast<std::size_t>(r.zero_roots)]) == 0) {
+    ++r.zero_roots;
+  }
+  const std::vector<Exact> q(p.begin() + r.zero_roots, p.end());
+  const std::size_t n = q.size() - 1;
+  // Start on a circle as large as the roots (the largest |q_k|^(1/(n − k))).
+  Big radius;
+  for (std::size_t k = 0; k < n; ++k) {
+    Big a(abs(q[k]));
+    mpfr_rootn_ui(a.v, a.v, static_cast<unsigned long>(n - k), MPFR_RNDN);
+    mpfr_max(radius.v, radius.v, a.v, MPFR_RNDN);
+  }
+  BigComplex step{Big(Exact(2, 5)), Big(Exact(9, 10))};
+  BigComplex z{radius, Big()};
+  for (std::size_t i = 0; i < n; ++i) {
+    r.roots.push_back(z);
+    z = z * step;
+  }
+  const auto value = [&q](const BigComplex& x) {
+    BigComplex sum{Big(q.back()), Big()};
+    for (std::size_t k = q.size() - 1; k-- > 0;) {
+      sum = sum * x + BigComplex{Big(q[k]), Big()};
+    }
+    return sum;
+  };
+  Big tolerance = radius;
+  mpfr_mul_2si(tolerance.v, tolerance.v, -1900, MPFR_RNDN);
+  for (int iteration = 0; iteration < 20000; ++iteration) {
+    Big largest;
+    for (std::size_t i = 0; i < n; ++i) {
+      BigComplex denominator{Big(Exact(1)), Big()};
+      for (std::size_t j = 0; j < n; ++j) {
+        if (j != i) {
+          denominator = denominator * (r.roots[i] - r.roots[j]);
+        }
+      }
+      const BigComplex delta = value(r.roots[i]) / denominator;
+      r.roots[i] = r.roots[i] - delta;
+      Big size = Norm(delta);
+      mpfr_sqrt(size.v, size.v, MPFR_RNDN);
+      mpfr_max(largest.v, largest.v, size.v, MPFR_RNDN);
+    }
+    if (mpfr_lessequal_p(largest.v, tolerance.v)) {
+      break;
+    }
+  }
+  for (const BigComplex& x : r.roots) {
+    Big m = Norm(x);
+    mpfr_sqrt(m.v, m.v, MPFR_RNDN);
+    mpfr_max(r.size.v, r.size.v, m.v, MPFR_RNDN);
+  }
+  return r;
+}
+
+// −1, 0 or 1: x below, within or above ±2^−600·scale (the roots are known to 2^−1000 and more,
+// a double root to half the bits).
+int SideOf(const Big& x, const Big& scale) {
+  Big bound = scale;
+  mpfr_mul_2si(bound.v, bound.v, -600, MPFR_RNDN);
+  if (mpfr_cmpabs(x.v, bound.v) <= 0) {
+    return 0;
+  }
+  return mpfr_sgn(x.v);
+}
+
+struct ReferenceVerdict {
+  Stability continuous = Stability::kStable;
+  bool euler_stable = true;
+};
+
+ReferenceVerdict VerdictOf(const ReferenceLoop& r, double dt) {
+  ReferenceVerdict v;
+  if (r.zero_roots > 0) {
+    v.continuous = Stability::kMarginal;
+    v.euler_stable = false;  // the eigenvalue 1 of I + A·dt
+  }
+  const Big one(Exact(1));
+  for (const BigComplex& x : r.roots) {
+    const int side = SideOf(x.re, r.size);
+    if (side > 0) {
+      v.continuous = Stability::kUnstable;
+    } else if (side == 0 && v.continuous == Stability::kStable) {
+      v.continuous = Stability::kMarginal;
+    }
+    // |1 + λ·dt|² − 1
+    const BigComplex mu = BigComplex{one, Big()} + x * BigComplex{Big(ToExact(dt)), Big()};
+    if (SideOf(Sum(Norm(mu), one, true), one) >= 0) {
+      v.euler_stable = false;
+    }
+  }
+  return v;
+}
 
 struct StabilityRow {
   std::string name;
@@ -495,26 +686,83 @@ struct StabilityRow {
   std::array<Real, 3> autopilot;
   Stability continuous;
   bool euler_stable;
+  // The closed-loop matrix of doubles holds the loop exactly (no entry rounded), so its own
+  // verdicts agree.
+  bool matrix_exact = true;
 };
 
 void PrintTo(const StabilityRow& row, std::ostream* os) { *os << row.name; }
 
-class ExactStability : public ::testing::TestWithParam<StabilityRow> {};
+class ExactStability : public ::testing::TestWithParam<StabilityRow> {
+ protected:
+  void SetUp() override {
+    const StabilityRow& row = GetParam();
+    testing::SetCoefficients(c_, row.c);
+    c_.muv = row.autopilot[0];
+    c_.iv = row.autopilot[1];
+    c_.nuv = row.autopilot[2];
+  }
+  TController c_;
+};
 
 TEST_P(ExactStability, FromSignsNotFromRoundedEigenvalues) {
   const StabilityRow& row = GetParam();
-  TController c;
-  testing::SetCoefficients(c, row.c);
-  c.muv = row.autopilot[0];
-  c.iv = row.autopilot[1];
-  c.nuv = row.autopilot[2];
-  const Matrix4 a = ToEigen(ClosedLoopMatrix(c));
-  EXPECT_EQ(ClosedLoopStability(a), row.continuous);
-  EXPECT_EQ(IsStable(a), row.continuous == Stability::kStable);
-  const EulerStability e = EulerStabilityOf(a, kTimeStep);
+  const ReferenceVerdict reference = VerdictOf(ReferenceRoots(c_), kTimeStep);
+  EXPECT_EQ(reference.continuous, row.continuous) << "the row itself";
+  EXPECT_EQ(reference.euler_stable, row.euler_stable) << "the row itself";
+
+  EXPECT_EQ(ClosedLoopStability(c_), row.continuous);
+  EXPECT_EQ(IsStable(c_), row.continuous == Stability::kStable);
+  const EulerStability e = EulerStabilityOf(c_, kTimeStep);
   EXPECT_EQ(e.stable, row.euler_stable);
   EXPECT_EQ(e.spectral_radius < 1, row.euler_stable);
+  // The margins' verdict is the same loop's.
+  EXPECT_EQ(Bode(c_).margins.closed_loop_stable, row.continuous == Stability::kStable);
+  if (row.matrix_exact) {
+    const Matrix4 a = ToEigen(ClosedLoopMatrix(c_));
+    EXPECT_EQ(ClosedLoopStability(a), row.continuous);
+    EXPECT_EQ(EulerStabilityOf(a, kTimeStep).stable, row.euler_stable);
+  }
 }
+
+// Every pole near a root of the reference, on the same side of the axis, on it exactly where the
+// root is, and zero exactly where the root is.
+TEST_P(ExactStability, PolesOfTheSameLoop) {
+  const ReferenceLoop reference = ReferenceRoots(c_);
+  const Eigenvalues4 poles = ClosedLoop(c_).Eigenvalues();
+  const double size = mpfr_get_d(reference.size.v, MPFR_RNDN);
+  std::vector<bool> matched(reference.roots.size(), false);
+  int zeros = 0;
+  for (const std::complex<double>& p : poles) {
+    ASSERT_TRUE(std::isfinite(p.real()) && std::isfinite(p.imag())) << p;
+    if (p == 0.0) {
+      ++zeros;
+      continue;
+    }
+    std::size_t best = reference.roots.size();
+    double distance = std::numeric_limits<double>::infinity();
+    for (std::size_t i = 0; i < reference.roots.size(); ++i) {
+      const std::complex<double> r(mpfr_get_d(reference.roots[i].re.v, MPFR_RNDN),
+                                   mpfr_get_d(reference.roots[i].im.v, MPFR_RNDN));
+      if (!matched[i] && std::abs(p - r) < distance) {
+        distance = std::abs(p - r);
+        best = i;
+      }
+    }
+    ASSERT_LT(best, reference.roots.size()) << p;
+    matched[best] = true;
+    EXPECT_LE(distance, 1e-12 * size) << p;
+    const int side = SideOf(reference.roots[best].re, reference.size);
+    if (side == 0) {
+      EXPECT_EQ(p.real(), 0) << p;
+    } else {
+      EXPECT_EQ(p.real() > 0 ? 1 : -1, side) << p;
+    }
+  }
+  EXPECT_EQ(zeros, reference.zero_roots);
+}
+
+constexpr double kTiny = 0x1p-40;
 
 INSTANTIATE_TEST_SUITE_P(
     Poles, ExactStability,
@@ -531,10 +779,84 @@ INSTANTIATE_TEST_SUITE_P(
                      {0.3, 0.2, 0.02},
                      Stability::kMarginal,
                      false},
-        StabilityRow{"Stable", {0.880, 0.404, 7.028, 0.987, 0.251}, {0.3, 0.2, 0.02},
-                     Stability::kStable, true},
-        StabilityRow{"Unstable", {0.880, 0.404, -7.028, 0.987, 0.251}, {0.3, 0.2, 0.02},
-                     Stability::kUnstable, false}),
+        StabilityRow{"Stable",
+                     {0.880, 0.404, 7.028, 0.987, 0.251},
+                     {0.3, 0.2, 0.02},
+                     Stability::kStable,
+                     true},
+        StabilityRow{"Unstable",
+                     {0.880, 0.404, -7.028, 0.987, 0.251},
+                     {0.3, 0.2, 0.02},
+                     Stability::kUnstable,
+                     false},
+        // Poles near 1e-150: c3·nuv underflows to 0 in the matrix of doubles, which reads as a
+        // double pole at 0 ("marginally stable").
+        StabilityRow{"TinyCoefficients",
+                     {1.2318778779988625e-150, 5.115111450396023e-300, -1.56806931182502e-151,
+                      4.4431849333672393e-150, 8.198747762598484e-151},
+                     {0.2251113383908577, -6.652596625293571e-149, -2.6602845383946726e-299},
+                     Stability::kStable,
+                     true,
+                     false},
+        // Poles near 1e150: c3·nuv overflows in the matrix of doubles (two poles at 0 and
+        // "unstable" there).
+        StabilityRow{"HugeCoefficients",
+                     {4.630392010348025e+150, 4.59358353934957e+300, -1.321765078188936e+150,
+                      2.5010212186045925e+150, 1.704149656775364e+150},
+                     {3.7714625498099204, -2.8043808818925356e+150, -6.312434481596062e+299},
+                     Stability::kStable,
+                     false,
+                     false},
+        // (s² + 1/4 + …): a pair exactly on the axis, the rest strictly left of it.
+        StabilityRow{"PairOnTheAxis",
+                     {0.5, 0.6875, 1, 2, -0.75},
+                     {0.25, 0.5625, 0.875},
+                     Stability::kMarginal,
+                     false},
+        // (s² + 1)²: the rounded eigenvalues of the double pair lie ±1.9e-8 off the axis, which
+        // a threshold of 1e-9 on them took for unstable.
+        StabilityRow{"RepeatedPairOnTheAxis",
+                     {0.5, 4.25, 1, 1, 0.25},
+                     {-1.75, -1, 1},
+                     Stability::kMarginal,
+                     false},
+        // s·(s + 1)·(s + 2)·(s ∓ 2^-40): a pole 1e-12 of the poles' size right or left of the
+        // axis beside one on it. The rounded eigenvalues of the two split to ±5e-9 either way,
+        // which the threshold took for unstable in both.
+        StabilityRow{"PoleAtZeroAndATinyOneRight",
+                     {2 - kTiny, 0, 1, 1, 0},
+                     {0, -2 * kTiny, 0},
+                     Stability::kUnstable,
+                     false},
+        StabilityRow{"PoleAtZeroAndATinyOneLeft",
+                     {2 + kTiny, 0, 1, 1, 0},
+                     {0, 2 * kTiny, 0},
+                     Stability::kMarginal,
+                     false},
+        // (s² + 1)·(s − 1)·(s + 2): the factor on the axis split off, the rest unstable.
+        StabilityRow{"PairOnTheAxisAndOneRight",
+                     {0.5, -3.75, 1, 1, 0.25},
+                     {-0.75, 3, -2},
+                     Stability::kUnstable,
+                     false},
+        // s⁴ − 1: p(s) and p(−s) share the real pair ±1 too, which is not on the axis.
+        StabilityRow{"MirroredRealPair",
+                     {0.5, 0.25, 1, 1, 0.25},
+                     {-1.75, 1, -1},
+                     Stability::kUnstable,
+                     false},
+        // (s + 200)·(s + 1)·(s + 2)·(s + 3): 1 + (−200)·0.01 = −1, on the unit circle.
+        StabilityRow{"EulerFactorOnTheUnitCircle",
+                     {0, 0, 1, 1, 0},
+                     {205, 1006, 1200},
+                     Stability::kStable,
+                     false},
+        // The same with s + 199.5: 1 − 1.995, just inside.
+        StabilityRow{"EulerFactorJustInside",
+                     {0, 0, 1, 1, 0},
+                     {204.5, 1003.5, 1197},
+                     Stability::kStable,
+                     true}),
     [](const auto& info) { return info.param.name; });
 
 }  // namespace
