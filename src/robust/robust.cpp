@@ -258,7 +258,7 @@ std::vector<Condition> StabilityConditions(const Ratios& ratios, Loop loop) {
           {"e4", e[4]}, {"Hurwitz determinant", HurwitzDelta3(e[0], e[1], e[2], e[3], e[4])}};
 }
 
-bool SetStable(const Set& c, const Ratios& ratios, Loop loop) {
+TController ControllerOf(const Set& c, const Ratios& ratios) {
   TController controller;
   controller.c1 = c[0];
   controller.c2 = c[1];
@@ -268,6 +268,11 @@ bool SetStable(const Set& c, const Ratios& ratios, Loop loop) {
   controller.muv = ratios.muv;
   controller.iv = ratios.iv;
   controller.nuv = ratios.nuv;
+  return controller;
+}
+
+bool SetStable(const Set& c, const Ratios& ratios, Loop loop) {
+  const TController controller = ControllerOf(c, ratios);
   const analysis::Matrix4 a = analysis::ToEigen(ClosedLoopMatrix(controller));
   if (loop == Loop::kContinuous) {
     return analysis::ClosedLoopStability(a) == analysis::Stability::kStable;

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "core/controller.h"
 #include "robust/bernstein.h"
 
 namespace pitch::robust {
@@ -40,6 +41,9 @@ enum class Loop {
 
 // The polynomials that are positive exactly where the loop is stable.
 std::vector<Condition> StabilityConditions(const Ratios& ratios, Loop loop);
+
+// The controller of one set with the given ratios.
+TController ControllerOf(const Set& c, const Ratios& ratios);
 
 // The single calculation's exact test of one set (analysis/stability.h): stable.
 bool SetStable(const Set& c, const Ratios& ratios, Loop loop);

@@ -109,15 +109,7 @@ struct Candidate {
 };
 
 Candidate MarginOf(const Set& c, const Ratios& r, MarginKind kind) {
-  TController controller;
-  controller.c1 = c[0];
-  controller.c2 = c[1];
-  controller.c3 = c[2];
-  controller.c4 = c[3];
-  controller.c5 = c[4];
-  controller.muv = r.muv;
-  controller.iv = r.iv;
-  controller.nuv = r.nuv;
+  const TController controller = ControllerOf(c, r);
   const analysis::LoopMargins m = analysis::Margins(controller, true);
   Candidate k;
   if (m.not_computable) {

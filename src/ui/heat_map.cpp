@@ -212,6 +212,30 @@ void DrawLegend(QPainter& p, const HeatMapData& data, QPointF at) {
   }
 }
 
+}  // namespace
+
+void DrawMapLabels(QPainter& p, const QRectF& plot, QSize size, const QString& x_name,
+                   const QString& y_name, const QString& title) {
+  const QFont font = p.font();
+  const QFontMetricsF metrics(font);
+  p.drawText(
+      QRectF(plot.left(), size.height() - 8 - metrics.height(), plot.width(), metrics.height()),
+      Qt::AlignHCenter, x_name);
+  p.save();
+  p.translate(18, plot.center().y());
+  p.rotate(-90);
+  p.drawText(QRectF(-plot.height() / 2, -metrics.height() / 2, plot.height(), metrics.height()),
+             Qt::AlignHCenter, y_name);
+  p.restore();
+  QFont bold = font;
+  bold.setBold(true);
+  p.setFont(bold);
+  p.drawText(QRectF(0, 12, size.width(), metrics.height() + 4), Qt::AlignHCenter, title);
+  p.setFont(font);
+}
+
+namespace {
+
 void Draw(QPainter& p, const HeatMapData& data, QSize size) {
   p.fillRect(QRectF(QPointF(0, 0), size), Qt::white);
   QFont font = p.font();
@@ -228,23 +252,9 @@ void Draw(QPainter& p, const HeatMapData& data, QSize size) {
   DrawAxisTicks(p, data.x_values, plot, true);
   DrawAxisTicks(p, data.y_values, plot, false);
 
-  const QFontMetricsF metrics(p.font());
-  p.drawText(
-      QRectF(plot.left(), size.height() - 8 - metrics.height(), plot.width(), metrics.height()),
-      Qt::AlignHCenter, data.x_name);
-  p.save();
-  p.translate(18, plot.center().y());
-  p.rotate(-90);
-  p.drawText(QRectF(-plot.height() / 2, -metrics.height() / 2, plot.height(), metrics.height()),
-             Qt::AlignHCenter, data.y_name);
-  p.restore();
-  QFont bold = font;
-  bold.setBold(true);
-  p.setFont(bold);
-  p.drawText(
-      QRectF(0, 12, size.width(), metrics.height() + 4), Qt::AlignHCenter,
+  DrawMapLabels(
+      p, plot, size, data.x_name, data.y_name,
       data.x_name + QStringLiteral(" × ") + data.y_name + QStringLiteral(": ") + data.value_name);
-  p.setFont(font);
 
   const QRectF bar(plot.right() + 48, plot.top() + 24, 22, plot.height() * 0.55);
   DrawColourScale(p, range, bar, data.value_name);

@@ -11,6 +11,9 @@
 #include "core/errors.h"
 #include "ui/plot_export.h"
 
+class QPainter;
+class QRectF;
+
 namespace pitch {
 
 struct HeatMapData {
@@ -30,6 +33,11 @@ inline constexpr QSize kHeatMapSize(960, 640);
 
 // The file's bytes. Needs a QGuiApplication; raises EPlotError when the data do not fit
 // (sizes that disagree, no cells) or a drawing step fails.
+// The axis names under and beside a map's plot area and its bold title above it, in the
+// painter's font.
+void DrawMapLabels(QPainter& p, const QRectF& plot, QSize size, const QString& x_name,
+                   const QString& y_name, const QString& title);
+
 std::string RenderHeatMap(const HeatMapData& data, PlotFormat format, QSize size = kHeatMapSize);
 
 }  // namespace pitch

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "core/errors.h"
+#include "ui/heat_map.h"
 #include "ui/picture_bytes.h"
 #include "ui/response_chart.h"
 
@@ -89,23 +90,10 @@ void Draw(QPainter& p, const RegionMapData& data, char separator, QSize size) {
   p.drawRect(plot);
   DrawTicks(p, x0, x1, plot, true, separator);
   DrawTicks(p, y0, y1, plot, false, separator);
+  DrawMapLabels(p, plot, size, data.x_name, data.y_name,
+                QStringLiteral("certified stability region: ") + data.x_name +
+                    QStringLiteral(" × ") + data.y_name);
   const QFontMetricsF metrics(p.font());
-  p.drawText(
-      QRectF(plot.left(), size.height() - 8 - metrics.height(), plot.width(), metrics.height()),
-      Qt::AlignHCenter, data.x_name);
-  p.save();
-  p.translate(18, plot.center().y());
-  p.rotate(-90);
-  p.drawText(QRectF(-plot.height() / 2, -metrics.height() / 2, plot.height(), metrics.height()),
-             Qt::AlignHCenter, data.y_name);
-  p.restore();
-  QFont bold = font;
-  bold.setBold(true);
-  p.setFont(bold);
-  p.drawText(QRectF(0, 12, size.width(), metrics.height() + 4), Qt::AlignHCenter,
-             QStringLiteral("certified stability region: ") + data.x_name + QStringLiteral(" × ") +
-                 data.y_name);
-  p.setFont(font);
 
   // The marked sets: a ring with a cross, and the name beside it.
   p.setRenderHint(QPainter::Antialiasing, true);

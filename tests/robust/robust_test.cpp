@@ -378,15 +378,7 @@ void PrintTo(const WorstCase& row, std::ostream* os) { *os << row.name; }
 class WorstMargins : public testing::TestWithParam<WorstCase> {};
 
 double MarginOfSet(const Set& s, const Ratios& r, MarginKind kind) {
-  TController c;
-  c.c1 = s[0];
-  c.c2 = s[1];
-  c.c3 = s[2];
-  c.c4 = s[3];
-  c.c5 = s[4];
-  c.muv = r.muv;
-  c.iv = r.iv;
-  c.nuv = r.nuv;
+  const TController c = ControllerOf(s, r);
   const analysis::LoopMargins m = analysis::Margins(c);
   double least = std::numeric_limits<double>::infinity();
   switch (kind) {
