@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <map>
 #include <string>
+
+#include "common/generated_locale.h"
 
 namespace pitch {
 namespace {
@@ -17,6 +20,24 @@ TEST(NumberSettings, SeparatorOfLocaleNames) {
   };
   for (const auto& [name, separator] : rows) {
     EXPECT_EQ(DecimalSeparatorForLocale(name), separator) << name;
+  }
+}
+
+// A locale whose decimal point is more than one byte (U+066B in ps_AF) has the full stop, also
+// under a name whose language writes a comma (ru_AF, built from ps_AF, which without the locale
+// would get the Russian comma).
+TEST(NumberSettings, SeparatorOfALocaleWithAMultibyteDecimalPoint) {
+  testing::GeneratedLocales locales;
+  const std::array<std::array<const char*, 2>, 2> rows = {{
+      {"ps_AF", "ps_AF.UTF-8"},
+      {"ps_AF", "ru_AF.UTF-8"},
+  }};
+  for (const auto& [source, name] : rows) {
+    const std::string problem = locales.Build(source, "UTF-8", name);
+    if (!problem.empty()) {
+      GTEST_SKIP() << problem;
+    }
+    EXPECT_EQ(DecimalSeparatorForLocale(name), '.') << name;
   }
 }
 
