@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "number_text/escaped_text.h"
 #include "number_text/number_settings.h"
 #include "number_text/number_text.h"
 
@@ -20,8 +21,9 @@ constexpr std::string_view kRatiosHeading = "Передаточные числа
 constexpr std::size_t kLineCount = 11;
 constexpr std::size_t kLargestFile = 64 * 1024;
 
-// The code pages a results file may have been written in, as iconv names them. "ASCII" stands
-// for every code page without Cyrillic letters: the writer put '?' for each of them.
+// The code pages a results file may have been written in, as iconv names them, after the one of
+// the locale in force. "ASCII" stands for every code page without Cyrillic letters: the writer
+// put '?' for each of them.
 constexpr const char* kCodePages[] = {"UTF-8", "CP1251", "KOI8-R", "CP866", "ISO-8859-5", "ASCII"};
 
 // The lines after the number lines' names, in file order: line 2 … 6 and 8 … 11.
@@ -78,6 +80,11 @@ ResultsNumber ReadNumber(std::string_view line, std::size_t line_number, const c
   number.separator = comma ? ',' : stop ? '.' : 0;
   try {
     number.value = fp::Store(ParseNumber(number.text, comma ? ',' : '.'));
+  } catch (const EConvertError&) {
+    // The text comes from the file and may hold any byte: a NUL would cut the message, a
+    // control character reach the terminal.
+    Fail(file_name, line_number,
+         "'" + EscapedText(number.text) + "' is not a valid floating point value.");
   } catch (const Exception& e) {
     Fail(file_name, line_number, WithFullStop(e.what()));
   }
@@ -86,7 +93,8 @@ ResultsNumber ReadNumber(std::string_view line, std::size_t line_number, const c
 
 }  // namespace
 
-ResultsFileContent ParseResultsFile(std::string_view bytes, const std::string& name) {
+ResultsFileContent ParseResultsFile(std::string_view bytes, const std::string& name,
+                                    const std::string& locale_code_page) {
   if (bytes.substr(0, 3) == "\xEF\xBB\xBF") {
     bytes.remove_prefix(3);
   }
@@ -96,11 +104,14 @@ ResultsFileContent ParseResultsFile(std::string_view bytes, const std::string& n
   }
 
   ResultsFileContent content;
-  for (const char* code_page : kCodePages) {
-    if (lines[0] == ToCodePage(kCoefficientsHeading, code_page)) {
+  const auto try_code_page = [&](const std::string& code_page) {
+    if (content.code_page.empty() && lines[0] == ToCodePage(kCoefficientsHeading, code_page)) {
       content.code_page = code_page;
-      break;
     }
+  };
+  try_code_page(locale_code_page);
+  for (const char* code_page : kCodePages) {
+    try_code_page(code_page);
   }
   if (content.code_page.empty()) {
     Fail(name, 1,
@@ -132,10 +143,10 @@ ResultsFileContent ParseResultsFile(std::string_view bytes, const std::string& n
   return content;
 }
 
-ResultsFileContent ReadResultsFile(const std::string& path) {
+ResultsFileContent ReadResultsFile(const std::string& path, const std::string& locale_code_page) {
   const auto io_error = [&](int error) {
-    throw EInOutError(error, "The results file " + path + " cannot be read: " +
-                                 std::strerror(error));
+    throw EInOutError(error,
+                      "The results file " + path + " cannot be read: " + std::strerror(error));
   };
   // Not blocking: a FIFO without a writer must not hold the program up.
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -157,8 +168,9 @@ ResultsFileContent ReadResultsFile(const std::string& path) {
     Fail(path, 0, "not a regular file; it is not a results file");
   }
   if (static_cast<std::size_t>(status.st_size) > kLargestFile) {
-    Fail(path, 0, "a file of " + std::to_string(status.st_size) +
-                      " bytes is too large to be a results file");
+    Fail(
+        path, 0,
+        "a file of " + std::to_string(status.st_size) + " bytes is too large to be a results file");
   }
   std::string bytes(kLargestFile + 1, '\0');
   std::size_t used = 0;
@@ -179,7 +191,7 @@ ResultsFileContent ReadResultsFile(const std::string& path) {
     Fail(path, 0, "the file is too large to be a results file");
   }
   bytes.resize(used);
-  return ParseResultsFile(bytes, path);
+  return ParseResultsFile(bytes, path, locale_code_page);
 }
 
 std::string TextWithSeparator(const ResultsNumber& number, char separator) {

@@ -9,7 +9,7 @@
 #include <stdexcept>
 
 #include "core/errors.h"
-#include "study/escaped_text.h"
+#include "number_text/escaped_text.h"
 
 namespace pitch::study {
 
