@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <clocale>
 #include <map>
 #include <string>
 
@@ -62,6 +63,32 @@ TEST(NumberSettings, CodePageOfLocaleNames) {
   for (const auto& [name, code_page] : rows) {
     EXPECT_EQ(CodePageForLocale(name), code_page) << name;
   }
+}
+
+// Names are matched and written in ASCII letters whatever the C library's locale: under a Turkish
+// single-byte one its toupper turns 'i' into 0xDD ("KO\xDD8-R", which iconv does not know).
+TEST(NumberSettings, CodePageOfLocaleNamesUnderATurkishLocale) {
+  testing::GeneratedLocales locales;
+  const std::string problem = locales.Build("tr_TR", "ISO-8859-9", "tr_TR.ISO-8859-9");
+  if (!problem.empty()) {
+    GTEST_SKIP() << problem;
+  }
+  const std::string before = std::setlocale(LC_ALL, nullptr);
+  ASSERT_NE(std::setlocale(LC_ALL, "tr_TR.ISO-8859-9"), nullptr);
+  const std::map<std::string, std::string> rows = {
+      {"ru_RU.koi8-r", "KOI8-R"},
+      {"tr_TR.iso88599", "ISO88599"},
+      {"ru_RU.UTF-8", "UTF-8"},
+      {"RU_RU.CP1251", "CP1251"},
+  };
+  std::map<std::string, std::string> found;
+  for (const auto& [name, code_page] : rows) {
+    found[name] = CodePageForLocale(name);
+  }
+  const char separator = DecimalSeparatorForLocale("IT_IT");  // a locale the machine lacks
+  std::setlocale(LC_ALL, before.c_str());
+  EXPECT_EQ(found, rows);
+  EXPECT_EQ(separator, ',');
 }
 
 TEST(NumberSettings, ResultsLineInAWideCodesetLocaleIsPlainUtf8) {
