@@ -7,8 +7,8 @@
 #include "cli/file_paths.h"
 #include "cli/options.h"
 #include "cli/report.h"
-#include "number_text/separator_hint.h"
 #include "number_text/escaped_text.h"
+#include "number_text/separator_hint.h"
 
 namespace pitch::cli {
 
@@ -96,8 +96,7 @@ int Run(const std::vector<std::string>& args, const NumberSettings& locale_setti
     }
   }
   for (const SkippedFile& s : files.skipped) {
-    err << s.option << ' ' << EscapedText(s.path) << " was not written: " << s.reason
-        << ".\n";
+    err << s.option << ' ' << EscapedText(s.path) << " was not written: " << s.reason << ".\n";
   }
   return errors.empty() ? 0 : 1;
 }
