@@ -19,20 +19,20 @@ struct PowerTables {
   std::array<Extended, 10> five_twelves;
 
   PowerTables() {
-    for (int k = 0; k < 32; ++k) {
+    for (std::size_t k = 0; k < units.size(); ++k) {
       units[k] = PowerOfTen(k);
     }
-    for (int k = 0; k < 16; ++k) {
+    for (std::size_t k = 0; k < thirty_twos.size(); ++k) {
       thirty_twos[k] = PowerOfTen(32 * k);
     }
-    for (int k = 0; k < 10; ++k) {
+    for (std::size_t k = 0; k < five_twelves.size(); ++k) {
       five_twelves[k] = PowerOfTen(512 * k);
     }
   }
 
   // 10^k correctly rounded, read from "1e<k>" by from_chars, which (unlike strtold) does not
   // depend on the C library's locale.
-  static Extended PowerOfTen(int k) {
+  static Extended PowerOfTen(std::size_t k) {
     const std::string text = "1e" + std::to_string(k);
     Extended value = 0;
     std::from_chars(text.data(), text.data() + text.size(), value);
