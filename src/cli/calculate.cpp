@@ -48,8 +48,9 @@ CoefficientTexts CoefficientTextsOf(const std::vector<std::string>& given, char 
   return input;
 }
 
-CoefficientTexts CoefficientTextsFromFile(const std::string& path, char separator) {
-  const ResultsFileContent content = ReadResultsFile(path);
+CoefficientTexts CoefficientTextsFromFile(const std::string& path, char separator,
+                                          const std::string& code_page) {
+  const ResultsFileContent content = ReadResultsFile(path, code_page);
   CoefficientTexts input;
   for (std::size_t k = 0; k < 5; ++k) {
     input.texts[k] = TextWithSeparator(content.coefficients[k], separator);

@@ -40,9 +40,10 @@ struct CoefficientTexts {
 };
 CoefficientTexts CoefficientTextsOf(const std::vector<std::string>& given, char separator);
 // The coefficient texts of a results file, each written with the separator in force (it reads
-// to the same value as the file's own text). Raises the reader's errors (EResultsFileError
-// naming the line, EInOutError).
-CoefficientTexts CoefficientTextsFromFile(const std::string& path, char separator);
+// to the same value as the file's own text); the file may be in the working code page or any the
+// reader knows. Raises the reader's errors (EResultsFileError naming the line, EInOutError).
+CoefficientTexts CoefficientTextsFromFile(const std::string& path, char separator,
+                                          const std::string& code_page);
 
 // The stability of the closed loop, once the ratios are known: its poles, whether the
 // continuous loop is stable, and whether the simulation's Euler iteration is.

@@ -9,19 +9,19 @@
 #include <sstream>
 #include <thread>
 
-#include "study/json_text.h"
 #include "cli/options.h"
 #include "cli/renderer_process.h"
 #include "cli/study_options.h"
 #include "core/controller.h"
 #include "core/model.h"
+#include "number_text/escaped_text.h"
 #include "number_text/number_text.h"
 #include "robust/envelope.h"
 #include "robust/region_map.h"
 #include "storage/exports.h"
 #include "storage/picture_format.h"
-#include "study/escaped_text.h"
 #include "study/interrupt.h"
+#include "study/json_text.h"
 #include "study/sweep.h"
 
 namespace pitch::cli {
@@ -204,12 +204,13 @@ Study MakeStudy(const RobustArguments& a, char separator, bool given) {
     if (std::fabs(lo) > robust::kLargestCoefficient ||
         std::fabs(hi) > robust::kLargestCoefficient) {
       throw EUsageError(shown + ": the interval reaches beyond +/-" +
-                       Text(robust::kLargestCoefficient, separator) +
-                       ", where the loop's polynomials are no longer decided reliably");
+                        Text(robust::kLargestCoefficient, separator) +
+                        ", where the loop's polynomials are no longer decided reliably");
     }
     if (box.nominal[i] < lo || box.nominal[i] > hi) {
-      throw EUsageError(shown + ": the nominal " + name + " = " + Text(box.nominal[i], separator) +
-                       " lies outside the interval; give the nominal set C1 ... C5 inside the box");
+      throw EUsageError(
+          shown + ": the nominal " + name + " = " + Text(box.nominal[i], separator) +
+          " lies outside the interval; give the nominal set C1 ... C5 inside the box");
     }
     box.lo[i] = lo;
     box.hi[i] = hi;
@@ -537,7 +538,7 @@ int RunRobust(const std::vector<std::string>& args, const NumberSettings& locale
     json = a.json;
     s = MakeStudy(a, sep, !a.separator.empty());
   } catch (const EUsageError& e) {
-    err << kProgram << ": " << study::EscapedText(e.what()) << "\nTry '" << kProgram
+    err << kProgram << ": " << EscapedText(e.what()) << "\nTry '" << kProgram
         << " --help' for more information.\n";
     return 2;
   }
@@ -677,8 +678,8 @@ int RunRobust(const std::vector<std::string>& args, const NumberSettings& locale
     }
   }
   if (!map_error.empty()) {
-    err << kProgram << ": --robust-map " << study::EscapedText(s.map) << ": "
-        << study::EscapedText(map_error) << '\n';
+    err << kProgram << ": --robust-map " << EscapedText(s.map) << ": " << EscapedText(map_error)
+        << '\n';
   }
   if (e.interrupted || (map && map->interrupted)) {
     const int signal = study::InterruptSignal();

@@ -9,8 +9,8 @@
 #include "cli/options.h"
 #include "cli/report.h"
 #include "cli/robust_command.h"
+#include "number_text/escaped_text.h"
 #include "number_text/separator_hint.h"
-#include "study/escaped_text.h"
 
 namespace pitch::cli {
 
@@ -48,7 +48,7 @@ int Run(const std::vector<std::string>& args, const NumberSettings& locale_setti
     options = ParseOptions(args);
     RefuseSharedFiles(options, study.out_descriptor);
   } catch (const EUsageError& e) {
-    err << kProgram << ": " << study::EscapedText(e.what()) << "\nTry '" << kProgram
+    err << kProgram << ": " << EscapedText(e.what()) << "\nTry '" << kProgram
         << " --help' for more information.\n";
     return 2;
   }
@@ -81,7 +81,8 @@ int Run(const std::vector<std::string>& args, const NumberSettings& locale_setti
   if (options.from) {
     // A file that is not a results file stops the run like a coefficient that is not a number.
     try {
-      outcome = Calculate(CoefficientTextsFromFile(*options.from, separator), analyse);
+      outcome = Calculate(CoefficientTextsFromFile(*options.from, separator, settings.code_page),
+                          analyse);
     } catch (const Exception& e) {
       outcome.error = ErrorOf(e, Step::kInput, *options.from);
     }
@@ -110,14 +111,13 @@ int Run(const std::vector<std::string>& args, const NumberSettings& locale_setti
 
   // Messages may hold the user's text: shown with its control characters escaped.
   for (const RunError& e : errors) {
-    err << study::EscapedText(NamedMessage(options, e)) << '\n';
+    err << EscapedText(NamedMessage(options, e)) << '\n';
     if (!e.hint.empty()) {
-      err << study::EscapedText(e.hint) << '\n';
+      err << EscapedText(e.hint) << '\n';
     }
   }
   for (const SkippedFile& s : files.skipped) {
-    err << s.option << ' ' << study::EscapedText(s.path) << " was not written: " << s.reason
-        << ".\n";
+    err << s.option << ' ' << EscapedText(s.path) << " was not written: " << s.reason << ".\n";
   }
   return errors.empty() ? 0 : 1;
 }

@@ -17,18 +17,33 @@ bool IsPlainCLocale(std::string_view name) {
   return name.empty() || name == "C" || name == "POSIX";
 }
 
+// ASCII letters only, whatever the C library's locale (under a Turkish single-byte locale its
+// toupper turns 'i' into a byte outside ASCII).
 std::string Lower(std::string_view s) {
   std::string out(s);
-  std::transform(out.begin(), out.end(), out.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') {
+      c = static_cast<char>(c - 'A' + 'a');
+    }
+  }
+  return out;
+}
+
+std::string Upper(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) {
+    if (c >= 'a' && c <= 'z') {
+      c = static_cast<char>(c - 'a' + 'A');
+    }
+  }
   return out;
 }
 
 // Languages whose usual decimal separator is the comma, for locales the machine has not built.
-constexpr auto kCommaLanguages = std::to_array<std::string_view>({
-    "ru", "uk", "be", "kk", "ky", "uz", "tg", "az", "hy", "ka", "bg", "mk", "sr", "hr",
-    "bs", "sl", "sk", "cs", "pl", "lt", "lv", "et", "fi", "sv", "nb", "nn", "no", "da",
-    "is", "de", "nl", "fr", "es", "pt", "it", "ro", "hu", "el", "tr", "id"});
+constexpr auto kCommaLanguages = std::to_array<std::string_view>(
+    {"ru", "uk", "be", "kk", "ky", "uz", "tg", "az", "hy", "ka", "bg", "mk", "sr", "hr",
+     "bs", "sl", "sk", "cs", "pl", "lt", "lv", "et", "fi", "sv", "nb", "nn", "no", "da",
+     "is", "de", "nl", "fr", "es", "pt", "it", "ro", "hu", "el", "tr", "id"});
 
 // Runs f on a locale_t of that name for the given category mask, if the machine has it.
 template <typename F>
@@ -88,8 +103,7 @@ bool KeepsAsciiAsSingleBytes(const std::string& code_page) {
   if (cd == reinterpret_cast<iconv_t>(-1)) {
     return true;
   }
-  static constexpr std::string_view kSample =
-      "c1 = -0,123456789E+10.\r\nmuv iv nuv Tnu:?";
+  static constexpr std::string_view kSample = "c1 = -0,123456789E+10.\r\nmuv iv nuv Tnu:?";
   char* in = const_cast<char*>(kSample.data());
   std::size_t in_left = kSample.size();
   std::array<char, 256> out;
@@ -119,10 +133,7 @@ std::string CodesetOfLocaleName(std::string_view locale_name) {
       return "CP1251";
     }
     if (!codeset.empty()) {
-      std::string upper(codeset);
-      std::transform(upper.begin(), upper.end(), upper.begin(),
-                     [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-      return upper;
+      return Upper(codeset);
     }
   }
   std::string codeset = "UTF-8";

@@ -3,8 +3,9 @@
 #include <array>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
+#include <limits>
+#include <string>
+#include <string_view>
 
 namespace pitch {
 
@@ -18,19 +19,24 @@ struct PowerTables {
   std::array<Extended, 10> five_twelves;
 
   PowerTables() {
-    char text[16];
-    for (int k = 0; k < 32; ++k) {
-      std::snprintf(text, sizeof text, "1e%d", k);
-      units[k] = std::strtold(text, nullptr);
+    for (std::size_t k = 0; k < units.size(); ++k) {
+      units[k] = PowerOfTen(k);
     }
-    for (int k = 0; k < 16; ++k) {
-      std::snprintf(text, sizeof text, "1e%d", 32 * k);
-      thirty_twos[k] = std::strtold(text, nullptr);
+    for (std::size_t k = 0; k < thirty_twos.size(); ++k) {
+      thirty_twos[k] = PowerOfTen(32 * k);
     }
-    for (int k = 0; k < 10; ++k) {
-      std::snprintf(text, sizeof text, "1e%d", 512 * k);
-      five_twelves[k] = std::strtold(text, nullptr);
+    for (std::size_t k = 0; k < five_twelves.size(); ++k) {
+      five_twelves[k] = PowerOfTen(512 * k);
     }
+  }
+
+  // 10^k correctly rounded, read from "1e<k>" by from_chars, which (unlike strtold) does not
+  // depend on the C library's locale.
+  static Extended PowerOfTen(std::size_t k) {
+    const std::string text = "1e" + std::to_string(k);
+    Extended value = 0;
+    std::from_chars(text.data(), text.data() + text.size(), value);
+    return value;
   }
 };
 
@@ -62,6 +68,13 @@ Extended ScaleByPowerOfTen(Extended m, long long n) {
   }
   return m;
 }
+
+// The least extended value that is stored as an infinite Real: the largest Real and half its
+// last unit, where rounding to nearest (to even: the largest Real's last bit is 1) goes up.
+constexpr Extended kRealOverflow =
+    static_cast<Extended>(std::numeric_limits<Real>::max()) + 0x1p970L;
+// The first 15 significant digits of the largest Real, 1.7976931348623157E308; the 16th is 5.
+constexpr std::string_view kLargestRealDigits = "179769313486231";
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -157,18 +170,31 @@ std::string FormatNumber(Extended value, char separator) {
     return "0";
   }
 
-  // 18 significant digits, correctly rounded (ties to even): d.ddddddddddddddddde±x
+  // 18 significant digits, correctly rounded (ties to even): d.ddddddddddddddddde±x, always
+  // with a full stop. to_chars, unlike printf, ignores the C library's locale, which the window
+  // and the renderer set to the user's (whose decimal point may be more than one byte).
   char scientific[48];
-  std::snprintf(scientific, sizeof scientific, "%.17Le", std::fabs(value));
+  const char* const end = std::to_chars(scientific, scientific + sizeof scientific,
+                                        std::fabs(value), std::chars_format::scientific, 17)
+                              .ptr;
   char digits[18];
   digits[0] = scientific[0];
   for (int k = 1; k < 18; ++k) {
     digits[k] = scientific[k + 1];
   }
-  int exponent = std::atoi(scientific + 20) + 1;  // |v| ≈ 0.d1d2… × 10^exponent
+  const char* exponent_text = scientific + 20;  // after "e"
+  if (*exponent_text == '+') {
+    ++exponent_text;  // from_chars takes a minus sign only
+  }
+  int exponent = 0;
+  std::from_chars(exponent_text, end, exponent);
+  ++exponent;  // |v| ≈ 0.d1d2… × 10^exponent
 
-  // To 15 digits by the 16th alone.
-  if (digits[15] >= '5') {
+  // To 15 digits by the 16th alone, except where that would carry a value that is stored as a
+  // finite Real past the largest Real: the digits are cut there instead, so that the text reads
+  // back (1.79769313486231E308 for the largest Real, not 1.79769313486232E308).
+  if (digits[15] >= '5' && !(exponent == 309 && std::fabs(value) < kRealOverflow &&
+                             std::string_view(digits, 15) == kLargestRealDigits)) {
     int k = 14;
     while (k >= 0 && digits[k] == '9') {
       digits[k] = '0';

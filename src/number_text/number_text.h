@@ -23,7 +23,10 @@ Extended ParseNumber(std::string_view text, char separator);
 // Formats a value in the general form with at most 15 significant digits: rounded to 18
 // significant digits, then to 15 by the 16th digit alone; no trailing zeros; plain notation for
 // decimal exponents −3 … 15 of the 0.d1d2… form, "d1Sd2…E<exp>" outside. "NAN", "INF", "-INF"
-// for NaN and the infinities. Never fails.
+// for NaN and the infinities. Never fails. The text of a value that is stored as a finite Real
+// reads back as a finite Real: the values from 1.797693134862315E308 to the largest Real, whose
+// 15 digits would round up past it, are cut to 1.79769313486231E308 instead. The text does not
+// depend on the C library's locale.
 std::string FormatNumber(Extended value, char separator);
 
 // The shortest decimal text that reads back to the same double, with a full stop ("0.1",

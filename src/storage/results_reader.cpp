@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "number_text/escaped_text.h"
 #include "number_text/number_settings.h"
 #include "number_text/number_text.h"
 #include "storage/file_record.h"
@@ -21,8 +22,9 @@ constexpr std::string_view kRatiosHeading = "Передаточные числа
 constexpr std::size_t kLineCount = 11;
 constexpr std::size_t kLargestFile = 64 * 1024;
 
-// The code pages a results file may have been written in, as iconv names them. "ASCII" stands
-// for every code page without Cyrillic letters: the writer put '?' for each of them.
+// The code pages a results file may have been written in, as iconv names them, after the one of
+// the locale in force. "ASCII" stands for every code page without Cyrillic letters: the writer
+// put '?' for each of them.
 constexpr const char* kCodePages[] = {"UTF-8", "CP1251", "KOI8-R", "CP866", "ISO-8859-5", "ASCII"};
 
 // The lines after the number lines' names, in file order: line 2 … 6 and 8 … 11.
@@ -79,6 +81,11 @@ ResultsNumber ReadNumber(std::string_view line, std::size_t line_number, const c
   number.separator = comma ? ',' : stop ? '.' : 0;
   try {
     number.value = fp::Store(ParseNumber(number.text, comma ? ',' : '.'));
+  } catch (const EConvertError&) {
+    // The text comes from the file and may hold any byte: a NUL would cut the message, a
+    // control character reach the terminal.
+    Fail(file_name, line_number,
+         "'" + EscapedText(number.text) + "' is not a valid floating point value.");
   } catch (const Exception& e) {
     Fail(file_name, line_number, WithFullStop(e.what()));
   }
@@ -87,7 +94,8 @@ ResultsNumber ReadNumber(std::string_view line, std::size_t line_number, const c
 
 }  // namespace
 
-ResultsFileContent ParseResultsFile(std::string_view bytes, const std::string& name) {
+ResultsFileContent ParseResultsFile(std::string_view bytes, const std::string& name,
+                                    const std::string& locale_code_page) {
   if (bytes.substr(0, 3) == "\xEF\xBB\xBF") {
     bytes.remove_prefix(3);
   }
@@ -97,11 +105,14 @@ ResultsFileContent ParseResultsFile(std::string_view bytes, const std::string& n
   }
 
   ResultsFileContent content;
-  for (const char* code_page : kCodePages) {
-    if (lines[0] == ToCodePage(kCoefficientsHeading, code_page)) {
+  const auto try_code_page = [&](const std::string& code_page) {
+    if (content.code_page.empty() && lines[0] == ToCodePage(kCoefficientsHeading, code_page)) {
       content.code_page = code_page;
-      break;
     }
+  };
+  try_code_page(locale_code_page);
+  for (const char* code_page : kCodePages) {
+    try_code_page(code_page);
   }
   if (content.code_page.empty()) {
     Fail(name, 1,
@@ -133,7 +144,7 @@ ResultsFileContent ParseResultsFile(std::string_view bytes, const std::string& n
   return content;
 }
 
-ResultsFileContent ReadResultsFile(const std::string& path) {
+ResultsFileContent ReadResultsFile(const std::string& path, const std::string& locale_code_page) {
   const auto io_error = [&](int error) {
     throw EInOutError(InOutErrorCodeOf(error),
                       "The results file " + path + " cannot be read: " + std::strerror(error));
@@ -181,7 +192,7 @@ ResultsFileContent ReadResultsFile(const std::string& path) {
     Fail(path, 0, "the file is too large to be a results file");
   }
   bytes.resize(used);
-  return ParseResultsFile(bytes, path);
+  return ParseResultsFile(bytes, path, locale_code_page);
 }
 
 std::string TextWithSeparator(const ResultsNumber& number, char separator) {

@@ -1,6 +1,7 @@
 // Reading a results file back: the eleven lines that "Save and Exit" writes, in whatever code
-// page the writer's locale had (UTF-8, CP1251, KOI8-R, or one without Cyrillic letters, where the
-// headings' letters became '?'), each number with the decimal separator it was written with.
+// page the writer's locale had (the code page of the locale in force, UTF-8, CP1251, KOI8-R, or
+// one without Cyrillic letters, where the headings' letters became '?'), each number with the
+// decimal separator it was written with.
 #pragma once
 
 #include <array>
@@ -42,12 +43,16 @@ struct ResultsFileContent {
 // changed its line ends); a UTF-8 byte-order mark is skipped; the last line's end may be
 // missing. Raises EResultsFileError naming the line for anything else: a heading that is not
 // there, a missing or extra line, a line without its "name = ", a number that does not read
-// (with either separator) or does not fit a Real. name is the file's name for the messages.
-ResultsFileContent ParseResultsFile(std::string_view bytes, const std::string& name);
+// (with either separator; its text shown with control characters escaped) or does not fit a
+// Real. name is the file's name for the messages. locale_code_page is the working code page
+// (NumberSettings::code_page), the one this program writes in now: the headings are looked for
+// in it first, then in the code pages above.
+ResultsFileContent ParseResultsFile(std::string_view bytes, const std::string& name,
+                                    const std::string& locale_code_page);
 
 // Reads the file at path (at most 64 KiB; a results file has a few hundred bytes). Raises
 // EInOutError when it cannot be read, EResultsFileError as above.
-ResultsFileContent ReadResultsFile(const std::string& path);
+ResultsFileContent ReadResultsFile(const std::string& path, const std::string& locale_code_page);
 
 // The number's text with its separator replaced by separator, so that the text reads to the same
 // value under a locale with that separator (the digits accumulate the same way with either).

@@ -9,8 +9,8 @@
 #include <stdexcept>
 
 #include "core/errors.h"
+#include "number_text/escaped_text.h"
 #include "storage/file_record.h"
-#include "study/escaped_text.h"
 
 namespace pitch::study {
 

@@ -7,10 +7,10 @@
 #include <cmath>
 #include <limits>
 
+#include "number_text/escaped_text.h"
 #include "number_text/number_text.h"
 #include "storage/picture_format.h"
 #include "storage/same_file.h"
-#include "study/escaped_text.h"
 #include "study/threads.h"
 
 namespace pitch::study {

@@ -18,11 +18,11 @@
 #include <span>
 
 #include "core/errors.h"
+#include "number_text/escaped_text.h"
 #include "number_text/number_text.h"
 #include "storage/file_record.h"
 #include "study/batch_input.h"
 #include "study/chunk.h"
-#include "study/escaped_text.h"
 #include "study/interrupt.h"
 #include "study/output.h"
 #include "study/plan.h"

@@ -446,7 +446,7 @@ void TFormBase::SaveReportClick(QObject* /*Sender*/) {
 }
 
 void TFormBase::OpenResultsFile(const QString& path) {
-  const ResultsFileContent content = ReadResultsFile(path.toStdString());
+  const ResultsFileContent content = ReadResultsFile(path.toStdString(), settings_.code_page);
   const std::array<QLineEdit*, 5> edits = {Edit1, Edit2, Edit3, Edit4, Edit5};
   for (std::size_t k = 0; k < edits.size(); ++k) {
     edits[k]->setText(QString::fromStdString(

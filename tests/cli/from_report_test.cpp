@@ -48,11 +48,50 @@ TEST_F(CliFromAndReport, FromReadsAResultsFileOfAnyLocale) {
   EXPECT_EQ(from.err, "");
 }
 
+// Every file the command line writes, it reopens: in the code page of any locale (the reader
+// tries the locale's own), and with a coefficient whose 15 digits would round up past the largest
+// Real. The reopened run ends as the first one did (here an overflow of the simulation for the
+// largest Real); it repeats the calculation from the file's 15-digit texts.
+TEST_F(CliFromAndReport, FromReopensEveryFileWritten) {
+  struct Row {
+    const char* name;
+    NumberSettings settings;
+    std::vector<std::string> coefficients;
+  };
+  const std::vector<Row> rows = {
+      {"EUC-JP", {'.', "EUC-JP"}, {"0.9", "0.45", "6.5", "1.1", "0.3"}},
+      {"GB18030", {',', "GB18030"}, {"0,9", "0,45", "6,5", "1,1", "0,3"}},
+      {"EUC-KR", {'.', "EUC-KR"}, {"0.9", "0.45", "6.5", "1.1", "0.3"}},
+      {"MAC-CYRILLIC", {',', "MAC-CYRILLIC"}, {"0,9", "0,45", "6,5", "1,1", "0,3"}},
+      {"largest Real",
+       {'.', "UTF-8"},
+       {"0.88", "1.7976931348623157e308", "7.028", "0.987", "0.251"}},
+  };
+  const auto stage = [](const Json& j) {
+    return j["error"].is_null() ? std::string("none") : j["error"]["stage"].get<std::string>();
+  };
+  for (const Row& row : rows) {
+    const std::string file = Path(std::string("Result_") + row.name);
+    std::vector<std::string> args = {"--results", file, "--json", "--"};
+    args.insert(args.end(), row.coefficients.begin(), row.coefficients.end());
+    const Result written = Call(args, row.settings);
+    ASSERT_TRUE(fs::exists(file)) << row.name << ": " << written.err;
+    const Result from = Call({"--from", file, "--json"}, row.settings);
+    EXPECT_EQ(from.code, written.code) << row.name << ": " << from.err;
+    const Json first = Json::parse(written.out);
+    const Json again = Json::parse(from.out);
+    EXPECT_EQ(stage(again), stage(first)) << row.name << ": " << from.err;
+    if (stage(first) == "none") {
+      EXPECT_EQ(again["ratios"], first["ratios"]) << row.name;
+    }
+  }
+}
+
 TEST_F(CliFromAndReport, FromErrorsNameTheLine) {
   const std::string file = Path("notes.txt");
   std::ofstream(file, std::ios::binary) << "Коэффициенты линейной модели ЛА:\nc1 = 1\nc2 = x\n";
-  const Result r = Call({"--from", file, "--results", Path("out.txt"), "--report",
-                         Path("r.pdf"), "--json"});
+  const Result r =
+      Call({"--from", file, "--results", Path("out.txt"), "--report", Path("r.pdf"), "--json"});
   EXPECT_EQ(r.code, 1);
   const Json j = Json::parse(r.out);
   EXPECT_EQ(j["error"]["kind"], "EResultsFileError");
@@ -67,10 +106,19 @@ TEST_F(CliFromAndReport, FromErrorsNameTheLine) {
             std::string::npos)
       << r.err;
 
+  // A number's text is shown whole: a NUL byte in it, escaped, does not cut the message.
+  std::ofstream(file, std::ios::binary | std::ios::trunc) << "Коэффициенты линейной модели ЛА:\r\n"
+                                                          << std::string("c1 = 0.88\0\r\n", 12);
+  const std::string nul = file + ", line 2: '0.88\\x00' is not a valid floating point value.";
+  const Result cut = Call({"--from", file});
+  EXPECT_EQ(cut.code, 1);
+  EXPECT_EQ(cut.err, nul + "\n");
+  EXPECT_EQ(Json::parse(Call({"--from", file, "--json"}).out)["error"]["message"], nul);
+
   const Result missing = Call({"--from", Path("none")});
   EXPECT_EQ(missing.code, 1);
-  EXPECT_EQ(missing.err, "The results file " + Path("none") +
-                             " cannot be read: No such file or directory.\n");
+  EXPECT_EQ(missing.err,
+            "The results file " + Path("none") + " cannot be read: No such file or directory.\n");
 }
 
 // Usage: --from replaces the coefficients; --report writes PDF; neither in a study.
@@ -105,9 +153,13 @@ TEST_F(CliFromAndReport, ReportHoldsWhatTheCalculationReached) {
   const std::vector<Row> rows = {
       {{"0.880", "0.404", "7.028", "0.987", "0.251"}, true, true, ""},
       {{"400", "0.404", "7.028", "0.987", "0.251"}, true, false, "Floating point overflow."},
-      {{"0.880", "0.2", "7.028", "0.987", "0.251"}, false, false,
+      {{"0.880", "0.2", "7.028", "0.987", "0.251"},
+       false,
+       false,
        "Invalid floating point operation."},
-      {{"0.880", "abc", "7.028", "0.987", "0.251"}, false, false,
+      {{"0.880", "abc", "7.028", "0.987", "0.251"},
+       false,
+       false,
        "'abc' is not a valid floating point value."},
   };
   for (const Row& row : rows) {

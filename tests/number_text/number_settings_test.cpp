@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <clocale>
 #include <map>
 #include <string>
+
+#include "common/generated_locale.h"
 
 namespace pitch {
 namespace {
@@ -17,6 +21,24 @@ TEST(NumberSettings, SeparatorOfLocaleNames) {
   };
   for (const auto& [name, separator] : rows) {
     EXPECT_EQ(DecimalSeparatorForLocale(name), separator) << name;
+  }
+}
+
+// A locale whose decimal point is more than one byte (U+066B in ps_AF) has the full stop, also
+// under a name whose language writes a comma (ru_AF, built from ps_AF, which without the locale
+// would get the Russian comma).
+TEST(NumberSettings, SeparatorOfALocaleWithAMultibyteDecimalPoint) {
+  testing::GeneratedLocales locales;
+  const std::array<std::array<const char*, 2>, 2> rows = {{
+      {"ps_AF", "ps_AF.UTF-8"},
+      {"ps_AF", "ru_AF.UTF-8"},
+  }};
+  for (const auto& [source, name] : rows) {
+    const std::string problem = locales.Build(source, "UTF-8", name);
+    if (!problem.empty()) {
+      GTEST_SKIP() << problem;
+    }
+    EXPECT_EQ(DecimalSeparatorForLocale(name), '.') << name;
   }
 }
 
@@ -41,6 +63,32 @@ TEST(NumberSettings, CodePageOfLocaleNames) {
   for (const auto& [name, code_page] : rows) {
     EXPECT_EQ(CodePageForLocale(name), code_page) << name;
   }
+}
+
+// Names are matched and written in ASCII letters whatever the C library's locale: under a Turkish
+// single-byte one its toupper turns 'i' into 0xDD ("KO\xDD8-R", which iconv does not know).
+TEST(NumberSettings, CodePageOfLocaleNamesUnderATurkishLocale) {
+  testing::GeneratedLocales locales;
+  const std::string problem = locales.Build("tr_TR", "ISO-8859-9", "tr_TR.ISO-8859-9");
+  if (!problem.empty()) {
+    GTEST_SKIP() << problem;
+  }
+  const std::string before = std::setlocale(LC_ALL, nullptr);
+  ASSERT_NE(std::setlocale(LC_ALL, "tr_TR.ISO-8859-9"), nullptr);
+  const std::map<std::string, std::string> rows = {
+      {"ru_RU.koi8-r", "KOI8-R"},
+      {"tr_TR.iso88599", "ISO88599"},
+      {"ru_RU.UTF-8", "UTF-8"},
+      {"RU_RU.CP1251", "CP1251"},
+  };
+  std::map<std::string, std::string> found;
+  for (const auto& [name, code_page] : rows) {
+    found[name] = CodePageForLocale(name);
+  }
+  const char separator = DecimalSeparatorForLocale("IT_IT");  // a locale the machine lacks
+  std::setlocale(LC_ALL, before.c_str());
+  EXPECT_EQ(found, rows);
+  EXPECT_EQ(separator, ',');
 }
 
 TEST(NumberSettings, ResultsLineInAWideCodesetLocaleIsPlainUtf8) {

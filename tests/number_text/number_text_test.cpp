@@ -1,13 +1,17 @@
 #include "number_text/number_text.h"
 
 #include <gtest/gtest.h>
+#include <langinfo.h>
 
 #include <cfloat>
+#include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <limits>
 #include <string>
 #include <tuple>
+
+#include "common/generated_locale.h"
 
 namespace pitch {
 namespace {
@@ -197,7 +201,13 @@ const FormattedRow kFormattedRows[] = {
     {"TenToTheMinus5", 0.00001, "1E-5"},
     {"SmallWithSeparator", 1.5e-7, "1,5E-7"},
     {"TenToThe100", 1e100, "1E100"},
-    {"LargestReal", DBL_MAX, "1,79769313486232E308"},
+    // Rounded up, the largest Reals' 15 digits would read back beyond the largest Real: cut.
+    {"LargestReal", DBL_MAX, "1,79769313486231E308"},
+    {"NegativeLargestReal", -DBL_MAX, "-1,79769313486231E308"},
+    {"LeastRealCut", 0x1.ffffffffffffcp+1023, "1,79769313486231E308"},  // 1,797693134862315…
+    {"RoundedUpBelowTheCut", 0x1.fffffffffffe1p+1023, "1,79769313486231E308"},  // …230972…
+    // An extended value that a Real cannot hold keeps its rounded text.
+    {"ExtendedPastTheLargestReal", 0x1.fffffffffffff8p+1023L, "1,79769313486232E308"},
     {"SmallestDenormalReal", std::numeric_limits<double>::denorm_min(), "4,94065645841247E-324"},
     {"CarryToOne", 0.9999999999999999, "1"},
     {"CarryToANewDecade", -99999.99999999999, "-100000"},
@@ -226,10 +236,35 @@ TEST(FormatNumber, LongestTextHas23Characters) {
 }
 
 TEST(FormatNumber, TextReadsBackToTheSameText) {
-  for (const double v : {0.88, 0.404, 7.028, 1e-310, 123456.789, -9.87654321e-5, 3.0e200}) {
+  for (const double v :
+       {0.88, 0.404, 7.028, 1e-310, 123456.789, -9.87654321e-5, 3.0e200, DBL_MAX, -DBL_MAX}) {
     const std::string text = FormatNumber(v, ',');
     EXPECT_EQ(FormatNumber(fp::Store(ParseNumber(text, ',')), ','), text) << text;
   }
+}
+
+// The window and the renderer run under the user's locale (Qt sets the C library's to it): the
+// number text is the same under ps_AF.UTF-8, whose decimal point is a two-byte character (U+066B).
+TEST(NumberText, IgnoresTheCLibrarysLocale) {
+  testing::GeneratedLocales locales;
+  const std::string problem = locales.Build("ps_AF", "UTF-8", "ps_AF.UTF-8");
+  if (!problem.empty()) {
+    GTEST_SKIP() << problem;
+  }
+  const std::string before = std::setlocale(LC_ALL, nullptr);
+  ASSERT_NE(std::setlocale(LC_ALL, "ps_AF.UTF-8"), nullptr);
+  const std::string radix = nl_langinfo(RADIXCHAR);
+  for (const char separator : {',', '.'}) {
+    for (const FormattedRow& row : kFormattedRows) {
+      EXPECT_EQ(FormatNumber(row.value, separator), WithSeparator(row.text, separator)) << row.name;
+    }
+    for (const AcceptedRow& row : kAcceptedRows) {
+      const std::string text = WithSeparator(row.text, separator);
+      EXPECT_EQ(Hex(ParseNumber(text, separator)), Hex(row.value)) << text;
+    }
+  }
+  std::setlocale(LC_ALL, before.c_str());
+  EXPECT_EQ(radix, "\u066B") << "the locale's decimal point, under which the cases above ran";
 }
 
 }  // namespace

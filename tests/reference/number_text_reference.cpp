@@ -2,6 +2,7 @@
 
 #include <mpfr.h>
 
+#include <cfloat>
 #include <cmath>
 #include <cstdlib>
 #include <map>
@@ -160,6 +161,37 @@ std::optional<double> StoreParsed(long double value) {
   }
 }
 
+namespace {
+
+// The exact decimal expansion of a positive Real: its significant digits and the exponent of the
+// 0.d1d2… form. A Real is an integer times 2^-1074 at the finest, and such a number has at most
+// 767 significant decimal digits, so 800 digits hold every one of them without rounding.
+std::string ExactDigits(double value, long& exponent) {
+  constexpr std::size_t kExactDigits = 800;
+  mpfr_t exact;
+  mpfr_init2(exact, 53);
+  mpfr_set_d(exact, value, MPFR_RNDN);
+  mpfr_exp_t decimal_exponent = 0;
+  char* expansion = mpfr_get_str(nullptr, &decimal_exponent, 10, kExactDigits, exact, MPFR_RNDN);
+  const std::string all(expansion);
+  mpfr_free_str(expansion);
+  mpfr_clear(exact);
+  exponent = static_cast<long>(decimal_exponent);
+  return all;
+}
+
+// Whether 0.digits × 10^exponent is above the largest Real.
+bool AboveLargestReal(const std::string& digits, long exponent) {
+  long max_exponent = 0;
+  const std::string max_digits = ExactDigits(DBL_MAX, max_exponent);
+  if (exponent != max_exponent) {
+    return exponent > max_exponent;
+  }
+  return digits > max_digits.substr(0, digits.size());
+}
+
+}  // namespace
+
 std::string FormatNumber(double value, char separator) {
   if (std::isnan(value)) {
     return "NAN";
@@ -171,19 +203,9 @@ std::string FormatNumber(double value, char separator) {
     return "0";
   }
 
-  // The exact decimal expansion of |value| = 0.d1d2… × 10^exponent. A Real is an integer times
-  // 2^-1074 at the finest, and such a number has at most 767 significant decimal digits, so 800
-  // digits hold every one of them without rounding.
-  constexpr std::size_t kExactDigits = 800;
-  mpfr_t exact;
-  mpfr_init2(exact, 53);
-  mpfr_set_d(exact, std::fabs(value), MPFR_RNDN);
-  mpfr_exp_t decimal_exponent = 0;
-  char* expansion = mpfr_get_str(nullptr, &decimal_exponent, 10, kExactDigits, exact, MPFR_RNDN);
-  const std::string all(expansion);
-  mpfr_free_str(expansion);
-  mpfr_clear(exact);
-  long exponent = static_cast<long>(decimal_exponent);
+  // The exact decimal expansion of |value| = 0.d1d2… × 10^exponent.
+  long exponent = 0;
+  const std::string all = ExactDigits(std::fabs(value), exponent);
 
   // 18 significant digits, ties to even: the digits after the 18th decide, all of them.
   std::string digits = all.substr(0, 18);
@@ -196,11 +218,18 @@ std::string FormatNumber(double value, char separator) {
     RoundUp(digits, exponent);
   }
 
-  // 15 digits by the 16th alone: up when it is 5 or more.
+  // 15 digits by the 16th alone: up when it is 5 or more, unless the text would then be above
+  // the largest Real (and so not read back as one).
   const char sixteenth = digits[15];
   digits.resize(15);
   if (sixteenth >= '5') {
-    RoundUp(digits, exponent);
+    std::string up = digits;
+    long up_exponent = exponent;
+    RoundUp(up, up_exponent);
+    if (!AboveLargestReal(up, up_exponent)) {
+      digits = up;
+      exponent = up_exponent;
+    }
   }
   while (digits.size() > 1 && digits.back() == '0') {
     digits.pop_back();

@@ -170,7 +170,8 @@ class TestReport : public QObject {
   }
 
   // A file written under any code page and separator opens with the window's separator and is
-  // calculated at once: the boxes hold the file's texts, the results its ratios.
+  // calculated at once: the boxes hold the file's texts, the results its ratios. The window's
+  // locale has the file's code page.
   void openResultsFile_data() {
     QTest::addColumn<QString>("code_page");
     QTest::addColumn<char>("file_separator");
@@ -179,6 +180,8 @@ class TestReport : public QObject {
     QTest::newRow("CP1251, comma, window full stop") << "CP1251" << ',' << '.';
     QTest::newRow("ASCII, full stop, window comma") << "ASCII" << '.' << ',';
     QTest::newRow("KOI8-R, full stop") << "KOI8-R" << '.' << '.';
+    QTest::newRow("EUC-JP, full stop, window comma") << "EUC-JP" << '.' << ',';
+    QTest::newRow("GB18030, full stop") << "GB18030" << '.' << '.';
   }
   void openResultsFile() {
     QFETCH(QString, code_page);
@@ -187,8 +190,8 @@ class TestReport : public QObject {
     const std::array<Real, 5> c = {0.9, 0.45, 6.5, 1.1, 0.3};
     const QString file = Path("Result_1");
     SaveResults(file.toStdString(), {file_separator, code_page.toStdString()}, c);
-    const ResultsFileContent content = ReadResultsFile(file.toStdString());
-    settings_.decimal_separator = window_separator;
+    const ResultsFileContent content = ReadResultsFile(file.toStdString(), code_page.toStdString());
+    settings_ = NumberSettings{window_separator, code_page.toStdString()};
 
     w().OpenResultsFile(file);
     QCOMPARE(box_->shown, QStringList());
@@ -206,14 +209,28 @@ class TestReport : public QObject {
     QCOMPARE(w().Series1->count(), 1000);
   }
 
-  // A file that is not a results file: the error names the line, the window is unchanged.
+  // A file that is not a results file: the error names the line, the window is unchanged. The
+  // number's text is shown whole, a NUL byte in it escaped.
+  void badFileLeavesTheWindowAsItWas_data() {
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("a word") << QByteArray("c2 = zero")
+                            << QStringLiteral(
+                                   ", line 3: 'zero' is not a valid floating point value.");
+    QTest::newRow("a NUL byte")
+        << QByteArray("c2 = 0,45\0", 10)
+        << QStringLiteral(", line 3: '0,45\\x00' is not a valid floating point value.");
+  }
   void badFileLeavesTheWindowAsItWas() {
+    QFETCH(QByteArray, line);
+    QFETCH(QString, message);
     QTest::mouseClick(w().CalcPlot, Qt::LeftButton);
     const QStringList inputs = Inputs();
     const QStringList results = Results();
     const QString file = Path("notes.txt");
     std::ofstream(file.toStdString(), std::ios::binary)
-        << "Коэффициенты линейной модели ЛА:\r\nc1 = 0,9\r\nc2 = zero\r\n";
+        << "Коэффициенты линейной модели ЛА:\r\nc1 = 0,9\r\n"
+        << line.toStdString() << "\r\n";
     const QList<QUrl> urls = {QUrl::fromLocalFile(file)};
     QMimeData mime;
     mime.setUrls(urls);
@@ -223,8 +240,7 @@ class TestReport : public QObject {
     QDropEvent drop(QPointF(400, 300), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(&w(), &drop);
     QCOMPARE(box_->shown.size(), 1);
-    QCOMPARE(box_->shown[0],
-             file + QStringLiteral(", line 3: 'zero' is not a valid floating point value."));
+    QCOMPARE(box_->shown[0], file + message);
     QCOMPARE(Inputs(), inputs);
     QCOMPARE(Results(), results);
   }

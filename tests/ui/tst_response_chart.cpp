@@ -9,10 +9,13 @@
 #include <QValueAxis>
 #include <QtTest>
 #include <algorithm>
+#include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <string>
 
+#include "common/generated_locale.h"
 #include "ui/plot_export.h"
 #include "ui/plot_overlay.h"
 #include "ui/response_chart.h"
@@ -122,6 +125,36 @@ class TestResponseChart : public QObject {
     QVERIFY2(ticks.count == 0 || ticks.Value(ticks.count) > max ||
                  !std::isfinite(ticks.Value(ticks.count)),
              qPrintable(hex(ticks.Value(ticks.count))));
+  }
+
+  // The window and the renderer run under the user's locale (QApplication sets the C library's to
+  // it): under ps_AF.UTF-8, whose decimal point is a two-byte character, the tick labels and the
+  // characteristics' numbers are the program's number text, as under the C locale.
+  void labelsIgnoreTheCLibrarysLocale() {
+    pitch::testing::GeneratedLocales locales;
+    const std::string problem = locales.Build("ps_AF", "UTF-8", "ps_AF.UTF-8");
+    if (!problem.empty()) {
+      QSKIP(problem.c_str());
+    }
+    const QList<QPointF> points = {{0, 0}, {9.99, 0.2573}};
+    const auto labels = [&points](char separator) {
+      TResponseChart builder;
+      builder.SetDecimalSeparator(separator);
+      builder.SetPoints(points);
+      return builder.axisX()->categoriesLabels() + builder.axisY()->categoriesLabels() +
+             QStringList{pitch::ShortNumber(1.02573e293, separator)};
+    };
+    const std::string before = std::setlocale(LC_ALL, nullptr);
+    const QStringList in_c_comma = labels(',');
+    const QStringList in_c_stop = labels('.');
+    QVERIFY(std::setlocale(LC_ALL, "ps_AF.UTF-8") != nullptr);
+    const QStringList comma = labels(',');
+    const QStringList stop = labels('.');
+    std::setlocale(LC_ALL, before.c_str());
+    QCOMPARE(comma, in_c_comma);
+    QCOMPARE(stop, in_c_stop);
+    QVERIFY2(stop.contains(QStringLiteral("0.05")) && stop.contains(QStringLiteral("1.026E293")),
+             qPrintable(stop.join(QLatin1Char(' '))));
   }
 
   // Drawing a chart whose values span more than the double range finishes (it used to step

@@ -1,6 +1,6 @@
-#include "study/escaped_text.h"
+#include "number_text/escaped_text.h"
 
-namespace pitch::study {
+namespace pitch {
 
 std::string EscapedText(std::string_view text) {
   static constexpr char kHex[] = "0123456789abcdef";
@@ -19,8 +19,6 @@ std::string EscapedText(std::string_view text) {
       shown += "\\u00";
       shown += kHex[c1 >> 4];
       shown += kHex[c1 & 0xF];
-    } else if (byte == '\\') {
-      shown += "\\\\";
     } else {
       shown += static_cast<char>(byte);
     }
@@ -28,4 +26,4 @@ std::string EscapedText(std::string_view text) {
   return shown;
 }
 
-}  // namespace pitch::study
+}  // namespace pitch
