@@ -690,6 +690,38 @@ Eigenvalues4 ClosedLoop::Eigenvalues() const {
   return ToEigenvalues4(ScaledRoots(c));
 }
 
+int ClosedLoop::PoleExponent() const {
+  std::vector<Extended> c;
+  if (exact_) {
+    c = ToExtended(ExactPoly(exact_->begin(), exact_->end()));
+  } else {
+    for (const Ball& b : fast_) {
+      c.push_back(b.mid);
+    }
+  }
+  const int e = RootExponent(c);
+  return e == INT_MIN ? 0 : e;
+}
+
+Matrix4 ClosedLoop::ScaledStep(int e, double dt) const {
+  const Extended c3 = in_.c3;
+  const Extended c4 = in_.c4;
+  const Extended step = dt;
+  const auto entry = [step](Extended value, int scale) {
+    return static_cast<double>(std::ldexp(value, scale) * step);
+  };
+  Matrix4 m = Matrix4::Zero();
+  m(0, 1) = entry(1, e);
+  m(1, 0) = entry(-c3 * in_.iv, -e);
+  m(1, 1) = entry(-(static_cast<Extended>(in_.c1) + in_.c5) - c3 * in_.muv, 0);
+  m(1, 2) = entry(-c3 * in_.nuv, -2 * e);
+  m(1, 3) = entry(-(in_.c2 - c4 * in_.c5), -e);
+  m(2, 0) = entry(1, e);
+  m(3, 1) = entry(1, e);
+  m(3, 3) = entry(-c4, 0);
+  return m;
+}
+
 Stability ClosedLoopStability(const TController& c) { return ClosedLoop(c).Continuous(); }
 
 bool EulerIterationStable(const TController& c, double dt) {

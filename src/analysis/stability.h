@@ -58,6 +58,15 @@ class ClosedLoop {
   // The four poles (conjugate pairs as two values).
   Eigenvalues4 Eigenvalues() const;
 
+  // The binary exponent e of the poles' size: 2^e bounds them within a few factors of two (0 when
+  // every pole is 0).
+  int PoleExponent() const;
+  // D·A·D⁻¹·dt for D = diag(1, 2^−e, 2^e, 1), the closed loop in state units scaled to poles of
+  // size 2^e, formed in extended precision and rounded once: its entries are near 2^e·dt when the
+  // inputs are of one scale, where those of A·dt (up to the poles' size cubed) leave the double
+  // range. Its exponential is D·exp(A·dt)·D⁻¹.
+  Matrix4 ScaledStep(int e, double dt) const;
+
  private:
   const stability_detail::HurwitzSigns& Signs() const;
   const std::array<Exact, 5>& ExactCoefficients() const;
