@@ -98,7 +98,9 @@ std::vector<Pole> PolesOf(const Eigenvalues4& eigenvalues) {
   for (const std::complex<double>& p : eigenvalues) {
     const double magnitude = std::abs(p);
     if (p.imag() > 0) {
-      complex_pairs.push_back({p, std::nullopt, -p.real() / magnitude, magnitude});
+      // A pair on the imaginary axis is undamped: 0, not −0.
+      const double damping = p.real() == 0 ? 0.0 : -p.real() / magnitude;
+      complex_pairs.push_back({p, std::nullopt, damping, magnitude});
     } else if (p.imag() == 0) {
       std::optional<double> tau;
       if (p.real() != 0) {

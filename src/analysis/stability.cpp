@@ -568,10 +568,12 @@ std::vector<double> AxisFrequencies(const ExactPoly& h) {
   return omegas;
 }
 
+// The four poles; a root that the eigenvalue solver did not find (it finds them all) as NaN.
 Eigenvalues4 ToEigenvalues4(const std::vector<std::complex<double>>& poles) {
   Eigenvalues4 r;
-  for (Eigen::Index i = 0; i < 4; ++i) {
-    r(i) = poles.at(static_cast<std::size_t>(i));
+  r.fill(std::numeric_limits<double>::quiet_NaN());
+  for (std::size_t i = 0; i < 4 && i < poles.size(); ++i) {
+    r(static_cast<Eigen::Index>(i)) = poles[i];
   }
   return r;
 }

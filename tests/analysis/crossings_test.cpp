@@ -760,6 +760,11 @@ TEST_P(ExactStability, PolesOfTheSameLoop) {
     }
   }
   EXPECT_EQ(zeros, reference.zero_roots);
+  for (const Pole& p : ClosedLoopPoles(c_)) {
+    if (p.damping_ratio && p.value.real() == 0) {
+      EXPECT_FALSE(std::signbit(*p.damping_ratio)) << "an undamped pair reads as -0";
+    }
+  }
 }
 
 constexpr double kTiny = 0x1p-40;
