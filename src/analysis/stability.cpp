@@ -514,7 +514,7 @@ std::vector<Extended> ToExtended(const ExactPoly& p) {
   return c;
 }
 
-// ω = √v, correctly rounded, for every root v > 0 of H (degree at most 2, its roots real and
+// ω = √v, from v at 256 bits rounded to a double, for every root v > 0 of H (degree at most 2, its roots real and
 // positive), as often as the root's multiplicity.
 std::vector<double> AxisFrequencies(const ExactPoly& h) {
   std::vector<double> omegas;

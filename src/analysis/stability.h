@@ -20,8 +20,8 @@
 // they lose the loop to rounding or leave the double range); else the roots of the polynomial
 // scaled by a power of two to unit size (so huge and tiny coefficients neither overflow nor
 // underflow), refined by Newton steps in extended precision. A pole is exactly 0 only when it is
-// exactly 0; a pole on the axis has real part exactly 0 and its ω is the double nearest the exact
-// one.
+// exactly 0; a pole on the axis has real part exactly 0 and its ω formed at 256 bits, then
+// rounded to a double.
 #pragma once
 
 #include <array>
