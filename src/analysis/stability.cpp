@@ -514,8 +514,8 @@ std::vector<Extended> ToExtended(const ExactPoly& p) {
   return c;
 }
 
-// ω = √v, from v at 256 bits rounded to a double, for every root v > 0 of H (degree at most 2, its roots real and
-// positive), as often as the root's multiplicity.
+// ω = √v, formed at 256 bits and rounded to a double, for every root v > 0 of H (degree at most
+// 2, its roots real and positive), as often as the root's multiplicity.
 std::vector<double> AxisFrequencies(const ExactPoly& h) {
   std::vector<double> omegas;
   const auto add = [&omegas](Mpfr& v) {
