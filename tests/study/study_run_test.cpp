@@ -88,9 +88,8 @@ void ExpectRowEqualsController(const Json& row, const std::array<std::string, 5>
   ExpectNumber(row["ratios"]["iv"], c.iv, what + " iv");
   ExpectNumber(row["ratios"]["nuv"], c.nuv, what + " nuv");
   ExpectNumber(row["ratios"]["Tnu"], c.Tnu, what + " Tnu");
-  const analysis::Matrix4 a = analysis::ToEigen(ClosedLoopMatrix(c));
-  EXPECT_EQ(row["stable"], analysis::IsStable(a)) << what;
-  const analysis::EulerStability euler = analysis::EulerStabilityOf(a, kTimeStep);
+  EXPECT_EQ(row["stable"], analysis::IsStable(c)) << what;
+  const analysis::EulerStability euler = analysis::EulerStabilityOf(c, kTimeStep);
   ExpectNumber(row["euler"]["spectral_radius"], euler.spectral_radius, what + " radius");
   EXPECT_EQ(row["euler"]["stable"], euler.stable) << what;
   ASSERT_EQ(row["metrics"].is_null(), !simulated) << what;
