@@ -1,14 +1,17 @@
 // The analysis of one response: poles, the exact response at the sample times, the step
-// characteristics and the continuous settling time; and the margins of one loop broken at the
-// autopilot's command, with and without the curves of its Bode diagram.
+// characteristics and the continuous settling time; the margins of one loop broken at the
+// autopilot's command, with and without the curves of its Bode diagram; and the closed loop's
+// stability verdicts and poles.
 #include <benchmark/benchmark.h>
 
 #include <random>
 #include <vector>
 
 #include "analysis/analysis.h"
+#include "analysis/euler_stability.h"
 #include "analysis/frequency_response.h"
 #include "analysis/margins.h"
+#include "analysis/stability.h"
 
 namespace {
 
@@ -85,5 +88,61 @@ void BM_BodeDiagram(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_BodeDiagram)->Unit(benchmark::kMicrosecond);
+
+// The closed loop's verdicts as a study row takes them: continuous stability, the poles and the
+// Euler iteration's stability; from the loop's characteristic polynomial (ClosedLoop) and, for
+// comparison in the same run, from the closed-loop matrix of doubles. 1024 random loops drawn as
+// for BM_LoopMarginsRandom; the time is per loop.
+const std::vector<pitch::TController>& RandomSynthesisedLoops() {
+  static const std::vector<pitch::TController> loops = [] {
+    std::mt19937_64 random(20261210);
+    const auto draw = [&random](double lo, double hi) {
+      return std::uniform_real_distribution<double>(lo, hi)(random);
+    };
+    std::vector<pitch::TController> result(1024);
+    for (pitch::TController& c : result) {
+      for (bool synthesised = false; !synthesised;) {
+        c.c1 = draw(0.1, 3.0);
+        c.c2 = draw(-1.0, 5.0);
+        c.c3 = draw(-20.0, 20.0);
+        c.c4 = draw(0.05, 2.0);
+        c.c5 = draw(0.0, 2.0);
+        try {
+          c.ComputeGearRatios();
+          synthesised = true;
+        } catch (const pitch::Exception&) {
+          // no ratios for these coefficients: draw again
+        }
+      }
+    }
+    return result;
+  }();
+  return loops;
+}
+
+void BM_ClosedLoopVerdicts(benchmark::State& state) {
+  const std::vector<pitch::TController>& loops = RandomSynthesisedLoops();
+  std::size_t next = 0;
+  for (auto _ : state) {
+    const pitch::analysis::ClosedLoop loop(loops[next]);
+    benchmark::DoNotOptimize(loop.Continuous());
+    benchmark::DoNotOptimize(
+        pitch::analysis::EulerStabilityOf(loop, loop.Eigenvalues(), pitch::kTimeStep));
+    next = (next + 1) % loops.size();
+  }
+}
+BENCHMARK(BM_ClosedLoopVerdicts)->Unit(benchmark::kMicrosecond);
+
+void BM_MatrixVerdicts(benchmark::State& state) {
+  const std::vector<pitch::TController>& loops = RandomSynthesisedLoops();
+  std::size_t next = 0;
+  for (auto _ : state) {
+    const pitch::analysis::Matrix4 a = pitch::analysis::ToEigen(ClosedLoopMatrix(loops[next]));
+    benchmark::DoNotOptimize(pitch::analysis::ClosedLoopStability(a));
+    benchmark::DoNotOptimize(pitch::analysis::EulerStabilityOf(a, pitch::kTimeStep));
+    next = (next + 1) % loops.size();
+  }
+}
+BENCHMARK(BM_MatrixVerdicts)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -31,9 +31,44 @@ Eigenvalues EigenvaluesOf(const Matrix4& a) {
 
 bool StableOf(const Eigenvalues& eigenvalues) { return (eigenvalues.real().array() < 0).all(); }
 
-// stable: the exact verdict; the eigenvalues tell the horizon.
-std::optional<double> SettlingTimeOf(const Matrix4& a, const Vector4& x0,
-                                     const Eigenvalues& eigenvalues, bool stable) {
+// h = 1 + z from the state x0, then after each of count − 1 steps x ← exp(m)·x; it stops where
+// the state leaves the double range.
+std::vector<double> Iterate(const Matrix4& m, const Vector4& x0, int count) {
+  const Matrix4 factor = m.exp();
+  std::vector<double> h;
+  h.reserve(static_cast<std::size_t>(count));
+  Vector4 state = x0;
+  for (int i = 0; i < count; ++i) {
+    const double value = 1 + state(0);
+    if (!state.allFinite() || !std::isfinite(value)) {
+      break;
+    }
+    h.push_back(value);
+    state = factor * state;
+  }
+  return h;
+}
+
+// Within 2^±kPlainExponent of unit poles, the closed-loop matrix as it stands; beyond, its
+// entries (up to the poles' size cubed) lose the loop to rounding and leave the double range.
+constexpr int kPlainExponent = 8;
+
+// The exact response of a controller's closed loop (a its matrix of doubles): from a when its
+// poles are near unit size, else in state units scaled to the poles' size (z is not scaled).
+std::vector<double> LoopResponse(const ClosedLoop& loop, const Matrix4& a, const Vector4& x0,
+                                 double dt, int count) {
+  const int e = loop.PoleExponent();
+  if (e >= -kPlainExponent && e <= kPlainExponent) {
+    return ExactResponse(a, x0, dt, count);
+  }
+  const Vector4 scaled(x0(0), std::ldexp(x0(1), -e), std::ldexp(x0(2), e), x0(3));
+  return Iterate(loop.ScaledStep(e, dt), scaled, count);
+}
+
+// stable: the exact verdict; the eigenvalues tell the horizon; response(dt, count) the samples.
+template <class Response>
+std::optional<double> SettlingTimeOf(const Response& response, const Eigenvalues& eigenvalues,
+                                     bool stable) {
   if (!StableOf(eigenvalues) || !stable) {
     return std::nullopt;
   }
@@ -44,7 +79,7 @@ std::optional<double> SettlingTimeOf(const Matrix4& a, const Vector4& x0,
   constexpr int kMaxSteps = 20000;
   const double dt = std::max(kTimeStep, horizon / kMaxSteps);
   const int count = static_cast<int>(std::ceil(horizon / dt)) + 1;
-  const std::vector<double> h = ExactResponse(a, x0, dt, count);
+  const std::vector<double> h = response(dt, count);
   if (h.size() < static_cast<std::size_t>(count)) {
     return std::nullopt;
   }
@@ -63,7 +98,9 @@ std::vector<Pole> PolesOf(const Eigenvalues4& eigenvalues) {
   for (const std::complex<double>& p : eigenvalues) {
     const double magnitude = std::abs(p);
     if (p.imag() > 0) {
-      complex_pairs.push_back({p, std::nullopt, -p.real() / magnitude, magnitude});
+      // A pair on the imaginary axis is undamped: 0, not −0.
+      const double damping = p.real() == 0 ? 0.0 : -p.real() / magnitude;
+      complex_pairs.push_back({p, std::nullopt, damping, magnitude});
     } else if (p.imag() == 0) {
       std::optional<double> tau;
       if (p.real() != 0) {
@@ -92,19 +129,7 @@ bool IsStable(const Matrix4& a) { return ClosedLoopStability(a) == Stability::kS
 bool IsStable(const TController& c) { return ClosedLoopStability(c) == Stability::kStable; }
 
 std::vector<double> ExactResponse(const Matrix4& a, const Vector4& x0, double dt, int count) {
-  const Matrix4 step = (a * dt).exp();
-  std::vector<double> h;
-  h.reserve(static_cast<std::size_t>(count));
-  Vector4 state = x0;
-  for (int i = 0; i < count; ++i) {
-    const double value = 1 + state(0);
-    if (!state.allFinite() || !std::isfinite(value)) {
-      break;
-    }
-    h.push_back(value);
-    state = step * state;
-  }
-  return h;
+  return Iterate(a * dt, x0, count);
 }
 
 EulerError CompareWithExact(std::span<const double> euler, std::span<const double> exact,
@@ -124,7 +149,8 @@ EulerError CompareWithExact(std::span<const double> euler, std::span<const doubl
 }
 
 std::optional<double> ContinuousSettlingTime(const Matrix4& a, const Vector4& x0) {
-  return SettlingTimeOf(a, x0, EigenvaluesOf(a), IsStable(a));
+  const auto response = [&a, &x0](double dt, int count) { return ExactResponse(a, x0, dt, count); };
+  return SettlingTimeOf(response, EigenvaluesOf(a), IsStable(a));
 }
 
 LoopAnalysis Analyze(const TController& c) { return Analyze(c, IsStable(c)); }
@@ -137,14 +163,17 @@ LoopAnalysis Analyze(const TController& c, bool stable) {
   result.poles = PolesOf(eigenvalues);
   result.stable = stable;
   result.times = SampleTimes();
-  result.exact = ExactResponse(a, InitialState(), kTimeStep, kSampleCount);
+  const auto response = [&loop, &a](double dt, int count) {
+    return LoopResponse(loop, a, InitialState(), dt, count);
+  };
+  result.exact = response(kTimeStep, kSampleCount);
   if (result.exact.size() < result.times.size()) {
     result.exact_range_end = result.times[result.exact.size() - 1];
   }
   const std::span<const double> euler(c.teta.values());
   result.euler_error = CompareWithExact(euler, result.exact, result.times);
   result.euler = Characteristics(result.times, euler);
-  result.exact_settling_time = SettlingTimeOf(a, InitialState(), eigenvalues, result.stable);
+  result.exact_settling_time = SettlingTimeOf(response, eigenvalues, result.stable);
   return result;
 }
 

@@ -7,7 +7,6 @@
 #include <climits>
 #include <cmath>
 #include <complex>
-#include <initializer_list>
 #include <limits>
 #include <optional>
 #include <vector>
@@ -395,19 +394,11 @@ class Mpfr {
   mpfr_t v;
 };
 
-// x·2^shift in extended precision, correctly rounded.
-Extended ToExtended(const Exact& x, long shift = 0) {
+// x in extended precision, correctly rounded.
+Extended ToExtended(const Exact& x) {
   Mpfr m(64);
   mpfr_set_q(m.v, x.get_mpq_t(), MPFR_RNDN);
-  mpfr_mul_2si(m.v, m.v, shift, MPFR_RNDN);
   return mpfr_get_ld(m.v, MPFR_RNDN);
-}
-
-// The binary exponent e of x ≠ 0: |x| within [2^(e−1), 2^e).
-long ExponentOf(const Exact& x) {
-  Mpfr m(64);
-  mpfr_set_q(m.v, x.get_mpq_t(), MPFR_RNDZ);
-  return mpfr_get_exp(m.v);
 }
 
 // A part of a pole as a double: a part that is not zero never reads as zero (below the least
@@ -453,28 +444,37 @@ X Polish(const std::vector<Extended>& c, const std::vector<Extended>& derivative
   return x;
 }
 
-// The roots of p (exact, p(0) ≠ 0), from the companion matrix of p scaled to roots of about unit
-// size by s = 2^e·t, in extended precision, refined by Newton steps and scaled back.
-std::vector<std::complex<double>> ScaledRoots(ExactPoly p) {
-  Trim(p);
-  std::vector<std::complex<double>> roots;
-  if (p.size() < 2) {
-    return roots;
-  }
-  const std::size_t n = p.size() - 1;
-  const long lead = ExponentOf(p[n]);
-  // 2^e bounds the roots' size within a few factors of two (Fujiwara).
-  long e = LONG_MIN;
-  for (std::size_t k = 0; k < n; ++k) {
-    if (sgn(p[k]) != 0) {
-      const long ratio = ExponentOf(p[k]) - lead;
-      const long d = static_cast<long>(n - k);
+// The exponent e for which 2^e bounds the roots of c (c[n] ≠ 0, some other c[k] ≠ 0) within a
+// few factors of two (Fujiwara's bound 2·max |c_k/c_n|^(1/(n − k))).
+int RootExponent(const std::vector<Extended>& c) {
+  const int n = static_cast<int>(c.size()) - 1;
+  const int lead = std::ilogb(c.back());
+  int e = INT_MIN;
+  for (int k = 0; k < n; ++k) {
+    if (c[static_cast<std::size_t>(k)] != 0) {
+      // |c_k/c_n| < 2^ratio
+      const int ratio = std::ilogb(c[static_cast<std::size_t>(k)]) - lead + 1;
+      const int d = n - k;
       e = std::max(e, ratio >= 0 ? (ratio + d - 1) / d : -((-ratio) / d));
     }
   }
-  std::vector<Extended> c(n + 1);
+  return e;
+}
+
+// The roots of c (c(0) ≠ 0), from the companion matrix of c scaled to roots of about unit size by
+// s = 2^e·t, in extended precision, refined by Newton steps and scaled back.
+std::vector<std::complex<double>> ScaledRoots(std::vector<Extended> c) {
+  while (!c.empty() && c.back() == 0) {
+    c.pop_back();
+  }
+  std::vector<std::complex<double>> roots;
+  if (c.size() < 2) {
+    return roots;
+  }
+  const std::size_t n = c.size() - 1;
+  const int e = RootExponent(c);
   for (std::size_t k = 0; k < n; ++k) {
-    c[k] = ToExtended(p[k] / p[n], -static_cast<long>(n - k) * e);
+    c[k] = std::ldexp(c[k] / c[n], -static_cast<int>(n - k) * e);
   }
   c[n] = 1;
   std::vector<Extended> derivative(n);
@@ -505,8 +505,17 @@ std::vector<std::complex<double>> ScaledRoots(ExactPoly p) {
   return roots;
 }
 
-// ω = √v, correctly rounded, for every root v > 0 of H (degree at most 2, its roots real and
-// positive), as often as the root's multiplicity.
+std::vector<Extended> ToExtended(const ExactPoly& p) {
+  std::vector<Extended> c;
+  c.reserve(p.size());
+  for (const Exact& x : p) {
+    c.push_back(ToExtended(x));
+  }
+  return c;
+}
+
+// ω = √v, formed at 256 bits and rounded to a double, for every root v > 0 of H (degree at most
+// 2, its roots real and positive), as often as the root's multiplicity.
 std::vector<double> AxisFrequencies(const ExactPoly& h) {
   std::vector<double> omegas;
   const auto add = [&omegas](Mpfr& v) {
@@ -559,24 +568,28 @@ std::vector<double> AxisFrequencies(const ExactPoly& h) {
   return omegas;
 }
 
+// The four poles; a root that the eigenvalue solver did not find (it finds them all) as NaN.
 Eigenvalues4 ToEigenvalues4(const std::vector<std::complex<double>>& poles) {
   Eigenvalues4 r;
-  for (Eigen::Index i = 0; i < 4; ++i) {
-    r(i) = poles.at(static_cast<std::size_t>(i));
+  r.fill(std::numeric_limits<double>::quiet_NaN());
+  for (std::size_t i = 0; i < 4 && i < poles.size(); ++i) {
+    r(static_cast<Eigen::Index>(i)) = poles[i];
   }
   return r;
 }
 
-// The matrix's entries, formed in extended precision, are exact zeros or well inside the double
-// range: its eigenvalues in double precision neither overflow nor lose a pole to underflow.
-bool WithinRange(std::initializer_list<Extended> entries) {
-  for (const Extended x : entries) {
-    const Extended m = std::fabs(x);
-    if (m != 0 && !(m >= 0x1p-500L && m <= 0x1p500L)) {
-      return false;
-    }
+// λ is a root of the polynomial c (lowest power first) with each coefficient moved by at most
+// 2^−40 of itself: |c(λ)| ≤ 2^−40·Σ |c_k|·|λ|^k, evaluated in extended precision.
+bool RootOfNearby(const std::vector<Extended>& c, std::complex<double> lambda) {
+  const ComplexExtended x(lambda.real(), lambda.imag());
+  const Extended size = std::abs(x);
+  ComplexExtended value = 0;
+  Extended bound = 0;
+  for (std::size_t k = c.size(); k-- > 0;) {
+    value = value * x + c[k];
+    bound = bound * size + std::fabs(c[k]);
   }
-  return true;
+  return std::abs(value) <= 0x1p-40L * bound;
 }
 
 }  // namespace
@@ -647,26 +660,68 @@ Eigenvalues4 ClosedLoop::Eigenvalues() const {
         poles.emplace_back(0.0, omega);
         poles.emplace_back(0.0, -omega);
       }
-      others = ScaledRoots(split.rest);
+      others = ScaledRoots(ToExtended(split.rest));
     } else {
-      others = ScaledRoots(ExactPoly(p.begin() + split.zeros, p.end()));
+      others = ScaledRoots(ToExtended(ExactPoly(p.begin() + split.zeros, p.end())));
     }
     poles.insert(poles.end(), others.begin(), others.end());
     return ToEigenvalues4(poles);
   }
-  const Extended c1 = in_.c1;
-  const Extended c3 = in_.c3;
-  if (WithinRange({c3 * in_.iv, c1 + in_.c5 + c3 * in_.muv, c3 * in_.nuv,
-                   in_.c2 - static_cast<Extended>(in_.c4) * in_.c5, in_.c4})) {
+  // No pole is zero (a0 ≠ 0). The coefficients from the balls, or exact when a ball could not
+  // tell their signs.
+  std::vector<Extended> c;
+  if (exact_) {
+    c = ToExtended(ExactPoly(exact_->begin(), exact_->end()));
+  } else {
+    for (const Ball& b : fast_) {
+      c.push_back(b.mid);
+    }
+  }
+  // The matrix's eigenvalues when they are the poles of a loop within rounding of this one (an
+  // eigenvalue 0 is a pole lost to rounding): not so when its entries (up to the poles' size
+  // cubed) have left the double range, or their rounding errors are large against the poles.
+  if (matrix_.allFinite()) {
     const Eigenvalues4 values = of_matrix();
-    // No pole is zero (a0 ≠ 0): an eigenvalue 0 is one lost to rounding.
-    if (std::none_of(values.begin(), values.end(),
-                     [](const std::complex<double>& v) { return v == 0.0; })) {
+    if (std::all_of(values.begin(), values.end(), [&c](const std::complex<double>& v) {
+          return v != 0.0 && std::isfinite(v.real()) && std::isfinite(v.imag()) &&
+                 RootOfNearby(c, v);
+        })) {
       return values;
     }
   }
-  return ToEigenvalues4(
-      ScaledRoots(ExactPoly(ExactCoefficients().begin(), ExactCoefficients().end())));
+  return ToEigenvalues4(ScaledRoots(c));
+}
+
+int ClosedLoop::PoleExponent() const {
+  std::vector<Extended> c;
+  if (exact_) {
+    c = ToExtended(ExactPoly(exact_->begin(), exact_->end()));
+  } else {
+    for (const Ball& b : fast_) {
+      c.push_back(b.mid);
+    }
+  }
+  const int e = RootExponent(c);
+  return e == INT_MIN ? 0 : e;
+}
+
+Matrix4 ClosedLoop::ScaledStep(int e, double dt) const {
+  const Extended c3 = in_.c3;
+  const Extended c4 = in_.c4;
+  const Extended step = dt;
+  const auto entry = [step](Extended value, int scale) {
+    return static_cast<double>(std::ldexp(value, scale) * step);
+  };
+  Matrix4 m = Matrix4::Zero();
+  m(0, 1) = entry(1, e);
+  m(1, 0) = entry(-c3 * in_.iv, -e);
+  m(1, 1) = entry(-(static_cast<Extended>(in_.c1) + in_.c5) - c3 * in_.muv, 0);
+  m(1, 2) = entry(-c3 * in_.nuv, -2 * e);
+  m(1, 3) = entry(-(in_.c2 - c4 * in_.c5), -e);
+  m(2, 0) = entry(1, e);
+  m(3, 1) = entry(1, e);
+  m(3, 3) = entry(-c4, 0);
+  return m;
 }
 
 Stability ClosedLoopStability(const TController& c) { return ClosedLoop(c).Continuous(); }

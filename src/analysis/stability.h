@@ -14,11 +14,14 @@
 // is strictly stable, both decided in rationals. The iteration x ← (I + A·dt)·x is mapped to the
 // same test by z = (1 + w)/(1 − w), which takes the unit circle onto the imaginary axis.
 //
-// The poles are the eigenvalues of the closed-loop matrix of doubles when its entries are well
-// inside the double range and no pole lies on the axis; else the roots of the exact polynomial
+// The poles are the eigenvalues of the closed-loop matrix of doubles when no pole lies on the axis
+// and each eigenvalue is a root of the polynomial with every coefficient moved by at most 2⁻⁴⁰
+// of itself (the matrix's entries grow as the poles' size cubed, and for poles far from unit size
+// they lose the loop to rounding or leave the double range); else the roots of the polynomial
 // scaled by a power of two to unit size (so huge and tiny coefficients neither overflow nor
 // underflow), refined by Newton steps in extended precision. A pole is exactly 0 only when it is
-// exactly 0; a pole on the axis has real part exactly 0.
+// exactly 0; a pole on the axis has real part exactly 0 and its ω formed at 256 bits, then
+// rounded to a double.
 #pragma once
 
 #include <array>
@@ -57,6 +60,15 @@ class ClosedLoop {
   bool EulerIterationStable(double dt) const;
   // The four poles (conjugate pairs as two values).
   Eigenvalues4 Eigenvalues() const;
+
+  // The binary exponent e of the poles' size: 2^e bounds them within a few factors of two (0 when
+  // every pole is 0).
+  int PoleExponent() const;
+  // D·A·D⁻¹·dt for D = diag(1, 2^−e, 2^e, 1), the closed loop in state units scaled to poles of
+  // size 2^e, formed in extended precision and rounded once: its entries are near 2^e·dt when the
+  // inputs are of one scale, where those of A·dt (up to the poles' size cubed) leave the double
+  // range. Its exponential is D·exp(A·dt)·D⁻¹.
+  Matrix4 ScaledStep(int e, double dt) const;
 
  private:
   const stability_detail::HurwitzSigns& Signs() const;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <string>
 #include <vector>
 
 #include "common/coefficients.h"
@@ -158,6 +159,43 @@ TEST(Analyze, ExactResponseBeyondTheDoubleRange) {
   EXPECT_LE(r.euler_error.time, 7.6);
   EXPECT_FALSE(r.exact_settling_time);
 }
+
+// The default loop with its poles 2^e times as fast (c1, c3, c4, c5 times 2^e, c2 times 2^2e):
+// the same loop in another unit of time, so its poles are 2^e times the default's and its exact
+// settling time 2^−e times. Its matrix of doubles holds entries up to the poles' size cubed: at
+// 2^−20 its settling time was off in the fifth digit, at 2^−60 it was "not reached", and at
+// 2^−497 c3·nuv underflows to 0 (a double pole at 0, "marginally stable").
+class ScaledDefaultLoop : public ::testing::TestWithParam<int> {};
+
+TEST_P(ScaledDefaultLoop, ThePolesAndSettlingTimeInItsUnitOfTime) {
+  const int e = GetParam();
+  TController c;
+  testing::SetDefaultCoefficients(c);
+  c.c1 = std::ldexp(c.c1, e);
+  c.c2 = std::ldexp(c.c2, 2 * e);
+  c.c3 = std::ldexp(c.c3, e);
+  c.c4 = std::ldexp(c.c4, e);
+  c.c5 = std::ldexp(c.c5, e);
+  c.ComputeGearRatios();
+  c.SimulateResponse();
+  const LoopAnalysis r = Analyze(c);
+  ASSERT_TRUE(r.stable);
+  TController unit;
+  testing::SetDefaultCoefficients(unit);
+  unit.ComputeGearRatios();
+  unit.SimulateResponse();
+  const LoopAnalysis u = Analyze(unit);
+  ASSERT_EQ(r.poles.size(), u.poles.size());
+  for (std::size_t i = 0; i < r.poles.size(); ++i) {
+    const std::complex<double> expected = u.poles[i].value * std::ldexp(1.0, e);
+    EXPECT_LE(std::abs(r.poles[i].value - expected), 1e-12 * std::abs(expected)) << i;
+  }
+  ASSERT_TRUE(r.exact_settling_time && u.exact_settling_time);
+  EXPECT_NEAR(*r.exact_settling_time / std::ldexp(*u.exact_settling_time, -e), 1, 1e-9);
+}
+
+INSTANTIATE_TEST_SUITE_P(Exponents, ScaledDefaultLoop, ::testing::Values(-20, -60, -200, -497),
+                         [](const auto& info) { return "Minus" + std::to_string(-info.param); });
 
 TEST(CompareWithExact, EndsWithTheShorterResponse) {
   const std::vector<double> t = {0, 1, 2, 3};
