@@ -10,7 +10,7 @@
 // radius.
 // The radius' own rounding is covered by a relative widening, a product near the underflow range
 // (where the two-product is no longer exact) by a unit of the product and the smallest
-// subnormal. A FineBall whose parts or radius are not finite certifies nothing.
+// subnormal, the lower parts' products by the smallest normal number. A FineBall whose parts or radius are not finite certifies nothing.
 #pragma once
 
 #include <cmath>
@@ -122,8 +122,10 @@ inline FineBall operator*(const FineBall& a, const FineBall& b) {
   // Five roundings, each at most a unit of a result no larger than the sum of the magnitudes.
   Extended rounding =
       (std::fabs(cross1) + std::fabs(cross2) + std::fabs(low) + std::fabs(rest)) * 4 * Ball::kUnit;
-  // Products of the lower parts may underflow even when the leading product does not.
-  rounding += 4 * std::numeric_limits<Extended>::denorm_min();
+  // Products of the lower parts may underflow even when the leading product does not: the
+  // smallest normal number bounds what four of them lose (a subnormal operand here would cost
+  // the x87 unit a slow microcode assist on every product).
+  rounding += std::numeric_limits<Extended>::min();
   if (std::fabs(lead.value) < ball_detail::kUnderflowRisk) {
     rounding += std::fabs(lead.value) * Ball::kUnit + 8 * std::numeric_limits<Extended>::denorm_min();
   }

@@ -1,6 +1,11 @@
 #include "analysis/loop_polynomials.h"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstdint>
+
+#include "analysis/arb_number.h"
 
 namespace pitch::analysis {
 
@@ -89,6 +94,158 @@ Poly<T> SquaredMagnitude(const EvenOdd<T>& p) {
 
 }  // namespace
 
+int SignOf(const Coefficient& c) {
+  if (const int s = ValueOf<Ball>(c).Sign(); s != 2) {
+    return s;
+  }
+  return sgn(ValueOf<Exact>(c));
+}
+
+namespace {
+
+// The sign of a·b − c·d.
+int SignOfCrossDifference(const Coefficient& a, const Coefficient& b, const Coefficient& c,
+                          const Coefficient& d) {
+  const Ball x = ValueOf<Ball>(a) * ValueOf<Ball>(b) - ValueOf<Ball>(c) * ValueOf<Ball>(d);
+  if (const int s = x.Sign(); s != 2) {
+    return s;
+  }
+  return sgn(Exact(ValueOf<Exact>(a) * ValueOf<Exact>(b) - ValueOf<Exact>(c) * ValueOf<Exact>(d)));
+}
+
+// A factor with its roots at s = 0 and its vanishing leading coefficients taken off.
+struct FactorRoots {
+  Factor rest;
+  int origin = 0;          // roots at s = 0
+  bool zero = false;       // the factor vanishes identically
+  bool axis_pair = false;  // rest = c0 + c2·s² with c0/c2 > 0
+};
+
+FactorRoots Analyse(const Factor& f) {
+  FactorRoots a;
+  std::array<int, 3> signs{};
+  for (std::size_t k = 0; k < f.size(); ++k) {
+    signs[k] = SignOf(f[k]);
+  }
+  std::size_t high = f.size();
+  while (high > 0 && signs[high - 1] == 0) {
+    --high;
+  }
+  if (high == 0) {
+    a.zero = true;
+    return a;
+  }
+  std::size_t low = 0;
+  while (signs[low] == 0) {
+    ++low;
+  }
+  a.origin = static_cast<int>(low);
+  for (std::size_t k = low; k < high; ++k) {
+    a.rest.push_back(f[k]);
+  }
+  a.axis_pair = a.rest.size() == 3 && signs[low + 1] == 0 && signs[low] == signs[low + 2];
+  return a;
+}
+
+Factor Variable() { return {Coefficient{}, Coefficient{Product{1, 1}}}; }
+
+}  // namespace
+
+ReducedLoop ReduceOnTheAxis(const RationalLoop& loop) {
+  ReducedLoop r;
+  r.given = &loop;
+  std::vector<FactorRoots> numerator;
+  std::vector<FactorRoots> denominator;
+  numerator.reserve(loop.numerator.size());
+  denominator.reserve(loop.denominator.size());
+  int zeros_at_origin = 0;
+  int poles_at_origin = 0;
+  for (const Factor& f : loop.numerator) {
+    numerator.push_back(Analyse(f));
+    r.vanishes = r.vanishes || numerator.back().zero;
+    zeros_at_origin += numerator.back().origin;
+  }
+  if (r.vanishes) {
+    return r;
+  }
+  for (const Factor& f : loop.denominator) {
+    denominator.push_back(Analyse(f));
+    if (denominator.back().zero) {
+      throw EZeroDivide();  // no loop: its denominator vanishes
+    }
+    poles_at_origin += denominator.back().origin;
+  }
+  const int common = std::min(zeros_at_origin, poles_at_origin);
+  r.cancelled = common > 0;
+  // A pair ±jω of N and the same pair of D: c0·c2' = c0'·c2.
+  for (FactorRoots& n : numerator) {
+    if (!n.axis_pair) {
+      continue;
+    }
+    for (FactorRoots& d : denominator) {
+      if (!d.axis_pair || SignOfCrossDifference(n.rest[0], d.rest[2], d.rest[0], n.rest[2]) != 0) {
+        continue;
+      }
+      n.rest = {n.rest[2]};
+      d.rest = {d.rest[2]};
+      n.axis_pair = false;
+      d.axis_pair = false;
+      r.cancelled = true;
+      break;
+    }
+  }
+  r.origin_excess = poles_at_origin - zeros_at_origin;
+  int degree_numerator = zeros_at_origin - common;
+  int degree_denominator = poles_at_origin - common;
+  const auto collect = [&r](const std::vector<FactorRoots>& factors, int origin,
+                            std::vector<Factor>& out, std::vector<AxisPair>& pairs, int& degree) {
+    for (const FactorRoots& f : factors) {
+      if (r.cancelled) {
+        out.push_back(f.rest);
+      }
+      if (f.axis_pair) {
+        pairs.push_back({f.rest[0], f.rest[2]});
+      }
+      degree += static_cast<int>(f.rest.size()) - 1;
+    }
+    for (int k = 0; r.cancelled && k < origin; ++k) {
+      out.push_back(Variable());
+    }
+  };
+  collect(numerator, zeros_at_origin - common, r.reduced.numerator, r.zeros, degree_numerator);
+  collect(denominator, poles_at_origin - common, r.reduced.denominator, r.poles,
+          degree_denominator);
+  r.relative_degree = degree_denominator - degree_numerator;
+  const auto ends = [](const std::vector<FactorRoots>& factors, bool low) {
+    std::vector<Coefficient> c;
+    for (const FactorRoots& f : factors) {
+      c.push_back(low ? f.rest[0] : f.rest.back());
+    }
+    return c;
+  };
+  if (r.origin_excess == 0) {
+    r.low_numerator = ends(numerator, true);
+    r.low_denominator = ends(denominator, true);
+  }
+  if (r.relative_degree == 0) {
+    r.high_numerator = ends(numerator, false);
+    r.high_denominator = ends(denominator, false);
+  }
+  return r;
+}
+
+template <class T>
+T ProductOf(const std::vector<Coefficient>& coefficients) {
+  T product = FromExtended<T>(1);
+  for (const Coefficient& c : coefficients) {
+    product *= ValueOf<T>(c);
+  }
+  return product;
+}
+
+template Ball ProductOf<Ball>(const std::vector<Coefficient>&);
+template Exact ProductOf<Exact>(const std::vector<Coefficient>&);
+
 RationalLoop PitchRationalLoop(const TController& c) {
   RationalLoop loop;
   loop.numerator = {Constant(c.c3),
@@ -125,7 +282,8 @@ CrossingPolynomials<T> CrossingPolynomialsOf(const RationalLoop& loop) {
   const EvenOdd<T> ns = Split(n);
   const EvenOdd<T> ds = Split(d);
   CrossingPolynomials<T> c;
-  const Poly<T> b = SquaredMagnitude(ds);
+  c.squared_denominator = SquaredMagnitude(ds);
+  const Poly<T>& b = c.squared_denominator;
   const Poly<T> m = SquaredMagnitude(ns);
   c.gain = m - b;
   // (E_N + jω·O_N)·(E_D − jω·O_D)
@@ -137,11 +295,28 @@ CrossingPolynomials<T> CrossingPolynomialsOf(const RationalLoop& loop) {
   // exactly and are never formed, nor are the equal terms of K'·B and K·B' (Wronskian).
   const Poly<T> k = m + c.real_part + c.real_part;
   c.distance = Wronskian(k, b);
+  c.squared_sum = b + k;
   return c;
 }
 
 template CrossingPolynomials<Ball> CrossingPolynomialsOf<Ball>(const RationalLoop&);
 template CrossingPolynomials<FineBall> CrossingPolynomialsOf<FineBall>(const RationalLoop&);
 template CrossingPolynomials<Exact> CrossingPolynomialsOf<Exact>(const RationalLoop&);
+template CrossingPolynomials<ArbNumber> CrossingPolynomialsOf<ArbNumber>(const RationalLoop&);
+
+void ArbNumber::SetExtended(arf_t r, Extended x) {
+  if (x == 0) {
+    arf_zero(r);
+    return;
+  }
+  int e = 0;
+  const Extended m = std::frexp(std::fabs(x), &e);  // [1/2, 1): 64 bits
+  const auto significand = static_cast<std::uint64_t>(std::ldexp(m, 64));
+  arf_set_ui(r, significand);
+  arf_mul_2exp_si(r, r, e - 64);
+  if (x < 0) {
+    arf_neg(r, r);
+  }
+}
 
 }  // namespace pitch::analysis

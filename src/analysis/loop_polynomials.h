@@ -67,6 +67,9 @@ struct RationalLoop {
   std::vector<Factor> denominator;  // D = Π denominator factors
 };
 
+// The exact sign of a coefficient: −1, 0 or 1.
+int SignOf(const Coefficient& c);
+
 // c3·(s + c4)·(muv·s² + iv·s + nuv) / (s²·(s² + (c1 + c4 + c5)·s + c1·c4 + c2)).
 RationalLoop PitchRationalLoop(const TController& c);
 // gain·Π(s − z)/Π(s − p), a conjugate pair a ± jb as the factor s² − 2a·s + (a² + b²). Roots
@@ -75,11 +78,47 @@ RationalLoop RationalLoopOf(const TransferFunction& l);
 
 template <class T>
 struct CrossingPolynomials {
-  Poly<T> gain;       // G
-  Poly<T> phase;      // H
-  Poly<T> real_part;  // R
-  Poly<T> distance;   // A'·B − A·B'
+  Poly<T> gain;                 // G
+  Poly<T> phase;                // H
+  Poly<T> real_part;            // R
+  Poly<T> distance;             // A'·B − A·B'
+  Poly<T> squared_denominator;  // B = |D(jω)|²
+  Poly<T> squared_sum;          // A = |D(jω) + N(jω)|²
 };
+
+// A pair of roots ±jω (ω > 0) of a factor c0 + c2·s², c0/c2 > 0.
+struct AxisPair {
+  Coefficient c0;
+  Coefficient c2;
+};
+
+// The loop with the factors that N and D share on the imaginary axis cancelled, decided from
+// exact signs factor by factor. Such a pair, or a root at s = 0, makes every crossing polynomial
+// vanish at its frequency without being a crossing of N/D in lowest terms. The loop is the given
+// one when nothing cancels.
+struct ReducedLoop {
+  const RationalLoop& loop() const { return cancelled ? reduced : *given; }
+  bool vanishes = false;    // N ≡ 0: L ≡ 0
+  int origin_excess = 0;    // poles at s = 0 less zeros there
+  int relative_degree = 0;  // deg D − deg N
+  std::vector<AxisPair> poles;  // of L on the imaginary axis at ω > 0, after the cancellation
+  std::vector<AxisPair> zeros;
+  // L(0) = Π low_N / Π low_D when origin_excess = 0, L(∞) = Π high_N / Π high_D when
+  // relative_degree = 0 (each factor's lowest and highest non-zero coefficient; else empty).
+  std::vector<Coefficient> low_numerator;
+  std::vector<Coefficient> low_denominator;
+  std::vector<Coefficient> high_numerator;
+  std::vector<Coefficient> high_denominator;
+  bool cancelled = false;
+  const RationalLoop* given = nullptr;
+  RationalLoop reduced;  // when cancelled
+};
+// The reduced loop refers to the given one, which must outlive it.
+ReducedLoop ReduceOnTheAxis(const RationalLoop& loop);
+
+// Π c over the coefficients, exactly or as a ball.
+template <class T>
+T ProductOf(const std::vector<Coefficient>& coefficients);
 
 template <class T>
 CrossingPolynomials<T> CrossingPolynomialsOf(const RationalLoop& loop);
@@ -87,5 +126,7 @@ CrossingPolynomials<T> CrossingPolynomialsOf(const RationalLoop& loop);
 extern template CrossingPolynomials<Ball> CrossingPolynomialsOf<Ball>(const RationalLoop&);
 extern template CrossingPolynomials<FineBall> CrossingPolynomialsOf<FineBall>(const RationalLoop&);
 extern template CrossingPolynomials<Exact> CrossingPolynomialsOf<Exact>(const RationalLoop&);
+extern template Ball ProductOf<Ball>(const std::vector<Coefficient>&);
+extern template Exact ProductOf<Exact>(const std::vector<Coefficient>&);
 
 }  // namespace pitch::analysis

@@ -6,6 +6,7 @@
 #include <numbers>
 #include <optional>
 
+#include "analysis/crossing_values.h"
 #include "analysis/loop_polynomials.h"
 #include "analysis/real_roots.h"
 #include "analysis/stability.h"
@@ -25,14 +26,6 @@ struct LowAsymptote {
   Extended log_gain = 0;
   int excess = 0;
 };
-// The excess alone, without the logarithms.
-int OriginExcess(const TransferFunction& l) {
-  const auto at_origin = [](const std::vector<ComplexExtended>& roots) {
-    return static_cast<int>(std::count_if(roots.begin(), roots.end(), IsOrigin));
-  };
-  return at_origin(l.poles) - at_origin(l.zeros);
-}
-
 LowAsymptote LowFrequencyAsymptote(const TransferFunction& l) {
   LowAsymptote a;
   a.log_gain = std::log(std::fabs(l.gain));
@@ -51,47 +44,6 @@ LowAsymptote LowFrequencyAsymptote(const TransferFunction& l) {
     }
   }
   return a;
-}
-
-// L(0) when it is finite: the factors at the origin cancel.
-ComplexExtended ValueAtZero(const TransferFunction& l) {
-  ComplexExtended v = l.gain;
-  for (const ComplexExtended& z : l.zeros) {
-    if (!IsOrigin(z)) {
-      v *= -z;
-    }
-  }
-  for (const ComplexExtended& p : l.poles) {
-    if (!IsOrigin(p)) {
-      v /= -p;
-    }
-  }
-  return v;
-}
-
-// The phase in degrees less 360° times the whole turns that bring it within (−180°, 180°].
-Extended WrapDegrees(Extended degrees) { return degrees - 360 * std::ceil((degrees - 180) / 360); }
-
-GainMargin MakeGainMargin(const FrequencyValue& v, Extended omega, Extended level) {
-  const Extended log_magnitude = v.log_magnitude;
-  GainMargin m;
-  m.frequency = static_cast<double>(omega);
-  m.factor = static_cast<double>(std::exp(-log_magnitude));
-  m.decibels = static_cast<double>(-20 * log_magnitude / std::numbers::ln10_v<Extended>);
-  m.phase_degrees = static_cast<double>(level * kDegreesPerRadian);
-  return m;
-}
-
-PhaseMargin MakePhaseMargin(const FrequencyValue& v, Extended omega) {
-  const Extended phase = v.phase * kDegreesPerRadian;
-  const Extended margin = WrapDegrees(phase + 180);
-  const Extended lag = margin < 0 ? margin + 360 : margin;
-  PhaseMargin m;
-  m.frequency = static_cast<double>(omega);
-  m.degrees = static_cast<double>(margin);
-  m.delay = static_cast<double>(lag / kDegreesPerRadian / omega);
-  m.phase_degrees = static_cast<double>(phase);
-  return m;
 }
 
 }  // namespace
@@ -163,55 +115,67 @@ std::vector<Extended> FrequencyGrid(const TransferFunction& l, FrequencyRange ra
 
 namespace {
 
-// The crossing polynomials in a finer form, formed on first use and shared by the searches.
-template <class T>
-class LazyPolynomials {
- public:
-  explicit LazyPolynomials(const RationalLoop& loop) : loop_(loop) {}
-  const CrossingPolynomials<T>& Get() {
-    if (!value_) {
-      value_ = CrossingPolynomialsOf<T>(loop_);
-    }
-    return *value_;
-  }
-
- private:
-  const RationalLoop& loop_;
-  std::optional<CrossingPolynomials<T>> value_;
+// The least distance candidates: the extremes of |1 + L| at ω > 0 and the limits ω → 0 and
+// ω → ∞, each with its value rounded and, for ordering values that round alike, a ball of its
+// square at any precision.
+struct DistanceCandidate {
+  double value = 0;
+  double frequency = 0;
+  std::size_t root = 0;         // the extreme's index into the roots, for an extreme
+  std::optional<Exact> square;  // for a limit: |1 + L|² exactly (none: infinite)
+  bool extreme = false;
 };
 
-// The least |1 + L| over the candidates and the limits ω → 0 and ω → ∞.
-StabilityMargin LeastDistance(const TransferFunction& l, int excess,
-                              const std::vector<double>& candidates) {
-  Extended best_value = std::numeric_limits<Extended>::infinity();
-  Extended frequency = 0;
-  for (const double omega : candidates) {
-    const Extended d = std::abs(ComplexExtended(1) + ValueAt(l, omega));
-    if (d < best_value) {
-      best_value = d;
-      frequency = omega;
+// |1 + L| at a limit where L tends to the rational value n/d.
+DistanceCandidate Limit(const Exact& n, const Exact& d, double frequency) {
+  DistanceCandidate c;
+  c.frequency = frequency;
+  const Exact v = abs(Exact((n + d) / d));
+  c.value = NearestDouble(v);
+  c.square = v * v;
+  return c;
+}
+
+DistanceCandidate Infinite(double frequency) {
+  DistanceCandidate c;
+  c.frequency = frequency;
+  c.value = std::numeric_limits<double>::infinity();
+  return c;
+}
+
+DistanceCandidate One(double frequency) {
+  DistanceCandidate c;
+  c.frequency = frequency;
+  c.value = 1;
+  c.square = Exact(1);
+  return c;
+}
+
+// The sign of Π a / Π b, exactly.
+int SignOfRatio(const std::vector<Coefficient>& a, const std::vector<Coefficient>& b) {
+  const Ball x = ProductOf<Ball>(a) * ProductOf<Ball>(b);
+  if (const int s = x.Sign(); s != 2) {
+    return s;
+  }
+  return sgn(Exact(ProductOf<Exact>(a) * ProductOf<Exact>(b)));
+}
+
+// The frequencies ω > 0 of pairs ±jω of roots on the imaginary axis, increasing.
+std::vector<double> AxisFrequencies(const std::vector<AxisPair>& pairs) {
+  std::vector<double> omega;
+  for (const AxisPair& p : pairs) {
+    Exact c0(0);
+    Exact c2(0);
+    for (const Product& t : p.c0) {
+      c0 += ToExact(t.x) * ToExact(t.y);
     }
+    for (const Product& t : p.c2) {
+      c2 += ToExact(t.x) * ToExact(t.y);
+    }
+    omega.push_back(NearestSquareRoot(Exact(c0 / c2)));
   }
-  const Extended infinity = std::numeric_limits<Extended>::infinity();
-  const std::ptrdiff_t relative_degree =
-      static_cast<std::ptrdiff_t>(l.poles.size()) - static_cast<std::ptrdiff_t>(l.zeros.size());
-  const Extended at_infinity = l.gain == 0           ? 1
-                               : relative_degree > 0  ? 1
-                               : relative_degree == 0 ? std::fabs(1 + l.gain)
-                                                      : infinity;
-  const Extended at_zero = l.gain == 0  ? 1
-                           : excess > 0 ? infinity
-                           : excess < 0 ? 1
-                                        : std::abs(ComplexExtended(1) + ValueAtZero(l));
-  if (at_zero < best_value) {
-    best_value = at_zero;
-    frequency = 0;
-  }
-  if (at_infinity < best_value) {
-    best_value = at_infinity;
-    frequency = infinity;
-  }
-  return {static_cast<double>(best_value), static_cast<double>(frequency)};
+  std::sort(omega.begin(), omega.end());
+  return omega;
 }
 
 bool Finite(const GainMargin& g) {
@@ -224,63 +188,200 @@ bool Finite(const PhaseMargin& p) { return std::isfinite(p.degrees) && std::isfi
 LoopMargins Margins(const TransferFunction& l, const RationalLoop& loop, bool closed_loop_stable) {
   LoopMargins m;
   m.closed_loop_stable = closed_loop_stable;
-  const CrossingPolynomials<Ball> fast = CrossingPolynomialsOf<Ball>(loop);
-  LazyPolynomials<FineBall> fine(loop);
-  LazyPolynomials<Exact> exact(loop);
-  Refinements finer_gain([&fine] { return fine.Get().gain; }, [&exact] { return exact.Get().gain; });
-  Refinements finer_phase([&fine] { return fine.Get().phase; },
-                          [&exact] { return exact.Get().phase; });
-  Refinements finer_real([&fine] { return fine.Get().real_part; },
-                         [&exact] { return exact.Get().real_part; });
-  Refinements finer_distance([&fine] { return fine.Get().distance; },
-                             [&exact] { return exact.Get().distance; });
+  const ReducedLoop reduced = ReduceOnTheAxis(loop);
+  if (reduced.vanishes) {
+    // L ≡ 0: no crossing, and |1 + L| = 1 everywhere.
+    m.stability = {1, 0};
+    return m;
+  }
+  m.axis_poles = AxisFrequencies(reduced.poles);
+  m.axis_zeros = AxisFrequencies(reduced.zeros);
+  LoopPolynomials polynomials(reduced.loop());
+  const CrossingPolynomials<Ball>& fast = polynomials.Fast();
+  const auto finer = [&polynomials](Poly<FineBall> CrossingPolynomials<FineBall>::*fine,
+                                    Poly<Exact> CrossingPolynomials<Exact>::*exact) {
+    return Refinements([&polynomials, fine] { return polynomials.Fine().*fine; },
+                       [&polynomials, exact] { return polynomials.Exactly().*exact; });
+  };
+  Refinements finer_gain =
+      finer(&CrossingPolynomials<FineBall>::gain, &CrossingPolynomials<Exact>::gain);
+  Refinements finer_phase =
+      finer(&CrossingPolynomials<FineBall>::phase, &CrossingPolynomials<Exact>::phase);
+  Refinements finer_distance =
+      finer(&CrossingPolynomials<FineBall>::distance, &CrossingPolynomials<Exact>::distance);
   bool beyond = false;
-  const int excess = OriginExcess(l);
 
-  // Gain crossovers: |N| = |D| where D ≠ 0 (a common root on the axis is no crossover).
+  // Gain crossovers: the roots of G. In lowest terms no factor of N and D vanishes together on
+  // the axis, so D ≠ 0 there.
   const PositiveRoots crossovers = FindPositiveRoots(fast.gain, finer_gain);
   beyond = beyond || crossovers.beyond_double_range;
-  for (const double omega : crossovers.omega) {
-    const FrequencyValue v = Evaluate(l, omega);
-    if (std::isfinite(v.log_magnitude)) {
-      m.phase.push_back(MakePhaseMargin(v, omega));
-    }
+  std::vector<CrossingRoot> crossover_roots;
+  crossover_roots.reserve(crossovers.omega.size());
+  for (std::size_t k = 0; k < crossovers.omega.size(); ++k) {
+    CrossingRoot& root = crossover_roots.emplace_back(polynomials, CrossingKind::kGainCrossover,
+                                                      crossovers, k);
+    // The continuous phase there, for its whole turns.
+    const Extended omega = (root.omega_lo() + root.omega_hi()) / 2;
+    const CrossoverValues v = ValuesAtCrossover(root, Evaluate(l, omega).phase * kDegreesPerRadian);
+    m.phase.push_back({root.omega(), v.degrees, v.delay, v.phase_degrees});
   }
-  // Phase crossings: N·conj D real and negative. H ≡ 0 (L real on the whole axis, L ≡ 0
-  // among them) has no crossing to list.
+  // Phase crossings: the roots of H where R < 0, decided at the root. H ≡ 0 (L real on the
+  // whole axis) has no crossing to list.
   const PositiveRoots crossings = FindPositiveRoots(fast.phase, finer_phase);
   beyond = beyond || crossings.beyond_double_range;
-  for (const double omega : crossings.omega) {
-    if (SignAt(fast.real_part, finer_real, omega) < 0) {
-      const FrequencyValue v = Evaluate(l, omega);
-      const Extended turns = std::round((v.phase + kPi) / (2 * kPi));
-      m.gain.push_back(MakeGainMargin(v, omega, 2 * kPi * turns - kPi));
+  std::vector<CrossingRoot> crossing_roots;
+  std::vector<std::size_t> gain_root;  // for each gain margin its root, or none (at ω = 0)
+  crossing_roots.reserve(crossings.omega.size());
+  for (std::size_t k = 0; k < crossings.omega.size(); ++k) {
+    CrossingRoot& root =
+        crossing_roots.emplace_back(polynomials, CrossingKind::kPhaseCrossing, crossings, k);
+    if (const std::optional<PhaseCrossingValues> v = ValuesAtPhaseCrossing(root)) {
+      const Extended omega = (root.omega_lo() + root.omega_hi()) / 2;
+      const Extended turns = std::round((Evaluate(l, omega).phase + kPi) / (2 * kPi));
+      m.gain.push_back(
+          {root.omega(), v->factor, v->decibels, static_cast<double>(360 * turns - 180)});
+      gain_root.push_back(k);
     }
   }
   // A finite negative gain at zero frequency is a crossing of −180° there.
-  if (l.gain != 0 && excess == 0 && ValueAtZero(l).real() < 0) {
+  std::optional<Exact> zero_factor;
+  if (reduced.origin_excess == 0 &&
+      SignOfRatio(reduced.low_numerator, reduced.low_denominator) < 0) {
+    zero_factor = Exact(-ProductOf<Exact>(reduced.low_denominator) /
+                        ProductOf<Exact>(reduced.low_numerator));
     const Extended turns = std::round((Evaluate(l, 0).phase + kPi) / (2 * kPi));
-    GainMargin g;
-    g.factor = static_cast<double>(-1 / ValueAtZero(l).real());
-    g.decibels = 20 * std::log10(g.factor);
-    g.phase_degrees = static_cast<double>((2 * kPi * turns - kPi) * kDegreesPerRadian);
-    m.gain.push_back(g);
+    m.gain.push_back({0, NearestDouble(*zero_factor), DecibelsOf(*zero_factor),
+                      static_cast<double>(360 * turns - 180)});
+    gain_root.push_back(crossing_roots.size());
   }
-  std::stable_sort(m.gain.begin(), m.gain.end(), [](const GainMargin& x, const GainMargin& y) {
-    return std::fabs(x.decibels) < std::fabs(y.decibels);
-  });
-  std::stable_sort(m.phase.begin(), m.phase.end(), [](const PhaseMargin& x, const PhaseMargin& y) {
-    return std::fabs(x.degrees) < std::fabs(y.degrees);
-  });
+  // Least |dB| first, exactly: values that round alike are told apart in finer balls.
+  {
+    std::vector<std::size_t> order(m.gain.size());
+    for (std::size_t k = 0; k < order.size(); ++k) {
+      order[k] = k;
+    }
+    const auto key = [&](std::size_t k) {
+      return [&, k](arb_t out, slong prec) {
+        if (gain_root[k] < crossing_roots.size()) {
+          AbsoluteDecibels(crossing_roots[gain_root[k]], out, prec);
+        } else {
+          AbsoluteDecibelsOf(*zero_factor, out, prec);
+        }
+      };
+    };
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t x, std::size_t y) {
+      const double a = std::fabs(m.gain[x].decibels);
+      const double b = std::fabs(m.gain[y].decibels);
+      if (a != b || !std::isfinite(a)) {
+        return a < b;
+      }
+      return LessThan(key(x), key(y));
+    });
+    std::vector<GainMargin> sorted;
+    for (const std::size_t k : order) {
+      sorted.push_back(m.gain[k]);
+    }
+    m.gain = std::move(sorted);
+  }
+  {
+    std::vector<std::size_t> order(m.phase.size());
+    for (std::size_t k = 0; k < order.size(); ++k) {
+      order[k] = k;
+    }
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t x, std::size_t y) {
+      const double a = std::fabs(m.phase[x].degrees);
+      const double b = std::fabs(m.phase[y].degrees);
+      if (a != b || !std::isfinite(a)) {
+        return a < b;
+      }
+      return LessThan(
+          [&](arb_t out, slong prec) { AbsolutePhaseMargin(crossover_roots[x], out, prec); },
+          [&](arb_t out, slong prec) { AbsolutePhaseMargin(crossover_roots[y], out, prec); });
+    });
+    std::vector<PhaseMargin> sorted;
+    for (const std::size_t k : order) {
+      sorted.push_back(m.phase[k]);
+    }
+    m.phase = std::move(sorted);
+  }
+  // The least delay: rounding keeps the order, so the least rounded delay is the rounded least.
   for (const PhaseMargin& p : m.phase) {
     if (!m.delay || p.delay < *m.delay) {
       m.delay = p.delay;
     }
   }
+
   // The least distance: d|1 + L|²/du = 0, or a limit.
-  const PositiveRoots extremes = FindPositiveRoots(fast.distance, finer_distance);
+  // (|1 + L| is stationary there: its value needs no narrower place than the rounded ω's.)
+  const PositiveRoots extremes = FindPositiveRoots(fast.distance, finer_distance, false);
   beyond = beyond || extremes.beyond_double_range;
-  m.stability = LeastDistance(l, excess, extremes.omega);
+  std::vector<CrossingRoot> extreme_roots;
+  extreme_roots.reserve(extremes.omega.size());
+  std::vector<DistanceCandidate> candidates;
+  std::vector<Bounds> coarse;
+  for (std::size_t k = 0; k < extremes.omega.size(); ++k) {
+    coarse.push_back(CoarseDistanceAt(
+        extreme_roots.emplace_back(polynomials, CrossingKind::kDistanceExtreme, extremes, k)));
+  }
+  const double infinity = std::numeric_limits<double>::infinity();
+  if (reduced.origin_excess > 0) {
+    candidates.push_back(Infinite(0));
+  } else if (reduced.origin_excess < 0) {
+    candidates.push_back(One(0));
+  } else {
+    candidates.push_back(Limit(ProductOf<Exact>(reduced.low_numerator),
+                               ProductOf<Exact>(reduced.low_denominator), 0));
+  }
+  if (reduced.relative_degree > 0) {
+    candidates.push_back(One(infinity));
+  } else if (reduced.relative_degree < 0) {
+    candidates.push_back(Infinite(infinity));
+  } else {
+    candidates.push_back(Limit(ProductOf<Exact>(reduced.high_numerator),
+                               ProductOf<Exact>(reduced.high_denominator), infinity));
+  }
+  // The extremes whose bounds lie above another's (or a limit's) need no value of their own.
+  Extended least_above = std::numeric_limits<Extended>::infinity();
+  for (const DistanceCandidate& c : candidates) {
+    least_above = std::min(least_above, static_cast<Extended>(std::nextafter(c.value, infinity)));
+  }
+  for (const Bounds& b : coarse) {
+    least_above = std::min(least_above, b.hi);
+  }
+  for (std::size_t k = 0; k < extreme_roots.size(); ++k) {
+    if (coarse[k].lo <= least_above) {
+      DistanceCandidate c;
+      c.value = DistanceAt(extreme_roots[k]);
+      c.frequency = extreme_roots[k].omega();
+      c.root = k;
+      c.extreme = true;
+      candidates.push_back(std::move(c));
+    }
+  }
+  // In the order of preference when values are equal: the extremes by frequency, then ω → 0,
+  // then ω → ∞.
+  std::stable_sort(candidates.begin(), candidates.end(),
+                   [](const DistanceCandidate& x, const DistanceCandidate& y) {
+                     return x.extreme && !y.extreme;
+                   });
+  const auto square = [&](const DistanceCandidate& c) {
+    return [&](arb_t out, slong prec) {
+      if (c.extreme) {
+        SquaredDistance(extreme_roots[c.root], out, prec);
+      } else {
+        SetExactBall(out, *c.square, prec);
+      }
+    };
+  };
+  const DistanceCandidate* best = &candidates.front();
+  for (const DistanceCandidate& c : candidates) {
+    if (c.value < best->value ||
+        (c.value == best->value && std::isfinite(c.value) && &c != best &&
+         LessThan(square(c), square(*best)))) {
+      best = &c;
+    }
+  }
+  m.stability = {best->value, best->frequency};
 
   bool finite = std::isfinite(m.stability.value);
   for (const GainMargin& g : m.gain) {

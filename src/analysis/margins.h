@@ -54,6 +54,11 @@ struct LoopMargins {
   // The closed loop is stable. When it is not, the margins measure the distance to the stability
   // boundary from the unstable side and are no stability margins.
   bool closed_loop_stable = false;
+  // The frequencies ω > 0 of the poles and zeros ±jω of L on the imaginary axis, increasing, after
+  // the factors that N and D share there have cancelled: |L| is infinite or 0 there, which is no
+  // crossing.
+  std::vector<double> axis_poles;
+  std::vector<double> axis_zeros;
   // Set when a crossing's frequency or a margin lies beyond the double range: the margins are not
   // computable as doubles, and the lists above are incomplete.
   std::optional<std::string> not_computable;

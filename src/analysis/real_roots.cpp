@@ -36,7 +36,7 @@ int ExactSign(const Poly<Exact>& p, Extended omega) {
 }
 
 int SignAtExtended(const Poly<Ball>& fast, Refinements& finer, Extended omega) {
-  if (const int s = Evaluate(fast, Squared(omega)).Sign(); s != 2) {
+  if (const int s = EnclosedValue(fast, Squared(omega)).Sign(); s != 2) {
     return s;
   }
   const FineBall w(omega);
@@ -367,9 +367,11 @@ std::optional<std::vector<Disk>> PositiveRootDisks(std::span<const Ball> a) {
   return disks;
 }
 
-// Newton steps on f(ω) = P(ω²) from guess, kept within [lo, hi].
+// Newton steps on f(ω) = P(ω²) from guess, kept within [lo, hi], and one more once a step has
+// moved by less than 2⁻⁵⁸ of ω: the estimate is then as near as the extended evaluation allows.
 Extended Newton(std::span<const Ball> a, Extended guess, Extended lo, Extended hi) {
   Extended w = guess;
+  bool converged = false;
   for (int i = 0; i < 30; ++i) {
     Extended value = 0;
     Extended slope = 0;
@@ -386,11 +388,12 @@ Extended Newton(std::span<const Ball> a, Extended guess, Extended lo, Extended h
     if (!(next > lo && next < hi)) {
       next = (lo + hi) / 2;
     }
-    const bool done = std::fabs(next - w) <= 0x1p-58L * w;
+    const bool small = std::fabs(next - w) <= 0x1p-58L * w;
     w = next;
-    if (done) {
+    if (converged) {
       break;
     }
+    converged = small;
   }
   return w;
 }
@@ -445,12 +448,63 @@ std::optional<double> RoundRoot(const Poly<Ball>& p, Refinements& finer, Extende
   return Nearer(p, finer, a, b, sign_lo);
 }
 
+// Every ω within [omega_lo, omega_hi] has a positive finite double nearest to it (a subnormal one
+// too).
 bool InDoubleRange(Extended omega_lo, Extended omega_hi) {
-  return omega_lo >= DBL_MIN && omega_hi <= DBL_MAX;
+  return omega_lo >= std::numeric_limits<double>::denorm_min() && omega_hi <= DBL_MAX;
+}
+
+// Where the root of a disk lies: between guess ∓ δ when P(ω²) changes sign there and both ends lie
+// within the disk (so the root between them is the disk's), else within the half-units around the
+// rounded omega. δ is first what the balls' width at the guess allows, |P| + radius over the
+// slope, then wider.
+RootPlace PlaceOf(std::span<const Ball> a, const Poly<Ball>& p, const Disk& d, Extended guess,
+                  double omega, bool tight) {
+  RootPlace place;
+  place.centre = d.centre;
+  place.radius = d.radius;
+  if (!tight) {
+    place.lo = Halfway(std::nextafter(omega, 0.0), omega);
+    place.hi = Halfway(omega, std::nextafter(omega, DBL_MAX));
+    return place;
+  }
+  const Ball low_end = Ball(d.centre) - Ball(d.radius);
+  const Ball high_end = Ball(d.centre) + Ball(d.radius);
+  const Ball at_guess = EnclosedValue(p, Squared(guess));
+  Extended slope = 0;
+  const Extended u = guess * guess;
+  for (std::size_t k = a.size(); k-- > 1;) {
+    slope = slope * u + static_cast<Extended>(k) * a[k].mid;
+  }
+  // δω = δu/(2ω), at least a unit and a half in the last place of the extended guess
+  Extended delta = 2 * (std::fabs(at_guess.mid) + at_guess.rad) / std::fabs(slope) / (2 * guess);
+  if (!(delta >= guess * 0x1p-63L)) {
+    delta = std::isfinite(delta) ? guess * 0x1p-63L : guess * 0x1p-56L;
+  }
+  for (int attempt = 0; attempt < 3; ++attempt, delta *= 16) {
+    const Extended lo = guess - delta;
+    const Extended hi = guess + delta;
+    const Ball ua = Squared(lo);
+    const Ball ub = Squared(hi);
+    if (!(ua.mid - ua.rad > low_end.mid + low_end.rad &&
+          ub.mid + ub.rad < high_end.mid - high_end.rad)) {
+      break;
+    }
+    const int sign_a = EnclosedValue(p, ua).Sign();
+    const int sign_b = EnclosedValue(p, ub).Sign();
+    if (sign_a != 2 && sign_b != 2 && sign_a * sign_b <= 0) {
+      place.lo = lo;
+      place.hi = hi;
+      return place;
+    }
+  }
+  place.lo = Halfway(std::nextafter(omega, 0.0), omega);
+  place.hi = Halfway(omega, std::nextafter(omega, DBL_MAX));
+  return place;
 }
 
 // The fast path; empty when it cannot certify.
-std::optional<PositiveRoots> FastRoots(const Poly<Ball>& p, Refinements& finer) {
+std::optional<PositiveRoots> FastRoots(const Poly<Ball>& p, Refinements& finer, bool tight) {
   const std::optional<Stripped> s = Strip(p);
   if (!s) {
     return std::nullopt;
@@ -482,6 +536,7 @@ std::optional<PositiveRoots> FastRoots(const Poly<Ball>& p, Refinements& finer) 
       return std::nullopt;
     }
     roots.omega.push_back(*omega);
+    roots.places.push_back(PlaceOf(a, p, d, guess, *omega, tight));
   }
   return roots;
 }
@@ -587,11 +642,28 @@ bool SquareRoot(const Exact& u, double& omega) {
   mpfr_init2(r, 53);
   mpfr_set_q(x, u.get_mpq_t(), MPFR_RNDN);
   mpfr_sqrt(r, x, MPFR_RNDN);
-  const bool in_range = mpfr_cmp_d(r, DBL_MIN) >= 0 && mpfr_cmp_d(r, DBL_MAX) <= 0;
+  // A subnormal ω rounds twice here (to 53 bits, then to the subnormal's bits): the caller
+  // corrects by the signs at the midpoints next to it.
+  const bool in_range = mpfr_cmp_d(r, std::numeric_limits<double>::denorm_min()) >= 0 &&
+                        mpfr_cmp_d(r, DBL_MAX) <= 0;
   omega = mpfr_get_d(r, MPFR_RNDN);
   mpfr_clear(x);
   mpfr_clear(r);
   return in_range;
+}
+
+// √u rounded down or up to an extended number.
+Extended SquareRootBound(const Exact& u, mpfr_rnd_t direction) {
+  mpfr_t x;
+  mpfr_t r;
+  mpfr_init2(x, 256);
+  mpfr_init2(r, 64);
+  mpfr_set_q(x, u.get_mpq_t(), direction);
+  mpfr_sqrt(r, x, direction);
+  const Extended bound = mpfr_get_ld(r, direction);
+  mpfr_clear(x);
+  mpfr_clear(r);
+  return bound;
 }
 
 }  // namespace
@@ -648,7 +720,7 @@ PositiveRoots FindPositiveRootsExactly(const Poly<Exact>& polynomial) {
     int v_hi;
   };
   std::vector<Interval> pending = {{lo, hi, Variations(sturm, lo), Variations(sturm, hi)}};
-  // One root in (lo, hi], or exactly hi when sign_hi is 0.
+  // One root in (lo, hi], exactly hi when sign_hi is 0.
   struct Isolated {
     Exact lo;
     Exact hi;
@@ -684,7 +756,7 @@ PositiveRoots FindPositiveRootsExactly(const Poly<Exact>& polynomial) {
         (s == sign_hi ? i.hi : i.lo) = mid;
       }
     }
-    found.push_back({sign_hi == 0 ? i.hi : i.lo, i.hi, sign_hi});
+    found.push_back({i.lo, i.hi, sign_hi});
   }
   std::sort(found.begin(), found.end(),
             [](const Isolated& x, const Isolated& y) { return x.hi < y.hi; });
@@ -718,12 +790,18 @@ PositiveRoots FindPositiveRootsExactly(const Poly<Exact>& polynomial) {
                 ? side(omega, std::nextafter(omega, DBL_MAX))
                 : std::nextafter(omega, 0.0);
     roots.omega.push_back(omega);
+    RootPlace place;
+    place.lo = SquareRootBound(root.sign_hi == 0 ? root.hi : root.lo, MPFR_RNDD);
+    place.hi = SquareRootBound(root.hi, MPFR_RNDU);
+    roots.places.push_back(place);
+    roots.isolation.emplace_back(root.lo, root.hi);
   }
+  roots.square_free = std::move(q);
   return roots;
 }
 
-PositiveRoots FindPositiveRoots(const Poly<Ball>& fast, Refinements& finer) {
-  if (std::optional<PositiveRoots> roots = FastRoots(fast, finer)) {
+PositiveRoots FindPositiveRoots(const Poly<Ball>& fast, Refinements& finer, bool tight) {
+  if (std::optional<PositiveRoots> roots = FastRoots(fast, finer, tight)) {
     return *roots;
   }
   return FindPositiveRootsExactly(finer.Exactly());

@@ -25,6 +25,7 @@
 
 #include <functional>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "analysis/polynomial.h"
@@ -58,14 +59,32 @@ class Refinements {
   std::optional<Poly<Exact>> exact_;
 };
 
-struct PositiveRoots {
-  std::vector<double> omega;         // increasing
-  bool beyond_double_range = false;  // a root whose ω is no positive normal double
-  bool identically_zero = false;     // P ≡ 0: every ω is a root, none is listed
-  bool exact_path = false;           // the fast path could not certify
+// Where a root ω* lies, for evaluating at it. ω* is within [lo, hi]: a certified enclosure about
+// 2⁻⁶² of ω* wide when the extended balls can certify one, else the half-units around the rounded
+// ω. On the fast path u* = ω*² is the only root of P, and a simple one, within
+// [centre − radius, centre + radius] (exact values).
+struct RootPlace {
+  Extended lo = 0;
+  Extended hi = 0;
+  Extended centre = 0;
+  Extended radius = 0;
 };
 
-PositiveRoots FindPositiveRoots(const Poly<Ball>& fast, Refinements& finer);
+struct PositiveRoots {
+  std::vector<double> omega;         // increasing
+  std::vector<RootPlace> places;     // one for each ω
+  bool beyond_double_range = false;  // a root whose nearest double is 0 or beyond the range
+  bool identically_zero = false;     // P ≡ 0: every ω is a root, none is listed
+  bool exact_path = false;           // the fast path could not certify
+  // On the exact path: P's square-free part, and for each ω the interval (lo, hi] of u that holds
+  // its root and no other root of it.
+  Poly<Exact> square_free;
+  std::vector<std::pair<Exact, Exact>> isolation;
+};
+
+// tight: narrow each root's place as far as the extended balls certify (RootPlace); else its
+// place is the half-units around the rounded ω.
+PositiveRoots FindPositiveRoots(const Poly<Ball>& fast, Refinements& finer, bool tight = true);
 // The same on the exact path alone.
 PositiveRoots FindPositiveRootsExactly(const Poly<Exact>& p);
 
