@@ -1,5 +1,6 @@
 #include "number_text/number_text.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -85,6 +86,41 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
   message += text;
   message += "' is not a valid floating point value";
   throw EConvertError(message);
+}
+
+// The text of ±d1.d2d3… × 10^exponent (the digits without trailing zeros): plain for exponents
+// −4 … plain_limit − 1 ("0,000d1d2", "d1d2d3,d4"), "d1Sd2…E<exponent>" outside.
+std::string LayOutDigits(bool negative, std::string_view digits, int exponent, int plain_limit,
+                         char separator) {
+  const int count = static_cast<int>(digits.size());
+  std::string out;
+  out.reserve(24);
+  if (negative) {
+    out += '-';
+  }
+  if (exponent >= -4 && exponent < 0) {
+    out += '0';
+    out += separator;
+    out.append(static_cast<std::size_t>(-exponent - 1), '0');
+    out.append(digits);
+  } else if (exponent >= 0 && exponent < plain_limit) {
+    for (int k = 0; k <= exponent; ++k) {
+      out += k < count ? digits[static_cast<std::size_t>(k)] : '0';
+    }
+    if (count > exponent + 1) {
+      out += separator;
+      out.append(digits.substr(static_cast<std::size_t>(exponent + 1)));
+    }
+  } else {
+    out += digits[0];
+    if (count > 1) {
+      out += separator;
+      out.append(digits.substr(1));
+    }
+    out += 'E';
+    out += std::to_string(exponent);
+  }
+  return out;
 }
 
 }  // namespace
@@ -212,34 +248,43 @@ std::string FormatNumber(Extended value, char separator) {
     --count;
   }
 
-  std::string out;
-  out.reserve(24);
-  if (value < 0) {
-    out += '-';
+  return LayOutDigits(value < 0, std::string_view(digits, static_cast<std::size_t>(count)),
+                      exponent - 1, 15, separator);
+}
+
+std::string FormatSignificant(double value, int digits, char separator) {
+  if (std::isnan(value)) {
+    return "NAN";
   }
-  if (exponent >= -3 && exponent <= 0) {
-    out += '0';
-    out += separator;
-    out.append(static_cast<std::size_t>(-exponent), '0');
-    out.append(digits, static_cast<std::size_t>(count));
-  } else if (exponent >= 1 && exponent <= 15) {
-    for (int k = 0; k < exponent; ++k) {
-      out += k < count ? digits[k] : '0';
-    }
-    if (count > exponent) {
-      out += separator;
-      out.append(digits + exponent, static_cast<std::size_t>(count - exponent));
-    }
-  } else {
-    out += digits[0];
-    if (count > 1) {
-      out += separator;
-      out.append(digits + 1, static_cast<std::size_t>(count - 1));
-    }
-    out += 'E';
-    out += std::to_string(exponent - 1);
+  if (std::isinf(value)) {
+    return value < 0 ? "-INF" : "INF";
   }
-  return out;
+  if (value == 0) {
+    return "0";
+  }
+  digits = std::clamp(digits, 1, 17);
+  // d.ddd…e±x correctly rounded to the digits (to_chars ignores the C library's locale).
+  char scientific[48];
+  const char* const end = std::to_chars(scientific, scientific + sizeof scientific,
+                                        std::fabs(value), std::chars_format::scientific, digits - 1)
+                              .ptr;
+  std::string mantissa;
+  const char* p = scientific;
+  for (; p != end && *p != 'e'; ++p) {
+    if (*p != '.') {
+      mantissa += *p;
+    }
+  }
+  const char* exponent_text = p + 1;
+  if (exponent_text < end && *exponent_text == '+') {
+    ++exponent_text;
+  }
+  int exponent = 0;
+  std::from_chars(exponent_text, end, exponent);
+  while (mantissa.size() > 1 && mantissa.back() == '0') {
+    mantissa.pop_back();
+  }
+  return LayOutDigits(value < 0, mantissa, exponent, digits, separator);
 }
 
 std::string ShortestDecimal(double value) {

@@ -29,6 +29,14 @@ Extended ParseNumber(std::string_view text, char separator);
 // depend on the C library's locale.
 std::string FormatNumber(Extended value, char separator);
 
+// Formats a value with at most digits significant digits (1 … 17), correctly rounded, in the
+// form of FormatNumber: no trailing zeros; plain notation from 0.0001 up to below 10^digits,
+// "d1Sd2…E<exp>" outside ("1,5E-7", "1,026E293", "1E4" for four digits); "0" for zero of either
+// sign; "NAN", "INF", "-INF". Every view that shows a rounded number (the charts' boxes and
+// axes, the margins, the report) writes it with this, so one value reads the same everywhere.
+// The text does not depend on the C library's locale.
+std::string FormatSignificant(double value, int digits, char separator);
+
 // The shortest decimal text that reads back to the same double, with a full stop ("0.1",
 // "1e+300", "-0"): the interchange form of CSV and JSON. From 1e17 on it is always in exponent
 // form ("1.2345678901234568e+17"), so a large whole number never shows more digits than read

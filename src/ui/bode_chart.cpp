@@ -1,14 +1,15 @@
 #include "ui/bode_chart.h"
 
 #include <QBrush>
+#include <QCategoryAxis>
 #include <QChart>
+#include <QFontMetricsF>
 #include <QGraphicsLayout>
 #include <QGraphicsLinearLayout>
 #include <QGraphicsRectItem>
 #include <QGraphicsSimpleTextItem>
 #include <QGraphicsWidget>
 #include <QLineSeries>
-#include <QLocale>
 #include <QLogValueAxis>
 #include <QPen>
 #include <QScatterSeries>
@@ -27,30 +28,102 @@ const QColor kCurveColor(255, 0, 0);
 const QColor kMarkColor(0, 90, 200);
 const QColor kReferenceColor(128, 128, 128);
 
-// Phase ticks at a whole number of degrees that divides a turn, about five of them.
-double PhaseInterval(double span) {
-  for (const double interval : {1.0, 2.0, 5.0, 10.0, 15.0, 30.0, 45.0, 90.0, 180.0}) {
-    if (span / interval <= 8) {
+// Qt Charts gives an axis label the axis's length divided by the number of ticks, less a padding
+// on each side, and cuts a label that does not fit in it to "...". These are the room a label
+// takes along its axis, with that padding and a little slack, in the axis's label font.
+constexpr double kLabelPadding = 5;
+double LabelHeight(const QAbstractAxis* axis) {
+  return QFontMetricsF(axis->labelsFont()).height() + 2 * kLabelPadding + 4;
+}
+double LabelWidth(const QAbstractAxis* axis, const QString& text) {
+  return QFontMetricsF(axis->labelsFont()).horizontalAdvance(text) + 2 * kLabelPadding + 4;
+}
+
+// The number of ticks that whole multiples of interval put on [min, max] rounded outward.
+double TickCount(double min, double max, double interval) {
+  return std::ceil(max / interval) - std::floor(min / interval) + 1;
+}
+
+// The tick interval of the dB axis: a 1-2-5 step for about five ticks, fewer where the axis has
+// room for fewer labels (room counts the labels that fit, including the one Qt puts at the start).
+double DecibelInterval(double min, double max, int room) {
+  double interval = NiceTicks(min, max).interval;
+  for (int target = 4; target >= 1 && TickCount(min, max, interval) + 1 > room; --target) {
+    interval = NiceTicks(min, max, target).interval;
+  }
+  return interval;
+}
+
+// Phase ticks at a whole number of degrees that divides a turn: at most eight, and no more than
+// the axis has room for.
+double PhaseInterval(double min, double max, int room) {
+  for (const double interval : {1.0, 2.0, 5.0, 10.0, 15.0, 30.0, 45.0, 90.0, 180.0, 360.0}) {
+    const double count = TickCount(min, max, interval);
+    if (count <= 9 && count + 1 <= room) {
       return interval;
     }
   }
-  return 360 * std::ceil(span / 360 / 8);
+  return 360 * std::ceil((max - min) / 360 / std::max(1, room - 2));
 }
 
-// The range rounded outward to whole intervals, ticks at each.
-void FitAxis(QValueAxis* axis, double min, double max, double interval) {
+void ClearCategories(QCategoryAxis* axis) {
+  for (const QString& label : axis->categoriesLabels()) {
+    axis->remove(label);
+  }
+}
+
+// The range rounded outward to whole intervals, a tick labelled with the program's number text
+// at each, the lowest included (a category axis labels the ends of its categories, so the first
+// one starts a hair below it).
+void FitAxis(QCategoryAxis* axis, double min, double max, double interval, char separator) {
   double low = std::floor(min / interval) * interval;
   double high = std::ceil(max / interval) * interval;
   if (!(high > low)) {
     low -= interval;
     high += interval;
   }
-  const int decimals = std::max(0, static_cast<int>(-std::floor(std::log10(interval) + 1e-9)));
-  axis->setTickType(QValueAxis::TicksDynamic);
-  axis->setTickAnchor(low);
-  axis->setTickInterval(interval);
-  axis->setLabelFormat(QStringLiteral("%.%1f").arg(decimals));
+  ClearCategories(axis);
+  axis->setStartValue(low - interval * 1e-6);
+  const double first = std::round(low / interval);
+  const double last = std::round(high / interval);
+  for (double k = first; k <= last; ++k) {
+    axis->append(TickLabel(k * interval, separator), k * interval);
+  }
   axis->setRange(low, high);
+}
+
+// The decades from low to high labelled on the frequency's label axis, which spans their
+// logarithms: every decade, or every second, third… where the axis is too short for all labels
+// side by side.
+void FitDecades(QCategoryAxis* axis, double low, double high, char separator, double length) {
+  const double from = std::log10(low);
+  const double to = std::log10(high);
+  const double first = std::ceil(from - 1e-9);
+  const double last = std::floor(to + 1e-9);
+  const auto labels = [&](double step) {
+    std::vector<std::pair<QString, double>> out;
+    for (double k = std::ceil(first / step) * step; k <= last; k += step) {
+      out.emplace_back(RoundedNumber(std::pow(10.0, k), 4, separator), k);
+    }
+    return out;
+  };
+  std::vector<std::pair<QString, double>> chosen;
+  for (double step = 1;; ++step) {
+    chosen = labels(step);
+    double widest = 0;
+    for (const auto& label : chosen) {
+      widest = std::max(widest, LabelWidth(axis, label.first));
+    }
+    if (chosen.size() <= 2 || widest * static_cast<double>(chosen.size() + 1) <= length) {
+      break;
+    }
+  }
+  ClearCategories(axis);
+  axis->setStartValue(from);
+  for (const auto& [text, k] : chosen) {
+    axis->append(text, k);
+  }
+  axis->setRange(from, to);
 }
 
 QList<QPointF> FinitePoints(const std::vector<double>& x, const std::vector<double>& y) {
@@ -92,19 +165,11 @@ std::pair<double, double> Span(const QList<QPointF>& points, std::initializer_li
 
 }  // namespace
 
-QString MarginNumber(double value, char separator, int digits) {
-  QString text = QString::number(value, 'g', digits);
-  if (separator != '.') {
-    text.replace(QLatin1Char('.'), QLatin1Char(separator));
-  }
-  return text;
-}
-
 QString AtFrequency(double omega, char separator, int digits) {
   if (std::isinf(omega)) {
     return QStringLiteral("при ω → ∞");
   }
-  return QStringLiteral("при ω = %1 рад/с").arg(MarginNumber(omega, separator, digits));
+  return QStringLiteral("при ω = %1 рад/с").arg(RoundedNumber(omega, digits, separator));
 }
 
 QStringList MarginLines(const analysis::LoopMargins& m, char separator, int digits, bool all) {
@@ -118,8 +183,8 @@ QStringList MarginLines(const analysis::LoopMargins& m, char separator, int digi
   for (std::size_t i = 0; i < m.gain.size() && (all || i == 0); ++i) {
     const analysis::GainMargin& g = m.gain[i];
     lines << QStringLiteral("Запас по амплитуде: %1 (%2 дБ) %3")
-                 .arg(MarginNumber(g.factor, separator, digits),
-                      MarginNumber(g.decibels, separator, digits),
+                 .arg(RoundedNumber(g.factor, digits, separator),
+                      RoundedNumber(g.decibels, digits, separator),
                       AtFrequency(g.frequency, separator, digits));
   }
   if (m.phase.empty()) {
@@ -128,15 +193,15 @@ QStringList MarginLines(const analysis::LoopMargins& m, char separator, int digi
   for (std::size_t i = 0; i < m.phase.size() && (all || i == 0); ++i) {
     const analysis::PhaseMargin& p = m.phase[i];
     lines << QStringLiteral("Запас по фазе: %1° %2")
-                 .arg(MarginNumber(p.degrees, separator, digits),
+                 .arg(RoundedNumber(p.degrees, digits, separator),
                       AtFrequency(p.frequency, separator, digits));
   }
   if (m.delay) {
     lines << QStringLiteral("Запас по запаздыванию: %1 с")
-                 .arg(MarginNumber(*m.delay, separator, digits));
+                 .arg(RoundedNumber(*m.delay, digits, separator));
   }
   lines << QStringLiteral("min |1 + L(jω)| = %1 %2")
-               .arg(MarginNumber(m.stability.value, separator, digits),
+               .arg(RoundedNumber(m.stability.value, digits, separator),
                     AtFrequency(m.stability.frequency, separator, digits));
   return lines;
 }
@@ -178,18 +243,26 @@ void TBodeChart::Build(Panel& panel, const QString& value_title, bool frequency_
   panel.marks->setColor(kMarkColor);
   panel.marks->setBorderColor(kMarkColor);
 
+  // The curves lie on the logarithmic axis, which draws the grid; its labels, written by a printf
+  // format, cannot be the program's number text, so a second axis over the decades' logarithms
+  // carries them (and the title) beneath.
   panel.frequency = new QLogValueAxis;
   panel.frequency->setBase(10);
-  // "%g" alone gives empty labels once the chart localizes its numbers; a precision does not.
-  panel.frequency->setLabelFormat(QStringLiteral("%.4g"));
   panel.frequency->setMinorTickCount(8);
+  panel.frequency->setLabelsVisible(false);
+  panel.frequency->setLineVisible(false);
+  panel.decades = new QCategoryAxis;
+  panel.decades->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
+  panel.decades->setGridLineVisible(false);
   if (frequency_title) {
-    panel.frequency->setTitleText(QStringLiteral("ω, рад/с"));
+    panel.decades->setTitleText(QStringLiteral("ω, рад/с"));
   }
-  panel.value = new QValueAxis;
+  panel.value = new QCategoryAxis;
+  panel.value->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
   panel.value->setTitleText(value_title);
 
   panel.chart->addAxis(panel.frequency, Qt::AlignBottom);
+  panel.chart->addAxis(panel.decades, Qt::AlignBottom);
   panel.chart->addAxis(panel.value, Qt::AlignLeft);
   for (QXYSeries* series :
        {static_cast<QXYSeries*>(panel.curve), static_cast<QXYSeries*>(panel.marks)}) {
@@ -223,23 +296,16 @@ QLineSeries* TBodeChart::AddExtra(Panel& panel, const QList<QPointF>& points, bo
 
 void TBodeChart::SetDecimalSeparator(char separator) {
   separator_ = separator;
-  QLocale locale = separator == ',' ? QLocale(QLocale::Russian) : QLocale::c();
-  locale.setNumberOptions(QLocale::OmitGroupSeparator);
-  for (QChart* chart : {magnitude_.chart, phase_.chart}) {
-    chart->setLocale(locale);
-    chart->setLocalizeNumbers(true);
-  }
   if (has_data_) {
-    text_->setText(MarginsText());
-    AlignPlotAreas();
-    PlaceText();
+    const analysis::BodeData data = data_;
+    SetData(data);
   }
 }
 
 void TBodeChart::SetData(const analysis::BodeData& data) {
   ClearExtras(magnitude_);
   ClearExtras(phase_);
-  margins_ = data.margins;
+  data_ = data;
   has_data_ = true;
   const double low = data.range.low;
   const double high = data.range.high;
@@ -275,19 +341,17 @@ void TBodeChart::SetData(const analysis::BodeData& data) {
   magnitude_.marks->replace(magnitude_marks);
   phase_.marks->replace(phase_marks);
 
-  const auto [m_low, m_high] = Span(magnitude, {0.0}, magnitude_ends);
-  FitAxis(magnitude_.value, m_low, m_high, NiceTicks(m_low, m_high).interval);
+  magnitude_span_ = Span(magnitude, {0.0}, magnitude_ends);
   // The −180° level nearest the middle of the curve is always in view.
   auto [p_low, p_high] = Span(phase, {}, phase_ends);
   const double middle_level = 360 * std::round(((p_low + p_high) / 2 + 180) / 360) - 180;
-  p_low = std::min(p_low, middle_level);
-  p_high = std::max(p_high, middle_level);
-  FitAxis(phase_.value, p_low, p_high, PhaseInterval(p_high - p_low));
+  phase_span_ = {std::min(p_low, middle_level), std::max(p_high, middle_level)};
 
   for (Panel* panel : {&magnitude_, &phase_}) {
     // A hair wider than the decades: the axis drops an end tick whose logarithm rounds inward.
     panel->frequency->setRange(low * (1 - 1e-9), high * (1 + 1e-9));
   }
+  FitTicks();
   AddExtra(magnitude_, {{low, 0}, {high, 0}}, true);
   for (double level = 360 * std::ceil((phase_.value->min() + 180) / 360) - 180;
        level <= phase_.value->max(); level += 360) {
@@ -322,6 +386,13 @@ void TBodeChart::AlignPlotAreas() {
   for (QChart* chart : {magnitude_.chart, phase_.chart}) {
     LayOut(chart->layout());
   }
+  if (has_data_) {
+    // As many ticks as the laid-out axes have room for, then the layout for those labels.
+    FitTicks();
+    for (QChart* chart : {magnitude_.chart, phase_.chart}) {
+      LayOut(chart->layout());
+    }
+  }
   const QRectF top = magnitude_.chart->plotArea();
   const QRectF bottom = phase_.chart->plotArea();
   const double left = std::max(top.left(), bottom.left());
@@ -336,8 +407,27 @@ void TBodeChart::AlignPlotAreas() {
   }
 }
 
+void TBodeChart::FitTicks() {
+  // Before the first layout the charts have no plot area: room for the usual ticks.
+  const auto room = [](const Panel& panel) {
+    const QRectF plot = panel.chart->plotArea();
+    return plot.isEmpty() ? 10
+                          : std::max(3, static_cast<int>(plot.height() / LabelHeight(panel.value)));
+  };
+  const auto [m_low, m_high] = magnitude_span_;
+  FitAxis(magnitude_.value, m_low, m_high, DecibelInterval(m_low, m_high, room(magnitude_)),
+          separator_);
+  const auto [p_low, p_high] = phase_span_;
+  FitAxis(phase_.value, p_low, p_high, PhaseInterval(p_low, p_high, room(phase_)), separator_);
+  for (Panel* panel : {&magnitude_, &phase_}) {
+    const QRectF plot = panel->chart->plotArea();
+    FitDecades(panel->decades, panel->frequency->min(), panel->frequency->max(), separator_,
+               plot.isEmpty() ? 1e9 : plot.width());
+  }
+}
+
 QString TBodeChart::MarginsText() const {
-  return has_data_ ? MarginLines(margins_, separator_, 4, false).join(QLatin1Char('\n'))
+  return has_data_ ? MarginLines(data_.margins, separator_, 4, false).join(QLatin1Char('\n'))
                    : QString();
 }
 

@@ -8,10 +8,12 @@
 #include <QPointF>
 #include <QString>
 #include <QStringList>
+#include <utility>
 #include <vector>
 
 #include "analysis/frequency_response.h"
 
+class QCategoryAxis;
 class QChart;
 class QGraphicsRectItem;
 class QGraphicsSimpleTextItem;
@@ -19,13 +21,11 @@ class QGraphicsWidget;
 class QLineSeries;
 class QLogValueAxis;
 class QScatterSeries;
-class QValueAxis;
 
 namespace pitch {
 
-// A margin's number with digits significant digits and the given decimal separator, and the
-// frequency it belongs to in words ("при ω = … рад/с", "при ω → ∞").
-QString MarginNumber(double value, char separator, int digits);
+// The frequency a margin belongs to in words ("при ω = … рад/с", "при ω → ∞"), the number with
+// digits significant digits and the given decimal separator.
 QString AtFrequency(double omega, char separator, int digits);
 
 // The margins in Russian, one line each; the first margin of each kind, or every crossing when
@@ -47,8 +47,11 @@ class TBodeChart {
   QLineSeries* phaseSeries() const { return phase_.curve; }
   QLogValueAxis* magnitudeFrequencyAxis() const { return magnitude_.frequency; }
   QLogValueAxis* phaseFrequencyAxis() const { return phase_.frequency; }
-  QValueAxis* magnitudeAxis() const { return magnitude_.value; }
-  QValueAxis* phaseAxis() const { return phase_.value; }
+  // The axes that carry the frequency's labels (the decades) and its title.
+  QCategoryAxis* magnitudeDecadesAxis() const { return magnitude_.decades; }
+  QCategoryAxis* phaseDecadesAxis() const { return phase_.decades; }
+  QCategoryAxis* magnitudeAxis() const { return magnitude_.value; }
+  QCategoryAxis* phaseAxis() const { return phase_.value; }
   // The marked points: gain crossovers and phase crossings on each chart.
   QScatterSeries* magnitudeMarks() const { return magnitude_.marks; }
   QScatterSeries* phaseMarks() const { return phase_.marks; }
@@ -70,13 +73,16 @@ class TBodeChart {
     QLineSeries* curve = nullptr;
     QScatterSeries* marks = nullptr;
     QLogValueAxis* frequency = nullptr;
-    QValueAxis* value = nullptr;
+    QCategoryAxis* decades = nullptr;
+    QCategoryAxis* value = nullptr;
     std::vector<QLineSeries*> extras;  // segments and reference lines of the current data
   };
   static void Build(Panel& panel, const QString& value_title, bool frequency_title);
   static void ClearExtras(Panel& panel);
   static QLineSeries* AddExtra(Panel& panel, const QList<QPointF>& points, bool dashed);
   void PlaceText();
+  // Ticks on the three axes of each chart, as many as fit its plot area's size.
+  void FitTicks();
 
   QGraphicsWidget* widget_;
   Panel magnitude_;
@@ -85,7 +91,10 @@ class TBodeChart {
   QGraphicsSimpleTextItem* text_;
   QMetaObject::Connection placement_;
   char separator_ = '.';
-  analysis::LoopMargins margins_;
+  analysis::BodeData data_;
+  // The values each value axis must show: the curve, its marks and the reference levels.
+  std::pair<double, double> magnitude_span_{-1, 1};
+  std::pair<double, double> phase_span_{-1, 1};
   bool has_data_ = false;
 };
 

@@ -15,6 +15,7 @@
 #include "storage/exports.h"
 #include "ui/bode_export.h"
 #include "ui/plot_export.h"
+#include "ui/response_chart.h"
 
 namespace pitch {
 
@@ -44,23 +45,23 @@ std::vector<MarginRow> MarginRows(const analysis::LoopMargins& m, char separator
   for (const analysis::GainMargin& g : m.gain) {
     rows.push_back({gain,
                     QStringLiteral("%1 (%2 дБ)")
-                        .arg(MarginNumber(g.factor, separator, digits),
-                             MarginNumber(g.decibels, separator, digits)),
+                        .arg(RoundedNumber(g.factor, digits, separator),
+                             RoundedNumber(g.decibels, digits, separator)),
                     AtFrequency(g.frequency, separator, digits)});
   }
   if (m.phase.empty()) {
     rows.push_back({phase, QStringLiteral("нет"), QStringLiteral("(ЛАЧХ не пересекает 0 дБ)")});
   }
   for (const analysis::PhaseMargin& p : m.phase) {
-    rows.push_back({phase, MarginNumber(p.degrees, separator, digits) + QStringLiteral("°"),
+    rows.push_back({phase, RoundedNumber(p.degrees, digits, separator) + QStringLiteral("°"),
                     AtFrequency(p.frequency, separator, digits)});
   }
   if (m.delay) {
     rows.push_back({QStringLiteral("Запас по запаздыванию"),
-                    MarginNumber(*m.delay, separator, digits) + QStringLiteral(" с"), QString()});
+                    RoundedNumber(*m.delay, digits, separator) + QStringLiteral(" с"), QString()});
   }
   rows.push_back({QStringLiteral("min |1 + L(jω)|"),
-                  MarginNumber(m.stability.value, separator, digits),
+                  RoundedNumber(m.stability.value, digits, separator),
                   AtFrequency(m.stability.frequency, separator, digits), QStringLiteral(" = ")});
   return rows;
 }

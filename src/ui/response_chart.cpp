@@ -5,7 +5,6 @@
 #include <QLineSeries>
 #include <QPen>
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <limits>
 
@@ -157,15 +156,8 @@ void TResponseChart::SetPoints(const QList<QPointF>& points) {
 
 void TResponseChart::SetDecimalSeparator(char separator) { separator_ = separator; }
 
-QString ShortNumber(double value, char separator) {
-  // Rounded to four significant digits first, then written as the program writes every number,
-  // so that a huge value reads "1,026E293" as the axis beside it does.
-  // (to_chars and from_chars, unlike printf, ignore the C locale that Qt sets.)
-  char text[32];
-  const auto end = std::to_chars(text, text + sizeof text, value, std::chars_format::scientific, 3);
-  double rounded = value;
-  std::from_chars(text, end.ptr, rounded);
-  return QString::fromStdString(FormatNumber(rounded, separator));
+QString RoundedNumber(double value, int digits, char separator) {
+  return QString::fromStdString(FormatSignificant(value, digits, separator));
 }
 
 void TResponseChart::ShowCharacteristics(const std::optional<analysis::StepCharacteristics>& marks,
@@ -187,23 +179,23 @@ void TResponseChart::ShowCharacteristics(const std::optional<analysis::StepChara
     characteristics_.append(QStringLiteral("итерация Эйлера расходится"));
   }
   const QString c = QStringLiteral(" c");
-  characteristics_.append(
-      QStringLiteral("пик %1 при t = %2")
-          .arg(ShortNumber(s.peak, separator_), ShortNumber(s.peak_time, separator_) + c));
-  characteristics_.append(
-      QStringLiteral("перерегулирование %1 %").arg(ShortNumber(s.overshoot_percent, separator_)));
+  characteristics_.append(QStringLiteral("пик %1 при t = %2")
+                              .arg(RoundedNumber(s.peak, 4, separator_),
+                                   RoundedNumber(s.peak_time, 4, separator_) + c));
+  characteristics_.append(QStringLiteral("перерегулирование %1 %")
+                              .arg(RoundedNumber(s.overshoot_percent, 4, separator_)));
   if (s.rise_time) {
     characteristics_.append(
-        QStringLiteral("нарастание %1").arg(ShortNumber(*s.rise_time, separator_) + c));
+        QStringLiteral("нарастание %1").arg(RoundedNumber(*s.rise_time, 4, separator_) + c));
   }
   if (s.settling_time) {
     const double edge = s.final_deviation >= 0 ? 1.02 : 0.98;
     points.append({*s.settling_time, edge});
-    characteristics_.append(
-        QStringLiteral("установление (2 %) %1").arg(ShortNumber(*s.settling_time, separator_) + c));
+    characteristics_.append(QStringLiteral("установление (2 %) %1")
+                                .arg(RoundedNumber(*s.settling_time, 4, separator_) + c));
   } else {
     characteristics_.append(
-        QStringLiteral("не установился за %1").arg(ShortNumber(s.final_time, separator_) + c));
+        QStringLiteral("не установился за %1").arg(RoundedNumber(s.final_time, 4, separator_) + c));
   }
   overlay_->SetMarks(points, characteristics_);
 }

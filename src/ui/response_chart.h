@@ -88,8 +88,8 @@ class TResponseChart {
   char separator_ = '.';
 };
 
-// A value rounded to four significant digits in the program's number text ("12,96", "1,026E293"),
-// for short labels in the chart.
-QString ShortNumber(double value, char separator);
+// A value rounded to digits significant digits in the program's number text (FormatSignificant:
+// "12,96", "1,026E293", "1E4"): the charts' boxes and axes, the margins and the report.
+QString RoundedNumber(double value, int digits, char separator);
 
 }  // namespace pitch

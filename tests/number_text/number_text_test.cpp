@@ -229,6 +229,63 @@ TEST_P(FormattedValues, GiveTheirText) {
 INSTANTIATE_TEST_SUITE_P(Table, FormattedValues, EachRowWithBothSeparators(kFormattedRows),
                          RowAndSeparator<FormattedRow>);
 
+// The rounded numbers of the charts, the margins and the report (issue 27: one value once read
+// "1,5E-7" in one place and "1,5e-07" in another, "1,02626e+293" beside "1,026E293").
+struct SignificantRow {
+  const char* name;
+  double value;
+  int digits;
+  const char* text;
+};
+
+void PrintTo(const SignificantRow& row, std::ostream* os) { *os << row.name; }
+
+const SignificantRow kSignificantRows[] = {
+    {"Zero", 0.0, 4, "0"},
+    {"NegativeZero", -0.0, 6, "0"},
+    {"RoundedToFour", 6.020599913279624, 4, "6,021"},
+    {"RoundedToSix", 6.020599913279624, 6, "6,0206"},
+    {"TrailingZerosDropped", 2.0000001, 6, "2"},
+    {"Negative", -180.25, 4, "-180,2"},  // a tie rounds to even
+    {"CarryToANewDecade", 9.99996, 5, "10"},
+    {"PlainUpToTheDigits", 9999, 4, "9999"},
+    {"ExponentFromTheDigits", 10000, 4, "1E4"},
+    {"RoundedUpIntoTheExponent", 99995, 4, "1E5"},
+    {"SixDigitsStayPlain", 123456.4, 6, "123456"},
+    {"TenToTheMinus4", 0.0001, 4, "0,0001"},
+    {"ZerosThenDigits", 0.00012345, 3, "0,000123"},
+    {"TenToTheMinus5", 0.00001, 4, "1E-5"},
+    {"SmallWithSeparator", 1.5e-7, 6, "1,5E-7"},
+    {"Huge", 1.0262583e293, 4, "1,026E293"},
+    {"HugeToSix", 1.0262583e293, 6, "1,02626E293"},
+    {"OneDigit", 0.45, 1, "0,5"},
+    {"DigitsBelowOneTakeOne", 0.45, 0, "0,5"},
+    {"LargestDouble", DBL_MAX, 17, "1,7976931348623157E308"},
+    {"SmallestDenormal", std::numeric_limits<double>::denorm_min(), 4, "4,941E-324"},
+    {"NotANumber", std::numeric_limits<double>::quiet_NaN(), 4, "NAN"},
+    {"Infinity", std::numeric_limits<double>::infinity(), 4, "INF"},
+    {"NegativeInfinity", -std::numeric_limits<double>::infinity(), 4, "-INF"},
+};
+
+class SignificantValues : public BySeparator<SignificantRow> {};
+
+TEST_P(SignificantValues, GiveTheirText) {
+  EXPECT_EQ(FormatSignificant(row().value, row().digits, separator()),
+            WithSeparator(row().text, separator()))
+      << Hex(row().value);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, SignificantValues, EachRowWithBothSeparators(kSignificantRows),
+                         RowAndSeparator<SignificantRow>);
+
+// With fifteen digits the rounded text is the result boxes' text for every double the boxes show.
+TEST(FormatSignificant, FifteenDigitsWriteAsTheResultBoxes) {
+  for (const double v : {0.88, 1.0 / 3.0, 1e14, 1e15, 1.5e-7, 0.0920037424652426,
+                         -99999.99999999999, 11.257458065968706, 1234567890123456.0}) {
+    EXPECT_EQ(FormatSignificant(v, 15, ','), FormatNumber(v, ',')) << Hex(v);
+  }
+}
+
 TEST(FormatNumber, LongestTextHas23Characters) {
   EXPECT_EQ(FormatNumber(-1.23456789012345e-100, ','), "-1,23456789012345E-100");
   EXPECT_EQ(FormatNumber(-1.2345678901234567e-300L, ',').size(), 22u);
@@ -257,6 +314,11 @@ TEST(NumberText, IgnoresTheCLibrarysLocale) {
   for (const char separator : {',', '.'}) {
     for (const FormattedRow& row : kFormattedRows) {
       EXPECT_EQ(FormatNumber(row.value, separator), WithSeparator(row.text, separator)) << row.name;
+    }
+    for (const SignificantRow& row : kSignificantRows) {
+      EXPECT_EQ(FormatSignificant(row.value, row.digits, separator),
+                WithSeparator(row.text, separator))
+          << row.name;
     }
     for (const AcceptedRow& row : kAcceptedRows) {
       const std::string text = WithSeparator(row.text, separator);

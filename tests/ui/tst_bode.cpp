@@ -2,6 +2,7 @@
 // window with the save dialog replaced by a recorder.
 #include <QAction>
 #include <QApplication>
+#include <QCategoryAxis>
 #include <QChart>
 #include <QGraphicsScene>
 #include <QGraphicsSimpleTextItem>
@@ -91,7 +92,7 @@ class TestBode : public QObject {
     QScopedPointer<QGraphicsWidget> owner(builder.widget());
     QCOMPARE(builder.magnitudeAxis()->titleText(), QStringLiteral("ЛАЧХ, дБ"));
     QCOMPARE(builder.phaseAxis()->titleText(), QStringLiteral("ЛФЧХ, град"));
-    QCOMPARE(builder.phaseFrequencyAxis()->titleText(), QStringLiteral("ω, рад/с"));
+    QCOMPARE(builder.phaseDecadesAxis()->titleText(), QStringLiteral("ω, рад/с"));
     for (QLogValueAxis* axis : {builder.magnitudeFrequencyAxis(), builder.phaseFrequencyAxis()}) {
       QCOMPARE(axis->base(), 10.0);
       QCOMPARE(axis->alignment(), Qt::AlignBottom);
@@ -147,7 +148,7 @@ class TestBode : public QObject {
       QVERIFY(axis->max() >= data.range.high && axis->max() < data.range.high * 1.001);
     }
     // Every point of each curve is in view, and so are 0 dB and a −180° level.
-    const auto in_view = [](const QLineSeries* series, const QValueAxis* axis) {
+    const auto in_view = [](const QLineSeries* series, const QCategoryAxis* axis) {
       for (const QPointF& p : series->points()) {
         if (p.y() < axis->min() || p.y() > axis->max()) {
           return false;
@@ -195,6 +196,38 @@ class TestBode : public QObject {
              QStringList({QStringLiteral("Запас по амплитуде: 2 (6,021 дБ) при ω = 0 рад/с"),
                           QStringLiteral("Запас по фазе: нет (ЛАЧХ не пересекает 0 дБ)"),
                           QStringLiteral("min |1 + L(jω)| = 0,5 при ω = 0 рад/с")}));
+  }
+
+  // The tick labels in the program's number text with the window's separator, as the margins
+  // beside them (issue 27: "1E+04" on an axis beside "1E4" in a box, a C-locale "%.4g").
+  void tickLabelsInTheNumberStyle_data() {
+    QTest::addColumn<char>("separator");
+    QTest::addColumn<QStringList>("decades");
+    QTest::newRow("comma") << ',' << QStringList{"0,001", "0,01", "0,1", "1", "10", "100"};
+    QTest::newRow("full stop") << '.' << QStringList{"0.001", "0.01", "0.1", "1", "10", "100"};
+  }
+  void tickLabelsInTheNumberStyle() {
+    QFETCH(char, separator);
+    QFETCH(QStringList, decades);
+    TBodeChart builder;
+    QScopedPointer<QGraphicsWidget> owner(builder.widget());
+    builder.SetDecimalSeparator('.');
+    builder.SetData(DefaultLoop());
+    builder.SetDecimalSeparator(separator);  // relabels the diagram shown
+    for (QCategoryAxis* axis : {builder.magnitudeDecadesAxis(), builder.phaseDecadesAxis()}) {
+      QCOMPARE(axis->categoriesLabels(), decades);
+    }
+    QVERIFY(builder.phaseAxis()->categoriesLabels().contains(QStringLiteral("-180")));
+    // A loop over twenty-one decades on a chart 600 wide: every few decades labelled.
+    analysis::BodeData wide = DefaultLoop();
+    wide.range = {1e-10, 1e11};
+    builder.SetData(wide);
+    builder.widget()->setGeometry(QRectF(0, 0, 600, 500));
+    builder.AlignPlotAreas();
+    const QStringList labels = builder.magnitudeDecadesAxis()->categoriesLabels();
+    QVERIFY2(labels.size() >= 4 && labels.size() <= 8, qPrintable(labels.join(" ")));
+    QVERIFY2(labels.contains(QStringLiteral("1E-6")) && labels.contains(QStringLiteral("1E9")),
+             qPrintable(labels.join(" ")));
   }
 
   // One frequency lies at one x in both charts.
