@@ -179,14 +179,15 @@ int RunApplication(int argc, char** argv) {
     ~Unhook() { application.SetErrorSink(nullptr); }
   } unhook{application};
 
+  TProgramObjects objects;
   try {
-    // 2. Fonts; 3. the window, hidden; 4. the controller; 5. the storage object.
+    // 2. Fonts; 3. the window, hidden; 4. the controller; 5. the storage object; 6–9. the links,
+    // in this order.
     EnsureTahoma();
-    FormBase = new TFormBase(errors, settings);
-    Controller = new TController;
-    Storage = new TStorage(settings);
-    // 6–9. The links, in this order.
-    ConnectObjects(*FormBase, *Controller, *Storage);
+    objects = MakeProgramObjects(errors, settings);
+    FormBase = objects.window.get();
+    Controller = objects.controller.get();
+    Storage = objects.storage.get();
   } catch (const std::exception& e) {
     return FailStartup(e, argc > 0 ? argv[0] : nullptr, true);
   }
@@ -201,8 +202,10 @@ int RunApplication(int argc, char** argv) {
   }
   qInstallMessageHandler(qt_handler);
   const int code = QApplication::exec();
-  delete FormBase;  // the application's window ends with the application
+  objects = TProgramObjects();  // the application's window ends with the application
   FormBase = nullptr;
+  Controller = nullptr;
+  Storage = nullptr;
   return code;
 }
 

@@ -2,8 +2,6 @@
 
 #include <QAction>
 #include <QChartView>
-#include <QDragEnterEvent>
-#include <QDropEvent>
 #include <QEvent>
 #include <QFontMetrics>
 #include <QGuiApplication>
@@ -11,7 +9,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLineSeries>
-#include <QMimeData>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
@@ -23,13 +20,13 @@
 #include <vector>
 
 #include "analysis/euler_stability.h"
+#include "analysis/session.h"
 #include "core/controller.h"
 #include "core/errors.h"
 #include "core/model.h"
 #include "number_text/number_text.h"
 #include "storage/exports.h"
-#include "storage/results_reader.h"
-#include "ui/bode_window.h"
+#include "ui/file_drop.h"
 #include "ui/layout_scale.h"
 #include "ui/plot_export.h"
 #include "ui/report_pdf.h"
@@ -180,7 +177,7 @@ TFormBase::TFormBase(IErrorSink& errors, NumberSettings& settings, QWidget* pare
   }
   Edit1->setFocus();
 
-  ConnectGuarded(CalcPlot, &QPushButton::clicked, calculation_errors_,
+  ConnectGuarded(CalcPlot, &QPushButton::clicked, report_.Errors(),
                  [this](QObject* sender) { CalcPlotClick(sender); });
   ConnectGuarded(SaveExit, &QPushButton::clicked, errors,
                  [this](QObject* sender) { SaveExitClick(sender); });
@@ -210,7 +207,10 @@ TFormBase::TFormBase(IErrorSink& errors, NumberSettings& settings, QWidget* pare
                  [this](QObject* sender) { ShowBodeClick(sender); });
   ConnectGuarded(SaveReportAction, &QAction::triggered, errors,
                  [this](QObject* sender) { SaveReportClick(sender); });
-  setAcceptDrops(true);
+  opening_ = std::make_unique<TResultsOpening>(
+      std::array<QLineEdit*, 5>{Edit1, Edit2, Edit3, Edit4, Edit5}, *CalcPlot, settings_);
+  // Last: the drop watches every widget made above.
+  new TFileDrop(*this, errors_, [this](const QString& path) { OpenResultsFile(path); });
   Chart1->setMouseTracking(true);
   Chart1->viewport()->setMouseTracking(true);
   Chart1->viewport()->installEventFilter(this);
@@ -231,14 +231,10 @@ void TFormBase::ReadInputs() {
 }
 
 void TFormBase::CalcPlotClick(QObject* /*Sender*/) {
-  last_ = LastCalculation{
+  report_.Begin(
       {Edit1->text().toStdString(), Edit2->text().toStdString(), Edit3->text().toStdString(),
        Edit4->text().toStdString(), Edit5->text().toStdString()},
-      settings_.decimal_separator,
-      std::nullopt,
-      false,
-      std::string(),
-      nullptr};
+      settings_.decimal_separator);
   SaveReportAction->setEnabled(true);
   // The controller's window is this one: there is exactly one.
   try {
@@ -249,7 +245,7 @@ void TFormBase::CalcPlotClick(QObject* /*Sender*/) {
     LoseLoop(QString::fromStdString(WithFullStop(e.what())));
     throw;
   }
-  last_->synthesised = *_Controller;
+  report_.Synthesised(*_Controller);
   for (QLabel* label : {Label7, Label8, Label9, Label10, Label11}) {
     label->setVisible(true);
   }
@@ -263,16 +259,17 @@ void TFormBase::CalcPlotClick(QObject* /*Sender*/) {
   // The loop is known with the ratios, whether or not the simulation completes.
   TakeLoop();
   _Controller->SimulateResponse();
-  last_->synthesised = *_Controller;
+  report_.Synthesised(*_Controller);
   PlotResponse();
-  last_->simulated = true;
+  report_.Simulated();
 }
 
 void TFormBase::TakeLoop() {
   // The ratios are known; the simulation is still to come.
-  last_->session = std::make_shared<const analysis::TSession>(analysis::TSession::Reached(
+  auto session = std::make_shared<const analysis::TSession>(analysis::TSession::Reached(
       *_Controller, analysis::StageFailure{{}, analysis::Stage::kResponse}));
-  const analysis::FrequencyResult& frequency = last_->session->Frequency();
+  const analysis::FrequencyResult& frequency = session->Frequency();
+  report_.SetSession(std::move(session));
   if (!frequency.data) {
     // The ratios are known but their loop cannot be evaluated: the calculation goes on, and the
     // Bode window says why it shows an older loop.
@@ -280,32 +277,19 @@ void TFormBase::TakeLoop() {
              QString::fromStdString(frequency.reason ? frequency.reason->message : std::string()));
     return;
   }
-  bode_ = *frequency.data;
-  bode_stale_reason_.clear();
+  bode_.TakeLoop(*frequency.data, settings_.decimal_separator);
   ShowBodeAction->setEnabled(true);
-  RefreshBodeWindow();
 }
 
 void TFormBase::LoseLoop(const QString& reason) {
-  bode_stale_reason_ = reason;
-  RefreshBodeWindow();
-}
-
-void TFormBase::RefreshBodeWindow() {
-  if (bode_window_ == nullptr || !bode_window_->isVisible()) {
-    return;
-  }
-  if (bode_) {
-    bode_window_->ShowBode(*bode_, settings_.decimal_separator);
-  }
-  bode_window_->SetStale(bode_stale_reason_);
+  bode_.LoseLoop(reason, settings_.decimal_separator);
 }
 
 void TFormBase::PlotResponse() {
   const auto& teta = _Controller->teta.values();
   plotted_t_ = SampleTimes();
   plotted_h_.assign(teta.begin(), teta.end());
-  plotted_diverging_ = !last_->session->Iteration().stable;
+  plotted_diverging_ = !report_.Session()->Iteration().stable;
   chart_.SetDecimalSeparator(settings_.decimal_separator);
   chart_.SetPoints(PlottedPoints());
   SavePlotAction->setEnabled(true);
@@ -313,19 +297,7 @@ void TFormBase::PlotResponse() {
   RefreshCharacteristics();
 }
 
-void TFormBase::ShowBodeClick(QObject* /*Sender*/) {
-  if (!bode_) {
-    return;
-  }
-  if (bode_window_ == nullptr) {
-    bode_window_ = new TBodeWindow(errors_, this);
-  }
-  bode_window_->ShowBode(*bode_, settings_.decimal_separator);
-  bode_window_->SetStale(bode_stale_reason_);
-  bode_window_->show();
-  bode_window_->raise();
-  bode_window_->activateWindow();
-}
+void TFormBase::ShowBodeClick(QObject* /*Sender*/) { bode_.Show(settings_.decimal_separator); }
 
 QList<QPointF> TFormBase::PlottedPoints() const {
   QList<QPointF> points;
@@ -415,21 +387,7 @@ bool TFormBase::eventFilter(QObject* watched, QEvent* event) {
   return QWidget::eventFilter(watched, event);
 }
 
-void TFormBase::TCalculationErrors::Report(const std::exception& error) {
-  if (last_) {
-    last_->error = WithFullStop(error.what());
-  }
-  display_.Report(error);
-}
-
-std::optional<ReportData> TFormBase::LastCalculationReport() const {
-  if (!last_) {
-    return std::nullopt;
-  }
-  return MakeReportData(ReportSource{
-      last_->texts, last_->separator, last_->synthesised ? &*last_->synthesised : nullptr,
-      last_->simulated, last_->error, "pitch-autopilot " PITCH_VERSION, last_->session.get()});
-}
+std::optional<ReportData> TFormBase::LastCalculationReport() const { return report_.Report(); }
 
 void TFormBase::SaveReportClick(QObject* /*Sender*/) {
   const std::optional<ReportData> report = LastCalculationReport();
@@ -445,43 +403,9 @@ void TFormBase::SaveReportClick(QObject* /*Sender*/) {
   WriteFileBytes(path.toStdString(), std::string_view(pdf.constData(), pdf.size()));
 }
 
-void TFormBase::OpenResultsFile(const QString& path) {
-  const ResultsFileContent content = ReadResultsFile(path.toStdString(), settings_.code_page);
-  const std::array<QLineEdit*, 5> edits = {Edit1, Edit2, Edit3, Edit4, Edit5};
-  for (std::size_t k = 0; k < edits.size(); ++k) {
-    edits[k]->setText(QString::fromStdString(
-        TextWithSeparator(content.coefficients[k], settings_.decimal_separator)));
-  }
-  CalcPlot->click();
-}
+void TFormBase::OpenResultsFile(const QString& path) { opening_->Open(path); }
 
-void TFormBase::OpenArguments(const QStringList& arguments) {
-  if (arguments.size() > 1) {
-    throw EResultsFileError(
-        "Only one results file can be opened; " + std::to_string(arguments.size()) + " were given",
-        0);
-  }
-  if (arguments.size() == 1) {
-    OpenResultsFile(arguments.front());
-  }
-}
-
-// One local file may be dropped; the drop is taken by the window, wherever on it.
-void TFormBase::dragEnterEvent(QDragEnterEvent* event) {
-  const QList<QUrl> urls = event->mimeData()->urls();
-  if (urls.size() == 1 && urls.front().isLocalFile()) {
-    event->acceptProposedAction();
-  }
-}
-
-void TFormBase::dropEvent(QDropEvent* event) {
-  const QList<QUrl> urls = event->mimeData()->urls();
-  if (urls.size() != 1 || !urls.front().isLocalFile()) {
-    return;
-  }
-  event->acceptProposedAction();
-  RunGuarded(errors_, [&] { OpenResultsFile(urls.front().toLocalFile()); });
-}
+void TFormBase::OpenArguments(const QStringList& arguments) { opening_->OpenArguments(arguments); }
 
 void TFormBase::SaveExitClick(QObject* /*Sender*/) {
   if (!SaveDialog1->Execute()) {

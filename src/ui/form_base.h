@@ -9,20 +9,19 @@
 #include <optional>
 #include <vector>
 
-#include "analysis/frequency_response.h"
 #include "analysis/report_data.h"
-#include "analysis/session.h"
 #include "core/border.h"
 #include "core/controller.h"
 #include "number_text/number_settings.h"
+#include "ui/bode_follower.h"
 #include "ui/error_sink.h"
 #include "ui/layout_scale.h"
+#include "ui/report_snapshot.h"
 #include "ui/response_chart.h"
+#include "ui/results_opening.h"
 #include "ui/save_dialog.h"
 
 class QAction;
-class QDragEnterEvent;
-class QDropEvent;
 class QChartView;
 class QLabel;
 class QLineEdit;
@@ -116,14 +115,11 @@ class TFormBase : public QWidget, public TBorder {
   QAction* SaveReportAction;
   std::unique_ptr<IExportChooser> ExportChooser;
   // The Bode window, made at its first showing; null before.
-  TBodeWindow* BodeWindow() const { return bode_window_; }
+  TBodeWindow* BodeWindow() const { return bode_.Window(); }
   const TResponseChart& ResponseChart() const { return chart_; }
   const LayoutScale& Scale() const { return scale_; }
 
  protected:
-  // A results file dropped on the window is opened.
-  void dragEnterEvent(QDragEnterEvent* event) override;
-  void dropEvent(QDropEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -138,7 +134,6 @@ class TFormBase : public QWidget, public TBorder {
   // A calculation that got no ratios (reason: its error): the Bode window keeps the last loop
   // and says that it is not the loop of the coefficients now in the boxes.
   void LoseLoop(const QString& reason);
-  void RefreshBodeWindow();
 
   IErrorSink& errors_;
   NumberSettings& settings_;
@@ -149,39 +144,12 @@ class TFormBase : public QWidget, public TBorder {
   std::vector<double> plotted_t_;
   std::vector<double> plotted_h_;
   LayoutScale scale_;
-  // The frequency response of the loop of the last calculation whose ratios were known, and why
-  // the calculations after it got none (empty while the loop is the latest).
-  std::optional<analysis::BodeData> bode_;
-  QString bode_stale_reason_;
   // The Euler iteration of the curve now plotted diverges.
   bool plotted_diverging_ = false;
-  TBodeWindow* bode_window_ = nullptr;  // a child of this window
-
-  // The last click of "Calculate and Plot", for the report: the texts it read (and their
-  // separator), the controller as it stood after the synthesis, whether the curve was plotted,
-  // and the message of the error that stopped it.
-  struct LastCalculation {
-    std::array<std::string, 5> texts;
-    char separator = '.';
-    std::optional<TController> synthesised;
-    bool simulated = false;
-    std::string error;
-    // The loop's stability and frequency response, decided once for the window and the report.
-    std::shared_ptr<const analysis::TSession> session;
-  };
-  std::optional<LastCalculation> last_;
-  // The calculation's errors reach the display through this, which keeps their message.
-  class TCalculationErrors final : public IErrorSink {
-   public:
-    TCalculationErrors(IErrorSink& display, std::optional<LastCalculation>& last)
-        : display_(display), last_(last) {}
-    void Report(const std::exception& error) override;
-
-   private:
-    IErrorSink& display_;
-    std::optional<LastCalculation>& last_;
-  };
-  TCalculationErrors calculation_errors_{errors_, last_};
+  // The Bode window's life, the last click's report and reopening results files.
+  TBodeFollower bode_{errors_, *this};
+  TReportSnapshot report_{errors_};
+  std::unique_ptr<TResultsOpening> opening_;
 };
 
 }  // namespace pitch

@@ -2,7 +2,6 @@
 
 #include "core/controller.h"
 #include "storage/storage.h"
-#include "ui/form_base.h"
 
 namespace pitch {
 
@@ -11,6 +10,22 @@ void ConnectObjects(TFormBase& window, TController& controller, TStorage& storag
   controller.ConnectBorder(&window);
   controller.ConnectStorage(&storage);
   storage.ConnectController(&controller);
+}
+
+TProgramObjects::TProgramObjects() = default;
+TProgramObjects::TProgramObjects(TProgramObjects&&) noexcept = default;
+TProgramObjects& TProgramObjects::operator=(TProgramObjects&&) noexcept = default;
+TProgramObjects::~TProgramObjects() {
+  window.reset();  // the window first: it holds the controller's address
+}
+
+TProgramObjects MakeProgramObjects(IErrorSink& errors, NumberSettings& settings) {
+  TProgramObjects objects;
+  objects.window = std::make_unique<TFormBase>(errors, settings);
+  objects.controller = std::make_unique<TController>();
+  objects.storage = std::make_unique<TStorage>(settings);
+  ConnectObjects(*objects.window, *objects.controller, *objects.storage);
+  return objects;
 }
 
 }  // namespace pitch

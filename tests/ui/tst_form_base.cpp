@@ -35,8 +35,8 @@
 #include "ui/bode_window.h"
 #include "ui/fonts.h"
 #include "ui/form_base.h"
-#include "ui/wiring.h"
 #include "ui/plot_overlay.h"
+#include "ui/wiring.h"
 
 using namespace pitch;
 namespace fs = std::filesystem;
@@ -92,14 +92,12 @@ class TestFormBase : public QObject {
   NumberSettings settings_;  // before everything that refers to it
   std::unique_ptr<RecordingBox> box_;
   std::unique_ptr<TErrorDisplay> errors_;
-  std::unique_ptr<TFormBase> window_;
-  std::unique_ptr<TController> controller_;
-  std::unique_ptr<TStorage> storage_;
+  TProgramObjects objects_;
   ScriptedDialog* dialog_ = nullptr;
   ScriptedChooser* chooser_ = nullptr;
   fs::path dir_;
 
-  TFormBase& w() { return *window_; }
+  TFormBase& w() { return *objects_.window; }
   void Click(QPushButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
   QString Path(const char* name) const { return QString::fromStdString((dir_ / name).string()); }
   QList<QLineEdit*> ResultBoxes() { return {w().Edit6, w().Edit7, w().Edit8, w().Edit9}; }
@@ -121,22 +119,19 @@ class TestFormBase : public QObject {
     fs::create_directories(dir_);
     box_ = std::make_unique<RecordingBox>();
     errors_ = std::make_unique<TErrorDisplay>(*box_, QStringLiteral("Tst_form_base"));
-    window_ = std::make_unique<TFormBase>(*errors_, settings_);
-    controller_ = std::make_unique<TController>();
-    storage_ = std::make_unique<TStorage>(settings_);
+    objects_ = MakeProgramObjects(*errors_, settings_);
     auto dialog = std::make_unique<ScriptedDialog>();
     dialog_ = dialog.get();
-    window_->ReplaceSaveDialog(std::move(dialog));
+    w().ReplaceSaveDialog(std::move(dialog));
     auto chooser = std::make_unique<ScriptedChooser>();
     chooser_ = chooser.get();
-    window_->ReplaceExportChooser(std::move(chooser));
-    ConnectObjects(*window_, *controller_, *storage_);
-    window_->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+    w().ReplaceExportChooser(std::move(chooser));
+    w().show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w()));
   }
 
   void cleanup() {
-    window_.reset();
+    objects_ = TProgramObjects();
     fs::remove_all(dir_);
   }
 
@@ -379,7 +374,7 @@ class TestFormBase : public QObject {
     double y_max = y_min;
     for (int i = 1; i <= 1000; ++i) {
       QCOMPARE(points[i - 1].x(), static_cast<double>(i - 1) / 100.0);
-      QCOMPARE(points[i - 1].y(), controller_->teta[i]);
+      QCOMPARE(points[i - 1].y(), objects_.controller->teta[i]);
       y_min = std::min(y_min, points[i - 1].y());
       y_max = std::max(y_max, points[i - 1].y());
     }
@@ -467,7 +462,7 @@ class TestFormBase : public QObject {
     QCOMPARE(box_->shown.last().text, QStringLiteral("Floating point overflow."));
     QCOMPARE(w().c1, 1.0);
     QCOMPARE(w().c2, 0.404);
-    QCOMPARE(controller_->c1, 0.0);  // the controller took nothing
+    QCOMPARE(objects_.controller->c1, 0.0);  // the controller took nothing
   }
 
   void fullStopSeparatorRejectsTheStartUpTexts() {
@@ -544,7 +539,7 @@ class TestFormBase : public QObject {
       // The next run of the dialog offers what was confirmed last.
       QCOMPARE(dialog_->FileName(), file.isEmpty() ? QStringLiteral("Result_1") : dialog_->answer);
       if (file.isEmpty()) {
-        QCOMPARE(storage_->FileName, std::string());
+        QCOMPARE(objects_.storage->FileName, std::string());
       }
       return;
     }

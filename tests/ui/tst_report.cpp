@@ -22,8 +22,8 @@
 #include "ui/bode_chart.h"
 #include "ui/fonts.h"
 #include "ui/form_base.h"
-#include "ui/wiring.h"
 #include "ui/report_pdf.h"
+#include "ui/wiring.h"
 
 using namespace pitch;
 namespace fs = std::filesystem;
@@ -117,13 +117,11 @@ class TestReport : public QObject {
   NumberSettings settings_;
   std::unique_ptr<RecordingBox> box_;
   std::unique_ptr<TErrorDisplay> errors_;
-  std::unique_ptr<TFormBase> window_;
-  std::unique_ptr<TController> controller_;
-  std::unique_ptr<TStorage> storage_;
+  TProgramObjects objects_;
   ScriptedChooser* chooser_ = nullptr;
   fs::path dir_;
 
-  TFormBase& w() { return *window_; }
+  TFormBase& w() { return *objects_.window; }
   QString Path(const char* name) const { return QString::fromStdString((dir_ / name).string()); }
   QStringList Inputs() {
     return {w().Edit1->text(), w().Edit2->text(), w().Edit3->text(), w().Edit4->text(),
@@ -153,19 +151,16 @@ class TestReport : public QObject {
     fs::create_directories(dir_);
     box_ = std::make_unique<RecordingBox>();
     errors_ = std::make_unique<TErrorDisplay>(*box_, QStringLiteral("Tst_report"));
-    window_ = std::make_unique<TFormBase>(*errors_, settings_);
-    controller_ = std::make_unique<TController>();
-    storage_ = std::make_unique<TStorage>(settings_);
+    objects_ = MakeProgramObjects(*errors_, settings_);
     auto chooser = std::make_unique<ScriptedChooser>();
     chooser_ = chooser.get();
-    window_->ReplaceExportChooser(std::move(chooser));
-    ConnectObjects(*window_, *controller_, *storage_);
-    window_->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+    w().ReplaceExportChooser(std::move(chooser));
+    w().show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w()));
   }
 
   void cleanup() {
-    window_.reset();
+    objects_ = TProgramObjects();
     fs::remove_all(dir_);
   }
 
