@@ -376,6 +376,48 @@ class TestBode : public QObject {
   }
 
   // Marked as an older loop and back.
+  // Every tick label and title whole (Qt Charts cuts one that has no room to "..."): at the
+  // window's opening size, on a 1024×768 screen, at its minimum, and over twenty-one decades.
+  // ctest runs this at 96, 120 and 144 dpi. (issue 28: "…" on every dB tick but at 96 dpi.)
+  void labelsWholeAtEverySize_data() {
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<double>("decades");
+    QTest::newRow("opening size 1040x800") << QSize(1040, 800) << 5.0;
+    QTest::newRow("1024x768 screen 1008x720") << QSize(1008, 720) << 5.0;
+    QTest::newRow("minimum 640x700") << QSize(640, 700) << 5.0;
+    QTest::newRow("twenty-one decades at 640x700") << QSize(640, 700) << 21.0;
+  }
+  void labelsWholeAtEverySize() {
+    QFETCH(QSize, size);
+    QFETCH(double, decades);
+    RecordingSink sink;
+    QWidget owner;
+    TBodeWindow window(sink, &owner);
+    analysis::BodeData data = LoopOf(0.880, 0.404, -7.028, 0.987, 0.251);
+    data.range = {data.range.low, data.range.low * std::pow(10.0, decades)};
+    window.ShowBode(data, ',');
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    window.resize(size.expandedTo(window.minimumSize()));
+    QApplication::processEvents();
+    QStringList texts;
+    for (QGraphicsItem* item : window.View->scene()->items()) {
+      if (const auto* text = dynamic_cast<QGraphicsTextItem*>(item);
+          text != nullptr && item->isVisible()) {
+        texts << text->toPlainText();
+        QVERIFY2(!text->toPlainText().contains(QStringLiteral("...")) &&
+                     !text->toPlainText().contains(QChar(0x2026)),
+                 qPrintable(texts.join(" | ")));
+      }
+    }
+    // The dB axis keeps at least three labels, the frequency axes at least three decades.
+    QVERIFY2(window.Chart().magnitudeAxis()->categoriesLabels().size() >= 3,
+             qPrintable(texts.join(" | ")));
+    QVERIFY2(window.Chart().phaseDecadesAxis()->categoriesLabels().size() >= 3,
+             qPrintable(texts.join(" | ")));
+    QVERIFY(texts.contains(QStringLiteral("ЛАЧХ, дБ")));
+  }
+
   void staleNotice() {
     RecordingSink sink;
     TBodeWindow window(sink);

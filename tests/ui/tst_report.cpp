@@ -1,6 +1,7 @@
 // Reopening a results file in the window (argument, drop) and the one-page PDF report: its text
 // layer read back by pdftotext and its page rendered by pdftoppm.
 #include <QAction>
+#include <QChartView>
 #include <QLineEdit>
 #include <QLineSeries>
 #include <QMimeData>
@@ -240,22 +241,67 @@ class TestReport : public QObject {
     QCOMPARE(Results(), results);
   }
 
-  // A dropped results file opens like an argument; two arguments are refused.
-  void dropAndArguments() {
+  // A dropped results file opens like an argument wherever it lands, always as a copy (a source
+  // that honoured a move would delete the file); two arguments are refused. (issue 28: a drop on
+  // the chart was refused, one on a box wrote the path into it, a move was accepted.)
+  void dropAnywhereAsACopy_data() {
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<int>("proposed");
+    QTest::newRow("window background") << "window" << int(Qt::CopyAction);
+    QTest::newRow("input box c2") << "c2" << int(Qt::CopyAction);
+    QTest::newRow("chart") << "chart" << int(Qt::CopyAction);
+    QTest::newRow("move proposed on a box") << "c2" << int(Qt::MoveAction);
+    QTest::newRow("move proposed on the window") << "window" << int(Qt::MoveAction);
+  }
+  void dropAnywhereAsACopy() {
+    QFETCH(QString, target);
+    QFETCH(int, proposed);
+    QWidget* on = target == "c2"      ? static_cast<QWidget*>(w().Edit2)
+                  : target == "chart" ? w().Chart1->viewport()
+                                      : static_cast<QWidget*>(&w());
     const QString file = Path("Result_2");
     SaveResults(file.toStdString(), {'.', "CP1251"}, {0.9, 0.45, 6.5, 1.1, 0.3});
     QMimeData mime;
     mime.setUrls({QUrl::fromLocalFile(file)});
-    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(&w(), &enter);
-    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(&w(), &drop);
+    const QPointF middle = QRectF(on->rect()).center();
+    const auto action = static_cast<Qt::DropAction>(proposed);
+    QDragEnterEvent enter(middle.toPoint(), Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton,
+                          Qt::NoModifier);
+    enter.setDropAction(action);
+    QApplication::sendEvent(on, &enter);
+    QVERIFY(enter.isAccepted());
+    QCOMPARE(enter.dropAction(), Qt::CopyAction);
+    QDropEvent drop(middle, Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    drop.setDropAction(action);
+    QApplication::sendEvent(on, &drop);
+    QVERIFY(drop.isAccepted());
+    QCOMPARE(drop.dropAction(), Qt::CopyAction);
     QCOMPARE(box_->shown, QStringList());
-    QCOMPARE(w().Edit3->text(), QStringLiteral("6,5"));
+    QCOMPARE(Inputs(), QStringList({"0,9", "0,45", "6,5", "1,1", "0,3"}));
     QCOMPARE(w().Series1->count(), 1000);
+  }
 
+  // Dragged text still goes into a box; only a file is the window's.
+  void dragOfTextIsLeftToTheBox() {
+    QMimeData mime;
+    mime.setText(QStringLiteral("0,5"));
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(w().Edit2, &enter);
+    QVERIFY(enter.isAccepted());  // by the box itself
+    QDragEnterEvent on_window(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    on_window.ignore();
+    QApplication::sendEvent(&w(), &on_window);
+    QVERIFY(!on_window.isAccepted());
+  }
+
+  void twoArgumentsAreRefused() {
+    const QString file = Path("Result_2");
+    SaveResults(file.toStdString(), {'.', "CP1251"}, {0.9, 0.45, 6.5, 1.1, 0.3});
     QVERIFY_THROWS_EXCEPTION(EResultsFileError, w().OpenArguments({file, file}));
+    QCOMPARE(w().Edit3->text(), QStringLiteral("7,028"));
     w().OpenArguments({});
+    QCOMPARE(w().Edit3->text(), QStringLiteral("7,028"));
+    w().OpenArguments({file});
     QCOMPARE(w().Edit3->text(), QStringLiteral("6,5"));
   }
 
@@ -303,6 +349,14 @@ class TestReport : public QObject {
       QVERIFY2(text.contains(line.simplified()), qPrintable(line));
     }
     QVERIFY(text.contains(QStringLiteral("непрерывная система: устойчива")));
+    // Every tick label of the Bode diagram whole (issue 28: "..." on every dB tick of the page).
+    QVERIFY2(!text.contains(QStringLiteral("...")) && !text.contains(QChar(0x2026)),
+             qPrintable(text));
+    for (const QString& label :
+         {QStringLiteral("ЛАЧХ, дБ"), QStringLiteral("-180"),
+          QStringLiteral("0%101").arg(QLatin1Char(separator)), QStringLiteral("100")}) {
+      QVERIFY2(text.contains(label), qPrintable(label));
+    }
 
     const QImage page = PdfPage(pdf);
     QCOMPARE(page.size(), QSize(794, 1123));
