@@ -5,6 +5,7 @@
 #include <QEvent>
 #include <QFontMetrics>
 #include <QGuiApplication>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -373,18 +374,29 @@ int TFormBase::SampleNear(const QPoint& viewport_position) const {
 }
 
 bool TFormBase::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == Chart1->viewport() && event->type() == QEvent::MouseMove) {
-    const QPoint position = static_cast<QMouseEvent*>(event)->position().toPoint();
-    RunGuarded(errors_, [&] {
-      if (const int i = SampleNear(position); i > 0) {
-        QToolTip::showText(Chart1->viewport()->mapToGlobal(position), PointToolTipText(i),
-                           Chart1->viewport());
-      } else {
-        QToolTip::hideText();
-      }
-    });
+  // The tooltip follows the pointer (the viewport tracks the mouse, so no button need be held).
+  // When the pointer rests, Qt sends a tooltip event, which the chart's scene would answer by
+  // hiding every tooltip (it has none of its own): the sample's is shown again instead.
+  if (watched != Chart1->viewport()) {
+    return QWidget::eventFilter(watched, event);
   }
-  return QWidget::eventFilter(watched, event);
+  QPoint position;
+  if (event->type() == QEvent::MouseMove) {
+    position = static_cast<QMouseEvent*>(event)->position().toPoint();
+  } else if (event->type() == QEvent::ToolTip) {
+    position = static_cast<QHelpEvent*>(event)->pos();
+  } else {
+    return QWidget::eventFilter(watched, event);
+  }
+  RunGuarded(errors_, [&] {
+    if (const int i = SampleNear(position); i > 0) {
+      QToolTip::showText(Chart1->viewport()->mapToGlobal(position), PointToolTipText(i),
+                         Chart1->viewport());
+    } else {
+      QToolTip::hideText();
+    }
+  });
+  return event->type() == QEvent::ToolTip || QWidget::eventFilter(watched, event);
 }
 
 std::optional<ReportData> TFormBase::LastCalculationReport() const { return report_.Report(); }
