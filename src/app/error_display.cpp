@@ -10,28 +10,11 @@
 #include <limits>
 
 #include "core/errors.h"
+#include "ui/long_text.h"
 
 namespace pitch {
 
 namespace {
-
-// The text with a zero-width space after every kRun characters of a run without blanks: the
-// label can break the line there, and the text reads the same.
-QString WithBreakOpportunities(const QString& text) {
-  constexpr int kRun = 40;
-  QString out;
-  out.reserve(text.size() + text.size() / kRun);
-  int run = 0;
-  for (const QChar c : text) {
-    out.append(c);
-    run = c.isSpace() ? 0 : run + 1;
-    if (run == kRun) {
-      out.append(QChar(0x200B));
-      run = 0;
-    }
-  }
-  return out;
-}
 
 // The height that the box's text takes at the width the box gives it: the box wraps a long text
 // at half the screen's width, 500 pixels at most, less the icon and the margins. The label breaks

@@ -14,6 +14,7 @@
 
 #include "storage/exports.h"
 #include "ui/bode_export.h"
+#include "ui/long_text.h"
 #include "ui/plot_export.h"
 #include "ui/response_chart.h"
 
@@ -28,6 +29,8 @@ constexpr QSize kPreferredSize(1040, 800);
 constexpr QSize kMinimumSize(640, 700);
 // What a window manager adds around the client area (title bar and border), kept free.
 constexpr QSize kFrameAllowance(16, 48);
+// The most characters of the stale notice shown in the window.
+constexpr qsizetype kStaleNoticeLength = 400;
 
 }  // namespace
 
@@ -158,6 +161,11 @@ void TBodeWindow::FillTable(const std::vector<MarginRow>& rows) {
     }
   }
   Margins->resizeColumnsToContents();
+  // Sizing the columns to their new texts takes the last one's stretch away (it would keep its
+  // text's width and leave a grey strip): it stretches to the table's edge again.
+  QHeaderView* header = Margins->horizontalHeader();
+  header->setStretchLastSection(false);
+  header->setStretchLastSection(true);
   Margins->resizeRowsToContents();
   // Every row in view, without a scroll bar: the table is exactly as high as its rows.
   int height = Margins->horizontalHeader()->sizeHint().height() + 2 * Margins->frameWidth();
@@ -168,17 +176,24 @@ void TBodeWindow::FillTable(const std::vector<MarginRow>& rows) {
 }
 
 void TBodeWindow::SetStale(const QString& reason) {
-  Stale->setText(reason.isEmpty()
-                     ? QString()
-                     : QStringLiteral("Это частотные характеристики предыдущего расчёта: для "
-                                      "коэффициентов последнего передаточные числа не получены (") +
-                           reason + QStringLiteral(")"));
+  stale_text_ = reason.isEmpty()
+                    ? QString()
+                    : QStringLiteral(
+                          "Это частотные характеристики предыдущего расчёта: для "
+                          "коэффициентов последнего передаточные числа не получены (") +
+                          reason + QStringLiteral(")");
+  // A few lines at most, each broken within the window's width: the reason may be an error that
+  // quotes a pasted text of any length. The tooltip has more of a long one.
+  Stale->setText(ShortNotice(stale_text_, kStaleNoticeLength));
+  Stale->setToolTip(stale_text_.size() > kStaleNoticeLength
+                        ? ShortNotice(stale_text_, 20 * kStaleNoticeLength)
+                        : QString());
   Stale->setVisible(!reason.isEmpty());
 }
 
-bool TBodeWindow::IsStale() const { return !Stale->text().isEmpty(); }
+bool TBodeWindow::IsStale() const { return !stale_text_.isEmpty(); }
 
-QString TBodeWindow::StaleText() const { return Stale->text(); }
+QString TBodeWindow::StaleText() const { return stale_text_; }
 
 QString TBodeWindow::MarginsText() const {
   QStringList lines;

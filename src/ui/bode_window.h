@@ -88,6 +88,7 @@ class TBodeWindow : public QWidget {
   QGraphicsScene* scene_;
   std::optional<analysis::BodeData> data_;
   std::vector<MarginRow> rows_;
+  QString stale_text_;  // the whole notice; the label shows its start
   char separator_ = '.';
 };
 

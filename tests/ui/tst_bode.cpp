@@ -8,6 +8,7 @@
 #include <QGraphicsSimpleTextItem>
 #include <QGraphicsTextItem>
 #include <QGraphicsWidget>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineSeries>
 #include <QLogValueAxis>
@@ -428,6 +429,43 @@ class TestBode : public QObject {
     QVERIFY(window.StaleText().contains(QStringLiteral("Invalid floating point operation.")));
     window.SetStale(QString());
     QVERIFY(!window.IsStale());
+  }
+
+  // A notice for an error that quotes 200,000 characters without a blank stays a few whole lines
+  // within the window; the margins table fills the window's width after every diagram (issue 28:
+  // the notice ran off the right edge, half its first and last lines cut; the table's last column
+  // shrank after a later calculation and left a grey strip).
+  void longNoticeAndTableStayInTheWindow() {
+    RecordingSink sink;
+    QWidget owner;
+    TBodeWindow window(sink, &owner);
+    window.ShowBode(LoopOf(0.880, 0.404, -7.028, 0.987, 0.251), ',');
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    window.resize(window.minimumSize());
+    const QString reason = QStringLiteral("'") + QString(200000, QLatin1Char('7')) +
+                           QStringLiteral("' is not a valid floating point value.");
+    window.SetStale(reason);
+    window.ShowBode(DefaultLoop(), ',');
+    QApplication::processEvents();
+    QVERIFY(window.StaleText().contains(reason));
+    QLabel* notice = window.Stale;
+    QVERIFY(notice->isVisible());
+    QVERIFY2(notice->geometry().right() <= window.width() &&
+                 notice->sizeHint().width() <= window.width(),
+             qPrintable(QString::number(notice->sizeHint().width())));
+    QVERIFY2(notice->heightForWidth(notice->width()) <= notice->height(),
+             qPrintable(QStringLiteral("%1 > %2")
+                            .arg(notice->heightForWidth(notice->width()))
+                            .arg(notice->height())));
+    QVERIFY(notice->height() < window.height() / 4);
+    QVERIFY(window.View->height() > window.height() / 2);
+
+    QTableWidget* table = window.Margins;
+    const int last = table->columnCount() - 1;
+    QHeaderView* header = table->horizontalHeader();
+    QCOMPARE(header->sectionViewportPosition(last) + header->sectionSize(last),
+             table->viewport()->width());
   }
 
   void savePicture_data() {
