@@ -104,16 +104,6 @@ void ShowResult(QLineEdit* edit, const QString& text) {
   edit->setToolTip(text);
 }
 
-// The logical resolution of the screen the window will appear on.
-int ScreenDpi(const QWidget* window) {
-  const QScreen* screen = window->screen();
-  if (screen == nullptr) {
-    screen = QGuiApplication::primaryScreen();
-  }
-  return screen != nullptr ? static_cast<int>(std::lround(screen->logicalDotsPerInchY()))
-                           : kLayoutDpi;
-}
-
 // The stored Real, widened exactly, as decimal text.
 QString Text(Real value, char separator) {
   return QString::fromStdString(FormatNumber(value, separator));
@@ -333,9 +323,9 @@ void TFormBase::SavePlotClick(QObject* /*Sender*/) {
 }
 
 void TFormBase::SaveDataClick(QObject* /*Sender*/) {
-  const QString path = ExportChooser->Choose(
-      this, QStringLiteral("Сохранить данные"),
-      {QStringLiteral("Данные CSV (*.csv)"), QStringLiteral("Все файлы (*.*)")});
+  const QString path =
+      ExportChooser->Choose(this, QStringLiteral("Сохранить данные"),
+                            {QStringLiteral("Данные CSV (*.csv)"), AllFilesFilter()});
   if (path.isEmpty()) {
     return;
   }

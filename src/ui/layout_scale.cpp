@@ -1,7 +1,10 @@
 #include "ui/layout_scale.h"
 
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QRawFont>
+#include <QScreen>
+#include <QWidget>
 #include <cmath>
 
 namespace pitch {
@@ -58,5 +61,16 @@ int LayoutScale::LabelFontPixels() const {
   const int points = MulDiv(kLayoutLabelPixels, 72, dpi_);
   return MulDiv(MulDiv(points, zero_height_, kLayoutZeroHeight), dpi_, 72);
 }
+
+int ScreenDpi(const QWidget* widget) {
+  const QScreen* screen = widget != nullptr ? widget->screen() : nullptr;
+  if (screen == nullptr) {
+    screen = QGuiApplication::primaryScreen();
+  }
+  return screen != nullptr ? static_cast<int>(std::lround(screen->logicalDotsPerInchY()))
+                           : kLayoutDpi;
+}
+
+LayoutScale LayoutScale::ForWidget(const QWidget* widget) { return ForDpi(ScreenDpi(widget)); }
 
 }  // namespace pitch

@@ -9,6 +9,8 @@
 #include <QRect>
 #include <QSize>
 
+class QWidget;
+
 namespace pitch {
 
 // The ascent and the line height that Windows gives a font at its pixel size: from the
@@ -24,6 +26,9 @@ WindowsLineMetrics WindowsMetrics(const QFont& font);
 // Tahoma at this pixel height.
 QFont Tahoma(int pixels);
 
+// The logical resolution of the screen a widget will appear on (the primary screen for none).
+int ScreenDpi(const QWidget* widget);
+
 inline constexpr int kLayoutDpi = 96;
 inline constexpr int kLayoutFontPixels = 11;   // the window font
 inline constexpr int kLayoutZeroHeight = 13;   // "0" in it at 96 pixels per inch
@@ -31,6 +36,9 @@ inline constexpr int kLayoutLabelPixels = 16;  // the label font: 12 points at 9
 
 class LayoutScale {
  public:
+  // The scale of the screen a widget shows on (its logical resolution), the primary screen's
+  // when it has none.
+  static LayoutScale ForWidget(const QWidget* widget);
   // The scale for a screen of dpi pixels per inch, from the metrics of Tahoma (needs a
   // QGuiApplication and the font; see fonts.h).
   static LayoutScale ForDpi(int dpi);

@@ -2,10 +2,13 @@
 
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QHeaderView>
+#include <QScreen>
 #include <QTreeView>
 
 #include "ui/file_icons.h"
+#include "ui/layout_scale.h"
 
 namespace pitch {
 
@@ -20,7 +23,13 @@ std::unique_ptr<QFileDialog> MakeSaveFileDialog(QWidget* owner, const QString& c
   dialog->setOption(QFileDialog::DontUseNativeDialog, true);
   UseNameOnlyFileInfo(*dialog);
   dialog->setViewMode(QFileDialog::Detail);
-  dialog->resize(780, 460);
+  // 780 × 460 at 96 dpi, scaled as the window's controls are, within the screen.
+  const QScreen* screen = owner != nullptr ? owner->screen() : QGuiApplication::primaryScreen();
+  QSize size = LayoutScale::ForWidget(owner).Apply(QSize(780, 460));
+  if (screen != nullptr) {
+    size = size.boundedTo(screen->availableGeometry().size() - QSize(16, 48));
+  }
+  dialog->resize(size);
   // Qt's own dialog (where the desktop offers none) gives size, type and date the width of
   // their contents and the name the rest.
   if (auto* view = dialog->findChild<QTreeView*>(QStringLiteral("treeView"))) {
@@ -30,9 +39,10 @@ std::unique_ptr<QFileDialog> MakeSaveFileDialog(QWidget* owner, const QString& c
   return dialog;
 }
 
+QString AllFilesFilter() { return QStringLiteral("Все файлы (*)"); }
+
 const QStringList& TSaveDialog::Filters() {
-  static const QStringList filters = {QStringLiteral("Текстовые файлы (*.txt)"),
-                                      QStringLiteral("Все файлы (*.*)")};
+  static const QStringList filters = {QStringLiteral("Текстовые файлы (*.txt)"), AllFilesFilter()};
   return filters;
 }
 

@@ -11,6 +11,9 @@ class QWidget;
 
 namespace pitch {
 
+// The filter of every file, those without a dot in their name included ("*.*" would hide them).
+QString AllFilesFilter();
+
 // A save-file dialog with these filters, in the detail view, large enough that its columns
 // (name, size, type, date) are not cut; an existing file is replaced without a question.
 std::unique_ptr<QFileDialog> MakeSaveFileDialog(QWidget* owner, const QString& caption,

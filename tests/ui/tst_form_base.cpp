@@ -837,6 +837,23 @@ class TestFormBase : public QObject {
     QCOMPARE(w().SampleNear(on_view + QPoint(0, 80)), 0);
   }
 
+  // "Все файлы" lists a file without a dot in its name (issue 28: "*.*" hid it); the dialog is
+  // 780 x 460 scaled by the window's rule (ui.layout_scale.120dpi checks it at 120 dpi).
+  void saveDialogListsEveryFile() {
+    std::ofstream(dir_ / "Result_1") << "x";
+    std::ofstream(dir_ / "notes.txt") << "x";
+    const std::unique_ptr<QFileDialog> dialog =
+        MakeSaveFileDialog(&w(), QString(), TSaveDialog::Filters());
+    dialog->setDirectory(QString::fromStdString(dir_.string()));
+    dialog->selectNameFilter(AllFilesFilter());
+    dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
+    auto* view = dialog->findChild<QTreeView*>(QStringLiteral("treeView"));
+    QVERIFY(view != nullptr);
+    QTRY_COMPARE(view->model()->rowCount(view->rootIndex()), 2);
+    QCOMPARE(dialog->size(), w().Scale().Apply(QSize(780, 460)));
+  }
+
   // The save dialog opens large enough that its columns show whole.
   void saveDialogColumnsFit() {
     std::ofstream(dir_ / "Result_1.txt") << "x";

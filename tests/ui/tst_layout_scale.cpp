@@ -2,6 +2,7 @@
 // when "0" in it is no longer 13 pixels high, every edge, the client size and the labels' fonts
 // follow the new height of "0", from Tahoma's own metrics.
 #include <QChartView>
+#include <QFileDialog>
 #include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,6 +16,7 @@
 #include "ui/fonts.h"
 #include "ui/form_base.h"
 #include "ui/layout_scale.h"
+#include "ui/save_dialog.h"
 
 using namespace pitch;
 
@@ -112,6 +114,11 @@ class TestLayoutScale : public QObject {
       QCOMPARE(dpi, expected_dpi);
     }
     QCOMPARE(window.size(), LayoutScale::ForDpi(dpi).Apply(QSize(794, 572)));
+    // The save dialog by the same rule, within the screen (issue 28: 780x460 at 144 dpi).
+    const std::unique_ptr<QFileDialog> dialog =
+        MakeSaveFileDialog(&window, QString(), TSaveDialog::Filters());
+    const QSize room = window.screen()->availableGeometry().size() - QSize(16, 48);
+    QCOMPARE(dialog->size(), LayoutScale::ForDpi(dpi).Apply(QSize(780, 460)).boundedTo(room));
   }
 };
 
