@@ -36,6 +36,12 @@ const QGraphicsTextItem* QtTitleItem(const QChart* chart) {
 
 }  // namespace
 
+void HideQtTitleText(QChart* chart) {
+  if (const QGraphicsTextItem* title = QtTitleItem(chart)) {
+    const_cast<QGraphicsTextItem*>(title)->setVisible(false);
+  }
+}
+
 TPlotOverlay::TPlotOverlay(QChart* chart, QLineSeries* series, QColor title_colour)
     : QGraphicsItem(chart), chart_(chart), series_(series), title_colour_(title_colour) {
   setZValue(100);  // above the grid, the axes and the (empty) series

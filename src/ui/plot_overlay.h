@@ -20,6 +20,11 @@ class QLineSeries;
 
 namespace pitch {
 
+// Hides Qt's own (transparent) title item of a chart that an overlay draws the title for: on a
+// vector page its text would be written a second time, found twice by a search. The overlay
+// draws the title from the item all the same.
+void HideQtTitleText(QChart* chart);
+
 class TPlotOverlay final : public QGraphicsItem {
  public:
   // A child of the chart, drawing the series' points (the series itself draws nothing) and the

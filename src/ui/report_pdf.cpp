@@ -17,6 +17,7 @@
 #include "core/errors.h"
 #include "number_text/number_text.h"
 #include "ui/bode_chart.h"
+#include "ui/plot_overlay.h"
 #include "ui/response_chart.h"
 
 namespace pitch {
@@ -209,18 +210,48 @@ QFont PageFont(double pixels, bool bold = false) {
   return font;
 }
 
-// Draws the lines from top down, each wrapped to width; returns the y below the last.
+// The mark at the end of a line broken inside a word or number: the text goes on below.
+const QString kContinuation = QStringLiteral(" →");
+
+// A line as the lines it takes at width: broken at a blank where one is in the second half of
+// what fits, else where the width ends, that piece marked with kContinuation.
+QStringList WrappedLine(const QString& line, const QFontMetricsF& metrics, double width) {
+  QStringList pieces;
+  QString rest = line;
+  while (rest.size() > 1 && metrics.horizontalAdvance(rest) > width) {
+    const double room = width - metrics.horizontalAdvance(kContinuation);
+    qsizetype fits = 1;
+    while (fits < rest.size() && metrics.horizontalAdvance(rest.left(fits + 1)) <= room) {
+      ++fits;
+    }
+    const qsizetype blank = rest.lastIndexOf(QLatin1Char(' '), fits);
+    if (blank > fits / 2 && metrics.horizontalAdvance(rest.left(blank)) <= width) {
+      pieces << rest.left(blank);
+      rest = rest.mid(blank + 1);
+    } else {
+      pieces << rest.left(fits) + kContinuation;
+      rest = rest.mid(fits);
+    }
+  }
+  pieces << rest;
+  return pieces;
+}
+
+// Draws the lines from top down, each wrapped to width (its later pieces indented); returns the
+// y below the last.
 double DrawLines(QPainter& p, const QStringList& lines, double x, double y, double width,
                  const QFont& font, const QColor& colour = Qt::black) {
   p.setFont(font);
   p.setPen(colour);
   const QFontMetricsF metrics(font, p.device());
+  constexpr double kIndent = 10;
+  const double step = metrics.lineSpacing() * 1.2;
   for (const QString& line : lines) {
-    const QRectF room(x, y, width, 1000);
-    const int flags = Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap;
-    const QRectF used = metrics.boundingRect(room, flags, line);
-    p.drawText(room, flags, line);
-    y += used.height() + 1;
+    const QStringList pieces = WrappedLine(line, metrics, width - kIndent);
+    for (qsizetype k = 0; k < pieces.size(); ++k) {
+      p.drawText(QPointF(x + (k == 0 ? 0 : kIndent), y + metrics.ascent()), pieces[k]);
+      y += step;
+    }
   }
   return y;
 }
@@ -260,7 +291,9 @@ void DrawResponse(QPainter& p, const ReportData& d) {
     points.append(QPointF(d.t[k], d.h[k]));
   }
   builder.SetPoints(points);
-  builder.ShowCharacteristics(d.characteristics);
+  // The box as the window writes it, its heading for a diverging iteration included.
+  builder.ShowCharacteristics(d.characteristics, d.stability && !d.stability->iteration.stable);
+  HideQtTitleText(builder.chart());
   const QRectF area(QPointF(0, 0), kChartSize);
   builder.chart()->setAnimationOptions(QChart::NoAnimation);
   builder.chart()->setGeometry(area);

@@ -378,6 +378,34 @@ class TestReport : public QObject {
     }
   }
 
+  // A page an engineer hands in (issue 28): a long value wrapped with a visible continuation,
+  // not cut at the column's edge; the chart's title once in the text; the chart box headed as
+  // the window heads it for a diverging iteration.
+  void reportWrapsAndHeadsLikeTheWindow() {
+    const QString c1 = QStringLiteral("0,88") + QString(88, QLatin1Char('0')) + QStringLiteral("1");
+    w().Edit1->setText(c1);
+    QTest::mouseClick(w().CalcPlot, Qt::LeftButton);
+    QCOMPARE(box_->shown, QStringList());
+    QString text = PdfText(SaveReport("long.pdf"));
+    QVERIFY2(text.contains(QStringLiteral("→")), qPrintable(text));
+    QVERIFY2(QString(text).remove(QStringLiteral(" → ")).contains(QStringLiteral("с1 = ") + c1),
+             qPrintable(text));
+    QCOMPARE(text.count(QStringLiteral("Переходной процесс")) -
+                 text.count(QStringLiteral("Переходной процесс (")),
+             1);
+
+    // c1 = 150: a stable loop whose Euler iteration diverges (see euler_stability_test).
+    w().Edit1->setText(QStringLiteral("150"));
+    QTest::mouseClick(w().CalcPlot, Qt::LeftButton);
+    QCOMPARE(box_->shown, QStringList());
+    w().ShowCharacteristicsAction->setChecked(true);
+    QVERIFY(w().ResponseChart().CharacteristicsText().startsWith(
+        QStringLiteral("итерация Эйлера расходится;")));
+    text = PdfText(SaveReport("diverging.pdf"));
+    // Once in the chart's box, once heading the characteristics below it.
+    QCOMPARE(text.count(QStringLiteral("итерация Эйлера расходится")), 2);
+  }
+
   // A simulation that overflows: the ratios it reached, the error in words, no curve.
   void reportOfAFailedCalculation() {
     w().Edit1->setText(QStringLiteral("400"));
