@@ -746,17 +746,17 @@ CrossoverValues ValuesAtCrossover(CrossingRoot& root, Extended continuous_phase_
   // Ziv's loop in Arb balls for what the extended ones left open.
   for (slong prec = kFirstPrecision; prec <= kLastPrecision && !(degrees && delay && phase);
        prec *= 2) {
-    ArbBall angle;
+    ArbBall radians;
     if (half_turn) {
-      arb_const_pi(angle.get(), prec);
-    } else if (!MarginRadians(root, prec, angle.get())) {
+      arb_const_pi(radians.get(), prec);
+    } else if (!MarginRadians(root, prec, radians.get())) {
       continue;
     }
     if (margin_sign == 2) {
-      margin_sign = arb_is_positive(angle.get()) ? 1 : arb_is_negative(angle.get()) ? -1 : 2;
+      margin_sign = arb_is_positive(radians.get()) ? 1 : arb_is_negative(radians.get()) ? -1 : 2;
     }
     ArbBall d;
-    arb_set(d.get(), angle.get());
+    arb_set(d.get(), radians.get());
     RadiansToDegrees(d.get(), prec);
     if (!degrees) {
       degrees = Rounded(d.get());
@@ -771,7 +771,7 @@ CrossoverValues ValuesAtCrossover(CrossingRoot& root, Extended continuous_phase_
     }
     if (!delay && margin_sign != 2) {
       ArbBall lag;
-      arb_set(lag.get(), angle.get());
+      arb_set(lag.get(), radians.get());
       if (margin_sign < 0) {
         ArbBall two_pi;
         arb_const_pi(two_pi.get(), prec);
@@ -834,9 +834,9 @@ std::optional<PhaseCrossingValues> ValuesAtPhaseCrossing(CrossingRoot& root) {
     const Range f = Spread(Quotient(b_mid, Negate(r_mid)),
                            Quotient(Plus(Times(db, Negate(r)), Times(b, dr)), Square(r)), mv);
     factor = Rounded(f);
-    const Range db = Scaled(Log10(f), kTwenty);
-    decibels = Rounded(db);
-    if (!decibels && db.HasZero() &&
+    const Range decibel_range = Scaled(Log10(f), kTwenty);
+    decibels = Rounded(decibel_range);
+    if (!decibels && decibel_range.HasZero() &&
         root.Vanishes(Combination(root.polynomials().Exactly().squared_denominator, Exact(1),
                                    root.polynomials().Exactly().real_part))) {
       factor = 1;  // B = −R: |L| = 1 on the negative real axis
@@ -864,11 +864,11 @@ std::optional<PhaseCrossingValues> ValuesAtPhaseCrossing(CrossingRoot& root) {
       }
     }
     if (!decibels) {
-      ArbBall db;
-      arb_log_base_ui(db.get(), f.get(), 10, prec);
-      arb_mul_ui(db.get(), db.get(), 20, prec);
-      decibels = Rounded(db.get());
-      if (!decibels && arb_contains_zero(db.get()) &&
+      ArbBall decibel_ball;
+      arb_log_base_ui(decibel_ball.get(), f.get(), 10, prec);
+      arb_mul_ui(decibel_ball.get(), decibel_ball.get(), 20, prec);
+      decibels = Rounded(decibel_ball.get());
+      if (!decibels && arb_contains_zero(decibel_ball.get()) &&
           root.Vanishes(Combination(root.polynomials().Exactly().squared_denominator, Exact(1),
                                      root.polynomials().Exactly().real_part))) {
         factor = 1;

@@ -267,7 +267,7 @@ TEST_P(Crossings, EveryCrossingToTheLastBitOfADouble) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Loops, Crossings, ::testing::ValuesIn(CrossingRows()),
-                         [](const auto& info) { return info.param.name; });
+                         [](const auto& row) { return row.param.name; });
 
 TEST(Crossings, NoneWhenTheLoopVanishes) {
   const Loop l = MakeLoop(0, {Poly({1, 1})}, {Poly({0, 1}), Poly({1, 1, 1})});
@@ -484,7 +484,7 @@ TEST_P(PitchMargins, AsTheExactRootsSay) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Issue, PitchMargins, ::testing::ValuesIn(PitchRows()),
-                         [](const auto& info) { return info.param.name; });
+                         [](const auto& row) { return row.param.name; });
 
 // ---------------------------------------------------------------------------------------------
 // Stability decided where a sign decides it, and the poles of the same loop, against an
@@ -863,7 +863,7 @@ INSTANTIATE_TEST_SUITE_P(
                      {204.5, 1003.5, 1197},
                      Stability::kStable,
                      true}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& row) { return row.param.name; });
 
 }  // namespace
 }  // namespace pitch::analysis

@@ -30,7 +30,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ControlWords{"SseRoundingUp", 0x037F, 0x5F80, false},
                       ControlWords{"SseFlushToZero", 0x037F, 0x9F80, false},
                       ControlWords{"SseDenormalsAreZero", 0x037F, 0x1FC0, false}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 // The probe results of each way of computing: only 64-bit rounding to nearest passes. An emulator
 // that computes long double in 53 bits (valgrind) keeps the control word, so only the arithmetic
@@ -55,7 +55,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ProbeRow{"Double53Bits", {0.0L, 0.0L}, false},
                       ProbeRow{"ExtendedRoundingDown", {0x1p-63L, 0.0L}, false},
                       ProbeRow{"ExtendedRoundingUp", {0x1p-62L, 0x1p-63L}, false}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 // The probe on the real unit set to each precision and rounding: what the unit computes, not
 // what its word says, decides.
@@ -78,7 +78,7 @@ INSTANTIATE_TEST_SUITE_P(Words, ProbedUnit,
                                            ControlWords{"RoundingUp", 0x0B7F, 0x1F80, false},
                                            ControlWords{"RoundingTowardZero", 0x0F7F, 0x1F80,
                                                         false}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& row) { return std::string(row.param.name); });
 
 TEST(ArithmeticProbes, MessageNamesTheResults) {
   EXPECT_EQ(ArithmeticProblem({0.0L, 0.0L}),

@@ -83,7 +83,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {{{"c1", "c2", "note, more"}, 1}, {{"1,5", "2", "x"}, 2}},
                   '\t'},
         ReaderRow{"TieIsAComma", "a;b,c\n", {{{"a;b", "c"}, 1}}}, ReaderRow{"Nothing", "", {}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST(CsvReader, LongRecordsCrossTheBuffer) {
   const std::string big(200000, 'x');
@@ -140,7 +140,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "line 2: a record longer than 4194304 bytes (the batch is read no further)"},
         LimitRow{"Fields", std::string(CsvReader::kMaxFields, ','),
                  "line 2: more than 4096 fields (the batch is read no further)"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST(CsvLimits, RecordsAtTheLimitsAreRead) {
   std::istringstream in(kFullField + "\n" + std::string(CsvReader::kMaxFields - 1, ',') + "\n");
