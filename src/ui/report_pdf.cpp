@@ -37,8 +37,8 @@ constexpr QSizeF kChartSize(768, 323);
 constexpr double kChartTop = 195;
 constexpr double kChartHeight = kContentWidth * 323 / 768;
 constexpr double kTextTop = kChartTop + kChartHeight + 14;
-constexpr double kBodeTop = 690;       // unless the texts above reach further
-constexpr double kBodeScale = 0.85;    // the diagram is laid out larger than it is drawn
+constexpr double kBodeTop = 690;     // unless the texts above reach further
+constexpr double kBodeScale = 0.85;  // the diagram is laid out larger than it is drawn
 constexpr double kBottom = kPageHeight - 30;
 
 const QColor kError(0xB0, 0x00, 0x00);
@@ -70,8 +70,9 @@ Block Coefficients(const ReportData& d) {
   Block b{QStringLiteral("Параметры линейной модели ЛА:"), {}};
   for (std::size_t k = 0; k < 5; ++k) {
     // The window's captions: the Cyrillic es.
-    b.lines << QStringLiteral("с%1 = %2").arg(k + 1).arg(
-        QString::fromStdString(d.coefficient_texts[k]));
+    b.lines << QStringLiteral("с%1 = %2")
+                   .arg(k + 1)
+                   .arg(QString::fromStdString(d.coefficient_texts[k]));
   }
   return b;
 }
@@ -127,10 +128,12 @@ Block Characteristics(const ReportData& d) {
   } else {
     b.lines << QStringLiteral("время нарастания 10–90 %: не достигнуто");
   }
-  b.lines << QStringLiteral("пик: %1 при t = %2").arg(Number(c.peak, s), Number(c.peak_time, s) + sec);
+  b.lines
+      << QStringLiteral("пик: %1 при t = %2").arg(Number(c.peak, s), Number(c.peak_time, s) + sec);
   b.lines << QStringLiteral("перерегулирование: %1 %").arg(Number(c.overshoot_percent, s));
   if (c.settling_time) {
-    b.lines << QStringLiteral("время установления (2 %): %1").arg(Number(*c.settling_time, s) + sec);
+    b.lines
+        << QStringLiteral("время установления (2 %): %1").arg(Number(*c.settling_time, s) + sec);
   } else {
     b.lines << QStringLiteral("время установления (2 %): не установился за %1")
                    .arg(Number(c.final_time, s) + sec);
@@ -246,11 +249,11 @@ void DrawResponse(QPainter& p, const ReportData& d) {
     // No curve: the frame of the chart, and the error that stopped the calculation in it.
     p.setPen(QPen(Qt::gray, 1));
     p.drawRect(target);
-    const double y = DrawLines(p, {QStringLiteral("Переходной процесс не построен")},
-                               target.left() + 16, target.top() + 16, target.width() - 32,
-                               PageFont(13), Qt::gray);
-    DrawLines(p, ErrorLines(d), target.left() + 16, y + 8, target.width() - 32,
-              PageFont(12, true), kError);
+    const double y =
+        DrawLines(p, {QStringLiteral("Переходной процесс не построен")}, target.left() + 16,
+                  target.top() + 16, target.width() - 32, PageFont(13), Qt::gray);
+    DrawLines(p, ErrorLines(d), target.left() + 16, y + 8, target.width() - 32, PageFont(12, true),
+              kError);
     return;
   }
   TResponseChart builder;
@@ -310,7 +313,6 @@ void DrawPage(QPainter& p, const ReportData& d) {
 
 QRectF ReportResponseChartRect() { return {kMargin, kChartTop, kContentWidth, kChartHeight}; }
 
-
 QStringList ReportTextLines(const ReportData& d) {
   QStringList lines{Title(), Stamp(d)};
   for (const Block& b : {Coefficients(d), Ratios(d)}) {
@@ -335,8 +337,8 @@ QByteArray RenderReportPdf(const ReportData& data) {
     {
       QPdfWriter pdf(&buffer);
       pdf.setResolution(static_cast<int>(kResolution));
-      pdf.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait,
-                                    QMarginsF(0, 0, 0, 0)));
+      pdf.setPageLayout(
+          QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(0, 0, 0, 0)));
       pdf.setTitle(Title());
       pdf.setCreator(QString::fromStdString(data.version));
       QPainter painter;

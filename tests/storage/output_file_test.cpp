@@ -69,7 +69,9 @@ TEST_F(OutputFile, AFailureLeavesWholeRows) {
   std::string all;
   std::vector<std::string> rows;
   for (int i = 0; i < 60; ++i) {
-    rows.push_back(std::string(static_cast<std::size_t>(1 + (i * 37) % 90), static_cast<char>('a' + i % 26)) + "\n");
+    rows.push_back(
+        std::string(static_cast<std::size_t>(1 + (i * 37) % 90), static_cast<char>('a' + i % 26)) +
+        "\n");
   }
   for (const rlim_t limit : {50, 64, 100, 333, 1000}) {
     const int code = UnderLimit(limit, [&] {

@@ -113,8 +113,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& row) {
       std::string name = row.param.code_page;
       std::erase(name, '-');
-      return name + (row.param.separator == ',' ? "Comma" : "FullStop") +
-             std::to_string(row.index);
+      return name + (row.param.separator == ',' ? "Comma" : "FullStop") + std::to_string(row.index);
     });
 
 // Every value the storage object can hold is written as a text that reads back: a Real whose 15

@@ -135,8 +135,8 @@ INSTANTIATE_TEST_SUITE_P(
                  "line 2: a field longer than 1048576 bytes (the batch is read no further)"},
         LimitRow{"NulBytes", std::string(CsvReader::kMaxFieldBytes * 2, '\0'),
                  "line 2: a field longer than 1048576 bytes (the batch is read no further)"},
-        LimitRow{"Record", kFullField + "," + kFullField + "," + kFullField + "," + kFullField +
-                               ",x",
+        LimitRow{"Record",
+                 kFullField + "," + kFullField + "," + kFullField + "," + kFullField + ",x",
                  "line 2: a record longer than 4194304 bytes (the batch is read no further)"},
         LimitRow{"Fields", std::string(CsvReader::kMaxFields, ','),
                  "line 2: more than 4096 fields (the batch is read no further)"}),

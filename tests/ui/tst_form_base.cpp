@@ -35,8 +35,8 @@
 #include "ui/bode_window.h"
 #include "ui/fonts.h"
 #include "ui/form_base.h"
-#include "ui/wiring.h"
 #include "ui/plot_overlay.h"
+#include "ui/wiring.h"
 
 using namespace pitch;
 namespace fs = std::filesystem;

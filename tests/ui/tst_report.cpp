@@ -22,8 +22,8 @@
 #include "ui/bode_chart.h"
 #include "ui/fonts.h"
 #include "ui/form_base.h"
-#include "ui/wiring.h"
 #include "ui/report_pdf.h"
+#include "ui/wiring.h"
 
 using namespace pitch;
 namespace fs = std::filesystem;
