@@ -261,7 +261,8 @@ TEST_P(FewDescriptors, MakeThePictureAnError) {
   EXPECT_FALSE(fs::exists(Path("p.png")));
 }
 
-INSTANTIATE_TEST_SUITE_P(Limits, FewDescriptors, ::testing::Values(4, 5, 6));
+INSTANTIATE_TEST_SUITE_P(Limits, FewDescriptors, ::testing::Values(4, 5, 6),
+                         [](const auto& row) { return std::to_string(row.param) + "Descriptors"; });
 
 // A picture too large for the memory at hand is an error of the files step, and the file that
 // was there stays as it was.

@@ -12,6 +12,8 @@ struct ControlWords {
   bool sound;
 };
 
+void PrintTo(const ControlWords& row, std::ostream* os) { *os << row.name; }
+
 class FloatingPointEnvironment : public ::testing::TestWithParam<ControlWords> {};
 
 TEST_P(FloatingPointEnvironment, OnlyExtendedPrecisionAndRoundingToNearestPass) {
@@ -40,6 +42,8 @@ struct ProbeRow {
   ArithmeticProbe probe;
   bool sound;
 };
+
+void PrintTo(const ProbeRow& row, std::ostream* os) { *os << row.name; }
 
 class ArithmeticProbes : public ::testing::TestWithParam<ProbeRow> {};
 

@@ -40,6 +40,10 @@ struct RoundTrip {
   std::array<Real, 5> coefficients;
 };
 
+void PrintTo(const RoundTrip& row, std::ostream* os) {
+  *os << row.code_page << " with '" << row.separator << "'";
+}
+
 class ResultsFile : public ::testing::Test {
  protected:
   void TearDown() override { fs::remove(path_); }
@@ -184,6 +188,8 @@ struct BadFile {
   int line;
   const char* message;  // a part of the message after "name, line N: "
 };
+
+void PrintTo(const BadFile& row, std::ostream* os) { *os << row.name; }
 
 class ResultsReaderErrors : public ::testing::TestWithParam<BadFile> {};
 

@@ -109,6 +109,8 @@ struct LimitRow {
   std::string error;
 };
 
+void PrintTo(const LimitRow& row, std::ostream* os) { *os << row.name; }
+
 class CsvLimits : public ::testing::TestWithParam<LimitRow> {};
 
 TEST_P(CsvLimits, EndTheReadingAtTheRecordThatPassesThem) {
