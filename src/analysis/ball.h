@@ -109,9 +109,9 @@ inline Ball operator*(const Ball& a, const Ball& b) {
   const Extended m = a.mid * b.mid;
   // The rounding: 0 for an exact product of exact operands (so that it stays exact), else
   // bounded by half a unit in the last place.
-  const Extended rounding =
-      a.rad == 0 && b.rad == 0 && ball_detail::ProductIsExact(a.mid, b.mid) ? 0
-                                                                          : std::fabs(m) * Ball::kUnit;
+  const Extended rounding = a.rad == 0 && b.rad == 0 && ball_detail::ProductIsExact(a.mid, b.mid)
+                                ? 0
+                                : std::fabs(m) * Ball::kUnit;
   Extended r = std::fabs(a.mid) * b.rad + std::fabs(b.mid) * a.rad + a.rad * b.rad + rounding;
   if (std::fabs(m) < ball_detail::kUnderflowRisk) {
     r += std::fabs(m) * Ball::kUnit + std::numeric_limits<Extended>::denorm_min();

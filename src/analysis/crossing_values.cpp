@@ -107,7 +107,9 @@ struct MeanValue {
   Range spread;      // [−δ, δ]
 };
 MeanValue MeanValueOf(const Ball& u) { return {u.mid, {-Up(u.rad), Up(u.rad)}}; }
-Range AtMid(const Poly<Ball>& p, const MeanValue& m) { return RangeOf(EnclosedValue(p, Ball(m.mid))); }
+Range AtMid(const Poly<Ball>& p, const MeanValue& m) {
+  return RangeOf(EnclosedValue(p, Ball(m.mid)));
+}
 Range Over(const Poly<Ball>& p, const Ball& u) { return RangeOf(EnclosedValue(p, u)); }
 // f(u_m) + f'(U)·[−δ, δ]
 Range Spread(const Range& at_mid, const Range& slope, const MeanValue& m) {
@@ -151,7 +153,9 @@ std::optional<Range> Atan2(const Range& y, const Range& x) {
 // lg over a positive range.
 Range Log10(const Range& x) { return {DownLibm(std::log10(x.lo)), UpLibm(std::log10(x.hi))}; }
 
-Range Sqrt(const Range& x) { return {Down(std::sqrt(std::max(x.lo, Extended{0}))), Up(std::sqrt(x.hi))}; }
+Range Sqrt(const Range& x) {
+  return {Down(std::sqrt(std::max(x.lo, Extended{0}))), Up(std::sqrt(x.hi))};
+}
 
 // The double nearest every value of the range, when there is one (and one sign of zero).
 std::optional<double> Rounded(const Range& r) {
@@ -367,7 +371,6 @@ const CrossingPolynomials<Exact>& LoopPolynomials::Exactly() {
   }
   return *exact_;
 }
-
 
 struct LoopPolynomials::ArbLevel {
   slong prec = 0;
@@ -702,7 +705,7 @@ CrossoverValues ValuesAtCrossover(CrossingRoot& root, Extended continuous_phase_
     return turns;
   };
   Extended turns = 0;
-  int margin_sign = 2;  // of the exact phase margin; 0: exactly 0
+  int margin_sign = 2;     // of the exact phase margin; 0: exactly 0
   bool half_turn = false;  // exactly 180°
 
   if (angle && Finite(*angle)) {
@@ -710,8 +713,8 @@ CrossoverValues ValuesAtCrossover(CrossingRoot& root, Extended continuous_phase_
     degrees = Rounded(*degrees_range);
     if (angle->lo > 0 || angle->hi < 0) {
       margin_sign = angle->lo > 0 ? 1 : -1;
-      const Range lag = margin_sign > 0 ? *angle : Range{Down(angle->lo + kTwoPi.lo),
-                                                          Up(angle->hi + kTwoPi.hi)};
+      const Range lag =
+          margin_sign > 0 ? *angle : Range{Down(angle->lo + kTwoPi.lo), Up(angle->hi + kTwoPi.hi)};
       delay = Rounded(Quotient(lag, w));
     }
   }
@@ -746,17 +749,17 @@ CrossoverValues ValuesAtCrossover(CrossingRoot& root, Extended continuous_phase_
   // Ziv's loop in Arb balls for what the extended ones left open.
   for (slong prec = kFirstPrecision; prec <= kLastPrecision && !(degrees && delay && phase);
        prec *= 2) {
-    ArbBall angle;
+    ArbBall radians;
     if (half_turn) {
-      arb_const_pi(angle.get(), prec);
-    } else if (!MarginRadians(root, prec, angle.get())) {
+      arb_const_pi(radians.get(), prec);
+    } else if (!MarginRadians(root, prec, radians.get())) {
       continue;
     }
     if (margin_sign == 2) {
-      margin_sign = arb_is_positive(angle.get()) ? 1 : arb_is_negative(angle.get()) ? -1 : 2;
+      margin_sign = arb_is_positive(radians.get()) ? 1 : arb_is_negative(radians.get()) ? -1 : 2;
     }
     ArbBall d;
-    arb_set(d.get(), angle.get());
+    arb_set(d.get(), radians.get());
     RadiansToDegrees(d.get(), prec);
     if (!degrees) {
       degrees = Rounded(d.get());
@@ -771,7 +774,7 @@ CrossoverValues ValuesAtCrossover(CrossingRoot& root, Extended continuous_phase_
     }
     if (!delay && margin_sign != 2) {
       ArbBall lag;
-      arb_set(lag.get(), angle.get());
+      arb_set(lag.get(), radians.get());
       if (margin_sign < 0) {
         ArbBall two_pi;
         arb_const_pi(two_pi.get(), prec);
@@ -834,17 +837,16 @@ std::optional<PhaseCrossingValues> ValuesAtPhaseCrossing(CrossingRoot& root) {
     const Range f = Spread(Quotient(b_mid, Negate(r_mid)),
                            Quotient(Plus(Times(db, Negate(r)), Times(b, dr)), Square(r)), mv);
     factor = Rounded(f);
-    const Range db = Scaled(Log10(f), kTwenty);
-    decibels = Rounded(db);
-    if (!decibels && db.HasZero() &&
+    const Range decibel_range = Scaled(Log10(f), kTwenty);
+    decibels = Rounded(decibel_range);
+    if (!decibels && decibel_range.HasZero() &&
         root.Vanishes(Combination(root.polynomials().Exactly().squared_denominator, Exact(1),
-                                   root.polynomials().Exactly().real_part))) {
+                                  root.polynomials().Exactly().real_part))) {
       factor = 1;  // B = −R: |L| = 1 on the negative real axis
       decibels = 0;
     }
   }
-  for (slong prec = kFirstPrecision; prec <= kLastPrecision && !(factor && decibels);
-       prec *= 2) {
+  for (slong prec = kFirstPrecision; prec <= kLastPrecision && !(factor && decibels); prec *= 2) {
     arb_srcptr u = root.Enclosure(prec);
     ArbBall f;
     ArbBall re;
@@ -857,20 +859,19 @@ std::optional<PhaseCrossingValues> ValuesAtPhaseCrossing(CrossingRoot& root) {
       if (!factor && prec >= 512) {
         if (const std::optional<Straddle> s = StraddledMidpoint(f.get());
             s && root.Vanishes(Combination(root.polynomials().Exactly().squared_denominator,
-                                            s->midpoint,
-                                            root.polynomials().Exactly().real_part))) {
+                                           s->midpoint, root.polynomials().Exactly().real_part))) {
           factor = EvenOf(s->below, s->above);
         }
       }
     }
     if (!decibels) {
-      ArbBall db;
-      arb_log_base_ui(db.get(), f.get(), 10, prec);
-      arb_mul_ui(db.get(), db.get(), 20, prec);
-      decibels = Rounded(db.get());
-      if (!decibels && arb_contains_zero(db.get()) &&
+      ArbBall decibel_ball;
+      arb_log_base_ui(decibel_ball.get(), f.get(), 10, prec);
+      arb_mul_ui(decibel_ball.get(), decibel_ball.get(), 20, prec);
+      decibels = Rounded(decibel_ball.get());
+      if (!decibels && arb_contains_zero(decibel_ball.get()) &&
           root.Vanishes(Combination(root.polynomials().Exactly().squared_denominator, Exact(1),
-                                     root.polynomials().Exactly().real_part))) {
+                                    root.polynomials().Exactly().real_part))) {
         factor = 1;
         decibels = 0;
       }
@@ -904,7 +905,8 @@ Bounds CoarseDistanceAt(CrossingRoot& root) {
   if (!Finite(a) || !Finite(b) || !(b.lo > 0)) {
     return {0, std::numeric_limits<Extended>::infinity()};
   }
-  const Range v = Sqrt(Quotient(Range{std::max(a.lo, Extended{0}), std::max(a.hi, Extended{0})}, b));
+  const Range v =
+      Sqrt(Quotient(Range{std::max(a.lo, Extended{0}), std::max(a.hi, Extended{0})}, b));
   return {v.lo, v.hi};
 }
 
@@ -935,14 +937,13 @@ double DistanceAt(CrossingRoot& root) {
       return *d;
     }
     if (prec >= 512) {
-      if (arb_contains_zero(v.get()) &&
-          root.Vanishes(root.polynomials().Exactly().squared_sum)) {
+      if (arb_contains_zero(v.get()) && root.Vanishes(root.polynomials().Exactly().squared_sum)) {
         return 0;
       }
       if (const std::optional<Straddle> s = StraddledMidpoint(v.get());
           s && root.Vanishes(Combination(root.polynomials().Exactly().squared_sum,
-                                          -s->midpoint * s->midpoint,
-                                          root.polynomials().Exactly().squared_denominator))) {
+                                         -s->midpoint * s->midpoint,
+                                         root.polynomials().Exactly().squared_denominator))) {
         return EvenOf(s->below, s->above);
       }
     }

@@ -10,7 +10,8 @@
 // radius.
 // The radius' own rounding is covered by a relative widening, a product near the underflow range
 // (where the two-product is no longer exact) by a unit of the product and the smallest
-// subnormal, the lower parts' products by the smallest normal number. A FineBall whose parts or radius are not finite certifies nothing.
+// subnormal, the lower parts' products by the smallest normal number. A FineBall whose parts or
+// radius are not finite certifies nothing.
 #pragma once
 
 #include <cmath>
@@ -127,12 +128,12 @@ inline FineBall operator*(const FineBall& a, const FineBall& b) {
   // the x87 unit a slow microcode assist on every product).
   rounding += std::numeric_limits<Extended>::min();
   if (std::fabs(lead.value) < ball_detail::kUnderflowRisk) {
-    rounding += std::fabs(lead.value) * Ball::kUnit + 8 * std::numeric_limits<Extended>::denorm_min();
+    rounding +=
+        std::fabs(lead.value) * Ball::kUnit + 8 * std::numeric_limits<Extended>::denorm_min();
   }
   const Extended magnitude_a = std::fabs(a.hi) + std::fabs(a.lo);
   const Extended magnitude_b = std::fabs(b.hi) + std::fabs(b.lo);
-  const Extended rad =
-      (magnitude_a * b.rad + magnitude_b * a.rad + a.rad * b.rad) * Ball::kWiden;
+  const Extended rad = (magnitude_a * b.rad + magnitude_b * a.rad + a.rad * b.rad) * Ball::kWiden;
   return fine_detail::Make(lead, rest, rounding, rad);
 }
 

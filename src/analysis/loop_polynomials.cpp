@@ -248,9 +248,8 @@ template Exact ProductOf<Exact>(const std::vector<Coefficient>&);
 
 RationalLoop PitchRationalLoop(const TController& c) {
   RationalLoop loop;
-  loop.numerator = {Constant(c.c3),
-                    {{{c.c4, 1}}, {{1, 1}}},
-                    {{{c.nuv, 1}}, {{c.iv, 1}}, {{c.muv, 1}}}};
+  loop.numerator = {
+      Constant(c.c3), {{{c.c4, 1}}, {{1, 1}}}, {{{c.nuv, 1}}, {{c.iv, 1}}, {{c.muv, 1}}}};
   loop.denominator = {{{}, {}, {{1, 1}}},
                       {{{c.c1, c.c4}, {c.c2, 1}}, {{c.c1, 1}, {c.c4, 1}, {c.c5, 1}}, {{1, 1}}}};
   return loop;
@@ -264,9 +263,8 @@ RationalLoop RationalLoopOf(const TransferFunction& l) {
       if (r.imag() == 0) {
         factors.push_back({{{-r.real(), 1}}, {{1, 1}}});
       } else if (r.imag() > 0) {
-        factors.push_back({{{r.real(), r.real()}, {r.imag(), r.imag()}},
-                           {{-2 * r.real(), 1}},
-                           {{1, 1}}});
+        factors.push_back(
+            {{{r.real(), r.real()}, {r.imag(), r.imag()}}, {{-2 * r.real(), 1}}, {{1, 1}}});
       }
     }
   };

@@ -13,8 +13,8 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdlib>
 #include <cstddef>
+#include <cstdlib>
 #include <initializer_list>
 #include <vector>
 
@@ -98,9 +98,9 @@ struct AxisPair {
 // one when nothing cancels.
 struct ReducedLoop {
   const RationalLoop& loop() const { return cancelled ? reduced : *given; }
-  bool vanishes = false;    // N ≡ 0: L ≡ 0
-  int origin_excess = 0;    // poles at s = 0 less zeros there
-  int relative_degree = 0;  // deg D − deg N
+  bool vanishes = false;        // N ≡ 0: L ≡ 0
+  int origin_excess = 0;        // poles at s = 0 less zeros there
+  int relative_degree = 0;      // deg D − deg N
   std::vector<AxisPair> poles;  // of L on the imaginary axis at ω > 0, after the cancellation
   std::vector<AxisPair> zeros;
   // L(0) = Π low_N / Π low_D when origin_excess = 0, L(∞) = Π high_N / Π high_D when

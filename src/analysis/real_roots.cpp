@@ -18,7 +18,6 @@ namespace pitch::analysis {
 
 namespace {
 
-
 // ---------------------------------------------------------------------------------------------
 // Signs of P(ω²) at doubles and at the midpoints between adjacent doubles.
 
@@ -230,9 +229,9 @@ std::vector<ComplexD> ApproximateRoots(const std::vector<double>& b) {
     const auto count = static_cast<double>(j - i);
     const double radius = std::exp((height(i) - height(j)) / count);
     for (std::size_t m = 0; m < j - i; ++m) {
-      z.push_back(std::polar(
-          radius, 2 * std::numbers::pi * (static_cast<double>(m) + 0.25) / count + 0.4 +
-                      static_cast<double>(e)));
+      z.push_back(
+          std::polar(radius, 2 * std::numbers::pi * (static_cast<double>(m) + 0.25) / count + 0.4 +
+                                 static_cast<double>(e)));
     }
   }
   for (int iteration = 0; iteration < 100; ++iteration) {
@@ -644,8 +643,8 @@ bool SquareRoot(const Exact& u, double& omega) {
   mpfr_sqrt(r, x, MPFR_RNDN);
   // A subnormal ω rounds twice here (to 53 bits, then to the subnormal's bits): the caller
   // corrects by the signs at the midpoints next to it.
-  const bool in_range = mpfr_cmp_d(r, std::numeric_limits<double>::denorm_min()) >= 0 &&
-                        mpfr_cmp_d(r, DBL_MAX) <= 0;
+  const bool in_range =
+      mpfr_cmp_d(r, std::numeric_limits<double>::denorm_min()) >= 0 && mpfr_cmp_d(r, DBL_MAX) <= 0;
   omega = mpfr_get_d(r, MPFR_RNDN);
   mpfr_clear(x);
   mpfr_clear(r);

@@ -7,7 +7,6 @@
 
 #include "analysis/report_data.h"
 #include "core/controller.h"
-
 #include "ui/bode_export.h"
 #include "ui/heat_map.h"
 #include "ui/plot_export.h"

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/calculate.h"
 #include "analysis/report_data.h"
+#include "cli/calculate.h"
 #include "cli/options.h"
 #include "core/errors.h"
 #include "number_text/number_settings.h"

@@ -289,8 +289,8 @@ unsigned TimeoutSeconds(std::string_view text) {
   }
   if (!valid || seconds < 1 || seconds > kMaxTimeoutSeconds) {
     throw EUsageError(std::string(kTimeoutVariable) + " is \"" + std::string(text) +
-                     "\": it takes a whole number of seconds from 1 to " +
-                     std::to_string(kMaxTimeoutSeconds) + " in ASCII digits");
+                      "\": it takes a whole number of seconds from 1 to " +
+                      std::to_string(kMaxTimeoutSeconds) + " in ASCII digits");
   }
   return seconds;
 }

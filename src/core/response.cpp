@@ -108,8 +108,13 @@ int Steps(Lane* lanes, int from, Real dt, bool* out_of_range) {
       sample[k] = static_cast<Real>(Extended{z[k]} + 1);
       // All five stores of the step are checked together: a step whose first out-of-range
       // value is any of them stores no sample and raises the same overflow.
-      out_of_range[k] = std::isinf(w[k]) | std::isinf(y[k]) | std::isinf(x[k]) | std::isinf(z[k]) |
-                        std::isinf(sample[k]);
+      // (Bitwise, so that the step stays free of branches.)
+      const bool w_inf = std::isinf(w[k]);
+      const bool y_inf = std::isinf(y[k]);
+      const bool x_inf = std::isinf(x[k]);
+      const bool z_inf = std::isinf(z[k]);
+      const bool sample_inf = std::isinf(sample[k]);
+      out_of_range[k] = w_inf | y_inf | x_inf | z_inf | sample_inf;
       any_out_of_range |= out_of_range[k];
     }
     if (any_out_of_range) {

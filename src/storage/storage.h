@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "number_text/number_settings.h"
 #include "core/border.h"
+#include "number_text/number_settings.h"
 
 namespace pitch {
 

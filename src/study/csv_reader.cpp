@@ -130,8 +130,8 @@ bool CsvReader::PassedLimit(const CsvRecord& record, std::size_t field_start) {
   } else {
     return false;
   }
-  limit_error_ = "line " + std::to_string(record.line) + ": " + what +
-                 " (the batch is read no further)";
+  limit_error_ =
+      "line " + std::to_string(record.line) + ": " + what + " (the batch is read no further)";
   return true;
 }
 

@@ -64,6 +64,31 @@ void AppendSampleTime(std::string& out, double t) {
   }
 }
 
+// One member of a JSON object of numbers: null for a value that is missing or not finite; a
+// sample time is written as AppendSampleTime writes it.
+struct NumberMember {
+  std::string_view name;
+  std::optional<double> value;
+  bool sample_time = false;
+};
+
+void AppendJsonObject(std::string& out, std::initializer_list<NumberMember> members) {
+  char open = '{';
+  for (const NumberMember& m : members) {
+    out += open;
+    open = ',';
+    out += '"';
+    out += m.name;
+    out += "\":";
+    if (m.sample_time && m.value) {
+      AppendSampleTime(out, *m.value);
+    } else {
+      AppendJsonNumber(out, m.value);
+    }
+  }
+  out += '}';
+}
+
 constexpr const char* kColumns =
     "row,id,c1,c2,c3,c4,c5,muv,iv,nuv,Tnu,error_kind,error_stage,error_message,peak,peak_time,"
     "overshoot_percent,rise_time,settling_time,final_deviation,stable,euler_spectral_radius,"
@@ -292,15 +317,7 @@ void AppendJsonRow(std::string& out, const RowResult& row, const Carried& carrie
   }
   out += ",\"ratios\":";
   if (row.muv) {
-    out += "{\"muv\":";
-    AppendJsonNumber(out, row.muv);
-    out += ",\"iv\":";
-    AppendJsonNumber(out, row.iv);
-    out += ",\"nuv\":";
-    AppendJsonNumber(out, row.nuv);
-    out += ",\"Tnu\":";
-    AppendJsonNumber(out, row.Tnu);
-    out += '}';
+    AppendJsonObject(out, {{"muv", row.muv}, {"iv", row.iv}, {"nuv", row.nuv}, {"Tnu", row.Tnu}});
   } else {
     out += "null";
   }
@@ -319,19 +336,12 @@ void AppendJsonRow(std::string& out, const RowResult& row, const Carried& carrie
   out += ",\"metrics\":";
   if (row.have_metrics) {
     const analysis::StepCharacteristics& m = row.metrics;
-    out += "{\"peak\":";
-    AppendJsonNumber(out, m.peak);
-    out += ",\"peak_time\":";
-    AppendSampleTime(out, m.peak_time);
-    out += ",\"overshoot_percent\":";
-    AppendJsonNumber(out, m.overshoot_percent);
-    out += ",\"rise_time\":";
-    AppendJsonNumber(out, m.rise_time);
-    out += ",\"settling_time\":";
-    AppendJsonNumber(out, m.settling_time);
-    out += ",\"final_deviation\":";
-    AppendJsonNumber(out, m.final_deviation);
-    out += '}';
+    AppendJsonObject(out, {{"peak", m.peak},
+                           {"peak_time", m.peak_time, true},
+                           {"overshoot_percent", m.overshoot_percent},
+                           {"rise_time", m.rise_time},
+                           {"settling_time", m.settling_time},
+                           {"final_deviation", m.final_deviation}});
   } else {
     out += "null";
   }

@@ -15,18 +15,13 @@ std::string RenderBodePlot(const analysis::BodeData& data, QSize size, char sepa
   scene.addItem(builder.widget());  // the scene owns the charts from here on
   builder.SetDecimalSeparator(separator);
   builder.SetData(data);
-  const QRectF area(QPointF(0, 0), size);
-  builder.widget()->setGeometry(area);
+  builder.widget()->setGeometry(QRectF(QPointF(0, 0), size));
   builder.AlignPlotAreas();  // lays the two charts out now, not at the next event
-  scene.setSceneRect(area);
-
-  PictureCanvas canvas;
-  canvas.size = size;
-  canvas.format = format;
-  canvas.subject = QStringLiteral("The Bode diagram");
-  canvas.svg_title = QStringLiteral("Частотные характеристики");
-  canvas.antialiasing = true;
-  return PaintPicture(canvas, [&](QPainter& painter) { scene.render(&painter, area, area); });
+  return PaintScene(scene, {.size = size,
+                            .format = format,
+                            .subject = QStringLiteral("The Bode diagram"),
+                            .svg_title = QStringLiteral("Частотные характеристики"),
+                            .antialiasing = true});
 }
 
 }  // namespace pitch

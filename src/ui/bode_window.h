@@ -56,7 +56,7 @@ class TBodeWindow : public QWidget {
   ~TBodeWindow() override;
 
   // Draws this diagram, with numbers in this decimal separator.
-  void ShowBode(const analysis::BodeData& data, char separator);
+  void ShowBode(const analysis::BodeData& bode, char separator);
   bool HasData() const { return data_.has_value(); }
   // Says above the diagram that it is not the loop of the latest calculation, and why (empty:
   // it is).

@@ -1,6 +1,7 @@
 #include "ui/picture_bytes.h"
 
 #include <QBuffer>
+#include <QGraphicsScene>
 #include <QStringList>
 #include <QSvgGenerator>
 #include <new>
@@ -125,6 +126,12 @@ std::string PaintPicture(const PictureCanvas& canvas, const std::function<void(Q
   } catch (const std::bad_alloc&) {
     capture.Fail(QStringLiteral("not enough memory"));
   }
+}
+
+std::string PaintScene(QGraphicsScene& scene, const PictureCanvas& canvas) {
+  const QRectF area(QPointF(0, 0), canvas.size);
+  scene.setSceneRect(area);
+  return PaintPicture(canvas, [&](QPainter& painter) { scene.render(&painter, area, area); });
 }
 
 }  // namespace pitch

@@ -11,6 +11,8 @@
 
 #include "storage/picture_format.h"
 
+class QGraphicsScene;
+
 namespace pitch {
 
 struct PictureCanvas {
@@ -29,5 +31,8 @@ struct PictureCanvas {
 // empty bytes, no memory) raises EPlotError "<subject> cannot be drawn: <step>", followed by
 // the warnings Qt gave meanwhile. Needs a QGuiApplication; writes nothing anywhere.
 std::string PaintPicture(const PictureCanvas& canvas, const std::function<void(QPainter&)>& paint);
+
+// The same for what the scene shows in QRectF(0, 0, canvas.size), which becomes its scene rect.
+std::string PaintScene(QGraphicsScene& scene, const PictureCanvas& canvas);
 
 }  // namespace pitch

@@ -23,15 +23,10 @@ std::string RenderResponsePlot(const QList<QPointF>& points, QSize size, char se
   builder.ShowCharacteristics(marks);
   builder.chart()->setGeometry(QRectF(QPointF(0, 0), size));
   builder.chart()->setAnimationOptions(QChart::NoAnimation);
-  const QRectF area(QPointF(0, 0), size);
-  scene.setSceneRect(area);
-
-  PictureCanvas canvas;
-  canvas.size = size;
-  canvas.format = format;
-  canvas.subject = QStringLiteral("The chart");
-  canvas.svg_title = QStringLiteral("Переходной процесс");
-  return PaintPicture(canvas, [&](QPainter& painter) { scene.render(&painter, area, area); });
+  return PaintScene(scene, {.size = size,
+                            .format = format,
+                            .subject = QStringLiteral("The chart"),
+                            .svg_title = QStringLiteral("Переходной процесс")});
 }
 
 }  // namespace pitch

@@ -195,7 +195,7 @@ TEST_P(ScaledDefaultLoop, ThePolesAndSettlingTimeInItsUnitOfTime) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Exponents, ScaledDefaultLoop, ::testing::Values(-20, -60, -200, -497),
-                         [](const auto& info) { return "Minus" + std::to_string(-info.param); });
+                         [](const auto& row) { return "Minus" + std::to_string(-row.param); });
 
 TEST(CompareWithExact, EndsWithTheShorterResponse) {
   const std::vector<double> t = {0, 1, 2, 3};

@@ -10,9 +10,9 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <random>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -78,8 +78,7 @@ MpComplex ProductAt(const std::vector<Factor>& factors, const Mp& omega) {
     for (const Coefficient& c : f) {
       Mp coefficient(0);
       for (const Product& p : c) {
-        coefficient = coefficient +
-                      Mp(static_cast<double>(p.x)) * Mp(static_cast<double>(p.y));
+        coefficient = coefficient + Mp(static_cast<double>(p.x)) * Mp(static_cast<double>(p.y));
       }
       value.re = value.re + coefficient * power.re;
       value.im = value.im + coefficient * power.im;
@@ -258,8 +257,7 @@ TEST_P(Crossings, EveryCrossingToTheLastBitOfADouble) {
   ASSERT_EQ(found.size(), row.crossings.size());
   for (std::size_t i = 0; i < found.size(); ++i) {
     const auto [lo, hi] = row.crossings[i];
-    const double expected =
-        lo == hi ? lo : ReferenceRoot(row.loop.rational, row.kind, lo, hi);
+    const double expected = lo == hi ? lo : ReferenceRoot(row.loop.rational, row.kind, lo, hi);
     // The double nearest the root.
     EXPECT_EQ(found[i], expected) << "crossing " << i;
   }
@@ -267,7 +265,7 @@ TEST_P(Crossings, EveryCrossingToTheLastBitOfADouble) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Loops, Crossings, ::testing::ValuesIn(CrossingRows()),
-                         [](const auto& info) { return info.param.name; });
+                         [](const auto& row) { return row.param.name; });
 
 TEST(Crossings, NoneWhenTheLoopVanishes) {
   const Loop l = MakeLoop(0, {Poly({1, 1})}, {Poly({0, 1}), Poly({1, 1, 1})});
@@ -290,8 +288,13 @@ TEST(PositiveRoots, NextToAMidpointRoundToTheSideTheRootIsOn) {
     const Extended mid = (static_cast<Extended>(low) + high) / 2;
     for (const bool above : {false, true}) {
       const Extended b = std::nextafter(mid * mid, above ? 4 * mid * mid : 0.0L);
-      Refinements finer([b] { return std::vector<FineBall>{FineBall(-b), FineBall(1)}; },
-                        [b] { return std::vector<Exact>{ToExact(-b), Exact(1)}; });
+      Refinements finer(
+          [b] {
+            return std::vector<FineBall>{FineBall(-b), FineBall(1)};
+          },
+          [b] {
+            return std::vector<Exact>{ToExact(-b), Exact(1)};
+          });
       const double expected = above ? high : low;
       const PositiveRoots fast = FindPositiveRoots({Ball(-b), Ball(1)}, finer);
       ASSERT_EQ(fast.omega.size(), 1u);
@@ -312,8 +315,8 @@ TEST(PositiveRoots, ExactlyNextToAndOnAMidpoint) {
     const Exact mid = (Exact(low) + Exact(high)) / 2;
     const Exact square = mid * mid;
     const double even = (std::bit_cast<std::uint64_t>(low) & 1) == 0 ? low : high;
-    for (const auto& [offset, expected] : std::vector<std::pair<int, double>>{
-             {-1, low}, {0, even}, {1, high}}) {
+    for (const auto& [offset, expected] :
+         std::vector<std::pair<int, double>>{{-1, low}, {0, even}, {1, high}}) {
       Exact shift(offset);
       mpq_div_2exp(shift.get_mpq_t(), shift.get_mpq_t(), 150);
       const PositiveRoots r =
@@ -484,7 +487,7 @@ TEST_P(PitchMargins, AsTheExactRootsSay) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Issue, PitchMargins, ::testing::ValuesIn(PitchRows()),
-                         [](const auto& info) { return info.param.name; });
+                         [](const auto& row) { return row.param.name; });
 
 // ---------------------------------------------------------------------------------------------
 // Stability decided where a sign decides it, and the poles of the same loop, against an
@@ -863,7 +866,7 @@ INSTANTIATE_TEST_SUITE_P(
                      {204.5, 1003.5, 1197},
                      Stability::kStable,
                      true}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& row) { return row.param.name; });
 
 }  // namespace
 }  // namespace pitch::analysis

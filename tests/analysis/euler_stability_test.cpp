@@ -46,7 +46,7 @@ INSTANTIATE_TEST_SUITE_P(
         DiagonalRow{"ExactlyOnTheBoundary", Vector4(-1, -2, -200, -0.5), 1.0, false, 0.01},
         DiagonalRow{"UnstablePole", Vector4(-1, 0.1, -3, -0.5), 1.001, false, std::nullopt},
         DiagonalRow{"PoleAtZero", Vector4(-1, 0, -3, -0.5), 1.0, false, std::nullopt}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 struct LoopRow {
   const char* name;
@@ -74,7 +74,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(LoopRow{"Defaults", {0.880, 0.404, 7.028, 0.987, 0.251}, true},
                       // A large c1 makes a fast real pole: stable loop, diverging iteration.
                       LoopRow{"LargeC1", {150, 0.404, 7.028, 0.987, 0.251}, false}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 }  // namespace
 }  // namespace pitch::analysis

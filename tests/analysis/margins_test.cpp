@@ -164,7 +164,7 @@ TEST_P(PitchLoop, BodeDiagramSpansTheDynamicsWithAContinuousPhase) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Coefficients, PitchLoop, ::testing::ValuesIn(kCoefficientRows),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& row) { return std::string(row.param.name); });
 
 // Reference values from an independent general-purpose control toolbox, to the digits it gave.
 struct ReferenceRow {
@@ -221,7 +221,7 @@ INSTANTIATE_TEST_SUITE_P(
                                    "0.667035",
                                    "0.16878",
                                    ""}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 // ---------------------------------------------------------------------------------------------
 // Loops whose margins are known in closed form.
@@ -379,7 +379,7 @@ TEST_P(ClosedForm, Margins) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Loops, ClosedForm, ::testing::ValuesIn(ClosedFormRows()),
-                         [](const auto& info) { return info.param.name; });
+                         [](const auto& row) { return row.param.name; });
 
 // ---------------------------------------------------------------------------------------------
 // Seeded random loops against a brute-force scan that shares nothing with the margin search: the

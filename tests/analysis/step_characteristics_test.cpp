@@ -151,7 +151,7 @@ INSTANTIATE_TEST_SUITE_P(
                       CurveRow{"OneSample", {0.5}},
                       CurveRow{"PeakInTheTailAfterTheLanes", {0, 0.5, 0.7, 0.8, 0.9, 0.95, 1.4}},
                       CurveRow{"ZeroPeaksOfBothSigns", {-0.0, -1, 0.0, -0.5, -2}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 }  // namespace
 }  // namespace pitch::analysis

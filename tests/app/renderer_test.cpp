@@ -80,7 +80,7 @@ INSTANTIATE_TEST_SUITE_P(Pictures, ThroughTheRenderer,
                                            SameRow{"png_full_stop_large", PictureFormat::kPng, '.',
                                                    1200, 800},
                                            SameRow{"svg", PictureFormat::kSvg, ',', 800, 640}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& row) { return std::string(row.param.name); });
 
 TEST(ThroughTheRenderer, TheMapIsTheInProcessPicture) {
   study::MapRequest map;
@@ -177,7 +177,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "cat >/dev/null; printf 'pitch-autopilot picture 1\\nerror_kind\\0"
                    "\\012\\0\\0\\0\\0\\0\\0\\0EPlotErrorerror\\0\\004\\0\\0\\0\\0\\0\\0\\0oops'",
                    "oops"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 // A renderer that hangs (waiting, say, for a thread that could not start) is stopped after the
 // time and the picture is an error; so is one that closes its output and goes on running.

@@ -143,7 +143,7 @@ INSTANTIATE_TEST_SUITE_P(
                      true,
                      "--csv f.csv: I/O error 112.\n--plot f.png: I/O error 112.\n"
                      "--bode f.svg: I/O error 112.\n"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 // A FIFO as the file: without a reader the open fails at once; a reader that goes away while the
 // program writes makes the write fail. Neither blocks nor kills the program.
@@ -217,7 +217,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {"--json"},
                   StandardOutput::kReaderGone,
                   "I/O error 109."}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST_F(Program, AClosedStandardOutputLeavesTheFilesAlone) {
   ASSERT_EQ(Run({"--results", "expected.txt"}).code, 0);
@@ -241,8 +241,8 @@ TEST_P(AnyPlatform, DrawsOffScreen) {
 
 INSTANTIATE_TEST_SUITE_P(Platforms, AnyPlatform,
                          ::testing::Values("xcb", "wayland", "bogus", "offscreen", ""),
-                         [](const auto& info) {
-                           return std::string(*info.param ? info.param : "unset");
+                         [](const auto& row) {
+                           return std::string(*row.param ? row.param : "unset");
                          });
 
 // Too few file descriptors to start Qt: a plain error for the picture, the rest of the run as
@@ -261,7 +261,8 @@ TEST_P(FewDescriptors, MakeThePictureAnError) {
   EXPECT_FALSE(fs::exists(Path("p.png")));
 }
 
-INSTANTIATE_TEST_SUITE_P(Limits, FewDescriptors, ::testing::Values(4, 5, 6));
+INSTANTIATE_TEST_SUITE_P(Limits, FewDescriptors, ::testing::Values(4, 5, 6),
+                         [](const auto& row) { return std::to_string(row.param) + "Descriptors"; });
 
 // A picture too large for the memory at hand is an error of the files step, and the file that
 // was there stays as it was.
@@ -409,7 +410,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "picture",
                     false,
                     150u << 20}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 // A study's map without the renderer: the rows are written, the map is an error (exit 1).
 TEST_F(Program, AStudyWithoutTheRendererWritesItsRows) {
@@ -466,7 +467,7 @@ INSTANTIATE_TEST_SUITE_P(
                       TimeoutRow{"a_day", "86400", true}, TimeoutRow{"over_an_hour", "3601", true},
                       TimeoutRow{"space", " 5", true}, TimeoutRow{"plus", "+5", true},
                       TimeoutRow{"full_width_digit", "\xEF\xBC\x95", true}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 #ifdef PITCH_RENDERER_PROGRAM
 // Whatever ends the command line while a large picture is drawn ends its renderer too: the
@@ -519,13 +520,13 @@ TEST_P(EndedWhileDrawing, LeavesNoRenderer) {
 
 INSTANTIATE_TEST_SUITE_P(Signals, EndedWhileDrawing,
                          ::testing::Values(SIGTERM, SIGHUP, SIGINT, SIGKILL),
-                         [](const auto& info) { return std::string(sigabbrev_np(info.param)); });
+                         [](const auto& row) { return std::string(sigabbrev_np(row.param)); });
 #endif
 
 INSTANTIATE_TEST_SUITE_P(Sizes, PictureWithoutMemory,
                          ::testing::Values(MemoryRow{"8000_in_200_MB", "8000x8000", 200u << 20},
                                            MemoryRow{"10000_in_400_MB", "10000x10000", 400u << 20}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& row) { return std::string(row.param.name); });
 
 }  // namespace
 }  // namespace pitch::testing

@@ -12,6 +12,8 @@ struct ControlWords {
   bool sound;
 };
 
+void PrintTo(const ControlWords& row, std::ostream* os) { *os << row.name; }
+
 class FloatingPointEnvironment : public ::testing::TestWithParam<ControlWords> {};
 
 TEST_P(FloatingPointEnvironment, OnlyExtendedPrecisionAndRoundingToNearestPass) {
@@ -30,7 +32,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ControlWords{"SseRoundingUp", 0x037F, 0x5F80, false},
                       ControlWords{"SseFlushToZero", 0x037F, 0x9F80, false},
                       ControlWords{"SseDenormalsAreZero", 0x037F, 0x1FC0, false}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 // The probe results of each way of computing: only 64-bit rounding to nearest passes. An emulator
 // that computes long double in 53 bits (valgrind) keeps the control word, so only the arithmetic
@@ -40,6 +42,8 @@ struct ProbeRow {
   ArithmeticProbe probe;
   bool sound;
 };
+
+void PrintTo(const ProbeRow& row, std::ostream* os) { *os << row.name; }
 
 class ArithmeticProbes : public ::testing::TestWithParam<ProbeRow> {};
 
@@ -55,7 +59,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ProbeRow{"Double53Bits", {0.0L, 0.0L}, false},
                       ProbeRow{"ExtendedRoundingDown", {0x1p-63L, 0.0L}, false},
                       ProbeRow{"ExtendedRoundingUp", {0x1p-62L, 0x1p-63L}, false}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 // The probe on the real unit set to each precision and rounding: what the unit computes, not
 // what its word says, decides.
@@ -78,7 +82,7 @@ INSTANTIATE_TEST_SUITE_P(Words, ProbedUnit,
                                            ControlWords{"RoundingUp", 0x0B7F, 0x1F80, false},
                                            ControlWords{"RoundingTowardZero", 0x0F7F, 0x1F80,
                                                         false}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& row) { return std::string(row.param.name); });
 
 TEST(ArithmeticProbes, MessageNamesTheResults) {
   EXPECT_EQ(ArithmeticProblem({0.0L, 0.0L}),

@@ -63,7 +63,7 @@ INSTANTIATE_TEST_SUITE_P(
                       TnuRow{"NegativeC3ZeroC5", {0.1, 10.0, -2.0, 0.987, 0.0}},
                       TnuRow{"C4Four", {1.0, 2.0, 3.0, 4.0, 0.25}},
                       TnuRow{"SmallC3C4NegativeC5", {0.2, 0.3, 1e-3, 0.05, -1.0}}),
-    [](const ::testing::TestParamInfo<TnuRow>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<TnuRow>& row) { return std::string(row.param.name); });
 
 // One row per failure: the coefficients, the error, and which ratio fields keep the values of an
 // earlier run. A failure up to the rounding of muv keeps all four; from step 8 on, muv holds its
@@ -172,7 +172,7 @@ INSTANTIATE_TEST_SUITE_P(
                    0},
         FailureRow{
             "TnuZeroOverZero", {1e-20, 0, 1e288, 1e-20, 0}, "EInvalidOp", kInvalid, "Tnu", 0}),
-    [](const ::testing::TestParamInfo<FailureRow>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<FailureRow>& row) { return std::string(row.param.name); });
 
 }  // namespace
 }  // namespace pitch

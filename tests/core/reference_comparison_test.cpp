@@ -352,8 +352,8 @@ TEST_P(AgainstReference, RatiosErrorsAndSamplesMatchBitForBit) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, AgainstReference, ::testing::ValuesIn(kFamilies),
-                         [](const ::testing::TestParamInfo<Family>& info) {
-                           return std::string(info.param.name);
+                         [](const ::testing::TestParamInfo<Family>& row) {
+                           return std::string(row.param.name);
                          });
 
 }  // namespace

@@ -161,8 +161,8 @@ TEST_P(DivergingLoop, OverflowsAtStep367AndKeepsTheLaterSamples) {
 INSTANTIATE_TEST_SUITE_P(Table, DivergingLoop,
                          ::testing::Values(DivergingRow{"AfterAnEarlierRun", true},
                                            DivergingRow{"OnAFreshController", false}),
-                         [](const ::testing::TestParamInfo<DivergingRow>& info) {
-                           return std::string(info.param.name);
+                         [](const ::testing::TestParamInfo<DivergingRow>& row) {
+                           return std::string(row.param.name);
                          });
 
 // Several controllers simulated in one loop end exactly as each one simulated alone: the same
@@ -246,7 +246,7 @@ INSTANTIATE_TEST_SUITE_P(
         GroupRow{"OverflowsAtThreeSteps", {kOverflows400, kOverflows5000, kOverflows1000}},
         GroupRow{"OverflowsAtTwoStepsBesideOneThatCompletes",
                  {kOverflows5000, kDefaults, kOverflows400, kOverflows1000, kOther}}),
-    [](const ::testing::TestParamInfo<GroupRow>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<GroupRow>& row) { return std::string(row.param.name); });
 
 }  // namespace
 }  // namespace pitch

@@ -172,7 +172,7 @@ TEST(ParseNumber, DigitsAccumulateInExtendedPrecision) {
   // Scaled by more than 10^5120 at once, the value still comes out right.
   const Extended tiny =
       ParseNumber("0," + std::string(1200, '0') + "1" + std::string(4000, '0'), ',');
-  EXPECT_NEAR(std::log10(tiny), -1201.0L, 1e-9L);
+  EXPECT_LT(std::fabs(std::log10(tiny) + 1201.0L), 1e-9L);
 }
 
 struct FormattedRow {

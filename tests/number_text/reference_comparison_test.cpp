@@ -347,8 +347,8 @@ TEST_P(ParseAgainstReference, ValueBitsOrErrorMatch) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, ParseAgainstReference, ::testing::ValuesIn(kParseFamilies),
-                         [](const ::testing::TestParamInfo<ParseFamily>& info) {
-                           return std::string(info.param.name);
+                         [](const ::testing::TestParamInfo<ParseFamily>& row) {
+                           return std::string(row.param.name);
                          });
 
 // ---------------------------------------------------------------------------------------------
@@ -450,8 +450,8 @@ TEST_P(FormatAgainstReference, TextMatches) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, FormatAgainstReference, ::testing::ValuesIn(kFormatFamilies),
-                         [](const ::testing::TestParamInfo<FormatFamily>& info) {
-                           return std::string(info.param.name);
+                         [](const ::testing::TestParamInfo<FormatFamily>& row) {
+                           return std::string(row.param.name);
                          });
 
 }  // namespace

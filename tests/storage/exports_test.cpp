@@ -50,7 +50,7 @@ INSTANTIATE_TEST_SUITE_P(
                {-0.0},
                "t,h,exact\n0,0.017453292519943295,-0\n0.01,0,\n0.02,0.5,\n"},
         CsvRow{"ResponseShorterThanTime", {0, 0.01, 0.02}, {1, 2}, {}, "t,h\n0,1\n0.01,2\n"}),
-    [](const ::testing::TestParamInfo<CsvRow>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<CsvRow>& row) { return std::string(row.param.name); });
 
 }  // namespace
 }  // namespace pitch

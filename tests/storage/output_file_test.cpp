@@ -69,7 +69,9 @@ TEST_F(OutputFile, AFailureLeavesWholeRows) {
   std::string all;
   std::vector<std::string> rows;
   for (int i = 0; i < 60; ++i) {
-    rows.push_back(std::string(static_cast<std::size_t>(1 + (i * 37) % 90), 'a' + i % 26) + "\n");
+    rows.push_back(
+        std::string(static_cast<std::size_t>(1 + (i * 37) % 90), static_cast<char>('a' + i % 26)) +
+        "\n");
   }
   for (const rlim_t limit : {50, 64, 100, 333, 1000}) {
     const int code = UnderLimit(limit, [&] {
@@ -201,7 +203,7 @@ INSTANTIATE_TEST_SUITE_P(
             "NoRowFits", TextFileRecord::Keep::kWholeLines, {"a long first row\n"}, 5, nullptr},
         KeptRowsRow{
             "AnExportKeepsNothing", TextFileRecord::Keep::kOldFile, {"a\nb\nc\n"}, 4, nullptr}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 }  // namespace
 }  // namespace pitch

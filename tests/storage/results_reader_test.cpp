@@ -40,6 +40,10 @@ struct RoundTrip {
   std::array<Real, 5> coefficients;
 };
 
+void PrintTo(const RoundTrip& row, std::ostream* os) {
+  *os << row.code_page << " with '" << row.separator << "'";
+}
+
 class ResultsFile : public ::testing::Test {
  protected:
   void TearDown() override { fs::remove(path_); }
@@ -110,11 +114,10 @@ INSTANTIATE_TEST_SUITE_P(
         RoundTrip{"EUC-JP", '.', kDefaultCoefficients}, RoundTrip{"GB18030", '.', kOther},
         RoundTrip{"EUC-KR", '.', kDefaultCoefficients},
         RoundTrip{"MAC-CYRILLIC", ',', kDefaultCoefficients}),
-    [](const auto& info) {
-      std::string name = info.param.code_page;
+    [](const auto& row) {
+      std::string name = row.param.code_page;
       std::erase(name, '-');
-      return name + (info.param.separator == ',' ? "Comma" : "FullStop") +
-             std::to_string(info.index);
+      return name + (row.param.separator == ',' ? "Comma" : "FullStop") + std::to_string(row.index);
     });
 
 // Every value the storage object can hold is written as a text that reads back: a Real whose 15
@@ -186,6 +189,8 @@ struct BadFile {
   const char* message;  // a part of the message after "name, line N: "
 };
 
+void PrintTo(const BadFile& row, std::ostream* os) { *os << row.name; }
+
 class ResultsReaderErrors : public ::testing::TestWithParam<BadFile> {};
 
 TEST_P(ResultsReaderErrors, NameTheLine) {
@@ -231,8 +236,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadFile{"LastLineMissing", Before("Tnu = "), 11, "the file ends after line 10"},
         BadFile{"RatiosSwapped", FileWith(9, "nuv = 0,0241508960470038"), 9, "expected \"iv = …\""},
         BadFile{"ExtraLine", FileWith(0, "") + "c6 = 1\r\n", 12, "text after the eleventh line"}),
-    [](const auto& info) {
-      std::string name = info.param.name;
+    [](const auto& row) {
+      std::string name = row.param.name;
       std::erase(name, ' ');
       return name;
     });

@@ -176,8 +176,8 @@ INSTANTIATE_TEST_SUITE_P(
         OpenFailureRow{"FileAsFolder", "Result_1.txt/x.txt", 3, "Invalid file name - ", true},
         OpenFailureRow{"Folder", "folder", 5, "File access denied", false},
         OpenFailureRow{"EmptyName", "", 3, "Invalid file name - ", false}),
-    [](const ::testing::TestParamInfo<OpenFailureRow>& info) {
-      return std::string(info.param.name);
+    [](const ::testing::TestParamInfo<OpenFailureRow>& row) {
+      return std::string(row.param.name);
     });
 
 TEST_F(StorageFile, FileLockedByAnotherWriterKeepsItsContent) {

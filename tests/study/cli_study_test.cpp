@@ -157,7 +157,7 @@ INSTANTIATE_TEST_SUITE_P(
         UsageRow{"ControlCharactersInAnArgument",
                  {"--sweep", "c1=0:1:2", "--shard", "1/\x1b[2J"},
                  "--shard 1/\\x1b[2J"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 // Repeated sweeps, the fixed coefficients after them, and autopilot values that look like
 // options: each reaches the study in its place.

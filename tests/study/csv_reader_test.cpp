@@ -83,7 +83,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {{{"c1", "c2", "note, more"}, 1}, {{"1,5", "2", "x"}, 2}},
                   '\t'},
         ReaderRow{"TieIsAComma", "a;b,c\n", {{{"a;b", "c"}, 1}}}, ReaderRow{"Nothing", "", {}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST(CsvReader, LongRecordsCrossTheBuffer) {
   const std::string big(200000, 'x');
@@ -108,6 +108,8 @@ struct LimitRow {
   std::string second_record;
   std::string error;
 };
+
+void PrintTo(const LimitRow& row, std::ostream* os) { *os << row.name; }
 
 class CsvLimits : public ::testing::TestWithParam<LimitRow> {};
 
@@ -135,12 +137,12 @@ INSTANTIATE_TEST_SUITE_P(
                  "line 2: a field longer than 1048576 bytes (the batch is read no further)"},
         LimitRow{"NulBytes", std::string(CsvReader::kMaxFieldBytes * 2, '\0'),
                  "line 2: a field longer than 1048576 bytes (the batch is read no further)"},
-        LimitRow{"Record", kFullField + "," + kFullField + "," + kFullField + "," + kFullField +
-                               ",x",
+        LimitRow{"Record",
+                 kFullField + "," + kFullField + "," + kFullField + "," + kFullField + ",x",
                  "line 2: a record longer than 4194304 bytes (the batch is read no further)"},
         LimitRow{"Fields", std::string(CsvReader::kMaxFields, ','),
                  "line 2: more than 4096 fields (the batch is read no further)"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST(CsvLimits, RecordsAtTheLimitsAreRead) {
   std::istringstream in(kFullField + "\n" + std::string(CsvReader::kMaxFields - 1, ',') + "\n");

@@ -38,7 +38,7 @@ INSTANTIATE_TEST_SUITE_P(
                       NumberRow{"small", -1.098522555161258e-305, "-1.098522555161258e-305"},
                       NumberRow{"infinity", std::numeric_limits<double>::infinity(), "null"},
                       NumberRow{"nan", std::numeric_limits<double>::quiet_NaN(), "null"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST(JsonText, KeepsTheOrderOfMembersAndWritesCompactly) {
   const Json value = {{"z", {1.5, nullptr, true}}, {"a", {{"k", "v"}}}, {"m", Json::array()}};

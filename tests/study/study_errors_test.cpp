@@ -66,7 +66,7 @@ INSTANTIATE_TEST_SUITE_P(
                               "line 3: 8 fields where the header has 7."},
                       BadLine{"BrokenQuote", "b,\"0.88\"x,0.404,7.028,0.987,0.251,y",
                               "EParserError", "line 3: text after the closing quote of a field."}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 struct UsageRow {
   const char* name;
@@ -159,7 +159,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "names the column \"c1\" more than once"},
         UsageRow{"HeaderWithRepeatedColumns", Batch(), "id;c1;c2;c3;c4;c5;note;ID;Note \n",
                  "names columns \"id\", \"note\" more than once"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 // A stream that refuses every byte, as a closed pipe or a full disk does.
 class RefusingBuffer : public std::streambuf {

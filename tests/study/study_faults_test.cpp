@@ -73,7 +73,7 @@ INSTANTIATE_TEST_SUITE_P(
                  {"c1=0:1:2147483648", "c2=0:1:2147483648"},
                  "4611686018427387904/9223372036854775807",
                  {(std::int64_t{1} << 62) - 1}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 // The batch, --out and --map each need a file of their own; the input is never written. The
 // standard input ("--batch -") and the standard output (rows without --out) count as the files

@@ -215,7 +215,7 @@ INSTANTIATE_TEST_SUITE_P(Formats, StudyMargins,
                                            MarginsCase{"JsonLines", true, "rows.jsonl"},
                                            MarginsCase{"CsvWithout", false, ""},
                                            MarginsCase{"JsonLinesWithout", false, "rows.jsonl"}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& row) { return std::string(row.param.name); });
 
 }  // namespace
 }  // namespace pitch::study

@@ -111,7 +111,7 @@ TEST_P(StudySignals, FinishTheRowsInHandAndSayHowMany) {
 INSTANTIATE_TEST_SUITE_P(Signals, StudySignals,
                          ::testing::Values(SignalRow{"Interrupt", SIGINT, 130, "SIGINT"},
                                            SignalRow{"Terminate", SIGTERM, 143, "SIGTERM"}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& row) { return std::string(row.param.name); });
 
 struct LimitRow {
   const char* name;
@@ -218,7 +218,7 @@ INSTANTIATE_TEST_SUITE_P(
                  true,
                  false,
                  "the standard output: I/O error 112."}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 // Two runs with one --out or one --map: the second is refused at once with "I/O error 32." and
 // the first writes its rows alone (issue 19: the rows of both runs were mixed).

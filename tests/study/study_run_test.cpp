@@ -261,7 +261,7 @@ INSTANTIATE_TEST_SUITE_P(Shards, StudyShards,
                                            ShardRow{"SweepInSeven", true, 7},
                                            ShardRow{"BatchInThree", false, 3},
                                            ShardRow{"MoreShardsThanRows", true, 200}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& row) { return std::string(row.param.name); });
 
 TEST(StudyBatch, CarriesColumnsThroughAndReadsQuotedNumbers) {
   TempFolder folder;

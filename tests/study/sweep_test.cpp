@@ -67,14 +67,27 @@ TEST(SweepAxis, EndPointsAreFromAndToExactly) {
   }
 }
 
-class BadSweep : public ::testing::TestWithParam<const char*> {};
+struct BadSweepRow {
+  const char* name;
+  const char* text;
+};
 
-TEST_P(BadSweep, IsAUsageError) { EXPECT_THROW(ParseSweep(GetParam(), '.'), EUsageError); }
+void PrintTo(const BadSweepRow& row, std::ostream* os) { *os << row.text; }
 
-INSTANTIATE_TEST_SUITE_P(Texts, BadSweep,
-                         ::testing::Values("c1", "c6=0:1:2", "x1=0:1:2", "c1=0:1", "c1=0:1:2:3",
-                                           "c1=a:1:2", "c1=0:1:0", "c1=0:1:-2", "c1=0:1:2.5",
-                                           "c1=0,5:1:2", "c1=1e5000:1:2", "c12=0:1:2"));
+class BadSweep : public ::testing::TestWithParam<BadSweepRow> {};
+
+TEST_P(BadSweep, IsAUsageError) { EXPECT_THROW(ParseSweep(GetParam().text, '.'), EUsageError); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, BadSweep,
+    ::testing::Values(
+        BadSweepRow{"NoRange", "c1"}, BadSweepRow{"NoSuchCoefficient", "c6=0:1:2"},
+        BadSweepRow{"NotACoefficient", "x1=0:1:2"}, BadSweepRow{"NoCount", "c1=0:1"},
+        BadSweepRow{"FourParts", "c1=0:1:2:3"}, BadSweepRow{"FirstNotANumber", "c1=a:1:2"},
+        BadSweepRow{"ZeroPoints", "c1=0:1:0"}, BadSweepRow{"NegativeCount", "c1=0:1:-2"},
+        BadSweepRow{"FractionalCount", "c1=0:1:2.5"}, BadSweepRow{"OtherSeparator", "c1=0,5:1:2"},
+        BadSweepRow{"BeyondDouble", "c1=1e5000:1:2"}, BadSweepRow{"TwoDigitIndex", "c12=0:1:2"}),
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST(SweepGrid, LastAxisVariesFastestOthersFixed) {
   const std::array<Real, 5> fixed = {10, 20, 30, 40, 50};

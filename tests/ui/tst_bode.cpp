@@ -345,10 +345,10 @@ class TestBode : public QObject {
       }
     }
     // Every axis label and title whole (Qt Charts cuts one that does not fit to "...").
-    for (const QString& label : {"0,001", "0,01", "0,1", "1", "10", "100"}) {
+    for (const QString& label : QStringList{"0,001", "0,01", "0,1", "1", "10", "100"}) {
       QVERIFY2(texts.count(label) >= 2, qPrintable(label + ": " + texts.join(" | ")));
     }
-    for (const QString& label : {"ЛАЧХ, дБ", "ЛФЧХ, град", "ω, рад/с", "-180", "0"}) {
+    for (const QString& label : QStringList{"ЛАЧХ, дБ", "ЛФЧХ, град", "ω, рад/с", "-180", "0"}) {
       QVERIFY2(texts.contains(label), qPrintable(label + ": " + texts.join(" | ")));
     }
     QVERIFY(margins->plotArea().height() > 80);
