@@ -211,7 +211,7 @@ Options ParseOptions(const std::vector<std::string>& args) {
     options.info = std::string(e.what()) + "\n";
     return options;
   } catch (const CLI::ParseError& e) {
-    throw EUsageError(e.what());
+    throw EUsageError(UsageErrorText(app, e));
   }
 
   bool options_ended = false;

@@ -120,7 +120,7 @@ RobustArguments Parse(const std::vector<std::string>& args) {
     r.info = app.help();
     return r;
   } catch (const CLI::ParseError& e) {
-    throw EUsageError(e.what());
+    throw EUsageError(UsageErrorText(app, e));
   }
   bool ended = false;
   for (const std::string& arg : app.remaining()) {

@@ -7,6 +7,24 @@
 
 namespace pitch::cli {
 
+std::string UsageErrorText(const CLI::App& app, const CLI::ParseError& e) {
+  const std::string what = e.what();
+  // CLI11: "--separator: 1 required TEXT missing".
+  const std::size_t colon = what.find(':');
+  if (dynamic_cast<const CLI::ArgumentMismatch*>(&e) == nullptr || colon == std::string::npos ||
+      what.find(" required ", colon) == std::string::npos ||
+      what.compare(what.size() - 8, 8, " missing") != 0) {
+    return what;
+  }
+  const std::string name = what.substr(0, colon);
+  const CLI::Option* option = app.get_option_no_throw(name);
+  if (option == nullptr) {
+    return what;
+  }
+  const std::string value = option->get_option_text();
+  return name + " needs a value" + (value.empty() ? "" : " (" + value + ")");
+}
+
 void TakeAutopilotArguments(std::vector<std::string>& args, StudyArguments& study) {
   std::vector<std::string> rest;
   for (std::size_t i = 0; i < args.size(); ++i) {
