@@ -20,14 +20,22 @@ endfunction()
 pitch_gzip("${PITCH_PACKAGING_DIR}/pitch-autopilot.1" "${PITCH_PACKAGE_BUILD}/pitch-autopilot.1.gz")
 set(man_pages "${PITCH_PACKAGE_BUILD}/pitch-autopilot.1.gz")
 if(HELP2MAN_PROGRAM)
+  # help2man runs the program through help-for-man.sh, which puts each usage on one line; the
+  # wrapper bears the program's name, which help2man shows.
+  set(help_wrapper "${PITCH_PACKAGE_BUILD}/help2man/pitch-autopilot-cli")
+  file(GENERATE OUTPUT "${help_wrapper}"
+       CONTENT "#!/bin/sh\nexec sh '${PITCH_PACKAGING_DIR}/help-for-man.sh' '$<TARGET_FILE:pitch-autopilot-cli>' \"$@\"\n"
+       FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                        WORLD_READ WORLD_EXECUTE)
   add_custom_command(
     OUTPUT "${PITCH_PACKAGE_BUILD}/pitch-autopilot-cli.1"
     COMMAND ${CMAKE_COMMAND} -E env LC_ALL=C
             "${HELP2MAN_PROGRAM}" --no-info --no-discard-stderr --section=1
             "--name=gear ratios, step response and parameter studies of a pitch autopilot"
             --include=${PITCH_PACKAGING_DIR}/pitch-autopilot-cli.h2m
-            --output=${PITCH_PACKAGE_BUILD}/pitch-autopilot-cli.1 $<TARGET_FILE:pitch-autopilot-cli>
-    DEPENDS pitch-autopilot-cli ${PITCH_PACKAGING_DIR}/pitch-autopilot-cli.h2m VERBATIM)
+            --output=${PITCH_PACKAGE_BUILD}/pitch-autopilot-cli.1 "${help_wrapper}"
+    DEPENDS pitch-autopilot-cli ${PITCH_PACKAGING_DIR}/pitch-autopilot-cli.h2m
+            ${PITCH_PACKAGING_DIR}/help-for-man.sh VERBATIM)
   pitch_gzip("${PITCH_PACKAGE_BUILD}/pitch-autopilot-cli.1"
              "${PITCH_PACKAGE_BUILD}/pitch-autopilot-cli.1.gz")
   list(APPEND man_pages "${PITCH_PACKAGE_BUILD}/pitch-autopilot-cli.1.gz")
