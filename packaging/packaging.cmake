@@ -2,7 +2,8 @@
 #   pitch-autopilot-cli  the command line, without Qt
 #   pitch-autopilot      the window and the picture renderer the command line's pictures need
 # with their dependencies found by dpkg-shlibdeps, a man page per program, the copyright and the
-# changelog, and for the window its .desktop entry, icon and AppStream metainfo.
+# changelog, and for the window its .desktop entry, icon, AppStream metainfo and the results file's
+# type.
 set(PITCH_PACKAGING_DIR "${CMAKE_CURRENT_LIST_DIR}")
 set(PITCH_PACKAGE_BUILD "${CMAKE_BINARY_DIR}/packaging")
 file(MAKE_DIRECTORY "${PITCH_PACKAGE_BUILD}")
@@ -58,6 +59,11 @@ foreach(component package IN ZIP_LISTS components packages)
 endforeach()
 install(FILES "${PITCH_PACKAGING_DIR}/io.github.pitch_autopilot.metainfo.xml"
         DESTINATION "${CMAKE_INSTALL_DATADIR}/metainfo" COMPONENT gui)
+# The results file's own type, which the .desktop entry names (shared-mime-info's trigger
+# rebuilds the type database when the package is installed).
+install(FILES "${PITCH_PACKAGING_DIR}/pitch-autopilot-results.xml"
+        DESTINATION "${CMAKE_INSTALL_DATADIR}/mime/packages" RENAME pitch-autopilot.xml
+        COMPONENT gui)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME pitch-autopilot)
