@@ -39,7 +39,8 @@ constexpr const char* kUsage =
     "       pitch-autopilot-cli --robust NAME=LO:HI ... [--autopilot-from C1 C2 C3 C4 C5 |\n"
     "                           --autopilot MUV IV NUV] [--tolerance TOL] [--no-margins]\n"
     "                           [--jobs N] [--progress|--no-progress] [--json]\n"
-    "                           [--robust-map FILE] [--separator ,|.] [C1 C2 C3 C4 C5]\n";
+    "                           [--robust-map FILE] [--report FILE.pdf] [--separator ,|.]\n"
+    "                           [C1 C2 C3 C4 C5]\n";
 
 constexpr const char* kFooter =
     "Exit codes: 0 success, 1 calculation or file error, 2 usage error. A study ends with 0\n"
@@ -114,17 +115,6 @@ const CLI::Validator kPicture = CLI::Validator(
         return "needs a file name";
       }
       return PictureFormatOfPath(s) ? "" : kPictureFormats;
-    },
-    "");
-const CLI::Validator kPdf = CLI::Validator(
-    [](std::string& s) -> std::string {
-      if (s.empty()) {
-        return "needs a file name";
-      }
-      std::string tail = s.size() >= 4 ? s.substr(s.size() - 4) : std::string();
-      std::transform(tail.begin(), tail.end(), tail.begin(),
-                     [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-      return tail == ".pdf" ? "" : "writes .pdf files";
     },
     "");
 const CLI::Validator kSize =
@@ -208,7 +198,7 @@ Options ParseOptions(const std::vector<std::string>& args) {
                      "characteristics, poles, stability, margins and Bode diagram (what a\n"
                      "failed calculation reached, and its error)")
           ->option_text("FILE.pdf")
-          ->check(kPdf);
+          ->check(PdfFileCheck());
   CLI::Option* from =
       app.add_option("--from", from_path,
                      "take the coefficients from a results file that \"Save and Exit\" wrote")

@@ -1,6 +1,8 @@
 #include "cli/study_options.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cctype>
 
 #include "cli/options.h"
 #include "storage/picture_format.h"
@@ -23,6 +25,20 @@ std::string UsageErrorText(const CLI::App& app, const CLI::ParseError& e) {
   }
   const std::string value = option->get_option_text();
   return name + " needs a value" + (value.empty() ? "" : " (" + value + ")");
+}
+
+CLI::Validator PdfFileCheck() {
+  return CLI::Validator(
+      [](std::string& s) -> std::string {
+        if (s.empty()) {
+          return "needs a file name";
+        }
+        std::string tail = s.size() >= 4 ? s.substr(s.size() - 4) : std::string();
+        std::transform(tail.begin(), tail.end(), tail.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        return tail == ".pdf" ? "" : "writes .pdf files";
+      },
+      "");
 }
 
 void TakeAutopilotArguments(std::vector<std::string>& args, StudyArguments& study) {

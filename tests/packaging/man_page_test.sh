@@ -23,7 +23,7 @@ synopsis=$(section SYNOPSIS)
   fail "SYNOPSIS does not hold the three usages: $synopsis"
 for usage in '[--report FILE.pdf] [--from FILE | C1 C2 C3 C4 C5]' \
   '(--batch FILE|- | --sweep NAME=FROM:TO:COUNT ...)' '[--map FILE [--map-value NAME]]' \
-  '--robust NAME=LO:HI ...' '[--robust-map FILE]'; do
+  '--robust NAME=LO:HI ...' '[--robust-map FILE] [--report FILE.pdf]'; do
   printf '%s\n' "$synopsis" | grep -qF -- "$usage" || fail "SYNOPSIS lacks $usage: $synopsis"
 done
 description=$(section DESCRIPTION)

@@ -154,7 +154,10 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{"no_interval", {"--robust"}, "--robust needs a value (NAME=LO:HI)"},
         BadInput{"map_over_one_coefficient",
                  {"--robust", "c1=0.5:1", "--robust-map", "m.png"},
-                 "--robust-map needs two coefficients with intervals of some width"}),
+                 "--robust-map needs two coefficients with intervals of some width"},
+        BadInput{"report_not_pdf",
+                 {"--robust", "c1=0.5:1", "--report", "r.png"},
+                 "--report: writes .pdf files"}),
     [](const testing::TestParamInfo<BadInput>& row) { return row.param.name; });
 
 }  // namespace
