@@ -2,7 +2,8 @@
 #   pitch-autopilot-cli  the command line, without Qt
 #   pitch-autopilot      the window and the picture renderer the command line's pictures need
 # with their dependencies found by dpkg-shlibdeps, a man page per program, the copyright and the
-# changelog, and for the window its .desktop entry, icon and AppStream metainfo.
+# changelog, and for the window its .desktop entry, icon, AppStream metainfo and the results file's
+# type.
 set(PITCH_PACKAGING_DIR "${CMAKE_CURRENT_LIST_DIR}")
 set(PITCH_PACKAGE_BUILD "${CMAKE_BINARY_DIR}/packaging")
 file(MAKE_DIRECTORY "${PITCH_PACKAGE_BUILD}")
@@ -20,14 +21,22 @@ endfunction()
 pitch_gzip("${PITCH_PACKAGING_DIR}/pitch-autopilot.1" "${PITCH_PACKAGE_BUILD}/pitch-autopilot.1.gz")
 set(man_pages "${PITCH_PACKAGE_BUILD}/pitch-autopilot.1.gz")
 if(HELP2MAN_PROGRAM)
+  # help2man runs the program through help-for-man.sh, which puts each usage on one line; the
+  # wrapper bears the program's name, which help2man shows.
+  set(help_wrapper "${PITCH_PACKAGE_BUILD}/help2man/pitch-autopilot-cli")
+  file(GENERATE OUTPUT "${help_wrapper}"
+       CONTENT "#!/bin/sh\nexec sh '${PITCH_PACKAGING_DIR}/help-for-man.sh' '$<TARGET_FILE:pitch-autopilot-cli>' \"$@\"\n"
+       FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                        WORLD_READ WORLD_EXECUTE)
   add_custom_command(
     OUTPUT "${PITCH_PACKAGE_BUILD}/pitch-autopilot-cli.1"
     COMMAND ${CMAKE_COMMAND} -E env LC_ALL=C
             "${HELP2MAN_PROGRAM}" --no-info --no-discard-stderr --section=1
             "--name=gear ratios, step response and parameter studies of a pitch autopilot"
             --include=${PITCH_PACKAGING_DIR}/pitch-autopilot-cli.h2m
-            --output=${PITCH_PACKAGE_BUILD}/pitch-autopilot-cli.1 $<TARGET_FILE:pitch-autopilot-cli>
-    DEPENDS pitch-autopilot-cli ${PITCH_PACKAGING_DIR}/pitch-autopilot-cli.h2m VERBATIM)
+            --output=${PITCH_PACKAGE_BUILD}/pitch-autopilot-cli.1 "${help_wrapper}"
+    DEPENDS pitch-autopilot-cli ${PITCH_PACKAGING_DIR}/pitch-autopilot-cli.h2m
+            ${PITCH_PACKAGING_DIR}/help-for-man.sh VERBATIM)
   pitch_gzip("${PITCH_PACKAGE_BUILD}/pitch-autopilot-cli.1"
              "${PITCH_PACKAGE_BUILD}/pitch-autopilot-cli.1.gz")
   list(APPEND man_pages "${PITCH_PACKAGE_BUILD}/pitch-autopilot-cli.1.gz")
@@ -50,6 +59,11 @@ foreach(component package IN ZIP_LISTS components packages)
 endforeach()
 install(FILES "${PITCH_PACKAGING_DIR}/io.github.pitch_autopilot.metainfo.xml"
         DESTINATION "${CMAKE_INSTALL_DATADIR}/metainfo" COMPONENT gui)
+# The results file's own type, which the .desktop entry names (shared-mime-info's trigger
+# rebuilds the type database when the package is installed).
+install(FILES "${PITCH_PACKAGING_DIR}/pitch-autopilot-results.xml"
+        DESTINATION "${CMAKE_INSTALL_DATADIR}/mime/packages" RENAME pitch-autopilot.xml
+        COMPONENT gui)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME pitch-autopilot)

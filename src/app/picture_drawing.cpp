@@ -3,6 +3,7 @@
 #include <QList>
 #include <QPointF>
 #include <QSize>
+#include <optional>
 #include <variant>
 
 #include "analysis/report_data.h"
@@ -16,6 +17,20 @@
 namespace pitch {
 
 namespace {
+
+RegionMapData RegionMapDataOf(const picture::RobustMapPicture& p) {
+  RegionMapData data;
+  data.x_name = QString::fromStdString(p.x_name);
+  data.y_name = QString::fromStdString(p.y_name);
+  data.x_edges = p.x_edges;
+  data.y_edges = p.y_edges;
+  data.cells = p.cells;
+  for (std::size_t i = 0; i < p.point_names.size(); ++i) {
+    data.points.push_back(
+        {p.points[2 * i], p.points[2 * i + 1], QString::fromStdString(p.point_names[i])});
+  }
+  return data;
+}
 
 struct Draw {
   const picture::Request& request;
@@ -52,17 +67,8 @@ struct Draw {
   }
 
   std::string operator()(const picture::RobustMapPicture& p) const {
-    RegionMapData data;
-    data.x_name = QString::fromStdString(p.x_name);
-    data.y_name = QString::fromStdString(p.y_name);
-    data.x_edges = p.x_edges;
-    data.y_edges = p.y_edges;
-    data.cells = p.cells;
-    for (std::size_t i = 0; i < p.point_names.size(); ++i) {
-      data.points.push_back(
-          {p.points[2 * i], p.points[2 * i + 1], QString::fromStdString(p.point_names[i])});
-    }
-    return RenderRegionMap(data, request.format, request.separator, Size(kRegionMapSize));
+    return RenderRegionMap(RegionMapDataOf(p), request.format, request.separator,
+                           Size(kRegionMapSize));
   }
 
   std::string operator()(const picture::ReportPicture& p) const {
@@ -78,7 +84,17 @@ struct Draw {
     const ReportData data =
         MakeReportData(ReportSource{p.texts, request.separator, p.ratios_known ? &c : nullptr,
                                     !p.teta.empty(), p.error, p.version});
-    const QByteArray pdf = RenderReportPdf(data);
+    std::optional<ReportRobustSection> robust;
+    if (!p.robust_lines.empty()) {
+      robust.emplace();
+      for (const std::string& line : p.robust_lines) {
+        robust->lines << QString::fromStdString(line);
+      }
+      if (p.robust_map) {
+        robust->map = RegionMapDataOf(*p.robust_map);
+      }
+    }
+    const QByteArray pdf = RenderReportPdf(data, robust ? &*robust : nullptr);
     return std::string(pdf.constData(), static_cast<std::size_t>(pdf.size()));
   }
 };

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdlib>
 #include <memory>
+#include <sstream>
 
 #include "cli/file_options.h"
 #include "cli/study_options.h"
@@ -38,11 +39,14 @@ constexpr const char* kUsage =
     "       pitch-autopilot-cli --robust NAME=LO:HI ... [--autopilot-from C1 C2 C3 C4 C5 |\n"
     "                           --autopilot MUV IV NUV] [--tolerance TOL] [--no-margins]\n"
     "                           [--jobs N] [--progress|--no-progress] [--json]\n"
-    "                           [--separator ,|.] [C1 C2 C3 C4 C5]\n";
+    "                           [--robust-map FILE] [--report FILE.pdf] [--separator ,|.]\n"
+    "                           [C1 C2 C3 C4 C5]\n";
 
 constexpr const char* kFooter =
     "Exit codes: 0 success, 1 calculation or file error, 2 usage error. A study ends with 0\n"
-    "when it completed (failed syntheses are rows of it), 1 for an I/O error.\n"
+    "when it completed (failed syntheses are rows of it), 1 for an I/O error. 130 and 143:\n"
+    "stopped by SIGINT or SIGTERM (a study writes the rows computed, --robust prints the\n"
+    "bounds reached).\n"
     "PITCH_AUTOPILOT_RENDER_TIMEOUT: the seconds a picture may take (default 30), a whole\n"
     "number from 1 to 3600 in ASCII digits; any other value is a usage error.";
 
@@ -58,6 +62,20 @@ class HelpFormatter : public CLI::Formatter {
   std::string make_usage(const CLI::App*, std::string) const override { return ""; }
   std::string make_option_opts(const CLI::Option* option) const override {
     return option->get_option_text().empty() ? "" : " " + option->get_option_text();
+  }
+  // An option and its text are at least two spaces apart (help2man splits them there): a name
+  // that leaves fewer has its text on the next line, as a longer one does.
+  std::string make_option(const CLI::Option* option, bool is_positional) const override {
+    const std::string name = make_option_name(option, is_positional) + make_option_opts(option);
+    const std::string text = make_option_desc(option);
+    std::ostringstream out;
+    if (name.size() + 4 <= column_width_ || name.size() + 2 >= column_width_ || text.empty()) {
+      CLI::detail::format_help(out, name, text, column_width_);
+      return out.str();
+    }
+    out << "  " << name << '\n';
+    CLI::detail::format_help(out, "", text, column_width_);
+    return out.str();
   }
 };
 
@@ -97,17 +115,6 @@ const CLI::Validator kPicture = CLI::Validator(
         return "needs a file name";
       }
       return PictureFormatOfPath(s) ? "" : kPictureFormats;
-    },
-    "");
-const CLI::Validator kPdf = CLI::Validator(
-    [](std::string& s) -> std::string {
-      if (s.empty()) {
-        return "needs a file name";
-      }
-      std::string tail = s.size() >= 4 ? s.substr(s.size() - 4) : std::string();
-      std::transform(tail.begin(), tail.end(), tail.begin(),
-                     [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-      return tail == ".pdf" ? "" : "writes .pdf files";
     },
     "");
 const CLI::Validator kSize =
@@ -191,7 +198,7 @@ Options ParseOptions(const std::vector<std::string>& args) {
                      "characteristics, poles, stability, margins and Bode diagram (what a\n"
                      "failed calculation reached, and its error)")
           ->option_text("FILE.pdf")
-          ->check(kPdf);
+          ->check(PdfFileCheck());
   CLI::Option* from =
       app.add_option("--from", from_path,
                      "take the coefficients from a results file that \"Save and Exit\" wrote")
@@ -211,7 +218,7 @@ Options ParseOptions(const std::vector<std::string>& args) {
     options.info = std::string(e.what()) + "\n";
     return options;
   } catch (const CLI::ParseError& e) {
-    throw EUsageError(e.what());
+    throw EUsageError(UsageErrorText(app, e));
   }
 
   bool options_ended = false;

@@ -490,23 +490,27 @@ study::MapRenderer ChildMapRenderer(const RendererSettings& settings) {
   };
 }
 
+picture::ReportPicture ReportPictureOf(const ReportSource& source) {
+  picture::ReportPicture report;
+  report.texts = source.coefficient_texts;
+  report.error = source.error;
+  report.version = source.version;
+  if (const TController* c = source.controller) {
+    report.ratios_known = true;
+    report.values = {c->c1, c->c2, c->c3, c->c4, c->c5, c->muv, c->iv, c->nuv, c->Tnu};
+    if (source.simulated) {
+      report.teta.assign(c->teta.values().begin(), c->teta.values().end());
+    }
+  } else {
+    report.values.assign(9, 0.0);
+  }
+  return report;
+}
+
 ReportRenderer ChildReportRenderer(const RendererSettings& settings) {
   return [settings](const ReportSource& source) {
-    picture::ReportPicture report;
-    report.texts = source.coefficient_texts;
-    report.error = source.error;
-    report.version = source.version;
-    if (const TController* c = source.controller) {
-      report.ratios_known = true;
-      report.values = {c->c1, c->c2, c->c3, c->c4, c->c5, c->muv, c->iv, c->nuv, c->Tnu};
-      if (source.simulated) {
-        report.teta.assign(c->teta.values().begin(), c->teta.values().end());
-      }
-    } else {
-      report.values.assign(9, 0.0);
-    }
     picture::Request request;
-    request.content = std::move(report);
+    request.content = ReportPictureOf(source);
     request.format = PictureFormat::kPdf;
     request.separator = source.separator;
     return RenderInChild(request, settings);

@@ -63,4 +63,7 @@ BodeRenderer ChildBodeRenderer(const RendererSettings& settings);
 study::MapRenderer ChildMapRenderer(const RendererSettings& settings);
 ReportRenderer ChildReportRenderer(const RendererSettings& settings);
 
+// The report's request content for what a calculation reached.
+picture::ReportPicture ReportPictureOf(const ReportSource& source);
+
 }  // namespace pitch::cli

@@ -172,19 +172,24 @@ void PrintText(std::ostream& out, const Outcome& outcome, bool metrics, char sep
 
 Json JsonReport(const Outcome& outcome, const std::vector<RunError>& errors,
                 const std::vector<SkippedFile>& skipped) {
-  Json coefficients = Json::array();
-  for (const Real c : outcome.coefficients) {
-    coefficients.push_back(c);
+  // After an input error there is nothing but the error: the coefficients, the ratios and the
+  // samples are null, as in a study's rows, not zeros that read as values. (A failed synthesis
+  // shows the ratios it formed.)
+  Json coefficients = nullptr;
+  Json ratios = nullptr;
+  Json response = nullptr;
+  if (outcome.InputsRead()) {
+    coefficients = Json::array();
+    for (const Real c : outcome.coefficients) {
+      coefficients.push_back(c);
+    }
+    ratios = {{"muv", outcome.muv}, {"iv", outcome.iv}, {"nuv", outcome.nuv}, {"Tnu", outcome.Tnu}};
+    response = Json::array();
+    for (const Real h : outcome.teta.values()) {
+      response.push_back(h);
+    }
   }
-  Json response = Json::array();
-  for (const Real h : outcome.teta.values()) {
-    response.push_back(h);
-  }
-  Json report = {
-      {"coefficients", coefficients},
-      {"ratios",
-       {{"muv", outcome.muv}, {"iv", outcome.iv}, {"nuv", outcome.nuv}, {"Tnu", outcome.Tnu}}},
-      {"response", response}};
+  Json report = {{"coefficients", coefficients}, {"ratios", ratios}, {"response", response}};
   report["poles"] = outcome.stability ? PolesJson(*outcome.stability) : Json(nullptr);
   report["metrics"] =
       outcome.analysis ? MetricsJson(*outcome.analysis, *outcome.stability) : Json(nullptr);

@@ -11,6 +11,7 @@
 
 #include "cli/options.h"
 #include "cli/renderer_process.h"
+#include "cli/robust_report.h"
 #include "cli/study_options.h"
 #include "core/controller.h"
 #include "core/model.h"
@@ -41,6 +42,7 @@ struct RobustArguments {
   std::string tolerance;
   std::string separator;
   std::string map;
+  std::string report;
   bool json = false;
   bool no_margins = false;
   bool progress = false;
@@ -94,6 +96,12 @@ RobustArguments Parse(const std::vector<std::string>& args) {
             return PictureFormatOfPath(path) ? "" : kPictureFormats;
           },
           ""));
+  app.add_option("--report", r.report,
+                 "write the PDF report: the calculation at the nominal set, then the flight\n"
+                 "envelope on a page of its own (these lines, and the region map over the\n"
+                 "first two coefficients with intervals)")
+      ->option_text("FILE.pdf")
+      ->check(PdfFileCheck());
   app.add_flag("--no-margins", r.no_margins, "leave the worst-case margins out")
       ->disable_flag_override();
   app.add_flag("--progress", r.progress, "show a progress line on standard error")
@@ -120,7 +128,7 @@ RobustArguments Parse(const std::vector<std::string>& args) {
     r.info = app.help();
     return r;
   } catch (const CLI::ParseError& e) {
-    throw EUsageError(e.what());
+    throw EUsageError(UsageErrorText(app, e));
   }
   bool ended = false;
   for (const std::string& arg : app.remaining()) {
@@ -161,6 +169,8 @@ struct Study {
   std::array<bool, 5> named{};
   std::vector<int> order;  // the coefficients with an interval, in the order given
   std::string map;
+  std::string report;
+  std::vector<std::string> coefficients;  // the nominal set's texts as given
   std::string ratios_source = "synthesised at the nominal set";
 };
 
@@ -222,6 +232,8 @@ Study MakeStudy(const RobustArguments& a, char separator, bool given) {
     throw EUsageError("--robust-map needs two coefficients with intervals of some width");
   }
   s.map = a.map;
+  s.report = a.report;
+  s.coefficients = a.coefficients;
   if (!a.autopilot_from.empty() && !a.autopilot.empty()) {
     throw EUsageError("--autopilot-from and --autopilot cannot be used together");
   }
@@ -456,9 +468,9 @@ Json GainJson(const robust::GainBounds& g, bool up) {
 // The region map's cells along each axis.
 constexpr int kMapCells = 64;
 
-// The picture's bytes from the renderer; raises EPlotError or ERendererMissing.
-std::string DrawMap(const robust::RegionMap& m, const robust::Envelope& e,
-                    const robust::CoefficientBox& box, const std::string& path, char sep) {
+// The region map as the renderer draws it, with the nominal set and the worst set marked.
+picture::RobustMapPicture MapPicture(const robust::RegionMap& m, const robust::Envelope& e,
+                                     const robust::CoefficientBox& box) {
   picture::RobustMapPicture p;
   p.x_name = "c" + std::to_string(m.x + 1);
   p.y_name = "c" + std::to_string(m.y + 1);
@@ -493,8 +505,14 @@ std::string DrawMap(const robust::RegionMap& m, const robust::Envelope& e,
   } else if (e.stability_margin && e.stability_margin->set) {
     mark(*e.stability_margin->set, "worst (stability margin)");
   }
+  return p;
+}
+
+// The picture's bytes from the renderer; raises EPlotError or ERendererMissing.
+std::string DrawMap(const robust::RegionMap& m, const robust::Envelope& e,
+                    const robust::CoefficientBox& box, const std::string& path, char sep) {
   picture::Request request;
-  request.content = std::move(p);
+  request.content = MapPicture(m, e, box);
   request.format = *PictureFormatOfPath(path);
   request.separator = sep;
   return RenderInChild(request, FindRenderer());
@@ -575,11 +593,14 @@ int RunRobust(const std::vector<std::string>& args, const NumberSettings& locale
   // The region map, drawn by the renderer.
   std::optional<robust::RegionMap> map;
   std::string map_error;
-  if (!s.map.empty() && !e.interrupted) {
+  // The report shows the map over the first two coefficients with intervals, also without
+  // --robust-map.
+  const bool map_wanted = !s.map.empty() || (!s.report.empty() && s.order.size() >= 2);
+  if (map_wanted && !e.interrupted) {
     show("region map", nullptr);
     map = robust::MapRegion(r, robust::Loop::kContinuous, box, s.order[0], s.order[1], kMapCells,
                             kMapCells, s.options.jobs, s.options.limits);
-    if (!map->interrupted) {
+    if (!map->interrupted && !s.map.empty()) {
       try {
         WriteFileBytes(s.map, DrawMap(*map, e, box, s.map, sep));
       } catch (const Exception& x) {
@@ -618,7 +639,7 @@ int RunRobust(const std::vector<std::string>& args, const NumberSettings& locale
     j["least_phase_margin_deg"] = worst(e.phase_margin);
     j["least_delay_margin"] = worst(e.delay_margin);
     if (map) {
-      j["region_map"] = {{"file", s.map},
+      j["region_map"] = {{"file", s.map.empty() ? Json(nullptr) : Json(s.map)},
                          {"x", "c" + std::to_string(map->x + 1)},
                          {"y", "c" + std::to_string(map->y + 1)},
                          {"cells", map->cells.size()},
@@ -632,62 +653,91 @@ int RunRobust(const std::vector<std::string>& args, const NumberSettings& locale
     }
     j["interrupted"] = e.interrupted || (map && map->interrupted);
     out << JsonText(j) << '\n';
-  } else {
-    out << "box:";
+  }
+  // The text lines, printed unless --json, and the report's section.
+  std::ostringstream text;
+  {
+    text << "box:";
     for (std::size_t i = 0; i < 5; ++i) {
-      out << (i == 0 ? " " : ", ") << "c" << i + 1;
+      text << (i == 0 ? " " : ", ") << "c" << i + 1;
       if (box.lo[i] == box.hi[i]) {
-        out << " = " << Text(box.lo[i], sep);
+        text << " = " << Text(box.lo[i], sep);
       } else {
-        out << " in [" << Text(box.lo[i], sep) << ", " << Text(box.hi[i], sep) << "]";
+        text << " in [" << Text(box.lo[i], sep) << ", " << Text(box.hi[i], sep) << "]";
       }
     }
-    out << "\nratios (" << s.ratios_source << "): muv = " << Text(r.muv, sep)
-        << ", iv = " << Text(r.iv, sep) << ", nuv = " << Text(r.nuv, sep) << "\n";
+    text << "\nratios (" << s.ratios_source << "): muv = " << Text(r.muv, sep)
+         << ", iv = " << Text(r.iv, sep) << ", nuv = " << Text(r.nuv, sep) << "\n";
     const std::string euler_title = "Euler iteration (step " + Text(kTimeStep, sep) + " s)";
-    PrintLoop(out, "closed loop", e.continuous, robust::Loop::kContinuous, r, s.options.tolerance,
+    PrintLoop(text, "closed loop", e.continuous, robust::Loop::kContinuous, r, s.options.tolerance,
               sep);
     if (!e.continuous.decision.interrupted && !e.continuous.rho.interrupted) {
-      PrintLoop(out, euler_title.c_str(), e.euler, robust::Loop::kEuler, r, s.options.tolerance,
+      PrintLoop(text, euler_title.c_str(), e.euler, robust::Loop::kEuler, r, s.options.tolerance,
                 sep);
     }
     if (e.gain_up && e.gain_down) {
-      out << "least gain margin over the box (k*L stable for every set and every gain between 1 "
-             "and k):\n";
-      PrintGain(out, "gain increase", *e.gain_up, true, sep);
-      PrintGain(out, "gain decrease", *e.gain_down, false, sep);
+      text << "least gain margin over the box (k*L stable for every set and every gain between 1 "
+              "and k):\n";
+      PrintGain(text, "gain increase", *e.gain_up, true, sep);
+      PrintGain(text, "gain decrease", *e.gain_down, false, sep);
     }
     if (e.stability_margin || e.phase_margin || e.delay_margin) {
-      out << "least margins over the box and every frequency:\n";
+      text << "least margins over the box and every frequency:\n";
     }
     if (e.stability_margin) {
-      PrintWorst(out, "stability margin min |1 + L(jw)|", "", *e.stability_margin, sep);
+      PrintWorst(text, "stability margin min |1 + L(jw)|", "", *e.stability_margin, sep);
     }
     if (e.phase_margin) {
-      PrintWorst(out, "phase margin", " deg", *e.phase_margin, sep);
+      PrintWorst(text, "phase margin", " deg", *e.phase_margin, sep);
     }
     if (e.delay_margin) {
-      PrintWorst(out, "delay margin", " s", *e.delay_margin, sep);
+      PrintWorst(text, "delay margin", " s", *e.delay_margin, sep);
     }
     if (map) {
-      out << "region map over c" << map->x + 1 << " and c" << map->y + 1 << " (" << kMapCells
-          << " x " << kMapCells << " cells, the other coefficients over their "
-          << "intervals): " << map->counts[1] << " proven stable, " << map->counts[3]
-          << " proven unstable everywhere, " << map->counts[2]
-          << " holding a confirmed unstable set, " << map->counts[0] << " undecided\n";
+      text << "region map over c" << map->x + 1 << " and c" << map->y + 1 << " (" << kMapCells
+           << " x " << kMapCells << " cells, the other coefficients over their "
+           << "intervals): " << map->counts[1] << " proven stable, " << map->counts[3]
+           << " proven unstable everywhere, " << map->counts[2]
+           << " holding a confirmed unstable set, " << map->counts[0] << " undecided\n";
     }
+  }
+  if (!json) {
+    out << text.str();
+  }
+  const bool stopped = e.interrupted || (map && map->interrupted);
+  std::string report_error;
+  if (!s.report.empty() && !stopped) {
+    std::vector<std::string> lines;
+    std::istringstream line_stream(text.str());
+    for (std::string line; std::getline(line_stream, line);) {
+      lines.push_back(line);
+    }
+    try {
+      WriteFileBytes(s.report,
+                     RobustReportPdf(s.coefficients, sep, lines,
+                                     map ? std::optional(MapPicture(*map, e, box)) : std::nullopt));
+    } catch (const Exception& x) {
+      report_error = WithFullStop(x.what());
+    }
+  } else if (!s.report.empty()) {
+    err << kProgram << ": --report " << EscapedText(s.report)
+        << " was not written: the study was stopped.\n";
+  }
+  if (!report_error.empty()) {
+    err << kProgram << ": --report " << EscapedText(s.report) << ": " << EscapedText(report_error)
+        << '\n';
   }
   if (!map_error.empty()) {
     err << kProgram << ": --robust-map " << EscapedText(s.map) << ": " << EscapedText(map_error)
         << '\n';
   }
-  if (e.interrupted || (map && map->interrupted)) {
+  if (stopped) {
     const int signal = study::InterruptSignal();
     err << kProgram << ": stopped by " << (signal == 15 ? "SIGTERM" : "SIGINT")
         << ": the bounds reached so far are shown\n";
     return 128 + (signal != 0 ? signal : 2);
   }
-  return map_error.empty() ? 0 : 1;
+  return map_error.empty() && report_error.empty() ? 0 : 1;
 }
 
 }  // namespace pitch::cli

@@ -111,13 +111,14 @@ int Run(const std::vector<std::string>& args, const NumberSettings& locale_setti
 
   // Messages may hold the user's text: shown with its control characters escaped.
   for (const RunError& e : errors) {
-    err << EscapedText(NamedMessage(options, e)) << '\n';
+    err << kProgram << ": " << EscapedText(NamedMessage(options, e)) << '\n';
     if (!e.hint.empty()) {
       err << EscapedText(e.hint) << '\n';
     }
   }
   for (const SkippedFile& s : files.skipped) {
-    err << s.option << ' ' << EscapedText(s.path) << " was not written: " << s.reason << ".\n";
+    err << kProgram << ": " << s.option << ' ' << EscapedText(s.path)
+        << " was not written: " << s.reason << ".\n";
   }
   return errors.empty() ? 0 : 1;
 }

@@ -1,11 +1,45 @@
 #include "cli/study_options.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cctype>
 
 #include "cli/options.h"
 #include "storage/picture_format.h"
 
 namespace pitch::cli {
+
+std::string UsageErrorText(const CLI::App& app, const CLI::ParseError& e) {
+  const std::string what = e.what();
+  // CLI11: "--separator: 1 required TEXT missing".
+  const std::size_t colon = what.find(':');
+  if (dynamic_cast<const CLI::ArgumentMismatch*>(&e) == nullptr || colon == std::string::npos ||
+      what.find(" required ", colon) == std::string::npos ||
+      what.compare(what.size() - 8, 8, " missing") != 0) {
+    return what;
+  }
+  const std::string name = what.substr(0, colon);
+  const CLI::Option* option = app.get_option_no_throw(name);
+  if (option == nullptr) {
+    return what;
+  }
+  const std::string value = option->get_option_text();
+  return name + " needs a value" + (value.empty() ? "" : " (" + value + ")");
+}
+
+CLI::Validator PdfFileCheck() {
+  return CLI::Validator(
+      [](std::string& s) -> std::string {
+        if (s.empty()) {
+          return "needs a file name";
+        }
+        std::string tail = s.size() >= 4 ? s.substr(s.size() - 4) : std::string();
+        std::transform(tail.begin(), tail.end(), tail.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        return tail == ".pdf" ? "" : "writes .pdf files";
+      },
+      "");
+}
 
 void TakeAutopilotArguments(std::vector<std::string>& args, StudyArguments& study) {
   std::vector<std::string> rest;

@@ -11,6 +11,8 @@
 namespace CLI {
 class App;
 class Option;
+class ParseError;
+class Validator;
 }  // namespace CLI
 
 namespace pitch::cli {
@@ -45,6 +47,14 @@ void TakeAutopilotArguments(std::vector<std::string>& args, StudyArguments& stud
 
 // Declares the study's options on the application, with their help texts.
 void AddStudyOptions(CLI::App& app, StudyArguments& study);
+
+// A usage error of app's parse in the words of this program: an option given without its value
+// says so and names the value it takes ("--separator needs a value (,|.)"); any other error
+// keeps CLI11's text.
+std::string UsageErrorText(const CLI::App& app, const CLI::ParseError& e);
+
+// The check of a --report file name: not empty, ending in ".pdf" in any case.
+CLI::Validator PdfFileCheck();
 
 // After parsing: the study's options when --batch or --sweep was given, else none. Raises
 // EUsageError for a study option without a study. The separator and the progress line are the

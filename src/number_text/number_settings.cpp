@@ -202,4 +202,35 @@ std::string ToCodePage(std::string_view utf8, const std::string& code_page) {
   return out;
 }
 
+std::string FromCodePage(std::string_view bytes, const std::string& code_page) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(bytes.size());
+  iconv_t cd = iconv_open("UTF-8", code_page.c_str());
+  if (cd == reinterpret_cast<iconv_t>(-1)) {
+    cd = iconv_open("UTF-8", "ASCII");
+  }
+  char* in = const_cast<char*>(bytes.data());
+  std::size_t in_left = bytes.size();
+  std::array<char, 256> buffer;
+  while (in_left > 0) {
+    char* dst = buffer.data();
+    std::size_t dst_left = buffer.size();
+    const std::size_t rc = iconv(cd, &in, &in_left, &dst, &dst_left);
+    out.append(buffer.data(), buffer.size() - dst_left);
+    if (rc != static_cast<std::size_t>(-1) || errno == E2BIG) {
+      continue;
+    }
+    // A byte that does not decode here, or a character cut at the end: shown, and passed.
+    const auto byte = static_cast<unsigned char>(*in);
+    out += "\\x";
+    out += kHex[byte >> 4];
+    out += kHex[byte & 0xF];
+    ++in;
+    --in_left;
+  }
+  iconv_close(cd);
+  return out;
+}
+
 }  // namespace pitch

@@ -44,4 +44,8 @@ NumberSettings ReadNumberSettings();
 // not valid UTF-8, becomes '?'.
 std::string ToCodePage(std::string_view utf8, const std::string& code_page);
 
+// Converts text in a code page to UTF-8, for a message that shows it. A byte that does not decode
+// (or every byte ≥ 0x80, for a code page iconv does not know) becomes the four characters \xHH.
+std::string FromCodePage(std::string_view bytes, const std::string& code_page);
+
 }  // namespace pitch

@@ -10,5 +10,7 @@ namespace pitch {
 // is in force (from --separator, or the locale's) and how to read numbers written with the other
 // one. Empty otherwise.
 std::string SeparatorHint(std::string_view text, char separator, bool from_option);
+// The same, with where the separator in force comes from in words ("a batch separated by ';'").
+std::string SeparatorHint(std::string_view text, char separator, std::string_view source);
 
 }  // namespace pitch

@@ -15,6 +15,15 @@ namespace {
   throw EPlotError("the renderer cannot draw this request: " + what);
 }
 
+// Lines in one text field, each ended by '\n' (LinesOf takes them apart).
+std::string Joined(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) {
+    text += line + '\n';
+  }
+  return text;
+}
+
 void PutContent(FieldWriter& w, const ResponsePicture& p) {
   w.Text("kind", "response");
   w.Numbers("t", p.t);
@@ -67,6 +76,16 @@ void PutContent(FieldWriter& w, const ReportPicture& p) {
   w.Numbers("teta", p.teta);
   w.Text("error", p.error);
   w.Text("version", p.version);
+  if (!p.robust_lines.empty()) {
+    w.Text("robust_lines", Joined(p.robust_lines));
+  }
+  if (p.robust_map) {
+    // The region map travels as a request of its own inside this one.
+    Request map;
+    map.content = *p.robust_map;
+    map.format = PictureFormat::kSvg;
+    w.Text("robust_map", EncodeRequest(map));
+  }
 }
 
 void PutContent(FieldWriter& w, const RobustMapPicture& p) {
@@ -77,11 +96,18 @@ void PutContent(FieldWriter& w, const RobustMapPicture& p) {
   w.Numbers("y_edges", p.y_edges);
   w.Text("cells", std::string_view(reinterpret_cast<const char*>(p.cells.data()), p.cells.size()));
   w.Numbers("points", p.points);
-  std::string names;
-  for (const std::string& n : p.point_names) {
-    names += n + '\n';
+  w.Text("point_names", Joined(p.point_names));
+}
+
+// The lines of a text field, each ended by '\n'.
+std::vector<std::string> LinesOf(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t end = text.find('\n'); end != std::string::npos;
+       start = end + 1, end = text.find('\n', start)) {
+    lines.push_back(text.substr(start, end - start));
   }
-  w.Text("point_names", names);
+  return lines;
 }
 
 RobustMapPicture TakeRobustMap(const FieldReader& r) {
@@ -93,12 +119,7 @@ RobustMapPicture TakeRobustMap(const FieldReader& r) {
   const std::string& cells = r.Text("cells");
   p.cells.assign(cells.begin(), cells.end());
   p.points = r.Numbers("points");
-  const std::string& names = r.Text("point_names");
-  std::size_t start = 0;
-  for (std::size_t end = names.find('\n'); end != std::string::npos;
-       start = end + 1, end = names.find('\n', start)) {
-    p.point_names.push_back(names.substr(start, end - start));
-  }
+  p.point_names = LinesOf(r.Text("point_names"));
   if (p.x_edges.size() < 2 || p.y_edges.size() < 2 ||
       p.cells.size() != (p.x_edges.size() - 1) * (p.y_edges.size() - 1) ||
       p.points.size() != 2 * p.point_names.size()) {
@@ -123,6 +144,16 @@ ReportPicture TakeReport(const FieldReader& r) {
   }
   p.error = r.Text("error");
   p.version = r.Text("version");
+  if (r.Has("robust_lines")) {
+    p.robust_lines = LinesOf(r.Text("robust_lines"));
+  }
+  if (r.Has("robust_map")) {
+    Request map = DecodeRequest(r.Text("robust_map"));
+    if (!std::holds_alternative<RobustMapPicture>(map.content)) {
+      Refuse("the report's region map is no region map");
+    }
+    p.robust_map = std::get<RobustMapPicture>(std::move(map.content));
+  }
   return p;
 }
 

@@ -42,17 +42,6 @@ struct MapPicture {
   std::string value_name;
 };
 
-// The one-page report (PDF): what the calculation reached, from which the renderer makes the
-// report's numbers with the same analysis code (MakeReportData).
-struct ReportPicture {
-  std::array<std::string, 5> texts;  // the coefficient texts as read
-  bool ratios_known = false;
-  std::vector<double> values;  // c1 … c5, muv, iv, nuv, Tnu as the controller holds them
-  std::vector<double> teta;    // the samples when the simulation completed; else none
-  std::string error;           // the message of the error that stopped the calculation
-  std::string version;
-};
-
 // The certified stability region over two coefficients of a robust study: each cell proven
 // stable (1), holding a confirmed unstable set (2), proven unstable everywhere (3) or undecided
 // (0); and marked sets (the nominal set, the worst set) with their names.
@@ -64,6 +53,21 @@ struct RobustMapPicture {
   std::vector<unsigned char> cells;  // cell (ix, iy) at ix·(y_edges.size() − 1) + iy
   std::vector<double> points;        // x, y of each marked set
   std::vector<std::string> point_names;
+};
+
+// The one-page report (PDF): what the calculation reached, from which the renderer makes the
+// report's numbers with the same analysis code (MakeReportData).
+struct ReportPicture {
+  std::array<std::string, 5> texts;  // the coefficient texts as read
+  bool ratios_known = false;
+  std::vector<double> values;  // c1 … c5, muv, iv, nuv, Tnu as the controller holds them
+  std::vector<double> teta;    // the samples when the simulation completed; else none
+  std::string error;           // the message of the error that stopped the calculation
+  std::string version;
+  // With --robust: the flight envelope's section on a page of its own, its lines as printed and
+  // the certified region over two coefficients when there is one. None: a one-page report.
+  std::vector<std::string> robust_lines;
+  std::optional<RobustMapPicture> robust_map;
 };
 
 struct Request {

@@ -54,21 +54,28 @@ std::vector<std::string_view> SplitLines(std::string_view bytes) {
   return lines;
 }
 
-// Shows a line in a message: printable ASCII as it is, every other byte as '?', cut after 40.
-std::string Shown(std::string_view line) {
-  std::string shown;
-  for (const char c : line.substr(0, 40)) {
-    shown += (c >= 0x20 && c < 0x7F) ? c : '?';
+// Text of the file in a message: decoded from the file's code page (a byte that does not decode
+// as \xHH), control characters escaped, cut after kShownCharacters characters.
+constexpr std::size_t kShownCharacters = 80;
+std::string Shown(std::string_view text, const std::string& code_page) {
+  const std::string utf8 = EscapedText(FromCodePage(text, code_page));
+  std::size_t characters = 0;
+  for (std::size_t i = 0; i < utf8.size(); ++i) {
+    // A character starts at every byte that is not a UTF-8 continuation byte.
+    if ((static_cast<unsigned char>(utf8[i]) & 0xC0) != 0x80 && characters++ == kShownCharacters) {
+      return utf8.substr(0, i) + "…";
+    }
   }
-  return line.size() > 40 ? shown + "…" : shown;
+  return utf8;
 }
 
 ResultsNumber ReadNumber(std::string_view line, std::size_t line_number, const char* name,
-                         const std::string& file_name) {
+                         const std::string& file_name, const std::string& code_page) {
   const std::string prefix = std::string(name) + " = ";
   if (line.substr(0, prefix.size()) != prefix) {
     Fail(file_name, line_number,
-         "expected \"" + prefix + "…\", found \"" + Shown(line) + "\"; this is not a results file");
+         "expected \"" + prefix + "…\", found \"" + Shown(line, code_page) +
+             "\"; this is not a results file");
   }
   ResultsNumber number;
   number.text = std::string(line.substr(prefix.size()));
@@ -76,7 +83,8 @@ ResultsNumber ReadNumber(std::string_view line, std::size_t line_number, const c
   const bool stop = number.text.find('.') != std::string::npos;
   if (comma && stop) {
     Fail(file_name, line_number,
-         "'" + Shown(number.text) + "' has both a comma and a full stop; it is not a number");
+         "'" + Shown(number.text, code_page) +
+             "' has both a comma and a full stop; it is not a number");
   }
   number.separator = comma ? ',' : stop ? '.' : 0;
   try {
@@ -85,7 +93,8 @@ ResultsNumber ReadNumber(std::string_view line, std::size_t line_number, const c
     // The text comes from the file and may hold any byte: a NUL would cut the message, a
     // control character reach the terminal.
     Fail(file_name, line_number,
-         "'" + EscapedText(number.text) + "' is not a valid floating point value.");
+         "'" + EscapedText(FromCodePage(number.text, code_page)) +
+             "' is not a valid floating point value.");
   } catch (const Exception& e) {
     Fail(file_name, line_number, WithFullStop(e.what()));
   }
@@ -128,15 +137,15 @@ ResultsFileContent ParseResultsFile(std::string_view bytes, const std::string& n
     return lines[number - 1];
   };
   for (std::size_t k = 0; k < 5; ++k) {
-    content.coefficients[k] = ReadNumber(line_at(2 + k), 2 + k, kNames[k], name);
+    content.coefficients[k] = ReadNumber(line_at(2 + k), 2 + k, kNames[k], name, content.code_page);
   }
   if (line_at(7) != ToCodePage(kRatiosHeading, content.code_page)) {
     Fail(name, 7,
          "expected the heading \"" + std::string(kRatiosHeading) + "\" in " + content.code_page +
-             ", as on line 1; found \"" + Shown(line_at(7)) + "\"");
+             ", as on line 1; found \"" + Shown(line_at(7), content.code_page) + "\"");
   }
   for (std::size_t k = 0; k < 4; ++k) {
-    content.ratios[k] = ReadNumber(line_at(8 + k), 8 + k, kNames[5 + k], name);
+    content.ratios[k] = ReadNumber(line_at(8 + k), 8 + k, kNames[5 + k], name, content.code_page);
   }
   if (lines.size() > kLineCount) {
     Fail(name, kLineCount + 1, "text after the eleventh line; a results file has eleven lines");

@@ -91,7 +91,12 @@ Shard ParseShard(const std::string& text) {
 
 Plan MakePlan(const StudyOptions& options) {
   Plan plan;
-  if (options.batch.has_value() == !options.sweeps.empty()) {
+  if (options.batch && !options.sweeps.empty()) {
+    throw EUsageError(
+        "--batch and --sweep cannot be used together: a study takes its sets from "
+        "a file or from a grid");
+  }
+  if (!options.batch && options.sweeps.empty()) {
     throw EUsageError("a study needs either --batch FILE or --sweep NAME=FROM:TO:COUNT");
   }
   if (!options.coefficients.empty() && options.coefficients.size() != 5) {

@@ -39,6 +39,7 @@ BatchSource::BatchSource(std::istream& in, Shard shard, std::optional<char> sepa
     : reader_(in), shard_(shard) {
   columns_.delimiter = reader_.DetectDelimiter();
   columns_.separator = columns_.delimiter == ',' ? '.' : separator.value_or(',');
+  columns_.separator_given = columns_.delimiter != ',' && separator.has_value();
   CsvRecord header;
   if (!reader_.Next(header)) {
     if (!reader_.LimitError().empty()) {

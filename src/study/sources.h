@@ -33,6 +33,7 @@ class SweepSource {
 struct BatchColumns {
   char delimiter = ',';
   char separator = '.';
+  bool separator_given = false;  // by --separator, rather than the batch's decimal comma
   std::size_t count = 0;
   std::array<std::size_t, 5> coefficient{};
   std::optional<std::size_t> id;

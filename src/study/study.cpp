@@ -20,6 +20,7 @@
 #include "core/errors.h"
 #include "number_text/escaped_text.h"
 #include "number_text/number_text.h"
+#include "number_text/separator_hint.h"
 #include "storage/file_record.h"
 #include "study/batch_input.h"
 #include "study/chunk.h"
@@ -143,14 +144,8 @@ class StudyRun {
           }
           lane.simulate = StartRow(c, Fixed(), lane.controller, result);
         } catch (const Exception& e) {
-          // A field that is not a number is shown escaped: a NUL byte would cut the message, a
-          // control character would reach the terminal.
-          const bool unreadable = k < 5 && dynamic_cast<const EConvertError*>(&e) != nullptr;
-          const std::string message = unreadable
-                                          ? "'" + EscapedText(fields[columns_->coefficient[k]]) +
-                                                "' is not a valid floating point value."
-                                          : WithFullStop(e.what());
-          result.error = RowError{e.ClassName(), Stage::kInput, line() + message};
+          result.error =
+              RowError{e.ClassName(), Stage::kInput, line() + FieldMessage(e, k, fields)};
         }
       }
       if (group.Full()) {
@@ -162,6 +157,41 @@ class StudyRun {
   }
 
  private:
+  // Why field k of a batch row (k < 5), or the row's synthesis (k = 5), failed. A field is shown
+  // escaped (a NUL byte would cut the message, a control character would reach the terminal); a
+  // number that does not read names its column, and one that is not a number gets the command
+  // line's hint on the decimal separator.
+  std::string FieldMessage(const Exception& e, std::size_t k,
+                           const std::vector<std::string_view>& fields) const {
+    if (k >= 5) {
+      return WithFullStop(e.what());
+    }
+    const std::string_view field = fields[columns_->coefficient[k]];
+    if (dynamic_cast<const EConvertError*>(&e) == nullptr) {
+      return "c" + std::to_string(k + 1) + " '" + EscapedText(field) +
+             "': " + WithFullStop(e.what());
+    }
+    std::string message = "'" + EscapedText(field) + "' is not a valid floating point value.";
+    if (columns_->delimiter == ',') {
+      // --separator does not apply here: a comma between fields rules out a decimal comma.
+      return message + (field.find(',') == std::string_view::npos
+                            ? ""
+                            : " A batch separated by ',' has numbers with '.'; decimal commas "
+                              "need ';' or tabs between the fields.");
+    }
+    const std::string hint =
+        columns_->separator_given
+            ? SeparatorHint(field, columns_->separator, true)
+            : SeparatorHint(field, columns_->separator,
+                            columns_->delimiter == '\t' ? std::string("a batch separated by tabs")
+                                                        : std::string("a batch separated by '") +
+                                                              columns_->delimiter + "'");
+    if (!hint.empty()) {
+      message += ' ' + hint;
+    }
+    return message;
+  }
+
   // One row of a group on its way through the computation.
   struct Lane {
     TController controller;

@@ -52,7 +52,7 @@ void DrawTicks(QPainter& p, double first, double last, const QRectF& plot, bool 
   }
 }
 
-void Draw(QPainter& p, const RegionMapData& data, char separator, QSize size) {
+void DrawMap(QPainter& p, const RegionMapData& data, char separator, QSize size) {
   p.fillRect(QRectF(QPointF(0, 0), size), Qt::white);
   QFont font = p.font();
   font.setPixelSize(13);
@@ -128,12 +128,16 @@ void Draw(QPainter& p, const RegionMapData& data, char separator, QSize size) {
 
 }  // namespace
 
-std::string RenderRegionMap(const RegionMapData& data, PlotFormat format, char separator,
-                            QSize size) {
+void DrawRegionMap(QPainter& painter, const RegionMapData& data, char separator, QSize size) {
   if (data.x_edges.size() < 2 || data.y_edges.size() < 2 ||
       data.cells.size() != (data.x_edges.size() - 1) * (data.y_edges.size() - 1)) {
     throw EPlotError("the region map's cells do not fit its edges");
   }
+  DrawMap(painter, data, separator, size);
+}
+
+std::string RenderRegionMap(const RegionMapData& data, PlotFormat format, char separator,
+                            QSize size) {
   PictureCanvas canvas;
   canvas.size = size;
   canvas.format = format;
@@ -142,7 +146,8 @@ std::string RenderRegionMap(const RegionMapData& data, PlotFormat format, char s
   canvas.image_format = QImage::Format_RGB32;
   canvas.fill_white = false;
   canvas.antialiasing = false;  // the cells meet without seams; the marks turn it on
-  return PaintPicture(canvas, [&](QPainter& painter) { Draw(painter, data, separator, size); });
+  return PaintPicture(canvas,
+                      [&](QPainter& painter) { DrawRegionMap(painter, data, separator, size); });
 }
 
 }  // namespace pitch

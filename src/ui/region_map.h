@@ -4,6 +4,7 @@
 // Drawn off screen as PNG or SVG.
 #pragma once
 
+#include <QPainter>
 #include <QSize>
 #include <QString>
 #include <string>
@@ -36,5 +37,10 @@ inline constexpr QSize kRegionMapSize(960, 640);
 // drawing step fails.
 std::string RenderRegionMap(const RegionMapData& data, PlotFormat format, char separator,
                             QSize size = kRegionMapSize);
+
+// Draws the map on a painter, in a size x size picture at the painter's origin (a report page
+// scales it into its place). Raises EPlotError as RenderRegionMap does.
+void DrawRegionMap(QPainter& painter, const RegionMapData& data, char separator,
+                   QSize size = kRegionMapSize);
 
 }  // namespace pitch

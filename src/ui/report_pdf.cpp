@@ -354,7 +354,7 @@ QStringList ReportTextLines(const ReportData& d) {
   return lines;
 }
 
-QByteArray RenderReportPdf(const ReportData& data) {
+QByteArray RenderReportPdf(const ReportData& data, const ReportRobustSection* robust) {
   try {
     QByteArray bytes;
     QBuffer buffer(&bytes);
@@ -375,6 +375,13 @@ QByteArray RenderReportPdf(const ReportData& data) {
       painter.setRenderHint(QPainter::Antialiasing, true);
       painter.setRenderHint(QPainter::TextAntialiasing, true);
       DrawPage(painter, data);
+      if (robust != nullptr) {
+        if (!pdf.newPage()) {
+          Fail(QStringLiteral("the PDF's second page cannot be started"));
+        }
+        DrawRobustSection(painter, *robust, data.separator,
+                          QRectF(kMargin, kMargin, kContentWidth, kBottom - kMargin));
+      }
       if (!painter.end()) {
         Fail(QStringLiteral("the PDF page cannot be finished"));
       }

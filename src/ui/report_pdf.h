@@ -10,6 +10,7 @@
 #include <QStringList>
 
 #include "analysis/report_data.h"
+#include "ui/report_robust.h"
 
 namespace pitch {
 
@@ -20,9 +21,9 @@ QRectF ReportResponseChartRect();
 // The page's text lines in their order (without the texts inside the charts).
 QStringList ReportTextLines(const ReportData& data);
 
-// The PDF's bytes. Needs a QGuiApplication. Raises EPlotError when the page cannot be drawn;
-// nothing is written anywhere, so a caller that writes the bytes afterwards keeps an existing
-// file on failure.
-QByteArray RenderReportPdf(const ReportData& data);
+// The PDF's bytes, with the flight envelope's section on a second page when there is one. Needs a
+// QGuiApplication. Raises EPlotError when the page cannot be drawn; nothing is written anywhere,
+// so a caller that writes the bytes afterwards keeps an existing file on failure.
+QByteArray RenderReportPdf(const ReportData& data, const ReportRobustSection* robust = nullptr);
 
 }  // namespace pitch

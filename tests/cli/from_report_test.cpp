@@ -112,13 +112,13 @@ TEST_F(CliFromAndReport, FromErrorsNameTheLine) {
   const std::string nul = file + ", line 2: '0.88\\x00' is not a valid floating point value.";
   const Result cut = Call({"--from", file});
   EXPECT_EQ(cut.code, 1);
-  EXPECT_EQ(cut.err, nul + "\n");
+  EXPECT_EQ(cut.err, "pitch-autopilot-cli: " + nul + "\n");
   EXPECT_EQ(Json::parse(Call({"--from", file, "--json"}).out)["error"]["message"], nul);
 
   const Result missing = Call({"--from", Path("none")});
   EXPECT_EQ(missing.code, 1);
-  EXPECT_EQ(missing.err,
-            "The results file " + Path("none") + " cannot be read: No such file or directory.\n");
+  EXPECT_EQ(missing.err, "pitch-autopilot-cli: The results file " + Path("none") +
+                             " cannot be read: No such file or directory.\n");
 }
 
 // Usage: --from replaces the coefficients; --report writes PDF; neither in a study.
@@ -194,7 +194,7 @@ TEST_F(CliFromAndReport, ReportWithoutRendererKeepsTheOldFile) {
   std::ostringstream out;
   std::ostringstream err;
   EXPECT_EQ(cli::Run({"--report", Path("r.pdf")}, kSettings, out, err), 1);
-  EXPECT_EQ(err.str(), "Report export is not available.\n");
+  EXPECT_EQ(err.str(), "pitch-autopilot-cli: Report export is not available.\n");
   EXPECT_EQ(Read(Path("r.pdf")), "old");
 }
 

@@ -117,32 +117,48 @@ TEST_P(FileSizeLimit, IsAnIoErrorNamingTheFileAndKeepsTheOldFile) {
 
 INSTANTIATE_TEST_SUITE_P(
     Files, FileSizeLimit,
-    ::testing::Values(
-        FileLimitRow{"results",
-                     {"--results", "f.txt"},
-                     {"f.txt"},
-                     true,
-                     "--results f.txt: I/O error 112.\n"},
-        FileLimitRow{"csv", {"--csv", "f.csv"}, {"f.csv"}, true, "--csv f.csv: I/O error 112.\n"},
-        FileLimitRow{
-            "plot", {"--plot", "f.png"}, {"f.png"}, true, "--plot f.png: I/O error 112.\n"},
-        FileLimitRow{
-            "bode", {"--bode", "f.svg"}, {"f.svg"}, true, "--bode f.svg: I/O error 112.\n"},
-        FileLimitRow{
-            "report", {"--report", "f.pdf"}, {"f.pdf"}, true, "--report f.pdf: I/O error 112.\n"},
-        FileLimitRow{
-            "new_csv", {"--csv", "f.csv"}, {"f.csv"}, false, "--csv f.csv: I/O error 112.\n"},
-        FileLimitRow{"new_report",
-                     {"--report", "f.pdf"},
-                     {"f.pdf"},
-                     false,
-                     "--report f.pdf: I/O error 112.\n"},
-        FileLimitRow{"three_files",
-                     {"--csv", "f.csv", "--plot", "f.png", "--bode", "f.svg"},
-                     {"f.csv", "f.png", "f.svg"},
-                     true,
-                     "--csv f.csv: I/O error 112.\n--plot f.png: I/O error 112.\n"
-                     "--bode f.svg: I/O error 112.\n"}),
+    ::testing::Values(FileLimitRow{"results",
+                                   {"--results", "f.txt"},
+                                   {"f.txt"},
+                                   true,
+                                   "pitch-autopilot-cli: --results f.txt: I/O error 112.\n"},
+                      FileLimitRow{"csv",
+                                   {"--csv", "f.csv"},
+                                   {"f.csv"},
+                                   true,
+                                   "pitch-autopilot-cli: --csv f.csv: I/O error 112.\n"},
+                      FileLimitRow{"plot",
+                                   {"--plot", "f.png"},
+                                   {"f.png"},
+                                   true,
+                                   "pitch-autopilot-cli: --plot f.png: I/O error 112.\n"},
+                      FileLimitRow{"bode",
+                                   {"--bode", "f.svg"},
+                                   {"f.svg"},
+                                   true,
+                                   "pitch-autopilot-cli: --bode f.svg: I/O error 112.\n"},
+                      FileLimitRow{"report",
+                                   {"--report", "f.pdf"},
+                                   {"f.pdf"},
+                                   true,
+                                   "pitch-autopilot-cli: --report f.pdf: I/O error 112.\n"},
+                      FileLimitRow{"new_csv",
+                                   {"--csv", "f.csv"},
+                                   {"f.csv"},
+                                   false,
+                                   "pitch-autopilot-cli: --csv f.csv: I/O error 112.\n"},
+                      FileLimitRow{"new_report",
+                                   {"--report", "f.pdf"},
+                                   {"f.pdf"},
+                                   false,
+                                   "pitch-autopilot-cli: --report f.pdf: I/O error 112.\n"},
+                      FileLimitRow{"three_files",
+                                   {"--csv", "f.csv", "--plot", "f.png", "--bode", "f.svg"},
+                                   {"f.csv", "f.png", "f.svg"},
+                                   true,
+                                   "pitch-autopilot-cli: --csv f.csv: I/O error "
+                                   "112.\npitch-autopilot-cli: --plot f.png: I/O error 112.\n"
+                                   "pitch-autopilot-cli: --bode f.svg: I/O error 112.\n"}),
     [](const auto& row) { return std::string(row.param.name); });
 
 // A FIFO as the file: without a reader the open fails at once; a reader that goes away while the
@@ -154,7 +170,7 @@ TEST_F(Program, FifoWithoutAReaderFailsAtOnce) {
     const ChildResult r = Run({option, "ff"});
     EXPECT_EQ(r.signal, 0);
     EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.err, std::string(option) + " ff: I/O error 233.\n");
+    EXPECT_EQ(r.err, "pitch-autopilot-cli: " + std::string(option) + " ff: I/O error 233.\n");
     EXPECT_EQ(r.out, kRatioLines);
   }
 }
@@ -177,7 +193,7 @@ TEST_F(Program, FifoReaderThatGoesAwayMidWrite) {
   quitter.join();
   EXPECT_EQ(r.signal, 0);
   EXPECT_EQ(r.code, 1);
-  EXPECT_EQ(r.err, "--csv ff: I/O error 109.\n");
+  EXPECT_EQ(r.err, "pitch-autopilot-cli: --csv ff: I/O error 109.\n");
   EXPECT_EQ(r.out, kRatioLines);
 }
 
@@ -256,7 +272,7 @@ TEST_P(FewDescriptors, MakeThePictureAnError) {
   const ChildResult r = Run({"--plot", "p.png"}, {{RLIMIT_NOFILE, GetParam()}});
   EXPECT_EQ(r.signal, 0);
   EXPECT_EQ(r.code, 1);
-  EXPECT_EQ(r.err, "The chart cannot be drawn: too many open files.\n");
+  EXPECT_EQ(r.err, "pitch-autopilot-cli: The chart cannot be drawn: too many open files.\n");
   EXPECT_EQ(r.out, kRatioLines);
   EXPECT_FALSE(fs::exists(Path("p.png")));
 }
@@ -288,7 +304,7 @@ TEST_P(PictureWithoutMemory, IsAnErrorAndKeepsTheOldFile) {
   EXPECT_EQ(j["error"]["kind"], "EPlotError");
   EXPECT_EQ(j["error"]["stage"], "files");
   EXPECT_EQ(j["error"]["message"].get<std::string>().rfind("The chart cannot be drawn: ", 0), 0u);
-  EXPECT_EQ(r.err, j["error"]["message"].get<std::string>() + "\n");
+  EXPECT_EQ(r.err, "pitch-autopilot-cli: " + j["error"]["message"].get<std::string>() + "\n");
   EXPECT_EQ(Read("p.png"), "OLD\n");
 }
 
@@ -302,7 +318,7 @@ TEST_F(Program, ABodeDiagramWithoutMemoryIsAnErrorAndKeepsTheOldFile) {
   EXPECT_EQ(r.signal, 0);
   EXPECT_EQ(r.code, 1);
   EXPECT_EQ(r.out, kRatioLines);
-  EXPECT_EQ(r.err.rfind("The Bode diagram cannot be drawn: ", 0), 0u) << r.err;
+  EXPECT_EQ(r.err.rfind("pitch-autopilot-cli: The Bode diagram cannot be drawn: ", 0), 0u) << r.err;
   EXPECT_EQ(Read("b.png"), "OLD\n");
 }
 

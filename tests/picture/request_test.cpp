@@ -44,6 +44,38 @@ TEST(ReportRequest, ReadsBackWhole) {
   EXPECT_EQ(back.format, PictureFormat::kPdf);
   EXPECT_EQ(back.separator, ',');
   EXPECT_EQ(SubjectOf(back), "The report");
+  EXPECT_TRUE(p.robust_lines.empty());
+  EXPECT_FALSE(p.robust_map);
+}
+
+// With --robust the report carries the envelope's lines and its region map, nested whole.
+TEST(ReportRequest, ReadsBackTheRobustSection) {
+  ReportPicture sent = Report();
+  sent.robust_lines = {"box: c1 in [0,7, 1,05]", "", "  stable for every set"};
+  RobustMapPicture map;
+  map.x_name = "c1";
+  map.y_name = "c3";
+  map.x_edges = {0, 0.5, 1};
+  map.y_edges = {-2, 12};
+  map.cells = {1, 3};
+  map.points = {0.88, 7.028};
+  map.point_names = {"nominal"};
+  sent.robust_map = map;
+  Request request;
+  request.content = sent;
+  request.format = PictureFormat::kPdf;
+  const ReportPicture p = std::get<ReportPicture>(DecodeRequest(EncodeRequest(request)).content);
+  EXPECT_EQ(p.robust_lines, sent.robust_lines);
+  ASSERT_TRUE(p.robust_map);
+  EXPECT_EQ(p.robust_map->y_name, "c3");
+  EXPECT_EQ(p.robust_map->x_edges, map.x_edges);
+  EXPECT_EQ(p.robust_map->cells, map.cells);
+  EXPECT_EQ(p.robust_map->point_names, map.point_names);
+
+  // A map whose cells do not fit its edges is refused inside the report too.
+  sent.robust_map->cells.push_back(0);
+  request.content = sent;
+  EXPECT_THROW(DecodeRequest(EncodeRequest(request)), EPlotError);
 }
 
 TEST(ReportRequest, Refusals) {

@@ -151,10 +151,13 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{"tolerance",
                  {"--robust", "c1=0.5:1", "--tolerance", "0"},
                  "--tolerance 0: takes a number from 1e-15 to below 1"},
-        BadInput{"no_interval", {"--robust"}, "--robust: 1 required NAME=LO:HI missing"},
+        BadInput{"no_interval", {"--robust"}, "--robust needs a value (NAME=LO:HI)"},
         BadInput{"map_over_one_coefficient",
                  {"--robust", "c1=0.5:1", "--robust-map", "m.png"},
-                 "--robust-map needs two coefficients with intervals of some width"}),
+                 "--robust-map needs two coefficients with intervals of some width"},
+        BadInput{"report_not_pdf",
+                 {"--robust", "c1=0.5:1", "--report", "r.png"},
+                 "--report: writes .pdf files"}),
     [](const testing::TestParamInfo<BadInput>& row) { return row.param.name; });
 
 }  // namespace

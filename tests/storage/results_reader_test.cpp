@@ -186,7 +186,7 @@ struct BadFile {
   const char* name;
   std::string bytes;
   int line;
-  const char* message;  // a part of the message after "name, line N: "
+  std::string message;  // a part of the message after "name, line N: "
 };
 
 void PrintTo(const BadFile& row, std::ostream* os) { *os << row.name; }
@@ -228,11 +228,22 @@ INSTANTIATE_TEST_SUITE_P(
         BadFile{"TwoCommas", FileWith(9, "iv = 0,2,7"), 9, "is not a valid floating point value"},
         BadFile{"BeyondDouble", FileWith(11, "Tnu = 1E400"), 11, "Floating point overflow."},
         BadFile{"SecondHeading", FileWith(7, "Ratios:"), 7, "expected the heading"},
+        // #28: the line is quoted as its code page reads, only control characters escaped.
+        BadFile{"HeadingWithoutColon", FileWith(7, "Передаточные числа автопилота"), 7,
+                "found \"Передаточные числа автопилота\""},
+        BadFile{"HeadingWithoutColonInCp1251",
+                ToCodePage(FileWith(7, "Передаточные числа автопилота"), "CP1251"), 7,
+                "in CP1251, as on line 1; found \"Передаточные числа автопилота\""},
+        BadFile{"CyrillicNameInKoi8r", ToCodePage(FileWith(3, "с2 = 0,404"), "KOI8-R"), 3,
+                "found \"с2 = 0,404\""},
+        BadFile{"TabInLine", FileWith(4, "c3\t= 7,028"), 4, "found \"c3\\x09= 7,028\""},
+        BadFile{"LongLineCutAfter80Characters", FileWith(5, std::string(90 * 2, 'x')), 5,
+                "found \"" + std::string(80, 'x') + "…\""},
         BadFile{"HeadingsInTwoCodePages",
                 FileWith(7,
                          "\xCF\xE5\xF0\xE5\xE4\xE0\xF2\xEE\xF7\xED\xFB\xE5 \xF7\xE8\xF1\xEB\xE0 "
                          "\xE0\xE2\xF2\xEE\xEF\xE8\xEB\xEE\xF2\xE0:"),
-                7, "in UTF-8, as on line 1"},
+                7, "in UTF-8, as on line 1; found \"\\xcf\\xe5\\xf0\\xe5"},
         BadFile{"LastLineMissing", Before("Tnu = "), 11, "the file ends after line 10"},
         BadFile{"RatiosSwapped", FileWith(9, "nuv = 0,0241508960470038"), 9, "expected \"iv = …\""},
         BadFile{"ExtraLine", FileWith(0, "") + "c6 = 1\r\n", 12, "text after the eleventh line"}),

@@ -2,6 +2,7 @@
 // what the summary and the progress line say.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <ostream>
 #include <sstream>
 #include <streambuf>
@@ -23,9 +24,23 @@ struct BadLine {
   const char* line;
   const char* kind;
   const char* message;
+  // The batch's delimiter: a batch separated by ';' or tabs has decimal commas, or --separator's
+  // separator when one is given.
+  char delimiter = ',';
+  std::optional<char> separator = std::nullopt;
 };
 
 void PrintTo(const BadLine& row, std::ostream* os) { *os << row.name; }
+
+// A line of a comma-separated batch in another delimiter, with decimal commas when it has them.
+std::string InDelimiter(std::string line, char delimiter, char separator) {
+  if (delimiter != ',') {
+    for (char& c : line) {
+      c = c == ',' ? delimiter : c == '.' ? separator : c;
+    }
+  }
+  return line;
+}
 
 class StudyBadRows : public ::testing::TestWithParam<BadLine> {};
 
@@ -33,8 +48,13 @@ class StudyBadRows : public ::testing::TestWithParam<BadLine> {};
 TEST_P(StudyBadRows, BecomeInputErrorRowsAndTheRunGoesOn) {
   StudyOptions o;
   o.batch = "-";
-  const std::string good = "a,0.88,0.404,7.028,0.987,0.251,x\n";
-  const auto result = Study(o, "id,c1,c2,c3,c4,c5,note\n" + good + GetParam().line + "\n" + good);
+  o.separator = GetParam().separator.value_or('.');
+  o.separator_given = GetParam().separator.has_value();
+  const char delimiter = GetParam().delimiter;
+  const std::string good = InDelimiter("a,0.88,0.404,7.028,0.987,0.251,x\n", delimiter,
+                                       GetParam().separator.value_or(','));
+  const auto result = Study(o, InDelimiter("id,c1,c2,c3,c4,c5,note\n", delimiter, ',') + good +
+                                   GetParam().line + "\n" + good);
   ASSERT_EQ(result.code, 0);
   const std::vector<std::string> lines = Lines(result.out);
   ASSERT_EQ(lines.size(), 4u) << result.out;
@@ -44,6 +64,7 @@ TEST_P(StudyBadRows, BecomeInputErrorRowsAndTheRunGoesOn) {
             std::string::npos)
       << bad;
   EXPECT_EQ(lines[1].substr(lines[1].find(',')), lines[3].substr(lines[3].find(',')));
+  EXPECT_EQ(lines[1].find(",EConvertError,"), std::string::npos) << lines[1];
   EXPECT_NE(lines[3].find(",0.09200374246524264,"), std::string::npos);
   EXPECT_NE(result.err.find("input errors: 1\n"), std::string::npos) << result.err;
   EXPECT_NE(result.err.find("completed: 2\n"), std::string::npos) << result.err;
@@ -51,21 +72,41 @@ TEST_P(StudyBadRows, BecomeInputErrorRowsAndTheRunGoesOn) {
 
 INSTANTIATE_TEST_SUITE_P(
     Lines, StudyBadRows,
-    ::testing::Values(BadLine{"NotANumber", "b,0.88,x1,7.028,0.987,0.251,y", "EConvertError",
-                              "line 3: 'x1' is not a valid floating point value."},
-                      BadLine{"CommaDecimal", "b,\"0,88\",0.404,7.028,0.987,0.251,y",
-                              "EConvertError",
-                              "\"line 3: '0,88' is not a valid floating point value.\""},
-                      BadLine{"Empty", "b,0.88,,7.028,0.987,0.251,y", "EConvertError",
-                              "line 3: '' is not a valid floating point value."},
-                      BadLine{"TooLarge", "b,1e400,0.404,7.028,0.987,0.251,y", "EOverflow",
-                              "line 3: Floating point overflow."},
-                      BadLine{"TooFewFields", "b,0.88,0.404", "EParserError",
-                              "line 3: 3 fields where the header has 7."},
-                      BadLine{"TooManyFields", "b,0.88,0.404,7.028,0.987,0.251,y,z", "EParserError",
-                              "line 3: 8 fields where the header has 7."},
-                      BadLine{"BrokenQuote", "b,\"0.88\"x,0.404,7.028,0.987,0.251,y",
-                              "EParserError", "line 3: text after the closing quote of a field."}),
+    ::testing::Values(
+        BadLine{"NotANumber", "b,0.88,x1,7.028,0.987,0.251,y", "EConvertError",
+                "line 3: 'x1' is not a valid floating point value."},
+        // A decimal comma in a comma-separated batch: --separator cannot help.
+        BadLine{"CommaDecimal", "b,\"0,88\",0.404,7.028,0.987,0.251,y", "EConvertError",
+                "\"line 3: '0,88' is not a valid floating point value. A batch "
+                "separated by ',' has numbers with '.'; decimal commas need ';' or "
+                "tabs between the fields.\""},
+        // A ';' batch with full stops failed every row without a word why.
+        BadLine{"FullStopInSemicolonBatch", "b;0.88;0,404;7,028;0,987;0,251;y", "EConvertError",
+                "\"line 3: '0.88' is not a valid floating point value. The decimal "
+                "separator is ',' (a batch separated by ';'); a number written with "
+                "'.' needs --separator .\"",
+                ';'},
+        BadLine{"FullStopInTabBatch", "b\t0.88\t0,404\t7,028\t0,987\t0,251\ty", "EConvertError",
+                "\"line 3: '0.88' is not a valid floating point value. The decimal "
+                "separator is ',' (a batch separated by tabs); a number written "
+                "with '.' needs --separator .\"",
+                '\t'},
+        BadLine{"CommaUnderSeparatorFullStop", "b;0,88;0.404;7.028;0.987;0.251;y", "EConvertError",
+                "\"line 3: '0,88' is not a valid floating point value. The decimal "
+                "separator is '.' (--separator); a number written with ',' needs "
+                "--separator ,\"",
+                ';', '.'},
+        BadLine{"Empty", "b,0.88,,7.028,0.987,0.251,y", "EConvertError",
+                "line 3: '' is not a valid floating point value."},
+        // #28: the overflow names its column.
+        BadLine{"TooLarge", "b,0.88,0.404,7.028,0.987,-1e400,y", "EOverflow",
+                "line 3: c5 '-1e400': Floating point overflow."},
+        BadLine{"TooFewFields", "b,0.88,0.404", "EParserError",
+                "line 3: 3 fields where the header has 7."},
+        BadLine{"TooManyFields", "b,0.88,0.404,7.028,0.987,0.251,y,z", "EParserError",
+                "line 3: 8 fields where the header has 7."},
+        BadLine{"BrokenQuote", "b,\"0.88\"x,0.404,7.028,0.987,0.251,y", "EParserError",
+                "line 3: text after the closing quote of a field."}),
     [](const auto& row) { return std::string(row.param.name); });
 
 struct UsageRow {
@@ -92,7 +133,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         UsageRow{"NeitherBatchNorSweep", StudyOptions{}, "", "either --batch"},
         UsageRow{"BothBatchAndSweep", With(Batch(), [](auto& o) { o.sweeps = {"c1=0:1:2"}; }), "",
-                 "either --batch"},
+                 "--batch and --sweep cannot be used together"},
         UsageRow{"BadSweep", Sweep({"c9=0:1:2"}), "", "NAME must be one of"},
         UsageRow{"FourFixedCoefficients",
                  With(Sweep({"c1=0:1:2"}),
