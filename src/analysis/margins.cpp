@@ -407,7 +407,7 @@ LoopMargins Margins(const TController& c, bool closed_loop_stable) {
 }
 
 LoopMargins Margins(const TController& c) {
-  return Margins(c, ClosedLoopStability(ToEigen(ClosedLoopMatrix(c))) == Stability::kStable);
+  return Margins(c, ClosedLoopStability(c) == Stability::kStable);
 }
 
 }  // namespace pitch::analysis

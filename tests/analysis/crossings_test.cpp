@@ -13,6 +13,9 @@
 #include <limits>
 #include <random>
 #include <functional>
+#include <iomanip>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -864,6 +867,453 @@ INSTANTIATE_TEST_SUITE_P(
                      Stability::kStable,
                      true}),
     [](const auto& info) { return info.param.name; });
+
+
+// ---------------------------------------------------------------------------------------------
+// Every margin value against an MPFR reference at 1200 bits that shares nothing with the margin
+// search but the loop's inputs: N(jω) and D(jω) from the factors' coefficients, each an exact
+// rational; a crossing's root bisected within the half unit of a double either side of the
+// reported frequency (which proves that frequency the nearest double), and the values evaluated
+// there from N and D as complex numbers and rounded once.
+
+constexpr mpfr_prec_t kValueBits = 1200;
+
+class Ref {
+ public:
+  Ref() { mpfr_init2(v, kValueBits); mpfr_set_zero(v, 1); }
+  explicit Ref(double x) : Ref() { mpfr_set_d(v, x, MPFR_RNDN); }
+  explicit Ref(const Exact& x) : Ref() { mpfr_set_q(v, x.get_mpq_t(), MPFR_RNDN); }
+  Ref(const Ref& o) : Ref() { mpfr_set(v, o.v, MPFR_RNDN); }
+  Ref& operator=(const Ref& o) {
+    mpfr_set(v, o.v, MPFR_RNDN);
+    return *this;
+  }
+  ~Ref() { mpfr_clear(v); }
+  friend Ref operator+(const Ref& a, const Ref& b) {
+    Ref r;
+    mpfr_add(r.v, a.v, b.v, MPFR_RNDN);
+    return r;
+  }
+  friend Ref operator-(const Ref& a, const Ref& b) {
+    Ref r;
+    mpfr_sub(r.v, a.v, b.v, MPFR_RNDN);
+    return r;
+  }
+  friend Ref operator*(const Ref& a, const Ref& b) {
+    Ref r;
+    mpfr_mul(r.v, a.v, b.v, MPFR_RNDN);
+    return r;
+  }
+  friend Ref operator/(const Ref& a, const Ref& b) {
+    Ref r;
+    mpfr_div(r.v, a.v, b.v, MPFR_RNDN);
+    return r;
+  }
+  // The nearest double, subnormals rounded once at their own precision.
+  double Nearest() const {
+    const mpfr_exp_t emin = mpfr_get_emin();
+    const mpfr_exp_t emax = mpfr_get_emax();
+    mpfr_set_emin(-1073);
+    mpfr_set_emax(1024);
+    mpfr_t x;
+    mpfr_init2(x, 53);
+    int t = mpfr_set(x, v, MPFR_RNDN);
+    t = mpfr_check_range(x, t, MPFR_RNDN);
+    mpfr_subnormalize(x, t, MPFR_RNDN);
+    const double d = mpfr_get_d(x, MPFR_RNDN);
+    mpfr_clear(x);
+    mpfr_set_emin(emin);
+    mpfr_set_emax(emax);
+    return d;
+  }
+  mpfr_t v;
+};
+
+struct RefComplex {
+  Ref re;
+  Ref im;
+};
+
+RefComplex operator*(const RefComplex& a, const RefComplex& b) {
+  return {a.re * b.re - a.im * b.im, a.re * b.im + a.im * b.re};
+}
+
+// A loop as the products of its factors, each factor's coefficients lowest power first.
+struct ReferenceFactors {
+  std::vector<std::vector<Exact>> numerator;
+  std::vector<std::vector<Exact>> denominator;
+};
+
+ReferenceFactors FactorsOf(const RationalLoop& loop) {
+  const auto convert = [](const std::vector<Factor>& factors) {
+    std::vector<std::vector<Exact>> out;
+    for (const Factor& f : factors) {
+      std::vector<Exact> coefficients;
+      for (const Coefficient& c : f) {
+        Exact sum = 0;
+        for (const Product& p : c) {
+          sum += ToExact(p.x) * ToExact(p.y);
+        }
+        coefficients.push_back(sum);
+      }
+      out.push_back(coefficients);
+    }
+    return out;
+  };
+  return {convert(loop.numerator), convert(loop.denominator)};
+}
+
+// c3·(s + c4)·(muv·s² + iv·s + nuv) / (s²·(s² + (c1 + c4 + c5)·s + c1·c4 + c2)), written out here
+// from the model's equations.
+ReferenceFactors PitchFactors(const TController& c) {
+  const auto q = [](double x) { return Exact(x); };
+  return {{{q(c.c3)}, {q(c.c4), Exact(1)}, {q(c.nuv), q(c.iv), q(c.muv)}},
+          {{Exact(0), Exact(0), Exact(1)},
+           {q(c.c1) * q(c.c4) + q(c.c2), q(c.c1) + q(c.c4) + q(c.c5), Exact(1)}}};
+}
+
+RefComplex ValueAt(const std::vector<std::vector<Exact>>& factors, const Ref& omega) {
+  RefComplex product{Ref(1.0), Ref(0.0)};
+  for (const std::vector<Exact>& f : factors) {
+    RefComplex sum{Ref(0.0), Ref(0.0)};
+    for (std::size_t k = f.size(); k-- > 0;) {  // Horner in s = jω
+      sum = sum * RefComplex{Ref(0.0), omega};
+      sum.re = sum.re + Ref(f[k]);
+    }
+    product = product * sum;
+  }
+  return product;
+}
+
+struct NAndD {
+  RefComplex n;
+  RefComplex d;
+};
+NAndD At(const ReferenceFactors& loop, const Ref& omega) {
+  return {ValueAt(loop.numerator, omega), ValueAt(loop.denominator, omega)};
+}
+
+// |N|² − |D|² for a crossover, Im(N·conj D) for a phase crossing.
+int CrossingSign(const ReferenceFactors& loop, Kind kind, const Ref& omega) {
+  const NAndD v = At(loop, omega);
+  Ref f = kind == Kind::kGainCrossover
+              ? v.n.re * v.n.re + v.n.im * v.n.im - v.d.re * v.d.re - v.d.im * v.d.im
+              : v.n.im * v.d.re - v.n.re * v.d.im;
+  return mpfr_sgn(f.v);
+}
+
+// The midpoints between omega and its neighbouring doubles: a root between them rounds to omega.
+std::pair<Ref, Ref> HalfUnitsAround(double omega) {
+  const Ref o(omega);
+  const Ref below(std::nextafter(omega, 0.0));
+  const Ref above(std::nextafter(omega, std::numeric_limits<double>::infinity()));
+  Ref lo = o + below;
+  Ref hi = o + above;
+  mpfr_div_2ui(lo.v, lo.v, 1, MPFR_RNDN);
+  mpfr_div_2ui(hi.v, hi.v, 1, MPFR_RNDN);
+  return {lo, hi};
+}
+
+// The root of kind's function within half a unit of omega, bisected to the working precision;
+// none when the function keeps its sign there (a tangency given by tangent_u, ω² exactly, is
+// taken as it is).
+std::optional<Ref> RootAround(const ReferenceFactors& loop, Kind kind, double omega,
+                              const std::optional<Exact>& tangent_u) {
+  auto [a, b] = HalfUnitsAround(omega);
+  const int sign_a = CrossingSign(loop, kind, a);
+  if (sign_a == CrossingSign(loop, kind, b) || sign_a == 0) {
+    if (!tangent_u) {
+      return std::nullopt;
+    }
+    Ref root(*tangent_u);
+    mpfr_sqrt(root.v, root.v, MPFR_RNDN);
+    if (mpfr_less_p(root.v, a.v) || mpfr_greater_p(root.v, b.v)) {
+      return std::nullopt;
+    }
+    return root;
+  }
+  for (int i = 0; i < static_cast<int>(kValueBits) - 40; ++i) {
+    Ref mid = a + b;
+    mpfr_div_2ui(mid.v, mid.v, 1, MPFR_RNDN);
+    (CrossingSign(loop, kind, mid) == sign_a ? a : b) = mid;
+  }
+  return a;
+}
+
+// A value below 2^-1000 where the reference's own error is near 2^-1100: exactly zero.
+bool ReferenceZero(const Ref& x) { return mpfr_zero_p(x.v) || mpfr_get_exp(x.v) < -1000; }
+
+struct ReferenceValues {
+  Ref radians;  // the phase margin within (−π, π], or the gain margin's |dB|… as fits
+  double degrees = 0;
+  double delay = 0;
+  double factor = 0;
+  double decibels = 0;
+  Ref key;  // |PM| or |dB|, for the order
+};
+
+Ref Pi() {
+  Ref pi;
+  mpfr_const_pi(pi.v, MPFR_RNDN);
+  return pi;
+}
+
+ReferenceValues CrossoverValues(const ReferenceFactors& loop, const Ref& omega) {
+  const NAndD v = At(loop, omega);
+  // −L = −N·conj D/|D|²: its angle is the phase margin.
+  const Ref x = Ref(0.0) - (v.n.re * v.d.re + v.n.im * v.d.im);
+  const Ref y = Ref(0.0) - (v.n.im * v.d.re - v.n.re * v.d.im);
+  ReferenceValues r;
+  mpfr_atan2(r.radians.v, y.v, x.v, MPFR_RNDN);
+  if (ReferenceZero(r.radians)) {
+    r.radians = Ref(0.0);
+  }
+  Ref degrees = r.radians * Ref(180.0) / Pi();
+  r.degrees = degrees.Nearest();
+  Ref lag = r.radians;
+  if (mpfr_sgn(lag.v) < 0) {
+    lag = lag + Pi() * Ref(2.0);
+  }
+  r.delay = (lag / omega).Nearest();
+  r.key = degrees;
+  mpfr_abs(r.key.v, r.key.v, MPFR_RNDN);
+  return r;
+}
+
+// The gain margin |D|/|N| where L is real and negative; none where it is not (L ≥ 0, 0 or a
+// pole there: no crossing of −180°).
+std::optional<ReferenceValues> PhaseCrossingValues(const ReferenceFactors& loop,
+                                                   const Ref& omega) {
+  const NAndD v = At(loop, omega);
+  const Ref re = v.n.re * v.d.re + v.n.im * v.d.im;
+  const Ref n2 = v.n.re * v.n.re + v.n.im * v.n.im;
+  const Ref d2 = v.d.re * v.d.re + v.d.im * v.d.im;
+  // Relative to |N|·|D|, Re(N·conj D) is 0 or far from it; N or D vanishing is a pole or zero.
+  Ref size = n2 * d2;
+  mpfr_sqrt(size.v, size.v, MPFR_RNDN);
+  if (ReferenceZero(n2 / d2) || ReferenceZero(d2 / n2) || mpfr_sgn(re.v) >= 0 ||
+      ReferenceZero(re / size)) {
+    return std::nullopt;
+  }
+  ReferenceValues r;
+  Ref factor = d2 / n2;
+  mpfr_sqrt(factor.v, factor.v, MPFR_RNDN);
+  r.factor = factor.Nearest();
+  Ref db;
+  mpfr_log10(db.v, factor.v, MPFR_RNDN);
+  db = db * Ref(20.0);
+  if (ReferenceZero(db)) {
+    db = Ref(0.0);
+  }
+  r.decibels = db.Nearest();
+  r.key = db;
+  mpfr_abs(r.key.v, r.key.v, MPFR_RNDN);
+  return r;
+}
+
+// |1 + L|² = |D + N|²/|D|²
+Ref SquaredDistance(const ReferenceFactors& loop, const Ref& omega) {
+  const NAndD v = At(loop, omega);
+  const Ref re = v.n.re + v.d.re;
+  const Ref im = v.n.im + v.d.im;
+  return (re * re + im * im) / (v.d.re * v.d.re + v.d.im * v.d.im);
+}
+
+// The sign of d|1 + L|²/dω at omega, by a central difference 2^-400 of omega wide.
+int DistanceSlope(const ReferenceFactors& loop, const Ref& omega) {
+  Ref h = omega;
+  mpfr_mul_2si(h.v, h.v, -400, MPFR_RNDN);
+  const Ref d = SquaredDistance(loop, omega + h) - SquaredDistance(loop, omega - h);
+  return mpfr_sgn(d.v);
+}
+
+// The least |1 + L| within half a unit of omega, found by golden sections; none when the
+// slope's signs there show no minimum.
+std::optional<Ref> DistanceMinimumAround(const ReferenceFactors& loop, double omega) {
+  auto [a, b] = HalfUnitsAround(omega);
+  if (DistanceSlope(loop, a) > 0 || DistanceSlope(loop, b) < 0) {
+    return std::nullopt;
+  }
+  Ref ratio(5.0);
+  mpfr_sqrt(ratio.v, ratio.v, MPFR_RNDN);
+  ratio = (ratio - Ref(1.0)) / Ref(2.0);
+  for (int i = 0; i < 300; ++i) {
+    const Ref step = (b - a) * ratio;
+    const Ref x1 = b - step;
+    const Ref x2 = a + step;
+    if (mpfr_less_p(SquaredDistance(loop, x1).v, SquaredDistance(loop, x2).v)) {
+      b = x2;
+    } else {
+      a = x1;
+    }
+  }
+  Ref value = SquaredDistance(loop, a);
+  if (ReferenceZero(value)) {
+    return Ref(0.0);
+  }
+  mpfr_sqrt(value.v, value.v, MPFR_RNDN);
+  return value;
+}
+
+// The two doubles bit for bit (a zero expected as +0), shown in hexadecimal when they differ.
+::testing::AssertionResult SameDouble(double actual, double expected) {
+  if (expected == 0) {
+    expected = 0;  // never −0
+  }
+  if (std::bit_cast<std::uint64_t>(actual) == std::bit_cast<std::uint64_t>(expected) ||
+      (std::isnan(actual) && std::isnan(expected))) {
+    return ::testing::AssertionSuccess();
+  }
+  std::ostringstream text;
+  text << std::hexfloat << actual << " (" << std::defaultfloat << std::setprecision(17) << actual
+       << ") where the nearest double is " << std::hexfloat << expected << " ("
+       << std::defaultfloat << expected << ")";
+  return ::testing::AssertionFailure() << text.str();
+}
+
+struct MarginRow {
+  std::string name;
+  ReferenceFactors reference;
+  std::function<LoopMargins()> margins;
+  std::size_t crossovers = 0;
+  std::size_t phase_crossings = 0;  // the true crossings of −180°, ω = 0 included
+  // A crossover that is a tangency: its ω² exactly.
+  std::optional<Exact> tangent_u;
+};
+
+void PrintTo(const MarginRow& row, std::ostream* os) { *os << row.name; }
+
+MarginRow GeneralRow(std::string name, const Loop& loop, std::size_t crossovers,
+                     std::size_t phase_crossings, std::optional<Exact> tangent_u = std::nullopt) {
+  return {std::move(name),
+          FactorsOf(loop.rational),
+          [loop] { return Margins(loop.factored, loop.rational, ClosedLoopStable(loop.factored)); },
+          crossovers,
+          phase_crossings,
+          std::move(tangent_u)};
+}
+
+MarginRow PitchMarginRow(std::string name, const std::array<Real, 5>& c,
+                         std::optional<std::array<Real, 3>> autopilot, std::size_t crossovers,
+                         std::size_t phase_crossings) {
+  TController controller;
+  testing::SetCoefficients(controller, c);
+  if (autopilot) {
+    controller.muv = (*autopilot)[0];
+    controller.iv = (*autopilot)[1];
+    controller.nuv = (*autopilot)[2];
+  } else {
+    try {
+      controller.ComputeGearRatios();
+    } catch (const Exception&) {
+      // the ratios stored before the failing step stand, as in the front ends
+    }
+  }
+  return {std::move(name),    PitchFactors(controller), [controller] { return Margins(controller); },
+          crossovers,         phase_crossings,          std::nullopt};
+}
+
+std::vector<MarginRow> MarginRows() {
+  std::vector<MarginRow> rows;
+  // The examples. A resonance so light that the gain margin's relative error grew as 1/ζ.
+  rows.push_back(PitchMarginRow("LightlyDamped",
+                                {-3.9445840745745637, 17.622344626098055, -96.84800218534504,
+                                 2.4009044138406184, 1.543679660734072},
+                                std::nullopt, 1, 1));
+  return rows;
+}
+
+class MarginValues : public ::testing::TestWithParam<MarginRow> {};
+
+TEST_P(MarginValues, EachTheDoubleNearestItsExactValue) {
+  const MarginRow& row = GetParam();
+  const LoopMargins m = row.margins();
+  ASSERT_FALSE(m.not_computable) << *m.not_computable;
+
+  // Gain crossovers: the phase margin, the delay, the least |PM| first and the least delay.
+  ASSERT_EQ(m.phase.size(), row.crossovers);
+  std::optional<double> least_delay;
+  std::optional<Ref> least_key;
+  for (std::size_t i = 0; i < m.phase.size(); ++i) {
+    const PhaseMargin& p = m.phase[i];
+    SCOPED_TRACE("crossover at " + std::to_string(p.frequency));
+    const std::optional<Ref> root =
+        RootAround(row.reference, Kind::kGainCrossover, p.frequency, row.tangent_u);
+    ASSERT_TRUE(root) << "no crossover within half a unit of " << std::hexfloat << p.frequency;
+    const ReferenceValues r = CrossoverValues(row.reference, *root);
+    EXPECT_TRUE(SameDouble(p.degrees, r.degrees)) << "phase margin";
+    EXPECT_TRUE(SameDouble(p.delay, r.delay)) << "delay margin";
+    if (!least_delay || r.delay < *least_delay) {
+      least_delay = r.delay;
+    }
+    if (i == 0) {
+      least_key = r.key;
+    } else {
+      EXPECT_LE(mpfr_cmp(least_key->v, r.key.v), 0) << "a smaller |PM| than the headline's";
+    }
+  }
+  ASSERT_EQ(m.delay.has_value(), least_delay.has_value());
+  if (least_delay) {
+    EXPECT_TRUE(SameDouble(*m.delay, *least_delay)) << "least delay margin";
+  }
+
+  // Phase crossings: the gain margin where L < 0, the least |dB| first.
+  ASSERT_EQ(m.gain.size(), row.phase_crossings);
+  for (std::size_t i = 0; i < m.gain.size(); ++i) {
+    const GainMargin& g = m.gain[i];
+    SCOPED_TRACE("phase crossing at " + std::to_string(g.frequency));
+    std::optional<ReferenceValues> r;
+    if (g.frequency == 0) {
+      r = PhaseCrossingValues(row.reference, Ref(0.0));
+    } else {
+      const std::optional<Ref> root =
+          RootAround(row.reference, Kind::kPhaseCrossing, g.frequency, std::nullopt);
+      ASSERT_TRUE(root) << "no phase crossing within half a unit of " << std::hexfloat
+                        << g.frequency;
+      r = PhaseCrossingValues(row.reference, *root);
+    }
+    ASSERT_TRUE(r) << "L is not negative there: no crossing of -180°";
+    EXPECT_TRUE(SameDouble(g.factor, r->factor)) << "gain margin";
+    EXPECT_TRUE(SameDouble(g.decibels, r->decibels)) << "decibels";
+    if (i == 0) {
+      least_key = r->key;
+    } else {
+      EXPECT_LE(mpfr_cmp(least_key->v, r->key.v), 0) << "a smaller |dB| than the headline's";
+    }
+  }
+
+  // The least |1 + L|: at an extreme, or a limit (ω → 0 or ∞).
+  const StabilityMargin& s = m.stability;
+  if (s.frequency > 0 && std::isfinite(s.frequency)) {
+    const std::optional<Ref> least = DistanceMinimumAround(row.reference, s.frequency);
+    ASSERT_TRUE(least) << "no minimum of |1 + L| within half a unit of " << std::hexfloat
+                       << s.frequency;
+    EXPECT_TRUE(SameDouble(s.value, least->Nearest())) << "stability margin";
+  }
+  // No sample of a logarithmic scan lies below it.
+  double low = s.frequency > 0 && std::isfinite(s.frequency) ? s.frequency : 1;
+  double high = low;
+  for (const GainMargin& g : m.gain) {
+    if (g.frequency > 0) {
+      low = std::min(low, g.frequency);
+      high = std::max(high, g.frequency);
+    }
+  }
+  for (const PhaseMargin& p : m.phase) {
+    low = std::min(low, p.frequency);
+    high = std::max(high, p.frequency);
+  }
+  const double decades = std::log10(high / low) + 6;
+  for (int i = 0; i <= 600; ++i) {
+    const double omega = low * 1e-3 * std::pow(10.0, decades * i / 600);
+    Ref d = SquaredDistance(row.reference, Ref(omega));
+    mpfr_sqrt(d.v, d.v, MPFR_RNDN);
+    EXPECT_GE(d.Nearest(), s.value * (1 - 1e-12)) << "at " << omega;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Loops, MarginValues, ::testing::ValuesIn(MarginRows()),
+                         [](const auto& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace pitch::analysis
