@@ -218,8 +218,8 @@ LoopMargins Margins(const TransferFunction& l, const RationalLoop& loop, bool cl
   std::vector<CrossingRoot> crossover_roots;
   crossover_roots.reserve(crossovers.omega.size());
   for (std::size_t k = 0; k < crossovers.omega.size(); ++k) {
-    CrossingRoot& root = crossover_roots.emplace_back(polynomials, CrossingKind::kGainCrossover,
-                                                      crossovers, k);
+    CrossingRoot& root =
+        crossover_roots.emplace_back(polynomials, CrossingKind::kGainCrossover, crossovers, k);
     // The continuous phase there, for its whole turns.
     const Extended omega = (root.omega_lo() + root.omega_hi()) / 2;
     const CrossoverValues v = ValuesAtCrossover(root, Evaluate(l, omega).phase * kDegreesPerRadian);
@@ -247,8 +247,8 @@ LoopMargins Margins(const TransferFunction& l, const RationalLoop& loop, bool cl
   std::optional<Exact> zero_factor;
   if (reduced.origin_excess == 0 &&
       SignOfRatio(reduced.low_numerator, reduced.low_denominator) < 0) {
-    zero_factor = Exact(-ProductOf<Exact>(reduced.low_denominator) /
-                        ProductOf<Exact>(reduced.low_numerator));
+    zero_factor =
+        Exact(-ProductOf<Exact>(reduced.low_denominator) / ProductOf<Exact>(reduced.low_numerator));
     const Extended turns = std::round((Evaluate(l, 0).phase + kPi) / (2 * kPi));
     m.gain.push_back({0, NearestDouble(*zero_factor), DecibelsOf(*zero_factor),
                       static_cast<double>(360 * turns - 180)});
@@ -349,6 +349,11 @@ LoopMargins Margins(const TransferFunction& l, const RationalLoop& loop, bool cl
     least_above = std::min(least_above, b.hi);
   }
   for (std::size_t k = 0; k < extreme_roots.size(); ++k) {
+    // At a pole of L on the axis B and B' vanish together: |1 + L| is infinite there, no extreme.
+    if (!reduced.poles.empty() && !(coarse[k].hi < std::numeric_limits<Extended>::infinity()) &&
+        extreme_roots[k].Vanishes(polynomials.Exactly().squared_denominator)) {
+      continue;
+    }
     if (coarse[k].lo <= least_above) {
       DistanceCandidate c;
       c.value = DistanceAt(extreme_roots[k]);
@@ -375,9 +380,8 @@ LoopMargins Margins(const TransferFunction& l, const RationalLoop& loop, bool cl
   };
   const DistanceCandidate* best = &candidates.front();
   for (const DistanceCandidate& c : candidates) {
-    if (c.value < best->value ||
-        (c.value == best->value && std::isfinite(c.value) && &c != best &&
-         LessThan(square(c), square(*best)))) {
+    if (c.value < best->value || (c.value == best->value && std::isfinite(c.value) && &c != best &&
+                                  LessThan(square(c), square(*best)))) {
       best = &c;
     }
   }
