@@ -1254,6 +1254,16 @@ std::vector<MarginRow> MarginRows() {
   // A pair of closed-loop poles exactly on the axis: L = −1 there, every margin exactly 0.
   rows.push_back(PitchMarginRow("MarginalClosedLoop", {0.5, 0.6875, 1, 2, -0.75},
                                 std::array<Real, 3>{0.25, 0.5625, 0.875}, 1, 2));
+  // (s² + 1)² and (s² + 1)·(s − 1)·(s + 2) as D + N: L = −1 at ω = 1 again.
+  {
+    // A double pair: |L| and the phase touch their levels at ω = 1 without crossing them.
+    MarginRow row = PitchMarginRow("MarginalRepeatedPair", {0.5, 4.25, 1, 1, 0.25},
+                                   std::array<Real, 3>{-1.75, -1, 1}, 2, 1);
+    row.tangent_u = Exact(1);
+    rows.push_back(std::move(row));
+  }
+  rows.push_back(PitchMarginRow("MarginalPairAndOneRight", {0.5, -3.75, 1, 1, 0.25},
+                                std::array<Real, 3>{-0.75, 3, -2}, 1, 1));
   // The same a unit of nuv either side: the margins tiny, of either sign, the delay margin tiny
   // on the stable side and nearly a whole turn over ω on the other.
   rows.push_back(PitchMarginRow("NearlyMarginalBelow", {0.5, 0.6875, 1, 2, -0.75},
@@ -1281,11 +1291,12 @@ std::vector<MarginRow> MarginRows() {
     rows.push_back(GeneralRow("ResonanceZeta1e" + std::to_string(decades) + "th",
                               MakeLoop(1e-3, {}, {Poly({1, 2 * zeta, 1}), Poly({1, 1})}), 2, 1));
   }
-  // 4/(s² + 2s + 5) touches |L| = 1 at ω = √3; times 1 + 2^-104 and 1 + 2^-106 it crosses twice
-  // about two units and one unit of a double apart.
+  // 4/(s² + 2s + 5) touches |L| = 1 at ω = √3; times 1 + 2^-104, 2^-106 and 2^-112 it crosses
+  // twice, about two units, one unit and a quarter of a unit of a double apart. At 2^-112 both
+  // phase margins round to 120° (120 ± 1.3e-15): the headline is the one exactly nearer 0.
   rows.push_back(
       GeneralRow("TangentMagnitude", MakeLoop(4, {}, {Poly({5, 2, 1})}), 1, 0, Exact(3)));
-  for (const int bits : {104, 106}) {
+  for (const int bits : {104, 106, 112}) {
     Loop l = MakeLoop(4, {}, {Poly({5, 2, 1})});
     Factor gain;
     gain.push_back(Coefficient{{1, 1}, {std::ldexp(1.0, -bits), 1}});
