@@ -1184,6 +1184,16 @@ struct MarginRow {
   std::size_t phase_crossings = 0;  // the true crossings of −180°, ω = 0 included
   // A crossover that is a tangency: its ω² exactly.
   std::optional<Exact> tangent_u;
+  // The headline values a published table gives (gain margin and its frequency, phase margin
+  // and its crossover; infinity for none), to its tolerance.
+  struct Published {
+    double gain = 0;
+    double phase = 0;
+    double gain_frequency = 0;
+    double crossover = 0;
+    double tolerance = 0;
+  };
+  std::optional<Published> published;
 };
 
 void PrintTo(const MarginRow& row, std::ostream* os) { *os << row.name; }
@@ -1195,7 +1205,8 @@ MarginRow GeneralRow(std::string name, const Loop& loop, std::size_t crossovers,
           [loop] { return Margins(loop.factored, loop.rational, ClosedLoopStable(loop.factored)); },
           crossovers,
           phase_crossings,
-          std::move(tangent_u)};
+          std::move(tangent_u),
+          std::nullopt};
 }
 
 MarginRow PitchMarginRow(std::string name, const std::array<Real, 5>& c,
@@ -1215,7 +1226,8 @@ MarginRow PitchMarginRow(std::string name, const std::array<Real, 5>& c,
     }
   }
   return {std::move(name), PitchFactors(controller), [controller] { return Margins(controller); },
-          crossovers,      phase_crossings,          std::nullopt};
+          crossovers,      phase_crossings,          std::nullopt,
+          std::nullopt};
 }
 
 std::vector<MarginRow> MarginRows() {
@@ -1312,6 +1324,37 @@ std::vector<MarginRow> MarginRows() {
         MakeLoop(1, {Poly({a}), Poly({a}), Poly({a})}, {Poly({a, 1}), Poly({a, 1}), Poly({a, 1})}),
         0, 1));
   }
+  // The tricky loops of python-control's margin tests (types −1 to 3, and the examples of
+  // Bavafi-Toosi, "A note on the gain and phase margin concepts", 2015), with the values that
+  // table gives to its tolerance.
+  const double inf = std::numeric_limits<double>::infinity();
+  const auto published = [&rows](std::string name, const Loop& loop, std::size_t crossovers,
+                                 std::size_t phase_crossings, MarginRow::Published values) {
+    MarginRow row = GeneralRow(std::move(name), loop, crossovers, phase_crossings);
+    row.published = values;
+    rows.push_back(std::move(row));
+  };
+  published("TypeMinus1", MakeLoop(2, {Poly({0, 1})}, {Poly({1, 1})}), 1, 0,
+            {inf, -120.0007, 0, 0.5774, 1.5e-3});
+  const std::vector<Factor> lag3 = {Poly({1, 1}), Poly({1, 1}), Poly({1, 1})};
+  published("Type0Low", MakeLoop(0.8, {}, lag3), 0, 1, {10.0014, inf, 1.7322, 0, 1.5e-3});
+  published("Type0", MakeLoop(2, {}, lag3), 1, 1, {4.000, 67.6058, 1.7322, 0.7663, 1e-2});
+  published("Type1", MakeLoop(1, {Poly({0.1, 1})}, {Poly({0, 1}), Poly({1, 1})}), 1, 0,
+            {inf, 144.9032, 0, 0.3162, 1e-4});
+  published("Type2", MakeLoop(1, {Poly({0.1, 1})}, {Poly({0, 0, 1}), Poly({1, 1})}), 1, 0,
+            {inf, 44.4594, 0, 0.7907, 1e-4});
+  published(
+      "Type3",
+      MakeLoop(1, {Poly({0.1, 1}), Poly({0.1, 1})}, {Poly({0, 0, 1}), Poly({0, 1}), Poly({1, 1})}),
+      1, 1, {0.0626, 37.1748, 0.1119, 0.7951, 1.5e-3});
+  const auto example21 = [](double k) {
+    return MakeLoop(0.002 * k, {Poly({0.02, 1}), Poly({0.05, 1}), Poly({5, 1}), Poly({10, 1})},
+                    {Poly({-0.0005, 1}), Poly({0.0001, 1}), Poly({0.01, 1}), Poly({0.2, 1}),
+                     Poly({1, 1}), Poly({100, 1}), Poly({100, 1})});
+  };
+  published("Example21", example21(1), 1, 5, {0.0100, -14.5640, 0, 0.0022, 1e-2});
+  published("Example21Times1000", example21(1000), 1, 5, {0.1793, 22.5215, 0.0243, 0.0630, 1e-2});
+  published("Example21Times5000", example21(5000), 1, 5, {4.5596, 21.2101, 0.4385, 0.1868, 1.5e-3});
   return rows;
 }
 
@@ -1400,6 +1443,22 @@ TEST_P(MarginValues, EachTheDoubleNearestItsExactValue) {
       least_key = r->key;
     } else {
       EXPECT_LE(mpfr_cmp(least_key->v, r->key.v), 0) << "a smaller |dB| than the headline's";
+    }
+  }
+
+  if (row.published) {
+    const MarginRow::Published& p = *row.published;
+    if (std::isinf(p.gain)) {
+      EXPECT_TRUE(m.gain.empty());
+    } else if (!m.gain.empty()) {
+      EXPECT_NEAR(m.gain[0].factor, p.gain, p.tolerance);
+      EXPECT_NEAR(m.gain[0].frequency, p.gain_frequency, p.tolerance);
+    }
+    if (std::isinf(p.phase)) {
+      EXPECT_TRUE(m.phase.empty());
+    } else if (!m.phase.empty()) {
+      EXPECT_NEAR(m.phase[0].degrees, p.phase, p.tolerance);
+      EXPECT_NEAR(m.phase[0].frequency, p.crossover, p.tolerance);
     }
   }
 
