@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "analysis/arb_number.h"
+#include "analysis/rational_polynomial.h"
 
 namespace pitch::analysis {
 
@@ -107,7 +108,9 @@ struct MeanValue {
   Range spread;      // [−δ, δ]
 };
 MeanValue MeanValueOf(const Ball& u) { return {u.mid, {-Up(u.rad), Up(u.rad)}}; }
-Range AtMid(const Poly<Ball>& p, const MeanValue& m) { return RangeOf(EnclosedValue(p, Ball(m.mid))); }
+Range AtMid(const Poly<Ball>& p, const MeanValue& m) {
+  return RangeOf(EnclosedValue(p, Ball(m.mid)));
+}
 Range Over(const Poly<Ball>& p, const Ball& u) { return RangeOf(EnclosedValue(p, u)); }
 // f(u_m) + f'(U)·[−δ, δ]
 Range Spread(const Range& at_mid, const Range& slope, const MeanValue& m) {
@@ -151,7 +154,9 @@ std::optional<Range> Atan2(const Range& y, const Range& x) {
 // lg over a positive range.
 Range Log10(const Range& x) { return {DownLibm(std::log10(x.lo)), UpLibm(std::log10(x.hi))}; }
 
-Range Sqrt(const Range& x) { return {Down(std::sqrt(std::max(x.lo, Extended{0}))), Up(std::sqrt(x.hi))}; }
+Range Sqrt(const Range& x) {
+  return {Down(std::sqrt(std::max(x.lo, Extended{0}))), Up(std::sqrt(x.hi))};
+}
 
 // The double nearest every value of the range, when there is one (and one sign of zero).
 std::optional<double> Rounded(const Range& r) {
@@ -215,24 +220,6 @@ void SetRational(arb_t r, const Exact& q, slong prec) {
   SetRational(r, f.get(), prec);
 }
 
-class PolynomialQ {
- public:
-  PolynomialQ() { fmpq_poly_init(value_); }
-  explicit PolynomialQ(const Poly<Exact>& p) : PolynomialQ() {
-    for (std::size_t k = 0; k < p.size(); ++k) {
-      fmpq_poly_set_coeff_mpq(value_, static_cast<slong>(k), p[k].get_mpq_t());
-    }
-  }
-  ~PolynomialQ() { fmpq_poly_clear(value_); }
-  PolynomialQ(const PolynomialQ&) = delete;
-  PolynomialQ& operator=(const PolynomialQ&) = delete;
-  fmpq_poly_struct* get() { return value_; }
-  const fmpq_poly_struct* get() const { return value_; }
-
- private:
-  fmpq_poly_t value_;
-};
-
 int SignAt(const fmpq_poly_t p, const Exact& x) {
   Rational point;
   Rational value;
@@ -243,8 +230,8 @@ int SignAt(const fmpq_poly_t p, const Exact& x) {
 
 // The square-free part p/gcd(p, p').
 void SquareFreePart(fmpq_poly_t out, const fmpq_poly_t p) {
-  PolynomialQ derivative;
-  PolynomialQ common;
+  RationalPolynomial derivative;
+  RationalPolynomial common;
   fmpq_poly_derivative(derivative.get(), p);
   fmpq_poly_gcd(common.get(), p, derivative.get());
   fmpq_poly_div(out, p, common.get());
@@ -368,7 +355,6 @@ const CrossingPolynomials<Exact>& LoopPolynomials::Exactly() {
   return *exact_;
 }
 
-
 struct LoopPolynomials::ArbLevel {
   slong prec = 0;
   std::array<ArbPolynomial, 6> polynomials;
@@ -414,7 +400,7 @@ struct CrossingRoot::ArbState {
   ArbBall ball;
   slong ball_prec = 0;
   // The square-free part of P and, on the fast path, the isolating disk's ends.
-  std::unique_ptr<PolynomialQ> square_free;
+  std::unique_ptr<RationalPolynomial> square_free;
   bool closed_isolation = true;
   Exact isolation_lo;
   Exact isolation_hi;
@@ -456,7 +442,7 @@ arb_srcptr CrossingRoot::Enclosure(slong prec) {
       arf_set(s.a.get(), arb_midref(x.get()));
       SetRational(x.get(), q_hi, kLastPrecision);
       arf_set(s.b.get(), arb_midref(x.get()));
-      s.square_free = std::make_unique<PolynomialQ>(roots_->square_free);
+      s.square_free = std::make_unique<RationalPolynomial>(roots_->square_free);
       if (SignAt(s.square_free->get(), q_hi) == 0) {
         arf_set(s.a.get(), s.b.get());
       } else {
@@ -589,12 +575,12 @@ bool CrossingRoot::Vanishes(const Poly<Exact>& v) {
   Enclosure(kFirstPrecision);  // sets up the isolation
   ArbState& s = *arb_;
   if (!s.square_free) {
-    const PolynomialQ p(Select(polynomials_.Exactly(), PolynomialOf(kind_)));
-    s.square_free = std::make_unique<PolynomialQ>();
+    const RationalPolynomial p(Select(polynomials_.Exactly(), PolynomialOf(kind_)));
+    s.square_free = std::make_unique<RationalPolynomial>();
     SquareFreePart(s.square_free->get(), p.get());
   }
-  const PolynomialQ value(v);
-  PolynomialQ common;
+  const RationalPolynomial value(v);
+  RationalPolynomial common;
   fmpq_poly_gcd(common.get(), s.square_free->get(), value.get());
   if (fmpq_poly_degree(common.get()) < 1) {
     return false;
@@ -702,7 +688,7 @@ CrossoverValues ValuesAtCrossover(CrossingRoot& root, Extended continuous_phase_
     return turns;
   };
   Extended turns = 0;
-  int margin_sign = 2;  // of the exact phase margin; 0: exactly 0
+  int margin_sign = 2;     // of the exact phase margin; 0: exactly 0
   bool half_turn = false;  // exactly 180°
 
   if (angle && Finite(*angle)) {
@@ -710,8 +696,8 @@ CrossoverValues ValuesAtCrossover(CrossingRoot& root, Extended continuous_phase_
     degrees = Rounded(*degrees_range);
     if (angle->lo > 0 || angle->hi < 0) {
       margin_sign = angle->lo > 0 ? 1 : -1;
-      const Range lag = margin_sign > 0 ? *angle : Range{Down(angle->lo + kTwoPi.lo),
-                                                          Up(angle->hi + kTwoPi.hi)};
+      const Range lag =
+          margin_sign > 0 ? *angle : Range{Down(angle->lo + kTwoPi.lo), Up(angle->hi + kTwoPi.hi)};
       delay = Rounded(Quotient(lag, w));
     }
   }
@@ -838,13 +824,12 @@ std::optional<PhaseCrossingValues> ValuesAtPhaseCrossing(CrossingRoot& root) {
     decibels = Rounded(db);
     if (!decibels && db.HasZero() &&
         root.Vanishes(Combination(root.polynomials().Exactly().squared_denominator, Exact(1),
-                                   root.polynomials().Exactly().real_part))) {
+                                  root.polynomials().Exactly().real_part))) {
       factor = 1;  // B = −R: |L| = 1 on the negative real axis
       decibels = 0;
     }
   }
-  for (slong prec = kFirstPrecision; prec <= kLastPrecision && !(factor && decibels);
-       prec *= 2) {
+  for (slong prec = kFirstPrecision; prec <= kLastPrecision && !(factor && decibels); prec *= 2) {
     arb_srcptr u = root.Enclosure(prec);
     ArbBall f;
     ArbBall re;
@@ -857,8 +842,7 @@ std::optional<PhaseCrossingValues> ValuesAtPhaseCrossing(CrossingRoot& root) {
       if (!factor && prec >= 512) {
         if (const std::optional<Straddle> s = StraddledMidpoint(f.get());
             s && root.Vanishes(Combination(root.polynomials().Exactly().squared_denominator,
-                                            s->midpoint,
-                                            root.polynomials().Exactly().real_part))) {
+                                           s->midpoint, root.polynomials().Exactly().real_part))) {
           factor = EvenOf(s->below, s->above);
         }
       }
@@ -870,7 +854,7 @@ std::optional<PhaseCrossingValues> ValuesAtPhaseCrossing(CrossingRoot& root) {
       decibels = Rounded(db.get());
       if (!decibels && arb_contains_zero(db.get()) &&
           root.Vanishes(Combination(root.polynomials().Exactly().squared_denominator, Exact(1),
-                                     root.polynomials().Exactly().real_part))) {
+                                    root.polynomials().Exactly().real_part))) {
         factor = 1;
         decibels = 0;
       }
@@ -904,7 +888,8 @@ Bounds CoarseDistanceAt(CrossingRoot& root) {
   if (!Finite(a) || !Finite(b) || !(b.lo > 0)) {
     return {0, std::numeric_limits<Extended>::infinity()};
   }
-  const Range v = Sqrt(Quotient(Range{std::max(a.lo, Extended{0}), std::max(a.hi, Extended{0})}, b));
+  const Range v =
+      Sqrt(Quotient(Range{std::max(a.lo, Extended{0}), std::max(a.hi, Extended{0})}, b));
   return {v.lo, v.hi};
 }
 
@@ -935,14 +920,13 @@ double DistanceAt(CrossingRoot& root) {
       return *d;
     }
     if (prec >= 512) {
-      if (arb_contains_zero(v.get()) &&
-          root.Vanishes(root.polynomials().Exactly().squared_sum)) {
+      if (arb_contains_zero(v.get()) && root.Vanishes(root.polynomials().Exactly().squared_sum)) {
         return 0;
       }
       if (const std::optional<Straddle> s = StraddledMidpoint(v.get());
           s && root.Vanishes(Combination(root.polynomials().Exactly().squared_sum,
-                                          -s->midpoint * s->midpoint,
-                                          root.polynomials().Exactly().squared_denominator))) {
+                                         -s->midpoint * s->midpoint,
+                                         root.polynomials().Exactly().squared_denominator))) {
         return EvenOf(s->below, s->above);
       }
     }

@@ -1,6 +1,5 @@
 #include "analysis/real_roots.h"
 
-#include <flint/fmpq_poly.h>
 #include <flint/fmpz.h>
 #include <mpfr.h>
 
@@ -14,6 +13,7 @@
 #include <numbers>
 #include <span>
 
+#include "analysis/rational_polynomial.h"
 #include "analysis/transfer_function.h"
 
 namespace pitch::analysis {
@@ -550,34 +550,6 @@ void Trim(Poly<Exact>& p) {
     p.pop_back();
   }
 }
-
-// FLINT's rational polynomial (integer coefficients over one positive denominator), whose
-// greatest common divisor and remainders are far faster than the schoolbook ones in rationals.
-class RationalPolynomial {
- public:
-  RationalPolynomial() { fmpq_poly_init(value_); }
-  explicit RationalPolynomial(const Poly<Exact>& p) : RationalPolynomial() {
-    for (std::size_t k = 0; k < p.size(); ++k) {
-      fmpq_poly_set_coeff_mpq(value_, static_cast<slong>(k), p[k].get_mpq_t());
-    }
-  }
-  ~RationalPolynomial() { fmpq_poly_clear(value_); }
-  RationalPolynomial(const RationalPolynomial&) = delete;
-  RationalPolynomial& operator=(const RationalPolynomial&) = delete;
-  fmpq_poly_struct* get() { return value_; }
-  const fmpq_poly_struct* get() const { return value_; }
-
-  Poly<Exact> ToPoly() const {
-    Poly<Exact> p(static_cast<std::size_t>(fmpq_poly_length(value_)));
-    for (std::size_t k = 0; k < p.size(); ++k) {
-      fmpq_poly_get_coeff_mpq(p[k].get_mpq_t(), value_, static_cast<slong>(k));
-    }
-    return p;
-  }
-
- private:
-  fmpq_poly_t value_;
-};
 
 // A positive multiple of a rational polynomial with integer coefficients, whose sign at a dyadic
 // point m/2^k is found in integers alone: Σ a_i·m^i·2^(k·(n − i)) by Horner's rule, without the
