@@ -551,13 +551,14 @@ void Trim(Poly<Exact>& p) {
   }
 }
 
-// A positive multiple of a rational polynomial with integer coefficients, whose sign at a dyadic
-// point m/2^k is found in integers alone: Σ a_i·m^i·2^(k·(n − i)) by Horner's rule, without the
+// A positive multiple of a rational polynomial with integer coefficients, whose sign at a point
+// m/d (d > 0) is found in integers alone: Σ a_i·m^i·d^(n − i) by Horner's rule, without the
 // greatest common divisors every rational operation takes (which dominate when the coefficients
-// span hundreds of binary orders). Every point the isolation below evaluates at is dyadic.
+// span hundreds of binary orders). The points the isolation evaluates at are dyadic, d = 2^k:
+// the powers of d are shifts.
 class IntegerPolynomial {
  public:
-  explicit IntegerPolynomial(const RationalPolynomial& p) : rational_(p.ToPoly()) {
+  explicit IntegerPolynomial(const RationalPolynomial& p) {
     const slong length = fmpq_poly_length(p.get());
     for (slong k = 0; k < length; ++k) {
       mpz_class c;
@@ -567,25 +568,31 @@ class IntegerPolynomial {
   }
 
   int SignAt(const Exact& x) const {
-    const mpz_srcptr den = x.get_den_mpz_t();
-    const mp_bitcnt_t k = mpz_scan1(den, 0);
-    if (coefficients_.empty() || mpz_sizeinbase(den, 2) != k + 1) {
-      return sgn(Evaluate(rational_, x));  // not dyadic
+    if (coefficients_.empty()) {
+      return 0;
     }
     const mpz_srcptr m = x.get_num_mpz_t();
+    const mpz_srcptr d = x.get_den_mpz_t();
+    const mp_bitcnt_t k = mpz_scan1(d, 0);
+    const bool dyadic = mpz_sizeinbase(d, 2) == k + 1;
     mpz_class sum = coefficients_.back();
     mpz_class term;
+    mpz_class power = 1;  // d^(n − i)
     for (std::size_t i = coefficients_.size() - 1; i-- > 0;) {
       mpz_mul(sum.get_mpz_t(), sum.get_mpz_t(), m);
-      mpz_mul_2exp(term.get_mpz_t(), coefficients_[i].get_mpz_t(),
-                   k * (coefficients_.size() - 1 - i));
+      if (dyadic) {
+        mpz_mul_2exp(term.get_mpz_t(), coefficients_[i].get_mpz_t(),
+                     k * (coefficients_.size() - 1 - i));
+      } else {
+        power *= mpz_class(d);
+        mpz_mul(term.get_mpz_t(), coefficients_[i].get_mpz_t(), power.get_mpz_t());
+      }
       sum += term;
     }
     return sgn(sum);
   }
 
  private:
-  Poly<Exact> rational_;
   std::vector<mpz_class> coefficients_;
 };
 
