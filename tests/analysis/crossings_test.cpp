@@ -117,6 +117,22 @@ double ReferenceRoot(const RationalLoop& loop, Kind kind, double lo, double hi) 
   return a.ToDouble();
 }
 
+// The two doubles bit for bit (a zero expected as +0), shown in hexadecimal when they differ.
+::testing::AssertionResult SameDouble(double actual, double expected) {
+  if (expected == 0) {
+    expected = 0;  // never −0
+  }
+  if (std::bit_cast<std::uint64_t>(actual) == std::bit_cast<std::uint64_t>(expected) ||
+      (std::isnan(actual) && std::isnan(expected))) {
+    return ::testing::AssertionSuccess();
+  }
+  std::ostringstream text;
+  text << std::hexfloat << actual << " (" << std::defaultfloat << std::setprecision(17) << actual
+       << ") where the nearest double is " << std::hexfloat << expected << " (" << std::defaultfloat
+       << expected << ")";
+  return ::testing::AssertionFailure() << text.str();
+}
+
 // ---------------------------------------------------------------------------------------------
 // Loops given by real factors with double coefficients, lowest power first.
 
@@ -262,7 +278,7 @@ TEST_P(Crossings, EveryCrossingToTheLastBitOfADouble) {
     const auto [lo, hi] = row.crossings[i];
     const double expected = lo == hi ? lo : ReferenceRoot(row.loop.rational, row.kind, lo, hi);
     // The double nearest the root.
-    EXPECT_EQ(found[i], expected) << "crossing " << i;
+    EXPECT_TRUE(SameDouble(found[i], expected)) << "crossing " << i;
   }
   EXPECT_FALSE(m.not_computable);
 }
@@ -302,10 +318,10 @@ TEST(PositiveRoots, NextToAMidpointRoundToTheSideTheRootIsOn) {
       const PositiveRoots fast = FindPositiveRoots({Ball(-b), Ball(1)}, finer);
       ASSERT_EQ(fast.omega.size(), 1u);
       EXPECT_FALSE(fast.exact_path);
-      EXPECT_EQ(fast.omega[0], expected) << low << (above ? " above" : " below");
+      EXPECT_TRUE(SameDouble(fast.omega[0], expected)) << low << (above ? " above" : " below");
       const PositiveRoots exact = FindPositiveRootsExactly({ToExact(-b), Exact(1)});
       ASSERT_EQ(exact.omega.size(), 1u);
-      EXPECT_EQ(exact.omega[0], expected) << low << (above ? " above" : " below");
+      EXPECT_TRUE(SameDouble(exact.omega[0], expected)) << low << (above ? " above" : " below");
     }
   }
 }
@@ -325,7 +341,7 @@ TEST(PositiveRoots, ExactlyNextToAndOnAMidpoint) {
       const PositiveRoots r =
           FindPositiveRootsExactly({Exact(-(square + square * shift)), Exact(1)});
       ASSERT_EQ(r.omega.size(), 1u);
-      EXPECT_EQ(r.omega[0], expected) << low << " offset " << offset;
+      EXPECT_TRUE(SameDouble(r.omega[0], expected)) << low << " offset " << offset;
     }
   }
 }
@@ -1158,22 +1174,6 @@ std::optional<Ref> DistanceMinimumAround(const ReferenceFactors& loop, double om
   }
   mpfr_sqrt(value.v, value.v, MPFR_RNDN);
   return value;
-}
-
-// The two doubles bit for bit (a zero expected as +0), shown in hexadecimal when they differ.
-::testing::AssertionResult SameDouble(double actual, double expected) {
-  if (expected == 0) {
-    expected = 0;  // never −0
-  }
-  if (std::bit_cast<std::uint64_t>(actual) == std::bit_cast<std::uint64_t>(expected) ||
-      (std::isnan(actual) && std::isnan(expected))) {
-    return ::testing::AssertionSuccess();
-  }
-  std::ostringstream text;
-  text << std::hexfloat << actual << " (" << std::defaultfloat << std::setprecision(17) << actual
-       << ") where the nearest double is " << std::hexfloat << expected << " (" << std::defaultfloat
-       << expected << ")";
-  return ::testing::AssertionFailure() << text.str();
 }
 
 struct MarginRow {
