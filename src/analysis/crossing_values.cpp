@@ -732,17 +732,17 @@ CrossoverValues ValuesAtCrossover(CrossingRoot& root, Extended continuous_phase_
   // Ziv's loop in Arb balls for what the extended ones left open.
   for (slong prec = kFirstPrecision; prec <= kLastPrecision && !(degrees && delay && phase);
        prec *= 2) {
-    ArbBall angle;
+    ArbBall radians;
     if (half_turn) {
-      arb_const_pi(angle.get(), prec);
-    } else if (!MarginRadians(root, prec, angle.get())) {
+      arb_const_pi(radians.get(), prec);
+    } else if (!MarginRadians(root, prec, radians.get())) {
       continue;
     }
     if (margin_sign == 2) {
-      margin_sign = arb_is_positive(angle.get()) ? 1 : arb_is_negative(angle.get()) ? -1 : 2;
+      margin_sign = arb_is_positive(radians.get()) ? 1 : arb_is_negative(radians.get()) ? -1 : 2;
     }
     ArbBall d;
-    arb_set(d.get(), angle.get());
+    arb_set(d.get(), radians.get());
     RadiansToDegrees(d.get(), prec);
     if (!degrees) {
       degrees = Rounded(d.get());
@@ -757,7 +757,7 @@ CrossoverValues ValuesAtCrossover(CrossingRoot& root, Extended continuous_phase_
     }
     if (!delay && margin_sign != 2) {
       ArbBall lag;
-      arb_set(lag.get(), angle.get());
+      arb_set(lag.get(), radians.get());
       if (margin_sign < 0) {
         ArbBall two_pi;
         arb_const_pi(two_pi.get(), prec);
@@ -792,9 +792,9 @@ std::optional<PhaseCrossingValues> ValuesAtPhaseCrossing(CrossingRoot& root) {
   const Range r_mid = AtMid(fast.real_part, mv);
   const Range b_mid = AtMid(fast.squared_denominator, mv);
   const Range dr = Over(root.polynomials().Slope(P::kRealPart), root.u());
-  const Range db = Over(root.polynomials().Slope(P::kSquaredDenominator), root.u());
+  const Range b_slope = Over(root.polynomials().Slope(P::kSquaredDenominator), root.u());
   const Range r = Spread(r_mid, dr, mv);
-  const Range b = Spread(b_mid, db, mv);
+  const Range b = Spread(b_mid, b_slope, mv);
   // The side: R(u*) < 0.
   if (!(r.hi < 0)) {
     if (Finite(r) && r.lo > 0) {
@@ -818,7 +818,7 @@ std::optional<PhaseCrossingValues> ValuesAtPhaseCrossing(CrossingRoot& root) {
   if (Finite(r) && Finite(b) && r.hi < 0 && r_mid.hi < 0 && b.lo > 0) {
     // f = B/(−R), f' = (B'·(−R) + B·R')/R²
     const Range f = Spread(Quotient(b_mid, Negate(r_mid)),
-                           Quotient(Plus(Times(db, Negate(r)), Times(b, dr)), Square(r)), mv);
+                           Quotient(Plus(Times(b_slope, Negate(r)), Times(b, dr)), Square(r)), mv);
     factor = Rounded(f);
     const Range db = Scaled(Log10(f), kTwenty);
     decibels = Rounded(db);
@@ -848,11 +848,11 @@ std::optional<PhaseCrossingValues> ValuesAtPhaseCrossing(CrossingRoot& root) {
       }
     }
     if (!decibels) {
-      ArbBall db;
-      arb_log_base_ui(db.get(), f.get(), 10, prec);
-      arb_mul_ui(db.get(), db.get(), 20, prec);
-      decibels = Rounded(db.get());
-      if (!decibels && arb_contains_zero(db.get()) &&
+      ArbBall level;
+      arb_log_base_ui(level.get(), f.get(), 10, prec);
+      arb_mul_ui(level.get(), level.get(), 20, prec);
+      decibels = Rounded(level.get());
+      if (!decibels && arb_contains_zero(level.get()) &&
           root.Vanishes(Combination(root.polynomials().Exactly().squared_denominator, Exact(1),
                                     root.polynomials().Exactly().real_part))) {
         factor = 1;
