@@ -4,6 +4,7 @@
 // stability verdicts and poles.
 #include <benchmark/benchmark.h>
 
+#include <array>
 #include <random>
 #include <vector>
 
@@ -80,6 +81,50 @@ void BM_LoopMarginsRandom(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_LoopMarginsRandom)->Unit(benchmark::kMicrosecond);
+
+// One loop at a time from a mix of ordinary and extreme sets, so that a set whose margins leave
+// the fast path shows against the ordinary ones: the defaults and the negative c3; the default
+// loop scaled in frequency by 2^±300 (c1, c4, c5, c3 by a, c2 by a², the ratios synthesised);
+// the sets with poles near 1e-150 and 1e150, a lightly damped one, one with roots near 1e154 and
+// one with a pole pair of L on the axis.
+struct Set {
+  std::array<double, 5> c;
+  double scale = 1;
+};
+const Set kSets[] = {
+    {{0.880, 0.404, 7.028, 0.987, 0.251}},
+    {{0.880, 0.404, -7.028, 0.987, 0.251}},
+    {{0.880, 0.404, 7.028, 0.987, 0.251}, 0x1p300},
+    {{0.880, 0.404, 7.028, 0.987, 0.251}, 0x1p-300},
+    {{1.2318778779988625e-150, 5.115111450396023e-300, -1.56806931182502e-151,
+      4.4431849333672393e-150, 8.198747762598484e-151}},
+    {{4.630392010348025e+150, 4.59358353934957e+300, -1.321765078188936e+150,
+      2.5010212186045925e+150, 1.704149656775364e+150}},
+    {{-3.9445840745745637, 17.622344626098055, -96.84800218534504, 2.4009044138406184,
+      1.543679660734072}},
+    {{0.88, 1e308, 7.028, 0.987, 0.251}},
+    {{0.25, 1.3, -5.0, 0.5, -0.75}},
+};
+
+void BM_LoopMarginsSet(benchmark::State& state) {
+  const Set& set = kSets[state.range(0)];
+  pitch::TController c;
+  const double a = set.scale;
+  c.c1 = set.c[0] * a;
+  c.c2 = set.c[1] * a * a;
+  c.c3 = set.c[2] * a;
+  c.c4 = set.c[3] * a;
+  c.c5 = set.c[4] * a;
+  try {
+    c.ComputeGearRatios();
+  } catch (const pitch::Exception&) {
+    // the ratios stored before the failing step stand, as in the front ends
+  }
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(pitch::analysis::Margins(c));
+  }
+}
+BENCHMARK(BM_LoopMarginsSet)->DenseRange(0, 8)->Unit(benchmark::kMicrosecond);
 
 void BM_BodeDiagram(benchmark::State& state) {
   const pitch::TController c = Synthesised(7.028);

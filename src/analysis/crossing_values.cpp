@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "analysis/arb_number.h"
+#include "analysis/rational_polynomial.h"
 
 namespace pitch::analysis {
 
@@ -219,24 +220,6 @@ void SetRational(arb_t r, const Exact& q, slong prec) {
   SetRational(r, f.get(), prec);
 }
 
-class PolynomialQ {
- public:
-  PolynomialQ() { fmpq_poly_init(value_); }
-  explicit PolynomialQ(const Poly<Exact>& p) : PolynomialQ() {
-    for (std::size_t k = 0; k < p.size(); ++k) {
-      fmpq_poly_set_coeff_mpq(value_, static_cast<slong>(k), p[k].get_mpq_t());
-    }
-  }
-  ~PolynomialQ() { fmpq_poly_clear(value_); }
-  PolynomialQ(const PolynomialQ&) = delete;
-  PolynomialQ& operator=(const PolynomialQ&) = delete;
-  fmpq_poly_struct* get() { return value_; }
-  const fmpq_poly_struct* get() const { return value_; }
-
- private:
-  fmpq_poly_t value_;
-};
-
 int SignAt(const fmpq_poly_t p, const Exact& x) {
   Rational point;
   Rational value;
@@ -247,8 +230,8 @@ int SignAt(const fmpq_poly_t p, const Exact& x) {
 
 // The square-free part p/gcd(p, p').
 void SquareFreePart(fmpq_poly_t out, const fmpq_poly_t p) {
-  PolynomialQ derivative;
-  PolynomialQ common;
+  RationalPolynomial derivative;
+  RationalPolynomial common;
   fmpq_poly_derivative(derivative.get(), p);
   fmpq_poly_gcd(common.get(), p, derivative.get());
   fmpq_poly_div(out, p, common.get());
@@ -417,7 +400,7 @@ struct CrossingRoot::ArbState {
   ArbBall ball;
   slong ball_prec = 0;
   // The square-free part of P and, on the fast path, the isolating disk's ends.
-  std::unique_ptr<PolynomialQ> square_free;
+  std::unique_ptr<RationalPolynomial> square_free;
   bool closed_isolation = true;
   Exact isolation_lo;
   Exact isolation_hi;
@@ -459,7 +442,7 @@ arb_srcptr CrossingRoot::Enclosure(slong prec) {
       arf_set(s.a.get(), arb_midref(x.get()));
       SetRational(x.get(), q_hi, kLastPrecision);
       arf_set(s.b.get(), arb_midref(x.get()));
-      s.square_free = std::make_unique<PolynomialQ>(roots_->square_free);
+      s.square_free = std::make_unique<RationalPolynomial>(roots_->square_free);
       if (SignAt(s.square_free->get(), q_hi) == 0) {
         arf_set(s.a.get(), s.b.get());
       } else {
@@ -592,12 +575,12 @@ bool CrossingRoot::Vanishes(const Poly<Exact>& v) {
   Enclosure(kFirstPrecision);  // sets up the isolation
   ArbState& s = *arb_;
   if (!s.square_free) {
-    const PolynomialQ p(Select(polynomials_.Exactly(), PolynomialOf(kind_)));
-    s.square_free = std::make_unique<PolynomialQ>();
+    const RationalPolynomial p(Select(polynomials_.Exactly(), PolynomialOf(kind_)));
+    s.square_free = std::make_unique<RationalPolynomial>();
     SquareFreePart(s.square_free->get(), p.get());
   }
-  const PolynomialQ value(v);
-  PolynomialQ common;
+  const RationalPolynomial value(v);
+  RationalPolynomial common;
   fmpq_poly_gcd(common.get(), s.square_free->get(), value.get());
   if (fmpq_poly_degree(common.get()) < 1) {
     return false;
@@ -809,9 +792,9 @@ std::optional<PhaseCrossingValues> ValuesAtPhaseCrossing(CrossingRoot& root) {
   const Range r_mid = AtMid(fast.real_part, mv);
   const Range b_mid = AtMid(fast.squared_denominator, mv);
   const Range dr = Over(root.polynomials().Slope(P::kRealPart), root.u());
-  const Range db = Over(root.polynomials().Slope(P::kSquaredDenominator), root.u());
+  const Range b_slope = Over(root.polynomials().Slope(P::kSquaredDenominator), root.u());
   const Range r = Spread(r_mid, dr, mv);
-  const Range b = Spread(b_mid, db, mv);
+  const Range b = Spread(b_mid, b_slope, mv);
   // The side: R(u*) < 0.
   if (!(r.hi < 0)) {
     if (Finite(r) && r.lo > 0) {
@@ -835,7 +818,7 @@ std::optional<PhaseCrossingValues> ValuesAtPhaseCrossing(CrossingRoot& root) {
   if (Finite(r) && Finite(b) && r.hi < 0 && r_mid.hi < 0 && b.lo > 0) {
     // f = B/(−R), f' = (B'·(−R) + B·R')/R²
     const Range f = Spread(Quotient(b_mid, Negate(r_mid)),
-                           Quotient(Plus(Times(db, Negate(r)), Times(b, dr)), Square(r)), mv);
+                           Quotient(Plus(Times(b_slope, Negate(r)), Times(b, dr)), Square(r)), mv);
     factor = Rounded(f);
     const Range decibel_range = Scaled(Log10(f), kTwenty);
     decibels = Rounded(decibel_range);
@@ -865,11 +848,11 @@ std::optional<PhaseCrossingValues> ValuesAtPhaseCrossing(CrossingRoot& root) {
       }
     }
     if (!decibels) {
-      ArbBall decibel_ball;
-      arb_log_base_ui(decibel_ball.get(), f.get(), 10, prec);
-      arb_mul_ui(decibel_ball.get(), decibel_ball.get(), 20, prec);
-      decibels = Rounded(decibel_ball.get());
-      if (!decibels && arb_contains_zero(decibel_ball.get()) &&
+      ArbBall level;
+      arb_log_base_ui(level.get(), f.get(), 10, prec);
+      arb_mul_ui(level.get(), level.get(), 20, prec);
+      decibels = Rounded(level.get());
+      if (!decibels && arb_contains_zero(level.get()) &&
           root.Vanishes(Combination(root.polynomials().Exactly().squared_denominator, Exact(1),
                                     root.polynomials().Exactly().real_part))) {
         factor = 1;

@@ -349,6 +349,11 @@ LoopMargins Margins(const TransferFunction& l, const RationalLoop& loop, bool cl
     least_above = std::min(least_above, b.hi);
   }
   for (std::size_t k = 0; k < extreme_roots.size(); ++k) {
+    // At a pole of L on the axis B and B' vanish together: |1 + L| is infinite there, no extreme.
+    if (!reduced.poles.empty() && !(coarse[k].hi < std::numeric_limits<Extended>::infinity()) &&
+        extreme_roots[k].Vanishes(polynomials.Exactly().squared_denominator)) {
+      continue;
+    }
     if (coarse[k].lo <= least_above) {
       DistanceCandidate c;
       c.value = DistanceAt(extreme_roots[k]);
@@ -406,7 +411,7 @@ LoopMargins Margins(const TController& c, bool closed_loop_stable) {
 }
 
 LoopMargins Margins(const TController& c) {
-  return Margins(c, ClosedLoopStability(ToEigen(ClosedLoopMatrix(c))) == Stability::kStable);
+  return Margins(c, ClosedLoopStability(c) == Stability::kStable);
 }
 
 }  // namespace pitch::analysis

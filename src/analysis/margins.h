@@ -70,8 +70,8 @@ LoopMargins Margins(const TransferFunction& l, bool closed_loop_stable);
 // same loop factored.
 LoopMargins Margins(const TransferFunction& l, const RationalLoop& loop, bool closed_loop_stable);
 // The margins of the autopilot loop of a controller whose synthesis has completed, its
-// polynomials formed exactly from c1 … c5, muv, iv and nuv; stable when the closed-loop matrix
-// is (ClosedLoopStability).
+// polynomials formed exactly from c1 … c5, muv, iv and nuv; stable when the exact closed-loop
+// polynomial of the same inputs is (ClosedLoopStability).
 LoopMargins Margins(const TController& c);
 // The same for a caller that has decided the closed loop's stability already.
 LoopMargins Margins(const TController& c, bool closed_loop_stable);

@@ -1,5 +1,6 @@
 #include "analysis/real_roots.h"
 
+#include <flint/fmpz.h>
 #include <mpfr.h>
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include <numbers>
 #include <span>
 
+#include "analysis/rational_polynomial.h"
 #include "analysis/transfer_function.h"
 
 namespace pitch::analysis {
@@ -549,52 +551,56 @@ void Trim(Poly<Exact>& p) {
   }
 }
 
-// a = q·b + r with deg r < deg b; b non-zero and trimmed.
-void Divide(Poly<Exact> a, const Poly<Exact>& b, Poly<Exact>& q, Poly<Exact>& r) {
-  Trim(a);
-  q.assign(a.size() >= b.size() ? a.size() - b.size() + 1 : 0, Exact(0));
-  while (a.size() >= b.size() && !a.empty()) {
-    const std::size_t shift = a.size() - b.size();
-    const Exact factor = a.back() / b.back();
-    q[shift] = factor;
-    for (std::size_t k = 0; k < b.size(); ++k) {
-      a[shift + k] -= factor * b[k];
-    }
-    a.pop_back();  // cancelled exactly
-    Trim(a);
-  }
-  r = std::move(a);
-}
-
-void MakeMonic(Poly<Exact>& p) {
-  const Exact lead = p.back();
-  for (Exact& c : p) {
-    c /= lead;
-  }
-}
-
-Poly<Exact> Gcd(Poly<Exact> a, Poly<Exact> b) {
-  Trim(a);
-  Trim(b);
-  while (!b.empty()) {
-    Poly<Exact> q;
-    Poly<Exact> r;
-    Divide(a, b, q, r);
-    a = std::move(b);
-    b = std::move(r);
-    if (!b.empty()) {
-      MakeMonic(b);
+// A positive multiple of a rational polynomial with integer coefficients, whose sign at a point
+// m/d (d > 0) is found in integers alone: Σ a_i·m^i·d^(n − i) by Horner's rule, without the
+// greatest common divisors every rational operation takes (which dominate when the coefficients
+// span hundreds of binary orders). The points the isolation evaluates at are dyadic, d = 2^k:
+// the powers of d are shifts.
+class IntegerPolynomial {
+ public:
+  explicit IntegerPolynomial(const RationalPolynomial& p) {
+    const slong length = fmpq_poly_length(p.get());
+    for (slong k = 0; k < length; ++k) {
+      mpz_class c;
+      fmpz_get_mpz(c.get_mpz_t(), fmpq_poly_numref(p.get()) + k);
+      coefficients_.push_back(std::move(c));
     }
   }
-  MakeMonic(a);
-  return a;
-}
 
-int Variations(const std::vector<Poly<Exact>>& sturm, const Exact& x) {
+  int SignAt(const Exact& x) const {
+    if (coefficients_.empty()) {
+      return 0;
+    }
+    const mpz_srcptr m = x.get_num_mpz_t();
+    const mpz_srcptr d = x.get_den_mpz_t();
+    const mp_bitcnt_t k = mpz_scan1(d, 0);
+    const bool dyadic = mpz_sizeinbase(d, 2) == k + 1;
+    mpz_class sum = coefficients_.back();
+    mpz_class term;
+    mpz_class power = 1;  // d^(n − i)
+    for (std::size_t i = coefficients_.size() - 1; i-- > 0;) {
+      mpz_mul(sum.get_mpz_t(), sum.get_mpz_t(), m);
+      if (dyadic) {
+        mpz_mul_2exp(term.get_mpz_t(), coefficients_[i].get_mpz_t(),
+                     k * (coefficients_.size() - 1 - i));
+      } else {
+        power *= mpz_class(d);
+        mpz_mul(term.get_mpz_t(), coefficients_[i].get_mpz_t(), power.get_mpz_t());
+      }
+      sum += term;
+    }
+    return sgn(sum);
+  }
+
+ private:
+  std::vector<mpz_class> coefficients_;
+};
+
+int Variations(const std::vector<IntegerPolynomial>& sturm, const Exact& x) {
   int count = 0;
   int previous = 0;
-  for (const Poly<Exact>& p : sturm) {
-    const int s = sgn(Evaluate(p, x));
+  for (const IntegerPolynomial& p : sturm) {
+    const int s = p.SignAt(x);
     if (s != 0) {
       if (previous != 0 && s != previous) {
         ++count;
@@ -686,24 +692,40 @@ PositiveRoots FindPositiveRootsExactly(const Poly<Exact>& polynomial) {
   if (p.size() < 2) {
     return roots;
   }
-  // The square-free part: the same roots, each simple.
-  Poly<Exact> q;
-  Poly<Exact> r;
-  Divide(p, Gcd(p, Derivative(p)), q, r);
-  MakeMonic(q);
+  // The square-free part (the same roots, each simple) and its Sturm sequence.
+  const RationalPolynomial given(p);
+  RationalPolynomial slope;
+  RationalPolynomial common;
+  RationalPolynomial square_free;
+  fmpq_poly_derivative(slope.get(), given.get());
+  fmpq_poly_gcd(common.get(), given.get(), slope.get());
+  fmpq_poly_div(square_free.get(), given.get(), common.get());
+  fmpq_poly_make_monic(square_free.get(), square_free.get());
+  Poly<Exact> q = square_free.ToPoly();
   if (q.size() < 2) {
     return roots;
   }
-  std::vector<Poly<Exact>> sturm = {q, Derivative(q)};
-  while (sturm.back().size() > 1) {
-    Poly<Exact> quotient;
-    Poly<Exact> remainder;
-    Divide(sturm[sturm.size() - 2], sturm.back(), quotient, remainder);
-    if (remainder.empty()) {
-      break;
+  std::vector<IntegerPolynomial> signs;
+  signs.emplace_back(square_free);
+  {
+    RationalPolynomial before;
+    RationalPolynomial last;
+    RationalPolynomial remainder;
+    fmpq_poly_set(before.get(), square_free.get());
+    fmpq_poly_derivative(last.get(), square_free.get());
+    signs.emplace_back(last);
+    while (fmpq_poly_degree(last.get()) > 0) {
+      fmpq_poly_rem(remainder.get(), before.get(), last.get());
+      if (fmpq_poly_is_zero(remainder.get())) {
+        break;
+      }
+      fmpq_poly_neg(remainder.get(), remainder.get());
+      signs.emplace_back(remainder);
+      fmpq_poly_swap(before.get(), last.get());
+      fmpq_poly_swap(last.get(), remainder.get());
     }
-    sturm.push_back(-remainder);
   }
+  const IntegerPolynomial& q_signs = signs.front();
   // Every root has |u| below 1 + max|q_k| (q monic) and above |q_0|/(|q_0| + max|q_k|).
   Exact largest(0);
   for (std::size_t k = 0; k + 1 < q.size(); ++k) {
@@ -718,7 +740,7 @@ PositiveRoots FindPositiveRootsExactly(const Poly<Exact>& polynomial) {
     int v_lo;
     int v_hi;
   };
-  std::vector<Interval> pending = {{lo, hi, Variations(sturm, lo), Variations(sturm, hi)}};
+  std::vector<Interval> pending = {{lo, hi, Variations(signs, lo), Variations(signs, hi)}};
   // One root in (lo, hi], exactly hi when sign_hi is 0.
   struct Isolated {
     Exact lo;
@@ -735,18 +757,18 @@ PositiveRoots FindPositiveRootsExactly(const Poly<Exact>& polynomial) {
     }
     if (count > 1) {
       const Exact mid = Between(i.lo, i.hi);
-      const int v_mid = Variations(sturm, mid);
+      const int v_mid = Variations(signs, mid);
       pending.push_back({mid, i.hi, v_mid, i.v_hi});
       pending.push_back({i.lo, mid, i.v_lo, v_mid});
       continue;
     }
     // One simple root in (lo, hi]: halve on the sign at hi until 120 bits are known.
-    int sign_hi = sgn(Evaluate(q, i.hi));
+    int sign_hi = q_signs.SignAt(i.hi);
     if (sign_hi != 0) {
       const Exact width = PowerOfTwo(-120);
       while (i.hi - i.lo > width * i.hi) {
         const Exact mid = Between(i.lo, i.hi);
-        const int s = sgn(Evaluate(q, mid));
+        const int s = q_signs.SignAt(mid);
         if (s == 0) {
           i.hi = mid;
           sign_hi = 0;
@@ -779,7 +801,7 @@ PositiveRoots FindPositiveRootsExactly(const Poly<Exact>& polynomial) {
       if (root.sign_hi == 0) {
         return b;  // exactly hi, above the midpoint
       }
-      const int s = sgn(Evaluate(q, m));
+      const int s = q_signs.SignAt(m);
       if (s == 0) {
         return (std::bit_cast<std::uint64_t>(a) & 1) == 0 ? a : b;
       }

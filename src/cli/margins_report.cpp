@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "number_text/number_text.h"
 
@@ -56,6 +57,18 @@ void PrintMargins(std::ostream& out, const analysis::LoopMargins& m, char separa
     out << "    " << num(p.frequency) << " rad/s: phase margin " << num(p.degrees)
         << " deg, delay margin " << num(p.delay) << " s\n";
   }
+  // Where |L| is infinite or 0 on the axis, the crossing polynomials vanish without a crossing:
+  // said apart, and only for the loops that have such a pole or zero.
+  const auto axis = [&](const std::vector<double>& omega, const char* what) {
+    if (!omega.empty()) {
+      out << "  " << what << '\n';
+      for (const double w : omega) {
+        out << "    " << num(w) << " rad/s\n";
+      }
+    }
+  };
+  axis(m.axis_poles, "poles of L on the imaginary axis, s = +-jw (|L| infinite, no crossing):");
+  axis(m.axis_zeros, "zeros of L on the imaginary axis, s = +-jw (L = 0, no crossing):");
 }
 
 }  // namespace pitch::cli

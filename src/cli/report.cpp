@@ -196,6 +196,16 @@ Json JsonReport(const Outcome& outcome, const std::vector<RunError>& errors,
   report["exact_error"] = outcome.analysis ? ExactErrorJson(*outcome.analysis) : Json(nullptr);
   report["margins"] =
       outcome.frequency_response ? MarginsJson(outcome.frequency_response->margins) : Json(nullptr);
+  if (outcome.frequency_response && !outcome.frequency_response->margins.not_computable) {
+    // The poles and zeros of L on the imaginary axis (ω > 0), for the loops that have them.
+    const analysis::LoopMargins& m = outcome.frequency_response->margins;
+    if (!m.axis_poles.empty()) {
+      report["margins"]["axis_poles"] = m.axis_poles;
+    }
+    if (!m.axis_zeros.empty()) {
+      report["margins"]["axis_zeros"] = m.axis_zeros;
+    }
+  }
   report["margins_error"] = outcome.frequency_response_error
                                 ? ErrorJson(*outcome.frequency_response_error)
                                 : Json(nullptr);

@@ -272,12 +272,12 @@ TController ControllerOf(const Set& c, const Ratios& ratios) {
 }
 
 bool SetStable(const Set& c, const Ratios& ratios, Loop loop) {
-  const TController controller = ControllerOf(c, ratios);
-  const analysis::Matrix4 a = analysis::ToEigen(ClosedLoopMatrix(controller));
+  // The exact closed loop of the inputs, as every other verdict on a controller.
+  const analysis::ClosedLoop closed(ControllerOf(c, ratios));
   if (loop == Loop::kContinuous) {
-    return analysis::ClosedLoopStability(a) == analysis::Stability::kStable;
+    return closed.Continuous() == analysis::Stability::kStable;
   }
-  return analysis::EulerIterationStable(a, kTimeStep);
+  return closed.EulerIterationStable(kTimeStep);
 }
 
 Decision DecideBox(const Ratios& ratios, Loop loop, const CoefficientBox& box, double rho,

@@ -66,6 +66,17 @@ std::vector<MarginRow> MarginRows(const analysis::LoopMargins& m, char separator
   rows.push_back({QStringLiteral("min |1 + L(jω)|"),
                   RoundedNumber(m.stability.value, digits, separator),
                   AtFrequency(m.stability.frequency, separator, digits), QStringLiteral(" = ")});
+  // Poles and zeros of L on the imaginary axis: |L| is infinite or 0 there, which is no crossing.
+  for (const double w : m.axis_poles) {
+    rows.push_back({QStringLiteral("Полюс L на мнимой оси"),
+                    QStringLiteral("±j·%1 рад/с").arg(MarginNumber(w, separator, digits)),
+                    QStringLiteral("(|L| = ∞, не пересечение)")});
+  }
+  for (const double w : m.axis_zeros) {
+    rows.push_back({QStringLiteral("Нуль L на мнимой оси"),
+                    QStringLiteral("±j·%1 рад/с").arg(MarginNumber(w, separator, digits)),
+                    QStringLiteral("(L = 0, не пересечение)")});
+  }
   return rows;
 }
 

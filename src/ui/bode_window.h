@@ -41,8 +41,8 @@ struct MarginRow {
   QString joiner = QStringLiteral(": ");
   QString Line() const;
 };
-// Every crossing of the margins, in the order gain, phase, delay, least distance from −1;
-// numbers with digits significant digits.
+// Every crossing of the margins, in the order gain, phase, delay, least distance from −1, then the
+// poles and zeros of L on the imaginary axis; numbers with digits significant digits.
 std::vector<MarginRow> MarginRows(const analysis::LoopMargins& m, char separator, int digits);
 
 class TBodeWindow : public QWidget {

@@ -11,8 +11,11 @@
 #include <cmath>
 #include <cstdint>
 #include <functional>
+#include <iomanip>
 #include <limits>
+#include <optional>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -112,6 +115,22 @@ double ReferenceRoot(const RationalLoop& loop, Kind kind, double lo, double hi) 
     (ReferenceSign(loop, kind, mid) == sign_a ? a : b) = mid;
   }
   return a.ToDouble();
+}
+
+// The two doubles bit for bit (a zero expected as +0), shown in hexadecimal when they differ.
+::testing::AssertionResult SameDouble(double actual, double expected) {
+  if (expected == 0) {
+    expected = 0;  // never −0
+  }
+  if (std::bit_cast<std::uint64_t>(actual) == std::bit_cast<std::uint64_t>(expected) ||
+      (std::isnan(actual) && std::isnan(expected))) {
+    return ::testing::AssertionSuccess();
+  }
+  std::ostringstream text;
+  text << std::hexfloat << actual << " (" << std::defaultfloat << std::setprecision(17) << actual
+       << ") where the nearest double is " << std::hexfloat << expected << " (" << std::defaultfloat
+       << expected << ")";
+  return ::testing::AssertionFailure() << text.str();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -259,7 +278,7 @@ TEST_P(Crossings, EveryCrossingToTheLastBitOfADouble) {
     const auto [lo, hi] = row.crossings[i];
     const double expected = lo == hi ? lo : ReferenceRoot(row.loop.rational, row.kind, lo, hi);
     // The double nearest the root.
-    EXPECT_EQ(found[i], expected) << "crossing " << i;
+    EXPECT_TRUE(SameDouble(found[i], expected)) << "crossing " << i;
   }
   EXPECT_FALSE(m.not_computable);
 }
@@ -299,10 +318,10 @@ TEST(PositiveRoots, NextToAMidpointRoundToTheSideTheRootIsOn) {
       const PositiveRoots fast = FindPositiveRoots({Ball(-b), Ball(1)}, finer);
       ASSERT_EQ(fast.omega.size(), 1u);
       EXPECT_FALSE(fast.exact_path);
-      EXPECT_EQ(fast.omega[0], expected) << low << (above ? " above" : " below");
+      EXPECT_TRUE(SameDouble(fast.omega[0], expected)) << low << (above ? " above" : " below");
       const PositiveRoots exact = FindPositiveRootsExactly({ToExact(-b), Exact(1)});
       ASSERT_EQ(exact.omega.size(), 1u);
-      EXPECT_EQ(exact.omega[0], expected) << low << (above ? " above" : " below");
+      EXPECT_TRUE(SameDouble(exact.omega[0], expected)) << low << (above ? " above" : " below");
     }
   }
 }
@@ -322,7 +341,7 @@ TEST(PositiveRoots, ExactlyNextToAndOnAMidpoint) {
       const PositiveRoots r =
           FindPositiveRootsExactly({Exact(-(square + square * shift)), Exact(1)});
       ASSERT_EQ(r.omega.size(), 1u);
-      EXPECT_EQ(r.omega[0], expected) << low << " offset " << offset;
+      EXPECT_TRUE(SameDouble(r.omega[0], expected)) << low << " offset " << offset;
     }
   }
 }
@@ -867,6 +886,614 @@ INSTANTIATE_TEST_SUITE_P(
                      Stability::kStable,
                      true}),
     [](const auto& row) { return row.param.name; });
+
+// ---------------------------------------------------------------------------------------------
+// Every margin value against an MPFR reference at 1200 bits that shares nothing with the margin
+// search but the loop's inputs: N(jω) and D(jω) from the factors' coefficients, each an exact
+// rational; a crossing's root bisected within the half unit of a double either side of the
+// reported frequency (which proves that frequency the nearest double), and the values evaluated
+// there from N and D as complex numbers and rounded once.
+
+constexpr mpfr_prec_t kValueBits = 1200;
+
+class Ref {
+ public:
+  Ref() {
+    mpfr_init2(v, kValueBits);
+    mpfr_set_zero(v, 1);
+  }
+  explicit Ref(double x) : Ref() { mpfr_set_d(v, x, MPFR_RNDN); }
+  explicit Ref(const Exact& x) : Ref() { mpfr_set_q(v, x.get_mpq_t(), MPFR_RNDN); }
+  Ref(const Ref& o) : Ref() { mpfr_set(v, o.v, MPFR_RNDN); }
+  Ref& operator=(const Ref& o) {
+    mpfr_set(v, o.v, MPFR_RNDN);
+    return *this;
+  }
+  ~Ref() { mpfr_clear(v); }
+  friend Ref operator+(const Ref& a, const Ref& b) {
+    Ref r;
+    mpfr_add(r.v, a.v, b.v, MPFR_RNDN);
+    return r;
+  }
+  friend Ref operator-(const Ref& a, const Ref& b) {
+    Ref r;
+    mpfr_sub(r.v, a.v, b.v, MPFR_RNDN);
+    return r;
+  }
+  friend Ref operator*(const Ref& a, const Ref& b) {
+    Ref r;
+    mpfr_mul(r.v, a.v, b.v, MPFR_RNDN);
+    return r;
+  }
+  friend Ref operator/(const Ref& a, const Ref& b) {
+    Ref r;
+    mpfr_div(r.v, a.v, b.v, MPFR_RNDN);
+    return r;
+  }
+  // The nearest double, subnormals rounded once at their own precision.
+  double Nearest() const {
+    const mpfr_exp_t emin = mpfr_get_emin();
+    const mpfr_exp_t emax = mpfr_get_emax();
+    mpfr_set_emin(-1073);
+    mpfr_set_emax(1024);
+    mpfr_t x;
+    mpfr_init2(x, 53);
+    int t = mpfr_set(x, v, MPFR_RNDN);
+    t = mpfr_check_range(x, t, MPFR_RNDN);
+    mpfr_subnormalize(x, t, MPFR_RNDN);
+    const double d = mpfr_get_d(x, MPFR_RNDN);
+    mpfr_clear(x);
+    mpfr_set_emin(emin);
+    mpfr_set_emax(emax);
+    return d;
+  }
+  mpfr_t v;
+};
+
+struct RefComplex {
+  Ref re;
+  Ref im;
+};
+
+RefComplex operator*(const RefComplex& a, const RefComplex& b) {
+  return {a.re * b.re - a.im * b.im, a.re * b.im + a.im * b.re};
+}
+
+// A loop as the products of its factors, each factor's coefficients lowest power first.
+struct ReferenceFactors {
+  std::vector<std::vector<Exact>> numerator;
+  std::vector<std::vector<Exact>> denominator;
+};
+
+ReferenceFactors FactorsOf(const RationalLoop& loop) {
+  const auto convert = [](const std::vector<Factor>& factors) {
+    std::vector<std::vector<Exact>> out;
+    for (const Factor& f : factors) {
+      std::vector<Exact> coefficients;
+      for (const Coefficient& c : f) {
+        Exact sum = 0;
+        for (const Product& p : c) {
+          sum += ToExact(p.x) * ToExact(p.y);
+        }
+        coefficients.push_back(sum);
+      }
+      out.push_back(coefficients);
+    }
+    return out;
+  };
+  return {convert(loop.numerator), convert(loop.denominator)};
+}
+
+// c3·(s + c4)·(muv·s² + iv·s + nuv) / (s²·(s² + (c1 + c4 + c5)·s + c1·c4 + c2)), written out here
+// from the model's equations.
+ReferenceFactors PitchFactors(const TController& c) {
+  const auto q = [](double x) { return Exact(x); };
+  return {{{q(c.c3)}, {q(c.c4), Exact(1)}, {q(c.nuv), q(c.iv), q(c.muv)}},
+          {{Exact(0), Exact(0), Exact(1)},
+           {q(c.c1) * q(c.c4) + q(c.c2), q(c.c1) + q(c.c4) + q(c.c5), Exact(1)}}};
+}
+
+RefComplex ValueAt(const std::vector<std::vector<Exact>>& factors, const Ref& omega) {
+  RefComplex product{Ref(1.0), Ref(0.0)};
+  for (const std::vector<Exact>& f : factors) {
+    RefComplex sum{Ref(0.0), Ref(0.0)};
+    for (std::size_t k = f.size(); k-- > 0;) {  // Horner in s = jω
+      sum = sum * RefComplex{Ref(0.0), omega};
+      sum.re = sum.re + Ref(f[k]);
+    }
+    product = product * sum;
+  }
+  return product;
+}
+
+struct NAndD {
+  RefComplex n;
+  RefComplex d;
+};
+NAndD At(const ReferenceFactors& loop, const Ref& omega) {
+  return {ValueAt(loop.numerator, omega), ValueAt(loop.denominator, omega)};
+}
+
+// |N|² − |D|² for a crossover, Im(N·conj D) for a phase crossing.
+int CrossingSign(const ReferenceFactors& loop, Kind kind, const Ref& omega) {
+  const NAndD v = At(loop, omega);
+  Ref f = kind == Kind::kGainCrossover
+              ? v.n.re * v.n.re + v.n.im * v.n.im - v.d.re * v.d.re - v.d.im * v.d.im
+              : v.n.im * v.d.re - v.n.re * v.d.im;
+  return mpfr_sgn(f.v);
+}
+
+// The midpoints between omega and its neighbouring doubles: a root between them rounds to omega.
+std::pair<Ref, Ref> HalfUnitsAround(double omega) {
+  const Ref o(omega);
+  const Ref below(std::nextafter(omega, 0.0));
+  const Ref above(std::nextafter(omega, std::numeric_limits<double>::infinity()));
+  Ref lo = o + below;
+  Ref hi = o + above;
+  mpfr_div_2ui(lo.v, lo.v, 1, MPFR_RNDN);
+  mpfr_div_2ui(hi.v, hi.v, 1, MPFR_RNDN);
+  return {lo, hi};
+}
+
+// The root of kind's function within half a unit of omega, bisected to the working precision;
+// none when the function keeps its sign there (a tangency given by tangent_u, ω² exactly, is
+// taken as it is).
+std::optional<Ref> RootAround(const ReferenceFactors& loop, Kind kind, double omega,
+                              const std::optional<Exact>& tangent_u) {
+  auto [a, b] = HalfUnitsAround(omega);
+  const int sign_a = CrossingSign(loop, kind, a);
+  if (sign_a == CrossingSign(loop, kind, b) || sign_a == 0) {
+    if (!tangent_u) {
+      return std::nullopt;
+    }
+    Ref root(*tangent_u);
+    mpfr_sqrt(root.v, root.v, MPFR_RNDN);
+    if (mpfr_less_p(root.v, a.v) || mpfr_greater_p(root.v, b.v)) {
+      return std::nullopt;
+    }
+    return root;
+  }
+  for (int i = 0; i < static_cast<int>(kValueBits) - 40; ++i) {
+    Ref mid = a + b;
+    mpfr_div_2ui(mid.v, mid.v, 1, MPFR_RNDN);
+    (CrossingSign(loop, kind, mid) == sign_a ? a : b) = mid;
+  }
+  return a;
+}
+
+// A value below 2^-1000 where the reference's own error is near 2^-1100: exactly zero.
+bool ReferenceZero(const Ref& x) { return mpfr_zero_p(x.v) || mpfr_get_exp(x.v) < -1000; }
+
+struct ReferenceValues {
+  Ref radians;  // the phase margin within (−π, π], or the gain margin's |dB|… as fits
+  double degrees = 0;
+  double delay = 0;
+  double factor = 0;
+  double decibels = 0;
+  Ref key;  // |PM| or |dB|, for the order
+};
+
+Ref Pi() {
+  Ref pi;
+  mpfr_const_pi(pi.v, MPFR_RNDN);
+  return pi;
+}
+
+ReferenceValues CrossoverValues(const ReferenceFactors& loop, const Ref& omega) {
+  const NAndD v = At(loop, omega);
+  // −L = −N·conj D/|D|²: its angle is the phase margin.
+  const Ref x = Ref(0.0) - (v.n.re * v.d.re + v.n.im * v.d.im);
+  const Ref y = Ref(0.0) - (v.n.im * v.d.re - v.n.re * v.d.im);
+  ReferenceValues r;
+  mpfr_atan2(r.radians.v, y.v, x.v, MPFR_RNDN);
+  if (ReferenceZero(r.radians)) {
+    r.radians = Ref(0.0);
+  }
+  Ref degrees = r.radians * Ref(180.0) / Pi();
+  r.degrees = degrees.Nearest();
+  Ref lag = r.radians;
+  if (mpfr_sgn(lag.v) < 0) {
+    lag = lag + Pi() * Ref(2.0);
+  }
+  r.delay = (lag / omega).Nearest();
+  r.key = degrees;
+  mpfr_abs(r.key.v, r.key.v, MPFR_RNDN);
+  return r;
+}
+
+// The gain margin |D|/|N| where L is real and negative; none where it is not (L ≥ 0, 0 or a
+// pole there: no crossing of −180°).
+std::optional<ReferenceValues> PhaseCrossingValues(const ReferenceFactors& loop, const Ref& omega) {
+  const NAndD v = At(loop, omega);
+  const Ref re = v.n.re * v.d.re + v.n.im * v.d.im;
+  const Ref n2 = v.n.re * v.n.re + v.n.im * v.n.im;
+  const Ref d2 = v.d.re * v.d.re + v.d.im * v.d.im;
+  // Relative to |N|·|D|, Re(N·conj D) is 0 or far from it; N or D vanishing is a pole or zero.
+  Ref size = n2 * d2;
+  mpfr_sqrt(size.v, size.v, MPFR_RNDN);
+  if (ReferenceZero(n2 / d2) || ReferenceZero(d2 / n2) || mpfr_sgn(re.v) >= 0 ||
+      ReferenceZero(re / size)) {
+    return std::nullopt;
+  }
+  ReferenceValues r;
+  Ref factor = d2 / n2;
+  mpfr_sqrt(factor.v, factor.v, MPFR_RNDN);
+  r.factor = factor.Nearest();
+  Ref db;
+  mpfr_log10(db.v, factor.v, MPFR_RNDN);
+  db = db * Ref(20.0);
+  if (ReferenceZero(db)) {
+    db = Ref(0.0);
+  }
+  r.decibels = db.Nearest();
+  r.key = db;
+  mpfr_abs(r.key.v, r.key.v, MPFR_RNDN);
+  return r;
+}
+
+// |1 + L|² = |D + N|²/|D|²
+Ref SquaredDistance(const ReferenceFactors& loop, const Ref& omega) {
+  const NAndD v = At(loop, omega);
+  const Ref re = v.n.re + v.d.re;
+  const Ref im = v.n.im + v.d.im;
+  return (re * re + im * im) / (v.d.re * v.d.re + v.d.im * v.d.im);
+}
+
+// The sign of d|1 + L|²/dω at omega, by a central difference 2^-400 of omega wide.
+int DistanceSlope(const ReferenceFactors& loop, const Ref& omega) {
+  Ref h = omega;
+  mpfr_mul_2si(h.v, h.v, -400, MPFR_RNDN);
+  const Ref d = SquaredDistance(loop, omega + h) - SquaredDistance(loop, omega - h);
+  return mpfr_sgn(d.v);
+}
+
+// The least |1 + L| within half a unit of omega, found by golden sections; none when the
+// slope's signs there show no minimum.
+std::optional<Ref> DistanceMinimumAround(const ReferenceFactors& loop, double omega) {
+  auto [a, b] = HalfUnitsAround(omega);
+  if (DistanceSlope(loop, a) > 0 || DistanceSlope(loop, b) < 0) {
+    return std::nullopt;
+  }
+  Ref ratio(5.0);
+  mpfr_sqrt(ratio.v, ratio.v, MPFR_RNDN);
+  ratio = (ratio - Ref(1.0)) / Ref(2.0);
+  // To 2^-1200 of omega: a zero distance falls below the reference's zero.
+  for (int i = 0; i < 1700; ++i) {
+    const Ref step = (b - a) * ratio;
+    const Ref x1 = b - step;
+    const Ref x2 = a + step;
+    if (mpfr_less_p(SquaredDistance(loop, x1).v, SquaredDistance(loop, x2).v)) {
+      b = x2;
+    } else {
+      a = x1;
+    }
+  }
+  Ref value = SquaredDistance(loop, a);
+  if (ReferenceZero(value)) {
+    return Ref(0.0);
+  }
+  mpfr_sqrt(value.v, value.v, MPFR_RNDN);
+  return value;
+}
+
+struct MarginRow {
+  std::string name;
+  ReferenceFactors reference;
+  std::function<LoopMargins()> margins;
+  std::size_t crossovers = 0;
+  std::size_t phase_crossings = 0;  // the true crossings of −180°, ω = 0 included
+  // A crossover that is a tangency: its ω² exactly.
+  std::optional<Exact> tangent_u;
+  // The headline values a published table gives (gain margin and its frequency, phase margin
+  // and its crossover; infinity for none), to its tolerance.
+  struct Published {
+    double gain = 0;
+    double phase = 0;
+    double gain_frequency = 0;
+    double crossover = 0;
+    double tolerance = 0;
+  };
+  std::optional<Published> published;
+};
+
+void PrintTo(const MarginRow& row, std::ostream* os) { *os << row.name; }
+
+MarginRow GeneralRow(std::string name, const Loop& loop, std::size_t crossovers,
+                     std::size_t phase_crossings, std::optional<Exact> tangent_u = std::nullopt) {
+  return {std::move(name),
+          FactorsOf(loop.rational),
+          [loop] { return Margins(loop.factored, loop.rational, ClosedLoopStable(loop.factored)); },
+          crossovers,
+          phase_crossings,
+          std::move(tangent_u),
+          std::nullopt};
+}
+
+MarginRow PitchMarginRow(std::string name, const std::array<Real, 5>& c,
+                         std::optional<std::array<Real, 3>> autopilot, std::size_t crossovers,
+                         std::size_t phase_crossings) {
+  TController controller;
+  testing::SetCoefficients(controller, c);
+  if (autopilot) {
+    controller.muv = (*autopilot)[0];
+    controller.iv = (*autopilot)[1];
+    controller.nuv = (*autopilot)[2];
+  } else {
+    try {
+      controller.ComputeGearRatios();
+    } catch (const Exception&) {
+      // the ratios stored before the failing step stand, as in the front ends
+    }
+  }
+  return {std::move(name), PitchFactors(controller), [controller] { return Margins(controller); },
+          crossovers,      phase_crossings,          std::nullopt,
+          std::nullopt};
+}
+
+std::vector<MarginRow> MarginRows() {
+  std::vector<MarginRow> rows;
+  // The examples. A resonance so light that the gain margin's relative error grew as 1/ζ.
+  rows.push_back(PitchMarginRow("LightlyDamped",
+                                {-3.9445840745745637, 17.622344626098055, -96.84800218534504,
+                                 2.4009044138406184, 1.543679660734072},
+                                std::nullopt, 1, 1));
+  // A zero of L at ±j·2.38…: Im(N·conj D) changes sign there with L = 0, which is no crossing.
+  rows.push_back(PitchMarginRow("ZeroOfTheLoopOnTheAxis",
+                                {3.9779702558306793, 1.497503993677293, 49.83300422862678,
+                                 0.4944741993663485, 2.9983163834986444},
+                                std::array<Real, 3>{0.2570129582817999, 0, 5.839800479909174}, 1,
+                                0));
+  // c1 + c4 + c5 = 0: a pole pair of L on the axis.
+  rows.push_back(
+      PitchMarginRow("PoleOfTheLoopOnTheAxis", {0.25, 1.3, -5.0, 0.5, -0.75}, std::nullopt, 1, 0));
+  // Roots near 1e154, where L crosses 0° as well as −180°.
+  rows.push_back(PitchMarginRow("ZeroDegreesAtAHugeScale", {0.88, 1e308, 7.028, 0.987, 0.251},
+                                std::nullopt, 3, 0));
+  // N and D share s + 1/2... the exact loop 0.25·(s + 0.5)/s² has one crossover and no phase
+  // crossing.
+  rows.push_back(PitchMarginRow("CancellingPoleAndZero", {-1.25, 2.625, 1, 0.5, 0.75},
+                                std::array<Real, 3>{0.25, 0, 0.5}, 1, 0));
+  rows.push_back(
+      PitchMarginRow("TinyCoefficients",
+                     {1.2318778779988625e-150, 5.115111450396023e-300, -1.56806931182502e-151,
+                      4.4431849333672393e-150, 8.198747762598484e-151},
+                     std::nullopt, 1, 1));
+  rows.push_back(
+      PitchMarginRow("HugeCoefficients",
+                     {4.630392010348025e+150, 4.59358353934957e+300, -1.321765078188936e+150,
+                      2.5010212186045925e+150, 1.704149656775364e+150},
+                     std::nullopt, 1, 1));
+  // A pair of closed-loop poles exactly on the axis: L = −1 there, every margin exactly 0.
+  rows.push_back(PitchMarginRow("MarginalClosedLoop", {0.5, 0.6875, 1, 2, -0.75},
+                                std::array<Real, 3>{0.25, 0.5625, 0.875}, 1, 2));
+  // (s² + 1)² and (s² + 1)·(s − 1)·(s + 2) as D + N: L = −1 at ω = 1 again.
+  {
+    // A double pair: |L| and the phase touch their levels at ω = 1 without crossing them.
+    MarginRow row = PitchMarginRow("MarginalRepeatedPair", {0.5, 4.25, 1, 1, 0.25},
+                                   std::array<Real, 3>{-1.75, -1, 1}, 2, 1);
+    row.tangent_u = Exact(1);
+    rows.push_back(std::move(row));
+  }
+  rows.push_back(PitchMarginRow("MarginalPairAndOneRight", {0.5, -3.75, 1, 1, 0.25},
+                                std::array<Real, 3>{-0.75, 3, -2}, 1, 1));
+  // The same a unit of nuv either side: the margins tiny, of either sign, the delay margin tiny
+  // on the stable side and nearly a whole turn over ω on the other.
+  rows.push_back(PitchMarginRow("NearlyMarginalBelow", {0.5, 0.6875, 1, 2, -0.75},
+                                std::array<Real, 3>{0.25, 0.5625, std::nextafter(0.875, 0.0)}, 1,
+                                2));
+  rows.push_back(PitchMarginRow("NearlyMarginalAbove", {0.5, 0.6875, 1, 2, -0.75},
+                                std::array<Real, 3>{0.25, 0.5625, std::nextafter(0.875, 1.0)}, 1,
+                                2));
+  // Two phase crossings 0.1 % and 0.025 % apart, the phase between them 1e-5° and 1e-6° below
+  // −180°.
+  rows.push_back(PitchMarginRow("PhaseDipBy1e5thDegree", {0.5, 0.5, 1, 0.5, 0.25},
+                                std::array<Real, 3>{1, 1.6370666666666667, 3.1048}, 1, 2));
+  rows.push_back(PitchMarginRow("PhaseDipBy1e6thDegree", {0.5, 0.5, 1, 0.5, 0.25},
+                                std::array<Real, 3>{1, 1.6342666666666665, 3.1012}, 1, 2));
+  // H(u) = −u·(u − 1)²: the phase touches −180° at ω = 1.
+  {
+    MarginRow row = PitchMarginRow("PhaseTouchingMinus180", {0.25, 1.125, 1, 0.25, 0.5},
+                                   std::array<Real, 3>{1, 0.00390625, 1.0654296875}, 1, 1);
+    row.tangent_u = Exact(1);
+    rows.push_back(std::move(row));
+  }
+  // k/((s² + 2ζ·s + 1)·(s + 1)): the phase crosses −180° inside a resonance of width ζ.
+  for (const int decades : {4, 8, 12, 14}) {
+    const double zeta = std::pow(10.0, -decades);
+    rows.push_back(GeneralRow("ResonanceZeta1e" + std::to_string(decades) + "th",
+                              MakeLoop(1e-3, {}, {Poly({1, 2 * zeta, 1}), Poly({1, 1})}), 2, 1));
+  }
+  // 4/(s² + 2s + 5) touches |L| = 1 at ω = √3; times 1 + 2^-104, 2^-106 and 2^-112 it crosses
+  // twice, about two units, one unit and a quarter of a unit of a double apart. At 2^-112 both
+  // phase margins round to 120° (120 ± 1.3e-15): the headline is the one exactly nearer 0.
+  rows.push_back(
+      GeneralRow("TangentMagnitude", MakeLoop(4, {}, {Poly({5, 2, 1})}), 1, 0, Exact(3)));
+  for (const int bits : {104, 106, 112}) {
+    Loop l = MakeLoop(4, {}, {Poly({5, 2, 1})});
+    Factor gain;
+    gain.push_back(Coefficient{{1, 1}, {std::ldexp(1.0, -bits), 1}});
+    l.rational.numerator.push_back(gain);
+    rows.push_back(GeneralRow("CrossoversApart2ToThe" + std::to_string(bits), l, 2, 0));
+  }
+  // a³/(s + a)³: the margins of 1/(s + 1)³ at every scale, the phase crossing at √3·a.
+  for (const double a : {1e-314, 1e-300, 1e300}) {
+    rows.push_back(GeneralRow(
+        std::string("ScaledLag") + (a < 1e-310 ? "Subnormal"
+                                    : a < 1    ? "Tiny"
+                                               : "Huge"),
+        MakeLoop(1, {Poly({a}), Poly({a}), Poly({a})}, {Poly({a, 1}), Poly({a, 1}), Poly({a, 1})}),
+        0, 1));
+  }
+  // The tricky loops of python-control's margin tests (types −1 to 3, and the examples of
+  // Bavafi-Toosi, "A note on the gain and phase margin concepts", 2015), with the values that
+  // table gives to its tolerance.
+  const double inf = std::numeric_limits<double>::infinity();
+  const auto published = [&rows](std::string name, const Loop& loop, std::size_t crossovers,
+                                 std::size_t phase_crossings, MarginRow::Published values) {
+    MarginRow row = GeneralRow(std::move(name), loop, crossovers, phase_crossings);
+    row.published = values;
+    rows.push_back(std::move(row));
+  };
+  published("TypeMinus1", MakeLoop(2, {Poly({0, 1})}, {Poly({1, 1})}), 1, 0,
+            {inf, -120.0007, 0, 0.5774, 1.5e-3});
+  const std::vector<Factor> lag3 = {Poly({1, 1}), Poly({1, 1}), Poly({1, 1})};
+  published("Type0Low", MakeLoop(0.8, {}, lag3), 0, 1, {10.0014, inf, 1.7322, 0, 1.5e-3});
+  published("Type0", MakeLoop(2, {}, lag3), 1, 1, {4.000, 67.6058, 1.7322, 0.7663, 1e-2});
+  published("Type1", MakeLoop(1, {Poly({0.1, 1})}, {Poly({0, 1}), Poly({1, 1})}), 1, 0,
+            {inf, 144.9032, 0, 0.3162, 1e-4});
+  published("Type2", MakeLoop(1, {Poly({0.1, 1})}, {Poly({0, 0, 1}), Poly({1, 1})}), 1, 0,
+            {inf, 44.4594, 0, 0.7907, 1e-4});
+  published(
+      "Type3",
+      MakeLoop(1, {Poly({0.1, 1}), Poly({0.1, 1})}, {Poly({0, 0, 1}), Poly({0, 1}), Poly({1, 1})}),
+      1, 1, {0.0626, 37.1748, 0.1119, 0.7951, 1.5e-3});
+  const auto example21 = [](double k) {
+    return MakeLoop(0.002 * k, {Poly({0.02, 1}), Poly({0.05, 1}), Poly({5, 1}), Poly({10, 1})},
+                    {Poly({-0.0005, 1}), Poly({0.0001, 1}), Poly({0.01, 1}), Poly({0.2, 1}),
+                     Poly({1, 1}), Poly({100, 1}), Poly({100, 1})});
+  };
+  published("Example21", example21(1), 1, 5, {0.0100, -14.5640, 0, 0.0022, 1e-2});
+  published("Example21Times1000", example21(1000), 1, 5, {0.1793, 22.5215, 0.0243, 0.0630, 1e-2});
+  published("Example21Times5000", example21(5000), 1, 5, {4.5596, 21.2101, 0.4385, 0.1868, 1.5e-3});
+  return rows;
+}
+
+std::string Describe(const LoopMargins& m) {
+  std::ostringstream text;
+  text << std::setprecision(17);
+  for (const PhaseMargin& p : m.phase) {
+    text << "crossover " << p.frequency << ": " << p.degrees << "°, " << p.delay << " s\n";
+  }
+  for (const GainMargin& g : m.gain) {
+    text << "phase crossing " << g.frequency << ": " << g.factor << ", " << g.decibels << " dB\n";
+  }
+  text << "stability margin " << m.stability.value << " at " << m.stability.frequency << "\n";
+  for (const double w : m.axis_poles) {
+    text << "pole of L at ±j·" << w << "\n";
+  }
+  for (const double w : m.axis_zeros) {
+    text << "zero of L at ±j·" << w << "\n";
+  }
+  return text.str();
+}
+
+class MarginValues : public ::testing::TestWithParam<MarginRow> {};
+
+TEST_P(MarginValues, EachTheDoubleNearestItsExactValue) {
+  const MarginRow& row = GetParam();
+  const LoopMargins m = row.margins();
+  EXPECT_FALSE(m.not_computable) << *m.not_computable;
+  SCOPED_TRACE(Describe(m));
+
+  // Gain crossovers: the phase margin, the delay, the least |PM| first and the least delay.
+  EXPECT_EQ(m.phase.size(), row.crossovers) << "gain crossovers";
+  std::optional<double> least_delay;
+  std::optional<Ref> least_key;
+  for (std::size_t i = 0; i < m.phase.size(); ++i) {
+    const PhaseMargin& p = m.phase[i];
+    SCOPED_TRACE("crossover at " + std::to_string(p.frequency));
+    const std::optional<Ref> root =
+        RootAround(row.reference, Kind::kGainCrossover, p.frequency, row.tangent_u);
+    if (!root) {
+      ADD_FAILURE() << "no crossover within half a unit of " << std::hexfloat << p.frequency;
+      continue;
+    }
+    const ReferenceValues r = CrossoverValues(row.reference, *root);
+    EXPECT_TRUE(SameDouble(p.degrees, r.degrees)) << "phase margin";
+    EXPECT_TRUE(SameDouble(p.delay, r.delay)) << "delay margin";
+    if (!least_delay || r.delay < *least_delay) {
+      least_delay = r.delay;
+    }
+    if (!least_key) {
+      least_key = r.key;
+    } else {
+      EXPECT_LE(mpfr_cmp(least_key->v, r.key.v), 0) << "a smaller |PM| than the headline's";
+    }
+  }
+  ASSERT_EQ(m.delay.has_value(), least_delay.has_value());
+  if (least_delay) {
+    EXPECT_TRUE(SameDouble(*m.delay, *least_delay)) << "least delay margin";
+  }
+
+  // Phase crossings: the gain margin where L < 0, the least |dB| first.
+  least_key.reset();
+  EXPECT_EQ(m.gain.size(), row.phase_crossings) << "phase crossings";
+  for (std::size_t i = 0; i < m.gain.size(); ++i) {
+    const GainMargin& g = m.gain[i];
+    SCOPED_TRACE("phase crossing at " + std::to_string(g.frequency));
+    std::optional<ReferenceValues> r;
+    if (g.frequency == 0) {
+      r = PhaseCrossingValues(row.reference, Ref(0.0));
+    } else {
+      const std::optional<Ref> root =
+          RootAround(row.reference, Kind::kPhaseCrossing, g.frequency, row.tangent_u);
+      if (!root) {
+        ADD_FAILURE() << "no phase crossing within half a unit of " << std::hexfloat << g.frequency;
+        continue;
+      }
+      r = PhaseCrossingValues(row.reference, *root);
+    }
+    if (!r) {
+      ADD_FAILURE() << "L is not negative there: no crossing of -180°";
+      continue;
+    }
+    EXPECT_TRUE(SameDouble(g.factor, r->factor)) << "gain margin";
+    EXPECT_TRUE(SameDouble(g.decibels, r->decibels)) << "decibels";
+    if (!least_key) {
+      least_key = r->key;
+    } else {
+      EXPECT_LE(mpfr_cmp(least_key->v, r->key.v), 0) << "a smaller |dB| than the headline's";
+    }
+  }
+
+  if (row.published) {
+    const MarginRow::Published& p = *row.published;
+    if (std::isinf(p.gain)) {
+      EXPECT_TRUE(m.gain.empty());
+    } else if (!m.gain.empty()) {
+      EXPECT_NEAR(m.gain[0].factor, p.gain, p.tolerance);
+      EXPECT_NEAR(m.gain[0].frequency, p.gain_frequency, p.tolerance);
+    }
+    if (std::isinf(p.phase)) {
+      EXPECT_TRUE(m.phase.empty());
+    } else if (!m.phase.empty()) {
+      EXPECT_NEAR(m.phase[0].degrees, p.phase, p.tolerance);
+      EXPECT_NEAR(m.phase[0].frequency, p.crossover, p.tolerance);
+    }
+  }
+
+  // The least |1 + L|: at an extreme, or a limit (ω → 0 or ∞).
+  const StabilityMargin& s = m.stability;
+  if (s.frequency > 0 && std::isfinite(s.frequency)) {
+    const std::optional<Ref> least = DistanceMinimumAround(row.reference, s.frequency);
+    ASSERT_TRUE(least) << "no minimum of |1 + L| within half a unit of " << std::hexfloat
+                       << s.frequency;
+    EXPECT_TRUE(SameDouble(s.value, least->Nearest())) << "stability margin";
+  }
+  // No sample of a logarithmic scan lies below it.
+  double low = s.frequency > 0 && std::isfinite(s.frequency) ? s.frequency : 1;
+  double high = low;
+  for (const GainMargin& g : m.gain) {
+    if (g.frequency > 0) {
+      low = std::min(low, g.frequency);
+      high = std::max(high, g.frequency);
+    }
+  }
+  for (const PhaseMargin& p : m.phase) {
+    low = std::min(low, p.frequency);
+    high = std::max(high, p.frequency);
+  }
+  const double decades = std::log10(high / low) + 6;
+  for (int i = 0; i <= 600; ++i) {
+    const double omega = low * 1e-3 * std::pow(10.0, decades * i / 600);
+    Ref d = SquaredDistance(row.reference, Ref(omega));
+    mpfr_sqrt(d.v, d.v, MPFR_RNDN);
+    EXPECT_GE(d.Nearest(), s.value * (1 - 1e-12)) << "at " << omega;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Loops, MarginValues, ::testing::ValuesIn(MarginRows()),
+                         [](const auto& row) { return row.param.name; });
 
 }  // namespace
 }  // namespace pitch::analysis

@@ -399,6 +399,33 @@ TEST_F(CliRun, MarginsInTheMetricsText) {
             std::string::npos);
 }
 
+// A pole or zero of L on the imaginary axis is said in words, never listed as a crossing; loops
+// without one print no such line or key.
+TEST_F(CliRun, PolesAndZerosOfTheLoopOnTheAxisApart) {
+  // c1 + c4 + c5 = 0: poles at ±j·1.19…, where the phase jumps by 180° without crossing.
+  const std::vector<std::string> pole = {"--", "0.25", "1.3", "-5.0", "0.5", "-0.75"};
+  std::vector<std::string> text = {"--metrics"};
+  text.insert(text.end(), pole.begin(), pole.end());
+  const std::string out = Call(text).out;
+  EXPECT_NE(out.find("  phase crossings (-180 deg + k*360 deg): none\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("  poles of L on the imaginary axis, s = +-jw (|L| infinite, no crossing):\n"
+                     "    1.19373363863133 rad/s\n"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(out.find("zeros of L"), std::string::npos) << out;
+  std::vector<std::string> json = {"--json"};
+  json.insert(json.end(), pole.begin(), pole.end());
+  const Json m = Json::parse(Call(json).out)["margins"];
+  EXPECT_EQ(m["phase_crossings"], Json::array());
+  ASSERT_EQ(m["axis_poles"].size(), 1u);
+  EXPECT_NEAR(m["axis_poles"][0].get<double>(), 1.1937336386313322, 1e-15);
+  EXPECT_FALSE(m.contains("axis_zeros"));
+
+  const std::string defaults = Call({"--metrics"}).out;
+  EXPECT_EQ(defaults.find("imaginary axis"), std::string::npos) << defaults;
+  EXPECT_FALSE(Json::parse(Call({"--json"}).out)["margins"].contains("axis_poles"));
+}
+
 TEST_F(CliRun, CsvWithTheExactColumn) {
   const std::string path = Path("exact.csv");
   ASSERT_EQ(Call({"--csv", path, "--exact"}).code, 0);

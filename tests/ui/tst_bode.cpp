@@ -197,6 +197,12 @@ class TestBode : public QObject {
              QStringList({QStringLiteral("Запас по амплитуде: 2 (6,021 дБ) при ω = 0 рад/с"),
                           QStringLiteral("Запас по фазе: нет (ЛАЧХ не пересекает 0 дБ)"),
                           QStringLiteral("min |1 + L(jω)| = 0,5 при ω = 0 рад/с")}));
+    // 0.5·(s² + 4)/(s·(s + 1)²): L = 0 at ±2j, a row of its own after the margins.
+    analysis::TransferFunction notch{0.5, {{0, 2}, {0, -2}}, {0, -1, -1}};
+    const std::vector<MarginRow> rows = MarginRows(analysis::Margins(notch, true), ',', 4);
+    QCOMPARE(rows.back().Line(),
+             QStringLiteral("Нуль L на мнимой оси: ±j·2 рад/с (L = 0, не пересечение)"));
+    QCOMPARE(rows[rows.size() - 2].quantity, QStringLiteral("min |1 + L(jω)|"));
   }
 
   // The tick labels in the program's number text with the window's separator, as the margins
