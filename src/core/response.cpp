@@ -14,6 +14,12 @@
 
 #include "core/controller.h"
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#define PITCH_X87_STEP 1
+#else
+#define PITCH_X87_STEP 0
+#endif
+
 namespace pitch {
 namespace {
 
@@ -141,16 +147,178 @@ int Steps(Lane* lanes, int from, Real dt, bool* out_of_range) {
   return i;
 }
 
+#if !PITCH_X87_STEP
 int StepsOf(Lane* lanes, int n, int from, Real dt, bool* out_of_range) {
+  static_assert(kInterleavedResponses <= 4);
   switch (n) {
     case 1:
       return Steps<1>(lanes, from, dt, out_of_range);
     case 2:
       return Steps<2>(lanes, from, dt, out_of_range);
-    default:
+    case 3:
       return Steps<3>(lanes, from, dt, out_of_range);
+    default:
+      return Steps<4>(lanes, from, dt, out_of_range);
   }
 }
+#endif
+
+#if PITCH_X87_STEP
+// The scheduled step: the same operations as Steps in the same order, written for the x87 unit
+// so that the steps of several controllers overlap as far as its multiplier allows. Compiled
+// code keeps the invariants of one controller on the register stack and spills those of others
+// through extended temporaries with every value it shuffles; here every value lives in memory
+// (the invariants as extended values, the states as Reals) and each controller's step uses at
+// most three registers, so the processor's out-of-order window overlaps the steps of all the
+// controllers of a group. No value is checked in the step: a state that leaves the Real range
+// stays out of it (infinite or NaN) in every later step, because no operation of the step turns
+// a non-finite operand into a finite result, so a block of steps is checked once at its end.
+struct alignas(64) Fast {
+  Extended negative_damping;
+  Extended stiffness;
+  Extended integral_gain;
+  Extended proportional_gain;
+  Real x4;
+  Real dt;
+  Real one;
+  Real w;
+  Real y;
+  Real x;
+  Real z;
+  Real* samples;  // sample i at samples[i]
+};
+
+Fast FastOf(const Lane& lane, Real dt) {
+  return Fast{lane.negative_damping,
+              lane.stiffness,
+              lane.integral_gain,
+              lane.proportional_gain,
+              static_cast<Real>(lane.x4),
+              dt,
+              1,
+              lane.w,
+              lane.y,
+              lane.x,
+              lane.z,
+              &(*lane.teta)[1] - 1};
+}
+
+// One step of one controller: states w, y, x, z from their previous values, and sample i.
+// Operand for operand as Steps: w from (((−damping·wp − stiffness·xp) − integral·yp) −
+// proportional·zp)·dt + wp, held on the stack while y, x and z (which read the previous w) are
+// formed; each state rounded to a Real as it is stored; the sample from the stored z.
+inline void FastStep(Fast& f, Real& sample) {
+  asm("fldt %[nd]\n\t"
+      "fmull %[w]\n\t"  // −damping·wp
+      "fldt %[st]\n\t"
+      "fmull %[x]\n\t"  // stiffness·xp
+      "fsubrp\n\t"      // −damping·wp − stiffness·xp
+      "fldt %[ig]\n\t"
+      "fmull %[y]\n\t"  // integral·yp
+      "fsubrp\n\t"
+      "fldt %[pg]\n\t"
+      "fmull %[z]\n\t"  // proportional·zp
+      "fsubrp\n\t"
+      "fmull %[dt]\n\t"
+      "faddl %[w]\n\t"  // the new w, kept until wp is no longer read
+      "fldl %[dt]\n\t"
+      "fmull %[z]\n\t"
+      "faddl %[y]\n\t"
+      "fstpl %[y]\n\t"  // y = dt·zp + yp
+      "fldl %[x]\n\t"
+      "fmull %[x4]\n\t"
+      "fsubrl %[w]\n\t"  // wp − xp·x4
+      "fmull %[dt]\n\t"
+      "faddl %[x]\n\t"
+      "fstpl %[x]\n\t"  // x = (wp − xp·x4)·dt + xp
+      "fldl %[dt]\n\t"
+      "fmull %[w]\n\t"
+      "faddl %[z]\n\t"
+      "fstpl %[z]\n\t"  // z = dt·wp + zp
+      "fstpl %[w]\n\t"
+      "fldl %[z]\n\t"
+      "faddl %[one]\n\t"
+      "fstpl %[sample]"  // z + 1
+      : [w] "+m"(f.w), [y] "+m"(f.y), [x] "+m"(f.x), [z] "+m"(f.z), [sample] "=m"(sample)
+      : [nd] "m"(f.negative_damping), [st] "m"(f.stiffness), [ig] "m"(f.integral_gain),
+        [pg] "m"(f.proportional_gain), [x4] "m"(f.x4), [dt] "m"(f.dt), [one] "m"(f.one)
+      : "st", "st(1)", "st(2)");
+}
+
+// Steps from … to − 1 of N controllers, unchecked.
+template <int N>
+void FastSteps(Fast* lanes, int from, int to) {
+  for (int i = from; i < to; ++i) {
+#pragma GCC unroll 8
+    for (int k = 0; k < N; ++k) {
+      FastStep(lanes[k], lanes[k].samples[i]);
+    }
+  }
+}
+
+void FastStepsOf(Fast* lanes, int n, int from, int to) {
+  switch (n) {
+    case 1:
+      return FastSteps<1>(lanes, from, to);
+    case 2:
+      return FastSteps<2>(lanes, from, to);
+    case 3:
+      return FastSteps<3>(lanes, from, to);
+    case 4:
+      return FastSteps<4>(lanes, from, to);
+    case 5:
+      return FastSteps<5>(lanes, from, to);
+    default:
+      return FastSteps<6>(lanes, from, to);
+  }
+}
+
+bool Finite(const Fast& f) {
+  return std::isfinite(f.w) && std::isfinite(f.y) && std::isfinite(f.x) && std::isfinite(f.z);
+}
+
+// The steps of a group, kBlock at a time: the samples a block is to overwrite are kept, and a
+// controller that ends the block out of range has them back and repeats the block with the
+// checked step, which stops it at its first out-of-range value.
+constexpr int kBlock = 64;
+
+void SimulateGroup(Lane* lanes, std::size_t* index, int running, Real dt,
+                   std::span<std::exception_ptr> faults) {
+  Fast fast[kInterleavedResponses];
+  for (int k = 0; k < running; ++k) {
+    fast[k] = FastOf(lanes[k], dt);
+  }
+  for (int from = 2; from <= kSampleCount && running > 0; from += kBlock) {
+    const int count = std::min(kBlock, kSampleCount + 1 - from);
+    Real kept[kInterleavedResponses][kBlock];
+    Fast before[kInterleavedResponses];
+    for (int k = 0; k < running; ++k) {
+      std::copy_n(fast[k].samples + from, count, kept[k]);
+      before[k] = fast[k];
+    }
+    FastStepsOf(fast, running, from, from + count);
+    int left = 0;
+    for (int k = 0; k < running; ++k) {
+      if (Finite(fast[k])) {
+        fast[left] = fast[k];
+        lanes[left] = lanes[k];
+        index[left++] = index[k];
+        continue;
+      }
+      std::copy_n(kept[k], count, fast[k].samples + from);
+      Lane& lane = lanes[k];
+      lane.w = before[k].w;
+      lane.y = before[k].y;
+      lane.x = before[k].x;
+      lane.z = before[k].z;
+      bool out_of_range = false;
+      Steps<1>(&lane, from, dt, &out_of_range);
+      faults[index[k]] = std::make_exception_ptr(EOverflow());
+    }
+    running = left;
+  }
+}
+#endif
 
 }  // namespace
 
@@ -175,6 +343,9 @@ void SimulateResponses(std::span<TController* const> controllers,
       lanes[running] = Start(*controllers[first + k]);
       index[running++] = first + k;
     }
+#if PITCH_X87_STEP
+    SimulateGroup(lanes, index, running, dt, faults);
+#else
     int step = 2;
     while (running > 0) {
       bool out_of_range[kInterleavedResponses] = {};
@@ -196,6 +367,7 @@ void SimulateResponses(std::span<TController* const> controllers,
       running = kept;
       ++step;
     }
+#endif
   }
 }
 

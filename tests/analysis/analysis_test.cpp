@@ -4,8 +4,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <ios>
 #include <numbers>
+#include <random>
 #include <string>
+#include <unsupported/Eigen/MatrixFunctions>
 #include <vector>
 
 #include "common/coefficients.h"
@@ -136,6 +139,32 @@ TEST(ExactResponse, StopsWhereTheStateLeavesTheDoubleRange) {
   ASSERT_EQ(h.size(), 710u);
   EXPECT_TRUE(std::all_of(h.begin(), h.end(), [](double v) { return std::isfinite(v); }));
   EXPECT_NEAR(h.back() / -std::exp(709.0), 1, 1e-9);
+}
+
+// The response written out step by step is the plain Eigen iteration, bit for bit, over seeded
+// random loops (hexadecimal floating point on a mismatch).
+TEST(ExactResponse, EqualsThePlainIterationBitForBit) {
+  std::mt19937_64 random(5);
+  std::uniform_real_distribution<double> entry(-3, 3);
+  for (int k = 0; k < 50; ++k) {
+    Matrix4 a;
+    for (int i = 0; i < 16; ++i) {
+      a(i / 4, i % 4) = entry(random);
+    }
+    const Matrix4 factor = (a * kTimeStep).exp();
+    Vector4 state = InitialState();
+    std::vector<double> plain;
+    for (int i = 0; i < kSampleCount && state.allFinite() && std::isfinite(1 + state(0)); ++i) {
+      plain.push_back(1 + state(0));
+      state = factor * state;
+    }
+    const std::vector<double> h = ExactResponse(a, InitialState(), kTimeStep, kSampleCount);
+    ASSERT_EQ(h.size(), plain.size()) << "loop " << k;
+    for (std::size_t i = 0; i < h.size(); ++i) {
+      ASSERT_EQ(h[i], plain[i]) << "loop " << k << ", sample " << i << ": " << std::hexfloat << h[i]
+                                << " against " << plain[i];
+    }
+  }
 }
 
 // The command line's --exact once wrote inf and nan for this loop, and a NAN comparison: the

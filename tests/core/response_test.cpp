@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <exception>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -231,6 +233,42 @@ constexpr std::array<Real, 5> kOther = {3.0, 5.0, 0.5, 0.3, 1.0};
 constexpr std::array<Real, 5> kOverflows400 = {400, 0.404, 7.028, 0.987, 0.251};
 constexpr std::array<Real, 5> kOverflows1000 = {1000, 0.404, 7.028, 0.987, 0.251};
 constexpr std::array<Real, 5> kOverflows5000 = {5000, 0.404, 7.028, 0.987, 0.251};
+// Overflows on either side of the group's checks, which come every 64 steps from step 2 (after
+// steps 65, 129, …, 961 and at the end): at the last step a check covers and at the first step
+// of the next, and at the last step of all.
+constexpr std::array<Real, 5> kOverflowsAt65 = {3.3e6, 0.404, 7.028, 0.987, 0.251};
+constexpr std::array<Real, 5> kOverflowsAt66 = {2.8e6, 0.404, 7.028, 0.987, 0.251};
+constexpr std::array<Real, 5> kOverflowsAt129 = {12933, 0.404, 7.028, 0.987, 0.251};
+constexpr std::array<Real, 5> kOverflowsAt130 = {12428, 0.404, 7.028, 0.987, 0.251};
+constexpr std::array<Real, 5> kOverflowsAt961 = {155.87, 0.404, 7.028, 0.987, 0.251};
+constexpr std::array<Real, 5> kOverflowsAt962 = {155.79, 0.404, 7.028, 0.987, 0.251};
+constexpr std::array<Real, 5> kOverflowsAt1000 = {152.89, 0.404, 7.028, 0.987, 0.251};
+
+// Seeded sets, from stable ones to ones that overflow anywhere in the run.
+std::vector<std::array<Real, 5>> SeededSets() {
+  std::mt19937_64 random(30);
+  std::uniform_real_distribution<double> scale(0.5, 2.0);
+  std::uniform_real_distribution<double> exponent(2.0, 6.5);
+  std::vector<std::array<Real, 5>> sets;
+  for (int k = 0; sets.size() < 41; ++k) {
+    std::array<Real, 5> set = kDefaults;
+    for (Real& c : set) {
+      c *= scale(random);
+    }
+    if (k % 3 == 0) {
+      set[0] = std::pow(10.0, exponent(random));
+    }
+    TController c;
+    SetCoefficients(c, set);
+    try {
+      c.ComputeGearRatios();
+    } catch (const Exception&) {
+      continue;  // the table's sets all reach the simulation
+    }
+    sets.push_back(set);
+  }
+  return sets;
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Table, InterleavedResponses,
@@ -245,7 +283,22 @@ INSTANTIATE_TEST_SUITE_P(
         GroupRow{"AllOverflowAtTheSameStep", {kOverflows400, kOverflows400, kOverflows400}},
         GroupRow{"OverflowsAtThreeSteps", {kOverflows400, kOverflows5000, kOverflows1000}},
         GroupRow{"OverflowsAtTwoStepsBesideOneThatCompletes",
-                 {kOverflows5000, kDefaults, kOverflows400, kOverflows1000, kOther}}),
+                 {kOverflows5000, kDefaults, kOverflows400, kOverflows1000, kOther}},
+        GroupRow{"Four", {kDefaults, kNegativeC3, kOther, kDefaults}},
+        GroupRow{"NineInGroupsOfFour",
+                 {kOther, kDefaults, kNegativeC3, kDefaults, kOther, kNegativeC3, kDefaults, kOther,
+                  kNegativeC3}},
+        GroupRow{"OverflowsJustBeforeAndAfterAGroupCheck",
+                 {kOverflowsAt65, kDefaults, kOverflowsAt66, kOther}},
+        GroupRow{"OverflowsAtTheSecondCheckBesideOneAtTheFirst",
+                 {kOverflowsAt129, kOverflowsAt130, kOverflowsAt65, kNegativeC3}},
+        GroupRow{"OverflowsInTheShortLastStretch",
+                 {kOverflowsAt961, kOverflowsAt962, kOverflowsAt1000, kDefaults}},
+        GroupRow{"AllFourOverflowAtTheLastStep",
+                 {kOverflowsAt1000, kOverflowsAt1000, kOverflowsAt1000, kOverflowsAt1000}},
+        GroupRow{"OneLeftAfterThreeOverflowEarly",
+                 {kOverflowsAt65, kOverflows5000, kOther, kOverflowsAt66, kDefaults}},
+        GroupRow{"FortyOneSeededSetsAFewOverflowing", SeededSets()}),
     [](const ::testing::TestParamInfo<GroupRow>& row) { return std::string(row.param.name); });
 
 }  // namespace
