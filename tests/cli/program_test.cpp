@@ -272,7 +272,8 @@ TEST_P(FewDescriptors, MakeThePictureAnError) {
   const ChildResult r = Run({"--plot", "p.png"}, {{RLIMIT_NOFILE, GetParam()}});
   EXPECT_EQ(r.signal, 0);
   EXPECT_EQ(r.code, 1);
-  EXPECT_EQ(r.err, "pitch-autopilot-cli: The chart cannot be drawn: too many open files.\n");
+  EXPECT_EQ(r.err,
+            "pitch-autopilot-cli: --plot p.png: The chart cannot be drawn: too many open files.\n");
   EXPECT_EQ(r.out, kRatioLines);
   EXPECT_FALSE(fs::exists(Path("p.png")));
 }
@@ -303,7 +304,9 @@ TEST_P(PictureWithoutMemory, IsAnErrorAndKeepsTheOldFile) {
   EXPECT_EQ(j["error"]["kind"], "EPlotError");
   EXPECT_EQ(j["error"]["stage"], "files");
   EXPECT_EQ(j["error"]["message"].get<std::string>().rfind("The chart cannot be drawn: ", 0), 0u);
-  EXPECT_EQ(r.err, "pitch-autopilot-cli: " + j["error"]["message"].get<std::string>() + "\n");
+  // #25: the message names the option and the file.
+  EXPECT_EQ(r.err, "pitch-autopilot-cli: --plot p.png: " +
+                       j["error"]["message"].get<std::string>() + "\n");
   EXPECT_EQ(Read("p.png"), "OLD\n");
 }
 
@@ -317,7 +320,9 @@ TEST_F(Program, ABodeDiagramWithoutMemoryIsAnErrorAndKeepsTheOldFile) {
   EXPECT_EQ(r.signal, 0);
   EXPECT_EQ(r.code, 1);
   EXPECT_EQ(r.out, kRatioLines);
-  EXPECT_EQ(r.err.rfind("pitch-autopilot-cli: The Bode diagram cannot be drawn: ", 0), 0u) << r.err;
+  EXPECT_EQ(r.err.rfind("pitch-autopilot-cli: --bode b.png: The Bode diagram cannot be drawn: ", 0),
+            0u)
+      << r.err;
   EXPECT_EQ(Read("b.png"), "OLD\n");
 }
 
