@@ -18,11 +18,11 @@ namespace {
 
 constexpr const char* kProgram = "pitch-autopilot-cli";
 
-// A file's I/O error names its option and file, unless the message already names the file: with
-// several files failing alike ("I/O error 112."), each line says which one it is.
+// A file's error names its option and file, unless the message already names the file: with
+// several files failing alike ("I/O error 112.", "The chart cannot be drawn: …"), each line says
+// which one it is.
 std::string NamedMessage(const Options& options, const RunError& e) {
-  if (e.step != Step::kFiles || e.kind != "EInOutError" || e.file.empty() ||
-      e.message.find(e.file) != std::string::npos) {
+  if (e.step != Step::kFiles || e.file.empty() || e.message.find(e.file) != std::string::npos) {
     return e.message;
   }
   for (const FileOption& file : FileOptions()) {

@@ -194,7 +194,8 @@ TEST_F(CliFromAndReport, ReportWithoutRendererKeepsTheOldFile) {
   std::ostringstream out;
   std::ostringstream err;
   EXPECT_EQ(cli::Run({"--report", Path("r.pdf")}, kSettings, out, err), 1);
-  EXPECT_EQ(err.str(), "pitch-autopilot-cli: Report export is not available.\n");
+  EXPECT_EQ(err.str(), "pitch-autopilot-cli: --report " + Path("r.pdf") +
+                           ": Report export is not available.\n");
   EXPECT_EQ(Read(Path("r.pdf")), "old");
 }
 

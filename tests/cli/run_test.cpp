@@ -581,7 +581,8 @@ TEST_F(CliRun, BodeGoesThroughTheRenderer) {
   // Without a renderer the picture is an error of its own, and nothing is written.
   std::ostringstream missing_err;
   EXPECT_EQ(cli::Run({"--bode", Path("x.png")}, kSettings, out, missing_err), 1);
-  EXPECT_EQ(missing_err.str(), "pitch-autopilot-cli: Plot export is not available.\n");
+  EXPECT_EQ(missing_err.str(),
+            "pitch-autopilot-cli: --bode " + Path("x.png") + ": Plot export is not available.\n");
   EXPECT_FALSE(fs::exists(Path("x.png")));
 }
 
