@@ -107,6 +107,22 @@ QString AtFrequency(double omega, char separator, int digits) {
   return QStringLiteral("при ω = %1 рад/с").arg(MarginNumber(omega, separator, digits));
 }
 
+std::vector<AxisRoot> AxisRoots(const analysis::LoopMargins& m, char separator, int digits) {
+  std::vector<AxisRoot> roots;
+  const auto at = [&](double w) {
+    return QStringLiteral("±j·%1 рад/с").arg(MarginNumber(w, separator, digits));
+  };
+  for (const double w : m.axis_poles) {
+    roots.push_back({QStringLiteral("Полюс L на мнимой оси"), at(w),
+                     QStringLiteral("(|L| = ∞, не пересечение)")});
+  }
+  for (const double w : m.axis_zeros) {
+    roots.push_back(
+        {QStringLiteral("Нуль L на мнимой оси"), at(w), QStringLiteral("(L = 0, не пересечение)")});
+  }
+  return roots;
+}
+
 QStringList MarginLines(const analysis::LoopMargins& m, char separator, int digits, bool all) {
   QStringList lines;
   if (!m.closed_loop_stable) {
@@ -138,6 +154,9 @@ QStringList MarginLines(const analysis::LoopMargins& m, char separator, int digi
   lines << QStringLiteral("min |1 + L(jω)| = %1 %2")
                .arg(MarginNumber(m.stability.value, separator, digits),
                     AtFrequency(m.stability.frequency, separator, digits));
+  for (const AxisRoot& r : all ? AxisRoots(m, separator, digits) : std::vector<AxisRoot>{}) {
+    lines << r.quantity + QStringLiteral(": ") + r.value + QLatin1Char(' ') + r.note;
+  }
   return lines;
 }
 
