@@ -172,6 +172,22 @@ QString AtFrequency(double omega, char separator, int digits) {
   return QStringLiteral("при ω = %1 рад/с").arg(RoundedNumber(omega, digits, separator));
 }
 
+std::vector<AxisRoot> AxisRoots(const analysis::LoopMargins& m, char separator, int digits) {
+  std::vector<AxisRoot> roots;
+  const auto at = [&](double w) {
+    return QStringLiteral("±j·%1 рад/с").arg(RoundedNumber(w, digits, separator));
+  };
+  for (const double w : m.axis_poles) {
+    roots.push_back({QStringLiteral("Полюс L на мнимой оси"), at(w),
+                     QStringLiteral("(|L| = ∞, не пересечение)")});
+  }
+  for (const double w : m.axis_zeros) {
+    roots.push_back(
+        {QStringLiteral("Нуль L на мнимой оси"), at(w), QStringLiteral("(L = 0, не пересечение)")});
+  }
+  return roots;
+}
+
 QStringList MarginLines(const analysis::LoopMargins& m, char separator, int digits, bool all) {
   QStringList lines;
   if (!m.closed_loop_stable) {
@@ -203,6 +219,9 @@ QStringList MarginLines(const analysis::LoopMargins& m, char separator, int digi
   lines << QStringLiteral("min |1 + L(jω)| = %1 %2")
                .arg(RoundedNumber(m.stability.value, digits, separator),
                     AtFrequency(m.stability.frequency, separator, digits));
+  for (const AxisRoot& r : all ? AxisRoots(m, separator, digits) : std::vector<AxisRoot>{}) {
+    lines << r.quantity + QStringLiteral(": ") + r.value + QLatin1Char(' ') + r.note;
+  }
   return lines;
 }
 

@@ -28,8 +28,18 @@ namespace pitch {
 // digits significant digits and the given decimal separator.
 QString AtFrequency(double omega, char separator, int digits);
 
-// The margins in Russian, one line each; the first margin of each kind, or every crossing when
-// all is set. Numbers have digits significant digits and the given decimal separator.
+// The poles and zeros of L on the imaginary axis in words, one each: what it is, where, and why it
+// is no crossing.
+struct AxisRoot {
+  QString quantity;
+  QString value;
+  QString note;
+};
+std::vector<AxisRoot> AxisRoots(const analysis::LoopMargins& m, char separator, int digits);
+
+// The margins in Russian, one line each; the first margin of each kind, or every crossing and
+// then the poles and zeros of L on the axis when all is set. Numbers have digits significant
+// digits and the given decimal separator.
 QStringList MarginLines(const analysis::LoopMargins& m, char separator, int digits, bool all);
 
 class TBodeChart {

@@ -67,15 +67,8 @@ std::vector<MarginRow> MarginRows(const analysis::LoopMargins& m, char separator
                   RoundedNumber(m.stability.value, digits, separator),
                   AtFrequency(m.stability.frequency, separator, digits), QStringLiteral(" = ")});
   // Poles and zeros of L on the imaginary axis: |L| is infinite or 0 there, which is no crossing.
-  for (const double w : m.axis_poles) {
-    rows.push_back({QStringLiteral("Полюс L на мнимой оси"),
-                    QStringLiteral("±j·%1 рад/с").arg(RoundedNumber(w, digits, separator)),
-                    QStringLiteral("(|L| = ∞, не пересечение)")});
-  }
-  for (const double w : m.axis_zeros) {
-    rows.push_back({QStringLiteral("Нуль L на мнимой оси"),
-                    QStringLiteral("±j·%1 рад/с").arg(RoundedNumber(w, digits, separator)),
-                    QStringLiteral("(L = 0, не пересечение)")});
+  for (const AxisRoot& r : AxisRoots(m, separator, digits)) {
+    rows.push_back({r.quantity, r.value, r.note});
   }
   return rows;
 }

@@ -203,6 +203,11 @@ class TestBode : public QObject {
     QCOMPARE(rows.back().Line(),
              QStringLiteral("Нуль L на мнимой оси: ±j·2 рад/с (L = 0, не пересечение)"));
     QCOMPARE(rows[rows.size() - 2].quantity, QStringLiteral("min |1 + L(jω)|"));
+    // The report's list (every crossing) ends with it too; the diagram's text box does not.
+    QCOMPARE(MarginLines(analysis::Margins(notch, true), ',', 4, true).last(), rows.back().Line());
+    QVERIFY(!MarginLines(analysis::Margins(notch, true), ',', 4, false)
+                 .last()
+                 .contains(QStringLiteral("мнимой оси")));
   }
 
   // The tick labels in the program's number text with the window's separator, as the margins
