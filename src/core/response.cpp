@@ -183,7 +183,7 @@ struct alignas(64) Fast {
   Real y;
   Real x;
   Real z;
-  Real* samples;  // sample i at samples[i]
+  Real* samples;  // sample i at samples[i − 1]
 };
 
 Fast FastOf(const Lane& lane, Real dt) {
@@ -198,7 +198,7 @@ Fast FastOf(const Lane& lane, Real dt) {
               lane.y,
               lane.x,
               lane.z,
-              &(*lane.teta)[1] - 1};
+              &(*lane.teta)[1]};
 }
 
 // One step of one controller: states w, y, x, z from their previous values, and sample i.
@@ -249,7 +249,7 @@ void FastSteps(Fast* lanes, int from, int to) {
   for (int i = from; i < to; ++i) {
 #pragma GCC unroll 8
     for (int k = 0; k < N; ++k) {
-      FastStep(lanes[k], lanes[k].samples[i]);
+      FastStep(lanes[k], lanes[k].samples[i - 1]);
     }
   }
 }
@@ -288,7 +288,7 @@ void SimulateGroup(Lane* lanes, std::size_t* index, int running, Real dt,
     Real kept[kInterleavedResponses][kBlock];
     Fast before[kInterleavedResponses];
     for (int k = 0; k < running; ++k) {
-      std::copy_n(fast[k].samples + from, count, kept[k]);
+      std::copy_n(fast[k].samples + (from - 1), count, kept[k]);
       before[k] = fast[k];
     }
     FastStepsOf(fast, running, from, from + count);
@@ -300,7 +300,7 @@ void SimulateGroup(Lane* lanes, std::size_t* index, int running, Real dt,
         index[left++] = index[k];
         continue;
       }
-      std::copy_n(kept[k], count, fast[k].samples + from);
+      std::copy_n(kept[k], count, fast[k].samples + (from - 1));
       Lane& lane = lanes[k];
       lane.w = before[k].w;
       lane.y = before[k].y;
