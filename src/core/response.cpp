@@ -9,7 +9,10 @@
 // One step of one controller is a chain of dependent x87 operations, each waiting for the one
 // before; the steps of independent controllers do not wait for each other, so several of them
 // in one loop keep the x87 units busy. The arithmetic of every controller is the same whichever
-// controllers share its loop.
+// controllers share its loop. Steps is the plain C++ step, checked at every store: the single
+// calculation runs it. On x86-64 a group of controllers runs a scheduled step in inline assembly
+// (FastStep) that performs the same operations and is checked once per block of steps; the
+// interleaving test compares the two bit for bit.
 #include <algorithm>
 
 #include "core/controller.h"
@@ -185,7 +188,7 @@ struct alignas(64) Fast {
   Real y;
   Real x;
   Real z;
-  Real* samples;  // sample i at samples[i]
+  Real* samples;  // sample i at samples[i − 1]
 };
 
 Fast FastOf(const Lane& lane, Real dt) {
@@ -200,7 +203,7 @@ Fast FastOf(const Lane& lane, Real dt) {
               lane.y,
               lane.x,
               lane.z,
-              &(*lane.teta)[1] - 1};
+              &(*lane.teta)[1]};
 }
 
 // One step of one controller: states w, y, x, z from their previous values, and sample i.
@@ -251,12 +254,13 @@ void FastSteps(Fast* lanes, int from, int to) {
   for (int i = from; i < to; ++i) {
 #pragma GCC unroll 8
     for (int k = 0; k < N; ++k) {
-      FastStep(lanes[k], lanes[k].samples[i]);
+      FastStep(lanes[k], lanes[k].samples[i - 1]);
     }
   }
 }
 
 void FastStepsOf(Fast* lanes, int n, int from, int to) {
+  static_assert(kInterleavedResponses <= 4);
   switch (n) {
     case 1:
       return FastSteps<1>(lanes, from, to);
@@ -264,12 +268,8 @@ void FastStepsOf(Fast* lanes, int n, int from, int to) {
       return FastSteps<2>(lanes, from, to);
     case 3:
       return FastSteps<3>(lanes, from, to);
-    case 4:
-      return FastSteps<4>(lanes, from, to);
-    case 5:
-      return FastSteps<5>(lanes, from, to);
     default:
-      return FastSteps<6>(lanes, from, to);
+      return FastSteps<4>(lanes, from, to);
   }
 }
 
@@ -293,7 +293,7 @@ void SimulateGroup(Lane* lanes, std::size_t* index, int running, Real dt,
     Real kept[kInterleavedResponses][kBlock];
     Fast before[kInterleavedResponses];
     for (int k = 0; k < running; ++k) {
-      std::copy_n(fast[k].samples + from, count, kept[k]);
+      std::copy_n(fast[k].samples + (from - 1), count, kept[k]);
       before[k] = fast[k];
     }
     FastStepsOf(fast, running, from, from + count);
@@ -305,7 +305,7 @@ void SimulateGroup(Lane* lanes, std::size_t* index, int running, Real dt,
         index[left++] = index[k];
         continue;
       }
-      std::copy_n(kept[k], count, fast[k].samples + from);
+      std::copy_n(kept[k], count, fast[k].samples + (from - 1));
       Lane& lane = lanes[k];
       lane.w = before[k].w;
       lane.y = before[k].y;
