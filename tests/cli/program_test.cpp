@@ -305,7 +305,7 @@ TEST_P(PictureWithoutMemory, IsAnErrorAndKeepsTheOldFile) {
   EXPECT_EQ(j["error"]["kind"], "EPlotError");
   EXPECT_EQ(j["error"]["stage"], "files");
   EXPECT_EQ(j["error"]["message"].get<std::string>().rfind("The chart cannot be drawn: ", 0), 0u);
-  // #25: the message names the option and the file.
+  // The message names the option and the file.
   EXPECT_EQ(r.err, "pitch-autopilot-cli: --plot p.png: " +
                        j["error"]["message"].get<std::string>() + "\n");
   EXPECT_EQ(Read("p.png"), "OLD\n");
@@ -451,7 +451,7 @@ TEST_F(Program, AStudyWithoutTheRendererWritesItsRows) {
 // PITCH_AUTOPILOT_RENDER_TIMEOUT takes whole seconds from 1 to 3600 in ASCII digits; anything
 // else is a usage error naming the variable, before any work is done.
 #if defined(PITCH_WAIT_FAULTS) && defined(PITCH_RENDERER_PROGRAM)
-// #25: the wait for the renderer without a pidfd (an older kernel: the child is looked at every
+// The wait for the renderer without a pidfd (an older kernel: the child is looked at every
 // 20 ms) still gives the picture; a failing poll is an error of its own, naming its file, and
 // the other output stands.
 struct WaitFaultRow {

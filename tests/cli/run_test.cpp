@@ -636,7 +636,7 @@ TEST_F(CliRun, FailuresByStage) {
               Json({{"kind", row.kind}, {"message", row.message}, {"stage", row.stage}}));
     EXPECT_EQ(j["coefficients"], row.coefficients);
     if (row.muv.is_null()) {
-      // #28: as in a study's rows, not zeros that read as values.
+      // As in a study's rows, not zeros that read as values.
       EXPECT_TRUE(j["ratios"].is_null());
       EXPECT_TRUE(j["response"].is_null());
     } else {
@@ -750,7 +750,7 @@ TEST_F(CliRun, UsageErrors) {
       {{"1", "2", "3", "4"}, "expected five coefficients, got 4"},
       {{"1", "2", "3", "4", "5", "6"}, "expected five coefficients, got 6"},
       {{"--separator", ";"}, "--separator: takes ',' or '.'"},
-      // #28: an option without its value says what it takes, not CLI11's "1 required TEXT".
+      // An option without its value says what it takes, not CLI11's "1 required TEXT".
       {{"--separator"}, "--separator needs a value (,|.)"},
       {{"--csv"}, "--csv needs a value (FILE)"},
       {{"--sweep"}, "--sweep needs a value (NAME=FROM:TO:COUNT)"},

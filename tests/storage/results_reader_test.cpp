@@ -228,7 +228,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadFile{"TwoCommas", FileWith(9, "iv = 0,2,7"), 9, "is not a valid floating point value"},
         BadFile{"BeyondDouble", FileWith(11, "Tnu = 1E400"), 11, "Floating point overflow."},
         BadFile{"SecondHeading", FileWith(7, "Ratios:"), 7, "expected the heading"},
-        // #28: the line is quoted as its code page reads, only control characters escaped.
+        // The line is quoted as its code page reads, only control characters escaped.
         BadFile{"HeadingWithoutColon", FileWith(7, "Передаточные числа автопилота"), 7,
                 "found \"Передаточные числа автопилота\""},
         BadFile{"HeadingWithoutColonInCp1251",

@@ -98,7 +98,7 @@ INSTANTIATE_TEST_SUITE_P(
                 ';', '.'},
         BadLine{"Empty", "b,0.88,,7.028,0.987,0.251,y", "EConvertError",
                 "line 3: '' is not a valid floating point value."},
-        // #28: the overflow names its column.
+        // The overflow names its column.
         BadLine{"TooLarge", "b,0.88,0.404,7.028,0.987,-1e400,y", "EOverflow",
                 "line 3: c5 '-1e400': Floating point overflow."},
         BadLine{"TooFewFields", "b,0.88,0.404", "EParserError",
