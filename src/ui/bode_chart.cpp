@@ -272,12 +272,17 @@ void TBodeChart::Build(Panel& panel, const QString& value_title, bool frequency_
   }
 }
 
-void TBodeChart::ClearExtras(Panel& panel) {
-  for (QLineSeries* series : panel.extras) {
-    panel.chart->removeSeries(series);
-    delete series;
+void TBodeChart::Remove(Panel& panel, std::vector<QLineSeries*>& series) {
+  for (QLineSeries* line : series) {
+    panel.chart->removeSeries(line);
+    delete line;
   }
-  panel.extras.clear();
+  series.clear();
+}
+
+void TBodeChart::ClearExtras(Panel& panel) {
+  Remove(panel, panel.extras);
+  Remove(panel, panel.levels);
 }
 
 QLineSeries* TBodeChart::AddExtra(Panel& panel, const QList<QPointF>& points, bool dashed) {
@@ -290,7 +295,7 @@ QLineSeries* TBodeChart::AddExtra(Panel& panel, const QList<QPointF>& points, bo
   panel.chart->addSeries(series);
   series->attachAxis(panel.frequency);
   series->attachAxis(panel.value);
-  panel.extras.push_back(series);
+  (dashed ? panel.levels : panel.extras).push_back(series);
   return series;
 }
 
@@ -352,11 +357,6 @@ void TBodeChart::SetData(const analysis::BodeData& data) {
     panel->frequency->setRange(low * (1 - 1e-9), high * (1 + 1e-9));
   }
   FitTicks();
-  AddExtra(magnitude_, {{low, 0}, {high, 0}}, true);
-  for (double level = 360 * std::ceil((phase_.value->min() + 180) / 360) - 180;
-       level <= phase_.value->max(); level += 360) {
-    AddExtra(phase_, {{low, level}, {high, level}}, true);
-  }
 
   text_->setText(MarginsText());
   text_box_->setVisible(true);
@@ -423,6 +423,22 @@ void TBodeChart::FitTicks() {
     const QRectF plot = panel->chart->plotArea();
     FitDecades(panel->decades, panel->frequency->min(), panel->frequency->max(), separator_,
                plot.isEmpty() ? 1e9 : plot.width());
+  }
+  DrawLevels();
+}
+
+void TBodeChart::DrawLevels() {
+  if (!has_data_) {
+    return;
+  }
+  const double low = data_.range.low;
+  const double high = data_.range.high;
+  Remove(magnitude_, magnitude_.levels);
+  Remove(phase_, phase_.levels);
+  AddExtra(magnitude_, {{low, 0}, {high, 0}}, true);
+  for (double level = 360 * std::ceil((phase_.value->min() + 180) / 360) - 180;
+       level <= phase_.value->max(); level += 360) {
+    AddExtra(phase_, {{low, level}, {high, level}}, true);
   }
 }
 
