@@ -137,14 +137,14 @@ TBodeWindow::TBodeWindow(IErrorSink& errors, QWidget* parent) : QWidget(parent, 
 
 TBodeWindow::~TBodeWindow() = default;
 
-void TBodeWindow::ShowBode(const analysis::BodeData& data, char separator) {
-  data_ = data;
+void TBodeWindow::ShowBode(const analysis::BodeData& bode, char separator) {
+  data_ = bode;
   separator_ = separator;
   chart_.SetDecimalSeparator(separator);
-  chart_.SetData(data);
+  chart_.SetData(bode);
   Unstable->setText(QStringLiteral("Замкнутая система неустойчива: это не запасы устойчивости"));
-  Unstable->setVisible(!data.margins.closed_loop_stable);
-  FillTable(MarginRows(data.margins, separator, 6));
+  Unstable->setVisible(!bode.margins.closed_loop_stable);
+  FillTable(MarginRows(bode.margins, separator, 6));
   SavePictureAction->setEnabled(true);
 }
 

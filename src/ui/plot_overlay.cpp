@@ -107,7 +107,7 @@ QRectF TPlotOverlay::TextBox() const {
     width = std::max(width, metrics.horizontalAdvance(line));
   }
   const QSizeF size(width + 2 * kBoxPadding,
-                    lines_.size() * metrics.lineSpacing() + 2 * kBoxPadding);
+                    static_cast<qreal>(lines_.size()) * metrics.lineSpacing() + 2 * kBoxPadding);
   // The inner corner of the plot area whose box the curve and the marks cross least.
   const QRectF plot = chart_->plotArea().adjusted(kBoxInset, kBoxInset, -kBoxInset, -kBoxInset);
   const std::array<QRectF, 4> corners = {
