@@ -15,6 +15,7 @@
 #include <QScatterSeries>
 #include <QValueAxis>
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 
@@ -453,7 +454,38 @@ void TBodeChart::PlaceText() {
   constexpr double kPad = 4;
   text_box_->setRect(0, 0, text.width() + 2 * kPad, text.height() + 2 * kPad);
   text_->setPos(kPad, kPad);
-  text_box_->setPos(plot.right() - text.width() - 2 * kPad - 6, plot.top() + 6);
+  // The inner corner of the plot area whose box covers the fewest points of the curve, a mark
+  // or a margin's segment counting most; the top right one among equals.
+  const QSizeF size = text_box_->rect().size();
+  const QRectF inner = plot.adjusted(6, 6, -6, -6);
+  const std::array<QPointF, 4> corners = {
+      QPointF(inner.right() - size.width(), inner.top()), inner.topLeft(),
+      QPointF(inner.left(), inner.bottom() - size.height()),
+      QPointF(inner.right() - size.width(), inner.bottom() - size.height())};
+  const auto covered = [&](const QRectF& box) {
+    const auto count = [&](QXYSeries* series) {
+      qsizetype n = 0;
+      for (const QPointF& p : series->points()) {
+        n += box.contains(magnitude_.chart->mapToPosition(p, series)) ? 1 : 0;
+      }
+      return n;
+    };
+    qsizetype n = count(magnitude_.curve) + 1000000 * count(magnitude_.marks);
+    for (QLineSeries* segment : magnitude_.extras) {
+      n += 1000000 * count(segment);
+    }
+    return n;
+  };
+  QPointF best = corners[0];
+  qsizetype fewest = -1;
+  for (const QPointF& corner : corners) {
+    const qsizetype n = has_data_ ? covered(QRectF(corner, size).adjusted(-2, -2, 2, 2)) : 0;
+    if (fewest < 0 || n < fewest) {
+      fewest = n;
+      best = corner;
+    }
+  }
+  text_box_->setPos(best);
 }
 
 }  // namespace pitch

@@ -232,6 +232,37 @@ class TestBode : public QObject {
     }
   }
 
+  // The margins' text box leaves the marks in view where a corner of the plot area is free of
+  // them (it sat at the top right over the crossings of a loop whose gain falls through 0 dB
+  // there).
+  void textBoxLeavesTheMarksInView() {
+    TBodeChart builder;
+    QGraphicsScene scene;
+    scene.addItem(builder.widget());
+    builder.SetData(LoopOf(0.880, 0.404, -7.028, 0.987, 0.251));
+    for (const QSizeF size : {QSizeF(950, 330), QSizeF(1000, 340), QSizeF(1040, 800)}) {
+      builder.widget()->setGeometry(QRectF(QPointF(0, 0), size));
+      builder.AlignPlotAreas();
+      QChart* chart = builder.magnitudeChart();
+      const QGraphicsRectItem* box = nullptr;
+      for (QGraphicsItem* item : chart->childItems()) {
+        if (const auto* rect = dynamic_cast<const QGraphicsRectItem*>(item);
+            rect != nullptr && !rect->childItems().isEmpty()) {
+          box = rect;
+        }
+      }
+      QVERIFY(box != nullptr);
+      const QRectF covered = box->mapRectToParent(box->rect());
+      for (const QPointF& mark : builder.magnitudeMarks()->points()) {
+        const QPointF at = chart->mapToPosition(mark, builder.magnitudeMarks());
+        QVERIFY2(!covered.contains(at), qPrintable(QStringLiteral("%1x%2: mark at ω = %3")
+                                                       .arg(size.width())
+                                                       .arg(size.height())
+                                                       .arg(mark.x())));
+      }
+    }
+  }
+
   void separatorAndEveryCrossing() {
     // (s + 1)²/(s³·(s/10 + 1)²) crosses −180° twice; 2/s comes nearest −1 at infinite frequency.
     analysis::TransferFunction two{100, {-1, -1}, {0, 0, 0, -10, -10}};
