@@ -15,6 +15,7 @@
 #include <QScatterSeries>
 #include <QValueAxis>
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 
@@ -291,12 +292,17 @@ void TBodeChart::Build(Panel& panel, const QString& value_title, bool frequency_
   }
 }
 
-void TBodeChart::ClearExtras(Panel& panel) {
-  for (QLineSeries* series : panel.extras) {
-    panel.chart->removeSeries(series);
-    delete series;
+void TBodeChart::Remove(Panel& panel, std::vector<QLineSeries*>& series) {
+  for (QLineSeries* line : series) {
+    panel.chart->removeSeries(line);
+    delete line;
   }
-  panel.extras.clear();
+  series.clear();
+}
+
+void TBodeChart::ClearExtras(Panel& panel) {
+  Remove(panel, panel.extras);
+  Remove(panel, panel.levels);
 }
 
 QLineSeries* TBodeChart::AddExtra(Panel& panel, const QList<QPointF>& points, bool dashed) {
@@ -309,7 +315,7 @@ QLineSeries* TBodeChart::AddExtra(Panel& panel, const QList<QPointF>& points, bo
   panel.chart->addSeries(series);
   series->attachAxis(panel.frequency);
   series->attachAxis(panel.value);
-  panel.extras.push_back(series);
+  (dashed ? panel.levels : panel.extras).push_back(series);
   return series;
 }
 
@@ -371,11 +377,6 @@ void TBodeChart::SetData(const analysis::BodeData& data) {
     panel->frequency->setRange(low * (1 - 1e-9), high * (1 + 1e-9));
   }
   FitTicks();
-  AddExtra(magnitude_, {{low, 0}, {high, 0}}, true);
-  for (double level = 360 * std::ceil((phase_.value->min() + 180) / 360) - 180;
-       level <= phase_.value->max(); level += 360) {
-    AddExtra(phase_, {{low, level}, {high, level}}, true);
-  }
 
   text_->setText(MarginsText());
   text_box_->setVisible(true);
@@ -443,6 +444,22 @@ void TBodeChart::FitTicks() {
     FitDecades(panel->decades, panel->frequency->min(), panel->frequency->max(), separator_,
                plot.isEmpty() ? 1e9 : plot.width());
   }
+  DrawLevels();
+}
+
+void TBodeChart::DrawLevels() {
+  if (!has_data_) {
+    return;
+  }
+  const double low = data_.range.low;
+  const double high = data_.range.high;
+  Remove(magnitude_, magnitude_.levels);
+  Remove(phase_, phase_.levels);
+  AddExtra(magnitude_, {{low, 0}, {high, 0}}, true);
+  for (double level = 360 * std::ceil((phase_.value->min() + 180) / 360) - 180;
+       level <= phase_.value->max(); level += 360) {
+    AddExtra(phase_, {{low, level}, {high, level}}, true);
+  }
 }
 
 QString TBodeChart::MarginsText() const {
@@ -456,7 +473,38 @@ void TBodeChart::PlaceText() {
   constexpr double kPad = 4;
   text_box_->setRect(0, 0, text.width() + 2 * kPad, text.height() + 2 * kPad);
   text_->setPos(kPad, kPad);
-  text_box_->setPos(plot.right() - text.width() - 2 * kPad - 6, plot.top() + 6);
+  // The inner corner of the plot area whose box covers the fewest points of the curve, a mark
+  // or a margin's segment counting most; the top right one among equals.
+  const QSizeF size = text_box_->rect().size();
+  const QRectF inner = plot.adjusted(6, 6, -6, -6);
+  const std::array<QPointF, 4> corners = {
+      QPointF(inner.right() - size.width(), inner.top()), inner.topLeft(),
+      QPointF(inner.left(), inner.bottom() - size.height()),
+      QPointF(inner.right() - size.width(), inner.bottom() - size.height())};
+  const auto covered = [&](const QRectF& box) {
+    const auto count = [&](QXYSeries* series) {
+      qsizetype n = 0;
+      for (const QPointF& p : series->points()) {
+        n += box.contains(magnitude_.chart->mapToPosition(p, series)) ? 1 : 0;
+      }
+      return n;
+    };
+    qsizetype n = count(magnitude_.curve) + 1000000 * count(magnitude_.marks);
+    for (QLineSeries* segment : magnitude_.extras) {
+      n += 1000000 * count(segment);
+    }
+    return n;
+  };
+  QPointF best = corners[0];
+  qsizetype fewest = -1;
+  for (const QPointF& corner : corners) {
+    const qsizetype n = has_data_ ? covered(QRectF(corner, size).adjusted(-2, -2, 2, 2)) : 0;
+    if (fewest < 0 || n < fewest) {
+      fewest = n;
+      best = corner;
+    }
+  }
+  text_box_->setPos(best);
 }
 
 }  // namespace pitch

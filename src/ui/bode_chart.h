@@ -85,14 +85,18 @@ class TBodeChart {
     QLogValueAxis* frequency = nullptr;
     QCategoryAxis* decades = nullptr;
     QCategoryAxis* value = nullptr;
-    std::vector<QLineSeries*> extras;  // segments and reference lines of the current data
+    std::vector<QLineSeries*> extras;  // the margin segments of the current data
+    std::vector<QLineSeries*> levels;  // the reference lines (dashed) across the axis' range
   };
   static void Build(Panel& panel, const QString& value_title, bool frequency_title);
+  static void Remove(Panel& panel, std::vector<QLineSeries*>& series);
   static void ClearExtras(Panel& panel);
   static QLineSeries* AddExtra(Panel& panel, const QList<QPointF>& points, bool dashed);
   void PlaceText();
-  // Ticks on the three axes of each chart, as many as fit its plot area's size.
+  // Ticks on the three axes of each chart, as many as fit its plot area's size; then the
+  // reference lines (0 dB, the −180° levels) for the value axes' ranges as fitted.
   void FitTicks();
+  void DrawLevels();
 
   QGraphicsWidget* widget_;
   Panel magnitude_;

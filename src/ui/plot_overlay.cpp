@@ -38,7 +38,9 @@ const QGraphicsTextItem* QtTitleItem(const QChart* chart) {
 
 void HideQtTitleText(QChart* chart) {
   if (const QGraphicsTextItem* title = QtTitleItem(chart)) {
-    const_cast<QGraphicsTextItem*>(title)->setVisible(false);
+    // Fully transparent, Qt's scene skips it when painting; hidden, its place in the layout
+    // would go.
+    const_cast<QGraphicsTextItem*>(title)->setOpacity(0);
   }
 }
 
@@ -50,6 +52,9 @@ TPlotOverlay::TPlotOverlay(QChart* chart, QLineSeries* series, QColor title_colo
 QRectF TPlotOverlay::boundingRect() const { return chart_->rect(); }
 
 void TPlotOverlay::Relayout() {
+  // Qt's title item gets its text in the layout: hidden from then on, so that a vector picture
+  // or page holds the title's text once, the overlay's.
+  HideQtTitleText(chart_);
   prepareGeometryChange();
   update();
 }

@@ -20,9 +20,10 @@ class QLineSeries;
 
 namespace pitch {
 
-// Hides Qt's own (transparent) title item of a chart that an overlay draws the title for: on a
-// vector page its text would be written a second time, found twice by a search. The overlay
-// draws the title from the item all the same.
+// Keeps Qt's own (transparent) title item of a chart that an overlay draws the title for from
+// painting, its place in the layout kept: on a vector page its text would be written a second
+// time, found twice by a search. The overlay draws the title from the item all the same, and
+// calls this on every layout (the item has its text only once laid out).
 void HideQtTitleText(QChart* chart);
 
 class TPlotOverlay final : public QGraphicsItem {

@@ -17,7 +17,6 @@
 #include "core/errors.h"
 #include "number_text/number_text.h"
 #include "ui/bode_chart.h"
-#include "ui/plot_overlay.h"
 #include "ui/response_chart.h"
 
 namespace pitch {
@@ -293,7 +292,6 @@ void DrawResponse(QPainter& p, const ReportData& d) {
   builder.SetPoints(points);
   // The box as the window writes it, its heading for a diverging iteration included.
   builder.ShowCharacteristics(d.characteristics, d.stability && !d.stability->iteration.stable);
-  HideQtTitleText(builder.chart());
   const QRectF area(QPointF(0, 0), kChartSize);
   builder.chart()->setAnimationOptions(QChart::NoAnimation);
   builder.chart()->setGeometry(area);

@@ -4,8 +4,12 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QListView>
 #include <QScreen>
+#include <QSplitter>
+#include <QStyle>
 #include <QTreeView>
+#include <algorithm>
 
 #include "ui/file_icons.h"
 #include "ui/layout_scale.h"
@@ -30,6 +34,19 @@ std::unique_ptr<QFileDialog> MakeSaveFileDialog(QWidget* owner, const QString& c
     size = size.boundedTo(screen->availableGeometry().size() - QSize(16, 48));
   }
   dialog->resize(size);
+  // The places on the left as wide as their longest name ("Компьютер"), which Qt's default
+  // width cuts at every resolution; the file list keeps the rest.
+  auto* splitter = dialog->findChild<QSplitter*>(QStringLiteral("splitter"));
+  auto* sidebar = dialog->findChild<QListView*>(QStringLiteral("sidebar"));
+  if (splitter != nullptr && sidebar != nullptr && splitter->count() == 2) {
+    const int wanted = sidebar->sizeHintForColumn(0) + 2 * sidebar->frameWidth() +
+                       sidebar->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    const QList<int> sizes = splitter->sizes();
+    const int total = sizes.value(0) + sizes.value(1);
+    if (total > 0 && sizes.value(0) < wanted) {
+      splitter->setSizes({wanted, std::max(0, total - wanted)});
+    }
+  }
   // Qt's own dialog (where the desktop offers none) gives size, type and date the width of
   // their contents and the name the rest.
   if (auto* view = dialog->findChild<QTreeView*>(QStringLiteral("treeView"))) {

@@ -18,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QValueAxis>
 #include <QtTest>
+#include <algorithm>
 #include <cmath>
 
 #include "analysis/frequency_response.h"
@@ -177,6 +178,88 @@ class TestBode : public QObject {
     for (const analysis::GainMargin& g : data.margins.gain) {
       const double level = g.phase_degrees + data.phase_shift_degrees;
       QCOMPARE(std::fmod(level + 180, 360.0), 0.0);
+    }
+  }
+
+  // The dashed reference lines follow the axes as fitted to the laid-out size (as on the
+  // report's page, laid out after the data is set): 0 dB, and every −180° level in the phase
+  // axis' range, no other, at every size.
+  void referenceLinesFollowTheFittedAxes_data() {
+    QTest::addColumn<analysis::BodeData>("data");
+    const auto phase_between = [](double low, double high) {
+      analysis::BodeData data = DefaultLoop();  // its phase runs from -180° to -90°
+      for (double& phase : data.phase_degrees) {
+        phase = low + (phase + 180) / 90 * (high - low);
+      }
+      data.margins.phase.clear();
+      data.margins.gain.clear();
+      return data;
+    };
+    QTest::newRow("negative c3") << LoopOf(0.880, 0.404, -7.028, 0.987, 0.251);
+    QTest::newRow("phase from -200 to 70 degrees") << phase_between(-200, 70);
+    QTest::newRow("phase from -500 to -190 degrees") << phase_between(-500, -190);
+  }
+  void referenceLinesFollowTheFittedAxes() {
+    QFETCH(analysis::BodeData, data);
+    TBodeChart builder;
+    QGraphicsScene scene;
+    scene.addItem(builder.widget());
+    builder.SetData(data);
+    const auto dashed_levels = [](const QChart* chart) {
+      QList<double> levels;
+      for (QAbstractSeries* series : chart->series()) {
+        const auto* line = qobject_cast<QLineSeries*>(series);
+        if (line != nullptr && line->pen().style() == Qt::DashLine) {
+          levels.append(line->at(0).y());
+        }
+      }
+      std::sort(levels.begin(), levels.end());
+      return levels;
+    };
+    for (const QSizeF size : {QSizeF(640, 200), QSizeF(640, 300), QSizeF(640, 420),
+                              QSizeF(1040, 800), QSizeF(640, 250)}) {
+      builder.widget()->setGeometry(QRectF(QPointF(0, 0), size));
+      builder.AlignPlotAreas();
+      QCOMPARE(dashed_levels(builder.magnitudeChart()), QList<double>{0.0});
+      QList<double> expected;
+      for (double level = -180 - 360 * 4; level <= 360 * 4; level += 360) {
+        if (level >= builder.phaseAxis()->min() && level <= builder.phaseAxis()->max()) {
+          expected.append(level);
+        }
+      }
+      QVERIFY(!expected.isEmpty());
+      QCOMPARE(dashed_levels(builder.phaseChart()), expected);
+    }
+  }
+
+  // The margins' text box leaves the marks in view where a corner of the plot area is free of
+  // them (it sat at the top right over the crossings of a loop whose gain falls through 0 dB
+  // there).
+  void textBoxLeavesTheMarksInView() {
+    TBodeChart builder;
+    QGraphicsScene scene;
+    scene.addItem(builder.widget());
+    builder.SetData(LoopOf(0.880, 0.404, -7.028, 0.987, 0.251));
+    for (const QSizeF size : {QSizeF(950, 330), QSizeF(1000, 340), QSizeF(1040, 800)}) {
+      builder.widget()->setGeometry(QRectF(QPointF(0, 0), size));
+      builder.AlignPlotAreas();
+      QChart* chart = builder.magnitudeChart();
+      const QGraphicsRectItem* box = nullptr;
+      for (QGraphicsItem* item : chart->childItems()) {
+        if (const auto* rect = dynamic_cast<const QGraphicsRectItem*>(item);
+            rect != nullptr && !rect->childItems().isEmpty()) {
+          box = rect;
+        }
+      }
+      QVERIFY(box != nullptr);
+      const QRectF covered = box->mapRectToParent(box->rect());
+      for (const QPointF& mark : builder.magnitudeMarks()->points()) {
+        const QPointF at = chart->mapToPosition(mark, builder.magnitudeMarks());
+        QVERIFY2(!covered.contains(at), qPrintable(QStringLiteral("%1x%2: mark at ω = %3")
+                                                       .arg(size.width())
+                                                       .arg(size.height())
+                                                       .arg(mark.x())));
+      }
     }
   }
 

@@ -6,6 +6,7 @@
 #include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QPushButton>
 #include <QScreen>
 #include <QtTest>
@@ -119,6 +120,17 @@ class TestLayoutScale : public QObject {
         MakeSaveFileDialog(&window, QString(), TSaveDialog::Filters());
     const QSize room = window.screen()->availableGeometry().size() - QSize(16, 48);
     QCOMPARE(dialog->size(), LayoutScale::ForDpi(dpi).Apply(QSize(780, 460)).boundedTo(room));
+    // Every place on the left whole (issue 28: "Компьютер" was cut).
+    dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
+    auto* sidebar = dialog->findChild<QListView*>(QStringLiteral("sidebar"));
+    QVERIFY(sidebar != nullptr);
+    QVERIFY(sidebar->model()->rowCount() > 0);
+    for (int row = 0; row < sidebar->model()->rowCount(); ++row) {
+      const QModelIndex index = sidebar->model()->index(row, 0);
+      QVERIFY2(sidebar->sizeHintForIndex(index).width() <= sidebar->viewport()->width(),
+               qPrintable(index.data().toString()));
+    }
   }
 };
 

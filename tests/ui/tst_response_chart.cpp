@@ -429,7 +429,11 @@ class TestResponseChart : public QObject {
         pitch::RenderResponsePlot(points, QSize(400, 300), '.', pitch::PlotFormat::kSvg);
     QVERIFY(svg.rfind("<?xml", 0) == 0);
     QVERIFY(svg.find("<svg") != std::string::npos);
-    QVERIFY(svg.find("Переходной процесс") != std::string::npos);
+    // The title's text once, the overlay's (Qt's transparent title item would write it again,
+    // found twice by a search), and once more as the document's title.
+    const QString text = QString::fromStdString(svg);
+    QCOMPARE(text.count(QStringLiteral(">Переходной процесс</text>")), 1);
+    QCOMPARE(text.count(QStringLiteral("Переходной процесс")), 2);
     QCOMPARE(pitch::PlotFormatForPath("/a/b.SVG"), pitch::PlotFormat::kSvg);
     QCOMPARE(pitch::PlotFormatForPath("/a/b.png"), pitch::PlotFormat::kPng);
   }
