@@ -172,6 +172,7 @@ struct Study {
   std::string report;
   std::vector<std::string> coefficients;  // the nominal set's texts as given
   std::string ratios_source = "synthesised at the nominal set";
+  std::string ratios_source_russian = "синтезированы в номинальном наборе";
 };
 
 Study MakeStudy(const RobustArguments& a, char separator, bool given) {
@@ -243,6 +244,7 @@ Study MakeStudy(const RobustArguments& a, char separator, bool given) {
     r.iv = Number("--autopilot", a.autopilot[1], separator, given);
     r.nuv = Number("--autopilot", a.autopilot[2], separator, given);
     s.ratios_source = "given";
+    s.ratios_source_russian = "заданы";
   } else {
     TController c;
     const bool from = !a.autopilot_from.empty();
@@ -260,6 +262,7 @@ Study MakeStudy(const RobustArguments& a, char separator, bool given) {
     r = {c.muv, c.iv, c.nuv};
     if (from) {
       s.ratios_source = "synthesised from --autopilot-from";
+      s.ratios_source_russian = "синтезированы по --autopilot-from";
     }
   }
   if (!a.tolerance.empty()) {
@@ -330,19 +333,42 @@ Json LoopJson(const robust::LoopEnvelope& e, robust::Loop loop, const robust::Ra
   return j;
 }
 
-std::string SetText(const robust::Set& s, char separator) {
-  std::string t;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    t += (i == 0 ? "c1 = " : ", c" + std::to_string(i + 1) + " = ") + Text(s[i], separator);
+// The study's lines in one language: the printed ones in English with the shortest decimals
+// that read back; the report's page in Russian, in the program's number style with the decimal
+// separator, lists parted by semicolons so that a decimal comma stays unambiguous.
+struct Words {
+  bool russian = false;
+  char sep = '.';
+  const char* operator()(const char* english, const char* russian_text) const {
+    return russian ? russian_text : english;
   }
-  return t;
-}
+  std::string Number(double x) const {
+    if (!russian) {
+      return Text(x, sep);
+    }
+    return std::isinf(x) ? (x > 0 ? "∞" : "-∞") : FormatNumber(x, sep);
+  }
+  // The report writes the coefficients with the Cyrillic es, as its first page does.
+  std::string Name(std::size_t i) const { return (russian ? "с" : "c") + std::to_string(i + 1); }
+  const char* Comma() const { return russian ? "; " : ", "; }
+  std::string Condition(const std::string& name) const {
+    return russian && name == "Hurwitz determinant" ? "определитель Гурвица" : name;
+  }
+  std::string Set(const robust::Set& s) const {
+    std::string t;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+      t += (i == 0 ? "" : Comma()) + Name(i) + " = " + Number(s[i]);
+    }
+    return t;
+  }
+};
 
-void PrintLoop(std::ostream& out, const char* title, const robust::LoopEnvelope& e,
-               robust::Loop loop, const robust::Ratios& ratios, double tolerance, char sep) {
+void PrintLoop(std::ostream& out, const std::string& title, const robust::LoopEnvelope& e,
+               robust::Loop loop, const robust::Ratios& ratios, double tolerance, const Words& w) {
   out << title << ":\n";
   if (!e.nominal_stable) {
-    out << "  the nominal set is not stable: the robust stability margin is 0\n";
+    out << w("  the nominal set is not stable: the robust stability margin is 0\n",
+             "  номинальный набор неустойчив: робастный запас устойчивости равен 0\n");
     return;
   }
   const robust::Decision& d = e.decision;
@@ -350,20 +376,31 @@ void PrintLoop(std::ostream& out, const char* title, const robust::LoopEnvelope&
     case robust::Verdict::kProven: {
       std::string names;
       for (const robust::Condition& c : robust::StabilityConditions(ratios, loop)) {
-        names += (names.empty() ? "" : ", ") + c.name;
+        names += (names.empty() ? "" : ", ") + w.Condition(c.name);
       }
-      out << "  stable for every set in the box (proven: " << names << " positive on "
-          << d.proven_boxes << (d.proven_boxes == 1 ? " sub-box" : " sub-boxes") << ", " << d.boxes
-          << " examined)\n";
+      if (w.russian) {
+        out << "  устойчив при каждом наборе области (доказано: " << names
+            << " положительны; подобластей с доказательством: " << d.proven_boxes
+            << ", рассмотрено: " << d.boxes << ")\n";
+      } else {
+        out << "  stable for every set in the box (proven: " << names << " positive on "
+            << d.proven_boxes << (d.proven_boxes == 1 ? " sub-box" : " sub-boxes") << ", "
+            << d.boxes << " examined)\n";
+      }
       break;
     }
     case robust::Verdict::kRefuted:
-      out << "  not stable for every set: " << SetText(*d.set, sep) << " (" << d.failing
-          << " not positive; confirmed by the single-set test)\n";
+      out << w("  not stable for every set: ", "  устойчив не при каждом наборе: ") << w.Set(*d.set)
+          << (w.russian ? " (не выполнено: " + w.Condition(d.failing) +
+                              " > 0; подтверждено проверкой отдельного набора)\n"
+                        : " (" + d.failing + " not positive; confirmed by the single-set test)\n");
       break;
     case robust::Verdict::kUndecided:
-      out << "  undecided" << (d.interrupted ? " (stopped)" : "")
-          << (d.budget_exhausted ? " (the box needs more sub-boxes than the search allows)" : "")
+      out << w("  undecided", "  не решено")
+          << (d.interrupted ? w(" (stopped)", " (остановлено)") : "")
+          << (d.budget_exhausted ? w(" (the box needs more sub-boxes than the search allows)",
+                                     " (области нужно больше подобластей, чем допускает поиск)")
+                                 : "")
           << "\n";
       break;
   }
@@ -371,67 +408,83 @@ void PrintLoop(std::ostream& out, const char* title, const robust::LoopEnvelope&
     return;
   }
   const robust::Bounds& b = e.rho;
-  out << "  stability margin rho (the box scaled about the nominal set): ";
+  out << w("  stability margin rho (the box scaled about the nominal set): ",
+           "  запас устойчивости ρ (область, масштабированная относительно номинального набора): ");
+  const char* rho = w("rho", "ρ");
+  const char* at_most = w(" <= ", " ≤ ");
   if (b.unbounded) {
-    out << "at least " << Text(b.lo, sep) << " (stable as far as the coefficients may grow)\n";
+    out << w("at least ", "не менее ") << w.Number(b.lo)
+        << w(" (stable as far as the coefficients may grow)\n",
+             " (устойчив, как бы далеко ни росли коэффициенты)\n");
   } else {
-    out << Text(b.lo, sep) << " <= rho <= " << Text(b.hi, sep);
+    out << w.Number(b.lo) << at_most << rho << at_most << w.Number(b.hi);
     if (b.lo > 0) {
-      out << " (hi/lo - 1 = " << Text(b.hi / b.lo - 1, sep) << ")";
+      out << w(" (hi/lo - 1 = ", " (hi/lo − 1 = ") << w.Number(b.hi / b.lo - 1) << ")";
     }
     out << "\n";
     if (b.interrupted || b.undecided) {
-      out << "  (the bounds reached; the tolerance " << Text(tolerance, sep) << " was not)\n";
+      out << w("  (the bounds reached; the tolerance ", "  (достигнутые границы; допуск ")
+          << w.Number(tolerance) << w(" was not)\n", " не достигнут)\n");
     }
     if (b.set) {
-      out << "  destabilising set at hi: " << SetText(*b.set, sep) << " (" << b.failing << ")\n";
+      out << w("  destabilising set at hi: ", "  дестабилизирующий набор на верхней границе: ")
+          << w.Set(*b.set) << " (" << w.Condition(b.failing) << ")\n";
     }
   }
 }
 
 void PrintGain(std::ostream& out, const char* title, const robust::GainBounds& g, bool up,
-               char sep) {
+               const Words& w) {
   const robust::Bounds& b = g.bounds;
   out << "  " << title << ": ";
   if (g.every_gain) {
-    out << (up ? "infinite (proven: stable for every gain k >= 1)\n"
-               : "infinite (proven: stable for every gain k in (0, 1])\n");
+    out << (up ? w("infinite (proven: stable for every gain k >= 1)\n",
+                   "бесконечен (доказано: устойчив при любом усилении k ≥ 1)\n")
+               : w("infinite (proven: stable for every gain k in (0, 1])\n",
+                   "бесконечен (доказано: устойчив при любом усилении k ∈ (0; 1])\n"));
     return;
   }
   if (b.unbounded) {
-    out << (up ? "at least " : "at most ") << Text(up ? b.lo : 1 / b.lo, sep)
-        << " (no destabilising gain found)\n";
+    out << (up ? w("at least ", "не менее ") : w("at most ", "не более "))
+        << w.Number(up ? b.lo : 1 / b.lo)
+        << w(" (no destabilising gain found)\n", " (дестабилизирующее усиление не найдено)\n");
     return;
   }
+  const char* at_most = w(" <= k <= ", " ≤ k ≤ ");
   if (up) {
-    out << Text(b.lo, sep) << " <= k <= " << Text(b.hi, sep) << "\n";
+    out << w.Number(b.lo) << at_most << w.Number(b.hi) << "\n";
   } else {
-    out << Text(1 / b.hi, sep) << " <= k <= " << Text(1 / b.lo, sep) << "\n";
+    out << w.Number(1 / b.hi) << at_most << w.Number(1 / b.lo) << "\n";
   }
   if (b.set) {
-    out << "    worst set: " << SetText(*b.set, sep) << ", loop gain times "
-        << Text(g.gain_factor, sep) << " not stable\n";
+    out << w("    worst set: ", "    худший набор: ") << w.Set(*b.set)
+        << w(", loop gain times ", "; усиление контура, умноженное на ") << w.Number(g.gain_factor)
+        << w(" not stable\n", ", неустойчиво\n");
   }
 }
 
 void PrintWorst(std::ostream& out, const char* title, const char* unit,
-                const robust::WorstMargin& w, char sep) {
+                const robust::WorstMargin& w, const Words& words) {
   out << "  " << title << ": ";
   if (w.none) {
-    out << "none (no set of the box has a gain crossover)\n";
+    out << words("none (no set of the box has a gain crossover)\n",
+                 "нет (ни у одного набора области нет частоты среза)\n");
     return;
   }
-  out << Text(w.lo, sep) << " <= least <= " << Text(w.hi, sep) << unit;
+  out << words.Number(w.lo) << words(" <= least <= ", " ≤ наименьший ≤ ") << words.Number(w.hi)
+      << unit;
   if (w.interrupted) {
-    out << " (the bounds reached when stopped)";
+    out << words(" (the bounds reached when stopped)", " (границы, достигнутые до остановки)");
   } else if (w.budget_exhausted) {
-    out << " (the bounds reached after " << w.boxes
-        << " sub-boxes: the worst set lies inside the box, where 1e-6 needs more)";
+    out << words(" (the bounds reached after ", " (границы после ") << w.boxes
+        << words(" sub-boxes: the worst set lies inside the box, where 1e-6 needs more)",
+                 " подобластей: худший набор лежит внутри области, где для 1e-6 нужно больше)");
   }
   out << "\n";
   if (w.set) {
-    out << "    worst set: " << SetText(*w.set, sep) << ", at " << Text(w.frequency, sep)
-        << " rad/s\n";
+    out << words("    worst set: ", "    худший набор: ") << words.Set(*w.set)
+        << words(", at ", "; на частоте ") << words.Number(w.frequency)
+        << words(" rad/s\n", " рад/с\n");
   }
 }
 
@@ -470,10 +523,10 @@ constexpr int kMapCells = 64;
 
 // The region map as the renderer draws it, with the nominal set and the worst set marked.
 picture::RobustMapPicture MapPicture(const robust::RegionMap& m, const robust::Envelope& e,
-                                     const robust::CoefficientBox& box) {
+                                     const robust::CoefficientBox& box, const Words& w) {
   picture::RobustMapPicture p;
-  p.x_name = "c" + std::to_string(m.x + 1);
-  p.y_name = "c" + std::to_string(m.y + 1);
+  p.x_name = w.Name(static_cast<std::size_t>(m.x));
+  p.y_name = w.Name(static_cast<std::size_t>(m.y));
   p.x_edges = m.x_edges;
   p.y_edges = m.y_edges;
   for (const robust::Cell c : m.cells) {
@@ -487,7 +540,7 @@ picture::RobustMapPicture MapPicture(const robust::RegionMap& m, const robust::E
       p.point_names.push_back(name);
     }
   };
-  mark(box.nominal, "nominal");
+  mark(box.nominal, w("nominal", "номинальный"));
   const auto inside = [&](const robust::Set& set) {
     for (std::size_t i = 0; i < set.size(); ++i) {
       if (set[i] < box.lo[i] || set[i] > box.hi[i]) {
@@ -499,20 +552,90 @@ picture::RobustMapPicture MapPicture(const robust::RegionMap& m, const robust::E
   // The destabilising set nearest the nominal set on the box's scale (rho's), else the one the
   // decision found.
   if (e.continuous.rho.set && inside(*e.continuous.rho.set) && e.continuous.nominal_stable) {
-    mark(*e.continuous.rho.set, "destabilising (at rho)");
+    mark(*e.continuous.rho.set, w("destabilising (at rho)", "дестабилизирующий (при ρ)"));
   } else if (e.continuous.decision.set) {
-    mark(*e.continuous.decision.set, "destabilising");
+    mark(*e.continuous.decision.set, w("destabilising", "дестабилизирующий"));
   } else if (e.stability_margin && e.stability_margin->set) {
-    mark(*e.stability_margin->set, "worst (stability margin)");
+    mark(*e.stability_margin->set, w("worst (stability margin)", "худший (запас устойчивости)"));
   }
   return p;
+}
+
+// The study's lines: the box, the ratios, each loop's verdict and rho, the worst-case margins and
+// the region map's counts.
+std::string EnvelopeLines(const Words& w, const Study& s, const robust::Envelope& e,
+                          const std::optional<robust::RegionMap>& map) {
+  const robust::CoefficientBox& box = s.options.box;
+  const robust::Ratios& r = s.options.ratios;
+  std::ostringstream text;
+  text << w("box:", "область коэффициентов:");
+  for (std::size_t i = 0; i < 5; ++i) {
+    text << (i == 0 ? " " : w.Comma()) << w.Name(i);
+    if (box.lo[i] == box.hi[i]) {
+      text << " = " << w.Number(box.lo[i]);
+    } else {
+      text << w(" in [", " ∈ [") << w.Number(box.lo[i]) << w.Comma() << w.Number(box.hi[i]) << "]";
+    }
+  }
+  text << w("\nratios (", "\nпередаточные числа (")
+       << (w.russian ? s.ratios_source_russian : s.ratios_source) << w("): muv = ", "): mu = ")
+       << w.Number(r.muv) << w.Comma() << "iv = " << w.Number(r.iv) << w.Comma()
+       << w("nuv = ", "nu = ") << w.Number(r.nuv) << "\n";
+  const std::string euler_title =
+      w("Euler iteration (step ", "итерация Эйлера (шаг ") + w.Number(kTimeStep) + w(" s)", " с)");
+  PrintLoop(text, w("closed loop", "замкнутый контур"), e.continuous, robust::Loop::kContinuous, r,
+            s.options.tolerance, w);
+  if (!e.continuous.decision.interrupted && !e.continuous.rho.interrupted) {
+    PrintLoop(text, euler_title, e.euler, robust::Loop::kEuler, r, s.options.tolerance, w);
+  }
+  if (e.gain_up && e.gain_down) {
+    text << w(
+        "least gain margin over the box (k*L stable for every set and every gain between 1 "
+        "and k):\n",
+        "наименьший запас по усилению в области (k·L устойчив при каждом наборе и каждом "
+        "усилении между 1 и k):\n");
+    PrintGain(text, w("gain increase", "увеличение усиления"), *e.gain_up, true, w);
+    PrintGain(text, w("gain decrease", "уменьшение усиления"), *e.gain_down, false, w);
+  }
+  if (e.stability_margin || e.phase_margin || e.delay_margin) {
+    text << w("least margins over the box and every frequency:\n",
+              "наименьшие запасы в области на всех частотах:\n");
+  }
+  if (e.stability_margin) {
+    PrintWorst(text, w("stability margin min |1 + L(jw)|", "запас устойчивости min |1 + L(jω)|"),
+               "", *e.stability_margin, w);
+  }
+  if (e.phase_margin) {
+    PrintWorst(text, w("phase margin", "запас по фазе"), w(" deg", " град"), *e.phase_margin, w);
+  }
+  if (e.delay_margin) {
+    PrintWorst(text, w("delay margin", "запас по запаздыванию"), w(" s", " с"), *e.delay_margin, w);
+  }
+  if (map) {
+    const auto x = static_cast<std::size_t>(map->x);
+    const auto y = static_cast<std::size_t>(map->y);
+    if (w.russian) {
+      text << "карта области по " << w.Name(x) << " и " << w.Name(y) << " (" << kMapCells << " × "
+           << kMapCells << " ячеек, остальные коэффициенты по своим интервалам): доказанно "
+           << "устойчивы: " << map->counts[1] << "; доказанно неустойчивы всюду: " << map->counts[3]
+           << "; с подтверждённым неустойчивым набором: " << map->counts[2]
+           << "; не решено: " << map->counts[0] << "\n";
+    } else {
+      text << "region map over " << w.Name(x) << " and " << w.Name(y) << " (" << kMapCells << " x "
+           << kMapCells << " cells, the other coefficients over their "
+           << "intervals): " << map->counts[1] << " proven stable, " << map->counts[3]
+           << " proven unstable everywhere, " << map->counts[2]
+           << " holding a confirmed unstable set, " << map->counts[0] << " undecided\n";
+    }
+  }
+  return text.str();
 }
 
 // The picture's bytes from the renderer; raises EPlotError or ERendererMissing.
 std::string DrawMap(const robust::RegionMap& m, const robust::Envelope& e,
                     const robust::CoefficientBox& box, const std::string& path, char sep) {
   picture::Request request;
-  request.content = MapPicture(m, e, box);
+  request.content = MapPicture(m, e, box, Words{false, sep});
   request.format = *PictureFormatOfPath(path);
   request.separator = sep;
   return RenderInChild(request, FindRenderer());
@@ -654,68 +777,24 @@ int RunRobust(const std::vector<std::string>& args, const NumberSettings& locale
     j["interrupted"] = e.interrupted || (map && map->interrupted);
     out << JsonText(j) << '\n';
   }
-  // The text lines, printed unless --json, and the report's section.
-  std::ostringstream text;
-  {
-    text << "box:";
-    for (std::size_t i = 0; i < 5; ++i) {
-      text << (i == 0 ? " " : ", ") << "c" << i + 1;
-      if (box.lo[i] == box.hi[i]) {
-        text << " = " << Text(box.lo[i], sep);
-      } else {
-        text << " in [" << Text(box.lo[i], sep) << ", " << Text(box.hi[i], sep) << "]";
-      }
-    }
-    text << "\nratios (" << s.ratios_source << "): muv = " << Text(r.muv, sep)
-         << ", iv = " << Text(r.iv, sep) << ", nuv = " << Text(r.nuv, sep) << "\n";
-    const std::string euler_title = "Euler iteration (step " + Text(kTimeStep, sep) + " s)";
-    PrintLoop(text, "closed loop", e.continuous, robust::Loop::kContinuous, r, s.options.tolerance,
-              sep);
-    if (!e.continuous.decision.interrupted && !e.continuous.rho.interrupted) {
-      PrintLoop(text, euler_title.c_str(), e.euler, robust::Loop::kEuler, r, s.options.tolerance,
-                sep);
-    }
-    if (e.gain_up && e.gain_down) {
-      text << "least gain margin over the box (k*L stable for every set and every gain between 1 "
-              "and k):\n";
-      PrintGain(text, "gain increase", *e.gain_up, true, sep);
-      PrintGain(text, "gain decrease", *e.gain_down, false, sep);
-    }
-    if (e.stability_margin || e.phase_margin || e.delay_margin) {
-      text << "least margins over the box and every frequency:\n";
-    }
-    if (e.stability_margin) {
-      PrintWorst(text, "stability margin min |1 + L(jw)|", "", *e.stability_margin, sep);
-    }
-    if (e.phase_margin) {
-      PrintWorst(text, "phase margin", " deg", *e.phase_margin, sep);
-    }
-    if (e.delay_margin) {
-      PrintWorst(text, "delay margin", " s", *e.delay_margin, sep);
-    }
-    if (map) {
-      text << "region map over c" << map->x + 1 << " and c" << map->y + 1 << " (" << kMapCells
-           << " x " << kMapCells << " cells, the other coefficients over their "
-           << "intervals): " << map->counts[1] << " proven stable, " << map->counts[3]
-           << " proven unstable everywhere, " << map->counts[2]
-           << " holding a confirmed unstable set, " << map->counts[0] << " undecided\n";
-    }
-  }
+  // The text lines, printed unless --json; the report's section has them in Russian.
+  const std::string text = EnvelopeLines(Words{false, sep}, s, e, map);
   if (!json) {
-    out << text.str();
+    out << text;
   }
   const bool stopped = e.interrupted || (map && map->interrupted);
   std::string report_error;
   if (!s.report.empty() && !stopped) {
     std::vector<std::string> lines;
-    std::istringstream line_stream(text.str());
+    std::istringstream line_stream(EnvelopeLines(Words{true, sep}, s, e, map));
     for (std::string line; std::getline(line_stream, line);) {
       lines.push_back(line);
     }
     try {
       WriteFileBytes(s.report,
                      RobustReportPdf(s.coefficients, sep, lines,
-                                     map ? std::optional(MapPicture(*map, e, box)) : std::nullopt));
+                                     map ? std::optional(MapPicture(*map, e, box, Words{true, sep}))
+                                         : std::nullopt));
     } catch (const Exception& x) {
       report_error = WithFullStop(x.what());
     }

@@ -1,6 +1,6 @@
 // The report of a robust study (--robust … --report FILE.pdf): the first page is the calculation
 // at the nominal set, as `pitch-autopilot-cli C1 … C5 --report` draws it; the second is the flight
-// envelope's section, the study's lines as printed and its certified region map.
+// envelope's section, the study's lines in Russian and its certified region map.
 #pragma once
 
 #include <optional>

@@ -64,7 +64,7 @@ struct ReportPicture {
   std::vector<double> teta;    // the samples when the simulation completed; else none
   std::string error;           // the message of the error that stopped the calculation
   std::string version;
-  // With --robust: the flight envelope's section on a page of its own, its lines as printed and
+  // With --robust: the flight envelope's section on a page of its own, its lines in Russian and
   // the certified region over two coefficients when there is one. None: a one-page report.
   std::vector<std::string> robust_lines;
   std::optional<RobustMapPicture> robust_map;

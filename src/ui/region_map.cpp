@@ -18,6 +18,9 @@ const std::array<QColor, 4> kCellColours = {QColor(0xdc, 0xdc, 0xdc), QColor(0x5
                                             QColor(0xf0, 0xa0, 0x30), QColor(0xc8, 0x32, 0x32)};
 const std::array<const char*, 4> kCellNames = {
     "undecided", "proven stable", "holds a confirmed unstable set", "proven unstable everywhere"};
+const std::array<const char*, 4> kRussianCellNames = {"не решено", "доказанно устойчива",
+                                                      "с подтверждённым неустойчивым набором",
+                                                      "доказанно неустойчива всюду"};
 
 // Ticks along one axis whose edges run from first to last over length pixels.
 void DrawTicks(QPainter& p, double first, double last, const QRectF& plot, bool x_axis,
@@ -91,8 +94,9 @@ void DrawMap(QPainter& p, const RegionMapData& data, char separator, QSize size)
   DrawTicks(p, x0, x1, plot, true, separator);
   DrawTicks(p, y0, y1, plot, false, separator);
   DrawMapLabels(p, plot, size, data.x_name, data.y_name,
-                QStringLiteral("certified stability region: ") + data.x_name +
-                    QStringLiteral(" × ") + data.y_name);
+                (data.russian ? QStringLiteral("доказанная область устойчивости: ")
+                              : QStringLiteral("certified stability region: ")) +
+                    data.x_name + QStringLiteral(" × ") + data.y_name);
   const QFontMetricsF metrics(p.font());
 
   // The marked sets: a ring with a cross, and the name beside it.
@@ -115,15 +119,17 @@ void DrawMap(QPainter& p, const RegionMapData& data, char separator, QSize size)
     const QRectF box(at, swatch);
     p.fillRect(box, kCellColours[k]);
     p.drawRect(box);
-    p.drawText(
-        QRectF(at.x() + swatch.width() + 8, at.y() - 4, 260, swatch.height() + 8),
-        Qt::AlignLeft | Qt::AlignVCenter,
-        QString::fromUtf8(kCellNames[k]) + QStringLiteral(": ") + QString::number(counts[k]));
+    p.drawText(QRectF(at.x() + swatch.width() + 8, at.y() - 4, 260, swatch.height() + 8),
+               Qt::AlignLeft | Qt::AlignVCenter,
+               QString::fromUtf8(data.russian ? kRussianCellNames[k] : kCellNames[k]) +
+                   QStringLiteral(": ") + QString::number(counts[k]));
     at.ry() += 24;
   }
-  p.drawText(QRectF(at.x(), at.y() + 8, 260, 3 * metrics.height()),
-             Qt::AlignLeft | Qt::TextWordWrap,
-             QStringLiteral("each cell with the other coefficients over their whole intervals"));
+  p.drawText(
+      QRectF(at.x(), at.y() + 8, 260, 3 * metrics.height()), Qt::AlignLeft | Qt::TextWordWrap,
+      data.russian
+          ? QStringLiteral("каждая ячейка — с остальными коэффициентами по всем их интервалам")
+          : QStringLiteral("each cell with the other coefficients over their whole intervals"));
 }
 
 }  // namespace

@@ -29,6 +29,7 @@ struct RegionMapData {
   // unstable set, 3 unstable everywhere.
   std::vector<unsigned char> cells;
   std::vector<RegionMapPoint> points;
+  bool russian = false;  // the title and the legend in Russian, as on the report's page
 };
 
 inline constexpr QSize kRegionMapSize(960, 640);

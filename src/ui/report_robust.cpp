@@ -64,7 +64,9 @@ void DrawRobustSection(QPainter& p, const ReportRobustSection& section, char sep
   p.translate(room.left() + (room.width() - width) / 2, y + 8);
   p.scale(width / kRegionMapSize.width(), width / kRegionMapSize.width());
   p.setFont(SectionFont(13, false));
-  DrawRegionMap(p, *section.map, separator);
+  RegionMapData map = *section.map;
+  map.russian = true;
+  DrawRegionMap(p, map, separator);
   p.restore();
 }
 

@@ -1,7 +1,7 @@
 // The flight envelope's section of the report, on a page of its own after the calculation's page:
-// the robust study's lines as the command line prints them (the box, the ratios, the verdict with
-// its certificate or destabilising set, the stability margin's bounds, the worst-case margins)
-// and the certified region map below them, drawn as vector graphics.
+// the robust study's lines in Russian (the box, the ratios, the verdict with its certificate or
+// destabilising set, the stability margin's bounds, the worst-case margins) and the certified
+// region map below them, with its legend in Russian, drawn as vector graphics.
 #pragma once
 
 #include <QRectF>
