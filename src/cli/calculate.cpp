@@ -60,14 +60,18 @@ CoefficientTexts CoefficientTextsFromFile(const std::string& path, char separato
 }
 
 Outcome Calculate(const CoefficientTexts& input, bool analyse) {
-  auto session = std::make_shared<const analysis::TSession>(
-      analysis::TSession::Run(analysis::CoefficientTexts{input.texts, input.separators}));
-  const TController& controller = session->Controller();
-
-  Outcome outcome;
-  outcome.session = session;
+  Outcome outcome = OutcomeOf(std::make_shared<const analysis::TSession>(analysis::TSession::Run(
+                                  analysis::CoefficientTexts{input.texts, input.separators})),
+                              analyse);
   outcome.has_texts = true;
   outcome.texts = input.texts;
+  return outcome;
+}
+
+Outcome OutcomeOf(std::shared_ptr<const analysis::TSession> session, bool analyse) {
+  const TController& controller = session->Controller();
+  Outcome outcome;
+  outcome.session = session;
   if (const auto& error = session->Error()) {
     outcome.error = RunError{error->failure.kind, error->failure.message, StepOf(error->stage)};
   }

@@ -92,5 +92,7 @@ struct Outcome {
 // response, stopping at the first error; with analyse, adds the poles, the margins and the
 // analysis for what was reached.
 Outcome Calculate(const CoefficientTexts& input, bool analyse);
+// The same for a session run already (without its texts).
+Outcome OutcomeOf(std::shared_ptr<const analysis::TSession> session, bool analyse);
 
 }  // namespace pitch::cli

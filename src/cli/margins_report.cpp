@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "number_text/number_text.h"
+#include "study/margins_json.h"
 
 namespace pitch::cli {
 
@@ -28,7 +29,7 @@ void PrintMargins(std::ostream& out, const analysis::LoopMargins& m, char separa
     out << "  the closed loop is unstable: these are not stability margins\n";
   }
   if (m.not_computable) {
-    out << "  not computable in the double range: " << *m.not_computable << '\n';
+    out << "  " << study::MarginsNotComputableText(*m.not_computable) << '\n';
     return;
   }
   if (m.gain.empty()) {

@@ -5,6 +5,7 @@
 
 #include "cli/margins_report.h"
 #include "number_text/number_text.h"
+#include "study/margins_json.h"
 
 namespace pitch::cli {
 
@@ -164,8 +165,8 @@ void PrintText(std::ostream& out, const Outcome& outcome, bool metrics, char sep
       PrintMargins(out, outcome.frequency_response->margins, separator);
     } else if (outcome.frequency_response_error) {
       // The same words as the window's and the report's.
-      out << "loop margins (loop broken at the autopilot's command):\n  not computed: "
-          << outcome.frequency_response_error->message << '\n';
+      out << "loop margins (loop broken at the autopilot's command):\n  "
+          << study::MarginsNotComputedText(outcome.frequency_response_error->message) << '\n';
     }
   }
 }

@@ -32,6 +32,28 @@ Json HeadlineMarginsJson(const std::optional<analysis::GainMargin>& gain,
             {"infinite_frequency", at_infinity}}}};
 }
 
+Json NotComputableMarginsJson(const std::string& reason) {
+  return {{"gain_margin", nullptr},
+          {"phase_margin", nullptr},
+          {"delay_margin", nullptr},
+          {"stability_margin", nullptr},
+          {"not_computable", reason}};
+}
+
+Json MarginsErrorJson(const analysis::Failure& failure) {
+  return {{"kind", failure.kind},
+          {"message", failure.message},
+          {"stage", analysis::StageName(analysis::Stage::kResponse)}};
+}
+
+std::string MarginsNotComputedText(const std::string& message) {
+  return "not computed: " + message;
+}
+
+std::string MarginsNotComputableText(const std::string& reason) {
+  return "not computable in the double range: " + reason;
+}
+
 Json MarginsJson(const analysis::LoopMargins& m) {
   if (m.not_computable) {
     return {{"closed_loop_stable", m.closed_loop_stable},

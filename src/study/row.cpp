@@ -94,8 +94,13 @@ void FinishRow(const TController& controller, const std::exception_ptr& fault, R
   result.euler_stable = loop.Iteration().stable;
   if (with_margins) {
     const analysis::MarginsResult& margins = loop.Margins();
-    if (!margins.value || margins.value->not_computable) {
-      return;  // a loop whose margins cannot be formed, or beyond the double range: empty cells
+    if (!margins.value) {
+      result.margins_error = margins.reason;  // the loop's frequency response failed
+      return;
+    }
+    if (margins.value->not_computable) {
+      result.margins_not_computable = margins.value->not_computable;
+      return;
     }
     const analysis::LoopMargins& m = *margins.value;
     RowMargins& r = result.margins.emplace();

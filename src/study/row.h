@@ -64,6 +64,10 @@ struct RowResult {
   double spectral_radius = 0;         // of I + A·dt
   bool euler_stable = false;          // spectral radius below 1
   std::optional<RowMargins> margins;  // when asked for and the ratios are known
+  // Why margins is empty although asked for and the ratios are known: the failure of the loop's
+  // frequency response, or the reason its margins are not computable in the double range.
+  std::optional<analysis::Failure> margins_error;
+  std::optional<std::string> margins_not_computable;
 };
 
 // Synthesis (unless fixed is given) and simulation in controller, then the analysis. Failures

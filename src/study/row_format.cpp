@@ -95,7 +95,7 @@ constexpr const char* kColumns =
     "euler_stable";
 constexpr const char* kMarginColumns =
     ",gain_margin,gain_margin_db,phase_crossover,phase_margin_deg,gain_crossover,delay_margin,"
-    "stability_margin,stability_margin_frequency";
+    "stability_margin,stability_margin_frequency,margins_reason";
 
 }  // namespace
 
@@ -280,8 +280,14 @@ void AppendCsvRow(std::string& out, const RowResult& row, const Carried& carried
     line.Number(mm.stability.value);
     line.Next();
     line.Number(mm.stability.frequency);
+    line.Next();
   } else if (with_margins) {
-    line.Next(8);
+    line.Next(9);
+    if (row.margins_error) {
+      AppendCsvField(line.Flushed(), MarginsNotComputedText(row.margins_error->message), d);
+    } else if (row.margins_not_computable) {
+      AppendCsvField(line.Flushed(), MarginsNotComputableText(*row.margins_not_computable), d);
+    }
   }
   std::string& text = line.Flushed();
   for (const std::string_view v : carried.values) {
@@ -353,12 +359,22 @@ void AppendJsonRow(std::string& out, const RowResult& row, const Carried& carrie
   } else {
     out += ",\"stable\":null,\"euler\":null";
   }
-  if (with_margins && row.margins) {
-    const RowMargins& m = *row.margins;
+  if (with_margins) {
     out += ",\"margins\":";
-    AppendJsonText(out, HeadlineMarginsJson(m.gain, m.phase, m.delay, m.stability));
-  } else if (with_margins) {
-    out += ",\"margins\":null";
+    if (row.margins) {
+      const RowMargins& m = *row.margins;
+      AppendJsonText(out, HeadlineMarginsJson(m.gain, m.phase, m.delay, m.stability));
+    } else if (row.margins_not_computable) {
+      AppendJsonText(out, NotComputableMarginsJson(*row.margins_not_computable));
+    } else {
+      out += "null";
+    }
+    out += ",\"margins_error\":";
+    if (row.margins_error) {
+      AppendJsonText(out, MarginsErrorJson(*row.margins_error));
+    } else {
+      out += "null";
+    }
   }
   out += ",\"columns\":{";
   for (std::size_t k = 0; k < carried.values.size() && k < carried_names.size(); ++k) {

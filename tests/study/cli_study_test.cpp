@@ -6,7 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "analysis/session.h"
+#include "cli/calculate.h"
+#include "cli/report.h"
 #include "cli/run.h"
+#include "core/fp_environment.h"
+#include "number_text/number_text.h"
 #include "study_test_support.h"
 
 namespace pitch::cli {
@@ -212,6 +217,140 @@ TEST(CliStudy, ProgressIsOffWhereAsked) {
             std::string::npos);
   EXPECT_EQ(Call({"--sweep", "c1=0:1:3"}, "", false).err.find('\r'), std::string::npos);
 }
+
+// One failure of each kind in every view of the same set: the command line's text (--metrics,
+// with a stopped calculation's message on standard error), its --json, and a study row in JSON
+// Lines and in CSV. Same kind, stage and words everywhere. A set with a fixed autopilot is no
+// single calculation of the command line: there its views are a session on the same controller.
+struct FailureRow {
+  const char* name;
+  std::array<std::string, 5> texts;
+  std::vector<std::string> autopilot;  // muv iv nuv for every set of the study; none: synthesised
+  const char* stage;  // "input", "ratios", "response"; "margins": the ratios are known
+  const char* words;  // the error's message, or the margins' line of --metrics
+};
+
+void PrintTo(const FailureRow& row, std::ostream* os) { *os << row.name; }
+
+class FailureKinds : public ::testing::TestWithParam<FailureRow> {};
+
+// The command line's text and JSON of the set; with a fixed autopilot, of a session on the
+// controller the study uses.
+std::pair<std::string, nlohmann::json> CommandLineViews(const FailureRow& row) {
+  if (row.autopilot.empty()) {
+    std::vector<std::string> args(row.texts.begin(), row.texts.end());
+    args.insert(args.begin(), "--");
+    args.insert(args.begin(), "--metrics");
+    const Outcome text = Call(args);
+    args.front() = "--json";
+    return {text.out + text.err, nlohmann::json::parse(Call(args).out)};
+  }
+  const auto value = [](const std::string& s) { return fp::Store(ParseNumber(s, '.')); };
+  TController c;
+  Real* const fields[5] = {&c.c1, &c.c2, &c.c3, &c.c4, &c.c5};
+  for (std::size_t k = 0; k < 5; ++k) {
+    *fields[k] = value(row.texts[k]);
+  }
+  c.muv = value(row.autopilot[0]);
+  c.iv = value(row.autopilot[1]);
+  c.nuv = value(row.autopilot[2]);
+  c.Tnu = fp::Store(Extended{c.iv} / c.nuv);
+  std::optional<analysis::StageFailure> error;
+  try {
+    c.SimulateResponse();
+  } catch (const Exception& e) {
+    error = analysis::StageFailure{analysis::FailureOf(e), analysis::Stage::kResponse};
+  }
+  const ::pitch::cli::Outcome outcome = OutcomeOf(
+      std::make_shared<const analysis::TSession>(analysis::TSession::Reached(c, error)), true);
+  std::ostringstream text;
+  PrintText(text, outcome, true, '.');
+  std::vector<RunError> errors;
+  if (outcome.error) {
+    errors.push_back(*outcome.error);
+  }
+  return {text.str(), nlohmann::json::parse(JsonText(JsonReport(outcome, errors, {})))};
+}
+
+TEST_P(FailureKinds, ReadAlikeInEveryView) {
+  const FailureRow& row = GetParam();
+  const auto [text, json] = CommandLineViews(row);
+
+  study::testing::TempFolder folder;
+  std::string batch = "c1,c2,c3,c4,c5\n" + row.texts[0];
+  for (std::size_t k = 1; k < 5; ++k) {
+    batch += ";" + row.texts[k];
+  }
+  std::replace(batch.begin(), batch.end(), ';', ',');
+  batch += "\n";
+  std::vector<std::string> args = {"--batch", "-", "--out", folder / "rows.jsonl"};
+  if (!row.autopilot.empty()) {
+    args.insert(args.end(), {"--autopilot", row.autopilot[0], row.autopilot[1], row.autopilot[2]});
+  }
+  ASSERT_EQ(Call(args, batch).code, 0);
+  args[3] = folder / "rows.csv";
+  ASSERT_EQ(Call(args, batch).code, 0);
+  const nlohmann::json line =
+      study::testing::JsonLines(study::testing::ReadFile(folder / "rows.jsonl")).at(0);
+  const std::string csv =
+      study::testing::Lines(study::testing::ReadFile(folder / "rows.csv")).at(1);
+
+  EXPECT_NE(text.find(row.words), std::string::npos) << text;
+  EXPECT_NE(csv.find(row.words), std::string::npos) << csv;
+  if (std::string(row.stage) != "margins") {
+    EXPECT_EQ(json["error"]["stage"], row.stage);
+    EXPECT_EQ(json["error"]["message"], row.words);
+    EXPECT_EQ(line["error"]["kind"], json["error"]["kind"]);
+    EXPECT_EQ(line["error"]["stage"], row.stage);
+    // An input error of a row names the batch's line first.
+    const std::string where = std::string(row.stage) == "input" ? "line 2: " : "";
+    EXPECT_EQ(line["error"]["message"], where + row.words);
+    EXPECT_TRUE(line["margins_error"].is_null());
+    return;
+  }
+  EXPECT_TRUE(json["error"].is_null());
+  EXPECT_TRUE(line["error"].is_null());
+  EXPECT_EQ(line["margins_error"], json["margins_error"]);
+  if (json["margins_error"].is_null()) {
+    // Not computable: the row's margins are the headline members of --json's.
+    nlohmann::json headline = json["margins"];
+    for (const char* key : {"closed_loop_stable", "phase_crossings", "gain_crossovers"}) {
+      headline.erase(key);
+    }
+    EXPECT_EQ(line["margins"], headline);
+    EXPECT_EQ(
+        "not computable in the double range: " + headline["not_computable"].get<std::string>(),
+        row.words);
+  } else {
+    EXPECT_TRUE(line["margins"].is_null());
+    EXPECT_EQ("not computed: " + json["margins_error"]["message"].get<std::string>(), row.words);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, FailureKinds,
+    ::testing::Values(
+        FailureRow{"Input",
+                   {"0.88", "abc", "7.028", "0.987", "0.251"},
+                   {},
+                   "input",
+                   "'abc' is not a valid floating point value."},
+        FailureRow{"Ratios",
+                   {"0.88", "0.2", "7.028", "0.987", "0.251"},
+                   {},
+                   "ratios",
+                   "Invalid floating point operation."},
+        FailureRow{"ResponseOverflow",
+                   {"400", "0.404", "7.028", "0.987", "0.251"},
+                   {},
+                   "response",
+                   "Floating point overflow."},
+        FailureRow{"MarginsNotComputable",
+                   {"0.88", "0.404", "1e-300", "0.987", "0.251"},
+                   {"1", "1", "1e300"},
+                   "margins",
+                   "not computable in the double range: a margin lies beyond the double range"}),
+    [](const auto& row) { return std::string(row.param.name); });
 
 }  // namespace
 }  // namespace pitch::cli

@@ -115,7 +115,8 @@ Read FromCsv(const std::string& text) {
   for (std::size_t k = 0; k < 8; ++k) {
     EXPECT_EQ(header.at(first + k), kNames[k]);
   }
-  EXPECT_EQ(header.at(first + 8), "note");
+  EXPECT_EQ(header.at(first + 8), "margins_reason");
+  EXPECT_EQ(header.at(first + 9), "note");
   for (std::size_t i = 1; i < lines.size(); ++i) {
     const std::vector<std::string> fields = Fields(lines[i]);
     EXPECT_EQ(fields.size(), header.size()) << lines[i];

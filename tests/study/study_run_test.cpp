@@ -276,7 +276,7 @@ TEST(StudyBatch, CarriesColumnsThroughAndReadsQuotedNumbers) {
   ASSERT_EQ(lines.size(), 2u);
   // The margins' columns (on by default) come before the carried ones.
   EXPECT_EQ(lines[0].substr(lines[0].rfind("stability_margin_frequency")),
-            "stability_margin_frequency,regime,comment");
+            "stability_margin_frequency,margins_reason,regime,comment");
   EXPECT_EQ(lines[1].rfind("0,\"A\"\"1\",0.88,0.404,7.028,0.987,0.251,0.09200374246524264,", 0), 0u)
       << lines[1];
   const std::string tail = ",\"take-off, flaps 20\",Тангаж\xff";
