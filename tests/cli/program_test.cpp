@@ -487,7 +487,7 @@ INSTANTIATE_TEST_SUITE_P(
                                    "pitch-autopilot-cli: --plot p.png: The chart cannot be drawn: "
                                    "waiting for the renderer failed (Cannot allocate memory) and "
                                    "it was stopped.\n"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 #endif
 
 struct TimeoutRow {
