@@ -2,8 +2,8 @@
 // five coefficients c1 … c5 as doubles. Properties: no crash, hang or sanitizer report; the
 // synthesis and the margins either succeed or raise the program's own exceptions; a result's
 // figures are in their ranges (factors positive, decibels matching them, phase margins within
-// (−180°, 180°], delays and the stability margin non-negative, the least margin of each kind
-// first).
+// [−180°, 180°] (a margin just above −180° has −180 as its nearest double), delays and the
+// stability margin non-negative, the least margin of each kind first).
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   for (std::size_t i = 0; i < m.phase.size(); ++i) {
     const auto& p = m.phase[i];
-    if (!(p.degrees > -180 && p.degrees <= 180) || !(p.delay >= 0) || !(p.frequency >= 0)) {
+    if (!(p.degrees >= -180 && p.degrees <= 180) || !(p.delay >= 0) || !(p.frequency >= 0)) {
       Violated("a phase margin out of range", c);
     }
     if (i > 0 && std::fabs(m.phase[i - 1].degrees) > std::fabs(p.degrees)) {
