@@ -1,9 +1,9 @@
 // Fuzzes the loop margins of the autopilot loop over arbitrary coefficients: 40 bytes give the
 // five coefficients c1 … c5 as doubles. Properties: no crash, hang or sanitizer report; the
 // synthesis and the margins either succeed or raise the program's own exceptions; a result's
-// figures are in their ranges (factors positive, decibels matching them, phase margins within
-// [−180°, 180°] (a margin just above −180° has −180 as its nearest double), delays and the
-// stability margin non-negative, the least margin of each kind first).
+// figures are in their ranges (factors positive or rounded to 0, decibels matching them, phase
+// margins within [−180°, 180°] (a margin just above −180° has −180 as its nearest double), delays
+// and the stability margin non-negative, the least margin of each kind first).
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -49,7 +49,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   for (std::size_t i = 0; i < m.gain.size(); ++i) {
     const auto& g = m.gain[i];
-    if (!(g.factor > 0) || std::isnan(g.decibels) || std::isnan(g.frequency) || g.frequency < 0) {
+    // A factor below the least subnormal double has 0 as its nearest double; its decibels stay
+    // finite (below about -6465 dB).
+    const bool factor_ok = g.factor > 0 || (g.factor == 0 && g.decibels < -6400);
+    if (!factor_ok || std::isnan(g.decibels) || std::isnan(g.frequency) || g.frequency < 0) {
       Violated("a gain margin out of range", c);
     }
     if (std::isfinite(g.factor) && std::isfinite(g.decibels) && g.factor > 1e-300 &&
