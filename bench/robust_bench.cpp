@@ -11,16 +11,7 @@
 namespace pitch::robust {
 namespace {
 
-Ratios DefaultRatios() {
-  TController c;
-  c.c1 = kDefaultCoefficients[0];
-  c.c2 = kDefaultCoefficients[1];
-  c.c3 = kDefaultCoefficients[2];
-  c.c4 = kDefaultCoefficients[3];
-  c.c5 = kDefaultCoefficients[4];
-  c.ComputeGearRatios();
-  return {c.muv, c.iv, c.nuv};
-}
+Ratios DefaultRatios() { return SynthesisedRatios(kDefaultCoefficients); }
 
 CoefficientBox TwentyPercent() {
   CoefficientBox box;

@@ -237,8 +237,8 @@ void SquareFreePart(fmpq_poly_t out, const fmpq_poly_t p) {
   fmpq_poly_div(out, p, common.get());
 }
 
-// The double nearest every value of the ball, when there is one (and one sign of zero).
-std::optional<double> Rounded(arb_srcptr x) {
+// The doubles nearest the ball's lower and upper bounds, for a finite ball.
+std::optional<std::pair<double, double>> RoundedBounds(arb_srcptr x) {
   if (!arb_is_finite(x)) {
     return std::nullopt;
   }
@@ -246,10 +246,15 @@ std::optional<double> Rounded(arb_srcptr x) {
   Arf hi;
   arb_get_lbound_arf(lo.get(), x, 128);
   arb_get_ubound_arf(hi.get(), x, 128);
-  const double a = arf_get_d(lo.get(), ARF_RND_NEAR);
-  const double b = arf_get_d(hi.get(), ARF_RND_NEAR);
-  if (a == b && std::signbit(a) == std::signbit(b)) {
-    return a;
+  return std::pair(arf_get_d(lo.get(), ARF_RND_NEAR), arf_get_d(hi.get(), ARF_RND_NEAR));
+}
+
+// The double nearest every value of the ball, when there is one (and one sign of zero).
+std::optional<double> Rounded(arb_srcptr x) {
+  const auto bounds = RoundedBounds(x);
+  if (bounds && bounds->first == bounds->second &&
+      std::signbit(bounds->first) == std::signbit(bounds->second)) {
+    return bounds->first;
   }
   return std::nullopt;
 }
@@ -262,15 +267,11 @@ struct Straddle {
   Exact midpoint;
 };
 std::optional<Straddle> StraddledMidpoint(arb_srcptr x) {
-  if (!arb_is_finite(x)) {
+  const auto bounds = RoundedBounds(x);
+  if (!bounds) {
     return std::nullopt;
   }
-  Arf lo;
-  Arf hi;
-  arb_get_lbound_arf(lo.get(), x, 128);
-  arb_get_ubound_arf(hi.get(), x, 128);
-  const double a = arf_get_d(lo.get(), ARF_RND_NEAR);
-  const double b = arf_get_d(hi.get(), ARF_RND_NEAR);
+  const auto [a, b] = *bounds;
   if (!std::isfinite(a) || !std::isfinite(b) || a == 0 || b == 0 ||
       std::nextafter(a, DBL_MAX) != b) {
     return std::nullopt;

@@ -592,6 +592,20 @@ bool RootOfNearby(const std::vector<Extended>& c, std::complex<double> lambda) {
   return std::abs(value) <= 0x1p-40L * bound;
 }
 
+// The characteristic polynomial's coefficients a0 … a4 in extended precision: exact ones rounded
+// once where they have been formed, else the balls' midpoints.
+std::vector<Extended> Coefficients(const std::optional<std::array<Exact, 5>>& exact,
+                                   const std::array<Ball, 5>& fast) {
+  if (exact) {
+    return ToExtended(ExactPoly(exact->begin(), exact->end()));
+  }
+  std::vector<Extended> c;
+  for (const Ball& b : fast) {
+    c.push_back(b.mid);
+  }
+  return c;
+}
+
 }  // namespace
 
 ClosedLoop::ClosedLoop(const TController& c)
@@ -669,14 +683,7 @@ Eigenvalues4 ClosedLoop::Eigenvalues() const {
   }
   // No pole is zero (a0 ≠ 0). The coefficients from the balls, or exact when a ball could not
   // tell their signs.
-  std::vector<Extended> c;
-  if (exact_) {
-    c = ToExtended(ExactPoly(exact_->begin(), exact_->end()));
-  } else {
-    for (const Ball& b : fast_) {
-      c.push_back(b.mid);
-    }
-  }
+  const std::vector<Extended> c = Coefficients(exact_, fast_);
   // The matrix's eigenvalues when they are the poles of a loop within rounding of this one (an
   // eigenvalue 0 is a pole lost to rounding): not so when its entries (up to the poles' size
   // cubed) have left the double range, or their rounding errors are large against the poles.
@@ -693,14 +700,7 @@ Eigenvalues4 ClosedLoop::Eigenvalues() const {
 }
 
 int ClosedLoop::PoleExponent() const {
-  std::vector<Extended> c;
-  if (exact_) {
-    c = ToExtended(ExactPoly(exact_->begin(), exact_->end()));
-  } else {
-    for (const Ball& b : fast_) {
-      c.push_back(b.mid);
-    }
-  }
+  const std::vector<Extended> c = Coefficients(exact_, fast_);
   const int e = RootExponent(c);
   return e == INT_MIN ? 0 : e;
 }

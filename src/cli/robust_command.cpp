@@ -246,20 +246,19 @@ Study MakeStudy(const RobustArguments& a, char separator, bool given) {
     s.ratios_source = "given";
     s.ratios_source_russian = "заданы";
   } else {
-    TController c;
     const bool from = !a.autopilot_from.empty();
     const std::string what = from ? "--autopilot-from" : "the nominal set";
-    c.c1 = from ? Number(what, a.autopilot_from[0], separator, given) : box.nominal[0];
-    c.c2 = from ? Number(what, a.autopilot_from[1], separator, given) : box.nominal[1];
-    c.c3 = from ? Number(what, a.autopilot_from[2], separator, given) : box.nominal[2];
-    c.c4 = from ? Number(what, a.autopilot_from[3], separator, given) : box.nominal[3];
-    c.c5 = from ? Number(what, a.autopilot_from[4], separator, given) : box.nominal[4];
+    robust::Set c = box.nominal;
+    if (from) {
+      for (std::size_t i = 0; i < c.size(); ++i) {
+        c[i] = Number(what, a.autopilot_from[i], separator, given);
+      }
+    }
     try {
-      c.ComputeGearRatios();
+      r = robust::SynthesisedRatios(c);
     } catch (const Exception& e) {
       throw EUsageError(what + ": the synthesis failed: " + WithFullStop(e.what()));
     }
-    r = {c.muv, c.iv, c.nuv};
     if (from) {
       s.ratios_source = "synthesised from --autopilot-from";
       s.ratios_source_russian = "синтезированы по --autopilot-from";

@@ -163,15 +163,22 @@ NumberSettings NumberSettingsFromEnvironment(const EnvironmentLookup& lookup) {
 
 NumberSettings ReadNumberSettings() { return NumberSettingsFromEnvironment(kRealEnvironment); }
 
-std::string ToCodePage(std::string_view utf8, const std::string& code_page) {
+namespace {
+
+// Converts `text` with iconv from `from` to `to` (or between the fallbacks when iconv has no such
+// pair), a block at a time. At a sequence the conversion cannot take, `on_bad(out, at, left)`
+// appends what stands for it and returns how many input bytes it covers (at least 1).
+template <typename OnBad>
+std::string Convert(std::string_view text, const char* to, const char* from,
+                    const char* fallback_to, const char* fallback_from, OnBad on_bad) {
   std::string out;
-  out.reserve(utf8.size());
-  iconv_t cd = iconv_open(code_page.c_str(), "UTF-8");
+  out.reserve(text.size());
+  iconv_t cd = iconv_open(to, from);
   if (cd == reinterpret_cast<iconv_t>(-1)) {
-    cd = iconv_open("ASCII", "UTF-8");
+    cd = iconv_open(fallback_to, fallback_from);
   }
-  char* in = const_cast<char*>(utf8.data());
-  std::size_t in_left = utf8.size();
+  char* in = const_cast<char*>(text.data());
+  std::size_t in_left = text.size();
   std::array<char, 256> buffer;
   while (in_left > 0) {
     char* dst = buffer.data();
@@ -181,56 +188,50 @@ std::string ToCodePage(std::string_view utf8, const std::string& code_page) {
     if (rc != static_cast<std::size_t>(-1) || errno == E2BIG) {
       continue;
     }
-    // A character the code page lacks, or a malformed byte: one '?' for the whole character.
-    out += '?';
-    const unsigned char lead = static_cast<unsigned char>(*in);
-    std::size_t skip = 1;
-    if (errno == EILSEQ && lead >= 0xC0) {
-      skip = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
-      // Do not skip past bytes that are not continuation bytes of this character.
-      for (std::size_t k = 1; k < skip; ++k) {
-        if (k >= in_left || (static_cast<unsigned char>(in[k]) & 0xC0) != 0x80) {
-          skip = k;
-          break;
-        }
-      }
-    }
+    const std::size_t skip = std::min(on_bad(out, in, in_left), in_left);
     in += skip;
-    in_left -= std::min(skip, in_left);
+    in_left -= skip;
   }
   iconv_close(cd);
   return out;
 }
 
+}  // namespace
+
+std::string ToCodePage(std::string_view utf8, const std::string& code_page) {
+  return Convert(utf8, code_page.c_str(), "UTF-8", "ASCII", "UTF-8",
+                 [](std::string& out, const char* in, std::size_t in_left) {
+                   // A character the code page lacks, or a malformed byte: one '?' for the whole
+                   // character.
+                   out += '?';
+                   const auto lead = static_cast<unsigned char>(*in);
+                   std::size_t skip = 1;
+                   if (errno == EILSEQ && lead >= 0xC0) {
+                     skip = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+                     // Do not skip past bytes that are not continuation bytes of this character.
+                     for (std::size_t k = 1; k < skip; ++k) {
+                       if (k >= in_left || (static_cast<unsigned char>(in[k]) & 0xC0) != 0x80) {
+                         skip = k;
+                         break;
+                       }
+                     }
+                   }
+                   return skip;
+                 });
+}
+
 std::string FromCodePage(std::string_view bytes, const std::string& code_page) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(bytes.size());
-  iconv_t cd = iconv_open("UTF-8", code_page.c_str());
-  if (cd == reinterpret_cast<iconv_t>(-1)) {
-    cd = iconv_open("UTF-8", "ASCII");
-  }
-  char* in = const_cast<char*>(bytes.data());
-  std::size_t in_left = bytes.size();
-  std::array<char, 256> buffer;
-  while (in_left > 0) {
-    char* dst = buffer.data();
-    std::size_t dst_left = buffer.size();
-    const std::size_t rc = iconv(cd, &in, &in_left, &dst, &dst_left);
-    out.append(buffer.data(), buffer.size() - dst_left);
-    if (rc != static_cast<std::size_t>(-1) || errno == E2BIG) {
-      continue;
-    }
-    // A byte that does not decode here, or a character cut at the end: shown, and passed.
-    const auto byte = static_cast<unsigned char>(*in);
-    out += "\\x";
-    out += kHex[byte >> 4];
-    out += kHex[byte & 0xF];
-    ++in;
-    --in_left;
-  }
-  iconv_close(cd);
-  return out;
+  return Convert(bytes, "UTF-8", code_page.c_str(), "UTF-8", "ASCII",
+                 [](std::string& out, const char* in, std::size_t) {
+                   // A byte that does not decode here, or a character cut at the end: shown, and
+                   // passed.
+                   static constexpr char kHex[] = "0123456789abcdef";
+                   const auto byte = static_cast<unsigned char>(*in);
+                   out += "\\x";
+                   out += kHex[byte >> 4];
+                   out += kHex[byte & 0xF];
+                   return std::size_t{1};
+                 });
 }
 
 }  // namespace pitch

@@ -271,6 +271,12 @@ TController ControllerOf(const Set& c, const Ratios& ratios) {
   return controller;
 }
 
+Ratios SynthesisedRatios(const Set& c) {
+  TController controller = ControllerOf(c, {});
+  controller.ComputeGearRatios();
+  return {controller.muv, controller.iv, controller.nuv};
+}
+
 bool SetStable(const Set& c, const Ratios& ratios, Loop loop) {
   // The exact closed loop of the inputs, as every other verdict on a controller.
   const analysis::ClosedLoop closed(ControllerOf(c, ratios));

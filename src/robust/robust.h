@@ -45,6 +45,10 @@ std::vector<Condition> StabilityConditions(const Ratios& ratios, Loop loop);
 // The controller of one set with the given ratios.
 TController ControllerOf(const Set& c, const Ratios& ratios);
 
+// The gear ratios the synthesis gives at one set (TController::ComputeGearRatios, whose
+// exceptions it passes on).
+Ratios SynthesisedRatios(const Set& c);
+
 // The single calculation's exact test of one set (analysis/stability.h): stable.
 bool SetStable(const Set& c, const Ratios& ratios, Loop loop);
 

@@ -126,29 +126,7 @@ void DrawAxisTicks(QPainter& p, const std::vector<double>& values, const QRectF&
     const double along = cell / 2 + f * (length - cell);
     return x_axis ? plot.left() + along : plot.bottom() - along;
   };
-  std::vector<double> ticks;
-  if (values.size() == 1 || first == last) {
-    ticks.push_back(first);
-  } else {
-    const AxisTicks t = NiceTicks(std::min(first, last), std::max(first, last));
-    for (int k = 0; k < t.count; ++k) {
-      ticks.push_back(t.Value(k));
-    }
-  }
-  const QFontMetricsF metrics(p.font());
-  for (const double v : ticks) {
-    const double at = position(v);
-    const QString label = TickLabel(v, '.');
-    if (x_axis) {
-      p.drawLine(QPointF(at, plot.bottom()), QPointF(at, plot.bottom() + 5));
-      p.drawText(QRectF(at - 60, plot.bottom() + 7, 120, metrics.height()),
-                 Qt::AlignHCenter | Qt::AlignTop, label);
-    } else {
-      p.drawLine(QPointF(plot.left() - 5, at), QPointF(plot.left(), at));
-      p.drawText(QRectF(plot.left() - 128, at - metrics.height() / 2, 120, metrics.height()),
-                 Qt::AlignRight | Qt::AlignVCenter, label);
-    }
-  }
+  DrawMapTicks(p, first, last, position, plot, x_axis, '.');
 }
 
 void DrawColourScale(QPainter& p, const Range& range, const QRectF& bar, const QString& title) {
@@ -232,6 +210,34 @@ void DrawMapLabels(QPainter& p, const QRectF& plot, QSize size, const QString& x
   p.setFont(bold);
   p.drawText(QRectF(0, 12, size.width(), metrics.height() + 4), Qt::AlignHCenter, title);
   p.setFont(font);
+}
+
+void DrawMapTicks(QPainter& p, double first, double last,
+                  const std::function<double(double)>& position, const QRectF& plot, bool x_axis,
+                  char separator) {
+  std::vector<double> ticks;
+  if (first == last) {
+    ticks.push_back(first);
+  } else {
+    const AxisTicks t = NiceTicks(std::min(first, last), std::max(first, last));
+    for (int k = 0; k < t.count; ++k) {
+      ticks.push_back(t.Value(k));
+    }
+  }
+  const QFontMetricsF metrics(p.font());
+  for (const double v : ticks) {
+    const double at = position(v);
+    const QString label = TickLabel(v, separator);
+    if (x_axis) {
+      p.drawLine(QPointF(at, plot.bottom()), QPointF(at, plot.bottom() + 5));
+      p.drawText(QRectF(at - 60, plot.bottom() + 7, 120, metrics.height()),
+                 Qt::AlignHCenter | Qt::AlignTop, label);
+    } else {
+      p.drawLine(QPointF(plot.left() - 5, at), QPointF(plot.left(), at));
+      p.drawText(QRectF(plot.left() - 128, at - metrics.height() / 2, 120, metrics.height()),
+                 Qt::AlignRight | Qt::AlignVCenter, label);
+    }
+  }
 }
 
 namespace {

@@ -5,6 +5,7 @@
 
 #include <QSize>
 #include <QString>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -31,13 +32,19 @@ inline constexpr unsigned char kHeatDiverging = 2;
 
 inline constexpr QSize kHeatMapSize(960, 640);
 
-// The file's bytes. Needs a QGuiApplication; raises EPlotError when the data do not fit
-// (sizes that disagree, no cells) or a drawing step fails.
 // The axis names under and beside a map's plot area and its bold title above it, in the
 // painter's font.
 void DrawMapLabels(QPainter& p, const QRectF& plot, QSize size, const QString& x_name,
                    const QString& y_name, const QString& title);
 
+// Round ticks from first to last (one tick when they are equal) along the bottom (x_axis) or left
+// edge of a map's plot area, each at position(value) pixels, labelled in the painter's font.
+void DrawMapTicks(QPainter& p, double first, double last,
+                  const std::function<double(double)>& position, const QRectF& plot, bool x_axis,
+                  char separator);
+
+// The file's bytes. Needs a QGuiApplication; raises EPlotError when the data do not fit
+// (sizes that disagree, no cells) or a drawing step fails.
 std::string RenderHeatMap(const HeatMapData& data, PlotFormat format, QSize size = kHeatMapSize);
 
 }  // namespace pitch

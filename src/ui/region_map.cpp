@@ -30,29 +30,7 @@ void DrawTicks(QPainter& p, double first, double last, const QRectF& plot, bool 
     const double along = first == last ? length / 2 : (v - first) / (last - first) * length;
     return x_axis ? plot.left() + along : plot.bottom() - along;
   };
-  std::vector<double> ticks;
-  if (first == last) {
-    ticks.push_back(first);
-  } else {
-    const AxisTicks t = NiceTicks(first, last);
-    for (int k = 0; k < t.count; ++k) {
-      ticks.push_back(t.Value(k));
-    }
-  }
-  const QFontMetricsF metrics(p.font());
-  for (const double v : ticks) {
-    const double at = position(v);
-    const QString label = TickLabel(v, separator);
-    if (x_axis) {
-      p.drawLine(QPointF(at, plot.bottom()), QPointF(at, plot.bottom() + 5));
-      p.drawText(QRectF(at - 60, plot.bottom() + 7, 120, metrics.height()),
-                 Qt::AlignHCenter | Qt::AlignTop, label);
-    } else {
-      p.drawLine(QPointF(plot.left() - 5, at), QPointF(plot.left(), at));
-      p.drawText(QRectF(plot.left() - 128, at - metrics.height() / 2, 120, metrics.height()),
-                 Qt::AlignRight | Qt::AlignVCenter, label);
-    }
-  }
+  DrawMapTicks(p, first, last, position, plot, x_axis, separator);
 }
 
 void DrawMap(QPainter& p, const RegionMapData& data, char separator, QSize size) {
