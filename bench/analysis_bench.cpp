@@ -52,28 +52,37 @@ void BM_LoopMargins(benchmark::State& state) {
 BENCHMARK(BM_LoopMargins)->Arg(7028)->Arg(-7028)->Unit(benchmark::kMicrosecond);
 
 // Random loops: coefficients drawn from the ranges the model is used in, gear ratios from the
-// synthesis, a fixed seed; the time is per loop, averaged over 1024 of them.
-void BM_LoopMarginsRandom(benchmark::State& state) {
-  std::mt19937_64 random(20261210);
-  const auto draw = [&random](double lo, double hi) {
-    return std::uniform_real_distribution<double>(lo, hi)(random);
-  };
-  std::vector<pitch::TController> loops(1024);
-  for (pitch::TController& c : loops) {
-    for (bool synthesised = false; !synthesised;) {
-      c.c1 = draw(0.1, 3.0);
-      c.c2 = draw(-1.0, 5.0);
-      c.c3 = draw(-20.0, 20.0);
-      c.c4 = draw(0.05, 2.0);
-      c.c5 = draw(0.0, 2.0);
-      try {
-        c.ComputeGearRatios();
-        synthesised = true;
-      } catch (const pitch::Exception&) {
-        // no ratios for these coefficients: draw again
+// synthesis, a fixed seed; 1024 of them, drawn once.
+const std::vector<pitch::TController>& RandomSynthesisedLoops() {
+  static const std::vector<pitch::TController> loops = [] {
+    std::mt19937_64 random(20261210);
+    const auto draw = [&random](double lo, double hi) {
+      return std::uniform_real_distribution<double>(lo, hi)(random);
+    };
+    std::vector<pitch::TController> result(1024);
+    for (pitch::TController& c : result) {
+      for (bool synthesised = false; !synthesised;) {
+        c.c1 = draw(0.1, 3.0);
+        c.c2 = draw(-1.0, 5.0);
+        c.c3 = draw(-20.0, 20.0);
+        c.c4 = draw(0.05, 2.0);
+        c.c5 = draw(0.0, 2.0);
+        try {
+          c.ComputeGearRatios();
+          synthesised = true;
+        } catch (const pitch::Exception&) {
+          // no ratios for these coefficients: draw again
+        }
       }
     }
-  }
+    return result;
+  }();
+  return loops;
+}
+
+// The margins of the random loops; the time is per loop, averaged over the 1024.
+void BM_LoopMarginsRandom(benchmark::State& state) {
+  const std::vector<pitch::TController>& loops = RandomSynthesisedLoops();
   std::size_t next = 0;
   for (auto _ : state) {
     benchmark::DoNotOptimize(pitch::analysis::Margins(loops[next]));
@@ -136,34 +145,8 @@ BENCHMARK(BM_BodeDiagram)->Unit(benchmark::kMicrosecond);
 
 // The closed loop's verdicts as a study row takes them: continuous stability, the poles and the
 // Euler iteration's stability; from the loop's characteristic polynomial (ClosedLoop) and, for
-// comparison in the same run, from the closed-loop matrix of doubles. 1024 random loops drawn as
-// for BM_LoopMarginsRandom; the time is per loop.
-const std::vector<pitch::TController>& RandomSynthesisedLoops() {
-  static const std::vector<pitch::TController> loops = [] {
-    std::mt19937_64 random(20261210);
-    const auto draw = [&random](double lo, double hi) {
-      return std::uniform_real_distribution<double>(lo, hi)(random);
-    };
-    std::vector<pitch::TController> result(1024);
-    for (pitch::TController& c : result) {
-      for (bool synthesised = false; !synthesised;) {
-        c.c1 = draw(0.1, 3.0);
-        c.c2 = draw(-1.0, 5.0);
-        c.c3 = draw(-20.0, 20.0);
-        c.c4 = draw(0.05, 2.0);
-        c.c5 = draw(0.0, 2.0);
-        try {
-          c.ComputeGearRatios();
-          synthesised = true;
-        } catch (const pitch::Exception&) {
-          // no ratios for these coefficients: draw again
-        }
-      }
-    }
-    return result;
-  }();
-  return loops;
-}
+// comparison in the same run, from the closed-loop matrix of doubles, over the random loops;
+// the time is per loop.
 
 void BM_ClosedLoopVerdicts(benchmark::State& state) {
   const std::vector<pitch::TController>& loops = RandomSynthesisedLoops();
