@@ -1,6 +1,7 @@
 #include "analysis/margins.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <limits>
 #include <numbers>
@@ -406,7 +407,18 @@ LoopMargins Margins(const TransferFunction& l, bool closed_loop_stable) {
   return Margins(l, RationalLoopOf(l), closed_loop_stable);
 }
 
+namespace {
+
+std::atomic<LoopAnalysisFault> loop_analysis_fault{nullptr};
+
+}  // namespace
+
+void SetLoopAnalysisFault(LoopAnalysisFault fault) { loop_analysis_fault.store(fault); }
+
 LoopMargins Margins(const TController& c, bool closed_loop_stable) {
+  if (const LoopAnalysisFault fault = loop_analysis_fault.load()) {
+    fault(c);
+  }
   return Margins(LoopTransfer(c), PitchRationalLoop(c), closed_loop_stable);
 }
 

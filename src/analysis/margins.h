@@ -76,6 +76,15 @@ LoopMargins Margins(const TController& c);
 // The same for a caller that has decided the closed loop's stability already.
 LoopMargins Margins(const TController& c, bool closed_loop_stable);
 
+// A failure of the controller's loop analysis, for tests. The analysis raises only for a
+// coefficient that is not finite or a loop whose denominator vanishes, and a controller whose
+// ratios are known has neither: no input reaches the views' words for such a failure. While a
+// fault is set, Margins(c, …) (and so Bode(c, …), and every view's margins) calls it first, and
+// what it raises is the analysis's failure. Null, as in the program, clears it; set it while no
+// analysis runs.
+using LoopAnalysisFault = void (*)(const TController& c);
+void SetLoopAnalysisFault(LoopAnalysisFault fault);
+
 struct FrequencyRange {
   double low = 0;
   double high = 0;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -10,9 +11,12 @@
 #include "cli/calculate.h"
 #include "cli/report.h"
 #include "cli/run.h"
-#include "core/fp_environment.h"
-#include "number_text/number_text.h"
+#include "common/failure_kinds.h"
 #include "study_test_support.h"
+
+namespace pitch::testing {
+void PrintTo(const FailureRow& row, std::ostream* os) { *os << row.name; }
+}  // namespace pitch::testing
 
 namespace pitch::cli {
 namespace {
@@ -220,17 +224,8 @@ TEST(CliStudy, ProgressIsOffWhereAsked) {
 
 // One failure of each kind in every view of the same set: the command line's text (--metrics,
 // with a stopped calculation's message on standard error), its --json, and a study row in JSON
-// Lines and in CSV. Same kind, stage and words everywhere. A set with a fixed autopilot is no
-// single calculation of the command line: there its views are a session on the same controller.
-struct FailureRow {
-  const char* name;
-  std::array<std::string, 5> texts;
-  std::vector<std::string> autopilot;  // muv iv nuv for every set of the study; none: synthesised
-  const char* stage;  // "input", "ratios", "response"; "margins": the ratios are known
-  const char* words;  // the error's message, or the margins' line of --metrics
-};
-
-void PrintTo(const FailureRow& row, std::ostream* os) { *os << row.name; }
+// Lines and in CSV. Same kind, stage and words everywhere. The window reads the same rows.
+using ::pitch::testing::FailureRow;
 
 class FailureKinds : public ::testing::TestWithParam<FailureRow> {};
 
@@ -245,24 +240,9 @@ std::pair<std::string, nlohmann::json> CommandLineViews(const FailureRow& row) {
     args.front() = "--json";
     return {text.out + text.err, nlohmann::json::parse(Call(args).out)};
   }
-  const auto value = [](const std::string& s) { return fp::Store(ParseNumber(s, '.')); };
-  TController c;
-  Real* const fields[5] = {&c.c1, &c.c2, &c.c3, &c.c4, &c.c5};
-  for (std::size_t k = 0; k < 5; ++k) {
-    *fields[k] = value(row.texts[k]);
-  }
-  c.muv = value(row.autopilot[0]);
-  c.iv = value(row.autopilot[1]);
-  c.nuv = value(row.autopilot[2]);
-  c.Tnu = fp::Store(Extended{c.iv} / c.nuv);
-  std::optional<analysis::StageFailure> error;
-  try {
-    c.SimulateResponse();
-  } catch (const Exception& e) {
-    error = analysis::StageFailure{analysis::FailureOf(e), analysis::Stage::kResponse};
-  }
   const ::pitch::cli::Outcome outcome = OutcomeOf(
-      std::make_shared<const analysis::TSession>(analysis::TSession::Reached(c, error)), true);
+      std::make_shared<const analysis::TSession>(::pitch::testing::FixedAutopilotSession(row)),
+      true);
   std::ostringstream text;
   PrintText(text, outcome, true, '.');
   std::vector<RunError> errors;
@@ -274,6 +254,10 @@ std::pair<std::string, nlohmann::json> CommandLineViews(const FailureRow& row) {
 
 TEST_P(FailureKinds, ReadAlikeInEveryView) {
   const FailureRow& row = GetParam();
+  std::optional<::pitch::testing::LoopFault> fault;
+  if (row.loop_fault) {
+    fault.emplace();
+  }
   const auto [text, json] = CommandLineViews(row);
 
   study::testing::TempFolder folder;
@@ -327,30 +311,8 @@ TEST_P(FailureKinds, ReadAlikeInEveryView) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, FailureKinds,
-    ::testing::Values(
-        FailureRow{"Input",
-                   {"0.88", "abc", "7.028", "0.987", "0.251"},
-                   {},
-                   "input",
-                   "'abc' is not a valid floating point value."},
-        FailureRow{"Ratios",
-                   {"0.88", "0.2", "7.028", "0.987", "0.251"},
-                   {},
-                   "ratios",
-                   "Invalid floating point operation."},
-        FailureRow{"ResponseOverflow",
-                   {"400", "0.404", "7.028", "0.987", "0.251"},
-                   {},
-                   "response",
-                   "Floating point overflow."},
-        FailureRow{"MarginsNotComputable",
-                   {"0.88", "0.404", "1e-300", "0.987", "0.251"},
-                   {"1", "1", "1e300"},
-                   "margins",
-                   "not computable in the double range: a margin lies beyond the double range"}),
-    [](const auto& row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(Table, FailureKinds, ::testing::ValuesIn(::pitch::testing::FailureRows()),
+                         [](const auto& row) { return std::string(row.param.name); });
 
 }  // namespace
 }  // namespace pitch::cli
