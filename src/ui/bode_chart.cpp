@@ -189,10 +189,21 @@ std::vector<AxisRoot> AxisRoots(const analysis::LoopMargins& m, char separator, 
   return roots;
 }
 
+NotComputableWords NotComputable(const std::string& reason) {
+  NotComputableWords words;
+  words.why = QStringLiteral("в диапазоне чисел double: ") + QString::fromStdString(reason);
+  return words;
+}
+
 QStringList MarginLines(const analysis::LoopMargins& m, char separator, int digits, bool all) {
   QStringList lines;
   if (!m.closed_loop_stable) {
     lines << QStringLiteral("Замкнутая система неустойчива: это не запасы устойчивости");
+  }
+  if (m.not_computable) {
+    const NotComputableWords words = NotComputable(*m.not_computable);
+    lines << words.quantity + QStringLiteral(": ") + words.value + QLatin1Char(' ') + words.why;
+    return lines;
   }
   if (m.gain.empty()) {
     lines << QStringLiteral("Запас по амплитуде: ∞ (ЛФЧХ не пересекает -180°)");

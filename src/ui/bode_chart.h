@@ -8,6 +8,7 @@
 #include <QPointF>
 #include <QString>
 #include <QStringList>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -36,6 +37,15 @@ struct AxisRoot {
   QString note;
 };
 std::vector<AxisRoot> AxisRoots(const analysis::LoopMargins& m, char separator, int digits);
+
+// Margins not computable in the double range, in words: what, the verdict, and why, ending with
+// the analysis's reason as every view quotes it.
+struct NotComputableWords {
+  QString quantity = QStringLiteral("Запасы устойчивости");
+  QString value = QStringLiteral("не вычислимы");
+  QString why;
+};
+NotComputableWords NotComputable(const std::string& reason);
 
 // The margins in Russian, one line each; the first margin of each kind, or every crossing and
 // then the poles and zeros of L on the axis when all is set. Numbers have digits significant

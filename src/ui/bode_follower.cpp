@@ -10,8 +10,8 @@ void TBodeFollower::TakeLoop(const analysis::BodeData& data, char separator) {
   Refresh(separator);
 }
 
-void TBodeFollower::LoseLoop(const QString& reason, char separator) {
-  stale_reason_ = reason;
+void TBodeFollower::LoseLoop(const QString& what_failed, char separator) {
+  stale_reason_ = what_failed;
   Refresh(separator);
 }
 

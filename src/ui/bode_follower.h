@@ -22,8 +22,9 @@ class TBodeFollower {
 
   // The loop of a calculation whose ratios are known, the latest from now on.
   void TakeLoop(const analysis::BodeData& data, char separator);
-  // A calculation that got no loop: the window keeps the last one and says why.
-  void LoseLoop(const QString& reason, char separator);
+  // A calculation that got no loop: the window keeps the last one and says what failed
+  // (TBodeWindow::SetStale).
+  void LoseLoop(const QString& what_failed, char separator);
   // A loop has been taken (the window can be shown).
   bool HasLoop() const { return bode_.has_value(); }
   // Shows the window with the latest loop, making it the first time.

@@ -42,6 +42,11 @@ std::vector<MarginRow> MarginRows(const analysis::LoopMargins& m, char separator
   std::vector<MarginRow> rows;
   const QString gain = QStringLiteral("Запас по амплитуде");
   const QString phase = QStringLiteral("Запас по фазе");
+  if (m.not_computable) {
+    const NotComputableWords words = NotComputable(*m.not_computable);
+    rows.push_back({words.quantity, words.value, words.why});
+    return rows;
+  }
   if (m.gain.empty()) {
     rows.push_back({gain, QStringLiteral("∞"), QStringLiteral("(ЛФЧХ не пересекает -180°)")});
   }
@@ -179,20 +184,19 @@ void TBodeWindow::FillTable(const std::vector<MarginRow>& rows) {
   Margins->setFixedHeight(height);
 }
 
-void TBodeWindow::SetStale(const QString& reason) {
-  stale_text_ = reason.isEmpty()
-                    ? QString()
-                    : QStringLiteral(
-                          "Это частотные характеристики предыдущего расчёта: для "
-                          "коэффициентов последнего передаточные числа не получены (") +
-                          reason + QStringLiteral(")");
+void TBodeWindow::SetStale(const QString& what_failed) {
+  stale_text_ = what_failed.isEmpty() ? QString()
+                                      : QStringLiteral(
+                                            "Это частотные характеристики предыдущего расчёта: "
+                                            "для коэффициентов последнего ") +
+                                            what_failed;
   // A few lines at most, each broken within the window's width: the reason may be an error that
   // quotes a pasted text of any length. The tooltip has more of a long one.
   Stale->setText(ShortNotice(stale_text_, kStaleNoticeLength));
   Stale->setToolTip(stale_text_.size() > kStaleNoticeLength
                         ? ShortNotice(stale_text_, 20 * kStaleNoticeLength)
                         : QString());
-  Stale->setVisible(!reason.isEmpty());
+  Stale->setVisible(!what_failed.isEmpty());
 }
 
 bool TBodeWindow::IsStale() const { return !stale_text_.isEmpty(); }

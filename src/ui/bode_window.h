@@ -58,9 +58,9 @@ class TBodeWindow : public QWidget {
   // Draws this diagram, with numbers in this decimal separator.
   void ShowBode(const analysis::BodeData& bode, char separator);
   bool HasData() const { return data_.has_value(); }
-  // Says above the diagram that it is not the loop of the latest calculation, and why (empty:
-  // it is).
-  void SetStale(const QString& reason);
+  // Says above the diagram that it is not the loop of the latest calculation, and what failed
+  // for the latest ("передаточные числа не получены (…)"; empty: it is the latest).
+  void SetStale(const QString& what_failed);
   bool IsStale() const;
   QString StaleText() const;
   // The margins below the diagram, a line a row (the closed loop's instability first).

@@ -233,7 +233,8 @@ void TFormBase::CalcPlotClick(QObject* /*Sender*/) {
     _Controller->TakeCoefficients();
     _Controller->ComputeGearRatios();
   } catch (const std::exception& e) {
-    LoseLoop(QString::fromStdString(WithFullStop(e.what())));
+    LoseLoop(QStringLiteral("передаточные числа не получены (") +
+             QString::fromStdString(WithFullStop(e.what())) + QLatin1Char(')'));
     throw;
   }
   report_.Synthesised(*_Controller);
@@ -263,7 +264,7 @@ void TFormBase::TakeLoop() {
   report_.SetSession(std::move(session));
   if (!frequency.data) {
     // The ratios are known but their loop cannot be evaluated: the calculation goes on, and the
-    // Bode window says why it shows an older loop.
+    // Bode window says why it shows an older loop, in the session's words.
     LoseLoop(QStringLiteral("частотные характеристики не вычислены: ") +
              QString::fromStdString(frequency.reason ? frequency.reason->message : std::string()));
     return;
@@ -272,8 +273,8 @@ void TFormBase::TakeLoop() {
   ShowBodeAction->setEnabled(true);
 }
 
-void TFormBase::LoseLoop(const QString& reason) {
-  bode_.LoseLoop(reason, settings_.decimal_separator);
+void TFormBase::LoseLoop(const QString& what_failed) {
+  bode_.LoseLoop(what_failed, settings_.decimal_separator);
 }
 
 void TFormBase::PlotResponse() {

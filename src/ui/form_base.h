@@ -131,9 +131,10 @@ class TFormBase : public QWidget, public TBorder {
   std::optional<analysis::StepCharacteristics> ShownCharacteristics() const;
   // The loop of the ratios just computed, for the Bode window.
   void TakeLoop();
-  // A calculation that got no ratios (reason: its error): the Bode window keeps the last loop
-  // and says that it is not the loop of the coefficients now in the boxes.
-  void LoseLoop(const QString& reason);
+  // A calculation that got no loop (what failed, the ratios or the frequency response, with its
+  // error): the Bode window keeps the last loop and says that it is not the loop of the
+  // coefficients now in the boxes.
+  void LoseLoop(const QString& what_failed);
 
   IErrorSink& errors_;
   NumberSettings& settings_;

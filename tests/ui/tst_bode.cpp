@@ -518,9 +518,14 @@ class TestBode : public QObject {
     TBodeWindow window(sink);
     window.ShowBode(DefaultLoop(), ',');
     QVERIFY(!window.IsStale());
-    window.SetStale(QStringLiteral("Invalid floating point operation."));
+    window.SetStale(
+        QStringLiteral("передаточные числа не получены (Invalid floating point "
+                       "operation.)"));
     QVERIFY(window.IsStale());
-    QVERIFY(window.StaleText().contains(QStringLiteral("Invalid floating point operation.")));
+    QCOMPARE(window.StaleText(),
+             QStringLiteral("Это частотные характеристики предыдущего расчёта: для коэффициентов "
+                            "последнего передаточные числа не получены (Invalid floating point "
+                            "operation.)"));
     window.SetStale(QString());
     QVERIFY(!window.IsStale());
   }

@@ -22,10 +22,14 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "analysis/frequency_response.h"
 #include "app/error_display.h"
 #include "app/startup.h"
+#include "common/failure_kinds.h"
 #include "core/controller.h"
 #include "number_text/number_settings.h"
 #include "scripted_chooser.h"
@@ -443,6 +447,61 @@ class TestFormBase : public QObject {
     Click(w().CalcPlot);
     QCOMPARE(box_->shown.size(), 1);
     QCOMPARE(w().Series1->count(), 1000);
+  }
+
+  // The failure kinds of the command line's table (tests/study/cli_study_test.cpp), as the window
+  // shows them: a stopped calculation's message in the box, as the command line writes it; the
+  // margins' reason in the Bode window, which follows the calculations from a loop of the
+  // start-up coefficients. The window reads the numbers with its own separator.
+  void failureKinds_data() {
+    QTest::addColumn<int>("index");
+    const std::vector<testing::FailureRow> rows = testing::FailureRows();
+    for (std::size_t k = 0; k < rows.size(); ++k) {
+      QTest::newRow(rows[k].name) << static_cast<int>(k);
+    }
+  }
+  void failureKinds() {
+    QFETCH(int, index);
+    const testing::FailureRow row = testing::FailureRows()[static_cast<std::size_t>(index)];
+    const QString reason = QString::fromUtf8(row.reason);
+    if (!row.autopilot.empty()) {
+      // No calculation of the window has a fixed autopilot: the Bode window of the session on the
+      // controller a study makes of the row.
+      const analysis::TSession session = testing::FixedAutopilotSession(row);
+      QVERIFY(session.Frequency().data);
+      TBodeWindow bode(*errors_);
+      bode.ShowBode(*session.Frequency().data, settings_.decimal_separator);
+      QVERIFY2(bode.MarginsText().contains(reason), qPrintable(bode.MarginsText()));
+      return;
+    }
+    Click(w().CalcPlot);
+    w().ShowBodeAction->trigger();
+    TBodeWindow* bode = w().BodeWindow();
+    QVERIFY(bode != nullptr);
+    const QList<QLineEdit*> inputs = {w().Edit1, w().Edit2, w().Edit3, w().Edit4, w().Edit5};
+    for (qsizetype k = 0; k < inputs.size(); ++k) {
+      inputs[k]->setText(QString::fromStdString(row.texts[static_cast<std::size_t>(k)])
+                             .replace(QLatin1Char('.'), QLatin1Char(settings_.decimal_separator)));
+    }
+    {
+      std::optional<testing::LoopFault> fault;
+      if (row.loop_fault) {
+        fault.emplace();
+      }
+      Click(w().CalcPlot);
+    }
+    if (std::string(row.stage) != "margins") {
+      QCOMPARE(box_->shown.size(), 1);
+      QCOMPARE(box_->shown[0].text, QString::fromUtf8(row.words));
+      return;
+    }
+    QVERIFY(box_->shown.isEmpty());
+    // A loop whose analysis failed leaves the diagram of the one before, saying why (its ratios
+    // are known).
+    QCOMPARE(bode->IsStale(), row.loop_fault);
+    const QString shown = row.loop_fault ? bode->StaleText() : bode->MarginsText();
+    QVERIFY2(shown.contains(reason), qPrintable(shown));
+    QVERIFY2(!shown.contains(QStringLiteral("передаточные числа")), qPrintable(shown));
   }
 
   void readInputsStopsAtTheFailingBox() {
