@@ -26,13 +26,15 @@ void TBodeFollower::Refresh(char separator) {
 }
 
 void TBodeFollower::Show(char separator) {
-  if (!bode_) {
+  if (!bode_ && stale_reason_.isEmpty()) {
     return;
   }
   if (window_ == nullptr) {
     window_ = new TBodeWindow(errors_, &owner_);
   }
-  window_->ShowBode(*bode_, separator);
+  if (bode_) {
+    window_->ShowBode(*bode_, separator);
+  }
   window_->SetStale(stale_reason_);
   window_->show();
   window_->raise();

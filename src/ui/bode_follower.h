@@ -25,9 +25,10 @@ class TBodeFollower {
   // A calculation that got no loop: the window keeps the last one and says what failed
   // (TBodeWindow::SetStale).
   void LoseLoop(const QString& what_failed, char separator);
-  // A loop has been taken (the window can be shown).
+  // A loop has been taken.
   bool HasLoop() const { return bode_.has_value(); }
-  // Shows the window with the latest loop, making it the first time.
+  // Shows the window with the latest loop, making it the first time; without a loop, only what
+  // failed (nothing before the first calculation whose ratios are known).
   void Show(char separator);
   // The window, null before its first showing.
   TBodeWindow* Window() const { return window_; }

@@ -185,11 +185,11 @@ void TBodeWindow::FillTable(const std::vector<MarginRow>& rows) {
 }
 
 void TBodeWindow::SetStale(const QString& what_failed) {
-  stale_text_ = what_failed.isEmpty() ? QString()
-                                      : QStringLiteral(
-                                            "Это частотные характеристики предыдущего расчёта: "
-                                            "для коэффициентов последнего ") +
-                                            what_failed;
+  const QString notice =
+      data_ ? QStringLiteral(
+                  "Это частотные характеристики предыдущего расчёта: для коэффициентов последнего ")
+            : QStringLiteral("Для коэффициентов последнего расчёта ");
+  stale_text_ = what_failed.isEmpty() ? QString() : notice + what_failed;
   // A few lines at most, each broken within the window's width: the reason may be an error that
   // quotes a pasted text of any length. The tooltip has more of a long one.
   Stale->setText(ShortNotice(stale_text_, kStaleNoticeLength));

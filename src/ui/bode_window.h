@@ -59,7 +59,8 @@ class TBodeWindow : public QWidget {
   void ShowBode(const analysis::BodeData& bode, char separator);
   bool HasData() const { return data_.has_value(); }
   // Says above the diagram that it is not the loop of the latest calculation, and what failed
-  // for the latest ("передаточные числа не получены (…)"; empty: it is the latest).
+  // for the latest ("передаточные числа не получены (…)"; empty: it is the latest). Without a
+  // diagram shown before, it says only what failed.
   void SetStale(const QString& what_failed);
   bool IsStale() const;
   QString StaleText() const;

@@ -267,9 +267,10 @@ void TFormBase::TakeLoop() {
     // Bode window says why it shows an older loop, in the session's words.
     LoseLoop(QStringLiteral("частотные характеристики не вычислены: ") +
              QString::fromStdString(frequency.reason ? frequency.reason->message : std::string()));
-    return;
+  } else {
+    bode_.TakeLoop(*frequency.data, settings_.decimal_separator);
   }
-  bode_.TakeLoop(*frequency.data, settings_.decimal_separator);
+  // Without an earlier loop, the window shows only why there is none.
   ShowBodeAction->setEnabled(true);
 }
 

@@ -63,7 +63,8 @@ class TFormBase : public QWidget, public TBorder {
   void SavePlotClick(QObject* Sender);
   void SaveDataClick(QObject* Sender);
   // Opens the Bode window with the loop of the last calculation whose ratios are known; while it
-  // is open it follows every later one, and says so when a calculation got no ratios.
+  // is open it follows every later one, and says so when a calculation got no loop (no ratios,
+  // or a failed frequency response).
   void ShowBodeClick(QObject* Sender);
   // "Сохранить отчёт (PDF)…": the one-page report of the last calculation.
   void SaveReportClick(QObject* Sender);
