@@ -32,7 +32,7 @@
 #include "common/failure_kinds.h"
 #include "core/controller.h"
 #include "number_text/number_settings.h"
-#include "scripted_chooser.h"
+#include "program_window.h"
 #include "storage/exports.h"
 #include "storage/storage.h"
 #include "storage/write_signals.h"
@@ -46,20 +46,6 @@ using namespace pitch;
 namespace fs = std::filesystem;
 
 namespace {
-
-struct Box {
-  QWidget* owner;
-  QString caption;
-  QString text;
-};
-
-class RecordingBox : public IMessageBox {
- public:
-  void ShowCritical(QWidget* owner, const QString& caption, const QString& text) override {
-    shown.append({owner, caption, text});
-  }
-  QList<Box> shown;
-};
 
 // Answers like a user: confirms with the next path, or cancels.
 class ScriptedDialog : public ISaveDialog {
@@ -89,21 +75,13 @@ QValueAxis* Axis(QChartView* view, Qt::Orientation orientation) {
 
 }  // namespace
 
-class TestFormBase : public QObject {
+class TestFormBase : public QObject, testing::ProgramWindow {
   Q_OBJECT
 
  private:
-  NumberSettings settings_;  // before everything that refers to it
-  std::unique_ptr<RecordingBox> box_;
-  std::unique_ptr<TErrorDisplay> errors_;
-  TProgramObjects objects_;
   ScriptedDialog* dialog_ = nullptr;
-  ScriptedChooser* chooser_ = nullptr;
-  fs::path dir_;
 
-  TFormBase& w() { return *objects_.window; }
   void Click(QPushButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
-  QString Path(const char* name) const { return QString::fromStdString((dir_ / name).string()); }
   QList<QLineEdit*> ResultBoxes() { return {w().Edit6, w().Edit7, w().Edit8, w().Edit9}; }
   QList<QLabel*> ResultLabels() {
     return {w().Label7, w().Label8, w().Label9, w().Label10, w().Label11};
@@ -113,31 +91,17 @@ class TestFormBase : public QObject {
   void initTestCase() {
     QApplication::setQuitOnLastWindowClosed(false);
     EnsureTahoma();
-    dir_ = fs::temp_directory_path() /
-           ("pitch-ui-" + std::to_string(QCoreApplication::applicationPid()));
+    NameFolder("pitch-ui-");
   }
 
   void init() {
-    settings_ = NumberSettings{',', "CP1251"};
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    box_ = std::make_unique<RecordingBox>();
-    errors_ = std::make_unique<TErrorDisplay>(*box_, QStringLiteral("Tst_form_base"));
-    objects_ = MakeProgramObjects(*errors_, settings_);
+    QVERIFY(OpenWindow(NumberSettings{',', "CP1251"}, QStringLiteral("Tst_form_base")));
     auto dialog = std::make_unique<ScriptedDialog>();
     dialog_ = dialog.get();
     w().ReplaceSaveDialog(std::move(dialog));
-    auto chooser = std::make_unique<ScriptedChooser>();
-    chooser_ = chooser.get();
-    w().ReplaceExportChooser(std::move(chooser));
-    w().show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w()));
   }
 
-  void cleanup() {
-    objects_ = TProgramObjects();
-    fs::remove_all(dir_);
-  }
+  void cleanup() { CloseWindow(); }
 
   void windowProperties() {
     QCOMPARE(w().windowTitle(), QStringLiteral("Моделирование системы ЛА-АП тангажа ЖОС"));
@@ -172,7 +136,7 @@ class TestFormBase : public QObject {
     auto row = [](const char* name, QWidget* c, QRect g, const QString& text, bool visible,
                   bool enabled) { QTest::newRow(name) << c << g << text << visible << enabled; };
     // init() has not run yet for the data function: build a window of its own for the rows.
-    static RecordingBox box;
+    static testing::RecordingBox box;
     static TErrorDisplay errors(box, QString());
     static NumberSettings settings{',', "CP1251"};
     static TFormBase* f = new TFormBase(errors, settings);

@@ -17,7 +17,7 @@
 #include "core/controller.h"
 #include "number_text/number_settings.h"
 #include "number_text/number_text.h"
-#include "scripted_chooser.h"
+#include "program_window.h"
 #include "storage/results_reader.h"
 #include "storage/storage.h"
 #include "ui/bode_chart.h"
@@ -30,12 +30,6 @@ using namespace pitch;
 namespace fs = std::filesystem;
 
 namespace {
-
-class RecordingBox : public IMessageBox {
- public:
-  void ShowCritical(QWidget*, const QString&, const QString& text) override { shown.append(text); }
-  QStringList shown;
-};
 
 // Runs a poppler tool with a fixed environment; returns its standard output.
 QByteArray RunTool(const QString& tool, const QStringList& arguments) {
@@ -111,19 +105,10 @@ void SaveResults(const std::string& path, const NumberSettings& settings,
 
 }  // namespace
 
-class TestReport : public QObject {
+class TestReport : public QObject, testing::ProgramWindow {
   Q_OBJECT
 
  private:
-  NumberSettings settings_;
-  std::unique_ptr<RecordingBox> box_;
-  std::unique_ptr<TErrorDisplay> errors_;
-  TProgramObjects objects_;
-  ScriptedChooser* chooser_ = nullptr;
-  fs::path dir_;
-
-  TFormBase& w() { return *objects_.window; }
-  QString Path(const char* name) const { return QString::fromStdString((dir_ / name).string()); }
   QStringList Inputs() {
     return {w().Edit1->text(), w().Edit2->text(), w().Edit3->text(), w().Edit4->text(),
             w().Edit5->text()};
@@ -142,28 +127,12 @@ class TestReport : public QObject {
   void initTestCase() {
     QApplication::setQuitOnLastWindowClosed(false);
     EnsureTahoma();
-    dir_ = fs::temp_directory_path() /
-           ("pitch-report-" + std::to_string(QCoreApplication::applicationPid()));
+    NameFolder("pitch-report-");
   }
 
-  void init() {
-    settings_ = NumberSettings{',', "UTF-8"};
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    box_ = std::make_unique<RecordingBox>();
-    errors_ = std::make_unique<TErrorDisplay>(*box_, QStringLiteral("Tst_report"));
-    objects_ = MakeProgramObjects(*errors_, settings_);
-    auto chooser = std::make_unique<ScriptedChooser>();
-    chooser_ = chooser.get();
-    w().ReplaceExportChooser(std::move(chooser));
-    w().show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w()));
-  }
+  void init() { QVERIFY(OpenWindow(NumberSettings{',', "UTF-8"}, QStringLiteral("Tst_report"))); }
 
-  void cleanup() {
-    objects_ = TProgramObjects();
-    fs::remove_all(dir_);
-  }
+  void cleanup() { CloseWindow(); }
 
   // A file written under any code page and separator opens with the window's separator and is
   // calculated at once: the boxes hold the file's texts, the results its ratios. The window's
@@ -190,7 +159,7 @@ class TestReport : public QObject {
     settings_ = NumberSettings{window_separator, code_page.toStdString()};
 
     w().OpenResultsFile(file);
-    QCOMPARE(box_->shown, QStringList());
+    QCOMPARE(box_->Texts(), QStringList());
     QStringList inputs;
     for (Real v : c) {
       inputs << QString::fromStdString(FormatNumber(v, window_separator));
@@ -235,8 +204,8 @@ class TestReport : public QObject {
     QVERIFY(enter.isAccepted());
     QDropEvent drop(QPointF(400, 300), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(&w(), &drop);
-    QCOMPARE(box_->shown.size(), 1);
-    QCOMPARE(box_->shown[0], file + message);
+    QCOMPARE(box_->Texts().size(), 1);
+    QCOMPARE(box_->Texts()[0], file + message);
     QCOMPARE(Inputs(), inputs);
     QCOMPARE(Results(), results);
   }
@@ -276,7 +245,7 @@ class TestReport : public QObject {
     QApplication::sendEvent(on, &drop);
     QVERIFY(drop.isAccepted());
     QCOMPARE(drop.dropAction(), Qt::CopyAction);
-    QCOMPARE(box_->shown, QStringList());
+    QCOMPARE(box_->Texts(), QStringList());
     QCOMPARE(Inputs(), QStringList({"0,9", "0,45", "6,5", "1,1", "0,3"}));
     QCOMPARE(w().Series1->count(), 1000);
   }
@@ -322,7 +291,7 @@ class TestReport : public QObject {
     QTest::mouseClick(w().CalcPlot, Qt::LeftButton);
     QVERIFY(w().SaveReportAction->isEnabled());
     const QString pdf = SaveReport("report.pdf");
-    QCOMPARE(box_->shown, QStringList());
+    QCOMPARE(box_->Texts(), QStringList());
     QCOMPARE(chooser_->last_filters, QStringList{QStringLiteral("Отчёт PDF (*.pdf)")});
 
     const QString text = PdfText(pdf);
@@ -385,7 +354,7 @@ class TestReport : public QObject {
     const QString c1 = QStringLiteral("0,88") + QString(88, QLatin1Char('0')) + QStringLiteral("1");
     w().Edit1->setText(c1);
     QTest::mouseClick(w().CalcPlot, Qt::LeftButton);
-    QCOMPARE(box_->shown, QStringList());
+    QCOMPARE(box_->Texts(), QStringList());
     QString text = PdfText(SaveReport("long.pdf"));
     QVERIFY2(text.contains(QStringLiteral("→")), qPrintable(text));
     QVERIFY2(QString(text).remove(QStringLiteral(" → ")).contains(QStringLiteral("с1 = ") + c1),
@@ -398,7 +367,7 @@ class TestReport : public QObject {
     // c1 = 150: a stable loop whose Euler iteration diverges (see euler_stability_test).
     w().Edit1->setText(QStringLiteral("150"));
     QTest::mouseClick(w().CalcPlot, Qt::LeftButton);
-    QCOMPARE(box_->shown, QStringList());
+    QCOMPARE(box_->Texts(), QStringList());
     w().ShowCharacteristicsAction->setChecked(true);
     QVERIFY(w().ResponseChart().CharacteristicsText().startsWith(
         QStringLiteral("итерация Эйлера расходится;")));
@@ -411,9 +380,9 @@ class TestReport : public QObject {
   void reportOfAFailedCalculation() {
     w().Edit1->setText(QStringLiteral("400"));
     QTest::mouseClick(w().CalcPlot, Qt::LeftButton);
-    QCOMPARE(box_->shown, QStringList{QStringLiteral("Floating point overflow.")});
+    QCOMPARE(box_->Texts(), QStringList{QStringLiteral("Floating point overflow.")});
     const QString pdf = SaveReport("failed.pdf");
-    QCOMPARE(box_->shown.size(), 1);
+    QCOMPARE(box_->Texts().size(), 1);
     const QString text = PdfText(pdf);
     QVERIFY(text.contains(QStringLiteral("mu = ") + w().Edit6->text()));
     QVERIFY(text.contains(QStringLiteral("Расчёт прерван с ошибкой: Floating point overflow.")));
@@ -434,9 +403,9 @@ class TestReport : public QObject {
     QTest::mouseClick(w().CalcPlot, Qt::LeftButton);
     chooser_->answer = Path("missing/report.pdf");
     w().SaveReportAction->trigger();
-    QCOMPARE(box_->shown.size(), 1);
-    QVERIFY2(box_->shown[0].startsWith(QStringLiteral("Invalid file name")),
-             qPrintable(box_->shown[0]));
+    QCOMPARE(box_->Texts().size(), 1);
+    QVERIFY2(box_->Texts()[0].startsWith(QStringLiteral("Invalid file name")),
+             qPrintable(box_->Texts()[0]));
     QVERIFY(!QFileInfo::exists(Path("missing")));
     QVERIFY(w().isVisible());
   }
