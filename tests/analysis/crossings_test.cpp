@@ -1015,12 +1015,14 @@ NAndD At(const ReferenceFactors& loop, const Ref& omega) {
 }
 
 // |N|² − |D|² for a crossover, Im(N·conj D) for a phase crossing.
-int CrossingSign(const ReferenceFactors& loop, Kind kind, const Ref& omega) {
+Ref CrossingValue(const ReferenceFactors& loop, Kind kind, const Ref& omega) {
   const NAndD v = At(loop, omega);
-  Ref f = kind == Kind::kGainCrossover
-              ? v.n.re * v.n.re + v.n.im * v.n.im - v.d.re * v.d.re - v.d.im * v.d.im
-              : v.n.im * v.d.re - v.n.re * v.d.im;
-  return mpfr_sgn(f.v);
+  return kind == Kind::kGainCrossover
+             ? v.n.re * v.n.re + v.n.im * v.n.im - v.d.re * v.d.re - v.d.im * v.d.im
+             : v.n.im * v.d.re - v.n.re * v.d.im;
+}
+int CrossingSign(const ReferenceFactors& loop, Kind kind, const Ref& omega) {
+  return mpfr_sgn(CrossingValue(loop, kind, omega).v);
 }
 
 // The midpoints between omega and its neighbouring doubles: a root between them rounds to omega.
@@ -1035,30 +1037,61 @@ std::pair<Ref, Ref> HalfUnitsAround(double omega) {
   return {lo, hi};
 }
 
-// The root of kind's function within half a unit of omega, bisected to the working precision;
-// none when the function keeps its sign there (a tangency given by tangent_u, ω² exactly, is
-// taken as it is).
-std::optional<Ref> RootAround(const ReferenceFactors& loop, Kind kind, double omega,
-                              const std::optional<Exact>& tangent_u) {
-  auto [a, b] = HalfUnitsAround(omega);
+// The roots of kind's function within half a unit of omega, bisected to the working precision:
+// one where the function changes sign there; two where it keeps its sign at both ends and takes
+// the other at its extreme between them (a resonance narrower than a unit); a tangency given by
+// tangent_u, ω² exactly, as it is; none otherwise.
+std::vector<Ref> RootsAround(const ReferenceFactors& loop, Kind kind, double omega,
+                             const std::optional<Exact>& tangent_u) {
+  const auto [a, b] = HalfUnitsAround(omega);
   const int sign_a = CrossingSign(loop, kind, a);
-  if (sign_a == CrossingSign(loop, kind, b) || sign_a == 0) {
-    if (!tangent_u) {
-      return std::nullopt;
+  const auto bisect = [&](Ref lo, Ref hi) {
+    const int sign_lo = CrossingSign(loop, kind, lo);
+    for (int i = 0; i < static_cast<int>(kValueBits) - 40; ++i) {
+      Ref mid = lo + hi;
+      mpfr_div_2ui(mid.v, mid.v, 1, MPFR_RNDN);
+      (CrossingSign(loop, kind, mid) == sign_lo ? lo : hi) = mid;
     }
-    Ref root(*tangent_u);
-    mpfr_sqrt(root.v, root.v, MPFR_RNDN);
-    if (mpfr_less_p(root.v, a.v) || mpfr_greater_p(root.v, b.v)) {
-      return std::nullopt;
+    return lo;
+  };
+  if (sign_a != 0 && CrossingSign(loop, kind, b) != sign_a) {
+    return {bisect(a, b)};
+  }
+  if (sign_a != 0) {
+    // The least of sign_a·f by golden sections.
+    const auto g = [&](const Ref& x) {
+      Ref f = CrossingValue(loop, kind, x);
+      mpfr_mul_si(f.v, f.v, sign_a, MPFR_RNDN);
+      return f;
+    };
+    Ref ratio(5.0);
+    mpfr_sqrt(ratio.v, ratio.v, MPFR_RNDN);
+    ratio = (ratio - Ref(1.0)) / Ref(2.0);
+    Ref lo = a;
+    Ref hi = b;
+    for (int i = 0; i < static_cast<int>(kValueBits); ++i) {
+      const Ref step = (hi - lo) * ratio;
+      const Ref x1 = hi - step;
+      const Ref x2 = lo + step;
+      if (mpfr_less_p(g(x1).v, g(x2).v)) {
+        hi = x2;
+      } else {
+        lo = x1;
+      }
     }
-    return root;
+    if (CrossingSign(loop, kind, lo) == -sign_a) {
+      return {bisect(a, lo), bisect(lo, b)};
+    }
   }
-  for (int i = 0; i < static_cast<int>(kValueBits) - 40; ++i) {
-    Ref mid = a + b;
-    mpfr_div_2ui(mid.v, mid.v, 1, MPFR_RNDN);
-    (CrossingSign(loop, kind, mid) == sign_a ? a : b) = mid;
+  if (!tangent_u) {
+    return {};
   }
-  return a;
+  Ref root(*tangent_u);
+  mpfr_sqrt(root.v, root.v, MPFR_RNDN);
+  if (mpfr_less_p(root.v, a.v) || mpfr_greater_p(root.v, b.v)) {
+    return {};
+  }
+  return {root};
 }
 
 // A value below 2^-1000 where the reference's own error is near 2^-1100: exactly zero.
@@ -1147,33 +1180,51 @@ int DistanceSlope(const ReferenceFactors& loop, const Ref& omega) {
   return mpfr_sgn(d.v);
 }
 
-// The least |1 + L| within half a unit of omega, found by golden sections; none when the
-// slope's signs there show no minimum.
-std::optional<Ref> DistanceMinimumAround(const ReferenceFactors& loop, double omega) {
-  auto [a, b] = HalfUnitsAround(omega);
-  if (DistanceSlope(loop, a) > 0 || DistanceSlope(loop, b) < 0) {
-    return std::nullopt;
-  }
+// The least |1 + L|² in one valley between lo and hi, by golden sections to 2^-1200 of omega
+// (a zero distance falls below the reference's zero).
+Ref LeastSquaredDistance(const ReferenceFactors& loop, Ref lo, Ref hi) {
   Ref ratio(5.0);
   mpfr_sqrt(ratio.v, ratio.v, MPFR_RNDN);
   ratio = (ratio - Ref(1.0)) / Ref(2.0);
-  // To 2^-1200 of omega: a zero distance falls below the reference's zero.
   for (int i = 0; i < 1700; ++i) {
-    const Ref step = (b - a) * ratio;
-    const Ref x1 = b - step;
-    const Ref x2 = a + step;
+    const Ref step = (hi - lo) * ratio;
+    const Ref x1 = hi - step;
+    const Ref x2 = lo + step;
     if (mpfr_less_p(SquaredDistance(loop, x1).v, SquaredDistance(loop, x2).v)) {
-      b = x2;
+      hi = x2;
     } else {
-      a = x1;
+      lo = x1;
     }
   }
-  Ref value = SquaredDistance(loop, a);
-  if (ReferenceZero(value)) {
+  return SquaredDistance(loop, lo);
+}
+
+// The least |1 + L| within half a unit of omega, found by golden sections between the points
+// given (the crossings there: a resonance narrower than the unit is no single valley); none when
+// the slope's signs at the ends show the least outside.
+std::optional<Ref> DistanceMinimumAround(const ReferenceFactors& loop, double omega,
+                                         std::vector<Ref> splits) {
+  const auto [a, b] = HalfUnitsAround(omega);
+  splits.insert(splits.begin(), a);
+  splits.push_back(b);
+  std::optional<Ref> least;
+  std::size_t least_piece = 0;
+  for (std::size_t piece = 0; piece + 1 < splits.size(); ++piece) {
+    const Ref value = LeastSquaredDistance(loop, splits[piece], splits[piece + 1]);
+    if (!least || mpfr_less_p(value.v, least->v)) {
+      least = value;
+      least_piece = piece;
+    }
+  }
+  if ((least_piece == 0 && DistanceSlope(loop, a) > 0) ||
+      (least_piece + 2 == splits.size() && DistanceSlope(loop, b) < 0)) {
+    return std::nullopt;
+  }
+  if (ReferenceZero(*least)) {
     return Ref(0.0);
   }
-  mpfr_sqrt(value.v, value.v, MPFR_RNDN);
-  return value;
+  mpfr_sqrt(least->v, least->v, MPFR_RNDN);
+  return least;
 }
 
 struct MarginRow {
@@ -1184,6 +1235,9 @@ struct MarginRow {
   std::size_t phase_crossings = 0;  // the true crossings of −180°, ω = 0 included
   // A crossover that is a tangency: its ω² exactly.
   std::optional<Exact> tangent_u;
+  // The valleys of |1 + L| whose least values round alike (lowest and highest ω of each): the
+  // stability margin is at the exactly lower one.
+  std::vector<std::pair<double, double>> rival_valleys;
   // The headline values a published table gives (gain margin and its frequency, phase margin
   // and its crossover; infinity for none), to its tolerance.
   struct Published {
@@ -1206,6 +1260,7 @@ MarginRow GeneralRow(std::string name, const Loop& loop, std::size_t crossovers,
           crossovers,
           phase_crossings,
           std::move(tangent_u),
+          {},
           std::nullopt};
 }
 
@@ -1225,8 +1280,13 @@ MarginRow PitchMarginRow(std::string name, const std::array<Real, 5>& c,
       // the ratios stored before the failing step stand, as in the front ends
     }
   }
-  return {std::move(name), PitchFactors(controller), [controller] { return Margins(controller); },
-          crossovers,      phase_crossings,          std::nullopt,
+  return {std::move(name),
+          PitchFactors(controller),
+          [controller] { return Margins(controller); },
+          crossovers,
+          phase_crossings,
+          std::nullopt,
+          {},
           std::nullopt};
 }
 
@@ -1303,6 +1363,10 @@ std::vector<MarginRow> MarginRows() {
     rows.push_back(GeneralRow("ResonanceZeta1e" + std::to_string(decades) + "th",
                               MakeLoop(1e-3, {}, {Poly({1, 2 * zeta, 1}), Poly({1, 1})}), 2, 1));
   }
+  // The same resonance 1e-150 wide, k just above the peak's 2√2·ζ: both crossovers and the
+  // phase crossing lie within one unit of a double of ω = 1.
+  rows.push_back(GeneralRow("ResonanceNarrowerThanAUnit",
+                            MakeLoop(2.83e-150, {}, {Poly({1, 2e-150, 1}), Poly({1, 1})}), 2, 1));
   // 4/(s² + 2s + 5) touches |L| = 1 at ω = √3; times 1 + 2^-104, 2^-106 and 2^-112 it crosses
   // twice, about two units, one unit and a quarter of a unit of a double apart. At 2^-112 both
   // phase margins round to 120° (120 ± 1.3e-15): the headline is the one exactly nearer 0.
@@ -1314,6 +1378,18 @@ std::vector<MarginRow> MarginRows() {
     gain.push_back(Coefficient{{1, 1}, {std::ldexp(1.0, -bits), 1}});
     l.rational.numerator.push_back(gain);
     rows.push_back(GeneralRow("CrossoversApart2ToThe" + std::to_string(bits), l, 2, 0));
+  }
+  // 16·s³/((s² + s + 16)·(s² + s/16 + 1/16)·(s + 1)²) takes conjugate values at ω and 1/ω: two
+  // valleys of |1 + L| and two phase crossings alike. Times 1 + 2^-110·s they differ by about
+  // 2^-110 of themselves, so both round to one double: the headlines are the exactly lesser.
+  {
+    MarginRow row = GeneralRow(
+        "MirroredValleysRoundAlike",
+        MakeLoop(16, {Poly({0, 1}), Poly({0, 1}), Poly({0, 1}), Poly({1, std::ldexp(1.0, -110)})},
+                 {Poly({16, 1, 1}), Poly({0.0625, 0.0625, 1}), Poly({1, 1}), Poly({1, 1})}),
+        0, 2);
+    row.rival_valleys = {{0.2, 0.3}, {3.5, 5}};
+    rows.push_back(std::move(row));
   }
   // a³/(s + a)³: the margins of 1/(s + 1)³ at every scale, the phase crossing at √3·a.
   for (const double a : {1e-314, 1e-300, 1e300}) {
@@ -1389,16 +1465,25 @@ TEST_P(MarginValues, EachTheDoubleNearestItsExactValue) {
   EXPECT_EQ(m.phase.size(), row.crossovers) << "gain crossovers";
   std::optional<double> least_delay;
   std::optional<Ref> least_key;
+  std::vector<double> seen_crossovers;
   for (std::size_t i = 0; i < m.phase.size(); ++i) {
     const PhaseMargin& p = m.phase[i];
     SCOPED_TRACE("crossover at " + std::to_string(p.frequency));
-    const std::optional<Ref> root =
-        RootAround(row.reference, Kind::kGainCrossover, p.frequency, row.tangent_u);
-    if (!root) {
-      ADD_FAILURE() << "no crossover within half a unit of " << std::hexfloat << p.frequency;
+    const std::vector<Ref> roots =
+        RootsAround(row.reference, Kind::kGainCrossover, p.frequency, row.tangent_u);
+    // Two crossovers within one unit: each of the two roots taken once, the one whose values
+    // these are.
+    const std::size_t before = static_cast<std::size_t>(
+        std::count(seen_crossovers.begin(), seen_crossovers.end(), p.frequency));
+    seen_crossovers.push_back(p.frequency);
+    if (roots.size() <= before) {
+      ADD_FAILURE() << "no crossover left within half a unit of " << std::hexfloat << p.frequency;
       continue;
     }
-    const ReferenceValues r = CrossoverValues(row.reference, *root);
+    ReferenceValues r = CrossoverValues(row.reference, roots[before]);
+    if (roots.size() == 2 && !SameDouble(p.degrees, r.degrees)) {
+      r = CrossoverValues(row.reference, roots[1 - before]);
+    }
     EXPECT_TRUE(SameDouble(p.degrees, r.degrees)) << "phase margin";
     EXPECT_TRUE(SameDouble(p.delay, r.delay)) << "delay margin";
     if (!least_delay || r.delay < *least_delay) {
@@ -1425,13 +1510,14 @@ TEST_P(MarginValues, EachTheDoubleNearestItsExactValue) {
     if (g.frequency == 0) {
       r = PhaseCrossingValues(row.reference, Ref(0.0));
     } else {
-      const std::optional<Ref> root =
-          RootAround(row.reference, Kind::kPhaseCrossing, g.frequency, row.tangent_u);
-      if (!root) {
-        ADD_FAILURE() << "no phase crossing within half a unit of " << std::hexfloat << g.frequency;
+      const std::vector<Ref> roots =
+          RootsAround(row.reference, Kind::kPhaseCrossing, g.frequency, row.tangent_u);
+      if (roots.size() != 1) {
+        ADD_FAILURE() << roots.size() << " phase crossings within half a unit of " << std::hexfloat
+                      << g.frequency;
         continue;
       }
-      r = PhaseCrossingValues(row.reference, *root);
+      r = PhaseCrossingValues(row.reference, roots[0]);
     }
     if (!r) {
       ADD_FAILURE() << "L is not negative there: no crossing of -180°";
@@ -1465,10 +1551,22 @@ TEST_P(MarginValues, EachTheDoubleNearestItsExactValue) {
   // The least |1 + L|: at an extreme, or a limit (ω → 0 or ∞).
   const StabilityMargin& s = m.stability;
   if (s.frequency > 0 && std::isfinite(s.frequency)) {
-    const std::optional<Ref> least = DistanceMinimumAround(row.reference, s.frequency);
+    std::vector<Ref> splits =
+        RootsAround(row.reference, Kind::kGainCrossover, s.frequency, std::nullopt);
+    std::sort(splits.begin(), splits.end(),
+              [](const Ref& x, const Ref& y) { return mpfr_less_p(x.v, y.v) != 0; });
+    const std::optional<Ref> least = DistanceMinimumAround(row.reference, s.frequency, splits);
     ASSERT_TRUE(least) << "no minimum of |1 + L| within half a unit of " << std::hexfloat
                        << s.frequency;
     EXPECT_TRUE(SameDouble(s.value, least->Nearest())) << "stability margin";
+    for (const auto& [low, high] : row.rival_valleys) {
+      if (s.frequency < low || s.frequency > high) {
+        Ref rival = LeastSquaredDistance(row.reference, Ref(low), Ref(high));
+        mpfr_sqrt(rival.v, rival.v, MPFR_RNDN);
+        EXPECT_LE(mpfr_cmp(least->v, rival.v), 0)
+            << "a lower valley between " << low << " and " << high;
+      }
+    }
   }
   // No sample of a logarithmic scan lies below it.
   double low = s.frequency > 0 && std::isfinite(s.frequency) ? s.frequency : 1;
