@@ -1040,7 +1040,7 @@ std::pair<Ref, Ref> HalfUnitsAround(double omega) {
 // The roots of kind's function within half a unit of omega, bisected to the working precision:
 // one where the function changes sign there; two where it keeps its sign at both ends and takes
 // the other at its extreme between them (a resonance narrower than a unit); a tangency given by
-// tangent_u, ω² exactly, as it is; none otherwise.
+// tangent_u, ω² exactly, as it is (where rounding noise would show two); none otherwise.
 std::vector<Ref> RootsAround(const ReferenceFactors& loop, Kind kind, double omega,
                              const std::optional<Exact>& tangent_u) {
   const auto [a, b] = HalfUnitsAround(omega);
@@ -1056,6 +1056,13 @@ std::vector<Ref> RootsAround(const ReferenceFactors& loop, Kind kind, double ome
   };
   if (sign_a != 0 && CrossingSign(loop, kind, b) != sign_a) {
     return {bisect(a, b)};
+  }
+  if (tangent_u) {
+    Ref root(*tangent_u);
+    mpfr_sqrt(root.v, root.v, MPFR_RNDN);
+    if (!mpfr_less_p(root.v, a.v) && !mpfr_greater_p(root.v, b.v)) {
+      return {root};
+    }
   }
   if (sign_a != 0) {
     // The least of sign_a·f by golden sections.
@@ -1083,15 +1090,7 @@ std::vector<Ref> RootsAround(const ReferenceFactors& loop, Kind kind, double ome
       return {bisect(a, lo), bisect(lo, b)};
     }
   }
-  if (!tangent_u) {
-    return {};
-  }
-  Ref root(*tangent_u);
-  mpfr_sqrt(root.v, root.v, MPFR_RNDN);
-  if (mpfr_less_p(root.v, a.v) || mpfr_greater_p(root.v, b.v)) {
-    return {};
-  }
-  return {root};
+  return {};
 }
 
 // A value below 2^-1000 where the reference's own error is near 2^-1100: exactly zero.
@@ -1551,8 +1550,12 @@ TEST_P(MarginValues, EachTheDoubleNearestItsExactValue) {
   // The least |1 + L|: at an extreme, or a limit (ω → 0 or ∞).
   const StabilityMargin& s = m.stability;
   if (s.frequency > 0 && std::isfinite(s.frequency)) {
-    std::vector<Ref> splits =
-        RootsAround(row.reference, Kind::kGainCrossover, s.frequency, std::nullopt);
+    // Crossovers within the unit split it into valleys.
+    std::vector<Ref> splits;
+    if (std::any_of(m.phase.begin(), m.phase.end(),
+                    [&s](const PhaseMargin& p) { return p.frequency == s.frequency; })) {
+      splits = RootsAround(row.reference, Kind::kGainCrossover, s.frequency, std::nullopt);
+    }
     std::sort(splits.begin(), splits.end(),
               [](const Ref& x, const Ref& y) { return mpfr_less_p(x.v, y.v) != 0; });
     const std::optional<Ref> least = DistanceMinimumAround(row.reference, s.frequency, splits);
