@@ -243,6 +243,11 @@ constexpr std::array<Real, 5> kOverflowsAt130 = {12428, 0.404, 7.028, 0.987, 0.2
 constexpr std::array<Real, 5> kOverflowsAt961 = {155.87, 0.404, 7.028, 0.987, 0.251};
 constexpr std::array<Real, 5> kOverflowsAt962 = {155.79, 0.404, 7.028, 0.987, 0.251};
 constexpr std::array<Real, 5> kOverflowsAt1000 = {152.89, 0.404, 7.028, 0.987, 0.251};
+// A lag this small makes the integral gain c3·nuv a few hundred times the least normal Real:
+// the grouped step cannot carry it as a Real and its remainder, so the controller is simulated
+// on its own beside its group (the first completes, the second overflows).
+constexpr std::array<Real, 5> kTinyLag = {0.880, 0.404, 7.028, 1e-305, 1e-305};
+constexpr std::array<Real, 5> kTinyLagOverflows = {400, 0.404, 7.028, 1e-305, 1e-305};
 
 // Seeded sets, from stable ones to ones that overflow anywhere in the run.
 std::vector<std::array<Real, 5>> SeededSets() {
@@ -298,6 +303,10 @@ INSTANTIATE_TEST_SUITE_P(
                  {kOverflowsAt1000, kOverflowsAt1000, kOverflowsAt1000, kOverflowsAt1000}},
         GroupRow{"OneLeftAfterThreeOverflowEarly",
                  {kOverflowsAt65, kOverflows5000, kOther, kOverflowsAt66, kDefaults}},
+        GroupRow{"AnInvariantTooSmallForTheGroupedStep",
+                 {kDefaults, kTinyLag, kNegativeC3, kOther, kTinyLag}},
+        GroupRow{"OneOutsideTheGroupOverflowsBesideOthersThatDo",
+                 {kOverflows400, kTinyLagOverflows, kDefaults, kOverflowsAt65}},
         GroupRow{"FortyOneSeededSetsAFewOverflowing", SeededSets()}),
     [](const ::testing::TestParamInfo<GroupRow>& row) { return std::string(row.param.name); });
 
