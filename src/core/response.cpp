@@ -300,7 +300,7 @@ bool Finite(const Fast& f) {
 // The steps of a group, kBlock at a time: the samples a block is to overwrite are kept, and a
 // controller that ends the block out of range has them back and repeats the block with the
 // checked step, which stops it at its first out-of-range value.
-constexpr int kBlock = 64;
+constexpr int kBlock = 256;
 
 void SimulateGroup(Lane* lanes, std::size_t* index, int running, Real dt,
                    std::span<std::exception_ptr> faults) {
