@@ -220,12 +220,17 @@ bool FastOf(const Lane& lane, Real dt, Fast& f) {
          Split(lane.proportional_gain, f.proportional_gain);
 }
 
-// One step of one controller: states w, y, x, z from their previous values, and sample i.
-// Operand for operand as Steps: w from (((−damping·wp − stiffness·xp) − integral·yp) −
-// proportional·zp)·dt + wp, held on the stack while y, x and z (which read the previous w) are
-// formed; each state rounded to a Real as it is stored; the sample from the stored z.
-inline void FastStep(Fast& f, Real& sample) {
-  asm("fldl %[nd0]\n\t"
+// One step of one controller: states w, y, x, z from their previous values, and the previous
+// step's sample. Operand for operand as Steps: w from (((−damping·wp − stiffness·xp) −
+// integral·yp) − proportional·zp)·dt + wp, held on the stack while y, x and z (which read the
+// previous w) are formed; each state rounded to a Real as it is stored. The sample of a step,
+// z + 1 from the stored z, is formed at the start of the next step from the z it reads anyway:
+// formed at the end of its own step it waits for that store, and the whole step takes longer.
+inline void FastStep(Fast& f, Real& previous_sample) {
+  asm("fldl %[z]\n\t"
+      "faddl %[one]\n\t"
+      "fstpl %[sample]\n\t"  // zp + 1, the previous step's sample
+      "fldl %[nd0]\n\t"
       "faddl %[nd1]\n\t"  // −damping
       "fmull %[w]\n\t"    // −damping·wp
       "fldl %[st0]\n\t"
@@ -256,11 +261,8 @@ inline void FastStep(Fast& f, Real& sample) {
       "fmull %[w]\n\t"
       "faddl %[z]\n\t"
       "fstpl %[z]\n\t"  // z = dt·wp + zp
-      "fstpl %[w]\n\t"
-      "fldl %[z]\n\t"
-      "faddl %[one]\n\t"
-      "fstpl %[sample]"  // z + 1
-      : [w] "+m"(f.w), [y] "+m"(f.y), [x] "+m"(f.x), [z] "+m"(f.z), [sample] "=m"(sample)
+      "fstpl %[w]"
+      : [w] "+m"(f.w), [y] "+m"(f.y), [x] "+m"(f.x), [z] "+m"(f.z), [sample] "=m"(previous_sample)
       : [nd0] "m"(f.negative_damping[0]), [nd1] "m"(f.negative_damping[1]),
         [st0] "m"(f.stiffness[0]), [st1] "m"(f.stiffness[1]), [ig0] "m"(f.integral_gain[0]),
         [ig1] "m"(f.integral_gain[1]), [pg0] "m"(f.proportional_gain[0]),
@@ -268,13 +270,23 @@ inline void FastStep(Fast& f, Real& sample) {
       : "st", "st(1)", "st(2)");
 }
 
-// Steps from … to − 1 of N controllers, unchecked.
+// Steps from … to − 1 of N controllers, unchecked: the samples from − 1 … to − 2 (sample 1,
+// the initial angle, is not the previous step's, so step 2 writes its sample nowhere).
 template <int N>
 void FastSteps(Fast* lanes, int from, int to) {
-  for (int i = from; i < to; ++i) {
+  int i = from;
+  if (i == 2) {
+    Real nowhere[N];
 #pragma GCC unroll 8
     for (int k = 0; k < N; ++k) {
-      FastStep(lanes[k], lanes[k].samples[i - 1]);
+      FastStep(lanes[k], nowhere[k]);
+    }
+    ++i;
+  }
+  for (; i < to; ++i) {
+#pragma GCC unroll 8
+    for (int k = 0; k < N; ++k) {
+      FastStep(lanes[k], lanes[k].samples[i - 2]);
     }
   }
 }
@@ -297,9 +309,11 @@ bool Finite(const Fast& f) {
   return std::isfinite(f.w) && std::isfinite(f.y) && std::isfinite(f.x) && std::isfinite(f.z);
 }
 
-// The steps of a group, kBlock at a time: the samples a block is to overwrite are kept, and a
+// The steps of a group, kBlock at a time: the samples of the block's steps are kept, and a
 // controller that ends the block out of range has them back and repeats the block with the
-// checked step, which stops it at its first out-of-range value.
+// checked step, which stops it at its first out-of-range value. (The block's first step writes
+// the sample of the step before, which the previous check found in range.) The last step's
+// sample is formed after the last block.
 constexpr int kBlock = 256;
 
 void SimulateGroup(Lane* lanes, std::size_t* index, int running, Real dt,
@@ -348,6 +362,9 @@ void SimulateGroup(Lane* lanes, std::size_t* index, int running, Real dt,
       faults[index[k]] = std::make_exception_ptr(EOverflow());
     }
     running = left;
+  }
+  for (int k = 0; k < running; ++k) {
+    fast[k].samples[kSampleCount - 1] = static_cast<Real>(Extended{fast[k].z} + 1);
   }
 }
 #endif
