@@ -171,16 +171,20 @@ int StepsOf(Lane* lanes, int n, int from, Real dt, bool* out_of_range) {
 // so that the steps of several controllers overlap as far as its multiplier allows. Compiled
 // code keeps the invariants of one controller on the register stack and spills those of others
 // through extended temporaries with every value it shuffles; here every value lives in memory
-// (the invariants as extended values, the states as Reals) and each controller's step uses at
-// most three registers, so the processor's out-of-order window overlaps the steps of all the
-// controllers of a group. No value is checked in the step: a state that leaves the Real range
-// stays out of it (infinite or NaN) in every later step, because no operation of the step turns
-// a non-finite operand into a finite result, so a block of steps is checked once at its end.
+// and each controller's step uses at most three registers, so the processor's out-of-order
+// window overlaps the steps of all the controllers of a group. An extended invariant is held as
+// two Reals whose sum is exactly that value (the Real nearest to it and the remainder): loading
+// the pair and adding it costs the unit less than loading the extended value (fldt), and gives
+// the same value, so every product is the same. No value is checked in the step: a state that
+// leaves the Real range stays out of it (infinite or NaN) in every later step, because no
+// operation of the step turns a non-finite operand into a finite result, so a block of steps is
+// checked once at its end.
 struct alignas(64) Fast {
-  Extended negative_damping;
-  Extended stiffness;
-  Extended integral_gain;
-  Extended proportional_gain;
+  // Each extended invariant as {nearest Real, remainder}.
+  Real negative_damping[2];
+  Real stiffness[2];
+  Real integral_gain[2];
+  Real proportional_gain[2];
   Real x4;
   Real dt;
   Real one;
@@ -191,35 +195,54 @@ struct alignas(64) Fast {
   Real* samples;  // sample i at samples[i − 1]
 };
 
-Fast FastOf(const Lane& lane, Real dt) {
-  return Fast{lane.negative_damping,
-              lane.stiffness,
-              lane.integral_gain,
-              lane.proportional_gain,
-              static_cast<Real>(lane.x4),
-              dt,
-              1,
-              lane.w,
-              lane.y,
-              lane.x,
-              lane.z,
-              &(*lane.teta)[1]};
+// Splits v into the Real nearest to it and the remainder; false when their sum, formed in
+// extended precision, is not v to the sign of a zero (v beyond the Real range, or a remainder
+// below the normal Reals).
+bool Split(Extended v, Real* pair) {
+  pair[0] = static_cast<Real>(v);
+  pair[1] = v == 0 ? pair[0] : static_cast<Real>(v - pair[0]);
+  const Extended sum = Extended{pair[0]} + pair[1];
+  return std::isfinite(pair[0]) && sum == v && std::signbit(sum) == std::signbit(v);
 }
 
-// One step of one controller: states w, y, x, z from their previous values, and sample i.
-// Operand for operand as Steps: w from (((−damping·wp − stiffness·xp) − integral·yp) −
-// proportional·zp)·dt + wp, held on the stack while y, x and z (which read the previous w) are
-// formed; each state rounded to a Real as it is stored; the sample from the stored z.
-inline void FastStep(Fast& f, Real& sample) {
-  asm("fldt %[nd]\n\t"
-      "fmull %[w]\n\t"  // −damping·wp
-      "fldt %[st]\n\t"
-      "fmull %[x]\n\t"  // stiffness·xp
-      "fsubrp\n\t"      // −damping·wp − stiffness·xp
-      "fldt %[ig]\n\t"
+// The lane's step data; false when one of its invariants cannot be split.
+bool FastOf(const Lane& lane, Real dt, Fast& f) {
+  f.x4 = static_cast<Real>(lane.x4);
+  f.dt = dt;
+  f.one = 1;
+  f.w = lane.w;
+  f.y = lane.y;
+  f.x = lane.x;
+  f.z = lane.z;
+  f.samples = &(*lane.teta)[1];
+  return Split(lane.negative_damping, f.negative_damping) && Split(lane.stiffness, f.stiffness) &&
+         Split(lane.integral_gain, f.integral_gain) &&
+         Split(lane.proportional_gain, f.proportional_gain);
+}
+
+// One step of one controller: states w, y, x, z from their previous values, and the previous
+// step's sample. Operand for operand as Steps: w from (((−damping·wp − stiffness·xp) −
+// integral·yp) − proportional·zp)·dt + wp, held on the stack while y, x and z (which read the
+// previous w) are formed; each state rounded to a Real as it is stored. The sample of a step,
+// z + 1 from the stored z, is formed at the start of the next step from the z it reads anyway:
+// formed at the end of its own step it waits for that store, and the whole step takes longer.
+inline void FastStep(Fast& f, Real& previous_sample) {
+  asm("fldl %[z]\n\t"
+      "faddl %[one]\n\t"
+      "fstpl %[sample]\n\t"  // zp + 1, the previous step's sample
+      "fldl %[nd0]\n\t"
+      "faddl %[nd1]\n\t"  // −damping
+      "fmull %[w]\n\t"    // −damping·wp
+      "fldl %[st0]\n\t"
+      "faddl %[st1]\n\t"  // stiffness
+      "fmull %[x]\n\t"    // stiffness·xp
+      "fsubrp\n\t"        // −damping·wp − stiffness·xp
+      "fldl %[ig0]\n\t"
+      "faddl %[ig1]\n\t"
       "fmull %[y]\n\t"  // integral·yp
       "fsubrp\n\t"
-      "fldt %[pg]\n\t"
+      "fldl %[pg0]\n\t"
+      "faddl %[pg1]\n\t"
       "fmull %[z]\n\t"  // proportional·zp
       "fsubrp\n\t"
       "fmull %[dt]\n\t"
@@ -238,23 +261,32 @@ inline void FastStep(Fast& f, Real& sample) {
       "fmull %[w]\n\t"
       "faddl %[z]\n\t"
       "fstpl %[z]\n\t"  // z = dt·wp + zp
-      "fstpl %[w]\n\t"
-      "fldl %[z]\n\t"
-      "faddl %[one]\n\t"
-      "fstpl %[sample]"  // z + 1
-      : [w] "+m"(f.w), [y] "+m"(f.y), [x] "+m"(f.x), [z] "+m"(f.z), [sample] "=m"(sample)
-      : [nd] "m"(f.negative_damping), [st] "m"(f.stiffness), [ig] "m"(f.integral_gain),
-        [pg] "m"(f.proportional_gain), [x4] "m"(f.x4), [dt] "m"(f.dt), [one] "m"(f.one)
+      "fstpl %[w]"
+      : [w] "+m"(f.w), [y] "+m"(f.y), [x] "+m"(f.x), [z] "+m"(f.z), [sample] "=m"(previous_sample)
+      : [nd0] "m"(f.negative_damping[0]), [nd1] "m"(f.negative_damping[1]),
+        [st0] "m"(f.stiffness[0]), [st1] "m"(f.stiffness[1]), [ig0] "m"(f.integral_gain[0]),
+        [ig1] "m"(f.integral_gain[1]), [pg0] "m"(f.proportional_gain[0]),
+        [pg1] "m"(f.proportional_gain[1]), [x4] "m"(f.x4), [dt] "m"(f.dt), [one] "m"(f.one)
       : "st", "st(1)", "st(2)");
 }
 
-// Steps from … to − 1 of N controllers, unchecked.
+// Steps from … to − 1 of N controllers, unchecked: the samples from − 1 … to − 2 (sample 1,
+// the initial angle, is not the previous step's, so step 2 writes its sample nowhere).
 template <int N>
 void FastSteps(Fast* lanes, int from, int to) {
-  for (int i = from; i < to; ++i) {
+  int i = from;
+  if (i == 2) {
+    Real nowhere[N];
 #pragma GCC unroll 8
     for (int k = 0; k < N; ++k) {
-      FastStep(lanes[k], lanes[k].samples[i - 1]);
+      FastStep(lanes[k], nowhere[k]);
+    }
+    ++i;
+  }
+  for (; i < to; ++i) {
+#pragma GCC unroll 8
+    for (int k = 0; k < N; ++k) {
+      FastStep(lanes[k], lanes[k].samples[i - 2]);
     }
   }
 }
@@ -277,17 +309,31 @@ bool Finite(const Fast& f) {
   return std::isfinite(f.w) && std::isfinite(f.y) && std::isfinite(f.x) && std::isfinite(f.z);
 }
 
-// The steps of a group, kBlock at a time: the samples a block is to overwrite are kept, and a
+// The steps of a group, kBlock at a time: the samples of the block's steps are kept, and a
 // controller that ends the block out of range has them back and repeats the block with the
-// checked step, which stops it at its first out-of-range value.
-constexpr int kBlock = 64;
+// checked step, which stops it at its first out-of-range value. (The block's first step writes
+// the sample of the step before, which the previous check found in range.) The last step's
+// sample is formed after the last block.
+constexpr int kBlock = 256;
 
 void SimulateGroup(Lane* lanes, std::size_t* index, int running, Real dt,
                    std::span<std::exception_ptr> faults) {
   Fast fast[kInterleavedResponses];
+  int grouped = 0;
   for (int k = 0; k < running; ++k) {
-    fast[k] = FastOf(lanes[k], dt);
+    if (FastOf(lanes[k], dt, fast[grouped])) {
+      lanes[grouped] = lanes[k];
+      index[grouped++] = index[k];
+      continue;
+    }
+    // An invariant that the pair of Reals cannot carry (beyond the Real range or too small for
+    // its remainder): this controller takes the checked step on its own.
+    bool out_of_range = false;
+    if (Steps<1>(&lanes[k], 2, dt, &out_of_range) <= kSampleCount) {
+      faults[index[k]] = std::make_exception_ptr(EOverflow());
+    }
   }
+  running = grouped;
   for (int from = 2; from <= kSampleCount && running > 0; from += kBlock) {
     const int count = std::min(kBlock, kSampleCount + 1 - from);
     Real kept[kInterleavedResponses][kBlock];
@@ -316,6 +362,9 @@ void SimulateGroup(Lane* lanes, std::size_t* index, int running, Real dt,
       faults[index[k]] = std::make_exception_ptr(EOverflow());
     }
     running = left;
+  }
+  for (int k = 0; k < running; ++k) {
+    fast[k].samples[kSampleCount - 1] = static_cast<Real>(Extended{fast[k].z} + 1);
   }
 }
 #endif

@@ -233,16 +233,23 @@ constexpr std::array<Real, 5> kOther = {3.0, 5.0, 0.5, 0.3, 1.0};
 constexpr std::array<Real, 5> kOverflows400 = {400, 0.404, 7.028, 0.987, 0.251};
 constexpr std::array<Real, 5> kOverflows1000 = {1000, 0.404, 7.028, 0.987, 0.251};
 constexpr std::array<Real, 5> kOverflows5000 = {5000, 0.404, 7.028, 0.987, 0.251};
-// Overflows on either side of the group's checks, which come every 64 steps from step 2 (after
-// steps 65, 129, …, 961 and at the end): at the last step a check covers and at the first step
-// of the next, and at the last step of all.
+// Overflows on either side of the group's checks, which come every 256 steps from step 2 (after
+// steps 257, 513 and 769 and at the end): at the last step a check covers and at the first step
+// of the next, and at the last step of all; and two inside the first stretch.
 constexpr std::array<Real, 5> kOverflowsAt65 = {3.3e6, 0.404, 7.028, 0.987, 0.251};
 constexpr std::array<Real, 5> kOverflowsAt66 = {2.8e6, 0.404, 7.028, 0.987, 0.251};
-constexpr std::array<Real, 5> kOverflowsAt129 = {12933, 0.404, 7.028, 0.987, 0.251};
-constexpr std::array<Real, 5> kOverflowsAt130 = {12428, 0.404, 7.028, 0.987, 0.251};
-constexpr std::array<Real, 5> kOverflowsAt961 = {155.87, 0.404, 7.028, 0.987, 0.251};
-constexpr std::array<Real, 5> kOverflowsAt962 = {155.79, 0.404, 7.028, 0.987, 0.251};
+constexpr std::array<Real, 5> kOverflowsAt257 = {851.2, 0.404, 7.028, 0.987, 0.251};
+constexpr std::array<Real, 5> kOverflowsAt258 = {843, 0.404, 7.028, 0.987, 0.251};
+constexpr std::array<Real, 5> kOverflowsAt513 = {251.14, 0.404, 7.028, 0.987, 0.251};
+constexpr std::array<Real, 5> kOverflowsAt514 = {251, 0.404, 7.028, 0.987, 0.251};
+constexpr std::array<Real, 5> kOverflowsAt769 = {177.13, 0.404, 7.028, 0.987, 0.251};
+constexpr std::array<Real, 5> kOverflowsAt770 = {177, 0.404, 7.028, 0.987, 0.251};
 constexpr std::array<Real, 5> kOverflowsAt1000 = {152.89, 0.404, 7.028, 0.987, 0.251};
+// A lag this small makes the integral gain c3·nuv a few hundred times the least normal Real:
+// the grouped step cannot carry it as a Real and its remainder, so the controller is simulated
+// on its own beside its group (the first completes, the second overflows).
+constexpr std::array<Real, 5> kTinyLag = {0.880, 0.404, 7.028, 1e-305, 1e-305};
+constexpr std::array<Real, 5> kTinyLagOverflows = {400, 0.404, 7.028, 1e-305, 1e-305};
 
 // Seeded sets, from stable ones to ones that overflow anywhere in the run.
 std::vector<std::array<Real, 5>> SeededSets() {
@@ -289,15 +296,21 @@ INSTANTIATE_TEST_SUITE_P(
                  {kOther, kDefaults, kNegativeC3, kDefaults, kOther, kNegativeC3, kDefaults, kOther,
                   kNegativeC3}},
         GroupRow{"OverflowsJustBeforeAndAfterAGroupCheck",
-                 {kOverflowsAt65, kDefaults, kOverflowsAt66, kOther}},
+                 {kOverflowsAt257, kDefaults, kOverflowsAt258, kOther}},
         GroupRow{"OverflowsAtTheSecondCheckBesideOneAtTheFirst",
-                 {kOverflowsAt129, kOverflowsAt130, kOverflowsAt65, kNegativeC3}},
+                 {kOverflowsAt513, kOverflowsAt514, kOverflowsAt257, kNegativeC3}},
         GroupRow{"OverflowsInTheShortLastStretch",
-                 {kOverflowsAt961, kOverflowsAt962, kOverflowsAt1000, kDefaults}},
+                 {kOverflowsAt769, kOverflowsAt770, kOverflowsAt1000, kDefaults}},
+        GroupRow{"TwoOverflowInsideTheFirstStretch",
+                 {kOverflowsAt65, kDefaults, kOverflowsAt66, kOther}},
         GroupRow{"AllFourOverflowAtTheLastStep",
                  {kOverflowsAt1000, kOverflowsAt1000, kOverflowsAt1000, kOverflowsAt1000}},
         GroupRow{"OneLeftAfterThreeOverflowEarly",
                  {kOverflowsAt65, kOverflows5000, kOther, kOverflowsAt66, kDefaults}},
+        GroupRow{"AnInvariantTooSmallForTheGroupedStep",
+                 {kDefaults, kTinyLag, kNegativeC3, kOther, kTinyLag}},
+        GroupRow{"OneOutsideTheGroupOverflowsBesideOthersThatDo",
+                 {kOverflows400, kTinyLagOverflows, kDefaults, kOverflowsAt65}},
         GroupRow{"FortyOneSeededSetsAFewOverflowing", SeededSets()}),
     [](const ::testing::TestParamInfo<GroupRow>& row) { return std::string(row.param.name); });
 
