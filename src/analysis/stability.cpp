@@ -99,13 +99,15 @@ std::optional<HurwitzSigns> SignsOf(const std::array<T, 5>& a) {
   HurwitzSigns h;
   const T delta2 = a[3] * a[2] - a[4] * a[1];
   const T delta3 = a[1] * delta2 - a[3] * a[3] * a[0];
-  const T discriminant = a[2] * a[2] - FromExtended<T>(4) * a[4] * a[0];
   for (int k = 0; k < 5; ++k) {
     h.a[k] = SignOf(a[k]);
   }
   h.delta2 = SignOf(delta2);
   h.delta3 = SignOf(delta3);
-  h.discriminant = SignOf(discriminant);
+  // Consulted only for a polynomial without odd part (RootOnImaginaryAxis).
+  if (h.a[3] == 0 && h.a[1] == 0) {
+    h.discriminant = SignOf(T(a[2] * a[2] - FromExtended<T>(4) * a[4] * a[0]));
+  }
   for (const int s : {h.a[0], h.a[1], h.a[2], h.a[3], h.a[4], h.delta2, h.delta3, h.discriminant}) {
     if (s == 2) {
       return std::nullopt;
