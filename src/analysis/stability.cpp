@@ -334,25 +334,12 @@ std::array<T, 5> UnitCircleToAxis(const Matrix4& a, double dt) {
   return r;
 }
 
-// x·2^k and x·n for a binomial coefficient n of degree 4 (1, 2, 3, 4 or 6): a ball scaled by a
-// power of two stays exact (its midpoint and radius only change exponent, and a ball that leaves
-// the extended range certifies nothing); only 3 and 6 round.
+// x·2^k: a ball scaled by a power of two stays exact (its midpoint and radius only change
+// exponent, and a ball that leaves the extended range certifies nothing).
 Exact TimesPowerOfTwo(const Exact& x, int k) { return x * (1 << k); }
 Ball TimesPowerOfTwo(const Ball& x, int k) {
   const auto scale = static_cast<Extended>(1 << k);
   return {x.mid * scale, x.rad * scale};
-}
-Exact TimesBinomial(const Exact& x, int n) { return x * n; }
-Ball TimesBinomial(const Ball& x, int n) {
-  switch (n) {
-    case 1:
-      return x;
-    case 2:
-    case 4:
-      return TimesPowerOfTwo(x, n / 2);
-    default:
-      return x * Ball(static_cast<Extended>(n));
-  }
 }
 
 // The same from the characteristic polynomial p of A: an eigenvalue μ = 1 + λ·dt of I + A·dt is
@@ -360,27 +347,21 @@ Ball TimesBinomial(const Ball& x, int n) {
 // = Σ a_k·2^k·dt^(4−k)·w^k·(1 − w)^(4−k).
 template <class T>
 std::array<T, 5> UnitCircleToAxis(const std::array<T, 5>& a, double dt) {
-  static constexpr int kBinomial[5][5] = {
-      {1, 0, 0, 0, 0}, {1, 1, 0, 0, 0}, {1, 2, 1, 0, 0}, {1, 3, 3, 1, 0}, {1, 4, 6, 4, 1}};
   const T step = FromExtended<T>(dt);
-  std::array<T, 5> steps;  // dt^(4−k)
-  steps[4] = FromExtended<T>(1);
+  std::array<T, 5> b;  // a_k·2^k·dt^(4−k)
+  b[4] = TimesPowerOfTwo(a[4], 4);
+  T power = step;
   for (int k = 3; k >= 0; --k) {
-    steps[k] = steps[k + 1] * step;
-  }
-  std::array<T, 5> r;
-  r.fill(FromExtended<T>(0));
-  for (int k = 0; k <= 4; ++k) {
-    if (SignOf(a[k]) == 0) {
-      continue;
-    }
-    const T term = TimesPowerOfTwo(a[k] * steps[k], k);
-    for (int i = 0; i <= 4 - k; ++i) {
-      const T part = TimesBinomial(term, kBinomial[4 - k][i]);
-      r[k + i] = i % 2 == 0 ? T(r[k + i] + part) : T(r[k + i] - part);
+    b[k] = TimesPowerOfTwo(a[k] * power, k);
+    if (k > 0) {
+      power = power * step;
     }
   }
-  return r;
+  // The binomial rows of (1 − w)^(4−k), the products 3·b1 (twice) formed once.
+  const T three_b1 = b[1] * FromExtended<T>(3);
+  return {b[0], T(b[1] - TimesPowerOfTwo(b[0], 2)), T(b[2] - three_b1 + b[0] * FromExtended<T>(6)),
+          T(b[3] - TimesPowerOfTwo(b[2], 1) + three_b1 - TimesPowerOfTwo(b[0], 2)),
+          T(b[4] - b[3] + b[2] - b[1] + b[0])};
 }
 
 // Empty when a ball cannot tell a sign.
