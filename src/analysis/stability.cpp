@@ -9,6 +9,7 @@
 #include <complex>
 #include <limits>
 #include <optional>
+#include <span>
 #include <vector>
 
 namespace pitch::analysis {
@@ -98,13 +99,15 @@ std::optional<HurwitzSigns> SignsOf(const std::array<T, 5>& a) {
   HurwitzSigns h;
   const T delta2 = a[3] * a[2] - a[4] * a[1];
   const T delta3 = a[1] * delta2 - a[3] * a[3] * a[0];
-  const T discriminant = a[2] * a[2] - FromExtended<T>(4) * a[4] * a[0];
   for (int k = 0; k < 5; ++k) {
     h.a[k] = SignOf(a[k]);
   }
   h.delta2 = SignOf(delta2);
   h.delta3 = SignOf(delta3);
-  h.discriminant = SignOf(discriminant);
+  // Consulted only for a polynomial without odd part (RootOnImaginaryAxis).
+  if (h.a[3] == 0 && h.a[1] == 0) {
+    h.discriminant = SignOf(T(a[2] * a[2] - FromExtended<T>(4) * a[4] * a[0]));
+  }
   for (const int s : {h.a[0], h.a[1], h.a[2], h.a[3], h.a[4], h.delta2, h.delta3, h.discriminant}) {
     if (s == 2) {
       return std::nullopt;
@@ -331,32 +334,34 @@ std::array<T, 5> UnitCircleToAxis(const Matrix4& a, double dt) {
   return r;
 }
 
+// x·2^k: a ball scaled by a power of two stays exact (its midpoint and radius only change
+// exponent, and a ball that leaves the extended range certifies nothing).
+Exact TimesPowerOfTwo(const Exact& x, int k) { return x * (1 << k); }
+Ball TimesPowerOfTwo(const Ball& x, int k) {
+  const auto scale = static_cast<Extended>(1 << k);
+  return {x.mid * scale, x.rad * scale};
+}
+
 // The same from the characteristic polynomial p of A: an eigenvalue μ = 1 + λ·dt of I + A·dt is
 // (1 + w)/(1 − w) for λ = 2·w/((1 − w)·dt), so the polynomial is dt⁴·(1 − w)⁴·p(2·w/((1 − w)·dt))
 // = Σ a_k·2^k·dt^(4−k)·w^k·(1 − w)^(4−k).
 template <class T>
 std::array<T, 5> UnitCircleToAxis(const std::array<T, 5>& a, double dt) {
-  static constexpr int kBinomial[5][5] = {
-      {1, 0, 0, 0, 0}, {1, 1, 0, 0, 0}, {1, 2, 1, 0, 0}, {1, 3, 3, 1, 0}, {1, 4, 6, 4, 1}};
   const T step = FromExtended<T>(dt);
-  std::array<T, 5> steps;  // dt^(4−k)
-  steps[4] = FromExtended<T>(1);
+  std::array<T, 5> b;  // a_k·2^k·dt^(4−k)
+  b[4] = TimesPowerOfTwo(a[4], 4);
+  T power = step;
   for (int k = 3; k >= 0; --k) {
-    steps[k] = steps[k + 1] * step;
-  }
-  std::array<T, 5> r;
-  r.fill(FromExtended<T>(0));
-  for (int k = 0; k <= 4; ++k) {
-    if (SignOf(a[k]) == 0) {
-      continue;
-    }
-    const T term = a[k] * steps[k] * FromExtended<T>(static_cast<Extended>(1 << k));
-    for (int i = 0; i <= 4 - k; ++i) {
-      const int factor = (i % 2 == 0 ? 1 : -1) * kBinomial[4 - k][i];
-      r[k + i] = r[k + i] + term * FromExtended<T>(static_cast<Extended>(factor));
+    b[k] = TimesPowerOfTwo(a[k] * power, k);
+    if (k > 0) {
+      power = power * step;
     }
   }
-  return r;
+  // The binomial rows of (1 − w)^(4−k), the products 3·b1 (twice) formed once.
+  const T three_b1 = b[1] * FromExtended<T>(3);
+  return {b[0], T(b[1] - TimesPowerOfTwo(b[0], 2)), T(b[2] - three_b1 + b[0] * FromExtended<T>(6)),
+          T(b[3] - TimesPowerOfTwo(b[2], 1) + three_b1 - TimesPowerOfTwo(b[0], 2)),
+          T(b[4] - b[3] + b[2] - b[1] + b[0])};
 }
 
 // Empty when a ball cannot tell a sign.
@@ -446,7 +451,7 @@ X Polish(const std::vector<Extended>& c, const std::vector<Extended>& derivative
 
 // The exponent e for which 2^e bounds the roots of c (c[n] ≠ 0, some other c[k] ≠ 0) within a
 // few factors of two (Fujiwara's bound 2·max |c_k/c_n|^(1/(n − k))).
-int RootExponent(const std::vector<Extended>& c) {
+int RootExponent(std::span<const Extended> c) {
   const int n = static_cast<int>(c.size()) - 1;
   const int lead = std::ilogb(c.back());
   int e = INT_MIN;
@@ -580,7 +585,7 @@ Eigenvalues4 ToEigenvalues4(const std::vector<std::complex<double>>& poles) {
 
 // λ is a root of the polynomial c (lowest power first) with each coefficient moved by at most
 // 2^−40 of itself: |c(λ)| ≤ 2^−40·Σ |c_k|·|λ|^k, evaluated in extended precision.
-bool RootOfNearby(const std::vector<Extended>& c, std::complex<double> lambda) {
+bool RootOfNearbyAsDefined(std::span<const Extended> c, std::complex<double> lambda) {
   const ComplexExtended x(lambda.real(), lambda.imag());
   const Extended size = std::abs(x);
   ComplexExtended value = 0;
@@ -592,16 +597,44 @@ bool RootOfNearby(const std::vector<Extended>& c, std::complex<double> lambda) {
   return std::abs(value) <= 0x1p-40L * bound;
 }
 
+// The same decision without the two hypotenuses: the squares of λ's parts (doubles) cannot leave
+// the extended range, so |λ| is a square root within an ulp or two of the hypotenuse, and |c(λ)|²
+// is compared with the squared bound. Where the two sides are within 2⁻⁵⁰ of each other, or a
+// square leaves the range, the decision is taken as defined above.
+bool RootOfNearby(std::span<const Extended> c, std::complex<double> lambda) {
+  const Extended re = lambda.real();
+  const Extended im = lambda.imag();
+  const Extended size = std::sqrt(re * re + im * im);
+  Extended value_re = 0;
+  Extended value_im = 0;
+  Extended bound = 0;
+  for (std::size_t k = c.size(); k-- > 0;) {
+    const Extended next_re = value_re * re - value_im * im + c[k];
+    value_im = value_re * im + value_im * re;
+    value_re = next_re;
+    bound = bound * size + std::fabs(c[k]);
+  }
+  const Extended allowed = 0x1p-40L * bound;
+  const Extended left = value_re * value_re + value_im * value_im;
+  const Extended right = allowed * allowed;
+  if (std::isfinite(left) && std::isfinite(right) && right >= 0x1p-16000L) {
+    if (left <= right * (1 - 0x1p-50L)) {
+      return true;
+    }
+    if (left >= right * (1 + 0x1p-50L)) {
+      return false;
+    }
+  }
+  return RootOfNearbyAsDefined(c, lambda);
+}
+
 // The characteristic polynomial's coefficients a0 … a4 in extended precision: exact ones rounded
 // once where they have been formed, else the balls' midpoints.
-std::vector<Extended> Coefficients(const std::optional<std::array<Exact, 5>>& exact,
-                                   const std::array<Ball, 5>& fast) {
-  if (exact) {
-    return ToExtended(ExactPoly(exact->begin(), exact->end()));
-  }
-  std::vector<Extended> c;
-  for (const Ball& b : fast) {
-    c.push_back(b.mid);
+std::array<Extended, 5> Coefficients(const std::optional<std::array<Exact, 5>>& exact,
+                                     const std::array<Ball, 5>& fast) {
+  std::array<Extended, 5> c;
+  for (std::size_t k = 0; k < 5; ++k) {
+    c[k] = exact ? ToExtended((*exact)[k]) : fast[k].mid;
   }
   return c;
 }
@@ -683,7 +716,7 @@ Eigenvalues4 ClosedLoop::Eigenvalues() const {
   }
   // No pole is zero (a0 ≠ 0). The coefficients from the balls, or exact when a ball could not
   // tell their signs.
-  const std::vector<Extended> c = Coefficients(exact_, fast_);
+  const std::array<Extended, 5> c = Coefficients(exact_, fast_);
   // The matrix's eigenvalues when they are the poles of a loop within rounding of this one (an
   // eigenvalue 0 is a pole lost to rounding): not so when its entries (up to the poles' size
   // cubed) have left the double range, or their rounding errors are large against the poles.
@@ -696,11 +729,11 @@ Eigenvalues4 ClosedLoop::Eigenvalues() const {
       return values;
     }
   }
-  return ToEigenvalues4(ScaledRoots(c));
+  return ToEigenvalues4(ScaledRoots({c.begin(), c.end()}));
 }
 
 int ClosedLoop::PoleExponent() const {
-  const std::vector<Extended> c = Coefficients(exact_, fast_);
+  const std::array<Extended, 5> c = Coefficients(exact_, fast_);
   const int e = RootExponent(c);
   return e == INT_MIN ? 0 : e;
 }

@@ -39,7 +39,7 @@ struct HurwitzSigns {
   std::array<int, 5> a{};
   int delta2 = 0;        // a3·a2 − a4·a1
   int delta3 = 0;        // a1·(a3·a2 − a4·a1) − a3²·a0
-  int discriminant = 0;  // a2² − 4·a4·a0
+  int discriminant = 0;  // a2² − 4·a4·a0, when a3 = a1 = 0 (else 0: nothing consults it)
 };
 }  // namespace stability_detail
 
