@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <utility>
 
 #include "analysis/arb_number.h"
 
@@ -277,8 +278,8 @@ template <class T>
 CrossingPolynomials<T> CrossingPolynomialsOf(const RationalLoop& loop) {
   const Poly<T> n = Expand<T>(loop.numerator);
   const Poly<T> d = Expand<T>(loop.denominator);
-  const EvenOdd<T> ns = Split(n);
-  const EvenOdd<T> ds = Split(d);
+  EvenOdd<T> ns = Split(n);
+  EvenOdd<T> ds = Split(d);
   CrossingPolynomials<T> c;
   c.squared_denominator = SquaredMagnitude(ds);
   const Poly<T>& b = c.squared_denominator;
@@ -294,7 +295,35 @@ CrossingPolynomials<T> CrossingPolynomialsOf(const RationalLoop& loop) {
   const Poly<T> k = m + c.real_part + c.real_part;
   c.distance = Wronskian(k, b);
   c.squared_sum = b + k;
+  c.numerator_even = std::move(ns.even);
+  c.numerator_odd = std::move(ns.odd);
+  c.denominator_even = std::move(ds.even);
+  c.denominator_odd = std::move(ds.odd);
   return c;
+}
+
+PartValues PartsAt(const CrossingPolynomials<Ball>& c, const Ball& u) {
+  return {u, EnclosedValue(c.numerator_even, u), EnclosedValue(c.numerator_odd, u),
+          EnclosedValue(c.denominator_even, u), EnclosedValue(c.denominator_odd, u)};
+}
+
+Ball PartValues::Phase() const {
+  return numerator_odd * denominator_even - numerator_even * denominator_odd;
+}
+Ball PartValues::RealPart() const {
+  return numerator_even * denominator_even + u * (numerator_odd * denominator_odd);
+}
+Ball PartValues::SquaredDenominator() const {
+  return denominator_even * denominator_even + u * (denominator_odd * denominator_odd);
+}
+Ball PartValues::SquaredSum() const {
+  const Ball even = denominator_even + numerator_even;
+  const Ball odd = denominator_odd + numerator_odd;
+  return even * even + u * (odd * odd);
+}
+Ball PartValues::SquaredDenominatorPlusRealPart() const {
+  return denominator_even * (denominator_even + numerator_even) +
+         u * (denominator_odd * (denominator_odd + numerator_odd));
 }
 
 template CrossingPolynomials<Ball> CrossingPolynomialsOf<Ball>(const RationalLoop&);

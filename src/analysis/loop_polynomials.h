@@ -84,7 +84,32 @@ struct CrossingPolynomials {
   Poly<T> distance;             // A'·B − A·B'
   Poly<T> squared_denominator;  // B = |D(jω)|²
   Poly<T> squared_sum;          // A = |D(jω) + N(jω)|²
+  // N(jω) = E_N(u) + jω·O_N(u), D(jω) = E_D(u) + jω·O_D(u): the polynomials above formed from
+  // these four at a point cancel far less near a crossing than their expanded coefficients do.
+  Poly<T> numerator_even;
+  Poly<T> numerator_odd;
+  Poly<T> denominator_even;
+  Poly<T> denominator_odd;
 };
+
+// The parts of N(jω) and D(jω) at u = ω² as balls, and from them the values of the crossing
+// polynomials there: near a crossing these cancel far less than the expanded polynomials (whose
+// coefficients are larger than their value by orders of magnitude), so they enclose the value
+// more tightly. Each is an enclosure of the exact value at every point of u.
+struct PartValues {
+  Ball u;
+  Ball numerator_even;
+  Ball numerator_odd;
+  Ball denominator_even;
+  Ball denominator_odd;
+
+  Ball Phase() const;                           // H = O_N·E_D − E_N·O_D
+  Ball RealPart() const;                        // R = E_N·E_D + u·O_N·O_D
+  Ball SquaredDenominator() const;              // B = E_D² + u·O_D²
+  Ball SquaredSum() const;                      // A = |D + N|²
+  Ball SquaredDenominatorPlusRealPart() const;  // B + R = Re(D·conj(D + N))
+};
+PartValues PartsAt(const CrossingPolynomials<Ball>& c, const Ball& u);
 
 // A pair of roots ±jω (ω > 0) of a factor c0 + c2·s², c0/c2 > 0.
 struct AxisPair {

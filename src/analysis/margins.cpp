@@ -207,6 +207,7 @@ LoopMargins Margins(const TransferFunction& l, const RationalLoop& loop, bool cl
       finer(&CrossingPolynomials<FineBall>::gain, &CrossingPolynomials<Exact>::gain);
   Refinements finer_phase =
       finer(&CrossingPolynomials<FineBall>::phase, &CrossingPolynomials<Exact>::phase);
+  finer_phase.SetTighter([&fast](const Ball& u) { return PartsAt(fast, u).Phase(); });
   Refinements finer_distance =
       finer(&CrossingPolynomials<FineBall>::distance, &CrossingPolynomials<Exact>::distance);
   bool beyond = false;
