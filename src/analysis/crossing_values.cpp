@@ -367,11 +367,15 @@ const Poly<Ball>& LoopPolynomials::Slope(Polynomial which) {
   return *slot;
 }
 
-const CrossingPolynomials<FineBall>& LoopPolynomials::Fine() {
-  if (!fine_) {
-    fine_ = CrossingPolynomialsOf<FineBall>(loop_);
+const Poly<FineBall>& LoopPolynomials::Fine(Polynomial which) {
+  std::optional<Poly<FineBall>>& slot = fine_[static_cast<std::size_t>(which)];
+  if (!slot) {
+    if (!fine_parts_) {
+      fine_parts_ = LoopPartsOf<FineBall>(loop_);
+    }
+    slot = CrossingPolynomialOf(*fine_parts_, which);
   }
-  return *fine_;
+  return *slot;
 }
 
 const CrossingPolynomials<Exact>& LoopPolynomials::Exactly() {
@@ -383,31 +387,37 @@ const CrossingPolynomials<Exact>& LoopPolynomials::Exactly() {
 
 struct LoopPolynomials::ArbLevel {
   slong prec = 0;
+  LoopParts<ArbNumber> parts;
   std::array<ArbPolynomial, 6> polynomials;
+  std::array<bool, 6> formed{};
 };
 
 const ArbPolynomial& LoopPolynomials::Arb(Polynomial which, slong prec) {
-  for (const std::unique_ptr<ArbLevel>& level : arb_) {
-    if (level->prec == prec) {
-      return level->polynomials[static_cast<std::size_t>(which)];
+  ArbLevel* level = nullptr;
+  for (const std::unique_ptr<ArbLevel>& l : arb_) {
+    if (l->prec == prec) {
+      level = l.get();
     }
   }
-  auto level = std::make_unique<ArbLevel>();
-  level->prec = prec;
   const ArbPrecision working(prec);
-  const CrossingPolynomials<ArbNumber> c = CrossingPolynomialsOf<ArbNumber>(loop_);
-  for (std::size_t k = 0; k < level->polynomials.size(); ++k) {
-    const Poly<ArbNumber>& p = Select(c, static_cast<Polynomial>(k));
-    arb_poly_struct* out = level->polynomials[k].get();
+  if (level == nullptr) {
+    level = arb_.emplace_back(std::make_unique<ArbLevel>()).get();
+    level->prec = prec;
+    level->parts = LoopPartsOf<ArbNumber>(loop_);
+  }
+  const auto k = static_cast<std::size_t>(which);
+  arb_poly_struct* out = level->polynomials[k].get();
+  if (!level->formed[k]) {
+    const Poly<ArbNumber> p = CrossingPolynomialOf(level->parts, which);
     arb_poly_fit_length(out, static_cast<slong>(p.size()));
     for (std::size_t i = 0; i < p.size(); ++i) {
       arb_set(out->coeffs + i, p[i].get());
     }
     _arb_poly_set_length(out, static_cast<slong>(p.size()));
     _arb_poly_normalise(out);
+    level->formed[k] = true;
   }
-  arb_.push_back(std::move(level));
-  return arb_.back()->polynomials[static_cast<std::size_t>(which)];
+  return level->polynomials[k];
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -76,6 +76,16 @@ RationalLoop PitchRationalLoop(const TController& c);
 // with a negative imaginary part stand in for their pair and are skipped.
 RationalLoop RationalLoopOf(const TransferFunction& l);
 
+// N(jω) = E_N(u) + jω·O_N(u) and D(jω) = E_D(u) + jω·O_D(u): every crossing polynomial is formed
+// from these four.
+template <class T>
+struct LoopParts {
+  Poly<T> numerator_even;
+  Poly<T> numerator_odd;
+  Poly<T> denominator_even;
+  Poly<T> denominator_odd;
+};
+
 template <class T>
 struct CrossingPolynomials {
   Poly<T> gain;                 // G
@@ -84,15 +94,20 @@ struct CrossingPolynomials {
   Poly<T> distance;             // A'·B − A·B'
   Poly<T> squared_denominator;  // B = |D(jω)|²
   Poly<T> squared_sum;          // A = |D(jω) + N(jω)|²
-  // N(jω) = E_N(u) + jω·O_N(u), D(jω) = E_D(u) + jω·O_D(u): the polynomials above formed from
-  // these four at a point cancel far less near a crossing than their expanded coefficients do.
-  Poly<T> numerator_even;
-  Poly<T> numerator_odd;
-  Poly<T> denominator_even;
-  Poly<T> denominator_odd;
+  LoopParts<T> parts;
 };
 
-// The parts of N(jω) and D(jω) at u = ω² as balls, and from them the values of the crossing
+// One of the crossing polynomials.
+enum class CrossingPolynomial {
+  kGain,
+  kPhase,
+  kRealPart,
+  kDistance,
+  kSquaredDenominator,
+  kSquaredSum
+};
+
+// The parts of N and D at u = ω² as balls, and from them the values of the crossing
 // polynomials there: near a crossing these cancel far less than the expanded polynomials (whose
 // coefficients are larger than their value by orders of magnitude), so they enclose the value
 // more tightly. Each is an enclosure of the exact value at every point of u.
@@ -147,10 +162,18 @@ T ProductOf(const std::vector<Coefficient>& coefficients);
 
 template <class T>
 CrossingPolynomials<T> CrossingPolynomialsOf(const RationalLoop& loop);
+template <class T>
+LoopParts<T> LoopPartsOf(const RationalLoop& loop);
+// One crossing polynomial alone, from the parts.
+template <class T>
+Poly<T> CrossingPolynomialOf(const LoopParts<T>& parts, CrossingPolynomial which);
 
 extern template CrossingPolynomials<Ball> CrossingPolynomialsOf<Ball>(const RationalLoop&);
 extern template CrossingPolynomials<FineBall> CrossingPolynomialsOf<FineBall>(const RationalLoop&);
 extern template CrossingPolynomials<Exact> CrossingPolynomialsOf<Exact>(const RationalLoop&);
+extern template LoopParts<FineBall> LoopPartsOf<FineBall>(const RationalLoop&);
+extern template Poly<FineBall> CrossingPolynomialOf<FineBall>(const LoopParts<FineBall>&,
+                                                              CrossingPolynomial);
 extern template Ball ProductOf<Ball>(const std::vector<Coefficient>&);
 extern template Exact ProductOf<Exact>(const std::vector<Coefficient>&);
 
