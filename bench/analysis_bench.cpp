@@ -13,6 +13,7 @@
 #include "analysis/frequency_response.h"
 #include "analysis/margins.h"
 #include "analysis/stability.h"
+#include "core/model.h"
 
 namespace {
 
@@ -90,6 +91,37 @@ void BM_LoopMarginsRandom(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_LoopMarginsRandom)->Unit(benchmark::kMicrosecond);
+
+// The margins alone (the closed loop's stability given), over sets drawn as a study's rows are
+// in BM_StudyMarginsShare: each default coefficient scaled by a factor from 0.8 to 1.25; the
+// time is per loop, averaged over the 1024.
+void BM_LoopMarginsNearDefaults(benchmark::State& state) {
+  static const std::vector<pitch::TController> loops = [] {
+    std::mt19937_64 random(7);
+    std::uniform_real_distribution<double> scale(0.8, 1.25);
+    std::vector<pitch::TController> result;
+    while (result.size() < 1024) {
+      pitch::TController c;
+      pitch::Real* const fields[5] = {&c.c1, &c.c2, &c.c3, &c.c4, &c.c5};
+      for (std::size_t k = 0; k < 5; ++k) {
+        *fields[k] = pitch::kDefaultCoefficients[k] * scale(random);
+      }
+      try {
+        c.ComputeGearRatios();
+      } catch (const pitch::Exception&) {
+        continue;  // no ratios for these coefficients: draw again
+      }
+      result.push_back(c);
+    }
+    return result;
+  }();
+  std::size_t next = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(pitch::analysis::Margins(loops[next], true));
+    next = (next + 1) % loops.size();
+  }
+}
+BENCHMARK(BM_LoopMarginsNearDefaults)->Unit(benchmark::kMicrosecond);
 
 // One loop at a time from a mix of ordinary and extreme sets, so that a set whose margins leave
 // the fast path shows against the ordinary ones: the defaults and the negative c3; the default

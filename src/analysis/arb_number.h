@@ -94,7 +94,8 @@ inline ArbNumber FromExtended<ArbNumber>(Extended x) {
   return ArbNumber::Of(x);
 }
 
-extern template CrossingPolynomials<ArbNumber> CrossingPolynomialsOf<ArbNumber>(
-    const RationalLoop&);
+extern template LoopParts<ArbNumber> LoopPartsOf<ArbNumber>(const RationalLoop&);
+extern template Poly<ArbNumber> CrossingPolynomialOf<ArbNumber>(const LoopParts<ArbNumber>&,
+                                                                CrossingPolynomial);
 
 }  // namespace pitch::analysis

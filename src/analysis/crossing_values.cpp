@@ -112,6 +112,20 @@ Range AtMid(const Poly<Ball>& p, const MeanValue& m) {
   return RangeOf(EnclosedValue(p, Ball(m.mid)));
 }
 Range Over(const Poly<Ball>& p, const Ball& u) { return RangeOf(EnclosedValue(p, u)); }
+// Two enclosures of one value: their common part.
+Range Common(const Range& a, const Range& b) {
+  if (!Finite(b)) {
+    return a;
+  }
+  if (!Finite(a)) {
+    return b;
+  }
+  return {std::max(a.lo, b.lo), std::min(a.hi, b.hi)};
+}
+// The parts of N and D at u_m.
+PartValues PartsAtMid(const CrossingPolynomials<Ball>& fast, const MeanValue& m) {
+  return PartsAt(fast, Ball(m.mid));
+}
 // f(u_m) + f'(U)·[−δ, δ]
 Range Spread(const Range& at_mid, const Range& slope, const MeanValue& m) {
   const Extended e = Up(std::max(std::fabs(slope.lo), std::fabs(slope.hi)) * m.spread.hi);
@@ -149,6 +163,17 @@ std::optional<Range> Atan2(const Range& y, const Range& x) {
   const Extended e = Up(t * Up(1 + t));
   const Extended c = std::atan2(yc, xc);
   return Range{Down(DownLibm(c) - e), Up(UpLibm(c) + e)};
+}
+
+// 1 + q, the bounds rounded outwards by the sum's exact error alone (one unit of the sum when it
+// is not exact), so that a sum near 1 keeps q's digits.
+Range OnePlus(const Range& q) {
+  const Extended lo = 1 + q.lo;
+  const Extended hi = 1 + q.hi;
+  return {ball_detail::SumError(1, q.lo, lo) < 0 ? std::nextafter(lo, Extended{0}) : lo,
+          ball_detail::SumError(1, q.hi, hi) > 0
+              ? std::nextafter(hi, std::numeric_limits<Extended>::infinity())
+              : hi};
 }
 
 // lg over a positive range.
@@ -342,11 +367,15 @@ const Poly<Ball>& LoopPolynomials::Slope(Polynomial which) {
   return *slot;
 }
 
-const CrossingPolynomials<FineBall>& LoopPolynomials::Fine() {
-  if (!fine_) {
-    fine_ = CrossingPolynomialsOf<FineBall>(loop_);
+const Poly<FineBall>& LoopPolynomials::Fine(Polynomial which) {
+  std::optional<Poly<FineBall>>& slot = fine_[static_cast<std::size_t>(which)];
+  if (!slot) {
+    if (!fine_parts_) {
+      fine_parts_ = LoopPartsOf<FineBall>(loop_);
+    }
+    slot = CrossingPolynomialOf(*fine_parts_, which);
   }
-  return *fine_;
+  return *slot;
 }
 
 const CrossingPolynomials<Exact>& LoopPolynomials::Exactly() {
@@ -358,31 +387,37 @@ const CrossingPolynomials<Exact>& LoopPolynomials::Exactly() {
 
 struct LoopPolynomials::ArbLevel {
   slong prec = 0;
+  LoopParts<ArbNumber> parts;
   std::array<ArbPolynomial, 6> polynomials;
+  std::array<bool, 6> formed{};
 };
 
 const ArbPolynomial& LoopPolynomials::Arb(Polynomial which, slong prec) {
-  for (const std::unique_ptr<ArbLevel>& level : arb_) {
-    if (level->prec == prec) {
-      return level->polynomials[static_cast<std::size_t>(which)];
+  ArbLevel* level = nullptr;
+  for (const std::unique_ptr<ArbLevel>& l : arb_) {
+    if (l->prec == prec) {
+      level = l.get();
     }
   }
-  auto level = std::make_unique<ArbLevel>();
-  level->prec = prec;
   const ArbPrecision working(prec);
-  const CrossingPolynomials<ArbNumber> c = CrossingPolynomialsOf<ArbNumber>(loop_);
-  for (std::size_t k = 0; k < level->polynomials.size(); ++k) {
-    const Poly<ArbNumber>& p = Select(c, static_cast<Polynomial>(k));
-    arb_poly_struct* out = level->polynomials[k].get();
+  if (level == nullptr) {
+    level = arb_.emplace_back(std::make_unique<ArbLevel>()).get();
+    level->prec = prec;
+    level->parts = LoopPartsOf<ArbNumber>(loop_);
+  }
+  const auto k = static_cast<std::size_t>(which);
+  arb_poly_struct* out = level->polynomials[k].get();
+  if (!level->formed[k]) {
+    const Poly<ArbNumber> p = CrossingPolynomialOf(level->parts, which);
     arb_poly_fit_length(out, static_cast<slong>(p.size()));
     for (std::size_t i = 0; i < p.size(); ++i) {
       arb_set(out->coeffs + i, p[i].get());
     }
     _arb_poly_set_length(out, static_cast<slong>(p.size()));
     _arb_poly_normalise(out);
+    level->formed[k] = true;
   }
-  arb_.push_back(std::move(level));
-  return arb_.back()->polynomials[static_cast<std::size_t>(which)];
+  return level->polynomials[k];
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -818,11 +853,24 @@ std::optional<PhaseCrossingValues> ValuesAtPhaseCrossing(CrossingRoot& root) {
   std::optional<double> decibels;
   if (Finite(r) && Finite(b) && r.hi < 0 && r_mid.hi < 0 && b.lo > 0) {
     // f = B/(−R), f' = (B'·(−R) + B·R')/R²
-    const Range f = Spread(Quotient(b_mid, Negate(r_mid)),
-                           Quotient(Plus(Times(b_slope, Negate(r)), Times(b, dr)), Square(r)), mv);
+    const Range slope = Quotient(Plus(Times(b_slope, Negate(r)), Times(b, dr)), Square(r));
+    Range f = Spread(Quotient(b_mid, Negate(r_mid)), slope, mv);
     factor = Rounded(f);
-    const Range decibel_range = Scaled(Log10(f), kTwenty);
+    Range decibel_range = Scaled(Log10(f), kTwenty);
     decibels = Rounded(decibel_range);
+    if (!factor || !decibels) {
+      // f = 1 + q with q = (B + R)/(−R) from the parts, q' = f': near f = 1 (a loop near the
+      // stability boundary) q keeps the digits that B/(−R) loses, and the decibels with them.
+      const PartValues parts = PartsAtMid(fast, mv);
+      const Range q = Spread(
+          Quotient(RangeOf(parts.SquaredDenominatorPlusRealPart()), Negate(r_mid)), slope, mv);
+      if (Finite(q) && q.lo > -1) {
+        f = Common(f, OnePlus(q));
+        factor = factor ? factor : Rounded(f);
+        decibel_range = Common(decibel_range, Scaled(Log10(f), kTwenty));
+        decibels = decibels ? decibels : Rounded(decibel_range);
+      }
+    }
     if (!decibels && decibel_range.HasZero() &&
         root.Vanishes(Combination(root.polynomials().Exactly().squared_denominator, Exact(1),
                                   root.polynomials().Exactly().real_part))) {
@@ -897,16 +945,24 @@ Bounds CoarseDistanceAt(CrossingRoot& root) {
 double DistanceAt(CrossingRoot& root) {
   const CrossingPolynomials<Ball>& fast = root.polynomials().Fast();
   const MeanValue mv = MeanValueOf(root.u());
-  const Range a = AtMid(fast.squared_sum, mv);
-  const Range b = AtMid(fast.squared_denominator, mv);
+  Range a = AtMid(fast.squared_sum, mv);
+  Range b = AtMid(fast.squared_denominator, mv);
   const Range w = Over(fast.distance, root.u());
   const Range b_over = Over(fast.squared_denominator, root.u());
   if (Finite(a) && Finite(b) && Finite(w) && b.lo > 0 && b_over.lo > 0) {
     // (A/B)' = (A'·B − A·B')/B² = W/B², which is small over U: u* is a root of W.
-    const Range square = Spread(Quotient(Range{std::max(a.lo, Extended{0}), a.hi}, b),
-                                Quotient(w, Square(b_over)), mv);
-    const Range v = Sqrt(square);
-    if (const std::optional<double> d = Rounded(v)) {
+    const Range spread = Quotient(w, Square(b_over));
+    Range square = Spread(Quotient(Range{std::max(a.lo, Extended{0}), a.hi}, b), spread, mv);
+    if (const std::optional<double> d = Rounded(Sqrt(square))) {
+      return *d;
+    }
+    // A from the parts: |D + N|² near −1 without the cancellation of A's expanded coefficients.
+    const PartValues parts = PartsAtMid(fast, mv);
+    a = Common(a, RangeOf(parts.SquaredSum()));
+    b = Common(b, RangeOf(parts.SquaredDenominator()));
+    square =
+        Common(square, Spread(Quotient(Range{std::max(a.lo, Extended{0}), a.hi}, b), spread, mv));
+    if (const std::optional<double> d = Rounded(Sqrt(square))) {
       return *d;
     }
     if (square.lo <= 0 && root.Vanishes(root.polynomials().Exactly().squared_sum)) {

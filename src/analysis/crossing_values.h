@@ -77,15 +77,16 @@ class LoopPolynomials {
   LoopPolynomials& operator=(const LoopPolynomials&) = delete;
   ~LoopPolynomials();
 
-  enum class Polynomial { kGain, kPhase, kRealPart, kDistance, kSquaredDenominator, kSquaredSum };
+  using Polynomial = CrossingPolynomial;
 
   const CrossingPolynomials<Ball>& Fast() const { return fast_; }
   // The derivative d/du of a ball polynomial.
   const Poly<Ball>& Slope(Polynomial which);
-  const CrossingPolynomials<FineBall>& Fine();
+  // One polynomial with 128-bit midpoints, formed when first asked for.
+  const Poly<FineBall>& Fine(Polynomial which);
   const CrossingPolynomials<Exact>& Exactly();
 
-  // The same formed in Arb balls at prec bits.
+  // The same formed in Arb balls at prec bits, each when first asked for.
   const ArbPolynomial& Arb(Polynomial which, slong prec);
 
  private:
@@ -93,7 +94,8 @@ class LoopPolynomials {
   const RationalLoop& loop_;
   CrossingPolynomials<Ball> fast_;
   std::array<std::optional<Poly<Ball>>, 6> slopes_;
-  std::optional<CrossingPolynomials<FineBall>> fine_;
+  std::optional<LoopParts<FineBall>> fine_parts_;
+  std::array<std::optional<Poly<FineBall>>, 6> fine_;
   std::optional<CrossingPolynomials<Exact>> exact_;
   std::vector<std::unique_ptr<ArbLevel>> arb_;
 };

@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <utility>
 
 #include "analysis/arb_number.h"
 
@@ -85,10 +86,10 @@ EvenOdd<T> Split(const Poly<T>& p) {
 
 // |P(jω)|² = E² + u·O²
 template <class T>
-Poly<T> SquaredMagnitude(const EvenOdd<T>& p) {
+Poly<T> SquaredMagnitude(const Poly<T>& even, const Poly<T>& odd) {
   Poly<T> r;
-  AddProduct(r, p.even, p.even);
-  AddProduct(r, p.odd, p.odd, 1);
+  AddProduct(r, even, even);
+  AddProduct(r, odd, odd, 1);
   return r;
 }
 
@@ -274,33 +275,107 @@ RationalLoop RationalLoopOf(const TransferFunction& l) {
 }
 
 template <class T>
-CrossingPolynomials<T> CrossingPolynomialsOf(const RationalLoop& loop) {
-  const Poly<T> n = Expand<T>(loop.numerator);
-  const Poly<T> d = Expand<T>(loop.denominator);
-  const EvenOdd<T> ns = Split(n);
-  const EvenOdd<T> ds = Split(d);
-  CrossingPolynomials<T> c;
-  c.squared_denominator = SquaredMagnitude(ds);
-  const Poly<T>& b = c.squared_denominator;
-  const Poly<T> m = SquaredMagnitude(ns);
-  c.gain = m - b;
-  // (E_N + jω·O_N)·(E_D − jω·O_D)
-  AddProduct(c.real_part, ns.even, ds.even);
-  AddProduct(c.real_part, ns.odd, ds.odd, 1);
-  AddProduct(c.phase, ns.odd, ds.even);
-  AddProduct(c.phase, ns.even, ds.odd, 0, true);
+LoopParts<T> LoopPartsOf(const RationalLoop& loop) {
+  EvenOdd<T> n = Split(Expand<T>(loop.numerator));
+  EvenOdd<T> d = Split(Expand<T>(loop.denominator));
+  return {std::move(n.even), std::move(n.odd), std::move(d.even), std::move(d.odd)};
+}
+
+namespace {
+
+// (E_N + jω·O_N)·(E_D − jω·O_D) = R + jω·H
+template <class T>
+Poly<T> RealPartOf(const LoopParts<T>& p) {
+  Poly<T> r;
+  AddProduct(r, p.numerator_even, p.denominator_even);
+  AddProduct(r, p.numerator_odd, p.denominator_odd, 1);
+  return r;
+}
+template <class T>
+Poly<T> PhaseOf(const LoopParts<T>& p) {
+  Poly<T> h;
+  AddProduct(h, p.numerator_odd, p.denominator_even);
+  AddProduct(h, p.numerator_even, p.denominator_odd, 0, true);
+  return h;
+}
+
+}  // namespace
+
+template <class T>
+Poly<T> CrossingPolynomialOf(const LoopParts<T>& p, CrossingPolynomial which) {
+  switch (which) {
+    case CrossingPolynomial::kPhase:
+      return PhaseOf(p);
+    case CrossingPolynomial::kRealPart:
+      return RealPartOf(p);
+    case CrossingPolynomial::kSquaredDenominator:
+      return SquaredMagnitude(p.denominator_even, p.denominator_odd);
+    case CrossingPolynomial::kGain:
+      return SquaredMagnitude(p.numerator_even, p.numerator_odd) -
+             SquaredMagnitude(p.denominator_even, p.denominator_odd);
+    case CrossingPolynomial::kDistance:
+    case CrossingPolynomial::kSquaredSum:
+      break;
+  }
   // A = |D + N|² = B + K with K = |N|² + 2R, so A'·B − A·B' = K'·B − K·B': the terms B·B' cancel
   // exactly and are never formed, nor are the equal terms of K'·B and K·B' (Wronskian).
+  const Poly<T> b = SquaredMagnitude(p.denominator_even, p.denominator_odd);
+  const Poly<T> r = RealPartOf(p);
+  const Poly<T> k = SquaredMagnitude(p.numerator_even, p.numerator_odd) + r + r;
+  return which == CrossingPolynomial::kDistance ? Wronskian(k, b) : b + k;
+}
+
+template <class T>
+CrossingPolynomials<T> CrossingPolynomialsOf(const RationalLoop& loop) {
+  CrossingPolynomials<T> c;
+  c.parts = LoopPartsOf<T>(loop);
+  const LoopParts<T>& p = c.parts;
+  c.squared_denominator = SquaredMagnitude(p.denominator_even, p.denominator_odd);
+  const Poly<T>& b = c.squared_denominator;
+  const Poly<T> m = SquaredMagnitude(p.numerator_even, p.numerator_odd);
+  c.gain = m - b;
+  c.real_part = RealPartOf(p);
+  c.phase = PhaseOf(p);
+  // As in CrossingPolynomialOf: W = K'·B − K·B', A = B + K.
   const Poly<T> k = m + c.real_part + c.real_part;
   c.distance = Wronskian(k, b);
   c.squared_sum = b + k;
   return c;
 }
 
+PartValues PartsAt(const CrossingPolynomials<Ball>& c, const Ball& u) {
+  return {u, EnclosedValue(c.parts.numerator_even, u), EnclosedValue(c.parts.numerator_odd, u),
+          EnclosedValue(c.parts.denominator_even, u), EnclosedValue(c.parts.denominator_odd, u)};
+}
+
+Ball PartValues::Phase() const {
+  return numerator_odd * denominator_even - numerator_even * denominator_odd;
+}
+Ball PartValues::RealPart() const {
+  return numerator_even * denominator_even + u * (numerator_odd * denominator_odd);
+}
+Ball PartValues::SquaredDenominator() const {
+  return denominator_even * denominator_even + u * (denominator_odd * denominator_odd);
+}
+Ball PartValues::SquaredSum() const {
+  const Ball even = denominator_even + numerator_even;
+  const Ball odd = denominator_odd + numerator_odd;
+  return even * even + u * (odd * odd);
+}
+Ball PartValues::SquaredDenominatorPlusRealPart() const {
+  return denominator_even * (denominator_even + numerator_even) +
+         u * (denominator_odd * (denominator_odd + numerator_odd));
+}
+
 template CrossingPolynomials<Ball> CrossingPolynomialsOf<Ball>(const RationalLoop&);
 template CrossingPolynomials<FineBall> CrossingPolynomialsOf<FineBall>(const RationalLoop&);
 template CrossingPolynomials<Exact> CrossingPolynomialsOf<Exact>(const RationalLoop&);
-template CrossingPolynomials<ArbNumber> CrossingPolynomialsOf<ArbNumber>(const RationalLoop&);
+template LoopParts<FineBall> LoopPartsOf<FineBall>(const RationalLoop&);
+template LoopParts<ArbNumber> LoopPartsOf<ArbNumber>(const RationalLoop&);
+template Poly<FineBall> CrossingPolynomialOf<FineBall>(const LoopParts<FineBall>&,
+                                                       CrossingPolynomial);
+template Poly<ArbNumber> CrossingPolynomialOf<ArbNumber>(const LoopParts<ArbNumber>&,
+                                                         CrossingPolynomial);
 
 void ArbNumber::SetExtended(arf_t r, Extended x) {
   if (x == 0) {

@@ -76,6 +76,16 @@ RationalLoop PitchRationalLoop(const TController& c);
 // with a negative imaginary part stand in for their pair and are skipped.
 RationalLoop RationalLoopOf(const TransferFunction& l);
 
+// N(jω) = E_N(u) + jω·O_N(u) and D(jω) = E_D(u) + jω·O_D(u): every crossing polynomial is formed
+// from these four.
+template <class T>
+struct LoopParts {
+  Poly<T> numerator_even;
+  Poly<T> numerator_odd;
+  Poly<T> denominator_even;
+  Poly<T> denominator_odd;
+};
+
 template <class T>
 struct CrossingPolynomials {
   Poly<T> gain;                 // G
@@ -84,7 +94,37 @@ struct CrossingPolynomials {
   Poly<T> distance;             // A'·B − A·B'
   Poly<T> squared_denominator;  // B = |D(jω)|²
   Poly<T> squared_sum;          // A = |D(jω) + N(jω)|²
+  LoopParts<T> parts;
 };
+
+// One of the crossing polynomials.
+enum class CrossingPolynomial {
+  kGain,
+  kPhase,
+  kRealPart,
+  kDistance,
+  kSquaredDenominator,
+  kSquaredSum
+};
+
+// The parts of N and D at u = ω² as balls, and from them the values of the crossing
+// polynomials there: near a crossing these cancel far less than the expanded polynomials (whose
+// coefficients are larger than their value by orders of magnitude), so they enclose the value
+// more tightly. Each is an enclosure of the exact value at every point of u.
+struct PartValues {
+  Ball u;
+  Ball numerator_even;
+  Ball numerator_odd;
+  Ball denominator_even;
+  Ball denominator_odd;
+
+  Ball Phase() const;                           // H = O_N·E_D − E_N·O_D
+  Ball RealPart() const;                        // R = E_N·E_D + u·O_N·O_D
+  Ball SquaredDenominator() const;              // B = E_D² + u·O_D²
+  Ball SquaredSum() const;                      // A = |D + N|²
+  Ball SquaredDenominatorPlusRealPart() const;  // B + R = Re(D·conj(D + N))
+};
+PartValues PartsAt(const CrossingPolynomials<Ball>& c, const Ball& u);
 
 // A pair of roots ±jω (ω > 0) of a factor c0 + c2·s², c0/c2 > 0.
 struct AxisPair {
@@ -122,10 +162,18 @@ T ProductOf(const std::vector<Coefficient>& coefficients);
 
 template <class T>
 CrossingPolynomials<T> CrossingPolynomialsOf(const RationalLoop& loop);
+template <class T>
+LoopParts<T> LoopPartsOf(const RationalLoop& loop);
+// One crossing polynomial alone, from the parts.
+template <class T>
+Poly<T> CrossingPolynomialOf(const LoopParts<T>& parts, CrossingPolynomial which);
 
 extern template CrossingPolynomials<Ball> CrossingPolynomialsOf<Ball>(const RationalLoop&);
 extern template CrossingPolynomials<FineBall> CrossingPolynomialsOf<FineBall>(const RationalLoop&);
 extern template CrossingPolynomials<Exact> CrossingPolynomialsOf<Exact>(const RationalLoop&);
+extern template LoopParts<FineBall> LoopPartsOf<FineBall>(const RationalLoop&);
+extern template Poly<FineBall> CrossingPolynomialOf<FineBall>(const LoopParts<FineBall>&,
+                                                              CrossingPolynomial);
 extern template Ball ProductOf<Ball>(const std::vector<Coefficient>&);
 extern template Exact ProductOf<Exact>(const std::vector<Coefficient>&);
 

@@ -199,17 +199,16 @@ LoopMargins Margins(const TransferFunction& l, const RationalLoop& loop, bool cl
   m.axis_zeros = AxisFrequencies(reduced.zeros);
   LoopPolynomials polynomials(reduced.loop());
   const CrossingPolynomials<Ball>& fast = polynomials.Fast();
-  const auto finer = [&polynomials](Poly<FineBall> CrossingPolynomials<FineBall>::*fine,
+  const auto finer = [&polynomials](CrossingPolynomial which,
                                     Poly<Exact> CrossingPolynomials<Exact>::*exact) {
-    return Refinements([&polynomials, fine] { return polynomials.Fine().*fine; },
+    return Refinements([&polynomials, which] { return polynomials.Fine(which); },
                        [&polynomials, exact] { return polynomials.Exactly().*exact; });
   };
-  Refinements finer_gain =
-      finer(&CrossingPolynomials<FineBall>::gain, &CrossingPolynomials<Exact>::gain);
-  Refinements finer_phase =
-      finer(&CrossingPolynomials<FineBall>::phase, &CrossingPolynomials<Exact>::phase);
+  Refinements finer_gain = finer(CrossingPolynomial::kGain, &CrossingPolynomials<Exact>::gain);
+  Refinements finer_phase = finer(CrossingPolynomial::kPhase, &CrossingPolynomials<Exact>::phase);
+  finer_phase.SetTighter([&fast](const Ball& u) { return PartsAt(fast, u).Phase(); });
   Refinements finer_distance =
-      finer(&CrossingPolynomials<FineBall>::distance, &CrossingPolynomials<Exact>::distance);
+      finer(CrossingPolynomial::kDistance, &CrossingPolynomials<Exact>::distance);
   bool beyond = false;
 
   // Gain crossovers: the roots of G. In lowest terms no factor of N and D vanishes together on

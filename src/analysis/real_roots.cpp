@@ -36,8 +36,20 @@ int ExactSign(const Poly<Exact>& p, Extended omega) {
   return sgn(Evaluate(p, u));
 }
 
+// P over u: Horner's rule on the balls, or the tighter enclosure where there is one (when
+// Horner's rule leaves the sign open, or always when narrowest).
+Ball ValueOver(const Poly<Ball>& fast, const Refinements& finer, const Ball& u,
+               bool narrowest = false) {
+  const Ball horner = EnclosedValue(fast, u);
+  if (!finer.HasTighter() || (horner.Sign() != 2 && !narrowest)) {
+    return horner;
+  }
+  const Ball tighter = finer.Tighter(u);
+  return tighter.Finite() && (!horner.Finite() || tighter.rad < horner.rad) ? tighter : horner;
+}
+
 int SignAtExtended(const Poly<Ball>& fast, Refinements& finer, Extended omega) {
-  if (const int s = EnclosedValue(fast, Squared(omega)).Sign(); s != 2) {
+  if (const int s = ValueOver(fast, finer, Squared(omega)).Sign(); s != 2) {
     return s;
   }
   const FineBall w(omega);
@@ -459,7 +471,7 @@ bool InDoubleRange(Extended omega_lo, Extended omega_hi) {
 // within the disk (so the root between them is the disk's), else within the half-units around the
 // rounded omega. δ is first what the balls' width at the guess allows, |P| + radius over the
 // slope, then wider.
-RootPlace PlaceOf(std::span<const Ball> a, const Poly<Ball>& p, const Disk& d, Extended guess,
+RootPlace PlaceOf(const Poly<Ball>& p, const Refinements& finer, const Disk& d, Extended guess,
                   double omega, bool tight) {
   RootPlace place;
   place.centre = d.centre;
@@ -471,11 +483,12 @@ RootPlace PlaceOf(std::span<const Ball> a, const Poly<Ball>& p, const Disk& d, E
   }
   const Ball low_end = Ball(d.centre) - Ball(d.radius);
   const Ball high_end = Ball(d.centre) + Ball(d.radius);
-  const Ball at_guess = EnclosedValue(p, Squared(guess));
+  const Ball at_guess = ValueOver(p, finer, Squared(guess), true);
   Extended slope = 0;
   const Extended u = guess * guess;
-  for (std::size_t k = a.size(); k-- > 1;) {
-    slope = slope * u + static_cast<Extended>(k) * a[k].mid;
+  // P's own slope: a lacks P's factor u^k for roots at 0
+  for (std::size_t k = p.size(); k-- > 1;) {
+    slope = slope * u + static_cast<Extended>(k) * p[k].mid;
   }
   // δω = δu/(2ω), at least a unit and a half in the last place of the extended guess
   Extended delta = 2 * (std::fabs(at_guess.mid) + at_guess.rad) / std::fabs(slope) / (2 * guess);
@@ -491,8 +504,8 @@ RootPlace PlaceOf(std::span<const Ball> a, const Poly<Ball>& p, const Disk& d, E
           ub.mid + ub.rad < high_end.mid - high_end.rad)) {
       break;
     }
-    const int sign_a = EnclosedValue(p, ua).Sign();
-    const int sign_b = EnclosedValue(p, ub).Sign();
+    const int sign_a = ValueOver(p, finer, ua).Sign();
+    const int sign_b = ValueOver(p, finer, ub).Sign();
     if (sign_a != 2 && sign_b != 2 && sign_a * sign_b <= 0) {
       place.lo = lo;
       place.hi = hi;
@@ -537,7 +550,7 @@ std::optional<PositiveRoots> FastRoots(const Poly<Ball>& p, Refinements& finer, 
       return std::nullopt;
     }
     roots.omega.push_back(*omega);
-    roots.places.push_back(PlaceOf(a, p, d, guess, *omega, tight));
+    roots.places.push_back(PlaceOf(p, finer, d, guess, *omega, tight));
   }
   return roots;
 }

@@ -51,12 +51,18 @@ class Refinements {
     }
     return *exact_;
   }
+  // A second enclosure of P over a ball of u, tighter near a root than Horner's rule on the
+  // expanded balls (none: only those).
+  void SetTighter(std::function<Ball(const Ball&)> tighter) { tighter_ = std::move(tighter); }
+  bool HasTighter() const { return static_cast<bool>(tighter_); }
+  Ball Tighter(const Ball& u) const { return tighter_(u); }
 
  private:
   std::function<Poly<FineBall>()> make_fine_;
   std::function<Poly<Exact>()> make_exact_;
   std::optional<Poly<FineBall>> fine_;
   std::optional<Poly<Exact>> exact_;
+  std::function<Ball(const Ball&)> tighter_;
 };
 
 // Where a root ω* lies, for evaluating at it. ω* is within [lo, hi]: a certified enclosure about
