@@ -289,6 +289,9 @@ double EvenOf(double a, double b) { return (std::bit_cast<std::uint64_t>(a) & 1)
 // recognised as a zero or a tie before.
 constexpr slong kFirstPrecision = 128;
 constexpr slong kLastPrecision = 1 << 16;
+// Where a value's balls have not decided a sign by this precision, whether it is exactly zero is
+// tested exactly.
+constexpr slong kExactTestPrecision = 2048;
 
 }  // namespace
 
@@ -801,12 +804,14 @@ std::optional<PhaseCrossingValues> ValuesAtPhaseCrossing(CrossingRoot& root) {
     if (Finite(r) && r.lo > 0) {
       return std::nullopt;
     }
-    if (root.Vanishes(root.polynomials().Exactly().real_part)) {
-      return std::nullopt;  // N·conj D = 0: L = 0 or a pole of L there, no crossing
-    }
+    // The balls first: R(u*) may be a tiny fraction of its terms (near a lightly damped pole
+    // of L) without vanishing, and the exact test costs more than a few precisions.
     int sign = 2;
     ArbBall re;
     for (slong prec = kFirstPrecision; prec <= kLastPrecision && sign == 2; prec *= 2) {
+      if (prec == kExactTestPrecision && root.Vanishes(root.polynomials().Exactly().real_part)) {
+        return std::nullopt;  // N·conj D = 0: L = 0 or a pole of L there, no crossing
+      }
       EvaluateAt(root, P::kRealPart, root.Enclosure(prec), prec, re.get());
       sign = arb_is_negative(re.get()) ? -1 : arb_is_positive(re.get()) ? 1 : 2;
     }
@@ -921,7 +926,9 @@ double DistanceAt(CrossingRoot& root) {
       return *d;
     }
     if (prec >= 512) {
-      if (arb_contains_zero(v.get()) && root.Vanishes(root.polynomials().Exactly().squared_sum)) {
+      // A ball that is not finite (B's ball still holds 0) tells nothing about a zero of A.
+      if (arb_is_finite(v.get()) && arb_contains_zero(v.get()) &&
+          root.Vanishes(root.polynomials().Exactly().squared_sum)) {
         return 0;
       }
       if (const std::optional<Straddle> s = StraddledMidpoint(v.get());
