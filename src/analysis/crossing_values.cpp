@@ -809,11 +809,12 @@ std::optional<PhaseCrossingValues> ValuesAtPhaseCrossing(CrossingRoot& root) {
     int sign = 2;
     ArbBall re;
     for (slong prec = kFirstPrecision; prec <= kLastPrecision && sign == 2; prec *= 2) {
-      if (prec == kExactTestPrecision && root.Vanishes(root.polynomials().Exactly().real_part)) {
-        return std::nullopt;  // N·conj D = 0: L = 0 or a pole of L there, no crossing
-      }
       EvaluateAt(root, P::kRealPart, root.Enclosure(prec), prec, re.get());
       sign = arb_is_negative(re.get()) ? -1 : arb_is_positive(re.get()) ? 1 : 2;
+      if (sign == 2 && prec == kExactTestPrecision &&
+          root.Vanishes(root.polynomials().Exactly().real_part)) {
+        return std::nullopt;  // N·conj D = 0: L = 0 or a pole of L there, no crossing
+      }
     }
     if (sign != -1) {
       return std::nullopt;
@@ -858,7 +859,8 @@ std::optional<PhaseCrossingValues> ValuesAtPhaseCrossing(CrossingRoot& root) {
       arb_log_base_ui(level.get(), f.get(), 10, prec);
       arb_mul_ui(level.get(), level.get(), 20, prec);
       decibels = Rounded(level.get());
-      if (!decibels && arb_contains_zero(level.get()) &&
+      // (A ball that is not finite, from a factor's ball that still holds 0, tells nothing.)
+      if (!decibels && arb_is_finite(level.get()) && arb_contains_zero(level.get()) &&
           root.Vanishes(Combination(root.polynomials().Exactly().squared_denominator, Exact(1),
                                     root.polynomials().Exactly().real_part))) {
         factor = 1;
@@ -891,8 +893,17 @@ Bounds CoarseDistanceAt(CrossingRoot& root) {
   const CrossingPolynomials<Ball>& fast = root.polynomials().Fast();
   const Range a = Over(fast.squared_sum, root.u());
   const Range b = Over(fast.squared_denominator, root.u());
-  if (!Finite(a) || !Finite(b) || !(b.lo > 0)) {
-    return {0, std::numeric_limits<Extended>::infinity()};
+  const Extended infinity = std::numeric_limits<Extended>::infinity();
+  if (!Finite(a) || !Finite(b)) {
+    return {0, infinity};
+  }
+  if (!(b.lo > 0)) {
+    // B = |D|² ≥ 0 exactly: beside a lightly damped pole of L, where B's ball still holds 0,
+    // A/B is at least A's least value over B's greatest.
+    if (a.lo > 0 && b.hi > 0) {
+      return {Sqrt(Quotient(Range{a.lo, a.lo}, Range{b.hi, b.hi})).lo, infinity};
+    }
+    return {0, infinity};
   }
   const Range v =
       Sqrt(Quotient(Range{std::max(a.lo, Extended{0}), std::max(a.hi, Extended{0})}, b));
