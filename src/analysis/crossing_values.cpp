@@ -289,9 +289,6 @@ double EvenOf(double a, double b) { return (std::bit_cast<std::uint64_t>(a) & 1)
 // recognised as a zero or a tie before.
 constexpr slong kFirstPrecision = 128;
 constexpr slong kLastPrecision = 1 << 16;
-// Where a value's balls have not decided a sign by this precision, whether it is exactly zero is
-// tested exactly.
-constexpr slong kExactTestPrecision = 2048;
 
 }  // namespace
 
@@ -790,7 +787,7 @@ void AbsolutePhaseMargin(CrossingRoot& root, arb_t out, slong prec) {
   RadiansToDegrees(out, prec);
 }
 
-std::optional<PhaseCrossingValues> ValuesAtPhaseCrossing(CrossingRoot& root) {
+std::optional<PhaseCrossingValues> ValuesAtPhaseCrossing(CrossingRoot& root, bool axis_roots) {
   const CrossingPolynomials<Ball>& fast = root.polynomials().Fast();
   const MeanValue mv = MeanValueOf(root.u());
   const Range r_mid = AtMid(fast.real_part, mv);
@@ -804,17 +801,15 @@ std::optional<PhaseCrossingValues> ValuesAtPhaseCrossing(CrossingRoot& root) {
     if (Finite(r) && r.lo > 0) {
       return std::nullopt;
     }
-    // The balls first: R(u*) may be a tiny fraction of its terms (near a lightly damped pole
-    // of L) without vanishing, and the exact test costs more than a few precisions.
+    if (axis_roots && root.Vanishes(root.polynomials().Exactly().real_part)) {
+      return std::nullopt;  // N·conj D = 0: L = 0 or a pole of L there, no crossing
+    }
+    // R(u*) ≠ 0, though it may be a tiny fraction of its terms (beside a lightly damped pole).
     int sign = 2;
     ArbBall re;
     for (slong prec = kFirstPrecision; prec <= kLastPrecision && sign == 2; prec *= 2) {
       EvaluateAt(root, P::kRealPart, root.Enclosure(prec), prec, re.get());
       sign = arb_is_negative(re.get()) ? -1 : arb_is_positive(re.get()) ? 1 : 2;
-      if (sign == 2 && prec == kExactTestPrecision &&
-          root.Vanishes(root.polynomials().Exactly().real_part)) {
-        return std::nullopt;  // N·conj D = 0: L = 0 or a pole of L there, no crossing
-      }
     }
     if (sign != -1) {
       return std::nullopt;
