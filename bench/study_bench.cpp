@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "core/controller.h"
+#include "study/row.h"
 #include "study/study.h"
 
 namespace {
@@ -242,6 +243,70 @@ void BM_StudyMarginsShare(benchmark::State& state) {
   state.counters["margins_share"] = (with - without) / without;
 }
 BENCHMARK(BM_StudyMarginsShare)->Unit(benchmark::kMillisecond)->MinTime(4);
+
+// One study row with margins (synthesis, simulation, analysis, margins) per set of a mix of
+// ordinary and extreme sets: twelve around the defaults, and sets whose loops have roots near
+// 1e±150 and 1e154, crossings near 1e7 and 1e154 in one loop, coefficients near 1e-263 and
+// 1e135, the defaults scaled in frequency by 2^±300, a lightly damped loop and a pole pair of L
+// on the axis. Each set's cost is the least of five timings of a few rows (thread time);
+// counters: the median and the worst set's row, and their ratio (target: at most 20).
+void BM_StudyRowMix(benchmark::State& state) {
+  using Coefficients = std::array<pitch::Real, 5>;
+  std::vector<Coefficients> sets;
+  std::mt19937_64 random(11);
+  std::uniform_real_distribution<double> scale(0.8, 1.25);
+  for (int k = 0; k < 12; ++k) {
+    Coefficients c{};
+    for (std::size_t i = 0; i < 5; ++i) {
+      c[i] = pitch::kDefaultCoefficients[i] * scale(random);
+    }
+    sets.push_back(c);
+  }
+  const auto scaled = [](double a) {
+    const Coefficients& d = pitch::kDefaultCoefficients;
+    return Coefficients{d[0] * a, d[1] * a * a, d[2] * a, d[3] * a, d[4] * a};
+  };
+  sets.push_back(scaled(0x1p300));
+  sets.push_back(scaled(0x1p-300));
+  sets.push_back({1.2318778779988625e-150, 5.115111450396023e-300, -1.56806931182502e-151,
+                  4.4431849333672393e-150, 8.198747762598484e-151});
+  sets.push_back({4.630392010348025e+150, 4.59358353934957e+300, -1.321765078188936e+150,
+                  2.5010212186045925e+150, 1.704149656775364e+150});
+  sets.push_back({0.88, 1e308, 7.028, 0.987, 0.251});
+  sets.push_back({1.397e-263, 9.144e135, -7.203e124, 2.146e-269, 2.146e-269});
+  sets.push_back({-3.9445840745745637, 17.622344626098055, -96.84800218534504, 2.4009044138406184,
+                  1.543679660734072});
+  sets.push_back({0.25, 1.3, -5.0, 0.5, -0.75});
+  constexpr int kRows = 4;
+  std::vector<double> cost(sets.size(), 0);
+  std::size_t worst = 0;
+  for (auto _ : state) {
+    for (std::size_t k = 0; k < sets.size(); ++k) {
+      double least = 0;
+      for (int attempt = 0; attempt < 5; ++attempt) {
+        const double start = ThreadSeconds();
+        for (int r = 0; r < kRows; ++r) {
+          pitch::TController controller;
+          pitch::study::RowResult result;
+          pitch::study::ComputeRow(sets[k], nullptr, controller, result, true);
+          benchmark::DoNotOptimize(result);
+        }
+        const double seconds = (ThreadSeconds() - start) / kRows;
+        least = attempt == 0 ? seconds : std::min(least, seconds);
+      }
+      cost[k] = least;
+    }
+  }
+  std::vector<double> sorted = cost;
+  std::sort(sorted.begin(), sorted.end());
+  worst = static_cast<std::size_t>(std::max_element(cost.begin(), cost.end()) - cost.begin());
+  const double median = sorted[sorted.size() / 2];
+  state.counters["median_row_us"] = median * 1e6;
+  state.counters["worst_row_us"] = sorted.back() * 1e6;
+  state.counters["worst_over_median"] = sorted.back() / median;
+  state.SetLabel("worst: set " + std::to_string(worst));
+}
+BENCHMARK(BM_StudyRowMix)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 pitch::study::StudyOptions Sweep(std::int64_t sets, int jobs) {
   pitch::study::StudyOptions o;

@@ -822,7 +822,7 @@ void AbsolutePhaseMargin(CrossingRoot& root, arb_t out, slong prec) {
   RadiansToDegrees(out, prec);
 }
 
-std::optional<PhaseCrossingValues> ValuesAtPhaseCrossing(CrossingRoot& root) {
+std::optional<PhaseCrossingValues> ValuesAtPhaseCrossing(CrossingRoot& root, bool axis_roots) {
   const CrossingPolynomials<Ball>& fast = root.polynomials().Fast();
   const MeanValue mv = MeanValueOf(root.u());
   const Range r_mid = AtMid(fast.real_part, mv);
@@ -836,9 +836,10 @@ std::optional<PhaseCrossingValues> ValuesAtPhaseCrossing(CrossingRoot& root) {
     if (Finite(r) && r.lo > 0) {
       return std::nullopt;
     }
-    if (root.Vanishes(root.polynomials().Exactly().real_part)) {
+    if (axis_roots && root.Vanishes(root.polynomials().Exactly().real_part)) {
       return std::nullopt;  // N·conj D = 0: L = 0 or a pole of L there, no crossing
     }
+    // R(u*) ≠ 0, though it may be a tiny fraction of its terms (beside a lightly damped pole).
     int sign = 2;
     ArbBall re;
     for (slong prec = kFirstPrecision; prec <= kLastPrecision && sign == 2; prec *= 2) {
@@ -901,7 +902,8 @@ std::optional<PhaseCrossingValues> ValuesAtPhaseCrossing(CrossingRoot& root) {
       arb_log_base_ui(level.get(), f.get(), 10, prec);
       arb_mul_ui(level.get(), level.get(), 20, prec);
       decibels = Rounded(level.get());
-      if (!decibels && arb_contains_zero(level.get()) &&
+      // (A ball that is not finite, from a factor's ball that still holds 0, tells nothing.)
+      if (!decibels && arb_is_finite(level.get()) && arb_contains_zero(level.get()) &&
           root.Vanishes(Combination(root.polynomials().Exactly().squared_denominator, Exact(1),
                                     root.polynomials().Exactly().real_part))) {
         factor = 1;
@@ -934,8 +936,17 @@ Bounds CoarseDistanceAt(CrossingRoot& root) {
   const CrossingPolynomials<Ball>& fast = root.polynomials().Fast();
   const Range a = Over(fast.squared_sum, root.u());
   const Range b = Over(fast.squared_denominator, root.u());
-  if (!Finite(a) || !Finite(b) || !(b.lo > 0)) {
-    return {0, std::numeric_limits<Extended>::infinity()};
+  const Extended infinity = std::numeric_limits<Extended>::infinity();
+  if (!Finite(a) || !Finite(b)) {
+    return {0, infinity};
+  }
+  if (!(b.lo > 0)) {
+    // B = |D|² ≥ 0 exactly: beside a lightly damped pole of L, where B's ball still holds 0,
+    // A/B is at least A's least value over B's greatest.
+    if (a.lo > 0 && b.hi > 0) {
+      return {Sqrt(Quotient(Range{a.lo, a.lo}, Range{b.hi, b.hi})).lo, infinity};
+    }
+    return {0, infinity};
   }
   const Range v =
       Sqrt(Quotient(Range{std::max(a.lo, Extended{0}), std::max(a.hi, Extended{0})}, b));
@@ -977,7 +988,9 @@ double DistanceAt(CrossingRoot& root) {
       return *d;
     }
     if (prec >= 512) {
-      if (arb_contains_zero(v.get()) && root.Vanishes(root.polynomials().Exactly().squared_sum)) {
+      // A ball that is not finite (B's ball still holds 0) tells nothing about a zero of A.
+      if (arb_is_finite(v.get()) && arb_contains_zero(v.get()) &&
+          root.Vanishes(root.polynomials().Exactly().squared_sum)) {
         return 0;
       }
       if (const std::optional<Straddle> s = StraddledMidpoint(v.get());

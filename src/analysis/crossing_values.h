@@ -155,7 +155,10 @@ struct PhaseCrossingValues {
   double factor = 0;
   double decibels = 0;
 };
-std::optional<PhaseCrossingValues> ValuesAtPhaseCrossing(CrossingRoot& root);
+// N·conj D vanishes at a root of H only at a pole or zero of L on the axis: without them
+// (axis_roots false) the side is decided in balls alone, however near 0 R(u*) lies.
+std::optional<PhaseCrossingValues> ValuesAtPhaseCrossing(CrossingRoot& root,
+                                                         bool axis_roots = true);
 // |decibels| at a phase crossing, as a ball.
 void AbsoluteDecibels(CrossingRoot& root, arb_t out, slong prec);
 

@@ -235,7 +235,8 @@ LoopMargins Margins(const TransferFunction& l, const RationalLoop& loop, bool cl
   for (std::size_t k = 0; k < crossings.omega.size(); ++k) {
     CrossingRoot& root =
         crossing_roots.emplace_back(polynomials, CrossingKind::kPhaseCrossing, crossings, k);
-    if (const std::optional<PhaseCrossingValues> v = ValuesAtPhaseCrossing(root)) {
+    if (const std::optional<PhaseCrossingValues> v =
+            ValuesAtPhaseCrossing(root, !reduced.poles.empty() || !reduced.zeros.empty())) {
       const Extended omega = (root.omega_lo() + root.omega_hi()) / 2;
       const Extended turns = std::round((Evaluate(l, omega).phase + kPi) / (2 * kPi));
       m.gain.push_back(

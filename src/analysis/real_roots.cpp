@@ -120,14 +120,22 @@ std::optional<Stripped> Strip(const Poly<Ball>& p) {
 // The approximations and the inclusion test run in double precision on P scaled to its roots'
 // size: b_k = a_k·σ^(k−n)/a_n with σ a power of two, so b_n = 1 and the roots of b are those of
 // P over σ. br_k bounds |b_k − the exact scaled coefficient|: the balls' radii, the division by
-// the leading coefficient and the rounding to a double.
-using ComplexD = std::complex<double>;
-
+// the leading coefficient and the rounding to a double. When the roots spread too far for the
+// double range (crossings near 1e7 and 1e154 of one loop: the scaled roots reach 1e±150 and their
+// powers overflow), the same runs in extended precision, whose range holds them.
+template <class T>
 struct Scaled {
-  std::vector<double> b;
-  std::vector<double> br;
+  std::vector<T> b;
+  std::vector<T> br;
   int scale = 0;  // σ = 2^scale
 };
+
+// What the scaled coefficients' rounding to T (after the extended division and scaling) is
+// bounded by, relative to them.
+template <class T>
+constexpr T kScaledRounding = 0x1p-52;
+template <>
+constexpr Extended kScaledRounding<Extended> = 0x1p-62L;
 
 // x·2^e. For e in the normal exponent range the product with 2^e built from its bits, which
 // rounds as ldexp does (also into the subnormal range) and costs less than libm's ldexp.
@@ -139,7 +147,8 @@ Extended TimesTwoToThe(Extended x, int e) {
                  std::uint64_t{1} << 63, static_cast<std::uint16_t>(e + 16383), {}});
 }
 
-std::optional<Scaled> Scale(std::span<const Ball> a) {
+template <class T>
+std::optional<Scaled<T>> Scale(std::span<const Ball> a) {
   const std::size_t n = a.size() - 1;
   const Extended lead = std::fabs(a.back().mid) - a.back().rad;
   const Extended magnitude =
@@ -147,7 +156,7 @@ std::optional<Scaled> Scale(std::span<const Ball> a) {
   if (!(lead > 0) || !std::isfinite(magnitude)) {
     return std::nullopt;
   }
-  Scaled s;
+  Scaled<T> s;
   s.scale = static_cast<int>(std::lround(magnitude));
   s.b.resize(n + 1);
   s.br.resize(n + 1);
@@ -156,9 +165,9 @@ std::optional<Scaled> Scale(std::span<const Ball> a) {
     const Extended value = TimesTwoToThe(a[k].mid / a.back().mid, e);
     const Extended radius = TimesTwoToThe(
         (a[k].rad + std::fabs(a[k].mid) * a.back().rad / std::fabs(a.back().mid)) / lead, e);
-    s.b[k] = static_cast<double>(value);
-    s.br[k] = static_cast<double>(radius * (1 + 0x1p-50L) + std::fabs(value) * 0x1p-52L) +
-              std::numeric_limits<double>::denorm_min();
+    s.b[k] = static_cast<T>(value);
+    s.br[k] = static_cast<T>(radius * (1 + 0x1p-50L) + std::fabs(value) * kScaledRounding<T>) +
+              std::numeric_limits<T>::denorm_min();
     if (!std::isfinite(s.b[k]) || !std::isfinite(s.br[k])) {
       return std::nullopt;
     }
@@ -170,30 +179,40 @@ std::optional<Scaled> Scale(std::span<const Ball> a) {
 
 // The complex arithmetic is written out in real operations: std::complex's product also
 // handles infinities and NaNs, which costs more than the iteration's own work.
-double SquaredModulus(ComplexD z) { return z.real() * z.real() + z.imag() * z.imag(); }
-double Modulus(ComplexD z) { return std::sqrt(SquaredModulus(z)); }
-ComplexD Times(ComplexD x, ComplexD y) {
+template <class T>
+T SquaredModulus(std::complex<T> z) {
+  return z.real() * z.real() + z.imag() * z.imag();
+}
+template <class T>
+T Modulus(std::complex<T> z) {
+  return std::sqrt(SquaredModulus(z));
+}
+template <class T>
+std::complex<T> Times(std::complex<T> x, std::complex<T> y) {
   return {x.real() * y.real() - x.imag() * y.imag(), x.real() * y.imag() + x.imag() * y.real()};
 }
 // 1/y, with one division: used only to approximate the roots, never to bound them.
-ComplexD Reciprocal(ComplexD y) {
-  const double inverse = 1 / SquaredModulus(y);
+template <class T>
+std::complex<T> Reciprocal(std::complex<T> y) {
+  const T inverse = 1 / SquaredModulus(y);
   return {y.real() * inverse, -y.imag() * inverse};
 }
 
 // P and P' at z by Horner's rule.
-void Horner(const std::vector<double>& b, ComplexD z, ComplexD& value, ComplexD& slope) {
-  const double x = z.real();
-  const double y = z.imag();
-  double vr = 0;
-  double vi = 0;
-  double sr = 0;
-  double si = 0;
+template <class T>
+void Horner(const std::vector<T>& b, std::complex<T> z, std::complex<T>& value,
+            std::complex<T>& slope) {
+  const T x = z.real();
+  const T y = z.imag();
+  T vr = 0;
+  T vi = 0;
+  T sr = 0;
+  T si = 0;
   for (std::size_t k = b.size(); k-- > 0;) {
-    const double next_sr = sr * x - si * y + vr;
+    const T next_sr = sr * x - si * y + vr;
     si = sr * y + si * x + vi;
     sr = next_sr;
-    const double next_vr = vr * x - vi * y + b[k];
+    const T next_vr = vr * x - vi * y + b[k];
     vi = vr * y + vi * x;
     vr = next_vr;
   }
@@ -203,15 +222,17 @@ void Horner(const std::vector<double>& b, ComplexD z, ComplexD& value, ComplexD&
 
 // All roots of the monic b (degree n ≥ 1, b_0 ≠ 0): directly for n ≤ 2, else by the
 // Aberth–Ehrlich iteration from points on the unit circle (the scaled roots' geometric mean).
-std::vector<ComplexD> ApproximateRoots(const std::vector<double>& b) {
+template <class T>
+std::vector<std::complex<T>> ApproximateRoots(const std::vector<T>& b) {
+  using ComplexD = std::complex<T>;
   const std::size_t n = b.size() - 1;
   if (n == 1) {
     return {ComplexD(-b[0])};
   }
   if (n == 2) {
     const std::vector<ComplexExtended> r = QuadraticRoots(1, b[1], b[0]);
-    return {ComplexD(static_cast<double>(r[0].real()), static_cast<double>(r[0].imag())),
-            ComplexD(static_cast<double>(r[1].real()), static_cast<double>(r[1].imag()))};
+    return {ComplexD(static_cast<T>(r[0].real()), static_cast<T>(r[0].imag())),
+            ComplexD(static_cast<T>(r[1].real()), static_cast<T>(r[1].imag()))};
   }
   // Starting points on circles whose radii the Newton polygon gives: the upper convex hull of
   // the points (k, log|b_k|); an edge from i to j stands for j − i roots of modulus about
@@ -226,8 +247,8 @@ std::vector<ComplexD> ApproximateRoots(const std::vector<double>& b) {
       const std::size_t i = hull[hull.size() - 2];
       const std::size_t j = hull.back();
       // j lies on or below the chord from i to k: not a vertex of the upper hull
-      if ((height(j) - height(i)) * static_cast<double>(k - i) <=
-          (height(k) - height(i)) * static_cast<double>(j - i)) {
+      if ((height(j) - height(i)) * static_cast<T>(k - i) <=
+          (height(k) - height(i)) * static_cast<T>(j - i)) {
         hull.pop_back();
       } else {
         break;
@@ -240,12 +261,12 @@ std::vector<ComplexD> ApproximateRoots(const std::vector<double>& b) {
   for (std::size_t e = 0; e + 1 < hull.size(); ++e) {
     const std::size_t i = hull[e];
     const std::size_t j = hull[e + 1];
-    const auto count = static_cast<double>(j - i);
-    const double radius = std::exp((height(i) - height(j)) / count);
+    const auto count = static_cast<T>(j - i);
+    const T radius = std::exp((height(i) - height(j)) / count);
     for (std::size_t m = 0; m < j - i; ++m) {
       z.push_back(
-          std::polar(radius, 2 * std::numbers::pi * (static_cast<double>(m) + 0.25) / count + 0.4 +
-                                 static_cast<double>(e)));
+          std::polar(radius, 2 * std::numbers::pi_v<T> * (static_cast<T>(m) + T{0.25}) / count +
+                                 T{0.4} + static_cast<T>(e)));
     }
   }
   for (int iteration = 0; iteration < 100; ++iteration) {
@@ -264,7 +285,7 @@ std::vector<ComplexD> ApproximateRoots(const std::vector<double>& b) {
           sum += Reciprocal(z[i] - z[j]);
         }
       }
-      const ComplexD step = Times(ratio, Reciprocal(1.0 - Times(ratio, sum)));
+      const ComplexD step = Times(ratio, Reciprocal(T{1} - Times(ratio, sum)));
       if (!std::isfinite(step.real()) || !std::isfinite(step.imag())) {
         return {};
       }
@@ -285,28 +306,30 @@ std::vector<ComplexD> ApproximateRoots(const std::vector<double>& b) {
 // Smith's radii: every root lies in a disk |w − z_i| ≤ ρ_i, and a connected group of m disks
 // holds exactly m roots. |b(z_i)| is bounded from above through the coefficients' bounds br and a
 // generous bound on the rounding of Horner's rule; the other factors are bounded from below.
-std::vector<double> InclusionRadii(const Scaled& s, const std::vector<ComplexD>& z) {
+template <class T>
+std::vector<T> InclusionRadii(const Scaled<T>& s, const std::vector<std::complex<T>>& z) {
+  using ComplexD = std::complex<T>;
   const std::size_t n = z.size();
-  const double rounding = 8 * static_cast<double>(n + 1) * 0x1p-53;
-  std::vector<double> rho(n);
+  const T rounding = 8 * static_cast<T>(n + 1) * std::numeric_limits<T>::epsilon() / 2;
+  std::vector<T> rho(n);
   for (std::size_t i = 0; i < n; ++i) {
     ComplexD value;
     ComplexD slope;
     Horner(s.b, z[i], value, slope);
-    const double r = Modulus(z[i]);
-    double bound = 0;
+    const T r = Modulus(z[i]);
+    T bound = 0;
     for (std::size_t k = s.b.size(); k-- > 0;) {
       bound = bound * r + s.br[k] + rounding * std::fabs(s.b[k]);
     }
-    double product = 1;
+    T product = 1;
     for (std::size_t j = 0; j < n; ++j) {
       if (j != i) {
         product *= Modulus(z[i] - z[j]);
       }
     }
-    const double numerator = (Modulus(value) + bound) * (1 + 0x1p-48);
-    const double denominator = product * (1 - 0x1p-48 * static_cast<double>(n + 2));
-    rho[i] = static_cast<double>(n) * numerator / denominator * (1 + 0x1p-48);
+    const T numerator = (Modulus(value) + bound) * (1 + T{0x1p-48});
+    const T denominator = product * (1 - T{0x1p-48} * static_cast<T>(n + 2));
+    rho[i] = static_cast<T>(n) * numerator / denominator * (1 + 0x1p-48);
     if (!(denominator > 0) || !std::isfinite(rho[i])) {
       return {};
     }
@@ -319,18 +342,26 @@ struct Disk {
   Extended radius = 0;
 };
 
-// The disks of the positive real roots; empty optional when the disks do not certify them.
-std::optional<std::vector<Disk>> PositiveRootDisks(std::span<const Ball> a) {
-  const std::optional<Scaled> s = Scale(a);
+// The disks of the positive real roots, the approximations and the radii in T; empty optional
+// when the disks do not certify them, and out_of_range set when that is because a value left
+// T's range (a non-finite coefficient, step or radius).
+template <class T>
+std::optional<std::vector<Disk>> PositiveRootDisksIn(std::span<const Ball> a, bool& out_of_range) {
+  using ComplexD = std::complex<T>;
+  out_of_range = false;
+  const std::optional<Scaled<T>> s = Scale<T>(a);
   if (!s) {
+    out_of_range = true;
     return std::nullopt;
   }
   std::vector<ComplexD> z = ApproximateRoots(s->b);
   if (z.empty()) {
+    out_of_range = true;
     return std::nullopt;
   }
-  std::vector<double> rho = InclusionRadii(*s, z);
+  std::vector<T> rho = InclusionRadii(*s, z);
   if (rho.empty()) {
+    out_of_range = true;
     return std::nullopt;
   }
   // Disjoint disks hold one root each.
@@ -349,7 +380,7 @@ std::optional<std::vector<Disk>> PositiveRootDisks(std::span<const Ball> a) {
     if (z[i].imag() == 0 || std::fabs(z[i].imag()) > rho[i]) {
       continue;
     }
-    const double wider = (rho[i] + std::fabs(z[i].imag())) * (1 + 0x1p-50);
+    const T wider = (rho[i] + std::fabs(z[i].imag())) * (1 + T{0x1p-50});
     const ComplexD centre = z[i].real();
     for (std::size_t j = 0; j < z.size(); ++j) {
       if (j != i && !(Modulus(centre - z[j]) > (wider + rho[j]) * (1 + 0x1p-48))) {
@@ -367,7 +398,7 @@ std::optional<std::vector<Disk>> PositiveRootDisks(std::span<const Ball> a) {
       }
       continue;  // a complex root
     }
-    const double x = z[i].real();
+    const T x = z[i].real();
     if (x - rho[i] > 0) {
       disks.push_back({std::ldexp(static_cast<Extended>(x), s->scale),
                        std::ldexp(static_cast<Extended>(rho[i]), s->scale)});
@@ -378,6 +409,19 @@ std::optional<std::vector<Disk>> PositiveRootDisks(std::span<const Ball> a) {
   std::sort(disks.begin(), disks.end(),
             [](const Disk& l, const Disk& r) { return l.centre < r.centre; });
   return disks;
+}
+
+// The disks in double precision, and in extended precision where the double range cannot hold
+// the scaled polynomial or its roots.
+std::optional<std::vector<Disk>> PositiveRootDisks(std::span<const Ball> a) {
+  bool out_of_range = false;
+  if (std::optional<std::vector<Disk>> disks = PositiveRootDisksIn<double>(a, out_of_range)) {
+    return disks;
+  }
+  if (!out_of_range) {
+    return std::nullopt;
+  }
+  return PositiveRootDisksIn<Extended>(a, out_of_range);
 }
 
 // Newton steps on f(ω) = P(ω²) from guess, kept within [lo, hi], and one more once a step has

@@ -1322,6 +1322,12 @@ std::vector<MarginRow> MarginRows() {
                      {4.630392010348025e+150, 4.59358353934957e+300, -1.321765078188936e+150,
                       2.5010212186045925e+150, 1.704149656775364e+150},
                      std::nullopt, 1, 1));
+  // c4, c5 near 2e-72 against c2 near 9e135: a pole pair of L damped by ζ near 1e-140 with the
+  // phase crossing beside it (gain margin 2.2e-140), where the loop's polynomials cancel to a
+  // 1e-140th of their terms; crossings near 1e68 and a distance extreme near 1e-2.
+  rows.push_back(PitchMarginRow("ResonanceDampedNear1e140",
+                                {1.397e-263, 9.144e135, -7.203e124, 2.146e-72, 2.146e-72},
+                                std::nullopt, 1, 1));
   // A pair of closed-loop poles exactly on the axis: L = −1 there, every margin exactly 0.
   rows.push_back(PitchMarginRow("MarginalClosedLoop", {0.5, 0.6875, 1, 2, -0.75},
                                 std::array<Real, 3>{0.25, 0.5625, 0.875}, 1, 2));
