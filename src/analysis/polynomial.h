@@ -9,7 +9,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstring>
+#include <initializer_list>
 #include <limits>
+#include <memory>
+#include <new>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "analysis/ball.h"
@@ -39,8 +45,155 @@ inline Exact FromExtended<Exact>(Extended x) {
   return ToExact(x);
 }
 
+// A vector of a trivially copyable scalar that keeps up to N elements inside itself and moves to
+// the heap only beyond them: the fast path forms and drops dozens of short polynomials per loop,
+// and their allocations cost as much as their arithmetic. The part of std::vector's interface the
+// polynomials use.
+template <class T, std::size_t N>
+class InlineVector {
+  static_assert(std::is_trivially_copyable_v<T> && std::is_trivially_destructible_v<T>);
+
+ public:
+  using value_type = T;
+  using size_type = std::size_t;
+  using iterator = T*;
+  using const_iterator = const T*;
+
+  InlineVector() = default;
+  explicit InlineVector(std::size_t n) { resize(n); }
+  InlineVector(std::size_t n, const T& value) { resize(n, value); }
+  InlineVector(std::initializer_list<T> values) {
+    reserve(values.size());
+    std::memcpy(static_cast<void*>(data_), values.begin(), values.size() * sizeof(T));
+    size_ = values.size();
+  }
+  InlineVector(const InlineVector& other) { CopyFrom(other); }
+  InlineVector(InlineVector&& other) noexcept { MoveFrom(other); }
+  InlineVector& operator=(const InlineVector& other) {
+    if (this != &other) {
+      size_ = 0;
+      CopyFrom(other);
+    }
+    return *this;
+  }
+  InlineVector& operator=(InlineVector&& other) noexcept {
+    if (this != &other) {
+      Release();
+      MoveFrom(other);
+    }
+    return *this;
+  }
+  ~InlineVector() { Release(); }
+
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  std::size_t capacity() const { return capacity_; }
+  T* data() { return data_; }
+  const T* data() const { return data_; }
+  T& operator[](std::size_t k) { return data_[k]; }
+  const T& operator[](std::size_t k) const { return data_[k]; }
+  T& front() { return data_[0]; }
+  const T& front() const { return data_[0]; }
+  T& back() { return data_[size_ - 1]; }
+  const T& back() const { return data_[size_ - 1]; }
+  T* begin() { return data_; }
+  T* end() { return data_ + size_; }
+  const T* begin() const { return data_; }
+  const T* end() const { return data_ + size_; }
+
+  void reserve(std::size_t n) {
+    if (n > capacity_) {
+      Grow(n);
+    }
+  }
+  void resize(std::size_t n) { resize(n, T()); }
+  void resize(std::size_t n, const T& value) {
+    reserve(n);
+    for (std::size_t k = size_; k < n; ++k) {
+      ::new (static_cast<void*>(data_ + k)) T(value);
+    }
+    size_ = n;
+  }
+  void push_back(const T& value) {
+    if (size_ == capacity_) {
+      Grow(2 * capacity_);
+    }
+    ::new (static_cast<void*>(data_ + size_)) T(value);
+    ++size_;
+  }
+  template <class... Args>
+  T& emplace_back(Args&&... args) {
+    push_back(T(std::forward<Args>(args)...));
+    return back();
+  }
+  void pop_back() { --size_; }
+  void clear() { size_ = 0; }
+  T* erase(T* first, T* last) {
+    std::memmove(static_cast<void*>(first), last,
+                 static_cast<std::size_t>(end() - last) * sizeof(T));
+    size_ -= static_cast<std::size_t>(last - first);
+    return first;
+  }
+  T* erase(T* at) { return erase(at, at + 1); }
+
+  friend bool operator==(const InlineVector& a, const InlineVector& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end());
+  }
+
+ private:
+  T* Inline() { return std::launder(reinterpret_cast<T*>(storage_)); }
+  void Grow(std::size_t n) {
+    T* grown = std::allocator<T>().allocate(n);
+    std::memcpy(static_cast<void*>(grown), data_, size_ * sizeof(T));
+    Release();
+    data_ = grown;
+    capacity_ = n;
+  }
+  void Release() {
+    if (data_ != Inline()) {
+      std::allocator<T>().deallocate(data_, capacity_);
+      data_ = Inline();
+      capacity_ = N;
+    }
+  }
+  void CopyFrom(const InlineVector& other) {
+    reserve(other.size_);
+    std::memcpy(static_cast<void*>(data_), other.data_, other.size_ * sizeof(T));
+    size_ = other.size_;
+  }
+  // Takes a heap buffer over; copies inline elements. This object holds no heap buffer.
+  void MoveFrom(InlineVector& other) {
+    if (other.data_ != other.Inline()) {
+      data_ = other.data_;
+      capacity_ = other.capacity_;
+      other.data_ = other.Inline();
+      other.capacity_ = N;
+    } else {
+      std::memcpy(static_cast<void*>(data_), other.data_, other.size_ * sizeof(T));
+    }
+    size_ = other.size_;
+    other.size_ = 0;
+  }
+
+  alignas(T) unsigned char storage_[N * sizeof(T)];
+  T* data_ = Inline();
+  std::size_t size_ = 0;
+  std::size_t capacity_ = N;
+};
+
+// Sixteen coefficients hold the fast path's polynomials (the loops' crossing polynomials stay
+// well below); exact and arbitrary-precision coefficients stay in a std::vector.
 template <class T>
-using Poly = std::vector<T>;
+using PolyStorage =
+    std::conditional_t<std::is_trivially_copyable_v<T>, InlineVector<T, 16>, std::vector<T>>;
+
+template <class T>
+class Poly : public PolyStorage<T> {
+ public:
+  using PolyStorage<T>::PolyStorage;
+  Poly() = default;
+  Poly(std::initializer_list<T> values) : PolyStorage<T>(values) {}
+};
 
 template <class T>
 Poly<T> operator+(const Poly<T>& a, const Poly<T>& b) {

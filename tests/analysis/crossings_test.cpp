@@ -309,10 +309,10 @@ TEST(PositiveRoots, NextToAMidpointRoundToTheSideTheRootIsOn) {
       const Extended b = std::nextafter(mid * mid, above ? 4 * mid * mid : 0.0L);
       Refinements finer(
           [b] {
-            return std::vector<FineBall>{FineBall(-b), FineBall(1)};
+            return analysis::Poly<FineBall>{FineBall(-b), FineBall(1)};
           },
           [b] {
-            return std::vector<Exact>{ToExact(-b), Exact(1)};
+            return analysis::Poly<Exact>{ToExact(-b), Exact(1)};
           });
       const double expected = above ? high : low;
       const PositiveRoots fast = FindPositiveRoots({Ball(-b), Ball(1)}, finer);
@@ -353,8 +353,8 @@ TEST(FineBalls, HoldTheExactValueToAbout100Bits) {
   std::uniform_real_distribution<double> unit(-1, 1);
   std::uniform_int_distribution<int> order(-20, 20);
   for (int trial = 0; trial < 300; ++trial) {
-    std::vector<FineBall> fine;
-    std::vector<Exact> exact;
+    analysis::Poly<FineBall> fine;
+    analysis::Poly<Exact> exact;
     Extended size = 0;
     const double omega = std::ldexp(std::fabs(unit(random)) + 0.5, order(random) / 4);
     const Extended u = static_cast<Extended>(omega) * omega;
