@@ -16,6 +16,8 @@
 #include <cstddef>
 #include <cstdlib>
 #include <initializer_list>
+#include <new>
+#include <type_traits>
 #include <vector>
 
 #include "analysis/polynomial.h"
@@ -25,9 +27,11 @@
 namespace pitch::analysis {
 
 // At most N values, kept in place: a loop is described without allocating for each of its
-// numbers.
+// numbers. Only the values held are initialised and copied.
 template <class T, std::size_t N>
 class Few {
+  static_assert(std::is_trivially_destructible_v<T>);
+
  public:
   Few() = default;
   Few(std::initializer_list<T> values) {
@@ -35,20 +39,38 @@ class Few {
       push_back(v);
     }
   }
+  Few(const Few& other) { CopyFrom(other); }
+  Few& operator=(const Few& other) {
+    if (this != &other) {
+      CopyFrom(other);
+    }
+    return *this;
+  }
+  ~Few() = default;
   void push_back(const T& value) {
     if (size_ == N) {
       std::abort();  // more values than the loop's description has room for: a coding error
     }
-    values_[size_++] = value;
+    ::new (static_cast<void*>(Values() + size_)) T(value);
+    ++size_;
   }
-  const T* begin() const { return values_.data(); }
-  const T* end() const { return values_.data() + size_; }
+  const T* begin() const { return Values(); }
+  const T* end() const { return Values() + size_; }
   std::size_t size() const { return size_; }
-  const T& operator[](std::size_t k) const { return values_[k]; }
-  const T& back() const { return values_[size_ - 1]; }
+  const T& operator[](std::size_t k) const { return Values()[k]; }
+  const T& back() const { return Values()[size_ - 1]; }
 
  private:
-  std::array<T, N> values_{};
+  T* Values() { return std::launder(reinterpret_cast<T*>(storage_)); }
+  const T* Values() const { return std::launder(reinterpret_cast<const T*>(storage_)); }
+  void CopyFrom(const Few& other) {
+    for (std::size_t k = 0; k < other.size_; ++k) {
+      ::new (static_cast<void*>(Values() + k)) T(other.Values()[k]);
+    }
+    size_ = other.size_;
+  }
+
+  alignas(T) unsigned char storage_[N * sizeof(T)];
   std::size_t size_ = 0;
 };
 
