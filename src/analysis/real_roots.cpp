@@ -20,6 +20,11 @@ namespace pitch::analysis {
 
 namespace {
 
+// The short arrays of the root isolation: a polynomial's coefficients, roots and radii, held
+// inline up to sixteen.
+template <class T>
+using Small = InlineVector<T, 16>;
+
 // ---------------------------------------------------------------------------------------------
 // Signs of P(ω²) at doubles and at the midpoints between adjacent doubles.
 
@@ -125,8 +130,8 @@ std::optional<Stripped> Strip(const Poly<Ball>& p) {
 // powers overflow), the same runs in extended precision, whose range holds them.
 template <class T>
 struct Scaled {
-  std::vector<T> b;
-  std::vector<T> br;
+  Small<T> b;
+  Small<T> br;
   int scale = 0;  // σ = 2^scale
 };
 
@@ -200,8 +205,7 @@ std::complex<T> Reciprocal(std::complex<T> y) {
 
 // P and P' at z by Horner's rule.
 template <class T>
-void Horner(const std::vector<T>& b, std::complex<T> z, std::complex<T>& value,
-            std::complex<T>& slope) {
+void Horner(const Small<T>& b, std::complex<T> z, std::complex<T>& value, std::complex<T>& slope) {
   const T x = z.real();
   const T y = z.imag();
   T vr = 0;
@@ -223,7 +227,7 @@ void Horner(const std::vector<T>& b, std::complex<T> z, std::complex<T>& value,
 // All roots of the monic b (degree n ≥ 1, b_0 ≠ 0): directly for n ≤ 2, else by the
 // Aberth–Ehrlich iteration from points on the unit circle (the scaled roots' geometric mean).
 template <class T>
-std::vector<std::complex<T>> ApproximateRoots(const std::vector<T>& b) {
+Small<std::complex<T>> ApproximateRoots(const Small<T>& b) {
   using ComplexD = std::complex<T>;
   const std::size_t n = b.size() - 1;
   if (n == 1) {
@@ -237,7 +241,7 @@ std::vector<std::complex<T>> ApproximateRoots(const std::vector<T>& b) {
   // Starting points on circles whose radii the Newton polygon gives: the upper convex hull of
   // the points (k, log|b_k|); an edge from i to j stands for j − i roots of modulus about
   // (|b_i|/|b_j|)^(1/(j−i)) (Bini's choice), spread evenly around their circle.
-  std::vector<std::size_t> hull;
+  Small<std::size_t> hull;
   const auto height = [&b](std::size_t k) { return std::log(std::fabs(b[k])); };
   for (std::size_t k = 0; k <= n; ++k) {
     if (b[k] == 0) {
@@ -256,7 +260,7 @@ std::vector<std::complex<T>> ApproximateRoots(const std::vector<T>& b) {
     }
     hull.push_back(k);
   }
-  std::vector<ComplexD> z;
+  Small<ComplexD> z;
   z.reserve(n);
   for (std::size_t e = 0; e + 1 < hull.size(); ++e) {
     const std::size_t i = hull[e];
@@ -307,11 +311,11 @@ std::vector<std::complex<T>> ApproximateRoots(const std::vector<T>& b) {
 // holds exactly m roots. |b(z_i)| is bounded from above through the coefficients' bounds br and a
 // generous bound on the rounding of Horner's rule; the other factors are bounded from below.
 template <class T>
-std::vector<T> InclusionRadii(const Scaled<T>& s, const std::vector<std::complex<T>>& z) {
+Small<T> InclusionRadii(const Scaled<T>& s, const Small<std::complex<T>>& z) {
   using ComplexD = std::complex<T>;
   const std::size_t n = z.size();
   const T rounding = 8 * static_cast<T>(n + 1) * std::numeric_limits<T>::epsilon() / 2;
-  std::vector<T> rho(n);
+  Small<T> rho(n);
   for (std::size_t i = 0; i < n; ++i) {
     ComplexD value;
     ComplexD slope;
@@ -346,7 +350,7 @@ struct Disk {
 // when the disks do not certify them, and out_of_range set when that is because a value left
 // T's range (a non-finite coefficient, step or radius).
 template <class T>
-std::optional<std::vector<Disk>> PositiveRootDisksIn(std::span<const Ball> a, bool& out_of_range) {
+std::optional<Small<Disk>> PositiveRootDisksIn(std::span<const Ball> a, bool& out_of_range) {
   using ComplexD = std::complex<T>;
   out_of_range = false;
   const std::optional<Scaled<T>> s = Scale<T>(a);
@@ -354,12 +358,12 @@ std::optional<std::vector<Disk>> PositiveRootDisksIn(std::span<const Ball> a, bo
     out_of_range = true;
     return std::nullopt;
   }
-  std::vector<ComplexD> z = ApproximateRoots(s->b);
+  Small<ComplexD> z = ApproximateRoots(s->b);
   if (z.empty()) {
     out_of_range = true;
     return std::nullopt;
   }
-  std::vector<T> rho = InclusionRadii(*s, z);
+  Small<T> rho = InclusionRadii(*s, z);
   if (rho.empty()) {
     out_of_range = true;
     return std::nullopt;
@@ -390,7 +394,7 @@ std::optional<std::vector<Disk>> PositiveRootDisksIn(std::span<const Ball> a, bo
     z[i] = centre;
     rho[i] = wider;
   }
-  std::vector<Disk> disks;
+  Small<Disk> disks;
   for (std::size_t i = 0; i < z.size(); ++i) {
     if (z[i].imag() != 0) {
       if (!(std::fabs(z[i].imag()) > rho[i])) {
@@ -413,9 +417,9 @@ std::optional<std::vector<Disk>> PositiveRootDisksIn(std::span<const Ball> a, bo
 
 // The disks in double precision, and in extended precision where the double range cannot hold
 // the scaled polynomial or its roots.
-std::optional<std::vector<Disk>> PositiveRootDisks(std::span<const Ball> a) {
+std::optional<Small<Disk>> PositiveRootDisks(std::span<const Ball> a) {
   bool out_of_range = false;
-  if (std::optional<std::vector<Disk>> disks = PositiveRootDisksIn<double>(a, out_of_range)) {
+  if (std::optional<Small<Disk>> disks = PositiveRootDisksIn<double>(a, out_of_range)) {
     return disks;
   }
   if (!out_of_range) {
@@ -576,7 +580,7 @@ std::optional<PositiveRoots> FastRoots(const Poly<Ball>& p, Refinements& finer, 
   if (a.size() < 2) {
     return roots;
   }
-  const std::optional<std::vector<Disk>> disks = PositiveRootDisks(a);
+  const std::optional<Small<Disk>> disks = PositiveRootDisks(a);
   if (!disks) {
     return std::nullopt;
   }
@@ -880,7 +884,7 @@ PositiveRoots FindPositiveRootsExactly(const Poly<Exact>& polynomial) {
 
 PositiveRoots FindPositiveRoots(const Poly<Ball>& fast, Refinements& finer, bool tight) {
   if (std::optional<PositiveRoots> roots = FastRoots(fast, finer, tight)) {
-    return *roots;
+    return std::move(*roots);
   }
   return FindPositiveRootsExactly(finer.Exactly());
 }
