@@ -108,7 +108,12 @@ class InlineVector {
   }
   void resize(std::size_t n) { resize(n, T()); }
   void resize(std::size_t n, const T& value) {
-    reserve(n);
+    if (n > capacity_) {
+      const T copy = value;  // value may be one of the elements that growing moves
+      Grow(n);
+      resize(n, copy);
+      return;
+    }
     for (std::size_t k = size_; k < n; ++k) {
       ::new (static_cast<void*>(data_ + k)) T(value);
     }
@@ -116,7 +121,10 @@ class InlineVector {
   }
   void push_back(const T& value) {
     if (size_ == capacity_) {
+      const T copy = value;  // value may be one of the elements that growing moves
       Grow(2 * capacity_);
+      push_back(copy);
+      return;
     }
     ::new (static_cast<void*>(data_ + size_)) T(value);
     ++size_;
