@@ -33,44 +33,81 @@ namespace {
 // An MPFR reference: f(ω) = |N(jω)|² − |D(jω)|² or Im(N(jω)·conj D(jω)) from the factors,
 // bisected at 256 bits within a bracket that holds one sign change.
 
-class Mp {
+// A real of Bits bits in MPFR, every operation rounded to the nearest; zero when made empty.
+template <mpfr_prec_t Bits>
+class Mpfr {
  public:
-  Mp() { mpfr_init2(v, 256); }
-  explicit Mp(double x) : Mp() { mpfr_set_d(v, x, MPFR_RNDN); }
-  Mp(const Mp& o) : Mp() { mpfr_set(v, o.v, MPFR_RNDN); }
-  Mp& operator=(const Mp& o) {
+  Mpfr() {
+    mpfr_init2(v, Bits);
+    mpfr_set_zero(v, 1);
+  }
+  explicit Mpfr(double x) : Mpfr() { mpfr_set_d(v, x, MPFR_RNDN); }
+  explicit Mpfr(const Exact& x) : Mpfr() { mpfr_set_q(v, x.get_mpq_t(), MPFR_RNDN); }
+  Mpfr(const Mpfr& o) : Mpfr() { mpfr_set(v, o.v, MPFR_RNDN); }
+  Mpfr& operator=(const Mpfr& o) {
     mpfr_set(v, o.v, MPFR_RNDN);
     return *this;
   }
-  ~Mp() { mpfr_clear(v); }
-  friend Mp operator+(const Mp& a, const Mp& b) {
-    Mp r;
+  ~Mpfr() { mpfr_clear(v); }
+  friend Mpfr operator+(const Mpfr& a, const Mpfr& b) {
+    Mpfr r;
     mpfr_add(r.v, a.v, b.v, MPFR_RNDN);
     return r;
   }
-  friend Mp operator-(const Mp& a, const Mp& b) {
-    Mp r;
+  friend Mpfr operator-(const Mpfr& a, const Mpfr& b) {
+    Mpfr r;
     mpfr_sub(r.v, a.v, b.v, MPFR_RNDN);
     return r;
   }
-  friend Mp operator*(const Mp& a, const Mp& b) {
-    Mp r;
+  friend Mpfr operator*(const Mpfr& a, const Mpfr& b) {
+    Mpfr r;
     mpfr_mul(r.v, a.v, b.v, MPFR_RNDN);
+    return r;
+  }
+  friend Mpfr operator/(const Mpfr& a, const Mpfr& b) {
+    Mpfr r;
+    mpfr_div(r.v, a.v, b.v, MPFR_RNDN);
     return r;
   }
   int Sign() const { return mpfr_sgn(v); }
   double ToDouble() const { return mpfr_get_d(v, MPFR_RNDN); }
+  // The nearest double, subnormals rounded once at their own precision.
+  double Nearest() const {
+    const mpfr_exp_t emin = mpfr_get_emin();
+    const mpfr_exp_t emax = mpfr_get_emax();
+    mpfr_set_emin(-1073);
+    mpfr_set_emax(1024);
+    mpfr_t x;
+    mpfr_init2(x, 53);
+    int t = mpfr_set(x, v, MPFR_RNDN);
+    t = mpfr_check_range(x, t, MPFR_RNDN);
+    mpfr_subnormalize(x, t, MPFR_RNDN);
+    const double d = mpfr_get_d(x, MPFR_RNDN);
+    mpfr_clear(x);
+    mpfr_set_emin(emin);
+    mpfr_set_emax(emax);
+    return d;
+  }
   mpfr_t v;
 };
 
-struct MpComplex {
-  Mp re;
-  Mp im;
+template <mpfr_prec_t Bits>
+struct MpfrComplex {
+  Mpfr<Bits> re;
+  Mpfr<Bits> im;
+  friend MpfrComplex operator+(const MpfrComplex& a, const MpfrComplex& b) {
+    return {a.re + b.re, a.im + b.im};
+  }
+  friend MpfrComplex operator-(const MpfrComplex& a, const MpfrComplex& b) {
+    return {a.re - b.re, a.im - b.im};
+  }
+  friend MpfrComplex operator*(const MpfrComplex& a, const MpfrComplex& b) {
+    return {a.re * b.re - a.im * b.im, a.re * b.im + a.im * b.re};
+  }
 };
 
-MpComplex Multiply(const MpComplex& a, const MpComplex& b) {
-  return {a.re * b.re - a.im * b.im, a.re * b.im + a.im * b.re};
-}
+using Mp = Mpfr<256>;
+using MpComplex = MpfrComplex<256>;
 
 // Π factors(jω), each coefficient Σ x·y formed at 256 bits.
 MpComplex ProductAt(const std::vector<Factor>& factors, const Mp& omega) {
@@ -85,9 +122,9 @@ MpComplex ProductAt(const std::vector<Factor>& factors, const Mp& omega) {
       }
       value.re = value.re + coefficient * power.re;
       value.im = value.im + coefficient * power.im;
-      power = Multiply(power, {Mp(0), omega});
+      power = power * MpComplex{Mp(0), omega};
     }
-    product = Multiply(product, value);
+    product = product * value;
   }
   return product;
 }
@@ -516,48 +553,10 @@ INSTANTIATE_TEST_SUITE_P(Issue, PitchMargins, ::testing::ValuesIn(PitchRows()),
 
 constexpr mpfr_prec_t kRootBits = 2048;
 
-struct Big {
-  Big() {
-    mpfr_init2(v, kRootBits);
-    mpfr_set_zero(v, 1);
-  }
-  explicit Big(const Exact& x) : Big() { mpfr_set_q(v, x.get_mpq_t(), MPFR_RNDN); }
-  Big(const Big& o) : Big() { mpfr_set(v, o.v, MPFR_RNDN); }
-  Big& operator=(const Big& o) {
-    mpfr_set(v, o.v, MPFR_RNDN);
-    return *this;
-  }
-  ~Big() { mpfr_clear(v); }
-  mpfr_t v;
-};
+using Big = Mpfr<kRootBits>;
+using BigComplex = MpfrComplex<kRootBits>;
 
-Big Sum(const Big& a, const Big& b, bool subtract = false) {
-  Big r;
-  (subtract ? mpfr_sub : mpfr_add)(r.v, a.v, b.v, MPFR_RNDN);
-  return r;
-}
-Big Times(const Big& a, const Big& b) {
-  Big r;
-  mpfr_mul(r.v, a.v, b.v, MPFR_RNDN);
-  return r;
-}
-
-struct BigComplex {
-  Big re;
-  Big im;
-};
-
-BigComplex operator+(const BigComplex& a, const BigComplex& b) {
-  return {Sum(a.re, b.re), Sum(a.im, b.im)};
-}
-BigComplex operator-(const BigComplex& a, const BigComplex& b) {
-  return {Sum(a.re, b.re, true), Sum(a.im, b.im, true)};
-}
-BigComplex operator*(const BigComplex& a, const BigComplex& b) {
-  return {Sum(Times(a.re, b.re), Times(a.im, b.im), true),
-          Sum(Times(a.re, b.im), Times(a.im, b.re))};
-}
-Big Norm(const BigComplex& a) { return Sum(Times(a.re, a.re), Times(a.im, a.im)); }
+Big Norm(const BigComplex& a) { return a.re * a.re + a.im * a.im; }
 BigComplex operator/(const BigComplex& a, const BigComplex& b) {
   const Big n = Norm(b);
   BigComplex r = a * BigComplex{b.re, Big()};
@@ -696,7 +695,7 @@ ReferenceVerdict VerdictOf(const ReferenceLoop& r, double dt) {
     }
     // |1 + λ·dt|² − 1
     const BigComplex mu = BigComplex{one, Big()} + x * BigComplex{Big(ToExact(dt)), Big()};
-    if (SideOf(Sum(Norm(mu), one, true), one) >= 0) {
+    if (SideOf(Norm(mu) - one, one) >= 0) {
       v.euler_stable = false;
     }
   }
@@ -896,68 +895,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 constexpr mpfr_prec_t kValueBits = 1200;
 
-class Ref {
- public:
-  Ref() {
-    mpfr_init2(v, kValueBits);
-    mpfr_set_zero(v, 1);
-  }
-  explicit Ref(double x) : Ref() { mpfr_set_d(v, x, MPFR_RNDN); }
-  explicit Ref(const Exact& x) : Ref() { mpfr_set_q(v, x.get_mpq_t(), MPFR_RNDN); }
-  Ref(const Ref& o) : Ref() { mpfr_set(v, o.v, MPFR_RNDN); }
-  Ref& operator=(const Ref& o) {
-    mpfr_set(v, o.v, MPFR_RNDN);
-    return *this;
-  }
-  ~Ref() { mpfr_clear(v); }
-  friend Ref operator+(const Ref& a, const Ref& b) {
-    Ref r;
-    mpfr_add(r.v, a.v, b.v, MPFR_RNDN);
-    return r;
-  }
-  friend Ref operator-(const Ref& a, const Ref& b) {
-    Ref r;
-    mpfr_sub(r.v, a.v, b.v, MPFR_RNDN);
-    return r;
-  }
-  friend Ref operator*(const Ref& a, const Ref& b) {
-    Ref r;
-    mpfr_mul(r.v, a.v, b.v, MPFR_RNDN);
-    return r;
-  }
-  friend Ref operator/(const Ref& a, const Ref& b) {
-    Ref r;
-    mpfr_div(r.v, a.v, b.v, MPFR_RNDN);
-    return r;
-  }
-  // The nearest double, subnormals rounded once at their own precision.
-  double Nearest() const {
-    const mpfr_exp_t emin = mpfr_get_emin();
-    const mpfr_exp_t emax = mpfr_get_emax();
-    mpfr_set_emin(-1073);
-    mpfr_set_emax(1024);
-    mpfr_t x;
-    mpfr_init2(x, 53);
-    int t = mpfr_set(x, v, MPFR_RNDN);
-    t = mpfr_check_range(x, t, MPFR_RNDN);
-    mpfr_subnormalize(x, t, MPFR_RNDN);
-    const double d = mpfr_get_d(x, MPFR_RNDN);
-    mpfr_clear(x);
-    mpfr_set_emin(emin);
-    mpfr_set_emax(emax);
-    return d;
-  }
-  mpfr_t v;
-};
-
-struct RefComplex {
-  Ref re;
-  Ref im;
-};
-
-RefComplex operator*(const RefComplex& a, const RefComplex& b) {
-  return {a.re * b.re - a.im * b.im, a.re * b.im + a.im * b.re};
-}
+using Ref = Mpfr<kValueBits>;
+using RefComplex = MpfrComplex<kValueBits>;
 
 // A loop as the products of its factors, each factor's coefficients lowest power first.
 struct ReferenceFactors {
