@@ -368,7 +368,6 @@ Ball PartValues::SquaredDenominatorPlusRealPart() const {
 }
 
 template CrossingPolynomials<Ball> CrossingPolynomialsOf<Ball>(const RationalLoop&);
-template CrossingPolynomials<FineBall> CrossingPolynomialsOf<FineBall>(const RationalLoop&);
 template CrossingPolynomials<Exact> CrossingPolynomialsOf<Exact>(const RationalLoop&);
 template LoopParts<FineBall> LoopPartsOf<FineBall>(const RationalLoop&);
 template LoopParts<ArbNumber> LoopPartsOf<ArbNumber>(const RationalLoop&);

@@ -191,7 +191,6 @@ template <class T>
 Poly<T> CrossingPolynomialOf(const LoopParts<T>& parts, CrossingPolynomial which);
 
 extern template CrossingPolynomials<Ball> CrossingPolynomialsOf<Ball>(const RationalLoop&);
-extern template CrossingPolynomials<FineBall> CrossingPolynomialsOf<FineBall>(const RationalLoop&);
 extern template CrossingPolynomials<Exact> CrossingPolynomialsOf<Exact>(const RationalLoop&);
 extern template LoopParts<FineBall> LoopPartsOf<FineBall>(const RationalLoop&);
 extern template Poly<FineBall> CrossingPolynomialOf<FineBall>(const LoopParts<FineBall>&,
