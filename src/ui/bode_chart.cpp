@@ -195,44 +195,60 @@ NotComputableWords NotComputable(const std::string& reason) {
   return words;
 }
 
+QString MarginRow::Line() const {
+  return quantity + joiner + value + (where.isEmpty() ? QString() : QLatin1Char(' ') + where);
+}
+
+std::vector<MarginRow> MarginRows(const analysis::LoopMargins& m, char separator, int digits,
+                                  bool all) {
+  std::vector<MarginRow> rows;
+  const QString gain = QStringLiteral("Запас по амплитуде");
+  const QString phase = QStringLiteral("Запас по фазе");
+  if (m.not_computable) {
+    const NotComputableWords words = NotComputable(*m.not_computable);
+    rows.push_back({words.quantity, words.value, words.why});
+    return rows;
+  }
+  if (m.gain.empty()) {
+    rows.push_back({gain, QStringLiteral("∞"), QStringLiteral("(ЛФЧХ не пересекает -180°)")});
+  }
+  for (std::size_t i = 0; i < m.gain.size() && (all || i == 0); ++i) {
+    const analysis::GainMargin& g = m.gain[i];
+    rows.push_back({gain,
+                    QStringLiteral("%1 (%2 дБ)")
+                        .arg(RoundedNumber(g.factor, digits, separator),
+                             RoundedNumber(g.decibels, digits, separator)),
+                    AtFrequency(g.frequency, separator, digits)});
+  }
+  if (m.phase.empty()) {
+    rows.push_back({phase, QStringLiteral("нет"), QStringLiteral("(ЛАЧХ не пересекает 0 дБ)")});
+  }
+  for (std::size_t i = 0; i < m.phase.size() && (all || i == 0); ++i) {
+    const analysis::PhaseMargin& p = m.phase[i];
+    rows.push_back({phase, RoundedNumber(p.degrees, digits, separator) + QStringLiteral("°"),
+                    AtFrequency(p.frequency, separator, digits)});
+  }
+  if (m.delay) {
+    rows.push_back({QStringLiteral("Запас по запаздыванию"),
+                    RoundedNumber(*m.delay, digits, separator) + QStringLiteral(" с"), QString()});
+  }
+  rows.push_back({QStringLiteral("min |1 + L(jω)|"),
+                  RoundedNumber(m.stability.value, digits, separator),
+                  AtFrequency(m.stability.frequency, separator, digits), QStringLiteral(" = ")});
+  // Poles and zeros of L on the imaginary axis: |L| is infinite or 0 there, which is no crossing.
+  for (const AxisRoot& r : all ? AxisRoots(m, separator, digits) : std::vector<AxisRoot>{}) {
+    rows.push_back({r.quantity, r.value, r.note});
+  }
+  return rows;
+}
+
 QStringList MarginLines(const analysis::LoopMargins& m, char separator, int digits, bool all) {
   QStringList lines;
   if (!m.closed_loop_stable) {
     lines << QStringLiteral("Замкнутая система неустойчива: это не запасы устойчивости");
   }
-  if (m.not_computable) {
-    const NotComputableWords words = NotComputable(*m.not_computable);
-    lines << words.quantity + QStringLiteral(": ") + words.value + QLatin1Char(' ') + words.why;
-    return lines;
-  }
-  if (m.gain.empty()) {
-    lines << QStringLiteral("Запас по амплитуде: ∞ (ЛФЧХ не пересекает -180°)");
-  }
-  for (std::size_t i = 0; i < m.gain.size() && (all || i == 0); ++i) {
-    const analysis::GainMargin& g = m.gain[i];
-    lines << QStringLiteral("Запас по амплитуде: %1 (%2 дБ) %3")
-                 .arg(RoundedNumber(g.factor, digits, separator),
-                      RoundedNumber(g.decibels, digits, separator),
-                      AtFrequency(g.frequency, separator, digits));
-  }
-  if (m.phase.empty()) {
-    lines << QStringLiteral("Запас по фазе: нет (ЛАЧХ не пересекает 0 дБ)");
-  }
-  for (std::size_t i = 0; i < m.phase.size() && (all || i == 0); ++i) {
-    const analysis::PhaseMargin& p = m.phase[i];
-    lines << QStringLiteral("Запас по фазе: %1° %2")
-                 .arg(RoundedNumber(p.degrees, digits, separator),
-                      AtFrequency(p.frequency, separator, digits));
-  }
-  if (m.delay) {
-    lines << QStringLiteral("Запас по запаздыванию: %1 с")
-                 .arg(RoundedNumber(*m.delay, digits, separator));
-  }
-  lines << QStringLiteral("min |1 + L(jω)| = %1 %2")
-               .arg(RoundedNumber(m.stability.value, digits, separator),
-                    AtFrequency(m.stability.frequency, separator, digits));
-  for (const AxisRoot& r : all ? AxisRoots(m, separator, digits) : std::vector<AxisRoot>{}) {
-    lines << r.quantity + QStringLiteral(": ") + r.value + QLatin1Char(' ') + r.note;
+  for (const MarginRow& row : MarginRows(m, separator, digits, all)) {
+    lines << row.Line();
   }
   return lines;
 }

@@ -47,9 +47,21 @@ struct NotComputableWords {
 };
 NotComputableWords NotComputable(const std::string& reason);
 
-// The margins in Russian, one line each; the first margin of each kind, or every crossing and
-// then the poles and zeros of L on the axis when all is set. Numbers have digits significant
-// digits and the given decimal separator.
+// One row of the margins: what, how much, where ("при ω = … рад/с" or why there is none). As a
+// line of text: quantity, joiner, value, and the place after a space.
+struct MarginRow {
+  QString quantity;
+  QString value;
+  QString where;
+  QString joiner = QStringLiteral(": ");
+  QString Line() const;
+};
+// The margins in the order gain, phase, delay, least distance from −1: every crossing and then the
+// poles and zeros of L on the imaginary axis when all is set, else the first margin of each kind.
+// Numbers have digits significant digits and the given decimal separator.
+std::vector<MarginRow> MarginRows(const analysis::LoopMargins& m, char separator, int digits,
+                                  bool all = true);
+// The same as lines of text, after a line on the closed loop's instability where it is unstable.
 QStringList MarginLines(const analysis::LoopMargins& m, char separator, int digits, bool all);
 
 class TBodeChart {

@@ -34,50 +34,6 @@ constexpr qsizetype kStaleNoticeLength = 400;
 
 }  // namespace
 
-QString MarginRow::Line() const {
-  return quantity + joiner + value + (where.isEmpty() ? QString() : QLatin1Char(' ') + where);
-}
-
-std::vector<MarginRow> MarginRows(const analysis::LoopMargins& m, char separator, int digits) {
-  std::vector<MarginRow> rows;
-  const QString gain = QStringLiteral("Запас по амплитуде");
-  const QString phase = QStringLiteral("Запас по фазе");
-  if (m.not_computable) {
-    const NotComputableWords words = NotComputable(*m.not_computable);
-    rows.push_back({words.quantity, words.value, words.why});
-    return rows;
-  }
-  if (m.gain.empty()) {
-    rows.push_back({gain, QStringLiteral("∞"), QStringLiteral("(ЛФЧХ не пересекает -180°)")});
-  }
-  for (const analysis::GainMargin& g : m.gain) {
-    rows.push_back({gain,
-                    QStringLiteral("%1 (%2 дБ)")
-                        .arg(RoundedNumber(g.factor, digits, separator),
-                             RoundedNumber(g.decibels, digits, separator)),
-                    AtFrequency(g.frequency, separator, digits)});
-  }
-  if (m.phase.empty()) {
-    rows.push_back({phase, QStringLiteral("нет"), QStringLiteral("(ЛАЧХ не пересекает 0 дБ)")});
-  }
-  for (const analysis::PhaseMargin& p : m.phase) {
-    rows.push_back({phase, RoundedNumber(p.degrees, digits, separator) + QStringLiteral("°"),
-                    AtFrequency(p.frequency, separator, digits)});
-  }
-  if (m.delay) {
-    rows.push_back({QStringLiteral("Запас по запаздыванию"),
-                    RoundedNumber(*m.delay, digits, separator) + QStringLiteral(" с"), QString()});
-  }
-  rows.push_back({QStringLiteral("min |1 + L(jω)|"),
-                  RoundedNumber(m.stability.value, digits, separator),
-                  AtFrequency(m.stability.frequency, separator, digits), QStringLiteral(" = ")});
-  // Poles and zeros of L on the imaginary axis: |L| is infinite or 0 there, which is no crossing.
-  for (const AxisRoot& r : AxisRoots(m, separator, digits)) {
-    rows.push_back({r.quantity, r.value, r.note});
-  }
-  return rows;
-}
-
 TBodeView::TBodeView(QGraphicsScene* scene, TBodeChart& chart, QWidget* parent)
     : QGraphicsView(scene, parent), chart_(chart) {
   setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

@@ -32,19 +32,6 @@ class TBodeView : public QGraphicsView {
   TBodeChart& chart_;
 };
 
-// One row of the margins table: what, how much, where ("при ω = … рад/с" or why there is none).
-// As a line of text: quantity, joiner, value, and the place after a space.
-struct MarginRow {
-  QString quantity;
-  QString value;
-  QString where;
-  QString joiner = QStringLiteral(": ");
-  QString Line() const;
-};
-// Every crossing of the margins, in the order gain, phase, delay, least distance from −1, then the
-// poles and zeros of L on the imaginary axis; numbers with digits significant digits.
-std::vector<MarginRow> MarginRows(const analysis::LoopMargins& m, char separator, int digits);
-
 class TBodeWindow : public QWidget {
   Q_OBJECT
 
