@@ -428,6 +428,189 @@ std::optional<Small<Disk>> PositiveRootDisks(std::span<const Ball> a) {
   return PositiveRootDisksIn<Extended>(a, out_of_range);
 }
 
+// ---------------------------------------------------------------------------------------------
+// Descartes' rule of signs: when every coefficient's ball decides its sign, the exact P has the
+// same signs, and its positive roots number V (the sign variations) or fewer by an even count. V =
+// 0 leaves none and V = 1 exactly one, a simple one: then it needs no approximation of the complex
+// roots, only a bracket whose ends' signs the balls decide.
+
+// V of the coefficients a, or −1 when a ball does not decide a sign.
+int SignVariations(std::span<const Ball> a) {
+  int variations = 0;
+  int previous = 0;
+  for (const Ball& c : a) {
+    const int s = c.Sign();
+    if (s == 2) {
+      return -1;
+    }
+    if (s != 0) {
+      variations += previous != 0 && s != previous ? 1 : 0;
+      previous = s;
+    }
+  }
+  return variations;
+}
+
+// ⌈log₂ m⌉ for m ≥ 1.
+int CeilLog2(std::size_t m) { return static_cast<int>(std::bit_width(m - 1)); }
+
+// Floor and ceiling of x/d for d > 0.
+int FloorDiv(int x, int d) { return x >= 0 ? x / d : -((-x + d - 1) / d); }
+int CeilDiv(int x, int d) { return -FloorDiv(-x, d); }
+
+// The one positive root u* of a (a_0 ≠ 0, one sign variation), approximated in extended precision
+// on the midpoints. With the leading coefficient made positive, P = P₊ − P₋, both sums of positive
+// terms, the positive ones of higher powers than the negative ones: Φ(t) = ln P₊(eᵗ) − ln P₋(eᵗ)
+// increases with a slope of at least 1 and at most n, and is nearly straight, so Newton's steps on
+// Φ in t = ln u approach u* from far away; then Newton's steps on P in u until one moves by less
+// than 2⁻⁴⁶ of u (the disk below keeps 40 bits of it; Newton's steps on the root's ω refine it
+// later). Every step is kept within a bracket [lo, hi] of u whose ends'
+// signs differ, halved (on the logarithmic scale while it is wide) when a step leaves it. The
+// first bracket is Cauchy's bound from above and from below, to powers of two: a_n·u*ⁿ ≤ Σ over
+// the m negative a_k of |a_k|·u*^k, so some |a_k|·u*^k ≥ a_n·u*ⁿ/m, and likewise |a_0| ≤ Σ over
+// the p positive a_k of a_k·u*^k. Empty when a value leaves the extended range.
+template <class T>
+std::optional<Extended> ApproximateOnePositiveRootIn(std::span<const Ball> a, int low, int high) {
+  Small<T> c(a.size());
+  const Extended orientation = a.back().mid > 0 ? 1 : -1;
+  for (std::size_t k = 0; k < a.size(); ++k) {
+    c[k] = static_cast<T>(a[k].mid * orientation);
+  }
+  T lo = std::ldexp(T{1}, low);
+  T hi = std::ldexp(T{1}, high);
+  // P₊, P₋ and their slopes at u.
+  T plus = 0;
+  T minus = 0;
+  T plus_slope = 0;
+  T minus_slope = 0;
+  const auto evaluate = [&](T u) {
+    plus = minus = plus_slope = minus_slope = 0;
+    for (std::size_t k = c.size(); k-- > 0;) {
+      plus_slope = plus_slope * u + plus;
+      minus_slope = minus_slope * u + minus;
+      plus = plus * u + (c[k] > 0 ? c[k] : 0);
+      minus = minus * u + (c[k] < 0 ? -c[k] : 0);
+    }
+    return std::isfinite(plus) && std::isfinite(minus) && std::isfinite(plus_slope) &&
+           std::isfinite(minus_slope);
+  };
+  const auto bisected = [&lo, &hi] {
+    return hi > 4 * lo ? std::sqrt(lo) * std::sqrt(hi) : (lo + hi) / 2;
+  };
+  T u = bisected();
+  for (int i = 0;; ++i) {
+    if (i == 100 || !evaluate(u) || !(plus > 0) || !(minus > 0)) {
+      return std::nullopt;
+    }
+    const T ratio = plus / minus;
+    if (ratio == 1) {
+      return u;
+    }
+    (ratio < 1 ? lo : hi) = u;
+    const T phi =
+        std::isfinite(ratio) && ratio > 0 ? std::log(ratio) : std::log(plus) - std::log(minus);
+    const T step = phi / (u * plus_slope / plus - u * minus_slope / minus);
+    T next = u * std::exp(-step);
+    if (!(next > lo && next < hi)) {
+      next = bisected();
+    }
+    u = next;
+    if (std::fabs(step) < T{0x1p-16}) {
+      break;
+    }
+  }
+  for (int i = 0; i < 50; ++i) {
+    if (!evaluate(u)) {
+      return std::nullopt;
+    }
+    const T value = plus - minus;
+    if (value == 0) {
+      return u;
+    }
+    (value < 0 ? lo : hi) = u;
+    T next = u - value / (plus_slope - minus_slope);
+    if (!(next > lo && next < hi)) {
+      next = bisected();
+    }
+    const bool small = std::fabs(next - u) <= T{0x1p-46} * u;
+    u = next;
+    if (small) {
+      return u;
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<Extended> ApproximateOnePositiveRoot(std::span<const Ball> a) {
+  const std::size_t n = a.size() - 1;
+  const bool leading_positive = a[n].mid > 0;
+  std::size_t negative = 0;
+  std::size_t positive = 0;
+  for (const Ball& c : a) {
+    if (c.mid != 0) {
+      ++((c.mid > 0) == leading_positive ? positive : negative);
+    }
+  }
+  const int top = std::ilogb(a[n].mid);
+  const int bottom = std::ilogb(a[0].mid);
+  int high = std::numeric_limits<int>::min();
+  int low = std::numeric_limits<int>::max();
+  int largest = 0;  // of |log₂ |a_k||
+  for (std::size_t k = 0; k <= n; ++k) {
+    if (a[k].mid == 0) {
+      continue;
+    }
+    const int e = std::ilogb(a[k].mid);
+    largest = std::max(largest, std::abs(e));
+    if ((a[k].mid > 0) != leading_positive) {
+      high = std::max(high, CeilDiv(CeilLog2(negative) + e + 1 - top, static_cast<int>(n - k)));
+    } else if (k > 0) {
+      low = std::min(low, FloorDiv(bottom - CeilLog2(positive) - e - 1, static_cast<int>(k)));
+    }
+  }
+  if (high > 16000 || low < -16000) {
+    return std::nullopt;
+  }
+  // In double precision when no term a_k·u^k nor a partial sum of Horner's rule can leave the
+  // normal range for u within the bracket, else in extended precision.
+  const int reach = largest + static_cast<int>(n) * (std::max(-low, high) + 1) + 8;
+  return reach < 960 ? ApproximateOnePositiveRootIn<double>(a, low, high)
+                     : ApproximateOnePositiveRootIn<Extended>(a, low, high);
+}
+
+// The disks of the positive roots when Descartes' rule settles them: none for V = 0, and for
+// V = 1 the one root's, [c − r, c + r] with both ends exact extended numbers where the balls
+// decide opposite signs (c the approximation cut to 24 bits, r = 2⁻³⁸ of its binade, so the ends
+// are exact and the root lies well inside). Empty optional when it does not settle them.
+std::optional<Small<Disk>> DescartesDisks(const Poly<Ball>& p, const Refinements& finer,
+                                          std::span<const Ball> a) {
+  const int variations = SignVariations(a);
+  if (variations == 0) {
+    return Small<Disk>{};
+  }
+  if (variations != 1) {
+    return std::nullopt;
+  }
+  const std::optional<Extended> root = ApproximateOnePositiveRoot(a);
+  if (!root || !std::isnormal(*root) || *root <= 0) {
+    return std::nullopt;
+  }
+  const int e = std::ilogb(*root);
+  const Extended centre = std::ldexp(std::trunc(std::ldexp(*root, 40 - e)), e - 40);
+  const Extended radius = std::ldexp(Extended{1}, e - 38);
+  const Extended below = centre - radius;
+  const Extended above = centre + radius;
+  if (!(below > 0) || !std::isfinite(above)) {
+    return std::nullopt;
+  }
+  const int sign_below = ValueOver(p, finer, Ball(below)).Sign();
+  const int sign_above = ValueOver(p, finer, Ball(above)).Sign();
+  if (sign_below == 2 || sign_above == 2 || sign_below * sign_above != -1) {
+    return std::nullopt;
+  }
+  return Small<Disk>{Disk{centre, radius}};
+}
+
 // Newton steps on f(ω) = P(ω²) from guess, kept within [lo, hi], and one more once a step has
 // moved by less than 2⁻⁵⁸ of ω: the estimate is then as near as the extended evaluation allows.
 Extended Newton(std::span<const Ball> a, Extended guess, Extended lo, Extended hi) {
@@ -580,7 +763,10 @@ std::optional<PositiveRoots> FastRoots(const Poly<Ball>& p, Refinements& finer, 
   if (a.size() < 2) {
     return roots;
   }
-  const std::optional<Small<Disk>> disks = PositiveRootDisks(a);
+  std::optional<Small<Disk>> disks = DescartesDisks(p, finer, a);
+  if (!disks) {
+    disks = PositiveRootDisks(a);
+  }
   if (!disks) {
     return std::nullopt;
   }
