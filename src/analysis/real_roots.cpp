@@ -458,17 +458,18 @@ int CeilLog2(std::size_t m) { return static_cast<int>(std::bit_width(m - 1)); }
 int FloorDiv(int x, int d) { return x >= 0 ? x / d : -((-x + d - 1) / d); }
 int CeilDiv(int x, int d) { return -FloorDiv(-x, d); }
 
-// The one positive root u* of a (a_0 ≠ 0, one sign variation), approximated in extended precision
-// on the midpoints. With the leading coefficient made positive, P = P₊ − P₋, both sums of positive
-// terms, the positive ones of higher powers than the negative ones: Φ(t) = ln P₊(eᵗ) − ln P₋(eᵗ)
-// increases with a slope of at least 1 and at most n, and is nearly straight, so Newton's steps on
-// Φ in t = ln u approach u* from far away; then Newton's steps on P in u until one moves by less
-// than 2⁻⁴⁶ of u (the disk below keeps 40 bits of it; Newton's steps on the root's ω refine it
-// later). Every step is kept within a bracket [lo, hi] of u whose ends'
-// signs differ, halved (on the logarithmic scale while it is wide) when a step leaves it. The
-// first bracket is Cauchy's bound from above and from below, to powers of two: a_n·u*ⁿ ≤ Σ over
-// the m negative a_k of |a_k|·u*^k, so some |a_k|·u*^k ≥ a_n·u*ⁿ/m, and likewise |a_0| ≤ Σ over
-// the p positive a_k of a_k·u*^k. Empty when a value leaves the extended range.
+// The one positive root u* of a (a_0 ≠ 0, one sign variation), approximated on the midpoints, in
+// double precision where the terms stay within its normal range, else in extended precision.
+// With the leading coefficient made positive, P = P₊ − P₋, both sums of positive terms, the
+// positive ones of higher powers than the negative ones: Φ(t) = ln P₊(eᵗ) − ln P₋(eᵗ) increases
+// with a slope of at least 1 and at most n, and is nearly straight, so Newton's steps on Φ in
+// t = ln u approach u* from far away; then Newton's steps on P in u until one moves by less than
+// 2⁻⁴⁶ of u (the disk keeps 40 bits of it; Newton's steps on the root's ω refine it later). Every
+// step is kept within a bracket [lo, hi] of u whose ends' signs differ, halved (on the logarithmic
+// scale while it is wide) when a step leaves it. The first bracket is Cauchy's bound from above
+// and from below, to powers of two: a_n·u*ⁿ ≤ Σ over the m negative a_k of |a_k|·u*^k, so some
+// |a_k|·u*^k ≥ a_n·u*ⁿ/m, and likewise |a_0| ≤ Σ over the p positive a_k of a_k·u*^k. Empty
+// when a value leaves the range.
 template <class T>
 std::optional<Extended> ApproximateOnePositiveRootIn(std::span<const Ball> a, int low, int high) {
   Small<T> c(a.size());
@@ -579,9 +580,12 @@ std::optional<Extended> ApproximateOnePositiveRoot(std::span<const Ball> a) {
 }
 
 // The disks of the positive roots when Descartes' rule settles them: none for V = 0, and for
-// V = 1 the one root's, [c − r, c + r] with both ends exact extended numbers where the balls
-// decide opposite signs (c the approximation cut to 24 bits, r = 2⁻³⁸ of its binade, so the ends
-// are exact and the root lies well inside). Empty optional when it does not settle them.
+// V = 1 the one root's, [c − r, c + r] where the balls decide opposite signs at both ends (c the
+// approximation cut to a multiple of 2⁻⁴⁰ of its binade 2^e, r = 2^(e − 38): the ends are exact
+// extended numbers and the root lies well inside). Empty optional when it does not settle them,
+// and for a root within a factor of 2 of the ends of the double range's squares, whose disk is
+// left to the narrower inclusion disks (a wider disk reaching beyond the range would count the
+// root as out of range).
 std::optional<Small<Disk>> DescartesDisks(const Poly<Ball>& p, const Refinements& finer,
                                           std::span<const Ball> a) {
   const int variations = SignVariations(a);
@@ -600,7 +604,11 @@ std::optional<Small<Disk>> DescartesDisks(const Poly<Ball>& p, const Refinements
   const Extended radius = std::ldexp(Extended{1}, e - 38);
   const Extended below = centre - radius;
   const Extended above = centre + radius;
-  if (!(below > 0) || !std::isfinite(above)) {
+  constexpr Extended kLeast = static_cast<Extended>(std::numeric_limits<double>::denorm_min()) *
+                              std::numeric_limits<double>::denorm_min();
+  constexpr Extended kMost = static_cast<Extended>(DBL_MAX) * DBL_MAX;
+  const auto near = [below, above](Extended end) { return below < 2 * end && above > end / 2; };
+  if (!(below > 0) || !std::isfinite(above) || near(kLeast) || near(kMost)) {
     return std::nullopt;
   }
   const int sign_below = ValueOver(p, finer, Ball(below)).Sign();
