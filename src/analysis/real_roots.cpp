@@ -451,6 +451,11 @@ int SignVariations(std::span<const Ball> a) {
   return variations;
 }
 
+// ⌊log₂ |x|⌋ of a normal extended x from its bits (libm's ilogb, without the call).
+int BinaryExponent(Extended x) {
+  return (std::bit_cast<ball_detail::ExtendedBits>(x).sign_exponent & 0x7fff) - 16383;
+}
+
 // ⌈log₂ m⌉ for m ≥ 1.
 int CeilLog2(std::size_t m) { return static_cast<int>(std::bit_width(m - 1)); }
 
@@ -552,8 +557,8 @@ std::optional<Extended> ApproximateOnePositiveRoot(std::span<const Ball> a) {
       ++((c.mid > 0) == leading_positive ? positive : negative);
     }
   }
-  const int top = std::ilogb(a[n].mid);
-  const int bottom = std::ilogb(a[0].mid);
+  const int top = BinaryExponent(a[n].mid);
+  const int bottom = BinaryExponent(a[0].mid);
   int high = std::numeric_limits<int>::min();
   int low = std::numeric_limits<int>::max();
   int largest = 0;  // of |log₂ |a_k||
@@ -561,7 +566,7 @@ std::optional<Extended> ApproximateOnePositiveRoot(std::span<const Ball> a) {
     if (a[k].mid == 0) {
       continue;
     }
-    const int e = std::ilogb(a[k].mid);
+    const int e = BinaryExponent(a[k].mid);
     largest = std::max(largest, std::abs(e));
     if ((a[k].mid > 0) != leading_positive) {
       high = std::max(high, CeilDiv(CeilLog2(negative) + e + 1 - top, static_cast<int>(n - k)));
