@@ -585,14 +585,12 @@ std::optional<Extended> ApproximateOnePositiveRoot(std::span<const Ball> a) {
 }
 
 // The disks of the positive roots when Descartes' rule settles them: none for V = 0, and for
-// V = 1 the one root's, [c − r, c + r] where the balls decide opposite signs at both ends (c the
-// approximation cut to a multiple of 2⁻⁴⁰ of its binade 2^e, r = 2^(e − 38): the ends are exact
-// extended numbers and the root lies well inside). Empty optional when it does not settle them,
-// and for a root within a factor of 2 of the ends of the double range's squares, whose disk is
-// left to the narrower inclusion disks (a wider disk reaching beyond the range would count the
-// root as out of range).
-std::optional<Small<Disk>> DescartesDisks(const Poly<Ball>& p, const Refinements& finer,
-                                          std::span<const Ball> a) {
+// V = 1 the one root's, [c − r, c + r] (c the approximation cut to a multiple of 2⁻⁴⁰ of its binade
+// 2^e, r = 2^(e − 38): the ends are exact extended numbers and the root lies well inside, which
+// HoldsTheRoot proves). Empty optional when it does not settle them, and for a root within a
+// factor of 2 of the ends of the double range's squares, whose disk is left to the narrower
+// inclusion disks (a wider disk reaching beyond the range would count the root as out of range).
+std::optional<Small<Disk>> DescartesDisks(std::span<const Ball> a) {
   const int variations = SignVariations(a);
   if (variations == 0) {
     return Small<Disk>{};
@@ -614,11 +612,6 @@ std::optional<Small<Disk>> DescartesDisks(const Poly<Ball>& p, const Refinements
   constexpr Extended kMost = static_cast<Extended>(DBL_MAX) * DBL_MAX;
   const auto near = [below, above](Extended end) { return below < 2 * end && above > end / 2; };
   if (!(below > 0) || !std::isfinite(above) || near(kLeast) || near(kMost)) {
-    return std::nullopt;
-  }
-  const int sign_below = ValueOver(p, finer, Ball(below)).Sign();
-  const int sign_above = ValueOver(p, finer, Ball(above)).Sign();
-  if (sign_below == 2 || sign_above == 2 || sign_below * sign_above != -1) {
     return std::nullopt;
   }
   return Small<Disk>{Disk{centre, radius}};
@@ -761,6 +754,56 @@ RootPlace PlaceOf(const Poly<Ball>& p, const Refinements& finer, const Disk& d, 
   return place;
 }
 
+// Whether the disk of P's one positive root (V = 1) holds it: when the half-units around ω, the
+// double nearest the root, lie inside it (they hold the root), else when the balls decide
+// opposite signs of P at its ends (ω none: not rounded).
+bool HoldsTheRoot(const Poly<Ball>& p, const Refinements& finer, const Disk& d,
+                  std::optional<double> omega) {
+  const Extended below = d.centre - d.radius;  // both exact
+  const Extended above = d.centre + d.radius;
+  if (omega) {
+    const Ball low = Squared(Halfway(std::nextafter(*omega, 0.0), *omega));
+    const Ball high = Squared(Halfway(*omega, std::nextafter(*omega, DBL_MAX)));
+    // rounding is monotone: a rounded difference above an extended number is one exactly
+    if (low.mid - low.rad > below && high.mid + high.rad < above) {
+      return true;
+    }
+  }
+  const int sign_below = ValueOver(p, finer, Ball(below)).Sign();
+  const int sign_above = ValueOver(p, finer, Ball(above)).Sign();
+  return sign_below != 2 && sign_above != 2 && sign_below * sign_above == -1;
+}
+
+// The roots of the disks; empty when one cannot be rounded, or (one_root: the one positive
+// root's disk from Descartes' rule, not yet proved to hold it) when the disk does not hold it.
+// With one positive root, a sign change that RoundRoot finds anywhere is that root's, so its ω
+// is right wherever the disk lies; the disk then only needs to hold the root for its place.
+std::optional<PositiveRoots> RootsOfDisks(const Poly<Ball>& p, Refinements& finer,
+                                          std::span<const Ball> a, const Small<Disk>& disks,
+                                          bool tight, bool one_root) {
+  PositiveRoots roots;
+  for (const Disk& d : disks) {
+    const Extended lo = std::sqrt(d.centre - d.radius) * (1 - 0x1p-62L);
+    const Extended hi = std::sqrt(d.centre + d.radius) * (1 + 0x1p-62L);
+    if (!InDoubleRange(lo, hi)) {
+      if (one_root && !HoldsTheRoot(p, finer, d, std::nullopt)) {
+        return std::nullopt;
+      }
+      roots.beyond_double_range = true;
+      continue;
+    }
+    const Extended guess = Newton(a, std::sqrt(d.centre), lo, hi);
+    // In [lo, hi] the only root is this disk's: the disks of the others lie apart.
+    const std::optional<double> omega = RoundRoot(p, finer, lo, hi, guess);
+    if (!omega || (one_root && !HoldsTheRoot(p, finer, d, omega))) {
+      return std::nullopt;
+    }
+    roots.omega.push_back(*omega);
+    roots.places.push_back(PlaceOf(p, finer, d, guess, *omega, tight));
+  }
+  return roots;
+}
+
 // The fast path; empty when it cannot certify.
 std::optional<PositiveRoots> FastRoots(const Poly<Ball>& p, Refinements& finer, bool tight) {
   const std::optional<Stripped> s = Strip(p);
@@ -776,30 +819,16 @@ std::optional<PositiveRoots> FastRoots(const Poly<Ball>& p, Refinements& finer, 
   if (a.size() < 2) {
     return roots;
   }
-  std::optional<Small<Disk>> disks = DescartesDisks(p, finer, a);
-  if (!disks) {
-    disks = PositiveRootDisks(a);
+  if (const std::optional<Small<Disk>> counted = DescartesDisks(a)) {
+    if (std::optional<PositiveRoots> found = RootsOfDisks(p, finer, a, *counted, tight, true)) {
+      return found;
+    }
   }
+  const std::optional<Small<Disk>> disks = PositiveRootDisks(a);
   if (!disks) {
     return std::nullopt;
   }
-  for (const Disk& d : *disks) {
-    const Extended lo = std::sqrt(d.centre - d.radius) * (1 - 0x1p-62L);
-    const Extended hi = std::sqrt(d.centre + d.radius) * (1 + 0x1p-62L);
-    if (!InDoubleRange(lo, hi)) {
-      roots.beyond_double_range = true;
-      continue;
-    }
-    const Extended guess = Newton(a, std::sqrt(d.centre), lo, hi);
-    // In [lo, hi] the only root is this disk's: the disks of the others lie apart.
-    const std::optional<double> omega = RoundRoot(p, finer, lo, hi, guess);
-    if (!omega) {
-      return std::nullopt;
-    }
-    roots.omega.push_back(*omega);
-    roots.places.push_back(PlaceOf(p, finer, d, guess, *omega, tight));
-  }
-  return roots;
+  return RootsOfDisks(p, finer, a, *disks, tight, false);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -429,8 +429,9 @@ std::vector<RootsRow> RootsRows() {
       // A middle coefficient whose ball holds 0: no count of variations, the approximation of
       // every root decides.
       {"MiddleSignUncertain", {Ball(-1), Ball(0x1p-70L, 0x1p-60L), Ball(1)}, false},
-      // Signs certain, but balls too wide to decide the sign next to the root: the exact path.
-      {"BallsTooWideNextToTheRoot", {Ball(-1, 0.5L), Ball(1, 0.999L), Ball(1)}, true},
+      // Signs certain, but balls too wide to decide the sign next to the root: one root still,
+      // rounded by the signs of the finer forms.
+      {"BallsTooWideNextToTheRoot", {Ball(-1, 0.5L), Ball(1, 0.999L), Ball(1)}, false},
       {"ConstantSignUncertain", {Ball(0x1p-70L, 0x1p-60L), Ball(-1), Ball(1)}, true},
   };
 }
