@@ -428,6 +428,195 @@ std::optional<Small<Disk>> PositiveRootDisks(std::span<const Ball> a) {
   return PositiveRootDisksIn<Extended>(a, out_of_range);
 }
 
+// ---------------------------------------------------------------------------------------------
+// Descartes' rule of signs: when every coefficient's ball decides its sign, the exact P has the
+// same signs, and its positive roots number V (the sign variations) or fewer by an even count. V =
+// 0 leaves none and V = 1 exactly one, a simple one: then it needs no approximation of the complex
+// roots, only a bracket whose ends' signs the balls decide.
+
+// V of the coefficients a, or −1 when a ball does not decide a sign.
+int SignVariations(std::span<const Ball> a) {
+  int variations = 0;
+  int previous = 0;
+  for (const Ball& c : a) {
+    const int s = c.Sign();
+    if (s == 2) {
+      return -1;
+    }
+    if (s != 0) {
+      variations += previous != 0 && s != previous ? 1 : 0;
+      previous = s;
+    }
+  }
+  return variations;
+}
+
+// ⌊log₂ |x|⌋ of a normal extended x from its bits (libm's ilogb, without the call).
+int BinaryExponent(Extended x) {
+  return (std::bit_cast<ball_detail::ExtendedBits>(x).sign_exponent & 0x7fff) - 16383;
+}
+
+// ⌈log₂ m⌉ for m ≥ 1.
+int CeilLog2(std::size_t m) { return static_cast<int>(std::bit_width(m - 1)); }
+
+// Floor and ceiling of x/d for d > 0.
+int FloorDiv(int x, int d) { return x >= 0 ? x / d : -((-x + d - 1) / d); }
+int CeilDiv(int x, int d) { return -FloorDiv(-x, d); }
+
+// The one positive root u* of a (a_0 ≠ 0, one sign variation), approximated on the midpoints, in
+// double precision where the terms stay within its normal range, else in extended precision.
+// With the leading coefficient made positive, P = P₊ − P₋, both sums of positive terms, the
+// positive ones of higher powers than the negative ones: Φ(t) = ln P₊(eᵗ) − ln P₋(eᵗ) increases
+// with a slope of at least 1 and at most n, and is nearly straight, so Newton's steps on Φ in
+// t = ln u approach u* from far away; then Newton's steps on P in u until one moves by less than
+// 2⁻⁴⁶ of u (the disk keeps 40 bits of it; Newton's steps on the root's ω refine it later). Every
+// step is kept within a bracket [lo, hi] of u whose ends' signs differ, halved (on the logarithmic
+// scale while it is wide) when a step leaves it. The first bracket is Cauchy's bound from above
+// and from below, to powers of two: a_n·u*ⁿ ≤ Σ over the m negative a_k of |a_k|·u*^k, so some
+// |a_k|·u*^k ≥ a_n·u*ⁿ/m, and likewise |a_0| ≤ Σ over the p positive a_k of a_k·u*^k. Empty
+// when a value leaves the range.
+template <class T>
+std::optional<Extended> ApproximateOnePositiveRootIn(std::span<const Ball> a, int low, int high) {
+  Small<T> c(a.size());
+  const Extended orientation = a.back().mid > 0 ? 1 : -1;
+  for (std::size_t k = 0; k < a.size(); ++k) {
+    c[k] = static_cast<T>(a[k].mid * orientation);
+  }
+  T lo = std::ldexp(T{1}, low);
+  T hi = std::ldexp(T{1}, high);
+  // P₊, P₋ and their slopes at u.
+  T plus = 0;
+  T minus = 0;
+  T plus_slope = 0;
+  T minus_slope = 0;
+  const auto evaluate = [&](T u) {
+    plus = minus = plus_slope = minus_slope = 0;
+    for (std::size_t k = c.size(); k-- > 0;) {
+      plus_slope = plus_slope * u + plus;
+      minus_slope = minus_slope * u + minus;
+      plus = plus * u + (c[k] > 0 ? c[k] : 0);
+      minus = minus * u + (c[k] < 0 ? -c[k] : 0);
+    }
+    return std::isfinite(plus) && std::isfinite(minus) && std::isfinite(plus_slope) &&
+           std::isfinite(minus_slope);
+  };
+  const auto bisected = [&lo, &hi] {
+    return hi > 4 * lo ? std::sqrt(lo) * std::sqrt(hi) : (lo + hi) / 2;
+  };
+  T u = bisected();
+  for (int i = 0;; ++i) {
+    if (i == 100 || !evaluate(u) || !(plus > 0) || !(minus > 0)) {
+      return std::nullopt;
+    }
+    const T ratio = plus / minus;
+    if (ratio == 1) {
+      return u;
+    }
+    (ratio < 1 ? lo : hi) = u;
+    const T phi =
+        std::isfinite(ratio) && ratio > 0 ? std::log(ratio) : std::log(plus) - std::log(minus);
+    const T step = phi / (u * plus_slope / plus - u * minus_slope / minus);
+    T next = u * std::exp(-step);
+    if (!(next > lo && next < hi)) {
+      next = bisected();
+    }
+    u = next;
+    if (std::fabs(step) < T{0x1p-16}) {
+      break;
+    }
+  }
+  for (int i = 0; i < 50; ++i) {
+    if (!evaluate(u)) {
+      return std::nullopt;
+    }
+    const T value = plus - minus;
+    if (value == 0) {
+      return u;
+    }
+    (value < 0 ? lo : hi) = u;
+    T next = u - value / (plus_slope - minus_slope);
+    if (!(next > lo && next < hi)) {
+      next = bisected();
+    }
+    const bool small = std::fabs(next - u) <= T{0x1p-46} * u;
+    u = next;
+    if (small) {
+      return u;
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<Extended> ApproximateOnePositiveRoot(std::span<const Ball> a) {
+  const std::size_t n = a.size() - 1;
+  const bool leading_positive = a[n].mid > 0;
+  std::size_t negative = 0;
+  std::size_t positive = 0;
+  for (const Ball& c : a) {
+    if (c.mid != 0) {
+      ++((c.mid > 0) == leading_positive ? positive : negative);
+    }
+  }
+  const int top = BinaryExponent(a[n].mid);
+  const int bottom = BinaryExponent(a[0].mid);
+  int high = std::numeric_limits<int>::min();
+  int low = std::numeric_limits<int>::max();
+  int largest = 0;  // of |log₂ |a_k||
+  for (std::size_t k = 0; k <= n; ++k) {
+    if (a[k].mid == 0) {
+      continue;
+    }
+    const int e = BinaryExponent(a[k].mid);
+    largest = std::max(largest, std::abs(e));
+    if ((a[k].mid > 0) != leading_positive) {
+      high = std::max(high, CeilDiv(CeilLog2(negative) + e + 1 - top, static_cast<int>(n - k)));
+    } else if (k > 0) {
+      low = std::min(low, FloorDiv(bottom - CeilLog2(positive) - e - 1, static_cast<int>(k)));
+    }
+  }
+  if (high > 16000 || low < -16000) {
+    return std::nullopt;
+  }
+  // In double precision when no term a_k·u^k nor a partial sum of Horner's rule can leave the
+  // normal range for u within the bracket, else in extended precision.
+  const int reach = largest + static_cast<int>(n) * (std::max(-low, high) + 1) + 8;
+  return reach < 960 ? ApproximateOnePositiveRootIn<double>(a, low, high)
+                     : ApproximateOnePositiveRootIn<Extended>(a, low, high);
+}
+
+// The disks of the positive roots when Descartes' rule settles them: none for V = 0, and for
+// V = 1 the one root's, [c − r, c + r] (c the approximation cut to a multiple of 2⁻⁴⁰ of its binade
+// 2^e, r = 2^(e − 38): the ends are exact extended numbers and the root lies well inside, which
+// HoldsTheRoot proves). Empty optional when it does not settle them, and for a root within a
+// factor of 2 of the ends of the double range's squares, whose disk is left to the narrower
+// inclusion disks (a wider disk reaching beyond the range would count the root as out of range).
+std::optional<Small<Disk>> DescartesDisks(std::span<const Ball> a) {
+  const int variations = SignVariations(a);
+  if (variations == 0) {
+    return Small<Disk>{};
+  }
+  if (variations != 1) {
+    return std::nullopt;
+  }
+  const std::optional<Extended> root = ApproximateOnePositiveRoot(a);
+  if (!root || !std::isnormal(*root) || *root <= 0) {
+    return std::nullopt;
+  }
+  const int e = std::ilogb(*root);
+  const Extended centre = std::ldexp(std::trunc(std::ldexp(*root, 40 - e)), e - 40);
+  const Extended radius = std::ldexp(Extended{1}, e - 38);
+  const Extended below = centre - radius;
+  const Extended above = centre + radius;
+  constexpr Extended kLeast = static_cast<Extended>(std::numeric_limits<double>::denorm_min()) *
+                              std::numeric_limits<double>::denorm_min();
+  constexpr Extended kMost = static_cast<Extended>(DBL_MAX) * DBL_MAX;
+  const auto near = [below, above](Extended end) { return below < 2 * end && above > end / 2; };
+  if (!(below > 0) || !std::isfinite(above) || near(kLeast) || near(kMost)) {
+    return std::nullopt;
+  }
+  return Small<Disk>{Disk{centre, radius}};
+}
+
 // Newton steps on f(ω) = P(ω²) from guess, kept within [lo, hi], and one more once a step has
 // moved by less than 2⁻⁵⁸ of ω: the estimate is then as near as the extended evaluation allows.
 Extended Newton(std::span<const Ball> a, Extended guess, Extended lo, Extended hi) {
@@ -565,6 +754,56 @@ RootPlace PlaceOf(const Poly<Ball>& p, const Refinements& finer, const Disk& d, 
   return place;
 }
 
+// Whether the disk of P's one positive root (V = 1) holds it: when the half-units around ω, the
+// double nearest the root, lie inside it (they hold the root), else when the balls decide
+// opposite signs of P at its ends (ω none: not rounded).
+bool HoldsTheRoot(const Poly<Ball>& p, const Refinements& finer, const Disk& d,
+                  std::optional<double> omega) {
+  const Extended below = d.centre - d.radius;  // both exact
+  const Extended above = d.centre + d.radius;
+  if (omega) {
+    const Ball low = Squared(Halfway(std::nextafter(*omega, 0.0), *omega));
+    const Ball high = Squared(Halfway(*omega, std::nextafter(*omega, DBL_MAX)));
+    // rounding is monotone: a rounded difference above an extended number is one exactly
+    if (low.mid - low.rad > below && high.mid + high.rad < above) {
+      return true;
+    }
+  }
+  const int sign_below = ValueOver(p, finer, Ball(below)).Sign();
+  const int sign_above = ValueOver(p, finer, Ball(above)).Sign();
+  return sign_below != 2 && sign_above != 2 && sign_below * sign_above == -1;
+}
+
+// The roots of the disks; empty when one cannot be rounded, or (one_root: the one positive
+// root's disk from Descartes' rule, not yet proved to hold it) when the disk does not hold it.
+// With one positive root, a sign change that RoundRoot finds anywhere is that root's, so its ω
+// is right wherever the disk lies; the disk then only needs to hold the root for its place.
+std::optional<PositiveRoots> RootsOfDisks(const Poly<Ball>& p, Refinements& finer,
+                                          std::span<const Ball> a, const Small<Disk>& disks,
+                                          bool tight, bool one_root) {
+  PositiveRoots roots;
+  for (const Disk& d : disks) {
+    const Extended lo = std::sqrt(d.centre - d.radius) * (1 - 0x1p-62L);
+    const Extended hi = std::sqrt(d.centre + d.radius) * (1 + 0x1p-62L);
+    if (!InDoubleRange(lo, hi)) {
+      if (one_root && !HoldsTheRoot(p, finer, d, std::nullopt)) {
+        return std::nullopt;
+      }
+      roots.beyond_double_range = true;
+      continue;
+    }
+    const Extended guess = Newton(a, std::sqrt(d.centre), lo, hi);
+    // In [lo, hi] the only root is this disk's: the disks of the others lie apart.
+    const std::optional<double> omega = RoundRoot(p, finer, lo, hi, guess);
+    if (!omega || (one_root && !HoldsTheRoot(p, finer, d, omega))) {
+      return std::nullopt;
+    }
+    roots.omega.push_back(*omega);
+    roots.places.push_back(PlaceOf(p, finer, d, guess, *omega, tight));
+  }
+  return roots;
+}
+
 // The fast path; empty when it cannot certify.
 std::optional<PositiveRoots> FastRoots(const Poly<Ball>& p, Refinements& finer, bool tight) {
   const std::optional<Stripped> s = Strip(p);
@@ -580,27 +819,16 @@ std::optional<PositiveRoots> FastRoots(const Poly<Ball>& p, Refinements& finer, 
   if (a.size() < 2) {
     return roots;
   }
+  if (const std::optional<Small<Disk>> counted = DescartesDisks(a)) {
+    if (std::optional<PositiveRoots> found = RootsOfDisks(p, finer, a, *counted, tight, true)) {
+      return found;
+    }
+  }
   const std::optional<Small<Disk>> disks = PositiveRootDisks(a);
   if (!disks) {
     return std::nullopt;
   }
-  for (const Disk& d : *disks) {
-    const Extended lo = std::sqrt(d.centre - d.radius) * (1 - 0x1p-62L);
-    const Extended hi = std::sqrt(d.centre + d.radius) * (1 + 0x1p-62L);
-    if (!InDoubleRange(lo, hi)) {
-      roots.beyond_double_range = true;
-      continue;
-    }
-    const Extended guess = Newton(a, std::sqrt(d.centre), lo, hi);
-    // In [lo, hi] the only root is this disk's: the disks of the others lie apart.
-    const std::optional<double> omega = RoundRoot(p, finer, lo, hi, guess);
-    if (!omega) {
-      return std::nullopt;
-    }
-    roots.omega.push_back(*omega);
-    roots.places.push_back(PlaceOf(p, finer, d, guess, *omega, tight));
-  }
-  return roots;
+  return RootsOfDisks(p, finer, a, *disks, tight, false);
 }
 
 // ---------------------------------------------------------------------------------------------

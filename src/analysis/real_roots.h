@@ -1,18 +1,21 @@
 // The positive real roots ω of P(ω²) for a real polynomial P, none lost and each rounded to a
 // double.
 //
-// Fast path: P's coefficients as extended balls (analysis/ball.h), scaled to its roots' size;
-// approximations of all complex roots in double precision (closed form up to degree 2, else the
-// Aberth–Ehrlich iteration; in extended precision when the roots spread beyond what the double
-// range holds, such as crossings near 1e7 and 1e154 of one loop), then Smith's inclusion theorem
-// with bounds that account for every rounding and for the coefficients' own radius: when the
-// inclusion disks are disjoint, each holds exactly one root, a disk centred on the real axis a real
-// one. Each positive real root is then refined by Newton steps in extended precision and rounded to
-// the nearest double ω: P(ω²) changes sign between the midpoints around ω (exact in extended
-// precision), evaluated in balls; else the root is closed between two adjacent doubles by halving
-// and the sign at their midpoint picks the nearer. A sign that the balls cannot decide is taken
-// from the polynomial formed with 128-bit midpoints (a root whose terms cancel to a thousandth of
-// themselves), and failing that from the exact polynomial.
+// Fast path: P's coefficients as extended balls (analysis/ball.h). When every coefficient's sign
+// is certain, Descartes' rule of signs counts the positive roots first: no sign change leaves none,
+// one sign change exactly one, a simple root, approximated alone and bracketed where the balls
+// decide opposite signs of P. Else, P scaled to its roots' size, approximations of all complex
+// roots in double precision (closed form up to degree 2, else the Aberth–Ehrlich iteration; in
+// extended precision when the roots spread beyond what the double range holds, such as crossings
+// near 1e7 and 1e154 of one loop), then Smith's inclusion theorem with bounds that account for
+// every rounding and for the coefficients' own radius: when the inclusion disks are disjoint, each
+// holds exactly one root, a disk centred on the real axis a real one. Each positive real root is
+// then refined by Newton steps in extended precision and rounded to the nearest double ω: P(ω²)
+// changes sign between the midpoints around ω (exact in extended precision), evaluated in balls;
+// else the root is closed between two adjacent doubles by halving and the sign at their midpoint
+// picks the nearer. A sign that the balls cannot decide is taken from the polynomial formed with
+// 128-bit midpoints (a root whose terms cancel to a thousandth of themselves), and failing that
+// from the exact polynomial.
 //
 // Exact path, when the fast path cannot certify (overlapping disks: double roots, clusters,
 // tangencies; a leading or constant coefficient whose sign it cannot tell): the square-free part

@@ -282,6 +282,16 @@ std::vector<CrossingRow> CrossingRows() {
                   MakeLoop(0.5, {Poly({4, 0, 1})}, {Poly({0, 1}), Poly({1, 1}), Poly({1, 1})}),
                   Kind::kPhaseCrossing,
                   {{0.9, 1.1}}});
+  // k/(s + 1) with k one unit above and below 1: a crossover at ω = √(k² − 1) ≈ 2.1e-8, and
+  // none (the root of |N|² − |D|² just below u = 0).
+  rows.push_back({"CrossoverFromAGainOneUnitAboveOne",
+                  MakeLoop(1 + 0x1p-52, {}, {Poly({1, 1})}),
+                  Kind::kGainCrossover,
+                  {{1e-8, 1e-7}}});
+  rows.push_back({"NoCrossoverWithAGainOneUnitBelowOne",
+                  MakeLoop(1 - 0x1p-53, {}, {Poly({1, 1})}),
+                  Kind::kGainCrossover,
+                  {}});
   // Crossovers at 1e-4 and 1e4 rad/s.
   rows.push_back({"SlowCrossover",
                   MakeLoop(1e-8, {}, {Poly({0, 1}), Poly({1e-5, 1})}),
@@ -382,6 +392,104 @@ TEST(PositiveRoots, ExactlyNextToAndOnAMidpoint) {
     }
   }
 }
+
+// Polynomials in u whose positive roots the fast path settles by the signs of its coefficients
+// (none, or one), or leaves to the approximation of every root or to the exact path, each against
+// the exact path (Sturm isolation in rationals, ω rounded by MPFR): the same ω bit for bit, and
+// each root's place holding it, on the fast path inside an interval of u that holds no other root.
+struct RootsRow {
+  std::string name;
+  std::vector<Ball> fast;  // the exact coefficient is each ball's centre
+  std::optional<bool> exact_path;
+};
+
+void PrintTo(const RootsRow& row, std::ostream* os) { *os << row.name; }
+
+std::vector<RootsRow> RootsRows() {
+  return {
+      // V = 0: roots at −3 and about −2⁻⁶⁰/3, none positive.
+      {"NoSignChangeWithARootJustBelowZero", {Ball(0x1p-60L), Ball(3), Ball(1)}, false},
+      {"OneSignChangeLinear", {Ball(-3), Ball(2)}, false},
+      {"OneSignChangeFromATinyConstant", {Ball(-0x1p-100L), Ball(1), Ball(1)}, false},
+      {"OneSignChangeAfterZeroEndsStripped",
+       {Ball(0), Ball(0), Ball(-2), Ball(0), Ball(1), Ball(0)},
+       false},
+      // Roots far apart (u = 2⁻⁴⁰ and 2⁸⁰): the bracket starts wide and is halved on the
+      // logarithmic scale.
+      {"OneSignChangeAcrossManyOrders", {Ball(-0x1p40L), Ball(0x1p80L - 0x1p-40L), Ball(1)}, false},
+      // ω near the top of the double range (u near 2²⁰⁴⁶, the terms beyond the double range):
+      // approximated in extended precision.
+      {"OneSignChangeNearTheTopOfTheDoubleRange",
+       {Ball(-0x1.8p6138L), Ball(0), Ball(1), Ball(1)},
+       false},
+      {"OneSignChangeBeyondTheDoubleRange", {Ball(-0x1p4200L), Ball(1), Ball(1)}, false},
+      // ω = √3·2⁻¹⁰⁷¹, a subnormal double.
+      {"OneSignChangeWithASubnormalOmega", {Ball(-0x1.8p-2141L), Ball(1), Ball(1)}, false},
+      {"TwoSignChanges", {Ball(2), Ball(-3), Ball(1)}, false},
+      // A middle coefficient whose ball holds 0: no count of variations, the approximation of
+      // every root decides.
+      {"MiddleSignUncertain", {Ball(-1), Ball(0x1p-70L, 0x1p-60L), Ball(1)}, false},
+      // Signs certain, but balls too wide to decide the sign next to the root: one root still,
+      // rounded by the signs of the finer forms.
+      {"BallsTooWideNextToTheRoot", {Ball(-1, 0.5L), Ball(1, 0.999L), Ball(1)}, false},
+      {"ConstantSignUncertain", {Ball(0x1p-70L, 0x1p-60L), Ball(-1), Ball(1)}, true},
+  };
+}
+
+int ExactSignAt(const analysis::Poly<Exact>& p, const Exact& u) {
+  Exact value(0);
+  for (std::size_t k = p.size(); k-- > 0;) {
+    value = value * u + p[k];
+  }
+  return sgn(value);
+}
+
+class PositiveRootsOf : public ::testing::TestWithParam<RootsRow> {};
+
+TEST_P(PositiveRootsOf, AsTheExactPathFindsThem) {
+  const RootsRow& row = GetParam();
+  analysis::Poly<Exact> exact;
+  analysis::Poly<FineBall> fine;
+  analysis::Poly<Ball> balls;
+  for (const Ball& b : row.fast) {
+    balls.push_back(b);
+    exact.push_back(ToExact(b.mid));
+    fine.push_back(FineBall(b.mid));
+  }
+  Refinements finer([&fine] { return fine; }, [&exact] { return exact; });
+  const PositiveRoots fast = FindPositiveRoots(balls, finer);
+  const PositiveRoots reference = FindPositiveRootsExactly(exact);
+  if (row.exact_path) {
+    EXPECT_EQ(fast.exact_path, *row.exact_path);
+  }
+  EXPECT_EQ(fast.beyond_double_range, reference.beyond_double_range);
+  ASSERT_EQ(fast.omega.size(), reference.omega.size());
+  ASSERT_EQ(fast.places.size(), fast.omega.size());
+  for (std::size_t i = 0; i < fast.omega.size(); ++i) {
+    EXPECT_TRUE(SameDouble(fast.omega[i], reference.omega[i])) << "root " << i;
+    const RootPlace& place = fast.places[i];
+    const Exact lo = ToExact(place.lo) * ToExact(place.lo);
+    const Exact hi = ToExact(place.hi) * ToExact(place.hi);
+    EXPECT_LE(ExactSignAt(exact, lo) * ExactSignAt(exact, hi), 0) << "root " << i;
+    if (fast.exact_path) {
+      continue;
+    }
+    // u* alone within [centre − radius, centre + radius].
+    const Exact below = ToExact(place.centre) - ToExact(place.radius);
+    const Exact above = ToExact(place.centre) + ToExact(place.radius);
+    EXPECT_GT(below, 0) << "root " << i;
+    EXPECT_LT(ExactSignAt(exact, below) * ExactSignAt(exact, above), 0) << "root " << i;
+    for (std::size_t j = 0; j < reference.isolation.size(); ++j) {
+      if (j != i) {
+        const auto& [other_lo, other_hi] = reference.isolation[j];
+        EXPECT_TRUE(other_hi < below || other_lo > above) << "root " << j << " in " << i;
+      }
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Polynomials, PositiveRootsOf, ::testing::ValuesIn(RootsRows()),
+                         [](const auto& row) { return row.param.name; });
 
 // The finer balls hold the exact value of every polynomial they evaluate, within about 2⁻¹⁰⁰
 // of its terms' size: coefficients of every sign over 40 binary orders, some terms cancelling.
