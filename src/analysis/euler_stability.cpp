@@ -1,17 +1,17 @@
 #include "analysis/euler_stability.h"
 
-#include <Eigen/Eigenvalues>
 #include <algorithm>
 #include <cmath>
 #include <complex>
 #include <limits>
 
+#include "analysis/eigenvalues4.h"
 #include "analysis/stability.h"
 
 namespace pitch::analysis {
 
 EulerStability EulerStabilityOf(const Matrix4& a, double dt) {
-  return EulerStabilityOf(a, Eigen::EigenSolver<Matrix4>(a, false).eigenvalues(), dt);
+  return EulerStabilityOf(a, EigenvaluesOf(a), dt);
 }
 
 namespace {

@@ -13,6 +13,8 @@
 #include <type_traits>
 #include <vector>
 
+#include "analysis/eigenvalues4.h"
+
 namespace pitch::analysis {
 
 namespace stability_detail {
@@ -751,9 +753,7 @@ bool ClosedLoop::EulerIterationStable(double dt) const {
 }
 
 Eigenvalues4 ClosedLoop::Eigenvalues() const {
-  const auto of_matrix = [this] {
-    return Eigenvalues4(Eigen::EigenSolver<Matrix4>(matrix_, false).eigenvalues());
-  };
+  const auto of_matrix = [this] { return EigenvaluesOf(matrix_); };
   if (!finite_) {
     return of_matrix();
   }
