@@ -782,10 +782,15 @@ Eigenvalues4 ClosedLoop::Eigenvalues() const {
   // cubed) have left the double range, or their rounding errors are large against the poles.
   if (matrix_.allFinite()) {
     const Eigenvalues4 values = of_matrix();
-    if (std::all_of(values.begin(), values.end(), [&c](const std::complex<double>& v) {
-          return v != 0.0 && std::isfinite(v.real()) && std::isfinite(v.imag()) &&
-                 RootOfNearby(c, v);
-        })) {
+    // The polynomial's coefficients are real, so the test of a conjugate repeats the bits of its
+    // partner's (every product and sum only changes the sign of the imaginary part).
+    bool poles = true;
+    for (Eigen::Index k = 0; k < values.size() && poles; ++k) {
+      const std::complex<double> v = values(k);
+      poles = v != 0.0 && std::isfinite(v.real()) && std::isfinite(v.imag()) &&
+              ((k > 0 && v == std::conj(values(k - 1))) || RootOfNearby(c, v));
+    }
+    if (poles) {
       return values;
     }
   }
