@@ -3,6 +3,7 @@
 #include <benchmark/benchmark.h>
 #include <time.h>
 
+#include <Eigen/Eigenvalues>
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -14,10 +15,14 @@
 #include <sstream>
 #include <streambuf>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "analysis/session.h"
 #include "core/controller.h"
+#include "core/model.h"
 #include "study/row.h"
+#include "study/row_format.h"
 #include "study/study.h"
 
 namespace {
@@ -243,6 +248,90 @@ void BM_StudyMarginsShare(benchmark::State& state) {
   state.counters["margins_share"] = (with - without) / without;
 }
 BENCHMARK(BM_StudyMarginsShare)->Unit(benchmark::kMillisecond)->MinTime(4);
+
+// The row beyond the simulation and the margins, over the benchmark's 2,000 simulated sets, each
+// part alone (thread time per row): the whole of FinishRow without margins and the CSV line of
+// its result, and inside it the step characteristics, the loop's two stability verdicts, the
+// closed loop's eigenvalues and the Euler figures from them, and the CSV line alone.
+void BM_StudyRowRest(benchmark::State& state) {
+  const std::vector<pitch::TController>& controllers = BenchmarkSets().controllers;
+  std::vector<pitch::study::RowResult> results(controllers.size());
+  for (std::size_t k = 0; k < controllers.size(); ++k) {
+    results[k].have_ratios = true;
+    pitch::study::FinishRow(controllers[k], nullptr, results[k], false);
+  }
+  const std::string_view id = "set1234";
+  const pitch::study::Carried carried{id, {}};
+  std::string line;
+  line.reserve(1024);
+  double rest = 0;
+  double characteristics = 0;
+  double verdicts = 0;
+  double eigenvalues = 0;
+  double euler = 0;
+  double solver = 0;
+  double construct = 0;
+  double format = 0;
+  const auto timed = [&controllers](double& total, const auto& part) {
+    const double start = ThreadSeconds();
+    for (std::size_t k = 0; k < controllers.size(); ++k) {
+      part(k);
+    }
+    total += ThreadSeconds() - start;
+  };
+  for (auto _ : state) {
+    timed(rest, [&](std::size_t k) {
+      pitch::study::RowResult r;
+      r.have_ratios = true;
+      pitch::study::FinishRow(controllers[k], nullptr, r, false);
+      line.clear();
+      pitch::study::AppendCsvRow(line, r, carried);
+      benchmark::DoNotOptimize(line.data());
+    });
+    timed(characteristics, [&](std::size_t k) {
+      benchmark::DoNotOptimize(pitch::analysis::Characteristics(pitch::study::StudySampleTimes(),
+                                                                controllers[k].teta.values()));
+    });
+    timed(verdicts, [&](std::size_t k) {
+      const pitch::analysis::ClosedLoop loop(controllers[k]);
+      benchmark::DoNotOptimize(loop.Continuous());
+      benchmark::DoNotOptimize(loop.EulerIterationStable(pitch::kTimeStep));
+    });
+    timed(eigenvalues, [&](std::size_t k) {
+      const pitch::analysis::ClosedLoop loop(controllers[k]);
+      benchmark::DoNotOptimize(loop.Eigenvalues());
+    });
+    timed(solver, [&](std::size_t k) {
+      const pitch::analysis::Matrix4 a =
+          pitch::analysis::ToEigen(pitch::ClosedLoopMatrix(controllers[k]));
+      benchmark::DoNotOptimize(
+          Eigen::EigenSolver<pitch::analysis::Matrix4>(a, false).eigenvalues());
+    });
+    timed(construct, [&](std::size_t k) {
+      const pitch::analysis::ClosedLoop loop(controllers[k]);
+      benchmark::DoNotOptimize(&loop);
+    });
+    timed(euler, [&](std::size_t k) {
+      const pitch::analysis::TLoopResults loop(controllers[k]);
+      benchmark::DoNotOptimize(loop.Iteration().spectral_radius);
+    });
+    timed(format, [&](std::size_t k) {
+      line.clear();
+      pitch::study::AppendCsvRow(line, results[k], carried);
+      benchmark::DoNotOptimize(line.data());
+    });
+  }
+  const double rows = static_cast<double>(state.iterations() * controllers.size());
+  state.counters["rest_us"] = rest / rows * 1e6;
+  state.counters["characteristics_us"] = characteristics / rows * 1e6;
+  state.counters["verdicts_us"] = verdicts / rows * 1e6;
+  state.counters["eigenvalues_us"] = eigenvalues / rows * 1e6;
+  state.counters["iteration_us"] = euler / rows * 1e6;
+  state.counters["solver_us"] = solver / rows * 1e6;
+  state.counters["loop_us"] = construct / rows * 1e6;
+  state.counters["csv_us"] = format / rows * 1e6;
+}
+BENCHMARK(BM_StudyRowRest)->Unit(benchmark::kMillisecond)->MinTime(2);
 
 // One study row with margins (synthesis, simulation, analysis, margins) per set of a mix of
 // ordinary and extreme sets: twelve around the defaults, and sets whose loops have roots near

@@ -1,17 +1,17 @@
 #include "analysis/euler_stability.h"
 
-#include <Eigen/Eigenvalues>
 #include <algorithm>
 #include <cmath>
 #include <complex>
 #include <limits>
 
+#include "analysis/eigenvalues4.h"
 #include "analysis/stability.h"
 
 namespace pitch::analysis {
 
 EulerStability EulerStabilityOf(const Matrix4& a, double dt) {
-  return EulerStabilityOf(a, Eigen::EigenSolver<Matrix4>(a, false).eigenvalues(), dt);
+  return EulerStabilityOf(a, EigenvaluesOf(a), dt);
 }
 
 namespace {
@@ -21,8 +21,17 @@ EulerStability FromEigenvalues(const Eigenvalues4& eigenvalues, double dt, bool 
   EulerStability s;
   double step = std::numeric_limits<double>::infinity();
   bool any_step = true;
-  for (const std::complex<double>& lambda : eigenvalues) {
-    s.spectral_radius = std::max(s.spectral_radius, std::abs(1.0 + lambda * dt));
+  double factor_size = 0;  // |1 + λ·dt| of the eigenvalue before
+  for (Eigen::Index k = 0; k < eigenvalues.size(); ++k) {
+    const std::complex<double> lambda = eigenvalues(k);
+    const std::complex<double> factor = 1.0 + lambda * dt;
+    // std::abs is hypot(re, im), which is |re| for im = ±0 and the same for the conjugate.
+    if (factor.imag() == 0) {
+      factor_size = std::fabs(factor.real());
+    } else if (k == 0 || lambda != std::conj(eigenvalues(k - 1))) {
+      factor_size = std::abs(factor);
+    }
+    s.spectral_radius = std::max(s.spectral_radius, factor_size);
     const double magnitude_squared = std::norm(lambda);
     if (lambda.real() >= 0 || lambda == 0.0) {
       any_step = false;

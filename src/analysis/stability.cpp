@@ -10,16 +10,51 @@
 #include <limits>
 #include <optional>
 #include <span>
+#include <type_traits>
 #include <vector>
+
+#include "analysis/eigenvalues4.h"
 
 namespace pitch::analysis {
 
+namespace stability_detail {
+
+Filtered operator+(const Filtered& a, const Filtered& b) {
+  return {a.value + b.value, a.magnitude + b.magnitude};
+}
+Filtered operator-(const Filtered& a) { return {-a.value, a.magnitude}; }
+Filtered operator-(const Filtered& a, const Filtered& b) {
+  return {a.value - b.value, a.magnitude + b.magnitude};
+}
+Filtered operator*(const Filtered& a, const Filtered& b) {
+  return {a.value * b.value, a.magnitude * b.magnitude};
+}
+
+}  // namespace stability_detail
+
+template <>
+inline stability_detail::Filtered FromExtended<stability_detail::Filtered>(Extended x) {
+  return {x, std::fabs(x)};
+}
+
 namespace {
 
+using stability_detail::Filtered;
 using stability_detail::HurwitzSigns;
 
 int SignOf(const Ball& b) { return b.Sign(); }
 int SignOf(const Exact& e) { return sgn(e); }
+// 2 (not told) for a value within the filter's bound, an exact zero among them.
+int SignOf(const Filtered& x) {
+  const Extended bound = x.magnitude * 0x1p-50L;
+  if (!std::isfinite(bound)) {
+    return 2;
+  }
+  if (x.value > bound) {
+    return 1;
+  }
+  return -x.value > bound ? -1 : 2;
+}
 
 // The coefficients of det(s·I − M), lowest power first: the sum over the permutations σ of
 // sign(σ)·Π (s·I − M)[i][σ(i)], leaving out every term with an off-diagonal entry that is an
@@ -337,6 +372,10 @@ std::array<T, 5> UnitCircleToAxis(const Matrix4& a, double dt) {
 // x·2^k: a ball scaled by a power of two stays exact (its midpoint and radius only change
 // exponent, and a ball that leaves the extended range certifies nothing).
 Exact TimesPowerOfTwo(const Exact& x, int k) { return x * (1 << k); }
+Filtered TimesPowerOfTwo(const Filtered& x, int k) {
+  const auto scale = static_cast<Extended>(1 << k);
+  return {x.value * scale, x.magnitude * scale};
+}
 Ball TimesPowerOfTwo(const Ball& x, int k) {
   const auto scale = static_cast<Extended>(1 << k);
   return {x.mid * scale, x.rad * scale};
@@ -629,12 +668,20 @@ bool RootOfNearby(std::span<const Extended> c, std::complex<double> lambda) {
 }
 
 // The characteristic polynomial's coefficients a0 … a4 in extended precision: exact ones rounded
-// once where they have been formed, else the balls' midpoints.
+// once where they have been formed, else the rounded ones (the balls' midpoints, or the filter's
+// values, the same numbers but perhaps for the sign of a zero).
+template <class Rounded>
 std::array<Extended, 5> Coefficients(const std::optional<std::array<Exact, 5>>& exact,
-                                     const std::array<Ball, 5>& fast) {
+                                     const std::array<Rounded, 5>& rounded) {
   std::array<Extended, 5> c;
   for (std::size_t k = 0; k < 5; ++k) {
-    c[k] = exact ? ToExtended((*exact)[k]) : fast[k].mid;
+    if (exact) {
+      c[k] = ToExtended((*exact)[k]);
+    } else if constexpr (std::is_same_v<Rounded, Ball>) {
+      c[k] = rounded[k].mid;
+    } else {
+      c[k] = rounded[k].value;
+    }
   }
   return c;
 }
@@ -648,8 +695,16 @@ ClosedLoop::ClosedLoop(const TController& c)
     finite_ = finite_ && std::isfinite(x);
   }
   if (finite_) {
+    filtered_ =
+        LoopPolynomial<Filtered>(in_.c1, in_.c2, in_.c3, in_.c4, in_.c5, in_.muv, in_.iv, in_.nuv);
+  }
+}
+
+const std::array<Ball, 5>& ClosedLoop::BallCoefficients() const {
+  if (!fast_) {
     fast_ = LoopPolynomial<Ball>(in_.c1, in_.c2, in_.c3, in_.c4, in_.c5, in_.muv, in_.iv, in_.nuv);
   }
+  return *fast_;
 }
 
 const std::array<Exact, 5>& ClosedLoop::ExactCoefficients() const {
@@ -662,7 +717,10 @@ const std::array<Exact, 5>& ClosedLoop::ExactCoefficients() const {
 
 const HurwitzSigns& ClosedLoop::Signs() const {
   if (!signs_) {
-    std::optional<HurwitzSigns> h = SignsOf(fast_);
+    std::optional<HurwitzSigns> h = SignsOf(filtered_);
+    if (!h) {
+      h = SignsOf(BallCoefficients());
+    }
     if (!h) {
       h = SignsOf(ExactCoefficients());
     }
@@ -684,16 +742,18 @@ bool ClosedLoop::EulerIterationStable(double dt) const {
   if (!finite_ || !std::isfinite(dt)) {
     return false;
   }
-  if (const std::optional<bool> stable = IterationStable(UnitCircleToAxis(fast_, dt))) {
+  if (const std::optional<bool> stable = IterationStable(UnitCircleToAxis(filtered_, dt))) {
+    return *stable;
+  }
+  if (const std::optional<bool> stable =
+          IterationStable(UnitCircleToAxis(BallCoefficients(), dt))) {
     return *stable;
   }
   return *IterationStable(UnitCircleToAxis(ExactCoefficients(), dt));
 }
 
 Eigenvalues4 ClosedLoop::Eigenvalues() const {
-  const auto of_matrix = [this] {
-    return Eigenvalues4(Eigen::EigenSolver<Matrix4>(matrix_, false).eigenvalues());
-  };
+  const auto of_matrix = [this] { return EigenvaluesOf(matrix_); };
   if (!finite_) {
     return of_matrix();
   }
@@ -716,24 +776,30 @@ Eigenvalues4 ClosedLoop::Eigenvalues() const {
   }
   // No pole is zero (a0 ≠ 0). The coefficients from the balls, or exact when a ball could not
   // tell their signs.
-  const std::array<Extended, 5> c = Coefficients(exact_, fast_);
+  const std::array<Extended, 5> c = Coefficients(exact_, filtered_);
   // The matrix's eigenvalues when they are the poles of a loop within rounding of this one (an
   // eigenvalue 0 is a pole lost to rounding): not so when its entries (up to the poles' size
   // cubed) have left the double range, or their rounding errors are large against the poles.
   if (matrix_.allFinite()) {
     const Eigenvalues4 values = of_matrix();
-    if (std::all_of(values.begin(), values.end(), [&c](const std::complex<double>& v) {
-          return v != 0.0 && std::isfinite(v.real()) && std::isfinite(v.imag()) &&
-                 RootOfNearby(c, v);
-        })) {
+    // The polynomial's coefficients are real, so the test of a conjugate repeats the bits of its
+    // partner's (every product and sum only changes the sign of the imaginary part).
+    bool poles = true;
+    for (Eigen::Index k = 0; k < values.size() && poles; ++k) {
+      const std::complex<double> v = values(k);
+      poles = v != 0.0 && std::isfinite(v.real()) && std::isfinite(v.imag()) &&
+              ((k > 0 && v == std::conj(values(k - 1))) || RootOfNearby(c, v));
+    }
+    if (poles) {
       return values;
     }
   }
-  return ToEigenvalues4(ScaledRoots({c.begin(), c.end()}));
+  const std::array<Extended, 5> mids = Coefficients(exact_, BallCoefficients());
+  return ToEigenvalues4(ScaledRoots({mids.begin(), mids.end()}));
 }
 
 int ClosedLoop::PoleExponent() const {
-  const std::array<Extended, 5> c = Coefficients(exact_, fast_);
+  const std::array<Extended, 5> c = Coefficients(exact_, filtered_);
   const int e = RootExponent(c);
   return e == INT_MIN ? 0 : e;
 }

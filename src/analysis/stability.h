@@ -41,6 +41,17 @@ struct HurwitzSigns {
   int delta3 = 0;        // a1·(a3·a2 − a4·a1) − a3²·a0
   int discriminant = 0;  // a2² − 4·a4·a0, when a3 = a1 = 0 (else 0: nothing consults it)
 };
+
+// A value formed in extended precision beside the same expression over its operands' magnitudes
+// (a subtraction adds them): the sums and products of the loop's doubles formed here are a few
+// dozen operations deep at most and stay far inside the extended range (no product of them
+// underflows or overflows), so the rounded value lies within 2⁻⁵⁰·magnitude of the exact one, and
+// a value beyond that bound tells its sign. The cheap first test of a sign; a Ball takes over
+// where it cannot tell (an exact zero among them), and its bound is never the wider one.
+struct Filtered {
+  Extended value = 0;
+  Extended magnitude = 0;
+};
 }  // namespace stability_detail
 
 enum class Stability {
@@ -72,6 +83,7 @@ class ClosedLoop {
 
  private:
   const stability_detail::HurwitzSigns& Signs() const;
+  const std::array<Ball, 5>& BallCoefficients() const;
   const std::array<Exact, 5>& ExactCoefficients() const;
 
   struct Inputs {
@@ -80,7 +92,9 @@ class ClosedLoop {
   Inputs in_;
   Matrix4 matrix_;  // the closed-loop matrix of doubles (pitch::ClosedLoopMatrix)
   bool finite_ = false;
-  std::array<Ball, 5> fast_{};  // a0 … a4
+  // a0 … a4: rounded beside their magnitudes, and as balls when those cannot tell a sign.
+  std::array<stability_detail::Filtered, 5> filtered_{};
+  mutable std::optional<std::array<Ball, 5>> fast_;
   mutable std::optional<std::array<Exact, 5>> exact_;
   mutable std::optional<stability_detail::HurwitzSigns> signs_;
   mutable std::optional<Stability> continuous_;

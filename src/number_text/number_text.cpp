@@ -4,6 +4,7 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <string>
 #include <string_view>
@@ -141,12 +142,29 @@ Extended ParseNumber(std::string_view text, char separator) {
     ++p;
   }
 
+  // While m·10 + d stays below 2^64, each of the two extended operations is exact, so the digits
+  // accumulate in an integer with the same value; past that, in extended precision.
+  constexpr std::uint64_t kExactLimit = (std::numeric_limits<std::uint64_t>::max() - 9) / 10;
+  std::uint64_t whole = 0;
+  bool in_whole = true;
   Extended m = 0;
+  const auto accumulate = [&](char c) {
+    const auto d = static_cast<unsigned>(c - '0');
+    if (in_whole && whole <= kExactLimit) {
+      whole = whole * 10 + d;
+      return;
+    }
+    if (in_whole) {
+      m = static_cast<Extended>(whole);
+      in_whole = false;
+    }
+    m = m * 10;
+    m = m + static_cast<int>(d);
+  };
   long long fraction_digits = 0;
   bool consumed = false;
   while (p < n && IsDigit(text[p])) {
-    m = m * 10;
-    m = m + (text[p] - '0');
+    accumulate(text[p]);
     ++p;
     consumed = true;
   }
@@ -154,11 +172,13 @@ Extended ParseNumber(std::string_view text, char separator) {
     ++p;
     consumed = true;
     while (p < n && IsDigit(text[p])) {
-      m = m * 10;
-      m = m + (text[p] - '0');
+      accumulate(text[p]);
       ++p;
       ++fraction_digits;
     }
+  }
+  if (in_whole) {
+    m = static_cast<Extended>(whole);
   }
   if (!consumed) {
     Invalid(text);

@@ -164,6 +164,22 @@ TEST(ParseNumber, DigitsAccumulateInExtendedPrecision) {
   EXPECT_EQ(fp::Store(ParseNumber("-0,251", ',')), -0.251);
   // Twenty digits: the accumulator rounds once the 64-bit significand is full.
   EXPECT_EQ(ParseNumber("12345678901234567890", ','), 12345678901234567890.0L);
+  // Below 2^64 the digits add up exactly; from there on each step m·10 + d rounds, whole or
+  // fraction digits alike.
+  for (const std::string digits : {"18446744073709551615", "18446744073709551616999",
+                                   "99999999999999999999999", "98765432109876543210987654321"}) {
+    Extended m = 0;
+    for (const char c : digits) {
+      m = m * 10;
+      m = m + (c - '0');
+    }
+    EXPECT_EQ(ParseNumber(digits, ','), m) << digits;
+    EXPECT_EQ(ParseNumber(digits.substr(0, 3) + "," + digits.substr(3) + "e" +
+                              std::to_string(digits.size() - 3),
+                          ','),
+              m)
+        << digits;
+  }
   // Thousands of digits overflow the extended range of the accumulator.
   EXPECT_THROW(ParseNumber(std::string(5000, '9'), ','), EConvertError);
   // Thousands of fraction digits only scale the value down.
