@@ -991,7 +991,20 @@ INSTANTIATE_TEST_SUITE_P(
                      {0, 0, 1, 1, 0},
                      {204.5, 1003.5, 1197},
                      Stability::kStable,
-                     true}),
+                     true},
+        // (s² ± 2⁻⁵²·s + 1)·(s + 1)·(s + 2): a pair 2⁻⁵³ of its size off the axis, which the
+        // Hurwitz determinants show only beyond what the quick rounded test can vouch for; the
+        // balls tell its side.
+        StabilityRow{"PairAHairLeftOfTheAxis",
+                     {2, 0, 1, 1, 0},
+                     {0x1p-52, 1 + 0x1p-51, 2},
+                     Stability::kStable,
+                     false},
+        StabilityRow{"PairAHairRightOfTheAxis",
+                     {2, 0, 1, 1, 0},
+                     {-0x1p-52, 1 - 0x1p-51, 2},
+                     Stability::kUnstable,
+                     false}),
     [](const auto& row) { return row.param.name; });
 
 // ---------------------------------------------------------------------------------------------
