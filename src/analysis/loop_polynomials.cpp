@@ -348,25 +348,6 @@ PartValues PartsAt(const CrossingPolynomials<Ball>& c, const Ball& u) {
           EnclosedValue(c.parts.denominator_even, u), EnclosedValue(c.parts.denominator_odd, u)};
 }
 
-Ball PartValues::Phase() const {
-  return numerator_odd * denominator_even - numerator_even * denominator_odd;
-}
-Ball PartValues::RealPart() const {
-  return numerator_even * denominator_even + u * (numerator_odd * denominator_odd);
-}
-Ball PartValues::SquaredDenominator() const {
-  return denominator_even * denominator_even + u * (denominator_odd * denominator_odd);
-}
-Ball PartValues::SquaredSum() const {
-  const Ball even = denominator_even + numerator_even;
-  const Ball odd = denominator_odd + numerator_odd;
-  return even * even + u * (odd * odd);
-}
-Ball PartValues::SquaredDenominatorPlusRealPart() const {
-  return denominator_even * (denominator_even + numerator_even) +
-         u * (denominator_odd * (denominator_odd + numerator_odd));
-}
-
 template CrossingPolynomials<Ball> CrossingPolynomialsOf<Ball>(const RationalLoop&);
 template CrossingPolynomials<Exact> CrossingPolynomialsOf<Exact>(const RationalLoop&);
 template LoopParts<FineBall> LoopPartsOf<FineBall>(const RationalLoop&);
