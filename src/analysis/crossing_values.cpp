@@ -481,6 +481,16 @@ const ArbPolynomial& LoopPolynomials::Arb(Polynomial which, slong prec) {
   return level->polynomials[k];
 }
 
+namespace {
+
+// The parts of N and D over a ball with a 128-bit midpoint.
+PartValuesOf<FineBall> FinePartsAt(const LoopParts<FineBall>& p, const FineBall& u) {
+  return {u, Evaluate(p.numerator_even, u), Evaluate(p.numerator_odd, u),
+          Evaluate(p.denominator_even, u), Evaluate(p.denominator_odd, u)};
+}
+
+}  // namespace
+
 // ---------------------------------------------------------------------------------------------
 // The root, narrowed on demand.
 
@@ -679,7 +689,17 @@ const FineBall* CrossingRoot::Narrowed() {
   if (!Finite(slope) || slope.HasZero()) {
     return nullptr;
   }
-  const Range step = Quotient(RangeOf(Evaluate(polynomials_.Fine(which), FineBall(u_.mid))), slope);
+  // P(u_m) from the parts of N and D where P is G or H: far fewer products than the expanded
+  // polynomial's.
+  const FineBall at(u_.mid);
+  FineBall value;
+  if (kind_ == CrossingKind::kDistanceExtreme) {
+    value = Evaluate(polynomials_.Fine(which), at);
+  } else {
+    const PartValuesOf<FineBall> parts = FinePartsAt(polynomials_.FineParts(), at);
+    value = kind_ == CrossingKind::kGainCrossover ? parts.Gain() : parts.Phase();
+  }
+  const Range step = Quotient(RangeOf(value), slope);
   if (!Finite(step)) {
     return nullptr;
   }
@@ -732,11 +752,8 @@ namespace {
 
 using P = LoopPolynomials::Polynomial;
 
-// The parts of N and D over the root's narrowed ball.
 PartValuesOf<FineBall> FinePartsAt(CrossingRoot& root, const FineBall& u) {
-  const LoopParts<FineBall>& p = root.polynomials().FineParts();
-  return {u, Evaluate(p.numerator_even, u), Evaluate(p.numerator_odd, u),
-          Evaluate(p.denominator_even, u), Evaluate(p.denominator_odd, u)};
+  return FinePartsAt(root.polynomials().FineParts(), u);
 }
 
 void EvaluateAt(CrossingRoot& root, P which, arb_srcptr u, slong prec, arb_t out) {

@@ -46,16 +46,22 @@ T ValueOf(const Coefficient& c) {
   return sum;
 }
 
+// The first factor is taken as it is, not multiplied by 1 (which would widen a ball's radius).
 template <class T>
 Poly<T> Expand(const std::vector<Factor>& factors) {
-  Poly<T> product = {FromExtended<T>(1)};
+  if (factors.empty()) {
+    return {FromExtended<T>(1)};
+  }
+  Poly<T> product;
+  bool first = true;
   for (const Factor& f : factors) {
     Poly<T> p;
     p.reserve(f.size());
     for (const Coefficient& c : f) {
       p.push_back(ValueOf<T>(c));
     }
-    product = product * p;
+    product = first ? std::move(p) : product * p;
+    first = false;
   }
   return product;
 }

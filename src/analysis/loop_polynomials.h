@@ -142,6 +142,11 @@ struct PartValuesOf {
   T denominator_even;
   T denominator_odd;
 
+  // G = |N|² − |D|²
+  T Gain() const {
+    return numerator_even * numerator_even + u * (numerator_odd * numerator_odd) -
+           SquaredDenominator();
+  }
   // H = O_N·E_D − E_N·O_D
   T Phase() const { return numerator_odd * denominator_even - numerator_even * denominator_odd; }
   // R = E_N·E_D + u·O_N·O_D
