@@ -489,6 +489,40 @@ PartValuesOf<FineBall> FinePartsAt(const LoopParts<FineBall>& p, const FineBall&
           Evaluate(p.denominator_even, u), Evaluate(p.denominator_odd, u)};
 }
 
+// p(u) and p'(u) in one pass of Horner's rule.
+struct ValueAndSlope {
+  FineBall value;
+  FineBall slope;
+};
+ValueAndSlope ValueAndSlopeAt(const Poly<FineBall>& p, const FineBall& u) {
+  ValueAndSlope r;
+  for (std::size_t k = p.size(); k-- > 0;) {
+    r.slope = r.slope * u + r.value;
+    r.value = r.value * u + p[k];
+  }
+  return r;
+}
+
+// W = A'·B − A·B' at u from the parts of N and D and their slopes, with A = E² + u·O² for
+// E = E_D + E_N, O = O_D + O_N, and B = E_D² + u·O_D²: far fewer products than W's expanded
+// form.
+FineBall DistancePolynomialAt(const LoopParts<FineBall>& p, const FineBall& u) {
+  const ValueAndSlope ne = ValueAndSlopeAt(p.numerator_even, u);
+  const ValueAndSlope no = ValueAndSlopeAt(p.numerator_odd, u);
+  const ValueAndSlope de = ValueAndSlopeAt(p.denominator_even, u);
+  const ValueAndSlope dd = ValueAndSlopeAt(p.denominator_odd, u);
+  const FineBall two(2);
+  // |P|² = E² + u·O² and its slope 2·E·E' + O² + 2·u·O·O'.
+  const auto squared = [&u, &two](const FineBall& e, const FineBall& de_du, const FineBall& o,
+                                  const FineBall& do_du) {
+    return ValueAndSlope{e * e + u * (o * o), two * (e * de_du) + o * o + two * (u * (o * do_du))};
+  };
+  const ValueAndSlope a =
+      squared(de.value + ne.value, de.slope + ne.slope, dd.value + no.value, dd.slope + no.slope);
+  const ValueAndSlope b = squared(de.value, de.slope, dd.value, dd.slope);
+  return a.slope * b.value - a.value * b.slope;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -689,12 +723,11 @@ const FineBall* CrossingRoot::Narrowed() {
   if (!Finite(slope) || slope.HasZero()) {
     return nullptr;
   }
-  // P(u_m) from the parts of N and D where P is G or H: far fewer products than the expanded
-  // polynomial's.
+  // P(u_m) from the parts of N and D: far fewer products than the expanded polynomial's.
   const FineBall at(u_.mid);
   FineBall value;
   if (kind_ == CrossingKind::kDistanceExtreme) {
-    value = Evaluate(polynomials_.Fine(which), at);
+    value = DistancePolynomialAt(polynomials_.FineParts(), at);
   } else {
     const PartValuesOf<FineBall> parts = FinePartsAt(polynomials_.FineParts(), at);
     value = kind_ == CrossingKind::kGainCrossover ? parts.Gain() : parts.Phase();

@@ -222,7 +222,7 @@ LoopMargins Margins(const TransferFunction& l, const RationalLoop& loop, bool cl
         crossover_roots.emplace_back(polynomials, CrossingKind::kGainCrossover, crossovers, k);
     // The continuous phase there, for its whole turns.
     const Extended omega = (root.omega_lo() + root.omega_hi()) / 2;
-    const CrossoverValues v = ValuesAtCrossover(root, Evaluate(l, omega).phase * kDegreesPerRadian);
+    const CrossoverValues v = ValuesAtCrossover(root, PhaseAt(l, omega) * kDegreesPerRadian);
     m.phase.push_back({root.omega(), v.degrees, v.delay, v.phase_degrees});
   }
   // Phase crossings: the roots of H where R < 0, decided at the root. H ≡ 0 (L real on the
@@ -238,7 +238,7 @@ LoopMargins Margins(const TransferFunction& l, const RationalLoop& loop, bool cl
     if (const std::optional<PhaseCrossingValues> v =
             ValuesAtPhaseCrossing(root, !reduced.poles.empty() || !reduced.zeros.empty())) {
       const Extended omega = (root.omega_lo() + root.omega_hi()) / 2;
-      const Extended turns = std::round((Evaluate(l, omega).phase + kPi) / (2 * kPi));
+      const Extended turns = std::round((PhaseAt(l, omega) + kPi) / (2 * kPi));
       m.gain.push_back(
           {root.omega(), v->factor, v->decibels, static_cast<double>(360 * turns - 180)});
       gain_root.push_back(k);
@@ -250,7 +250,7 @@ LoopMargins Margins(const TransferFunction& l, const RationalLoop& loop, bool cl
       SignOfRatio(reduced.low_numerator, reduced.low_denominator) < 0) {
     zero_factor =
         Exact(-ProductOf<Exact>(reduced.low_denominator) / ProductOf<Exact>(reduced.low_numerator));
-    const Extended turns = std::round((Evaluate(l, 0).phase + kPi) / (2 * kPi));
+    const Extended turns = std::round((PhaseAt(l, 0) + kPi) / (2 * kPi));
     m.gain.push_back({0, NearestDouble(*zero_factor), DecibelsOf(*zero_factor),
                       static_cast<double>(360 * turns - 180)});
     gain_root.push_back(crossing_roots.size());
