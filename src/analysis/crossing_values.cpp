@@ -383,25 +383,6 @@ LoopPolynomials::~LoopPolynomials() = default;
 
 namespace {
 
-template <class T>
-const Poly<T>& Select(const CrossingPolynomials<T>& c, LoopPolynomials::Polynomial which) {
-  switch (which) {
-    case LoopPolynomials::Polynomial::kGain:
-      return c.gain;
-    case LoopPolynomials::Polynomial::kPhase:
-      return c.phase;
-    case LoopPolynomials::Polynomial::kRealPart:
-      return c.real_part;
-    case LoopPolynomials::Polynomial::kDistance:
-      return c.distance;
-    case LoopPolynomials::Polynomial::kSquaredDenominator:
-      return c.squared_denominator;
-    case LoopPolynomials::Polynomial::kSquaredSum:
-      break;
-  }
-  return c.squared_sum;
-}
-
 LoopPolynomials::Polynomial PolynomialOf(CrossingKind kind) {
   switch (kind) {
     case CrossingKind::kGainCrossover:
@@ -419,7 +400,7 @@ LoopPolynomials::Polynomial PolynomialOf(CrossingKind kind) {
 const Poly<Ball>& LoopPolynomials::Slope(Polynomial which) {
   std::optional<Poly<Ball>>& slot = slopes_[static_cast<std::size_t>(which)];
   if (!slot) {
-    slot = Derivative(Select(fast_, which));
+    slot = Derivative(CrossingPolynomialIn(fast_, which));
   }
   return *slot;
 }
@@ -756,7 +737,7 @@ bool CrossingRoot::Vanishes(const Poly<Exact>& v) {
   Enclosure(kFirstPrecision);  // sets up the isolation
   ArbState& s = *arb_;
   if (!s.square_free) {
-    const RationalPolynomial p(Select(polynomials_.Exactly(), PolynomialOf(kind_)));
+    const RationalPolynomial p(CrossingPolynomialIn(polynomials_.Exactly(), PolynomialOf(kind_)));
     s.square_free = std::make_unique<RationalPolynomial>();
     SquareFreePart(s.square_free->get(), p.get());
   }

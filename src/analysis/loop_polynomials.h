@@ -129,6 +129,26 @@ enum class CrossingPolynomial {
   kSquaredSum
 };
 
+// One of the set.
+template <class T>
+const Poly<T>& CrossingPolynomialIn(const CrossingPolynomials<T>& c, CrossingPolynomial which) {
+  switch (which) {
+    case CrossingPolynomial::kGain:
+      return c.gain;
+    case CrossingPolynomial::kPhase:
+      return c.phase;
+    case CrossingPolynomial::kRealPart:
+      return c.real_part;
+    case CrossingPolynomial::kDistance:
+      return c.distance;
+    case CrossingPolynomial::kSquaredDenominator:
+      return c.squared_denominator;
+    case CrossingPolynomial::kSquaredSum:
+      break;
+  }
+  return c.squared_sum;
+}
+
 // The parts of N and D at u = ω² as balls (Ball, or FineBall for the finer stage), and from them
 // the values of the crossing polynomials there: near a crossing these cancel far less than the
 // expanded polynomials (whose coefficients are larger than their value by orders of magnitude),
