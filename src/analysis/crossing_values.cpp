@@ -165,6 +165,22 @@ std::optional<Range> Atan2(const Range& y, const Range& x) {
   return Range{Down(DownLibm(c) - e), Up(UpLibm(c) + e)};
 }
 
+// atan2(y, x) over a box off the cut from the angles at its corners: the directions of a convex
+// set that keeps off the origin are spanned by its corners', and the angle is continuous there.
+// Four arctangents for the tightest enclosure, where the one at the centre is too coarse.
+std::optional<Range> Atan2OfCorners(const Range& y, const Range& x) {
+  if (!OffTheCut(y, x) || !Finite(y) || !Finite(x)) {
+    return std::nullopt;
+  }
+  Range r{std::atan2(y.lo, x.lo), std::atan2(y.lo, x.lo)};
+  for (const Extended a :
+       {std::atan2(y.lo, x.hi), std::atan2(y.hi, x.lo), std::atan2(y.hi, x.hi)}) {
+    r.lo = std::min(r.lo, a);
+    r.hi = std::max(r.hi, a);
+  }
+  return Range{DownLibm(r.lo), UpLibm(r.hi)};
+}
+
 // 1 + q, the bounds rounded outwards by the sum's exact error alone (one unit of the sum when it
 // is not exact), so that a sum near 1 keeps q's digits.
 Range OnePlus(const Range& q) {
@@ -181,6 +197,47 @@ Range Log10(const Range& x) { return {DownLibm(std::log10(x.lo)), UpLibm(std::lo
 
 Range Sqrt(const Range& x) {
   return {Down(std::sqrt(std::max(x.lo, Extended{0}))), Up(std::sqrt(x.hi))};
+}
+
+// ln(1 + q) over a range within |q| < 1/4: the x87 unit's FYL2XP1 (glibc's extended log1pl
+// below 0.29), within one unit in the last place, keeps q's digits where 1 + q would lose them.
+Range Log1p(const Range& q) { return {DownLibm(std::log1p(q.lo)), UpLibm(std::log1p(q.hi))}; }
+constexpr Extended kLog1pReach = 0.25L;
+
+// 20/ln 10, the decibels of a neper.
+constexpr Extended kDecibelsPerNeper = 8.6858896380650365530225783783321016458879401160732L;
+const Range kDecibelsPerNeperRange{Down(kDecibelsPerNeper), Up(kDecibelsPerNeper)};
+
+// 20·lg f for f = 1 + q > 0, from q where it is small.
+Range DecibelRange(const Range& f, const Range& q) {
+  if (Finite(q) && q.lo > -kLog1pReach && q.hi < kLog1pReach) {
+    return Scaled(Log1p(q), kDecibelsPerNeperRange);
+  }
+  return Scaled(Log10(f), kTwenty);
+}
+
+// a + b rounded down and up: one step aside where the sum's exact error says it rounded the
+// other way.
+Extended SumDown(Extended a, Extended b) {
+  const Extended s = a + b;
+  return ball_detail::SumError(a, b, s) < 0
+             ? std::nextafter(s, -std::numeric_limits<Extended>::infinity())
+             : s;
+}
+Extended SumUp(Extended a, Extended b) {
+  const Extended s = a + b;
+  return ball_detail::SumError(a, b, s) > 0
+             ? std::nextafter(s, std::numeric_limits<Extended>::infinity())
+             : s;
+}
+
+// A ball with a 128-bit midpoint as a range: hi + (lo ∓ rad), each end rounded outwards.
+Range RangeOf(const FineBall& b) {
+  if (!b.Finite()) {
+    const Extended infinity = std::numeric_limits<Extended>::infinity();
+    return {-infinity, infinity};
+  }
+  return {SumDown(b.hi, Down(b.lo - b.rad)), SumUp(b.hi, Up(b.lo + b.rad))};
 }
 
 // The double nearest every value of the range, when there is one (and one sign of zero).
@@ -326,25 +383,6 @@ LoopPolynomials::~LoopPolynomials() = default;
 
 namespace {
 
-template <class T>
-const Poly<T>& Select(const CrossingPolynomials<T>& c, LoopPolynomials::Polynomial which) {
-  switch (which) {
-    case LoopPolynomials::Polynomial::kGain:
-      return c.gain;
-    case LoopPolynomials::Polynomial::kPhase:
-      return c.phase;
-    case LoopPolynomials::Polynomial::kRealPart:
-      return c.real_part;
-    case LoopPolynomials::Polynomial::kDistance:
-      return c.distance;
-    case LoopPolynomials::Polynomial::kSquaredDenominator:
-      return c.squared_denominator;
-    case LoopPolynomials::Polynomial::kSquaredSum:
-      break;
-  }
-  return c.squared_sum;
-}
-
 LoopPolynomials::Polynomial PolynomialOf(CrossingKind kind) {
   switch (kind) {
     case CrossingKind::kGainCrossover:
@@ -362,7 +400,7 @@ LoopPolynomials::Polynomial PolynomialOf(CrossingKind kind) {
 const Poly<Ball>& LoopPolynomials::Slope(Polynomial which) {
   std::optional<Poly<Ball>>& slot = slopes_[static_cast<std::size_t>(which)];
   if (!slot) {
-    slot = Derivative(Select(fast_, which));
+    slot = Derivative(CrossingPolynomialIn(fast_, which));
   }
   return *slot;
 }
@@ -370,12 +408,16 @@ const Poly<Ball>& LoopPolynomials::Slope(Polynomial which) {
 const Poly<FineBall>& LoopPolynomials::Fine(Polynomial which) {
   std::optional<Poly<FineBall>>& slot = fine_[static_cast<std::size_t>(which)];
   if (!slot) {
-    if (!fine_parts_) {
-      fine_parts_ = LoopPartsOf<FineBall>(loop_);
-    }
-    slot = CrossingPolynomialOf(*fine_parts_, which);
+    slot = CrossingPolynomialOf(FineParts(), which);
   }
   return *slot;
+}
+
+const LoopParts<FineBall>& LoopPolynomials::FineParts() {
+  if (!fine_parts_) {
+    fine_parts_ = LoopPartsOf<FineBall>(loop_);
+  }
+  return *fine_parts_;
 }
 
 const CrossingPolynomials<Exact>& LoopPolynomials::Exactly() {
@@ -419,6 +461,50 @@ const ArbPolynomial& LoopPolynomials::Arb(Polynomial which, slong prec) {
   }
   return level->polynomials[k];
 }
+
+namespace {
+
+// The parts of N and D over a ball with a 128-bit midpoint.
+PartValuesOf<FineBall> FinePartsAt(const LoopParts<FineBall>& p, const FineBall& u) {
+  return {u, Evaluate(p.numerator_even, u), Evaluate(p.numerator_odd, u),
+          Evaluate(p.denominator_even, u), Evaluate(p.denominator_odd, u)};
+}
+
+// p(u) and p'(u) in one pass of Horner's rule.
+struct ValueAndSlope {
+  FineBall value;
+  FineBall slope;
+};
+ValueAndSlope ValueAndSlopeAt(const Poly<FineBall>& p, const FineBall& u) {
+  ValueAndSlope r;
+  for (std::size_t k = p.size(); k-- > 0;) {
+    r.slope = r.slope * u + r.value;
+    r.value = r.value * u + p[k];
+  }
+  return r;
+}
+
+// W = A'·B − A·B' at u from the parts of N and D and their slopes, with A = E² + u·O² for
+// E = E_D + E_N, O = O_D + O_N, and B = E_D² + u·O_D²: far fewer products than W's expanded
+// form.
+FineBall DistancePolynomialAt(const LoopParts<FineBall>& p, const FineBall& u) {
+  const ValueAndSlope ne = ValueAndSlopeAt(p.numerator_even, u);
+  const ValueAndSlope no = ValueAndSlopeAt(p.numerator_odd, u);
+  const ValueAndSlope de = ValueAndSlopeAt(p.denominator_even, u);
+  const ValueAndSlope dd = ValueAndSlopeAt(p.denominator_odd, u);
+  const FineBall two(2);
+  // |P|² = E² + u·O² and its slope 2·E·E' + O² + 2·u·O·O'.
+  const auto squared = [&u, &two](const FineBall& e, const FineBall& de_du, const FineBall& o,
+                                  const FineBall& do_du) {
+    return ValueAndSlope{e * e + u * (o * o), two * (e * de_du) + o * o + two * (u * (o * do_du))};
+  };
+  const ValueAndSlope a =
+      squared(de.value + ne.value, de.slope + ne.slope, dd.value + no.value, dd.slope + no.slope);
+  const ValueAndSlope b = squared(de.value, de.slope, dd.value, dd.slope);
+  return a.slope * b.value - a.value * b.slope;
+}
+
+}  // namespace
 
 // ---------------------------------------------------------------------------------------------
 // The root, narrowed on demand.
@@ -607,11 +693,51 @@ arb_srcptr CrossingRoot::Enclosure(slong prec) {
   return s.ball.get();
 }
 
+const FineBall* CrossingRoot::Narrowed() {
+  if (narrowed_) {
+    return fine_u_ ? &*fine_u_ : nullptr;
+  }
+  narrowed_ = true;
+  // u* = u_m − P(u_m)/P'(ξ) for a ξ in U: within u_m − P(u_m)/P'(U) where P' keeps its sign.
+  const LoopPolynomials::Polynomial which = PolynomialOf(kind_);
+  const Range slope = Over(polynomials_.Slope(which), u_);
+  if (!Finite(slope) || slope.HasZero()) {
+    return nullptr;
+  }
+  // P(u_m) from the parts of N and D: far fewer products than the expanded polynomial's.
+  const FineBall at(u_.mid);
+  FineBall value;
+  if (kind_ == CrossingKind::kDistanceExtreme) {
+    value = DistancePolynomialAt(polynomials_.FineParts(), at);
+  } else {
+    const PartValuesOf<FineBall> parts = FinePartsAt(polynomials_.FineParts(), at);
+    value = kind_ == CrossingKind::kGainCrossover ? parts.Gain() : parts.Phase();
+  }
+  const Range step = Quotient(RangeOf(value), slope);
+  if (!Finite(step)) {
+    return nullptr;
+  }
+  const Extended centre = step.lo / 2 + step.hi / 2;
+  const Extended rad = Up(std::max(step.hi - centre, centre - step.lo));
+  FineBall u(u_.mid);
+  if (rad < u_.rad) {
+    // hi + lo = u_m − centre exactly.
+    const fine_detail::Split2 mid = fine_detail::TwoSum(u_.mid, -centre);
+    u.hi = mid.value;
+    u.lo = mid.error;
+    u.rad = rad;
+  } else {
+    u.rad = u_.rad;
+  }
+  fine_u_ = u;
+  return &*fine_u_;
+}
+
 bool CrossingRoot::Vanishes(const Poly<Exact>& v) {
   Enclosure(kFirstPrecision);  // sets up the isolation
   ArbState& s = *arb_;
   if (!s.square_free) {
-    const RationalPolynomial p(Select(polynomials_.Exactly(), PolynomialOf(kind_)));
+    const RationalPolynomial p(CrossingPolynomialIn(polynomials_.Exactly(), PolynomialOf(kind_)));
     s.square_free = std::make_unique<RationalPolynomial>();
     SquareFreePart(s.square_free->get(), p.get());
   }
@@ -639,6 +765,10 @@ bool CrossingRoot::Vanishes(const Poly<Exact>& v) {
 namespace {
 
 using P = LoopPolynomials::Polynomial;
+
+PartValuesOf<FineBall> FinePartsAt(CrossingRoot& root, const FineBall& u) {
+  return FinePartsAt(root.polynomials().FineParts(), u);
+}
 
 void EvaluateAt(CrossingRoot& root, P which, arb_srcptr u, slong prec, arb_t out) {
   arb_poly_evaluate(out, root.polynomials().Arb(which, prec).get(), u, prec);
@@ -727,15 +857,47 @@ CrossoverValues ValuesAtCrossover(CrossingRoot& root, Extended continuous_phase_
   int margin_sign = 2;     // of the exact phase margin; 0: exactly 0
   bool half_turn = false;  // exactly 180°
 
-  if (angle && Finite(*angle)) {
-    degrees_range = Scaled(*angle, kDegreesPerRadian);
-    degrees = Rounded(*degrees_range);
-    if (angle->lo > 0 || angle->hi < 0) {
-      margin_sign = angle->lo > 0 ? 1 : -1;
-      const Range lag =
-          margin_sign > 0 ? *angle : Range{Down(angle->lo + kTwoPi.lo), Up(angle->hi + kTwoPi.hi)};
-      delay = Rounded(Quotient(lag, w));
+  // The values from an enclosure of the angle and of ω, where they were still open.
+  const auto take = [&](const Range& margin, const Range& omega) {
+    if (!Finite(margin)) {
+      return;
     }
+    const Range d = Scaled(margin, kDegreesPerRadian);
+    degrees_range = degrees_range ? Common(*degrees_range, d) : d;
+    if (!degrees) {
+      degrees = Rounded(*degrees_range);
+    }
+    if (margin.lo > 0 || margin.hi < 0) {
+      margin_sign = margin.lo > 0 ? 1 : -1;
+      if (!delay) {
+        const Range lag = margin_sign > 0
+                              ? margin
+                              : Range{Down(margin.lo + kTwoPi.lo), Up(margin.hi + kTwoPi.hi)};
+        delay = Rounded(Quotient(lag, omega));
+      }
+    }
+  };
+  if (angle) {
+    take(*angle, w);
+  }
+  // Then over the root narrowed to a ball with a 128-bit midpoint, from the parts in such balls.
+  bool fine = false;
+  const auto take_finer = [&] {
+    if (fine) {
+      return;
+    }
+    fine = true;
+    if (const FineBall* u = root.Narrowed()) {
+      const PartValuesOf<FineBall> parts = FinePartsAt(root, *u);
+      const Range omega = Sqrt(RangeOf(*u));
+      if (const std::optional<Range> at = Atan2OfCorners(
+              Negate(Times(omega, RangeOf(parts.Phase()))), Negate(RangeOf(parts.RealPart())))) {
+        take(*at, omega);
+      }
+    }
+  };
+  if (!(degrees && delay)) {
+    take_finer();
   }
   if (!degrees && y.HasZero()) {
     // The crossover may lie exactly on the real axis: L = −1 (a marginal loop) or L = 1.
@@ -763,6 +925,10 @@ CrossoverValues ValuesAtCrossover(CrossingRoot& root, Extended continuous_phase_
       phase = static_cast<double>(360 * turns);
     } else if (degrees_range) {
       phase = Rounded(Plus(*degrees_range, 360 * turns - 180));
+      if (!phase) {
+        take_finer();
+        phase = Rounded(Plus(*degrees_range, 360 * turns - 180));
+      }
     }
   }
   // Ziv's loop in Arb balls for what the extended ones left open.
@@ -859,17 +1025,32 @@ std::optional<PhaseCrossingValues> ValuesAtPhaseCrossing(CrossingRoot& root, boo
     factor = Rounded(f);
     Range decibel_range = Scaled(Log10(f), kTwenty);
     decibels = Rounded(decibel_range);
-    if (!factor || !decibels) {
-      // f = 1 + q with q = (B + R)/(−R) from the parts, q' = f': near f = 1 (a loop near the
-      // stability boundary) q keeps the digits that B/(−R) loses, and the decibels with them.
-      const PartValues parts = PartsAtMid(fast, mv);
-      const Range q = Spread(
-          Quotient(RangeOf(parts.SquaredDenominatorPlusRealPart()), Negate(r_mid)), slope, mv);
+    // f = 1 + q with q = (B + R)/(−R) from the parts, q' = f': near f = 1 (a loop near the
+    // stability boundary) q keeps the digits that B/(−R) loses, and the decibels with them.
+    const auto take = [&](const Range& factor_range, const Range& q) {
+      f = Common(f, factor_range);
       if (Finite(q) && q.lo > -1) {
         f = Common(f, OnePlus(q));
-        factor = factor ? factor : Rounded(f);
-        decibel_range = Common(decibel_range, Scaled(Log10(f), kTwenty));
-        decibels = decibels ? decibels : Rounded(decibel_range);
+      }
+      factor = factor ? factor : Rounded(f);
+      decibel_range = Common(decibel_range, DecibelRange(f, q));
+      decibels = decibels ? decibels : Rounded(decibel_range);
+    };
+    if (!factor || !decibels) {
+      const PartValues parts = PartsAtMid(fast, mv);
+      take(f, Spread(Quotient(RangeOf(parts.SquaredDenominatorPlusRealPart()), Negate(r_mid)),
+                     slope, mv));
+    }
+    if (!factor || !decibels) {
+      // Over the root narrowed to a ball with a 128-bit midpoint, from the parts in such balls.
+      if (const FineBall* u = root.Narrowed()) {
+        const PartValuesOf<FineBall> parts = FinePartsAt(root, *u);
+        const Range minus_r = Negate(RangeOf(parts.RealPart()));
+        const Range b_fine = RangeOf(parts.SquaredDenominator());
+        if (Finite(minus_r) && Finite(b_fine) && minus_r.lo > 0 && b_fine.lo > 0) {
+          take(Quotient(b_fine, minus_r),
+               Quotient(RangeOf(parts.SquaredDenominatorPlusRealPart()), minus_r));
+        }
       }
     }
     if (!decibels && decibel_range.HasZero() &&
@@ -958,7 +1139,14 @@ double DistanceAt(CrossingRoot& root) {
   const MeanValue mv = MeanValueOf(root.u());
   Range a = AtMid(fast.squared_sum, mv);
   Range b = AtMid(fast.squared_denominator, mv);
-  const Range w = Over(fast.distance, root.u());
+  // W = A'·B − A·B' over U, and within W'(U)·[−2δ, 2δ] there, as W(u*) = 0.
+  Range w = Over(fast.distance, root.u());
+  const Range w_slope = Over(root.polynomials().Slope(P::kDistance), root.u());
+  if (Finite(w_slope)) {
+    const Extended reach =
+        Up(Up(std::max(std::fabs(w_slope.lo), std::fabs(w_slope.hi)) * (2 * root.u().rad)));
+    w = Common(w, Range{-reach, reach});
+  }
   const Range b_over = Over(fast.squared_denominator, root.u());
   if (Finite(a) && Finite(b) && Finite(w) && b.lo > 0 && b_over.lo > 0) {
     // (A/B)' = (A'·B − A·B')/B² = W/B², which is small over U: u* is a root of W.
@@ -975,6 +1163,19 @@ double DistanceAt(CrossingRoot& root) {
         Common(square, Spread(Quotient(Range{std::max(a.lo, Extended{0}), a.hi}, b), spread, mv));
     if (const std::optional<double> d = Rounded(Sqrt(square))) {
       return *d;
+    }
+    // Over the root narrowed to a ball with a 128-bit midpoint, from the parts in such balls.
+    if (const FineBall* u = root.Narrowed()) {
+      const PartValuesOf<FineBall> finer = FinePartsAt(root, *u);
+      const Range a_fine = RangeOf(finer.SquaredSum());
+      const Range b_fine = RangeOf(finer.SquaredDenominator());
+      if (Finite(a_fine) && Finite(b_fine) && b_fine.lo > 0) {
+        square =
+            Common(square, Quotient(Range{std::max(a_fine.lo, Extended{0}), a_fine.hi}, b_fine));
+        if (const std::optional<double> d = Rounded(Sqrt(square))) {
+          return *d;
+        }
+      }
     }
     if (square.lo <= 0 && root.Vanishes(root.polynomials().Exactly().squared_sum)) {
       return 0;  // the Nyquist curve passes through −1: a marginal loop

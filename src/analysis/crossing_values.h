@@ -12,12 +12,17 @@
 // wide (real_roots.h), the polynomials evaluated in balls over it, the x87 unit's arctangent and
 // logarithm (within one unit in the last place; two units are allowed for, and the conversions
 // on top), every rounding bounded. When both ends of an enclosure round to the same double, that
-// is the value. Else the root is narrowed by interval Newton steps in Arb balls, from the
-// polynomials with 128-bit midpoints and then from the exact ones at 256, 512, … bits, and the
-// values enclosed again. A value that is exactly zero (a marginal loop: the phase margin, the
-// decibels or the distance 0) or exactly halfway between two doubles never separates from it:
-// those are recognised exactly, as a common root of the crossing polynomial's square-free part
-// and the value's own polynomial within the root's isolating interval.
+// is the value. Else the root is narrowed by one interval Newton step, its polynomial's value
+// taken from the parts of N and D in balls with 128-bit midpoints (fine_ball.h), to a ball
+// typically 2⁻¹¹⁰ of itself wide or less, and the values enclosed again from those parts there:
+// the arctangent from the corners of its box, the decibels near 0 from ln(1 + q) (the x87
+// unit's FYL2XP1) with f = 1 + q. What still straddles a rounding boundary goes on to interval
+// Newton steps in Arb balls, from the polynomials with 128-bit midpoints and then from the exact
+// ones at 256, 512, … bits, and the values enclosed again. A value that is exactly zero (a
+// marginal loop: the phase margin, the decibels or the distance 0) or exactly halfway between two
+// doubles never separates from it: those are recognised exactly, as a common root of the
+// crossing polynomial's square-free part and the value's own polynomial within the root's
+// isolating interval.
 #pragma once
 
 #include <arb.h>
@@ -84,6 +89,8 @@ class LoopPolynomials {
   const Poly<Ball>& Slope(Polynomial which);
   // One polynomial with 128-bit midpoints, formed when first asked for.
   const Poly<FineBall>& Fine(Polynomial which);
+  // The parts of N and D with 128-bit midpoints.
+  const LoopParts<FineBall>& FineParts();
   const CrossingPolynomials<Exact>& Exactly();
 
   // The same formed in Arb balls at prec bits, each when first asked for.
@@ -118,6 +125,9 @@ class CrossingRoot {
   Extended omega_hi() const { return place_.hi; }
   const Ball& u() const { return u_; }
   LoopPolynomials& polynomials() { return polynomials_; }
+  // u* within a ball with a 128-bit midpoint, from one interval Newton step, the polynomial's
+  // value from the parts with 128-bit midpoints; none where its slope over u()'s ball may vanish.
+  const FineBall* Narrowed();
 
   // A ball holding u*, narrowed at precision prec (bits) as far as the polynomial formed in balls
   // at that precision allows (the exact square-free part on the exact path).
@@ -135,6 +145,8 @@ class CrossingRoot {
   const PositiveRoots* roots_;  // for the exact path's isolation
   std::size_t index_;
   std::unique_ptr<ArbState> arb_;
+  bool narrowed_ = false;
+  std::optional<FineBall> fine_u_;
 };
 
 // The values at a gain crossover: degrees within (−180°, 180°], the delay that adds that much lag

@@ -7,7 +7,8 @@
 // Sums and products of the leading parts are split exactly into a rounded value and its error
 // (Knuth's two-sum, Dekker's two-product); the lower parts are combined in extended precision
 // and their rounding, bounded by half a unit in the last place of each result, goes to the
-// radius.
+// radius. A sum or product of two extended numbers is held exactly, with radius 0 (a product
+// only away from the underflow range).
 // The radius' own rounding is covered by a relative widening, a product near the underflow range
 // (where the two-product is no longer exact) by a unit of the product and the smallest
 // subnormal, the lower parts' products by the smallest normal number. A FineBall whose parts or
@@ -32,6 +33,8 @@ struct FineBall {
   FineBall(Extended value) : hi(value) {}  // NOLINT(google-explicit-constructor)
 
   bool IsExactZero() const { return hi == 0 && lo == 0 && rad == 0; }
+  // An extended number, exactly.
+  bool IsExtended() const { return lo == 0 && rad == 0; }
   bool Finite() const { return std::isfinite(hi) && std::isfinite(lo) && std::isfinite(rad); }
   // As Ball::Sign: −1, 0 (an exact zero) or 1 when the ball decides it, else 2.
   int Sign() const {
@@ -78,6 +81,14 @@ inline Split2 TwoProduct(Extended a, Extended b) {
   return {p, ((ah * bh - p) + ah * bl + al * bh) + al * bl};
 }
 
+// A value that a split holds exactly (|error| at most half a unit in the last place of value).
+inline FineBall Exactly(Split2 exact) {
+  FineBall r;
+  r.hi = exact.value;
+  r.lo = exact.error;
+  return r;
+}
+
 // hi + lo renormalised, with the bound of the rounding of `rest` folded into the radius.
 inline FineBall Make(Split2 lead, Extended rest, Extended rest_rounding, Extended rad) {
   const Extended tail = rest + lead.error;
@@ -105,6 +116,11 @@ inline FineBall operator+(const FineBall& a, const FineBall& b) {
   if (a.IsExactZero()) {
     return b;
   }
+  if (a.IsExtended() && b.IsExtended()) {
+    // The sum of two extended numbers is hi + lo exactly.
+    const fine_detail::Split2 sum = fine_detail::TwoSum(a.hi, b.hi);
+    return fine_detail::Exactly(sum);
+  }
   const Extended rest = a.lo + b.lo;
   return fine_detail::Make(fine_detail::TwoSum(a.hi, b.hi), rest, std::fabs(rest) * Ball::kUnit,
                            a.rad + b.rad);
@@ -116,6 +132,10 @@ inline FineBall operator*(const FineBall& a, const FineBall& b) {
     return {};
   }
   const fine_detail::Split2 lead = fine_detail::TwoProduct(a.hi, b.hi);
+  if (a.IsExtended() && b.IsExtended() && !(std::fabs(lead.value) < ball_detail::kUnderflowRisk)) {
+    // The product of two extended numbers is hi + lo exactly away from the underflow range.
+    return fine_detail::Exactly(lead);
+  }
   const Extended cross1 = a.hi * b.lo;
   const Extended cross2 = a.lo * b.hi;
   const Extended low = a.lo * b.lo;

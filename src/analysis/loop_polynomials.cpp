@@ -46,16 +46,22 @@ T ValueOf(const Coefficient& c) {
   return sum;
 }
 
+// The first factor is taken as it is, not multiplied by 1 (which would widen a ball's radius).
 template <class T>
 Poly<T> Expand(const std::vector<Factor>& factors) {
-  Poly<T> product = {FromExtended<T>(1)};
+  if (factors.empty()) {
+    return {FromExtended<T>(1)};
+  }
+  Poly<T> product;
+  bool first = true;
   for (const Factor& f : factors) {
     Poly<T> p;
     p.reserve(f.size());
     for (const Coefficient& c : f) {
       p.push_back(ValueOf<T>(c));
     }
-    product = product * p;
+    product = first ? std::move(p) : product * p;
+    first = false;
   }
   return product;
 }
@@ -346,25 +352,6 @@ CrossingPolynomials<T> CrossingPolynomialsOf(const RationalLoop& loop) {
 PartValues PartsAt(const CrossingPolynomials<Ball>& c, const Ball& u) {
   return {u, EnclosedValue(c.parts.numerator_even, u), EnclosedValue(c.parts.numerator_odd, u),
           EnclosedValue(c.parts.denominator_even, u), EnclosedValue(c.parts.denominator_odd, u)};
-}
-
-Ball PartValues::Phase() const {
-  return numerator_odd * denominator_even - numerator_even * denominator_odd;
-}
-Ball PartValues::RealPart() const {
-  return numerator_even * denominator_even + u * (numerator_odd * denominator_odd);
-}
-Ball PartValues::SquaredDenominator() const {
-  return denominator_even * denominator_even + u * (denominator_odd * denominator_odd);
-}
-Ball PartValues::SquaredSum() const {
-  const Ball even = denominator_even + numerator_even;
-  const Ball odd = denominator_odd + numerator_odd;
-  return even * even + u * (odd * odd);
-}
-Ball PartValues::SquaredDenominatorPlusRealPart() const {
-  return denominator_even * (denominator_even + numerator_even) +
-         u * (denominator_odd * (denominator_odd + numerator_odd));
 }
 
 template CrossingPolynomials<Ball> CrossingPolynomialsOf<Ball>(const RationalLoop&);

@@ -129,23 +129,67 @@ enum class CrossingPolynomial {
   kSquaredSum
 };
 
-// The parts of N and D at u = ω² as balls, and from them the values of the crossing
-// polynomials there: near a crossing these cancel far less than the expanded polynomials (whose
-// coefficients are larger than their value by orders of magnitude), so they enclose the value
-// more tightly. Each is an enclosure of the exact value at every point of u.
-struct PartValues {
-  Ball u;
-  Ball numerator_even;
-  Ball numerator_odd;
-  Ball denominator_even;
-  Ball denominator_odd;
+// One of the set.
+template <class T>
+const Poly<T>& CrossingPolynomialIn(const CrossingPolynomials<T>& c, CrossingPolynomial which) {
+  switch (which) {
+    case CrossingPolynomial::kGain:
+      return c.gain;
+    case CrossingPolynomial::kPhase:
+      return c.phase;
+    case CrossingPolynomial::kRealPart:
+      return c.real_part;
+    case CrossingPolynomial::kDistance:
+      return c.distance;
+    case CrossingPolynomial::kSquaredDenominator:
+      return c.squared_denominator;
+    case CrossingPolynomial::kSquaredSum:
+      break;
+  }
+  return c.squared_sum;
+}
 
-  Ball Phase() const;                           // H = O_N·E_D − E_N·O_D
-  Ball RealPart() const;                        // R = E_N·E_D + u·O_N·O_D
-  Ball SquaredDenominator() const;              // B = E_D² + u·O_D²
-  Ball SquaredSum() const;                      // A = |D + N|²
-  Ball SquaredDenominatorPlusRealPart() const;  // B + R = Re(D·conj(D + N))
+// The parts of N and D at u = ω² as balls (Ball, or FineBall for the finer stage), and from them
+// the values of the crossing polynomials there: near a crossing these cancel far less than the
+// expanded polynomials (whose coefficients are larger than their value by orders of magnitude),
+// so they enclose the value more tightly. Each is an enclosure of the exact value at every point
+// of u.
+template <class T>
+struct PartValuesOf {
+  T u;
+  T numerator_even;
+  T numerator_odd;
+  T denominator_even;
+  T denominator_odd;
+
+  // G = |N|² − |D|²
+  T Gain() const {
+    return numerator_even * numerator_even + u * (numerator_odd * numerator_odd) -
+           SquaredDenominator();
+  }
+  // H = O_N·E_D − E_N·O_D
+  T Phase() const { return numerator_odd * denominator_even - numerator_even * denominator_odd; }
+  // R = E_N·E_D + u·O_N·O_D
+  T RealPart() const {
+    return numerator_even * denominator_even + u * (numerator_odd * denominator_odd);
+  }
+  // B = E_D² + u·O_D²
+  T SquaredDenominator() const {
+    return denominator_even * denominator_even + u * (denominator_odd * denominator_odd);
+  }
+  // A = |D + N|²
+  T SquaredSum() const {
+    const T even = denominator_even + numerator_even;
+    const T odd = denominator_odd + numerator_odd;
+    return even * even + u * (odd * odd);
+  }
+  // B + R = Re(D·conj(D + N))
+  T SquaredDenominatorPlusRealPart() const {
+    return denominator_even * (denominator_even + numerator_even) +
+           u * (denominator_odd * (denominator_odd + numerator_odd));
+  }
 };
+using PartValues = PartValuesOf<Ball>;
 PartValues PartsAt(const CrossingPolynomials<Ball>& c, const Ball& u);
 
 // A pair of roots ±jω (ω > 0) of a factor c0 + c2·s², c0/c2 > 0.

@@ -123,7 +123,8 @@ struct DistanceCandidate {
   double value = 0;
   double frequency = 0;
   std::size_t root = 0;         // the extreme's index into the roots, for an extreme
-  std::optional<Exact> square;  // for a limit: |1 + L|² exactly (none: infinite)
+  std::optional<Exact> square;  // for a limit: |1 + L|² exactly (none: infinite, or unit)
+  bool unit = false;            // a limit where |1 + L| = 1 (no rational formed for it)
   bool extreme = false;
 };
 
@@ -148,7 +149,7 @@ DistanceCandidate One(double frequency) {
   DistanceCandidate c;
   c.frequency = frequency;
   c.value = 1;
-  c.square = Exact(1);
+  c.unit = true;
   return c;
 }
 
@@ -199,16 +200,16 @@ LoopMargins Margins(const TransferFunction& l, const RationalLoop& loop, bool cl
   m.axis_zeros = AxisFrequencies(reduced.zeros);
   LoopPolynomials polynomials(reduced.loop());
   const CrossingPolynomials<Ball>& fast = polynomials.Fast();
-  const auto finer = [&polynomials](CrossingPolynomial which,
-                                    Poly<Exact> CrossingPolynomials<Exact>::*exact) {
-    return Refinements([&polynomials, which] { return polynomials.Fine(which); },
-                       [&polynomials, exact] { return polynomials.Exactly().*exact; });
+  // (Each function holds a reference and the polynomial's name, small enough to be kept in place.)
+  const auto finer = [&polynomials](CrossingPolynomial which) {
+    return Refinements(
+        [&polynomials, which] { return polynomials.Fine(which); },
+        [&polynomials, which] { return CrossingPolynomialIn(polynomials.Exactly(), which); });
   };
-  Refinements finer_gain = finer(CrossingPolynomial::kGain, &CrossingPolynomials<Exact>::gain);
-  Refinements finer_phase = finer(CrossingPolynomial::kPhase, &CrossingPolynomials<Exact>::phase);
+  Refinements finer_gain = finer(CrossingPolynomial::kGain);
+  Refinements finer_phase = finer(CrossingPolynomial::kPhase);
   finer_phase.SetTighter([&fast](const Ball& u) { return PartsAt(fast, u).Phase(); });
-  Refinements finer_distance =
-      finer(CrossingPolynomial::kDistance, &CrossingPolynomials<Exact>::distance);
+  Refinements finer_distance = finer(CrossingPolynomial::kDistance);
   bool beyond = false;
 
   // Gain crossovers: the roots of G. In lowest terms no factor of N and D vanishes together on
@@ -222,7 +223,7 @@ LoopMargins Margins(const TransferFunction& l, const RationalLoop& loop, bool cl
         crossover_roots.emplace_back(polynomials, CrossingKind::kGainCrossover, crossovers, k);
     // The continuous phase there, for its whole turns.
     const Extended omega = (root.omega_lo() + root.omega_hi()) / 2;
-    const CrossoverValues v = ValuesAtCrossover(root, Evaluate(l, omega).phase * kDegreesPerRadian);
+    const CrossoverValues v = ValuesAtCrossover(root, PhaseAt(l, omega) * kDegreesPerRadian);
     m.phase.push_back({root.omega(), v.degrees, v.delay, v.phase_degrees});
   }
   // Phase crossings: the roots of H where R < 0, decided at the root. H ≡ 0 (L real on the
@@ -238,7 +239,7 @@ LoopMargins Margins(const TransferFunction& l, const RationalLoop& loop, bool cl
     if (const std::optional<PhaseCrossingValues> v =
             ValuesAtPhaseCrossing(root, !reduced.poles.empty() || !reduced.zeros.empty())) {
       const Extended omega = (root.omega_lo() + root.omega_hi()) / 2;
-      const Extended turns = std::round((Evaluate(l, omega).phase + kPi) / (2 * kPi));
+      const Extended turns = std::round((PhaseAt(l, omega) + kPi) / (2 * kPi));
       m.gain.push_back(
           {root.omega(), v->factor, v->decibels, static_cast<double>(360 * turns - 180)});
       gain_root.push_back(k);
@@ -250,13 +251,13 @@ LoopMargins Margins(const TransferFunction& l, const RationalLoop& loop, bool cl
       SignOfRatio(reduced.low_numerator, reduced.low_denominator) < 0) {
     zero_factor =
         Exact(-ProductOf<Exact>(reduced.low_denominator) / ProductOf<Exact>(reduced.low_numerator));
-    const Extended turns = std::round((Evaluate(l, 0).phase + kPi) / (2 * kPi));
+    const Extended turns = std::round((PhaseAt(l, 0) + kPi) / (2 * kPi));
     m.gain.push_back({0, NearestDouble(*zero_factor), DecibelsOf(*zero_factor),
                       static_cast<double>(360 * turns - 180)});
     gain_root.push_back(crossing_roots.size());
   }
   // Least |dB| first, exactly: values that round alike are told apart in finer balls.
-  {
+  if (m.gain.size() > 1) {
     std::vector<std::size_t> order(m.gain.size());
     for (std::size_t k = 0; k < order.size(); ++k) {
       order[k] = k;
@@ -279,12 +280,13 @@ LoopMargins Margins(const TransferFunction& l, const RationalLoop& loop, bool cl
       return LessThan(key(x), key(y));
     });
     std::vector<GainMargin> sorted;
+    sorted.reserve(order.size());
     for (const std::size_t k : order) {
       sorted.push_back(m.gain[k]);
     }
     m.gain = std::move(sorted);
   }
-  {
+  if (m.phase.size() > 1) {
     std::vector<std::size_t> order(m.phase.size());
     for (std::size_t k = 0; k < order.size(); ++k) {
       order[k] = k;
@@ -300,6 +302,7 @@ LoopMargins Margins(const TransferFunction& l, const RationalLoop& loop, bool cl
           [&](arb_t out, slong prec) { AbsolutePhaseMargin(crossover_roots[y], out, prec); });
     });
     std::vector<PhaseMargin> sorted;
+    sorted.reserve(order.size());
     for (const std::size_t k : order) {
       sorted.push_back(m.phase[k]);
     }
@@ -319,7 +322,9 @@ LoopMargins Margins(const TransferFunction& l, const RationalLoop& loop, bool cl
   std::vector<CrossingRoot> extreme_roots;
   extreme_roots.reserve(extremes.omega.size());
   std::vector<DistanceCandidate> candidates;
+  candidates.reserve(extremes.omega.size() + 2);
   std::vector<Bounds> coarse;
+  coarse.reserve(extremes.omega.size());
   for (std::size_t k = 0; k < extremes.omega.size(); ++k) {
     coarse.push_back(CoarseDistanceAt(
         extreme_roots.emplace_back(polynomials, CrossingKind::kDistanceExtreme, extremes, k)));
@@ -375,7 +380,7 @@ LoopMargins Margins(const TransferFunction& l, const RationalLoop& loop, bool cl
       if (c.extreme) {
         SquaredDistance(extreme_roots[c.root], out, prec);
       } else {
-        SetExactBall(out, *c.square, prec);
+        SetExactBall(out, c.unit ? Exact(1) : *c.square, prec);
       }
     };
   };

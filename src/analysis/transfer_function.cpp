@@ -102,6 +102,19 @@ FrequencyValue Evaluate(const TransferFunction& l, Extended omega) {
   return v;
 }
 
+Extended PhaseAt(const TransferFunction& l, Extended omega) {
+  // The angles summed as Evaluate sums them: the numerator's, the denominator's, then the phase.
+  Extended numerator = 0;
+  for (const ComplexExtended& z : l.zeros) {
+    numerator += Angle(z, -z.real(), omega - z.imag());
+  }
+  Extended denominator = 0;
+  for (const ComplexExtended& p : l.poles) {
+    denominator += Angle(p, -p.real(), omega - p.imag());
+  }
+  return (l.gain < 0 ? -kPi : 0) + numerator - denominator;
+}
+
 ComplexExtended ValueAt(const TransferFunction& l, Extended omega) {
   const auto [numerator, denominator] = ProductsAt(l, omega, false);
   return Quotient(l.gain, numerator, denominator);

@@ -29,6 +29,8 @@ struct FrequencyValue {
   ComplexExtended value;       // L(jω)
 };
 FrequencyValue Evaluate(const TransferFunction& l, Extended omega);
+// The phase alone: Evaluate(l, omega).phase without the magnitude and value.
+Extended PhaseAt(const TransferFunction& l, Extended omega);
 // L(jω) alone: Evaluate(l, omega).value without the logarithms and angles.
 ComplexExtended ValueAt(const TransferFunction& l, Extended omega);
 

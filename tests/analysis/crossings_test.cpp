@@ -1456,6 +1456,17 @@ std::vector<MarginRow> MarginRows() {
     row.rival_valleys = {{0.2, 0.3}, {3.5, 5}};
     rows.push_back(std::move(row));
   }
+  // k/(s + 1)³ with k = 8 − 2⁻⁵⁰, nearly marginal: the gain margin 8/k = 1 + 2⁻⁵³ + 2⁻¹⁰⁶ + …
+  // lies 2⁻¹⁰⁶ above the halfway point between two doubles, closer than the finer balls reach
+  // (Arb decides it); its decibels near 1e-15 come from ln(1 + q).
+  rows.push_back(GeneralRow(
+      "GainMarginJustAboveHalfway",
+      MakeLoop(8 - std::ldexp(1.0, -50), {}, {Poly({1, 1}), Poly({1, 1}), Poly({1, 1})}), 1, 1));
+  // k = 8·(1 − 2⁻²⁰): a gain margin 2⁻²⁰ above 1, its decibels from ln(1 + q) in the first
+  // balls' parts or the finer ones.
+  rows.push_back(GeneralRow(
+      "GainMarginNearOne",
+      MakeLoop(8 - std::ldexp(1.0, -17), {}, {Poly({1, 1}), Poly({1, 1}), Poly({1, 1})}), 1, 1));
   // a³/(s + a)³: the margins of 1/(s + 1)³ at every scale, the phase crossing at √3·a.
   for (const double a : {1e-314, 1e-300, 1e300}) {
     rows.push_back(GeneralRow(
