@@ -83,6 +83,12 @@ ChildResult RunChild(const std::string& program, const ChildRun& run) {
   if ((piped_output && ::pipe2(out_pipe, O_CLOEXEC) != 0) || ::pipe2(err_pipe, O_CLOEXEC) != 0) {
     throw std::runtime_error("pipe failed");
   }
+  if (run.output == StandardOutput::kReaderGone) {
+    // Gone before the child starts: closed after the fork instead, a loaded machine could let the
+    // child write its whole output into the pipe first.
+    ::close(out_pipe[0]);
+    out_pipe[0] = -1;
+  }
   const pid_t pid = ::fork();
   if (pid < 0) {
     throw std::runtime_error("fork failed");
@@ -133,10 +139,6 @@ ChildResult RunChild(const std::string& program, const ChildRun& run) {
   ChildResult result;
   if (piped_output) {
     ::close(out_pipe[1]);
-    if (run.output == StandardOutput::kReaderGone) {
-      ::close(out_pipe[0]);
-      out_pipe[0] = -1;
-    }
   }
   ::close(err_pipe[1]);
   std::thread signaller;
