@@ -704,6 +704,12 @@ bool InDoubleRange(Extended omega_lo, Extended omega_hi) {
   return omega_lo >= std::numeric_limits<double>::denorm_min() && omega_hi <= DBL_MAX;
 }
 
+// Every ω within [omega_lo, omega_hi] rounds to 0 (at most half the least subnormal, a tie
+// going to the even 0) or beyond the largest double (from halfway past it up).
+bool BeyondDoubleRange(Extended omega_lo, Extended omega_hi) {
+  return omega_hi <= 0x1p-1075L || omega_lo >= 0x1p1024L - 0x1p970L;
+}
+
 // Where the root of a disk lies: between guess ∓ δ when P(ω²) changes sign there and both ends lie
 // within the disk (so the root between them is the disk's), else within the half-units around the
 // rounded omega. δ is first what the balls' width at the guess allows, |P| + radius over the
@@ -786,6 +792,11 @@ std::optional<PositiveRoots> RootsOfDisks(const Poly<Ball>& p, Refinements& fine
     const Extended lo = std::sqrt(d.centre - d.radius) * (1 - 0x1p-62L);
     const Extended hi = std::sqrt(d.centre + d.radius) * (1 + 0x1p-62L);
     if (!InDoubleRange(lo, hi)) {
+      if (!BeyondDoubleRange(lo, hi)) {
+        // At an end of the range (ω near the largest double or the least subnormal), where a
+        // root's nearest double may lie on either side of it: the exact path tells.
+        return std::nullopt;
+      }
       if (one_root && !HoldsTheRoot(p, finer, d, std::nullopt)) {
         return std::nullopt;
       }

@@ -405,6 +405,9 @@ struct RootsRow {
 
 void PrintTo(const RootsRow& row, std::ostream* os) { *os << row.name; }
 
+constexpr Extended kLargest = std::numeric_limits<double>::max();
+constexpr Extended kThreshold = 0x1p1024L - 0x1p970L;
+
 std::vector<RootsRow> RootsRows() {
   return {
       // V = 0: roots at −3 and about −2⁻⁶⁰/3, none positive.
@@ -433,6 +436,19 @@ std::vector<RootsRow> RootsRows() {
       // rounded by the signs of the finer forms.
       {"BallsTooWideNextToTheRoot", {Ball(-1, 0.5L), Ball(1, 0.999L), Ball(1)}, false},
       {"ConstantSignUncertain", {Ball(0x1p-70L, 0x1p-60L), Ball(-1), Ball(1)}, true},
+      // Roots at the ends of the double range: ω the largest double (u its square rounded to
+      // extended precision), just below the overflow threshold T = 2¹⁰²⁴ − 2⁹⁷⁰ and the least
+      // subnormal have nearest doubles; just above T and 2⁻¹⁰⁷⁵ (a tie that goes to the even 0)
+      // have none.
+      {"RootAtTheLargestDouble", {Ball(-kLargest * kLargest), Ball(1)}, std::nullopt},
+      {"RootJustBelowTheOverflowThreshold",
+       {Ball(-kThreshold * kThreshold * (1 - 0x1p-60L)), Ball(1)},
+       std::nullopt},
+      {"RootJustAboveTheOverflowThreshold",
+       {Ball(-kThreshold * kThreshold * (1 + 0x1p-60L)), Ball(1)},
+       std::nullopt},
+      {"RootAtTheLeastSubnormal", {Ball(-0x1p-2148L), Ball(1)}, std::nullopt},
+      {"RootAtHalfTheLeastSubnormal", {Ball(-0x1p-2150L), Ball(1)}, std::nullopt},
   };
 }
 
