@@ -102,6 +102,13 @@ Poly<T> SquaredMagnitude(const Poly<T>& even, const Poly<T>& odd) {
 }  // namespace
 
 int SignOf(const Coefficient& c) {
+  // Most coefficients are one finite input alone, whose sign needs no ball.
+  if (c.size() == 0) {
+    return 0;
+  }
+  if (c.size() == 1 && c[0].y == 1 && std::isfinite(c[0].x)) {
+    return (c[0].x > 0) - (c[0].x < 0);
+  }
   if (const int s = ValueOf<Ball>(c).Sign(); s != 2) {
     return s;
   }
@@ -254,11 +261,22 @@ template Ball ProductOf<Ball>(const std::vector<Coefficient>&);
 template Exact ProductOf<Exact>(const std::vector<Coefficient>&);
 
 RationalLoop PitchRationalLoop(const TController& c) {
+  // Each factor is filled in its place: a list of factors would be copied once more.
   RationalLoop loop;
-  loop.numerator = {
-      Constant(c.c3), {{{c.c4, 1}}, {{1, 1}}}, {{{c.nuv, 1}}, {{c.iv, 1}}, {{c.muv, 1}}}};
-  loop.denominator = {{{}, {}, {{1, 1}}},
-                      {{{c.c1, c.c4}, {c.c2, 1}}, {{c.c1, 1}, {c.c4, 1}, {c.c5, 1}}, {{1, 1}}}};
+  loop.numerator.resize(3);
+  loop.numerator[0].push_back({{c.c3, 1}});
+  loop.numerator[1].push_back({{c.c4, 1}});
+  loop.numerator[1].push_back({{1, 1}});
+  for (const Extended a : {c.nuv, c.iv, c.muv}) {
+    loop.numerator[2].push_back({{a, 1}});
+  }
+  loop.denominator.resize(2);
+  loop.denominator[0].push_back({});
+  loop.denominator[0].push_back({});
+  loop.denominator[0].push_back({{1, 1}});
+  loop.denominator[1].push_back({{c.c1, c.c4}, {c.c2, 1}});
+  loop.denominator[1].push_back({{c.c1, 1}, {c.c4, 1}, {c.c5, 1}});
+  loop.denominator[1].push_back({{1, 1}});
   return loop;
 }
 
