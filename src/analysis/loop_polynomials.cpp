@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <type_traits>
 #include <utility>
 
 #include "analysis/arb_number.h"
@@ -35,6 +36,12 @@ Factor Constant(Extended a) { return {{{a, 1}}}; }
 
 template <class T>
 T ValueOf(const Coefficient& c) {
+  if constexpr (std::is_same_v<T, Ball>) {
+    // One input alone: the ball 0 + x, formed without the sum (0 stays +0, as the sum leaves it).
+    if (c.size() == 1 && c[0].y == 1) {
+      return c[0].x == 0 ? Ball(0) : Ball(c[0].x);
+    }
+  }
   T sum = FromExtended<T>(0);
   for (const Product& p : c) {
     if (p.y == 1) {
