@@ -73,18 +73,11 @@ Poly<T> Expand(const std::vector<Factor>& factors) {
   return product;
 }
 
-// P(jω) = E(ω²) + jω·O(ω²).
+// P(jω) = E(ω²) + jω·O(ω²), written into even and odd (empty before).
 template <class T>
-struct EvenOdd {
-  Poly<T> even;
-  Poly<T> odd;
-};
-
-template <class T>
-EvenOdd<T> Split(const Poly<T>& p) {
-  EvenOdd<T> r;
-  r.even.reserve((p.size() + 1) / 2);
-  r.odd.reserve(p.size() / 2);
+void Split(const Poly<T>& p, Poly<T>& even, Poly<T>& odd) {
+  even.reserve((p.size() + 1) / 2);
+  odd.reserve(p.size() / 2);
   for (std::size_t k = 0; k < p.size(); ++k) {
     // j^k = ±1 for even k, ±j for odd k.
     const bool negative = (k / 2) % 2 == 1;
@@ -92,9 +85,8 @@ EvenOdd<T> Split(const Poly<T>& p) {
     if (negative) {
       v = -v;
     }
-    (k % 2 == 0 ? r.even : r.odd).push_back(v);
+    (k % 2 == 0 ? even : odd).push_back(v);
   }
-  return r;
 }
 
 // |P(jω)|² = E² + u·O²
@@ -307,9 +299,10 @@ RationalLoop RationalLoopOf(const TransferFunction& l) {
 
 template <class T>
 LoopParts<T> LoopPartsOf(const RationalLoop& loop) {
-  EvenOdd<T> n = Split(Expand<T>(loop.numerator));
-  EvenOdd<T> d = Split(Expand<T>(loop.denominator));
-  return {std::move(n.even), std::move(n.odd), std::move(d.even), std::move(d.odd)};
+  LoopParts<T> parts;
+  Split(Expand<T>(loop.numerator), parts.numerator_even, parts.numerator_odd);
+  Split(Expand<T>(loop.denominator), parts.denominator_even, parts.denominator_odd);
+  return parts;
 }
 
 namespace {
