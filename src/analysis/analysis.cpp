@@ -2,11 +2,11 @@
 
 #include <emmintrin.h>
 
-#include <Eigen/Eigenvalues>
 #include <algorithm>
 #include <cmath>
 #include <unsupported/Eigen/MatrixFunctions>
 
+#include "analysis/eigenvalues4.h"
 #include "analysis/stability.h"
 
 namespace pitch::analysis {
@@ -26,10 +26,6 @@ Vector4 InitialState() { return Vector4(-1, 0, 0, kInitialAngle); }
 namespace {
 
 using Eigenvalues = Eigenvalues4;
-
-Eigenvalues EigenvaluesOf(const Matrix4& a) {
-  return Eigen::EigenSolver<Matrix4>(a, false).eigenvalues();
-}
 
 bool StableOf(const Eigenvalues& eigenvalues) { return (eigenvalues.real().array() < 0).all(); }
 
