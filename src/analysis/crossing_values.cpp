@@ -319,6 +319,17 @@ void SquareFreePart(fmpq_poly_t out, const fmpq_poly_t p) {
   fmpq_poly_div(out, p, common.get());
 }
 
+// A finite ball with a 128-bit midpoint as an Arb ball, exactly: hi + lo ± rad.
+void SetFineBall(arb_t r, const FineBall& b) {
+  Arf part;
+  SetExtended(arb_midref(r), b.hi);
+  SetExtended(part.get(), b.lo);
+  arf_add(arb_midref(r), arb_midref(r), part.get(), ARF_PREC_EXACT, ARF_RND_DOWN);
+  mag_zero(arb_radref(r));
+  SetExtended(part.get(), b.rad);
+  arb_add_error_arf(r, part.get());
+}
+
 // The doubles nearest the ball's lower and upper bounds, for a finite ball.
 std::optional<std::pair<double, double>> RoundedBounds(arb_srcptr x) {
   if (!arb_is_finite(x)) {
@@ -882,16 +893,23 @@ CrossoverValues ValuesAtCrossover(CrossingRoot& root, Extended continuous_phase_
   }
   // Then over the root narrowed to a ball with a 128-bit midpoint, from the parts in such balls.
   bool fine = false;
+  // The narrowed root and H and R there, kept for the Arb balls formed from them.
+  const FineBall* fine_u = nullptr;
+  FineBall fine_h;
+  FineBall fine_r;
   const auto take_finer = [&] {
     if (fine) {
       return;
     }
     fine = true;
-    if (const FineBall* u = root.Narrowed()) {
-      const PartValuesOf<FineBall> parts = FinePartsAt(root, *u);
-      const Range omega = Sqrt(RangeOf(*u));
-      if (const std::optional<Range> at = Atan2OfCorners(
-              Negate(Times(omega, RangeOf(parts.Phase()))), Negate(RangeOf(parts.RealPart())))) {
+    fine_u = root.Narrowed();
+    if (fine_u != nullptr) {
+      const PartValuesOf<FineBall> parts = FinePartsAt(root, *fine_u);
+      fine_h = parts.Phase();
+      fine_r = parts.RealPart();
+      const Range omega = Sqrt(RangeOf(*fine_u));
+      if (const std::optional<Range> at =
+              Atan2OfCorners(Negate(Times(omega, RangeOf(fine_h))), Negate(RangeOf(fine_r)))) {
         take(*at, omega);
       }
     }
@@ -931,20 +949,13 @@ CrossoverValues ValuesAtCrossover(CrossingRoot& root, Extended continuous_phase_
       }
     }
   }
-  // Ziv's loop in Arb balls for what the extended ones left open.
-  for (slong prec = kFirstPrecision; prec <= kLastPrecision && !(degrees && delay && phase);
-       prec *= 2) {
-    ArbBall radians;
-    if (half_turn) {
-      arb_const_pi(radians.get(), prec);
-    } else if (!MarginRadians(root, prec, radians.get())) {
-      continue;
-    }
+  // The values from a ball of the margin in radians and one of ω, where they are still open.
+  const auto take_ball = [&](arb_srcptr radians, arb_srcptr w_ball, slong prec) {
     if (margin_sign == 2) {
-      margin_sign = arb_is_positive(radians.get()) ? 1 : arb_is_negative(radians.get()) ? -1 : 2;
+      margin_sign = arb_is_positive(radians) ? 1 : arb_is_negative(radians) ? -1 : 2;
     }
     ArbBall d;
-    arb_set(d.get(), radians.get());
+    arb_set(d.get(), radians);
     RadiansToDegrees(d.get(), prec);
     if (!degrees) {
       degrees = Rounded(d.get());
@@ -959,18 +970,56 @@ CrossoverValues ValuesAtCrossover(CrossingRoot& root, Extended continuous_phase_
     }
     if (!delay && margin_sign != 2) {
       ArbBall lag;
-      arb_set(lag.get(), radians.get());
+      arb_set(lag.get(), radians);
       if (margin_sign < 0) {
         ArbBall two_pi;
         arb_const_pi(two_pi.get(), prec);
         arb_mul_2exp_si(two_pi.get(), two_pi.get(), 1);
         arb_add(lag.get(), lag.get(), two_pi.get(), prec);
       }
-      ArbBall w_ball;
-      arb_sqrtpos(w_ball.get(), root.Enclosure(prec), prec);
-      arb_div(lag.get(), lag.get(), w_ball.get(), prec);
+      arb_div(lag.get(), lag.get(), w_ball, prec);
       delay = Rounded(lag.get());
     }
+  };
+  // What the extended bounds on the arctangent leave open, Arb balls at the first precision
+  // formed from H and R over the narrowed root usually decide: their 128-bit midpoints carry
+  // the digits that the x87 unit's arctangent loses.
+  if (!(degrees && delay && phase) && fine_u != nullptr && fine_u->Finite() && fine_h.Finite() &&
+      fine_r.Finite()) {
+    const slong prec = kFirstPrecision;
+    ArbBall w_ball;
+    ArbBall minus_wh;
+    ArbBall minus_r;
+    SetFineBall(w_ball.get(), *fine_u);
+    arb_sqrtpos(w_ball.get(), w_ball.get(), prec);
+    SetFineBall(minus_wh.get(), fine_h);
+    arb_mul(minus_wh.get(), minus_wh.get(), w_ball.get(), prec);
+    arb_neg(minus_wh.get(), minus_wh.get());
+    SetFineBall(minus_r.get(), fine_r);
+    arb_neg(minus_r.get(), minus_r.get());
+    ArbBall radians;
+    if (half_turn) {
+      arb_const_pi(radians.get(), prec);
+      take_ball(radians.get(), w_ball.get(), prec);
+    } else if (!(arb_contains_zero(minus_wh.get()) && !arb_is_positive(minus_r.get()))) {
+      arb_atan2(radians.get(), minus_wh.get(), minus_r.get(), prec);
+      take_ball(radians.get(), w_ball.get(), prec);
+    }
+  }
+  // Ziv's loop in Arb balls for what the extended ones left open.
+  for (slong prec = kFirstPrecision; prec <= kLastPrecision && !(degrees && delay && phase);
+       prec *= 2) {
+    ArbBall radians;
+    if (half_turn) {
+      arb_const_pi(radians.get(), prec);
+    } else if (!MarginRadians(root, prec, radians.get())) {
+      continue;
+    }
+    ArbBall w_ball;
+    if (!delay) {
+      arb_sqrtpos(w_ball.get(), root.Enclosure(prec), prec);
+    }
+    take_ball(radians.get(), w_ball.get(), prec);
   }
   CrossoverValues v;
   v.degrees = degrees.value_or(std::numeric_limits<double>::quiet_NaN());

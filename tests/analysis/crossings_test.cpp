@@ -1372,6 +1372,12 @@ std::vector<MarginRow> MarginRows() {
                                 {-3.9445840745745637, 17.622344626098055, -96.84800218534504,
                                  2.4009044138406184, 1.543679660734072},
                                 std::nullopt, 1, 1));
+  // A set near the defaults whose phase margin the x87 unit's arctangent leaves between two
+  // doubles: the balls over the narrowed root decide it.
+  rows.push_back(PitchMarginRow("NearDefaultsArcTangentBetweenDoubles",
+                                {0.85727428169321962, 0.41710276757998882, 6.9562721859747034,
+                                 1.0199474386413983, 0.31245037005712262},
+                                std::nullopt, 1, 0));
   // A zero of L at ±j·2.38…: Im(N·conj D) changes sign there with L = 0, which is no crossing.
   rows.push_back(PitchMarginRow("ZeroOfTheLoopOnTheAxis",
                                 {3.9779702558306793, 1.497503993677293, 49.83300422862678,
