@@ -1216,12 +1216,25 @@ double DistanceAt(CrossingRoot& root) {
     // Over the root narrowed to a ball with a 128-bit midpoint, from the parts in such balls.
     if (const FineBall* u = root.Narrowed()) {
       const PartValuesOf<FineBall> finer = FinePartsAt(root, *u);
-      const Range a_fine = RangeOf(finer.SquaredSum());
-      const Range b_fine = RangeOf(finer.SquaredDenominator());
+      const FineBall a_ball = finer.SquaredSum();
+      const FineBall b_ball = finer.SquaredDenominator();
+      const Range a_fine = RangeOf(a_ball);
+      const Range b_fine = RangeOf(b_ball);
       if (Finite(a_fine) && Finite(b_fine) && b_fine.lo > 0) {
         square =
             Common(square, Quotient(Range{std::max(a_fine.lo, Extended{0}), a_fine.hi}, b_fine));
         if (const std::optional<double> d = Rounded(Sqrt(square))) {
+          return *d;
+        }
+        // The extended square root loses what the 128-bit midpoints hold: √(A/B) from them in
+        // Arb balls.
+        ArbBall v;
+        ArbBall denominator;
+        SetFineBall(v.get(), a_ball);
+        SetFineBall(denominator.get(), b_ball);
+        arb_div(v.get(), v.get(), denominator.get(), kFirstPrecision);
+        arb_sqrtpos(v.get(), v.get(), kFirstPrecision);
+        if (const std::optional<double> d = Rounded(v.get())) {
           return *d;
         }
       }

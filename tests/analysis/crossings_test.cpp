@@ -1378,6 +1378,11 @@ std::vector<MarginRow> MarginRows() {
                                 {0.85727428169321962, 0.41710276757998882, 6.9562721859747034,
                                  1.0199474386413983, 0.31245037005712262},
                                 std::nullopt, 1, 0));
+  // One whose least |1 + L| the extended square root leaves between two doubles.
+  rows.push_back(PitchMarginRow("NearDefaultsDistanceBetweenDoubles",
+                                {1.0162652623208546, 0.40206206226844732, 6.3708671553370646,
+                                 0.97788102568968316, 0.29421024892036585},
+                                std::nullopt, 1, 0));
   // A zero of L at ±j·2.38…: Im(N·conj D) changes sign there with L = 0, which is no crossing.
   rows.push_back(PitchMarginRow("ZeroOfTheLoopOnTheAxis",
                                 {3.9779702558306793, 1.497503993677293, 49.83300422862678,
