@@ -63,6 +63,9 @@ void ExpectCrossingsOnTheirLevels(const TransferFunction& l, const LoopMargins& 
     EXPECT_GT(p.degrees, -180);
     EXPECT_LE(p.degrees, 180);
     EXPECT_GE(p.delay, 0);
+    // The continuous phase, its whole turns included.
+    EXPECT_NEAR(p.phase_degrees, Degrees(static_cast<double>(Evaluate(l, p.frequency).phase)),
+                1e-6);
   }
 }
 
