@@ -908,9 +908,17 @@ CrossoverValues ValuesAtCrossover(CrossingRoot& root, Extended continuous_phase_
       fine_h = parts.Phase();
       fine_r = parts.RealPart();
       const Range omega = Sqrt(RangeOf(*fine_u));
-      if (const std::optional<Range> at =
-              Atan2OfCorners(Negate(Times(omega, RangeOf(fine_h))), Negate(RangeOf(fine_r)))) {
+      const Range fine_y = Negate(Times(omega, RangeOf(fine_h)));
+      const Range fine_x = Negate(RangeOf(fine_r));
+      // A box this narrow costs the angle at its centre no more than the rounding of the
+      // arctangent: one arctangent for the four at its corners, where that is enough.
+      if (const std::optional<Range> at = Atan2(fine_y, fine_x)) {
         take(*at, omega);
+      }
+      if (!(degrees && delay)) {
+        if (const std::optional<Range> at = Atan2OfCorners(fine_y, fine_x)) {
+          take(*at, omega);
+        }
       }
     }
   };

@@ -367,11 +367,16 @@ LoopMargins Margins(const TransferFunction& l, const RationalLoop& loop, bool cl
   extreme_roots.reserve(extremes.omega.size());
   std::vector<DistanceCandidate> candidates;
   candidates.reserve(extremes.omega.size() + 2);
+  // A lone extreme, with no pole of L on the axis, is taken without bounds of its own: they set
+  // it aside only where it lies above a limit, which the value decides as well.
+  const bool lone = extremes.omega.size() == 1 && reduced.poles.empty();
   std::vector<Bounds> coarse;
   coarse.reserve(extremes.omega.size());
   for (std::size_t k = 0; k < extremes.omega.size(); ++k) {
-    coarse.push_back(CoarseDistanceAt(
-        extreme_roots.emplace_back(polynomials, CrossingKind::kDistanceExtreme, extremes, k)));
+    extreme_roots.emplace_back(polynomials, CrossingKind::kDistanceExtreme, extremes, k);
+    if (!lone) {
+      coarse.push_back(CoarseDistanceAt(extreme_roots.back()));
+    }
   }
   const double infinity = std::numeric_limits<double>::infinity();
   if (reduced.origin_excess > 0) {
@@ -399,26 +404,27 @@ LoopMargins Margins(const TransferFunction& l, const RationalLoop& loop, bool cl
     least_above = std::min(least_above, b.hi);
   }
   for (std::size_t k = 0; k < extreme_roots.size(); ++k) {
-    // At a pole of L on the axis B and B' vanish together: |1 + L| is infinite there, no extreme.
-    if (!reduced.poles.empty() && !(coarse[k].hi < std::numeric_limits<Extended>::infinity()) &&
-        extreme_roots[k].Vanishes(polynomials.Exactly().squared_denominator)) {
-      continue;
+    if (!lone) {
+      // At a pole of L on the axis B and B' vanish together: |1 + L| is infinite there, no
+      // extreme.
+      if (!reduced.poles.empty() && !(coarse[k].hi < std::numeric_limits<Extended>::infinity()) &&
+          extreme_roots[k].Vanishes(polynomials.Exactly().squared_denominator)) {
+        continue;
+      }
+      if (coarse[k].lo > least_above) {
+        continue;
+      }
     }
-    if (coarse[k].lo <= least_above) {
-      DistanceCandidate c;
-      c.value = DistanceAt(extreme_roots[k]);
-      c.frequency = extreme_roots[k].omega();
-      c.root = k;
-      c.extreme = true;
-      candidates.push_back(std::move(c));
-    }
+    DistanceCandidate c;
+    c.value = DistanceAt(extreme_roots[k]);
+    c.frequency = extreme_roots[k].omega();
+    c.root = k;
+    c.extreme = true;
+    candidates.push_back(std::move(c));
   }
   // In the order of preference when values are equal: the extremes by frequency, then ω → 0,
   // then ω → ∞.
-  std::stable_sort(candidates.begin(), candidates.end(),
-                   [](const DistanceCandidate& x, const DistanceCandidate& y) {
-                     return x.extreme && !y.extreme;
-                   });
+  std::rotate(candidates.begin(), candidates.begin() + 2, candidates.end());
   const auto square = [&](const DistanceCandidate& c) {
     return [&](arb_t out, slong prec) {
       if (c.extreme) {
