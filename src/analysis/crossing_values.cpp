@@ -112,6 +112,22 @@ Range AtMid(const Poly<Ball>& p, const MeanValue& m) {
   return RangeOf(EnclosedValue(p, Ball(m.mid)));
 }
 Range Over(const Poly<Ball>& p, const Ball& u) { return RangeOf(EnclosedValue(p, u)); }
+// p' over u, the derivative's balls k·a_k formed in place: each midpoint rounded once (half a
+// unit of it, taken as a whole unit), the radius' own rounding covered by a relative widening
+// and the underflow by the normal tiny.
+Range SlopeOver(const Poly<Ball>& p, const Ball& u) {
+  if (p.size() < 2) {
+    return {0, 0};
+  }
+  Poly<Ball> slope(p.size() - 1);
+  for (std::size_t k = 1; k < p.size(); ++k) {
+    const auto factor = static_cast<Extended>(k);
+    const Extended mid = p[k].mid * factor;
+    slope[k - 1] = Ball(mid, (p[k].rad * factor + std::fabs(mid) * 0x1p-63L) * (1 + 0x1p-61L) +
+                                 std::numeric_limits<Extended>::min());
+  }
+  return Over(slope, u);
+}
 // Two enclosures of one value: their common part.
 Range Common(const Range& a, const Range& b) {
   if (!Finite(b)) {
@@ -711,7 +727,7 @@ const FineBall* CrossingRoot::Narrowed() {
   narrowed_ = true;
   // u* = u_m − P(u_m)/P'(ξ) for a ξ in U: within u_m − P(u_m)/P'(U) where P' keeps its sign.
   const LoopPolynomials::Polynomial which = PolynomialOf(kind_);
-  const Range slope = Over(polynomials_.Slope(which), u_);
+  const Range slope = SlopeOver(CrossingPolynomialIn(polynomials_.Fast(), which), u_);
   if (!Finite(slope) || slope.HasZero()) {
     return nullptr;
   }
@@ -837,8 +853,8 @@ CrossoverValues ValuesAtCrossover(CrossingRoot& root, Extended continuous_phase_
   const Range w_mid = Sqrt(Range{mv.mid, mv.mid});
   const Range h_mid = AtMid(fast.phase, mv);
   const Range r_mid = AtMid(fast.real_part, mv);
-  const Range dh = Over(root.polynomials().Slope(P::kPhase), root.u());
-  const Range dr = Over(root.polynomials().Slope(P::kRealPart), root.u());
+  const Range dh = SlopeOver(fast.phase, root.u());
+  const Range dr = SlopeOver(fast.real_part, root.u());
   // y = −ω·H and x = −R over U
   const Range h = Spread(h_mid, dh, mv);
   const Range y = Negate(Times(w, h));
@@ -1050,8 +1066,8 @@ std::optional<PhaseCrossingValues> ValuesAtPhaseCrossing(CrossingRoot& root, boo
   const MeanValue mv = MeanValueOf(root.u());
   const Range r_mid = AtMid(fast.real_part, mv);
   const Range b_mid = AtMid(fast.squared_denominator, mv);
-  const Range dr = Over(root.polynomials().Slope(P::kRealPart), root.u());
-  const Range b_slope = Over(root.polynomials().Slope(P::kSquaredDenominator), root.u());
+  const Range dr = SlopeOver(fast.real_part, root.u());
+  const Range b_slope = SlopeOver(fast.squared_denominator, root.u());
   const Range r = Spread(r_mid, dr, mv);
   const Range b = Spread(b_mid, b_slope, mv);
   // The side: R(u*) < 0.
@@ -1198,7 +1214,7 @@ double DistanceAt(CrossingRoot& root) {
   Range b = AtMid(fast.squared_denominator, mv);
   // W = A'·B − A·B' over U, and within W'(U)·[−2δ, 2δ] there, as W(u*) = 0.
   Range w = Over(fast.distance, root.u());
-  const Range w_slope = Over(root.polynomials().Slope(P::kDistance), root.u());
+  const Range w_slope = SlopeOver(fast.distance, root.u());
   if (Finite(w_slope)) {
     const Extended reach =
         Up(Up(std::max(std::fabs(w_slope.lo), std::fabs(w_slope.hi)) * (2 * root.u().rad)));
