@@ -1299,6 +1299,21 @@ void SquaredDistance(CrossingRoot& root, arb_t out, slong prec) {
   arb_div(out, out, b.get(), prec);
 }
 
+std::optional<double> RoundedDistanceOfRatio(const Ball& n, const Ball& d) {
+  const Range denominator = RangeOf(d);
+  if (!Finite(denominator) || denominator.HasZero()) {
+    return std::nullopt;
+  }
+  const Range q = Quotient(RangeOf(n + d), denominator);
+  if (q.lo >= 0) {
+    return Rounded(q);
+  }
+  if (q.hi <= 0) {
+    return Rounded(Negate(q));
+  }
+  return std::nullopt;
+}
+
 double NearestDouble(const Exact& q) {
   const mpfr_exp_t emin = mpfr_get_emin();
   const mpfr_exp_t emax = mpfr_get_emax();

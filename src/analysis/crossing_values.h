@@ -186,6 +186,8 @@ Bounds CoarseDistanceAt(CrossingRoot& root);
 // |1 + L| squared at an extreme, as a ball.
 void SquaredDistance(CrossingRoot& root, arb_t out, slong prec);
 
+// |1 + n/d| for balls n and d, the double nearest it, when the balls decide it.
+std::optional<double> RoundedDistanceOfRatio(const Ball& n, const Ball& d);
 // A rational value rounded to the nearest double (ties to even), subnormals included.
 double NearestDouble(const Exact& q);
 // √q for a rational q ≥ 0, the nearest double.

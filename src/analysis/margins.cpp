@@ -166,19 +166,41 @@ namespace {
 struct DistanceCandidate {
   double value = 0;
   double frequency = 0;
-  std::size_t root = 0;         // the extreme's index into the roots, for an extreme
-  std::optional<Exact> square;  // for a limit: |1 + L|² exactly (none: infinite, or unit)
-  bool unit = false;            // a limit where |1 + L| = 1 (no rational formed for it)
+  std::size_t root = 0;  // the extreme's index into the roots, for an extreme
+  // For a limit where L tends to Π numerator/Π denominator: |1 + L|² exactly, formed when first
+  // needed (none: infinite, or unit).
+  const std::vector<Coefficient>* numerator = nullptr;
+  const std::vector<Coefficient>* denominator = nullptr;
+  std::optional<Exact> square;
+  bool unit = false;  // a limit where |1 + L| = 1 (no rational formed for it)
   bool extreme = false;
+
+  const Exact& Square() {
+    if (!square) {
+      const Exact v = abs(Exact((ProductOf<Exact>(*numerator) + ProductOf<Exact>(*denominator)) /
+                                ProductOf<Exact>(*denominator)));
+      square = v * v;
+    }
+    return *square;
+  }
 };
 
-// |1 + L| at a limit where L tends to the rational value n/d.
-DistanceCandidate Limit(const Exact& n, const Exact& d, double frequency) {
+// |1 + L| at a limit where L tends to the rational value Π numerator/Π denominator: from balls of
+// the products where they decide its double, the rationals only where they do not.
+DistanceCandidate Limit(const std::vector<Coefficient>& numerator,
+                        const std::vector<Coefficient>& denominator, double frequency) {
   DistanceCandidate c;
   c.frequency = frequency;
-  const Exact v = abs(Exact((n + d) / d));
-  c.value = NearestDouble(v);
-  c.square = v * v;
+  c.numerator = &numerator;
+  c.denominator = &denominator;
+  if (const std::optional<double> value =
+          RoundedDistanceOfRatio(ProductOf<Ball>(numerator), ProductOf<Ball>(denominator))) {
+    c.value = *value;
+  } else {
+    c.value =
+        NearestDouble(abs(Exact((ProductOf<Exact>(numerator) + ProductOf<Exact>(denominator)) /
+                                ProductOf<Exact>(denominator))));
+  }
   return c;
 }
 
@@ -267,7 +289,13 @@ LoopMargins Margins(const TransferFunction& l, const RationalLoop& loop, bool cl
         crossover_roots.emplace_back(polynomials, CrossingKind::kGainCrossover, crossovers, k);
     // The continuous phase there, for its whole turns.
     const Extended omega = (root.omega_lo() + root.omega_hi()) / 2;
-    const CrossoverValues v = ValuesAtCrossover(root, RoughPhaseAt(l, omega) * kDegreesPerRadian);
+    Extended phase = RoughPhaseAt(l, omega);
+    if (std::fabs(phase) < 0.5L) {
+      // No whole turn: a phase of exactly 0 there (L = 1) takes its sign from the estimate's,
+      // the sum of the extended arctangents.
+      phase = PhaseAt(l, omega);
+    }
+    const CrossoverValues v = ValuesAtCrossover(root, phase * kDegreesPerRadian);
     m.phase.push_back({root.omega(), v.degrees, v.delay, v.phase_degrees});
   }
   // Phase crossings: the roots of H where R < 0, decided at the root. H ≡ 0 (L real on the
@@ -384,16 +412,14 @@ LoopMargins Margins(const TransferFunction& l, const RationalLoop& loop, bool cl
   } else if (reduced.origin_excess < 0) {
     candidates.push_back(One(0));
   } else {
-    candidates.push_back(Limit(ProductOf<Exact>(reduced.low_numerator),
-                               ProductOf<Exact>(reduced.low_denominator), 0));
+    candidates.push_back(Limit(reduced.low_numerator, reduced.low_denominator, 0));
   }
   if (reduced.relative_degree > 0) {
     candidates.push_back(One(infinity));
   } else if (reduced.relative_degree < 0) {
     candidates.push_back(Infinite(infinity));
   } else {
-    candidates.push_back(Limit(ProductOf<Exact>(reduced.high_numerator),
-                               ProductOf<Exact>(reduced.high_denominator), infinity));
+    candidates.push_back(Limit(reduced.high_numerator, reduced.high_denominator, infinity));
   }
   // The extremes whose bounds lie above another's (or a limit's) need no value of their own.
   Extended least_above = std::numeric_limits<Extended>::infinity();
@@ -425,17 +451,17 @@ LoopMargins Margins(const TransferFunction& l, const RationalLoop& loop, bool cl
   // In the order of preference when values are equal: the extremes by frequency, then ω → 0,
   // then ω → ∞.
   std::rotate(candidates.begin(), candidates.begin() + 2, candidates.end());
-  const auto square = [&](const DistanceCandidate& c) {
+  const auto square = [&](DistanceCandidate& c) {
     return [&](arb_t out, slong prec) {
       if (c.extreme) {
         SquaredDistance(extreme_roots[c.root], out, prec);
       } else {
-        SetExactBall(out, c.unit ? Exact(1) : *c.square, prec);
+        SetExactBall(out, c.unit ? Exact(1) : c.Square(), prec);
       }
     };
   };
-  const DistanceCandidate* best = &candidates.front();
-  for (const DistanceCandidate& c : candidates) {
+  DistanceCandidate* best = &candidates.front();
+  for (DistanceCandidate& c : candidates) {
     if (c.value < best->value || (c.value == best->value && std::isfinite(c.value) && &c != best &&
                                   LessThan(square(c), square(*best)))) {
       best = &c;

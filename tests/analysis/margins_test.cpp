@@ -319,6 +319,17 @@ std::vector<ClosedFormRow> ClosedFormRows() {
                     true});
   }
   {
+    // (s − 1)·(s + 3)/(s + 1)²: |1 + L| = 2 at ω → 0 and at ω → ∞ and above 2 between them. The
+    // two limits are equal exactly: the one at ω = 0 is taken.
+    rows.push_back({"LimitsEqual",
+                    Loop(1, {1, -3}, {-1, -1}),
+                    {{0, 1.0 / 3}},
+                    std::vector<std::pair<double, double>>{},
+                    std::nullopt,
+                    StabilityMargin{2, 0},
+                    false});
+  }
+  {
     // 0.5·(1 − s)/(s·(s + 1)): the right half-plane zero adds lag, −90° − 2·atan ω.
     const double pm = 90 - 2 * Degrees(std::atan(0.5));
     rows.push_back({"RightHalfPlaneZero",
