@@ -1118,11 +1118,31 @@ std::optional<PhaseCrossingValues> ValuesAtPhaseCrossing(CrossingRoot& root, boo
       // Over the root narrowed to a ball with a 128-bit midpoint, from the parts in such balls.
       if (const FineBall* u = root.Narrowed()) {
         const PartValuesOf<FineBall> parts = FinePartsAt(root, *u);
-        const Range minus_r = Negate(RangeOf(parts.RealPart()));
-        const Range b_fine = RangeOf(parts.SquaredDenominator());
+        const FineBall r_ball = parts.RealPart();
+        const FineBall b_ball = parts.SquaredDenominator();
+        const Range minus_r = Negate(RangeOf(r_ball));
+        const Range b_fine = RangeOf(b_ball);
         if (Finite(minus_r) && Finite(b_fine) && minus_r.lo > 0 && b_fine.lo > 0) {
           take(Quotient(b_fine, minus_r),
                Quotient(RangeOf(parts.SquaredDenominatorPlusRealPart()), minus_r));
+          if (!factor || !decibels) {
+            // What the extended logarithm and quotient lose, B/(−R) from the 128-bit midpoints
+            // in Arb balls holds.
+            ArbBall ratio;
+            ArbBall minus_r_ball;
+            SetFineBall(ratio.get(), b_ball);
+            SetFineBall(minus_r_ball.get(), r_ball);
+            arb_neg(minus_r_ball.get(), minus_r_ball.get());
+            arb_div(ratio.get(), ratio.get(), minus_r_ball.get(), kFirstPrecision);
+            if (!factor) {
+              factor = Rounded(ratio.get());
+            }
+            if (!decibels) {
+              arb_log_base_ui(ratio.get(), ratio.get(), 10, kFirstPrecision);
+              arb_mul_ui(ratio.get(), ratio.get(), 20, kFirstPrecision);
+              decibels = Rounded(ratio.get());
+            }
+          }
         }
       }
     }

@@ -1383,6 +1383,11 @@ std::vector<MarginRow> MarginRows() {
                                 {1.0162652623208546, 0.40206206226844732, 6.3708671553370646,
                                  0.97788102568968316, 0.29421024892036585},
                                 std::nullopt, 1, 0));
+  // And one whose gain margin or its decibels the extended quotient and logarithm leave there.
+  rows.push_back(PitchMarginRow("GainMarginBetweenDoubles",
+                                {2.5677933697172848, 2.2387353725223944, -17.306416253380803,
+                                 1.0727241130565059, 0.35361734498606384},
+                                std::nullopt, 1, 1));
   // A zero of L at ±j·2.38…: Im(N·conj D) changes sign there with L = 0, which is no crossing.
   rows.push_back(PitchMarginRow("ZeroOfTheLoopOnTheAxis",
                                 {3.9779702558306793, 1.497503993677293, 49.83300422862678,
