@@ -48,25 +48,29 @@ LowAsymptote LowFrequencyAsymptote(const TransferFunction& l) {
 }
 
 // atan2(y, x) within 0.004 rad (a bound on t·(π/4 + 0.273·(1 − t)) for atan t, 0 ≤ t ≤ 1),
-// with atan2's signs of zero and its cut along the negative real axis.
+// with atan2's signs of zero and its cut along the negative real axis; in doubles, far from
+// their range's ends.
 Extended RoughAngle(Extended y, Extended x) {
-  const Extended ax = std::fabs(x);
-  const Extended ay = std::fabs(y);
-  if (!(ax + ay > 0) || !std::isfinite(ax + ay)) {
+  const double yd = static_cast<double>(y);
+  const double xd = static_cast<double>(x);
+  const double ax = std::fabs(xd);
+  const double ay = std::fabs(yd);
+  if (!(ax + ay >= 0x1p-1000) || !(ax + ay <= 0x1p1000)) {
     return std::atan2(y, x);
   }
-  Extended a = 0;
+  constexpr double kQuarter = std::numbers::pi / 4;
+  double a = 0;
   if (ay <= ax) {
-    const Extended t = ay / ax;
-    a = t * (kPi / 4 + 0.273L * (1 - t));
+    const double t = ay / ax;
+    a = t * (kQuarter + 0.273 * (1 - t));
   } else {
-    const Extended t = ax / ay;
-    a = kPi / 2 - t * (kPi / 4 + 0.273L * (1 - t));
+    const double t = ax / ay;
+    a = 2 * kQuarter - t * (kQuarter + 0.273 * (1 - t));
   }
-  if (std::signbit(x)) {
-    a = kPi - a;
+  if (std::signbit(xd)) {
+    a = 4 * kQuarter - a;
   }
-  return std::signbit(y) ? -a : a;
+  return std::signbit(yd) ? -a : a;
 }
 
 // The continuous phase of L at ω as PhaseAt sums it, within 0.004 rad for each root: far within
