@@ -1232,13 +1232,16 @@ double DistanceAt(CrossingRoot& root) {
   const MeanValue mv = MeanValueOf(root.u());
   Range a = AtMid(fast.squared_sum, mv);
   Range b = AtMid(fast.squared_denominator, mv);
-  // W = A'·B − A·B' over U, and within W'(U)·[−2δ, 2δ] there, as W(u*) = 0.
-  Range w = Over(fast.distance, root.u());
-  const Range w_slope = SlopeOver(fast.distance, root.u());
-  if (Finite(w_slope)) {
+  // W = A'·B − A·B' over U lies within W'(U)·[−2δ, 2δ], as W(u*) = 0: narrower than W's own
+  // enclosure over U, which carries the rounding of its expanded coefficients, and taken but
+  // where the slope's enclosure is not finite.
+  Range w;
+  if (const Range w_slope = SlopeOver(fast.distance, root.u()); Finite(w_slope)) {
     const Extended reach =
         Up(Up(std::max(std::fabs(w_slope.lo), std::fabs(w_slope.hi)) * (2 * root.u().rad)));
-    w = Common(w, Range{-reach, reach});
+    w = Range{-reach, reach};
+  } else {
+    w = Over(fast.distance, root.u());
   }
   const Range b_over = Over(fast.squared_denominator, root.u());
   if (Finite(a) && Finite(b) && Finite(w) && b.lo > 0 && b_over.lo > 0) {
