@@ -71,6 +71,17 @@ double BitMidpoint(double a, double b) {
   return std::bit_cast<double>(ia + (ib - ia) / 2);
 }
 
+// The doubles next to x towards 0 and towards the largest double, as std::nextafter gives them:
+// for a positive finite x from its bits.
+double Below(double x) {
+  return x > 0 && x <= DBL_MAX ? std::bit_cast<double>(std::bit_cast<std::uint64_t>(x) - 1)
+                               : std::nextafter(x, 0.0);
+}
+double Above(double x) {
+  return x >= 0 && x < DBL_MAX ? std::bit_cast<double>(std::bit_cast<std::uint64_t>(x) + 1)
+                               : std::nextafter(x, DBL_MAX);
+}
+
 // The midpoint of two adjacent positive doubles, exact in extended precision.
 Extended Halfway(double a, double b) {
   return (static_cast<Extended>(a) + static_cast<Extended>(b)) / 2;
@@ -344,6 +355,7 @@ Small<T> InclusionRadii(const Scaled<T>& s, const Small<std::complex<T>>& z) {
 struct Disk {
   Extended centre = 0;
   Extended radius = 0;
+  Extended guess = 0;  // the root's ω refined already, or 0
 };
 
 // The disks of the positive real roots, the approximations and the radii in T; empty optional
@@ -463,20 +475,50 @@ int CeilLog2(std::size_t m) { return static_cast<int>(std::bit_width(m - 1)); }
 int FloorDiv(int x, int d) { return x >= 0 ? x / d : -((-x + d - 1) / d); }
 int CeilDiv(int x, int d) { return -FloorDiv(-x, d); }
 
-// The one positive root u* of a (a_0 ≠ 0, one sign variation), approximated on the midpoints, in
-// double precision where the terms stay within its normal range, else in extended precision.
-// With the leading coefficient made positive, P = P₊ − P₋, both sums of positive terms, the
-// positive ones of higher powers than the negative ones: Φ(t) = ln P₊(eᵗ) − ln P₋(eᵗ) increases
-// with a slope of at least 1 and at most n, and is nearly straight, so Newton's steps on Φ in
-// t = ln u approach u* from far away; then Newton's steps on P in u until one moves by less than
-// 2⁻⁴⁶ of u (the disk keeps 40 bits of it; Newton's steps on the root's ω refine it later). Every
-// step is kept within a bracket [lo, hi] of u whose ends' signs differ, halved (on the logarithmic
-// scale while it is wide) when a step leaves it. The first bracket is Cauchy's bound from above
-// and from below, to powers of two: a_n·u*ⁿ ≤ Σ over the m negative a_k of |a_k|·u*^k, so some
-// |a_k|·u*^k ≥ a_n·u*ⁿ/m, and likewise |a_0| ≤ Σ over the p positive a_k of a_k·u*^k. Empty
-// when a value leaves the range.
+// ln r for r > 0: near 1 (the steps that close in on the root) by the series of
+// 2·artanh((r − 1)/(r + 1)), to about 2⁻⁴⁰ of itself, else libm's.
 template <class T>
-std::optional<Extended> ApproximateOnePositiveRootIn(std::span<const Ball> a, int low, int high) {
+T Log(T r) {
+  const T x = (r - 1) / (r + 1);
+  if (!(std::fabs(x) < T{0.0625})) {
+    return std::log(r);
+  }
+  const T x2 = x * x;
+  return 2 * x * (1 + x2 * (T{1} / 3 + x2 * (T{1} / 5 + x2 * (T{1} / 7 + x2 * (T{1} / 9)))));
+}
+
+// e^x: for |x| below 1/16 by its Taylor series to about 2⁻⁴⁰ of itself, else libm's.
+template <class T>
+T Exp(T x) {
+  if (!(std::fabs(x) < T{0.0625})) {
+    return std::exp(x);
+  }
+  return 1 + x * (1 + x * (T{1} / 2 +
+                           x * (T{1} / 6 + x * (T{1} / 24 + x * (T{1} / 120 + x * (T{1} / 720))))));
+}
+
+// Where the one positive root u* of a lies, roughly: within [lo, hi], near u.
+struct Approximation {
+  Extended u = 0;
+  Extended lo = 0;
+  Extended hi = 0;
+};
+
+// The one positive root u* of a (a_0 ≠ 0, one sign variation), approximated on the midpoints to
+// about 2⁻¹⁶ of itself, in double precision where the terms stay within its normal range, else in
+// extended precision. With the leading coefficient made positive, P = P₊ − P₋, both sums of
+// positive terms, the positive ones of higher powers than the negative ones: Φ(t) = ln P₊(eᵗ) −
+// ln P₋(eᵗ) increases with a slope of at least 1 and at most n, and is nearly straight, so
+// Newton's steps on Φ in t = ln u approach u* from far away, until a step moves by less than
+// 2⁻¹⁶ (the logarithm and exponential there taken from short series). Every step is kept within a
+// bracket [lo, hi] of u whose ends' signs differ, halved (on the logarithmic scale while it is
+// wide) when a step leaves it. The first bracket is Cauchy's bound from above and from below, to
+// powers of two: a_n·u*ⁿ ≤ Σ over the m negative a_k of |a_k|·u*^k, so some |a_k|·u*^k ≥
+// a_n·u*ⁿ/m, and likewise |a_0| ≤ Σ over the p positive a_k of a_k·u*^k. Empty when a value
+// leaves the range.
+template <class T>
+std::optional<Approximation> ApproximateOnePositiveRootIn(std::span<const Ball> a, int low,
+                                                          int high) {
   Small<T> c(a.size());
   const Extended orientation = a.back().mid > 0 ? 1 : -1;
   for (std::size_t k = 0; k < a.size(); ++k) {
@@ -484,70 +526,45 @@ std::optional<Extended> ApproximateOnePositiveRootIn(std::span<const Ball> a, in
   }
   T lo = std::ldexp(T{1}, low);
   T hi = std::ldexp(T{1}, high);
-  // P₊, P₋ and their slopes at u.
-  T plus = 0;
-  T minus = 0;
-  T plus_slope = 0;
-  T minus_slope = 0;
-  const auto evaluate = [&](T u) {
-    plus = minus = plus_slope = minus_slope = 0;
+  const auto bisected = [&lo, &hi] {
+    return hi > 4 * lo ? std::sqrt(lo) * std::sqrt(hi) : (lo + hi) / 2;
+  };
+  T u = bisected();
+  for (int i = 0;; ++i) {
+    // P₊, P₋ and their slopes at u.
+    T plus = 0;
+    T minus = 0;
+    T plus_slope = 0;
+    T minus_slope = 0;
     for (std::size_t k = c.size(); k-- > 0;) {
       plus_slope = plus_slope * u + plus;
       minus_slope = minus_slope * u + minus;
       plus = plus * u + (c[k] > 0 ? c[k] : 0);
       minus = minus * u + (c[k] < 0 ? -c[k] : 0);
     }
-    return std::isfinite(plus) && std::isfinite(minus) && std::isfinite(plus_slope) &&
-           std::isfinite(minus_slope);
-  };
-  const auto bisected = [&lo, &hi] {
-    return hi > 4 * lo ? std::sqrt(lo) * std::sqrt(hi) : (lo + hi) / 2;
-  };
-  T u = bisected();
-  for (int i = 0;; ++i) {
-    if (i == 100 || !evaluate(u) || !(plus > 0) || !(minus > 0)) {
+    if (i == 100 || !std::isfinite(plus) || !std::isfinite(minus) || !std::isfinite(plus_slope) ||
+        !std::isfinite(minus_slope) || !(plus > 0) || !(minus > 0)) {
       return std::nullopt;
     }
     const T ratio = plus / minus;
     if (ratio == 1) {
-      return u;
+      return Approximation{u, u, u};
     }
     (ratio < 1 ? lo : hi) = u;
-    const T phi =
-        std::isfinite(ratio) && ratio > 0 ? std::log(ratio) : std::log(plus) - std::log(minus);
+    const T phi = std::isfinite(ratio) && ratio > 0 ? Log(ratio) : std::log(plus) - std::log(minus);
     const T step = phi / (u * plus_slope / plus - u * minus_slope / minus);
-    T next = u * std::exp(-step);
+    T next = u * Exp(-step);
     if (!(next > lo && next < hi)) {
       next = bisected();
     }
     u = next;
     if (std::fabs(step) < T{0x1p-16}) {
-      break;
+      return Approximation{u, lo, hi};
     }
   }
-  for (int i = 0; i < 50; ++i) {
-    if (!evaluate(u)) {
-      return std::nullopt;
-    }
-    const T value = plus - minus;
-    if (value == 0) {
-      return u;
-    }
-    (value < 0 ? lo : hi) = u;
-    T next = u - value / (plus_slope - minus_slope);
-    if (!(next > lo && next < hi)) {
-      next = bisected();
-    }
-    const bool small = std::fabs(next - u) <= T{0x1p-46} * u;
-    u = next;
-    if (small) {
-      return u;
-    }
-  }
-  return std::nullopt;
 }
 
-std::optional<Extended> ApproximateOnePositiveRoot(std::span<const Ball> a) {
+std::optional<Approximation> ApproximateOnePositiveRoot(std::span<const Ball> a) {
   const std::size_t n = a.size() - 1;
   const bool leading_positive = a[n].mid > 0;
   std::size_t negative = 0;
@@ -584,10 +601,48 @@ std::optional<Extended> ApproximateOnePositiveRoot(std::span<const Ball> a) {
                      : ApproximateOnePositiveRootIn<Extended>(a, low, high);
 }
 
+// Newton steps on f(ω) = P(ω²) from guess, kept within [lo, hi], and one more once a step has
+// moved by less than 2⁻⁵⁸ of ω: the estimate is then as near as the extended evaluation allows.
+// narrow (P's one positive root, approached from afar): the bracket is narrowed to the guesses
+// where f's signs differ, and halved on the logarithmic scale while it is wide.
+Extended Newton(std::span<const Ball> a, Extended guess, Extended lo, Extended hi,
+                bool narrow = false) {
+  const Extended orientation = a.back().mid > 0 ? 1 : -1;
+  Extended w = guess;
+  bool converged = false;
+  for (int i = 0; i < 40; ++i) {
+    Extended value = 0;
+    Extended slope = 0;
+    const Extended u = w * w;
+    for (std::size_t k = a.size(); k-- > 0;) {
+      slope = slope * u + value;
+      value = value * u + a[k].mid;
+    }
+    if (narrow && value != 0) {
+      (value * orientation < 0 ? lo : hi) = w;
+    }
+    const Extended step = value / (2 * w * slope);
+    if (!std::isfinite(step)) {
+      break;
+    }
+    Extended next = w - step;
+    if (narrow ? !(next >= lo && next <= hi) : !(next > lo && next < hi)) {
+      next = narrow && hi > 4 * lo ? std::sqrt(lo) * std::sqrt(hi) : (lo + hi) / 2;
+    }
+    const bool small = std::fabs(next - w) <= 0x1p-58L * w;
+    w = next;
+    if (converged || (!narrow && i == 29)) {
+      break;
+    }
+    converged = small;
+  }
+  return w;
+}
+
 // The disks of the positive roots when Descartes' rule settles them: none for V = 0, and for
-// V = 1 the one root's, [c − r, c + r] (c the approximation cut to a multiple of 2⁻⁴⁰ of its binade
-// 2^e, r = 2^(e − 38): the ends are exact extended numbers and the root lies well inside, which
-// HoldsTheRoot proves). Empty optional when it does not settle them.
+// V = 1 the one root's, [c − r, c + r] (c the square of the refined ω cut to a multiple of 2⁻⁴⁰ of
+// its binade 2^e, r = 2^(e − 38): the ends are exact extended numbers and the root lies well
+// inside, which HoldsTheRoot proves). Empty optional when it does not settle them.
 std::optional<Small<Disk>> DescartesDisks(std::span<const Ball> a) {
   const int variations = SignVariations(a);
   if (variations == 0) {
@@ -596,48 +651,27 @@ std::optional<Small<Disk>> DescartesDisks(std::span<const Ball> a) {
   if (variations != 1) {
     return std::nullopt;
   }
-  const std::optional<Extended> root = ApproximateOnePositiveRoot(a);
-  if (!root || !std::isnormal(*root) || *root <= 0) {
+  const std::optional<Approximation> approximation = ApproximateOnePositiveRoot(a);
+  if (!approximation || !std::isnormal(approximation->u) || approximation->u <= 0) {
     return std::nullopt;
   }
-  const int e = std::ilogb(*root);
-  const Extended centre = std::ldexp(std::trunc(std::ldexp(*root, 40 - e)), e - 40);
-  const Extended radius = std::ldexp(Extended{1}, e - 38);
+  const Extended omega = Newton(a, std::sqrt(approximation->u), std::sqrt(approximation->lo),
+                                std::sqrt(approximation->hi), true);
+  const Extended root = omega * omega;
+  if (!std::isnormal(root) || !std::isnormal(omega)) {
+    return std::nullopt;
+  }
+  // The significand's leading 41 bits, and 2^(e − 38), from the bits.
+  auto bits = std::bit_cast<ball_detail::ExtendedBits>(root);
+  bits.significand &= ~((std::uint64_t{1} << 23) - 1);
+  const Extended centre = std::bit_cast<Extended>(bits);
+  const int e = BinaryExponent(root);
+  const Extended radius =
+      e - 38 >= -16382 ? TimesTwoToThe(1, e - 38) : std::ldexp(Extended{1}, e - 38);
   if (!(centre - radius > 0) || !std::isfinite(centre + radius)) {
     return std::nullopt;
   }
-  return Small<Disk>{Disk{centre, radius}};
-}
-
-// Newton steps on f(ω) = P(ω²) from guess, kept within [lo, hi], and one more once a step has
-// moved by less than 2⁻⁵⁸ of ω: the estimate is then as near as the extended evaluation allows.
-Extended Newton(std::span<const Ball> a, Extended guess, Extended lo, Extended hi) {
-  Extended w = guess;
-  bool converged = false;
-  for (int i = 0; i < 30; ++i) {
-    Extended value = 0;
-    Extended slope = 0;
-    const Extended u = w * w;
-    for (std::size_t k = a.size(); k-- > 0;) {
-      slope = slope * u + value;
-      value = value * u + a[k].mid;
-    }
-    const Extended step = value / (2 * w * slope);
-    if (!std::isfinite(step)) {
-      break;
-    }
-    Extended next = w - step;
-    if (!(next > lo && next < hi)) {
-      next = (lo + hi) / 2;
-    }
-    const bool small = std::fabs(next - w) <= 0x1p-58L * w;
-    w = next;
-    if (converged) {
-      break;
-    }
-    converged = small;
-  }
-  return w;
+  return Small<Disk>{Disk{centre, radius, omega}};
 }
 
 // The double nearest the one root of P(ω²) in [lo, hi], ω rounded to nearest. First from the
@@ -648,8 +682,8 @@ Extended Newton(std::span<const Ball> a, Extended guess, Extended lo, Extended h
 std::optional<double> RoundRoot(const Poly<Ball>& p, Refinements& finer, Extended lo, Extended hi,
                                 Extended guess) {
   const double g = static_cast<double>(guess);
-  const Extended below = Halfway(std::nextafter(g, 0.0), g);
-  const Extended above = Halfway(g, std::nextafter(g, DBL_MAX));
+  const Extended below = Halfway(Below(g), g);
+  const Extended above = Halfway(g, Above(g));
   if (below >= lo && above <= hi) {
     const int sign_below = SignAtExtended(p, finer, below);
     const int sign_above = SignAtExtended(p, finer, above);
@@ -712,8 +746,8 @@ RootPlace PlaceOf(const Poly<Ball>& p, const Refinements& finer, const Disk& d, 
   place.centre = d.centre;
   place.radius = d.radius;
   if (!tight) {
-    place.lo = Halfway(std::nextafter(omega, 0.0), omega);
-    place.hi = Halfway(omega, std::nextafter(omega, DBL_MAX));
+    place.lo = Halfway(Below(omega), omega);
+    place.hi = Halfway(omega, Above(omega));
     return place;
   }
   const Ball low_end = Ball(d.centre) - Ball(d.radius);
@@ -747,8 +781,8 @@ RootPlace PlaceOf(const Poly<Ball>& p, const Refinements& finer, const Disk& d, 
       return place;
     }
   }
-  place.lo = Halfway(std::nextafter(omega, 0.0), omega);
-  place.hi = Halfway(omega, std::nextafter(omega, DBL_MAX));
+  place.lo = Halfway(Below(omega), omega);
+  place.hi = Halfway(omega, Above(omega));
   return place;
 }
 
@@ -760,8 +794,8 @@ bool HoldsTheRoot(const Poly<Ball>& p, const Refinements& finer, const Disk& d,
   const Extended below = d.centre - d.radius;  // both exact
   const Extended above = d.centre + d.radius;
   if (omega) {
-    const Ball low = Squared(Halfway(std::nextafter(*omega, 0.0), *omega));
-    const Ball high = Squared(Halfway(*omega, std::nextafter(*omega, DBL_MAX)));
+    const Ball low = Squared(Halfway(Below(*omega), *omega));
+    const Ball high = Squared(Halfway(*omega, Above(*omega)));
     // rounding is monotone: a rounded difference above an extended number is one exactly
     if (low.mid - low.rad > below && high.mid + high.rad < above) {
       return true;
@@ -795,7 +829,8 @@ std::optional<PositiveRoots> RootsOfDisks(const Poly<Ball>& p, Refinements& fine
       roots.beyond_double_range = true;
       continue;
     }
-    const Extended guess = Newton(a, std::sqrt(d.centre), lo, hi);
+    const Extended guess =
+        d.guess > lo && d.guess < hi ? d.guess : Newton(a, std::sqrt(d.centre), lo, hi);
     // In [lo, hi] the only root is this disk's: the disks of the others lie apart.
     const std::optional<double> omega = RoundRoot(p, finer, lo, hi, guess);
     if (!omega || (one_root && !HoldsTheRoot(p, finer, d, omega))) {
