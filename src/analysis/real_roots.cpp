@@ -8,7 +8,9 @@
 #include <cfloat>
 #include <cmath>
 #include <complex>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <numbers>
 #include <span>
@@ -446,13 +448,17 @@ std::optional<Small<Disk>> PositiveRootDisks(std::span<const Ball> a) {
 // 0 leaves none and V = 1 exactly one, a simple one: then it needs no approximation of the complex
 // roots, only a bracket whose ends' signs the balls decide.
 
-// V of the coefficients a, or −1 when a ball does not decide a sign.
+// V of the finite coefficients a (Strip's), or −1 when a ball does not decide a sign.
 int SignVariations(std::span<const Ball> a) {
   int variations = 0;
   int previous = 0;
   for (const Ball& c : a) {
-    const int s = c.Sign();
-    if (s == 2) {
+    int s = 0;
+    if (c.mid > c.rad) {
+      s = 1;
+    } else if (-c.mid > c.rad) {
+      s = -1;
+    } else if (!c.IsExactZero()) {
       return -1;
     }
     if (s != 0) {
@@ -463,29 +469,30 @@ int SignVariations(std::span<const Ball> a) {
   return variations;
 }
 
-// ⌊log₂ |x|⌋ of a normal extended x from its bits (libm's ilogb, without the call).
-int BinaryExponent(Extended x) {
-  return (std::bit_cast<ball_detail::ExtendedBits>(x).sign_exponent & 0x7fff) - 16383;
+// ⌊log₂ |x|⌋ of a normal extended x from its bits (libm's ilogb, without the call): the two bytes
+// of the sign and exponent read where x is stored, not the whole number copied out of the x87
+// register.
+int BinaryExponent(const Extended& x) {
+  std::uint16_t sign_exponent = 0;
+  std::memcpy(&sign_exponent,
+              reinterpret_cast<const unsigned char*>(&x) +
+                  offsetof(ball_detail::ExtendedBits, sign_exponent),
+              sizeof sign_exponent);
+  return (sign_exponent & 0x7fff) - 16383;
 }
 
 // ⌈log₂ m⌉ for m ≥ 1.
 int CeilLog2(std::size_t m) { return static_cast<int>(std::bit_width(m - 1)); }
 
-// Floor and ceiling of x/d for d > 0.
-int FloorDiv(int x, int d) { return x >= 0 ? x / d : -((-x + d - 1) / d); }
-int CeilDiv(int x, int d) { return -FloorDiv(-x, d); }
-
-// ln r for r > 0: near 1 (the steps that close in on the root) by the series of
-// 2·artanh((r − 1)/(r + 1)), to about 2⁻⁴⁰ of itself, else libm's.
-template <class T>
-T Log(T r) {
-  const T x = (r - 1) / (r + 1);
-  if (!(std::fabs(x) < T{0.0625})) {
-    return std::log(r);
-  }
-  const T x2 = x * x;
-  return 2 * x * (1 + x2 * (T{1} / 3 + x2 * (T{1} / 5 + x2 * (T{1} / 7 + x2 * (T{1} / 9)))));
+// Floor and ceiling of x/d for d > 0, |x| < 2²⁰ and d < 2¹⁰: x/d in double precision lies
+// at least 1/d from every integer it is not, far more than its rounding, so that truncating it
+// and stepping down where it was negative is exact; a floating-point division costs less than
+// the integer one.
+int FloorDiv(int x, int d) {
+  const int q = static_cast<int>(static_cast<double>(x) / static_cast<double>(d));
+  return q * d > x ? q - 1 : q;
 }
+int CeilDiv(int x, int d) { return -FloorDiv(-x, d); }
 
 // e^x: for |x| below 1/16 by its Taylor series to about 2⁻⁴⁰ of itself, else libm's.
 template <class T>
@@ -519,10 +526,16 @@ struct Approximation {
 template <class T>
 std::optional<Approximation> ApproximateOnePositiveRootIn(std::span<const Ball> a, int low,
                                                           int high) {
-  Small<T> c(a.size());
-  const Extended orientation = a.back().mid > 0 ? 1 : -1;
-  for (std::size_t k = 0; k < a.size(); ++k) {
-    c[k] = static_cast<T>(a[k].mid * orientation);
+  // The coefficients of P₊ and of P₋.
+  Small<T> positive;
+  Small<T> negative;
+  positive.reserve(a.size());
+  negative.reserve(a.size());
+  const bool flip = a.back().mid < 0;
+  for (const Ball& coefficient : a) {
+    const auto c = static_cast<T>(flip ? -coefficient.mid : coefficient.mid);
+    positive.push_back(c > 0 ? c : 0);
+    negative.push_back(c < 0 ? -c : 0);
   }
   T lo = std::ldexp(T{1}, low);
   T hi = std::ldexp(T{1}, high);
@@ -530,29 +543,39 @@ std::optional<Approximation> ApproximateOnePositiveRootIn(std::span<const Ball> 
     return hi > 4 * lo ? std::sqrt(lo) * std::sqrt(hi) : (lo + hi) / 2;
   };
   T u = bisected();
-  for (int i = 0;; ++i) {
+  for (int i = 0; i < 100; ++i) {
     // P₊, P₋ and their slopes at u.
     T plus = 0;
     T minus = 0;
     T plus_slope = 0;
     T minus_slope = 0;
-    for (std::size_t k = c.size(); k-- > 0;) {
+    for (std::size_t k = a.size(); k-- > 0;) {
       plus_slope = plus_slope * u + plus;
       minus_slope = minus_slope * u + minus;
-      plus = plus * u + (c[k] > 0 ? c[k] : 0);
-      minus = minus * u + (c[k] < 0 ? -c[k] : 0);
+      plus = plus * u + positive[k];
+      minus = minus * u + negative[k];
     }
-    if (i == 100 || !std::isfinite(plus) || !std::isfinite(minus) || !std::isfinite(plus_slope) ||
+    if (!std::isfinite(plus) || !std::isfinite(minus) || !std::isfinite(plus_slope) ||
         !std::isfinite(minus_slope) || !(plus > 0) || !(minus > 0)) {
       return std::nullopt;
     }
-    const T ratio = plus / minus;
-    if (ratio == 1) {
+    if (plus == minus) {
       return Approximation{u, u, u};
     }
-    (ratio < 1 ? lo : hi) = u;
-    const T phi = std::isfinite(ratio) && ratio > 0 ? Log(ratio) : std::log(plus) - std::log(minus);
-    const T step = phi / (u * plus_slope / plus - u * minus_slope / minus);
+    (plus < minus ? lo : hi) = u;
+    // Φ = ln(P₊/P₋) = 2·artanh((P₊ − P₋)/(P₊ + P₋)), its slope in t u·(P₊'/P₊ − P₋'/P₋).
+    const T inverse_plus = 1 / plus;
+    const T inverse_minus = 1 / minus;
+    const T ratio = plus * inverse_minus;
+    const T x = (inverse_minus - inverse_plus) / (inverse_minus + inverse_plus);
+    T phi = 0;
+    if (std::fabs(x) < T{0.0625}) {
+      const T x2 = x * x;
+      phi = 2 * x * (1 + x2 * (T{1} / 3 + x2 * (T{1} / 5 + x2 * (T{1} / 7 + x2 * (T{1} / 9)))));
+    } else {
+      phi = std::isfinite(ratio) && ratio > 0 ? std::log(ratio) : std::log(plus) - std::log(minus);
+    }
+    const T step = phi / (u * (plus_slope * inverse_plus - minus_slope * inverse_minus));
     T next = u * Exp(-step);
     if (!(next > lo && next < hi)) {
       next = bisected();
@@ -562,6 +585,7 @@ std::optional<Approximation> ApproximateOnePositiveRootIn(std::span<const Ball> 
       return Approximation{u, lo, hi};
     }
   }
+  return std::nullopt;
 }
 
 std::optional<Approximation> ApproximateOnePositiveRoot(std::span<const Ball> a) {
@@ -639,18 +663,11 @@ Extended Newton(std::span<const Ball> a, Extended guess, Extended lo, Extended h
   return w;
 }
 
-// The disks of the positive roots when Descartes' rule settles them: none for V = 0, and for
-// V = 1 the one root's, [c − r, c + r] (c the square of the refined ω cut to a multiple of 2⁻⁴⁰ of
-// its binade 2^e, r = 2^(e − 38): the ends are exact extended numbers and the root lies well
-// inside, which HoldsTheRoot proves). Empty optional when it does not settle them.
-std::optional<Small<Disk>> DescartesDisks(std::span<const Ball> a) {
-  const int variations = SignVariations(a);
-  if (variations == 0) {
-    return Small<Disk>{};
-  }
-  if (variations != 1) {
-    return std::nullopt;
-  }
+// The disk of the one positive root when Descartes' rule counts one (V = 1), [c − r, c + r] (c the
+// square of the refined ω cut to a multiple of 2⁻⁴⁰ of its binade 2^e, r = 2^(e − 38): the ends are
+// exact extended numbers and the root lies well inside, which HoldsTheRoot proves). Empty optional
+// when it does not settle them.
+std::optional<Disk> OneRootDisk(std::span<const Ball> a) {
   const std::optional<Approximation> approximation = ApproximateOnePositiveRoot(a);
   if (!approximation || !std::isnormal(approximation->u) || approximation->u <= 0) {
     return std::nullopt;
@@ -671,7 +688,7 @@ std::optional<Small<Disk>> DescartesDisks(std::span<const Ball> a) {
   if (!(centre - radius > 0) || !std::isfinite(centre + radius)) {
     return std::nullopt;
   }
-  return Small<Disk>{Disk{centre, radius, omega}};
+  return Disk{centre, radius, omega};
 }
 
 // The double nearest the one root of P(ω²) in [lo, hi], ω rounded to nearest. First from the
@@ -806,14 +823,13 @@ bool HoldsTheRoot(const Poly<Ball>& p, const Refinements& finer, const Disk& d,
   return sign_below != 2 && sign_above != 2 && sign_below * sign_above == -1;
 }
 
-// The roots of the disks; empty when one cannot be rounded, or (one_root: the one positive
-// root's disk from Descartes' rule, not yet proved to hold it) when the disk does not hold it.
+// The roots of the disks, added to roots; false when one cannot be rounded, or (one_root: the one
+// positive root's disk from Descartes' rule, not yet proved to hold it) when the disk does not
+// hold it.
 // With one positive root, a sign change that RoundRoot finds anywhere is that root's, so its ω
 // is right wherever the disk lies; the disk then only needs to hold the root for its place.
-std::optional<PositiveRoots> RootsOfDisks(const Poly<Ball>& p, Refinements& finer,
-                                          std::span<const Ball> a, const Small<Disk>& disks,
-                                          bool tight, bool one_root) {
-  PositiveRoots roots;
+bool RootsOfDisks(const Poly<Ball>& p, Refinements& finer, std::span<const Ball> a,
+                  std::span<const Disk> disks, bool tight, bool one_root, PositiveRoots& roots) {
   for (const Disk& d : disks) {
     const Extended lo = std::sqrt(d.centre - d.radius) * (1 - 0x1p-62L);
     const Extended hi = std::sqrt(d.centre + d.radius) * (1 + 0x1p-62L);
@@ -821,10 +837,10 @@ std::optional<PositiveRoots> RootsOfDisks(const Poly<Ball>& p, Refinements& fine
       if (!BeyondDoubleRange(lo, hi)) {
         // At an end of the range (ω near the largest double or the least subnormal), where a
         // root's nearest double may lie on either side of it: the exact path tells.
-        return std::nullopt;
+        return false;
       }
       if (one_root && !HoldsTheRoot(p, finer, d, std::nullopt)) {
-        return std::nullopt;
+        return false;
       }
       roots.beyond_double_range = true;
       continue;
@@ -834,39 +850,42 @@ std::optional<PositiveRoots> RootsOfDisks(const Poly<Ball>& p, Refinements& fine
     // In [lo, hi] the only root is this disk's: the disks of the others lie apart.
     const std::optional<double> omega = RoundRoot(p, finer, lo, hi, guess);
     if (!omega || (one_root && !HoldsTheRoot(p, finer, d, omega))) {
-      return std::nullopt;
+      return false;
     }
     roots.omega.push_back(*omega);
     roots.places.push_back(PlaceOf(p, finer, d, guess, *omega, tight));
   }
-  return roots;
+  return true;
 }
 
-// The fast path; empty when it cannot certify.
-std::optional<PositiveRoots> FastRoots(const Poly<Ball>& p, Refinements& finer, bool tight) {
+// The fast path, adding to roots; false when it cannot certify.
+bool FastRoots(const Poly<Ball>& p, Refinements& finer, bool tight, PositiveRoots& roots) {
   const std::optional<Stripped> s = Strip(p);
   if (!s) {
-    return std::nullopt;
+    return false;
   }
-  PositiveRoots roots;
   if (s->identically_zero) {
     roots.identically_zero = true;
-    return roots;
+    return true;
   }
   const std::span<const Ball> a = s->coefficients;
   if (a.size() < 2) {
-    return roots;
+    return true;
   }
-  if (const std::optional<Small<Disk>> counted = DescartesDisks(a)) {
-    if (std::optional<PositiveRoots> found = RootsOfDisks(p, finer, a, *counted, tight, true)) {
-      return found;
+  const int variations = SignVariations(a);
+  if (variations == 0) {
+    return true;
+  }
+  if (variations == 1) {
+    if (const std::optional<Disk> disk = OneRootDisk(a)) {
+      if (RootsOfDisks(p, finer, a, std::span<const Disk>(&*disk, 1), tight, true, roots)) {
+        return true;
+      }
+      roots = PositiveRoots{};
     }
   }
   const std::optional<Small<Disk>> disks = PositiveRootDisks(a);
-  if (!disks) {
-    return std::nullopt;
-  }
-  return RootsOfDisks(p, finer, a, *disks, tight, false);
+  return disks && RootsOfDisks(p, finer, a, *disks, tight, false, roots);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1149,8 +1168,9 @@ PositiveRoots FindPositiveRootsExactly(const Poly<Exact>& polynomial) {
 }
 
 PositiveRoots FindPositiveRoots(const Poly<Ball>& fast, Refinements& finer, bool tight) {
-  if (std::optional<PositiveRoots> roots = FastRoots(fast, finer, tight)) {
-    return std::move(*roots);
+  PositiveRoots roots;
+  if (FastRoots(fast, finer, tight, roots)) {
+    return roots;
   }
   return FindPositiveRootsExactly(finer.Exactly());
 }
