@@ -55,8 +55,14 @@ Ball ValueOver(const Poly<Ball>& fast, const Refinements& finer, const Ball& u,
   return tighter.Finite() && (!horner.Finite() || tighter.rad < horner.rad) ? tighter : horner;
 }
 
-int SignAtExtended(const Poly<Ball>& fast, Refinements& finer, Extended omega) {
-  if (const int s = ValueOver(fast, finer, Squared(omega)).Sign(); s != 2) {
+// width (when given): raised to the radius of the extended ball when that decides the sign.
+int SignAtExtended(const Poly<Ball>& fast, Refinements& finer, Extended omega,
+                   Extended* width = nullptr) {
+  const Ball value = ValueOver(fast, finer, Squared(omega));
+  if (const int s = value.Sign(); s != 2) {
+    if (width != nullptr) {
+      *width = std::max(*width, value.rad);
+    }
     return s;
   }
   const FineBall w(omega);
@@ -693,18 +699,22 @@ std::optional<Disk> OneRootDisk(std::span<const Ball> a) {
 
 // The double nearest the one root of P(ω²) in [lo, hi], ω rounded to nearest. First from the
 // guess g (Newton's, rounded to a double): when P changes sign between the midpoints around g
-// and both lie in [lo, hi], the root lies between them and g is the nearest double. Else by
+// and both lie in [lo, hi], the root lies between them and g is the nearest double (width: the
+// larger radius of the extended balls there, else −1). Else by
 // halving between the doubles lo_d ≤ lo and hi_d ≥ hi just outside; empty when the signs there
 // are not opposite.
 std::optional<double> RoundRoot(const Poly<Ball>& p, Refinements& finer, Extended lo, Extended hi,
-                                Extended guess) {
+                                Extended guess, Extended& width) {
+  width = -1;
   const double g = static_cast<double>(guess);
   const Extended below = Halfway(Below(g), g);
   const Extended above = Halfway(g, Above(g));
   if (below >= lo && above <= hi) {
-    const int sign_below = SignAtExtended(p, finer, below);
-    const int sign_above = SignAtExtended(p, finer, above);
+    Extended widest = 0;
+    const int sign_below = SignAtExtended(p, finer, below, &widest);
+    const int sign_above = SignAtExtended(p, finer, above, &widest);
     if (sign_below != 0 && sign_above == -sign_below) {
+      width = widest;
       return g;
     }
     // A root on a midpoint, or beyond one: the halving below decides.
@@ -756,9 +766,11 @@ bool BeyondDoubleRange(Extended omega_lo, Extended omega_hi) {
 // Where the root of a disk lies: between guess ∓ δ when P(ω²) changes sign there and both ends lie
 // within the disk (so the root between them is the disk's), else within the half-units around the
 // rounded omega. δ is first what the balls' width at the guess allows, |P| + radius over the
-// slope, then wider.
+// slope, then wider; the radius is the width of the balls at the midpoints around omega, which
+// lie as near to the guess as makes no difference to it, unless there is none or a tighter
+// enclosure than Horner's rule.
 RootPlace PlaceOf(const Poly<Ball>& p, const Refinements& finer, const Disk& d, Extended guess,
-                  double omega, bool tight) {
+                  double omega, bool tight, Extended width) {
   RootPlace place;
   place.centre = d.centre;
   place.radius = d.radius;
@@ -769,13 +781,18 @@ RootPlace PlaceOf(const Poly<Ball>& p, const Refinements& finer, const Disk& d, 
   }
   const Ball low_end = Ball(d.centre) - Ball(d.radius);
   const Ball high_end = Ball(d.centre) + Ball(d.radius);
-  const Ball at_guess = ValueOver(p, finer, Squared(guess), true);
   Extended slope = 0;
+  Extended value = 0;
   const Extended u = guess * guess;
   // P's own slope: a lacks P's factor u^k for roots at 0
   for (std::size_t k = p.size(); k-- > 1;) {
     slope = slope * u + static_cast<Extended>(k) * p[k].mid;
+    value = value * u + p[k].mid;
   }
+  value = value * u + p[0].mid;
+  const Ball at_guess = width >= 0 && !finer.HasTighter()
+                            ? Ball(value, width)
+                            : ValueOver(p, finer, Squared(guess), true);
   // δω = δu/(2ω), at least a unit and a half in the last place of the extended guess
   Extended delta = 2 * (std::fabs(at_guess.mid) + at_guess.rad) / std::fabs(slope) / (2 * guess);
   if (!(delta >= guess * 0x1p-63L)) {
@@ -848,12 +865,13 @@ bool RootsOfDisks(const Poly<Ball>& p, Refinements& finer, std::span<const Ball>
     const Extended guess =
         d.guess > lo && d.guess < hi ? d.guess : Newton(a, std::sqrt(d.centre), lo, hi);
     // In [lo, hi] the only root is this disk's: the disks of the others lie apart.
-    const std::optional<double> omega = RoundRoot(p, finer, lo, hi, guess);
+    Extended width = -1;
+    const std::optional<double> omega = RoundRoot(p, finer, lo, hi, guess, width);
     if (!omega || (one_root && !HoldsTheRoot(p, finer, d, omega))) {
       return false;
     }
     roots.omega.push_back(*omega);
-    roots.places.push_back(PlaceOf(p, finer, d, guess, *omega, tight));
+    roots.places.push_back(PlaceOf(p, finer, d, guess, *omega, tight, width));
   }
   return true;
 }
