@@ -30,11 +30,24 @@ using Small = InlineVector<T, 16>;
 // ---------------------------------------------------------------------------------------------
 // Signs of P(ω²) at doubles and at the midpoints between adjacent doubles.
 
-// ω² as a ball: ω is exact in extended precision (a double, or the midpoint of two adjacent
-// doubles: 54 bits); the ball bounds the rounding of its square.
+// ω² as a ball, the one that Ball(ω)·Ball(ω) forms: ω is exact in extended precision (a double,
+// the midpoint of two adjacent doubles, an end of a root's place); the ball bounds the rounding of
+// its square, none when ω has at most 32 significant bits. Those are told without reading ω's
+// bits out of the x87 register (a stall when a value just computed is stored and read back in
+// another width): Veltkamp's split ω·(2³² + 1) − (ω·(2³² + 1) − ω) rounds ω to 32 bits, ω itself
+// when it has no more (within a range where the split neither overflows nor underflows).
 Ball Squared(Extended omega) {
-  const Ball w(omega);
-  return w * w;
+  const Extended size = std::fabs(omega);
+  if (!(size > 0x1p-8000L && size < 0x1p8000L)) {
+    const Ball w(omega);
+    return w * w;
+  }
+  const Extended split = omega * (0x1p32L + 1);
+  const Extended square = omega * omega;
+  if (split - (split - omega) == omega) {
+    return {square, 0};
+  }
+  return {square, square * Ball::kUnit * Ball::kWiden};
 }
 
 int ExactSign(const Poly<Exact>& p, Extended omega) {
@@ -55,14 +68,30 @@ Ball ValueOver(const Poly<Ball>& fast, const Refinements& finer, const Ball& u,
   return tighter.Finite() && (!horner.Finite() || tighter.rad < horner.rad) ? tighter : horner;
 }
 
-// width (when given): raised to the radius of the extended ball when that decides the sign.
+// The sign of P over u that ValueOver decides, 2 when it does not; width (when given): raised to
+// the radius of the ball that decides it. The balls stay where they are formed: returning one
+// from a function costs a stall of the kind Squared avoids.
+int SignOver(const Poly<Ball>& fast, const Refinements& finer, const Ball& u,
+             Extended* width = nullptr) {
+  const Ball horner = EnclosedValue(fast, u);
+  int s = horner.Sign();
+  Extended rad = horner.rad;
+  if (s == 2 && finer.HasTighter()) {
+    const Ball tighter = finer.Tighter(u);
+    if (tighter.Finite() && (!horner.Finite() || tighter.rad < horner.rad)) {
+      s = tighter.Sign();
+      rad = tighter.rad;
+    }
+  }
+  if (s != 2 && width != nullptr) {
+    *width = std::max(*width, rad);
+  }
+  return s;
+}
+
 int SignAtExtended(const Poly<Ball>& fast, Refinements& finer, Extended omega,
                    Extended* width = nullptr) {
-  const Ball value = ValueOver(fast, finer, Squared(omega));
-  if (const int s = value.Sign(); s != 2) {
-    if (width != nullptr) {
-      *width = std::max(*width, value.rad);
-    }
+  if (const int s = SignOver(fast, finer, Squared(omega), width); s != 2) {
     return s;
   }
   const FineBall w(omega);
@@ -807,8 +836,8 @@ RootPlace PlaceOf(const Poly<Ball>& p, const Refinements& finer, const Disk& d, 
           ub.mid + ub.rad < high_end.mid - high_end.rad)) {
       break;
     }
-    const int sign_a = ValueOver(p, finer, ua).Sign();
-    const int sign_b = ValueOver(p, finer, ub).Sign();
+    const int sign_a = SignOver(p, finer, ua);
+    const int sign_b = SignOver(p, finer, ub);
     if (sign_a != 2 && sign_b != 2 && sign_a * sign_b <= 0) {
       place.lo = lo;
       place.hi = hi;
@@ -835,8 +864,8 @@ bool HoldsTheRoot(const Poly<Ball>& p, const Refinements& finer, const Disk& d,
       return true;
     }
   }
-  const int sign_below = ValueOver(p, finer, Ball(below)).Sign();
-  const int sign_above = ValueOver(p, finer, Ball(above)).Sign();
+  const int sign_below = SignOver(p, finer, Ball(below));
+  const int sign_above = SignOver(p, finer, Ball(above));
   return sign_below != 2 && sign_above != 2 && sign_below * sign_above == -1;
 }
 
