@@ -89,10 +89,14 @@ int SignOver(const Poly<Ball>& fast, const Refinements& finer, const Ball& u,
   return s;
 }
 
+// width (when given): as SignOver's, and NaN once the extended balls leave the sign open.
 int SignAtExtended(const Poly<Ball>& fast, Refinements& finer, Extended omega,
                    Extended* width = nullptr) {
   if (const int s = SignOver(fast, finer, Squared(omega), width); s != 2) {
     return s;
+  }
+  if (width != nullptr) {
+    *width = std::numeric_limits<Extended>::quiet_NaN();  // no ball of that width decides
   }
   const FineBall w(omega);
   if (const int s = Evaluate(finer.Fine(), w * w).Sign(); s != 2) {
@@ -547,15 +551,15 @@ struct Approximation {
 };
 
 // The one positive root u* of a (a_0 ≠ 0, one sign variation), approximated on the midpoints to
-// about 2⁻¹⁶ of itself, in double precision where the terms stay within its normal range, else in
-// extended precision. With the leading coefficient made positive, P = P₊ − P₋, both sums of
-// positive terms, the positive ones of higher powers than the negative ones: Φ(t) = ln P₊(eᵗ) −
-// ln P₋(eᵗ) increases with a slope of at least 1 and at most n, and is nearly straight, so
-// Newton's steps on Φ in t = ln u approach u* from far away, until a step moves by less than
-// 2⁻¹⁶ (the logarithm and exponential there taken from short series). Every step is kept within a
-// bracket [lo, hi] of u whose ends' signs differ, halved (on the logarithmic scale while it is
-// wide) when a step leaves it. The first bracket is Cauchy's bound from above and from below, to
-// powers of two: a_n·u*ⁿ ≤ Σ over the m negative a_k of |a_k|·u*^k, so some |a_k|·u*^k ≥
+// about 2⁻¹⁶ of itself (the steps converge quadratically), in double precision where the terms stay
+// within its normal range, else in extended precision. With the leading coefficient made positive,
+// P = P₊ − P₋, both sums of positive terms, the positive ones of higher powers than the negative
+// ones: Φ(t) = ln P₊(eᵗ) − ln P₋(eᵗ) increases with a slope of at least 1 and at most n, and is
+// nearly straight, so Newton's steps on Φ in t = ln u approach u* from far away, until a step moves
+// by less than 2⁻⁸ (the logarithm and exponential there taken from short series). Every step is
+// kept within a bracket [lo, hi] of u whose ends' signs differ, halved (on the logarithmic scale
+// while it is wide) when a step leaves it. The first bracket is Cauchy's bound from above and from
+// below, to powers of two: a_n·u*ⁿ ≤ Σ over the m negative a_k of |a_k|·u*^k, so some |a_k|·u*^k ≥
 // a_n·u*ⁿ/m, and likewise |a_0| ≤ Σ over the p positive a_k of a_k·u*^k. Empty when a value
 // leaves the range.
 template <class T>
@@ -616,7 +620,7 @@ std::optional<Approximation> ApproximateOnePositiveRootIn(std::span<const Ball> 
       next = bisected();
     }
     u = next;
-    if (std::fabs(step) < T{0x1p-16}) {
+    if (std::fabs(step) < T{0x1p-8}) {
       return Approximation{u, lo, hi};
     }
   }
@@ -663,7 +667,9 @@ std::optional<Approximation> ApproximateOnePositiveRoot(std::span<const Ball> a)
 // Newton steps on f(ω) = P(ω²) from guess, kept within [lo, hi], and one more once a step has
 // moved by less than 2⁻⁵⁸ of ω: the estimate is then as near as the extended evaluation allows.
 // narrow (P's one positive root, approached from afar): the bracket is narrowed to the guesses
-// where f's signs differ, and halved on the logarithmic scale while it is wide.
+// where f's signs differ, and halved on the logarithmic scale while it is wide; the steps stop at
+// the first one that moves by less than 2⁻⁵⁸ (they converge quadratically: such a step leaves
+// the estimate within about 2⁻¹¹⁶ of the root, beyond what the extended evaluation tells).
 Extended Newton(std::span<const Ball> a, Extended guess, Extended lo, Extended hi,
                 bool narrow = false) {
   const Extended orientation = a.back().mid > 0 ? 1 : -1;
@@ -690,7 +696,7 @@ Extended Newton(std::span<const Ball> a, Extended guess, Extended lo, Extended h
     }
     const bool small = std::fabs(next - w) <= 0x1p-58L * w;
     w = next;
-    if (converged || (!narrow && i == 29)) {
+    if (converged || (narrow && small) || (!narrow && i == 29)) {
       break;
     }
     converged = small;
@@ -743,7 +749,7 @@ std::optional<double> RoundRoot(const Poly<Ball>& p, Refinements& finer, Extende
     const int sign_below = SignAtExtended(p, finer, below, &widest);
     const int sign_above = SignAtExtended(p, finer, above, &widest);
     if (sign_below != 0 && sign_above == -sign_below) {
-      width = widest;
+      width = widest >= 0 ? widest : -1;
       return g;
     }
     // A root on a midpoint, or beyond one: the halving below decides.
