@@ -142,6 +142,21 @@ double Nearer(const Poly<Ball>& p, Refinements& finer, double a, double b, int s
 // ---------------------------------------------------------------------------------------------
 // Fast path.
 
+// ⌊log₂ |x|⌋ of a normal extended x from its bits (libm's ilogb, without the call): the two bytes
+// of the sign and exponent read where x is stored, not the whole number copied out of the x87
+// register.
+int BinaryExponent(const Extended& x) {
+  std::uint16_t sign_exponent = 0;
+  std::memcpy(&sign_exponent,
+              reinterpret_cast<const unsigned char*>(&x) +
+                  offsetof(ball_detail::ExtendedBits, sign_exponent),
+              sizeof sign_exponent);
+  return (sign_exponent & 0x7fff) - 16383;
+}
+
+// Whether an extended x is finite, from the same two bytes: its exponent is not all ones.
+bool IsFinite(const Extended& x) { return BinaryExponent(x) != 0x7fff - 16383; }
+
 // The midpoint coefficients with exact zeros stripped at both ends; empty optional when a ball
 // cannot tell whether an end coefficient vanishes.
 struct Stripped {
@@ -163,7 +178,7 @@ std::optional<Stripped> Strip(const Poly<Ball>& p) {
     ++low;
   }
   for (std::size_t k = low; k < high; ++k) {
-    if (!p[k].Finite()) {
+    if (!IsFinite(p[k].mid) || !IsFinite(p[k].rad)) {
       return std::nullopt;
     }
   }
@@ -487,37 +502,34 @@ std::optional<Small<Disk>> PositiveRootDisks(std::span<const Ball> a) {
 // 0 leaves none and V = 1 exactly one, a simple one: then it needs no approximation of the complex
 // roots, only a bracket whose ends' signs the balls decide.
 
-// V of the finite coefficients a (Strip's), or −1 when a ball does not decide a sign.
-int SignVariations(std::span<const Ball> a) {
+// The signs of the finite coefficients a (Strip's): V, or −1 when a ball does not decide a sign,
+// and how many are positive and negative.
+struct Signs {
   int variations = 0;
+  std::size_t positive = 0;
+  std::size_t negative = 0;
+};
+Signs SignVariations(std::span<const Ball> a) {
+  Signs signs;
   int previous = 0;
   for (const Ball& c : a) {
     int s = 0;
     if (c.mid > c.rad) {
       s = 1;
+      ++signs.positive;
     } else if (-c.mid > c.rad) {
       s = -1;
+      ++signs.negative;
     } else if (!c.IsExactZero()) {
-      return -1;
+      signs.variations = -1;
+      return signs;
     }
     if (s != 0) {
-      variations += previous != 0 && s != previous ? 1 : 0;
+      signs.variations += previous != 0 && s != previous ? 1 : 0;
       previous = s;
     }
   }
-  return variations;
-}
-
-// ⌊log₂ |x|⌋ of a normal extended x from its bits (libm's ilogb, without the call): the two bytes
-// of the sign and exponent read where x is stored, not the whole number copied out of the x87
-// register.
-int BinaryExponent(const Extended& x) {
-  std::uint16_t sign_exponent = 0;
-  std::memcpy(&sign_exponent,
-              reinterpret_cast<const unsigned char*>(&x) +
-                  offsetof(ball_detail::ExtendedBits, sign_exponent),
-              sizeof sign_exponent);
-  return (sign_exponent & 0x7fff) - 16383;
+  return signs;
 }
 
 // ⌈log₂ m⌉ for m ≥ 1.
@@ -627,16 +639,13 @@ std::optional<Approximation> ApproximateOnePositiveRootIn(std::span<const Ball> 
   return std::nullopt;
 }
 
-std::optional<Approximation> ApproximateOnePositiveRoot(std::span<const Ball> a) {
+// signs: a's (the coefficients of the leading one's sign are counted as positive here).
+std::optional<Approximation> ApproximateOnePositiveRoot(std::span<const Ball> a,
+                                                        const Signs& signs) {
   const std::size_t n = a.size() - 1;
   const bool leading_positive = a[n].mid > 0;
-  std::size_t negative = 0;
-  std::size_t positive = 0;
-  for (const Ball& c : a) {
-    if (c.mid != 0) {
-      ++((c.mid > 0) == leading_positive ? positive : negative);
-    }
-  }
+  const std::size_t positive = leading_positive ? signs.positive : signs.negative;
+  const std::size_t negative = leading_positive ? signs.negative : signs.positive;
   const int top = BinaryExponent(a[n].mid);
   const int bottom = BinaryExponent(a[0].mid);
   int high = std::numeric_limits<int>::min();
@@ -708,8 +717,8 @@ Extended Newton(std::span<const Ball> a, Extended guess, Extended lo, Extended h
 // square of the refined ω cut to a multiple of 2⁻⁴⁰ of its binade 2^e, r = 2^(e − 38): the ends are
 // exact extended numbers and the root lies well inside, which HoldsTheRoot proves). Empty optional
 // when it does not settle them.
-std::optional<Disk> OneRootDisk(std::span<const Ball> a) {
-  const std::optional<Approximation> approximation = ApproximateOnePositiveRoot(a);
+std::optional<Disk> OneRootDisk(std::span<const Ball> a, const Signs& signs) {
+  const std::optional<Approximation> approximation = ApproximateOnePositiveRoot(a, signs);
   if (!approximation || !std::isnormal(approximation->u) || approximation->u <= 0) {
     return std::nullopt;
   }
@@ -925,12 +934,12 @@ bool FastRoots(const Poly<Ball>& p, Refinements& finer, bool tight, PositiveRoot
   if (a.size() < 2) {
     return true;
   }
-  const int variations = SignVariations(a);
-  if (variations == 0) {
+  const Signs signs = SignVariations(a);
+  if (signs.variations == 0) {
     return true;
   }
-  if (variations == 1) {
-    if (const std::optional<Disk> disk = OneRootDisk(a)) {
+  if (signs.variations == 1) {
+    if (const std::optional<Disk> disk = OneRootDisk(a, signs)) {
       if (RootsOfDisks(p, finer, a, std::span<const Disk>(&*disk, 1), tight, true, roots)) {
         return true;
       }
