@@ -675,12 +675,14 @@ std::optional<Approximation> ApproximateOnePositiveRoot(std::span<const Ball> a,
 
 // Newton steps on f(ω) = P(ω²) from guess, kept within [lo, hi], and one more once a step has
 // moved by less than 2⁻⁵⁸ of ω: the estimate is then as near as the extended evaluation allows.
-// narrow (P's one positive root, approached from afar): the bracket is narrowed to the guesses
+// stop > 0 (P's one positive root, approached from afar): the bracket is narrowed to the guesses
 // where f's signs differ, and halved on the logarithmic scale while it is wide; the steps stop at
-// the first one that moves by less than 2⁻⁵⁸ (they converge quadratically: such a step leaves
-// the estimate within about 2⁻¹¹⁶ of the root, beyond what the extended evaluation tells).
+// the first one that moves by at most stop·ω. They converge quadratically: a step of 2⁻³⁰ leaves
+// the estimate within about 2⁻⁶⁰ of the root, near enough to round it (the signs that round it
+// find it also a unit away); one of 2⁻⁵⁸ leaves it as near as the extended evaluation tells.
 Extended Newton(std::span<const Ball> a, Extended guess, Extended lo, Extended hi,
-                bool narrow = false) {
+                Extended stop = 0) {
+  const bool narrow = stop > 0;
   const Extended orientation = a.back().mid > 0 ? 1 : -1;
   Extended w = guess;
   bool converged = false;
@@ -703,9 +705,11 @@ Extended Newton(std::span<const Ball> a, Extended guess, Extended lo, Extended h
     if (narrow ? !(next >= lo && next <= hi) : !(next > lo && next < hi)) {
       next = narrow && hi > 4 * lo ? std::sqrt(lo) * std::sqrt(hi) : (lo + hi) / 2;
     }
-    const bool small = std::fabs(next - w) <= 0x1p-58L * w;
+    const Extended moved = std::fabs(next - w);
+    const bool small = moved <= 0x1p-58L * w;
+    const bool stopped = moved <= stop * w;
     w = next;
-    if (converged || (narrow && small) || (!narrow && i == 29)) {
+    if (converged || stopped || (!narrow && i == 29)) {
       break;
     }
     converged = small;
@@ -715,15 +719,16 @@ Extended Newton(std::span<const Ball> a, Extended guess, Extended lo, Extended h
 
 // The disk of the one positive root when Descartes' rule counts one (V = 1), [c − r, c + r] (c the
 // square of the refined ω cut to a multiple of 2⁻⁴⁰ of its binade 2^e, r = 2^(e − 38): the ends are
-// exact extended numbers and the root lies well inside, which HoldsTheRoot proves). Empty optional
-// when it does not settle them.
-std::optional<Disk> OneRootDisk(std::span<const Ball> a, const Signs& signs) {
+// exact extended numbers and the root lies well inside, which HoldsTheRoot proves). ω is refined
+// as far as the extended evaluation tells for a tight place, else as far as rounding it needs.
+// Empty when the approximation fails.
+std::optional<Disk> OneRootDisk(std::span<const Ball> a, const Signs& signs, bool tight) {
   const std::optional<Approximation> approximation = ApproximateOnePositiveRoot(a, signs);
   if (!approximation || !std::isnormal(approximation->u) || approximation->u <= 0) {
     return std::nullopt;
   }
   const Extended omega = Newton(a, std::sqrt(approximation->u), std::sqrt(approximation->lo),
-                                std::sqrt(approximation->hi), true);
+                                std::sqrt(approximation->hi), tight ? 0x1p-58L : 0x1p-30L);
   const Extended root = omega * omega;
   if (!std::isnormal(root) || !std::isnormal(omega)) {
     return std::nullopt;
@@ -753,15 +758,18 @@ std::optional<double> RoundRoot(const Poly<Ball>& p, Refinements& finer, Extende
   const double g = static_cast<double>(guess);
   const Extended below = Halfway(Below(g), g);
   const Extended above = Halfway(g, Above(g));
+  int sign_below = 0;
+  int sign_above = 0;
   if (below >= lo && above <= hi) {
     Extended widest = 0;
-    const int sign_below = SignAtExtended(p, finer, below, &widest);
-    const int sign_above = SignAtExtended(p, finer, above, &widest);
+    sign_below = SignAtExtended(p, finer, below, &widest);
+    sign_above = SignAtExtended(p, finer, above, &widest);
     if (sign_below != 0 && sign_above == -sign_below) {
       width = widest >= 0 ? widest : -1;
       return g;
     }
-    // A root on a midpoint, or beyond one: the halving below decides.
+    // A root on a midpoint, or beyond one: the next double's far midpoint or the halving below
+    // decides.
   }
   double lo_d = static_cast<double>(lo);
   if (lo_d > lo) {
@@ -781,6 +789,17 @@ std::optional<double> RoundRoot(const Poly<Ball>& p, Refinements& finer, Extende
   }
   if (sign_lo == sign_hi) {
     return std::nullopt;
+  }
+  if (sign_below != 0 && sign_above == sign_below) {
+    // The root lies beyond the midpoints around g, on the side whose sign they share: when the
+    // sign changes between there and the far midpoint of the double next to g, that double is the
+    // nearest.
+    const bool up = sign_below == sign_lo;
+    const double next = up ? Above(g) : Below(g);
+    const Extended far = up ? Halfway(next, Above(next)) : Halfway(Below(next), next);
+    if (far >= lo && far <= hi && SignAtExtended(p, finer, far) == (up ? sign_hi : sign_lo)) {
+      return next;
+    }
   }
   double a = lo_d;
   double b = hi_d;
@@ -939,7 +958,7 @@ bool FastRoots(const Poly<Ball>& p, Refinements& finer, bool tight, PositiveRoot
     return true;
   }
   if (signs.variations == 1) {
-    if (const std::optional<Disk> disk = OneRootDisk(a, signs)) {
+    if (const std::optional<Disk> disk = OneRootDisk(a, signs, tight)) {
       if (RootsOfDisks(p, finer, a, std::span<const Disk>(&*disk, 1), tight, true, roots)) {
         return true;
       }
