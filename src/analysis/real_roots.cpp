@@ -68,35 +68,23 @@ Ball ValueOver(const Poly<Ball>& fast, const Refinements& finer, const Ball& u,
   return tighter.Finite() && (!horner.Finite() || tighter.rad < horner.rad) ? tighter : horner;
 }
 
-// The sign of P over u that ValueOver decides, 2 when it does not; width (when given): raised to
-// the radius of the ball that decides it. The balls stay where they are formed: returning one
-// from a function costs a stall of the kind Squared avoids.
-int SignOver(const Poly<Ball>& fast, const Refinements& finer, const Ball& u,
-             Extended* width = nullptr) {
+// The sign of P over u that ValueOver decides, 2 when it does not. The balls stay where they are
+// formed: returning one from a function costs a stall of the kind Squared avoids.
+int SignOver(const Poly<Ball>& fast, const Refinements& finer, const Ball& u) {
   const Ball horner = EnclosedValue(fast, u);
-  int s = horner.Sign();
-  Extended rad = horner.rad;
+  const int s = horner.Sign();
   if (s == 2 && finer.HasTighter()) {
     const Ball tighter = finer.Tighter(u);
     if (tighter.Finite() && (!horner.Finite() || tighter.rad < horner.rad)) {
-      s = tighter.Sign();
-      rad = tighter.rad;
+      return tighter.Sign();
     }
-  }
-  if (s != 2 && width != nullptr) {
-    *width = std::max(*width, rad);
   }
   return s;
 }
 
-// width (when given): as SignOver's, and NaN once the extended balls leave the sign open.
-int SignAtExtended(const Poly<Ball>& fast, Refinements& finer, Extended omega,
-                   Extended* width = nullptr) {
-  if (const int s = SignOver(fast, finer, Squared(omega), width); s != 2) {
+int SignAtExtended(const Poly<Ball>& fast, Refinements& finer, Extended omega) {
+  if (const int s = SignOver(fast, finer, Squared(omega)); s != 2) {
     return s;
-  }
-  if (width != nullptr) {
-    *width = std::numeric_limits<Extended>::quiet_NaN();  // no ball of that width decides
   }
   const FineBall w(omega);
   if (const int s = Evaluate(finer.Fine(), w * w).Sign(); s != 2) {
@@ -748,24 +736,20 @@ std::optional<Disk> OneRootDisk(std::span<const Ball> a, const Signs& signs, boo
 
 // The double nearest the one root of P(ω²) in [lo, hi], ω rounded to nearest. First from the
 // guess g (Newton's, rounded to a double): when P changes sign between the midpoints around g
-// and both lie in [lo, hi], the root lies between them and g is the nearest double (width: the
-// larger radius of the extended balls there, else −1). Else by
+// and both lie in [lo, hi], the root lies between them and g is the nearest double. Else by
 // halving between the doubles lo_d ≤ lo and hi_d ≥ hi just outside; empty when the signs there
 // are not opposite.
 std::optional<double> RoundRoot(const Poly<Ball>& p, Refinements& finer, Extended lo, Extended hi,
-                                Extended guess, Extended& width) {
-  width = -1;
+                                Extended guess) {
   const double g = static_cast<double>(guess);
   const Extended below = Halfway(Below(g), g);
   const Extended above = Halfway(g, Above(g));
   int sign_below = 0;
   int sign_above = 0;
   if (below >= lo && above <= hi) {
-    Extended widest = 0;
-    sign_below = SignAtExtended(p, finer, below, &widest);
-    sign_above = SignAtExtended(p, finer, above, &widest);
+    sign_below = SignAtExtended(p, finer, below);
+    sign_above = SignAtExtended(p, finer, above);
     if (sign_below != 0 && sign_above == -sign_below) {
-      width = widest >= 0 ? widest : -1;
       return g;
     }
     // A root on a midpoint, or beyond one: the next double's far midpoint or the halving below
@@ -826,36 +810,22 @@ bool BeyondDoubleRange(Extended omega_lo, Extended omega_hi) {
   return omega_hi <= 0x1p-1075L || omega_lo >= 0x1p1024L - 0x1p970L;
 }
 
-// Where the root of a disk lies: between guess ∓ δ when P(ω²) changes sign there and both ends lie
-// within the disk (so the root between them is the disk's), else within the half-units around the
-// rounded omega. δ is first what the balls' width at the guess allows, |P| + radius over the
-// slope, then wider; the radius is the width of the balls at the midpoints around omega, which
-// lie as near to the guess as makes no difference to it, unless there is none or a tighter
-// enclosure than Horner's rule.
-RootPlace PlaceOf(const Poly<Ball>& p, const Refinements& finer, const Disk& d, Extended guess,
-                  double omega, bool tight, Extended width) {
-  RootPlace place;
-  place.centre = d.centre;
-  place.radius = d.radius;
-  if (!tight) {
-    place.lo = Halfway(Below(omega), omega);
-    place.hi = Halfway(omega, Above(omega));
-    return place;
-  }
+// Where the root of a disk lies narrowly: between guess ∓ δ when P(ω²) changes sign there and
+// both ends lie within the disk (so the root between them is the disk's); empty when none of the
+// δ tried certifies. δ is first what the balls' width at the guess allows, |P| + radius over the
+// slope, then wider.
+std::optional<std::pair<Extended, Extended>> NarrowPlace(const Poly<Ball>& p,
+                                                         const Refinements& finer, const Disk& d,
+                                                         Extended guess) {
   const Ball low_end = Ball(d.centre) - Ball(d.radius);
   const Ball high_end = Ball(d.centre) + Ball(d.radius);
+  const Ball at_guess = ValueOver(p, finer, Squared(guess), true);
   Extended slope = 0;
-  Extended value = 0;
   const Extended u = guess * guess;
   // P's own slope: a lacks P's factor u^k for roots at 0
   for (std::size_t k = p.size(); k-- > 1;) {
     slope = slope * u + static_cast<Extended>(k) * p[k].mid;
-    value = value * u + p[k].mid;
   }
-  value = value * u + p[0].mid;
-  const Ball at_guess = width >= 0 && !finer.HasTighter()
-                            ? Ball(value, width)
-                            : ValueOver(p, finer, Squared(guess), true);
   // δω = δu/(2ω), at least a unit and a half in the last place of the extended guess
   Extended delta = 2 * (std::fabs(at_guess.mid) + at_guess.rad) / std::fabs(slope) / (2 * guess);
   if (!(delta >= guess * 0x1p-63L)) {
@@ -873,14 +843,10 @@ RootPlace PlaceOf(const Poly<Ball>& p, const Refinements& finer, const Disk& d, 
     const int sign_a = SignOver(p, finer, ua);
     const int sign_b = SignOver(p, finer, ub);
     if (sign_a != 2 && sign_b != 2 && sign_a * sign_b <= 0) {
-      place.lo = lo;
-      place.hi = hi;
-      return place;
+      return std::pair{lo, hi};
     }
   }
-  place.lo = Halfway(Below(omega), omega);
-  place.hi = Halfway(omega, Above(omega));
-  return place;
+  return std::nullopt;
 }
 
 // Whether the disk of P's one positive root (V = 1) holds it: when the half-units around ω, the
@@ -927,14 +893,29 @@ bool RootsOfDisks(const Poly<Ball>& p, Refinements& finer, std::span<const Ball>
     }
     const Extended guess =
         d.guess > lo && d.guess < hi ? d.guess : Newton(a, std::sqrt(d.centre), lo, hi);
-    // In [lo, hi] the only root is this disk's: the disks of the others lie apart.
-    Extended width = -1;
-    const std::optional<double> omega = RoundRoot(p, finer, lo, hi, guess, width);
+    // In [lo, hi] the only root is this disk's: the disks of the others lie apart. A narrow place
+    // (tight) between the midpoints around the guess's double holds the root nearest that double;
+    // else the signs at those midpoints tell, or RoundRoot's further steps.
+    std::optional<std::pair<Extended, Extended>> narrow;
+    std::optional<double> omega;
+    if (tight) {
+      narrow = NarrowPlace(p, finer, d, guess);
+      const double g = static_cast<double>(guess);
+      if (narrow && Halfway(Below(g), g) < narrow->first && narrow->second < Halfway(g, Above(g))) {
+        omega = g;
+      }
+    }
+    if (!omega) {
+      omega = RoundRoot(p, finer, lo, hi, guess);
+    }
     if (!omega || (one_root && !HoldsTheRoot(p, finer, d, omega))) {
       return false;
     }
+    // Else within the half-units around ω.
+    const auto [place_lo, place_hi] =
+        narrow.value_or(std::pair{Halfway(Below(*omega), *omega), Halfway(*omega, Above(*omega))});
     roots.omega.push_back(*omega);
-    roots.places.push_back(PlaceOf(p, finer, d, guess, *omega, tight, width));
+    roots.places.push_back({place_lo, place_hi, d.centre, d.radius});
   }
   return true;
 }
