@@ -523,10 +523,10 @@ Signs SignVariations(std::span<const Ball> a) {
 // ⌈log₂ m⌉ for m ≥ 1.
 int CeilLog2(std::size_t m) { return static_cast<int>(std::bit_width(m - 1)); }
 
-// Floor and ceiling of x/d for d > 0, |x| < 2²⁰ and d < 2¹⁰: x/d in double precision lies
-// at least 1/d from every integer it is not, far more than its rounding, so that truncating it
-// and stepping down where it was negative is exact; a floating-point division costs less than
-// the integer one.
+// Floor and ceiling of x/d for d > 0, |x| < 2²⁰ (binary exponents) and d < 2³⁰: x/d lies at
+// least 1/d from every integer it is not, more than its rounding to a double (at most 2⁻³³), so
+// that truncating the double and stepping down where it was negative is exact; a floating-point
+// division costs less than the integer one.
 int FloorDiv(int x, int d) {
   const int q = static_cast<int>(static_cast<double>(x) / static_cast<double>(d));
   return q * d > x ? q - 1 : q;
