@@ -8,7 +8,9 @@
 #include <cfloat>
 #include <cmath>
 #include <complex>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <numbers>
 #include <span>
@@ -28,11 +30,24 @@ using Small = InlineVector<T, 16>;
 // ---------------------------------------------------------------------------------------------
 // Signs of P(ω²) at doubles and at the midpoints between adjacent doubles.
 
-// ω² as a ball: ω is exact in extended precision (a double, or the midpoint of two adjacent
-// doubles: 54 bits); the ball bounds the rounding of its square.
+// ω² as a ball, the one that Ball(ω)·Ball(ω) forms: ω is exact in extended precision (a double,
+// the midpoint of two adjacent doubles, an end of a root's place); the ball bounds the rounding of
+// its square, none when ω has at most 32 significant bits. Those are told without reading ω's
+// bits out of the x87 register (a stall when a value just computed is stored and read back in
+// another width): Veltkamp's split ω·(2³² + 1) − (ω·(2³² + 1) − ω) rounds ω to 32 bits, ω itself
+// when it has no more (within a range where the split neither overflows nor underflows).
 Ball Squared(Extended omega) {
-  const Ball w(omega);
-  return w * w;
+  const Extended size = std::fabs(omega);
+  if (!(size > 0x1p-8000L && size < 0x1p8000L)) {
+    const Ball w(omega);
+    return w * w;
+  }
+  const Extended split = omega * (0x1p32L + 1);
+  const Extended square = omega * omega;
+  if (split - (split - omega) == omega) {
+    return {square, 0};
+  }
+  return {square, square * Ball::kUnit * Ball::kWiden};
 }
 
 int ExactSign(const Poly<Exact>& p, Extended omega) {
@@ -53,8 +68,22 @@ Ball ValueOver(const Poly<Ball>& fast, const Refinements& finer, const Ball& u,
   return tighter.Finite() && (!horner.Finite() || tighter.rad < horner.rad) ? tighter : horner;
 }
 
+// The sign of P over u that ValueOver decides, 2 when it does not. The balls stay where they are
+// formed: returning one from a function costs a stall of the kind Squared avoids.
+int SignOver(const Poly<Ball>& fast, const Refinements& finer, const Ball& u) {
+  const Ball horner = EnclosedValue(fast, u);
+  const int s = horner.Sign();
+  if (s == 2 && finer.HasTighter()) {
+    const Ball tighter = finer.Tighter(u);
+    if (tighter.Finite() && (!horner.Finite() || tighter.rad < horner.rad)) {
+      return tighter.Sign();
+    }
+  }
+  return s;
+}
+
 int SignAtExtended(const Poly<Ball>& fast, Refinements& finer, Extended omega) {
-  if (const int s = ValueOver(fast, finer, Squared(omega)).Sign(); s != 2) {
+  if (const int s = SignOver(fast, finer, Squared(omega)); s != 2) {
     return s;
   }
   const FineBall w(omega);
@@ -69,6 +98,17 @@ double BitMidpoint(double a, double b) {
   const auto ia = std::bit_cast<std::uint64_t>(a);
   const auto ib = std::bit_cast<std::uint64_t>(b);
   return std::bit_cast<double>(ia + (ib - ia) / 2);
+}
+
+// The doubles next to x towards 0 and towards the largest double, as std::nextafter gives them:
+// for a positive finite x from its bits.
+double Below(double x) {
+  return x > 0 && x <= DBL_MAX ? std::bit_cast<double>(std::bit_cast<std::uint64_t>(x) - 1)
+                               : std::nextafter(x, 0.0);
+}
+double Above(double x) {
+  return x >= 0 && x < DBL_MAX ? std::bit_cast<double>(std::bit_cast<std::uint64_t>(x) + 1)
+                               : std::nextafter(x, DBL_MAX);
 }
 
 // The midpoint of two adjacent positive doubles, exact in extended precision.
@@ -89,6 +129,21 @@ double Nearer(const Poly<Ball>& p, Refinements& finer, double a, double b, int s
 
 // ---------------------------------------------------------------------------------------------
 // Fast path.
+
+// ⌊log₂ |x|⌋ of a normal extended x from its bits (libm's ilogb, without the call): the two bytes
+// of the sign and exponent read where x is stored, not the whole number copied out of the x87
+// register.
+int BinaryExponent(const Extended& x) {
+  std::uint16_t sign_exponent = 0;
+  std::memcpy(&sign_exponent,
+              reinterpret_cast<const unsigned char*>(&x) +
+                  offsetof(ball_detail::ExtendedBits, sign_exponent),
+              sizeof sign_exponent);
+  return (sign_exponent & 0x7fff) - 16383;
+}
+
+// Whether an extended x is finite, from the same two bytes: its exponent is not all ones.
+bool IsFinite(const Extended& x) { return BinaryExponent(x) != 0x7fff - 16383; }
 
 // The midpoint coefficients with exact zeros stripped at both ends; empty optional when a ball
 // cannot tell whether an end coefficient vanishes.
@@ -111,7 +166,7 @@ std::optional<Stripped> Strip(const Poly<Ball>& p) {
     ++low;
   }
   for (std::size_t k = low; k < high; ++k) {
-    if (!p[k].Finite()) {
+    if (!IsFinite(p[k].mid) || !IsFinite(p[k].rad)) {
       return std::nullopt;
     }
   }
@@ -344,6 +399,7 @@ Small<T> InclusionRadii(const Scaled<T>& s, const Small<std::complex<T>>& z) {
 struct Disk {
   Extended centre = 0;
   Extended radius = 0;
+  Extended guess = 0;  // the root's ω refined already, or 0
 };
 
 // The disks of the positive real roots, the approximations and the radii in T; empty optional
@@ -434,129 +490,150 @@ std::optional<Small<Disk>> PositiveRootDisks(std::span<const Ball> a) {
 // 0 leaves none and V = 1 exactly one, a simple one: then it needs no approximation of the complex
 // roots, only a bracket whose ends' signs the balls decide.
 
-// V of the coefficients a, or −1 when a ball does not decide a sign.
-int SignVariations(std::span<const Ball> a) {
+// The signs of the finite coefficients a (Strip's): V, or −1 when a ball does not decide a sign,
+// and how many are positive and negative.
+struct Signs {
   int variations = 0;
+  std::size_t positive = 0;
+  std::size_t negative = 0;
+};
+Signs SignVariations(std::span<const Ball> a) {
+  Signs signs;
   int previous = 0;
   for (const Ball& c : a) {
-    const int s = c.Sign();
-    if (s == 2) {
-      return -1;
+    int s = 0;
+    if (c.mid > c.rad) {
+      s = 1;
+      ++signs.positive;
+    } else if (-c.mid > c.rad) {
+      s = -1;
+      ++signs.negative;
+    } else if (!c.IsExactZero()) {
+      signs.variations = -1;
+      return signs;
     }
     if (s != 0) {
-      variations += previous != 0 && s != previous ? 1 : 0;
+      signs.variations += previous != 0 && s != previous ? 1 : 0;
       previous = s;
     }
   }
-  return variations;
-}
-
-// ⌊log₂ |x|⌋ of a normal extended x from its bits (libm's ilogb, without the call).
-int BinaryExponent(Extended x) {
-  return (std::bit_cast<ball_detail::ExtendedBits>(x).sign_exponent & 0x7fff) - 16383;
+  return signs;
 }
 
 // ⌈log₂ m⌉ for m ≥ 1.
 int CeilLog2(std::size_t m) { return static_cast<int>(std::bit_width(m - 1)); }
 
-// Floor and ceiling of x/d for d > 0.
-int FloorDiv(int x, int d) { return x >= 0 ? x / d : -((-x + d - 1) / d); }
+// Floor and ceiling of x/d for d > 0, |x| < 2²⁰ (binary exponents) and d < 2³⁰: x/d lies at
+// least 1/d from every integer it is not, more than its rounding to a double (at most 2⁻³³), so
+// that truncating the double and stepping down where it was negative is exact; a floating-point
+// division costs less than the integer one.
+int FloorDiv(int x, int d) {
+  const int q = static_cast<int>(static_cast<double>(x) / static_cast<double>(d));
+  return q * d > x ? q - 1 : q;
+}
 int CeilDiv(int x, int d) { return -FloorDiv(-x, d); }
 
-// The one positive root u* of a (a_0 ≠ 0, one sign variation), approximated on the midpoints, in
-// double precision where the terms stay within its normal range, else in extended precision.
-// With the leading coefficient made positive, P = P₊ − P₋, both sums of positive terms, the
-// positive ones of higher powers than the negative ones: Φ(t) = ln P₊(eᵗ) − ln P₋(eᵗ) increases
-// with a slope of at least 1 and at most n, and is nearly straight, so Newton's steps on Φ in
-// t = ln u approach u* from far away; then Newton's steps on P in u until one moves by less than
-// 2⁻⁴⁶ of u (the disk keeps 40 bits of it; Newton's steps on the root's ω refine it later). Every
-// step is kept within a bracket [lo, hi] of u whose ends' signs differ, halved (on the logarithmic
-// scale while it is wide) when a step leaves it. The first bracket is Cauchy's bound from above
-// and from below, to powers of two: a_n·u*ⁿ ≤ Σ over the m negative a_k of |a_k|·u*^k, so some
-// |a_k|·u*^k ≥ a_n·u*ⁿ/m, and likewise |a_0| ≤ Σ over the p positive a_k of a_k·u*^k. Empty
-// when a value leaves the range.
+// e^x: for |x| below 1/16 by its Taylor series to about 2⁻⁴⁰ of itself, else libm's.
 template <class T>
-std::optional<Extended> ApproximateOnePositiveRootIn(std::span<const Ball> a, int low, int high) {
-  Small<T> c(a.size());
-  const Extended orientation = a.back().mid > 0 ? 1 : -1;
-  for (std::size_t k = 0; k < a.size(); ++k) {
-    c[k] = static_cast<T>(a[k].mid * orientation);
+T Exp(T x) {
+  if (!(std::fabs(x) < T{0.0625})) {
+    return std::exp(x);
+  }
+  return 1 + x * (1 + x * (T{1} / 2 +
+                           x * (T{1} / 6 + x * (T{1} / 24 + x * (T{1} / 120 + x * (T{1} / 720))))));
+}
+
+// Where the one positive root u* of a lies, roughly: within [lo, hi], near u.
+struct Approximation {
+  Extended u = 0;
+  Extended lo = 0;
+  Extended hi = 0;
+};
+
+// The one positive root u* of a (a_0 ≠ 0, one sign variation), approximated on the midpoints to
+// about 2⁻¹⁶ of itself (the steps converge quadratically), in double precision where the terms stay
+// within its normal range, else in extended precision. With the leading coefficient made positive,
+// P = P₊ − P₋, both sums of positive terms, the positive ones of higher powers than the negative
+// ones: Φ(t) = ln P₊(eᵗ) − ln P₋(eᵗ) increases with a slope of at least 1 and at most n, and is
+// nearly straight, so Newton's steps on Φ in t = ln u approach u* from far away, until a step moves
+// by less than 2⁻⁸ (the logarithm and exponential there taken from short series). Every step is
+// kept within a bracket [lo, hi] of u whose ends' signs differ, halved (on the logarithmic scale
+// while it is wide) when a step leaves it. The first bracket is Cauchy's bound from above and from
+// below, to powers of two: a_n·u*ⁿ ≤ Σ over the m negative a_k of |a_k|·u*^k, so some |a_k|·u*^k ≥
+// a_n·u*ⁿ/m, and likewise |a_0| ≤ Σ over the p positive a_k of a_k·u*^k. Empty when a value
+// leaves the range.
+template <class T>
+std::optional<Approximation> ApproximateOnePositiveRootIn(std::span<const Ball> a, int low,
+                                                          int high) {
+  // The coefficients of P₊ and of P₋.
+  Small<T> positive;
+  Small<T> negative;
+  positive.reserve(a.size());
+  negative.reserve(a.size());
+  const bool flip = a.back().mid < 0;
+  for (const Ball& coefficient : a) {
+    const auto c = static_cast<T>(flip ? -coefficient.mid : coefficient.mid);
+    positive.push_back(c > 0 ? c : 0);
+    negative.push_back(c < 0 ? -c : 0);
   }
   T lo = std::ldexp(T{1}, low);
   T hi = std::ldexp(T{1}, high);
-  // P₊, P₋ and their slopes at u.
-  T plus = 0;
-  T minus = 0;
-  T plus_slope = 0;
-  T minus_slope = 0;
-  const auto evaluate = [&](T u) {
-    plus = minus = plus_slope = minus_slope = 0;
-    for (std::size_t k = c.size(); k-- > 0;) {
-      plus_slope = plus_slope * u + plus;
-      minus_slope = minus_slope * u + minus;
-      plus = plus * u + (c[k] > 0 ? c[k] : 0);
-      minus = minus * u + (c[k] < 0 ? -c[k] : 0);
-    }
-    return std::isfinite(plus) && std::isfinite(minus) && std::isfinite(plus_slope) &&
-           std::isfinite(minus_slope);
-  };
   const auto bisected = [&lo, &hi] {
     return hi > 4 * lo ? std::sqrt(lo) * std::sqrt(hi) : (lo + hi) / 2;
   };
   T u = bisected();
-  for (int i = 0;; ++i) {
-    if (i == 100 || !evaluate(u) || !(plus > 0) || !(minus > 0)) {
+  for (int i = 0; i < 100; ++i) {
+    // P₊, P₋ and their slopes at u.
+    T plus = 0;
+    T minus = 0;
+    T plus_slope = 0;
+    T minus_slope = 0;
+    for (std::size_t k = a.size(); k-- > 0;) {
+      plus_slope = plus_slope * u + plus;
+      minus_slope = minus_slope * u + minus;
+      plus = plus * u + positive[k];
+      minus = minus * u + negative[k];
+    }
+    if (!std::isfinite(plus) || !std::isfinite(minus) || !std::isfinite(plus_slope) ||
+        !std::isfinite(minus_slope) || !(plus > 0) || !(minus > 0)) {
       return std::nullopt;
     }
-    const T ratio = plus / minus;
-    if (ratio == 1) {
-      return u;
+    if (plus == minus) {
+      return Approximation{u, u, u};
     }
-    (ratio < 1 ? lo : hi) = u;
-    const T phi =
-        std::isfinite(ratio) && ratio > 0 ? std::log(ratio) : std::log(plus) - std::log(minus);
-    const T step = phi / (u * plus_slope / plus - u * minus_slope / minus);
-    T next = u * std::exp(-step);
+    (plus < minus ? lo : hi) = u;
+    // Φ = ln(P₊/P₋) = 2·artanh((P₊ − P₋)/(P₊ + P₋)), its slope in t u·(P₊'/P₊ − P₋'/P₋).
+    const T inverse_plus = 1 / plus;
+    const T inverse_minus = 1 / minus;
+    const T ratio = plus * inverse_minus;
+    const T x = (inverse_minus - inverse_plus) / (inverse_minus + inverse_plus);
+    T phi = 0;
+    if (std::fabs(x) < T{0.0625}) {
+      const T x2 = x * x;
+      phi = 2 * x * (1 + x2 * (T{1} / 3 + x2 * (T{1} / 5 + x2 * (T{1} / 7 + x2 * (T{1} / 9)))));
+    } else {
+      phi = std::isfinite(ratio) && ratio > 0 ? std::log(ratio) : std::log(plus) - std::log(minus);
+    }
+    const T step = phi / (u * (plus_slope * inverse_plus - minus_slope * inverse_minus));
+    T next = u * Exp(-step);
     if (!(next > lo && next < hi)) {
       next = bisected();
     }
     u = next;
-    if (std::fabs(step) < T{0x1p-16}) {
-      break;
-    }
-  }
-  for (int i = 0; i < 50; ++i) {
-    if (!evaluate(u)) {
-      return std::nullopt;
-    }
-    const T value = plus - minus;
-    if (value == 0) {
-      return u;
-    }
-    (value < 0 ? lo : hi) = u;
-    T next = u - value / (plus_slope - minus_slope);
-    if (!(next > lo && next < hi)) {
-      next = bisected();
-    }
-    const bool small = std::fabs(next - u) <= T{0x1p-46} * u;
-    u = next;
-    if (small) {
-      return u;
+    if (std::fabs(step) < T{0x1p-8}) {
+      return Approximation{u, lo, hi};
     }
   }
   return std::nullopt;
 }
 
-std::optional<Extended> ApproximateOnePositiveRoot(std::span<const Ball> a) {
+// signs: a's (the coefficients of the leading one's sign are counted as positive here).
+std::optional<Approximation> ApproximateOnePositiveRoot(std::span<const Ball> a,
+                                                        const Signs& signs) {
   const std::size_t n = a.size() - 1;
   const bool leading_positive = a[n].mid > 0;
-  std::size_t negative = 0;
-  std::size_t positive = 0;
-  for (const Ball& c : a) {
-    if (c.mid != 0) {
-      ++((c.mid > 0) == leading_positive ? positive : negative);
-    }
-  }
+  const std::size_t positive = leading_positive ? signs.positive : signs.negative;
+  const std::size_t negative = leading_positive ? signs.negative : signs.positive;
   const int top = BinaryExponent(a[n].mid);
   const int bottom = BinaryExponent(a[0].mid);
   int high = std::numeric_limits<int>::min();
@@ -584,37 +661,20 @@ std::optional<Extended> ApproximateOnePositiveRoot(std::span<const Ball> a) {
                      : ApproximateOnePositiveRootIn<Extended>(a, low, high);
 }
 
-// The disks of the positive roots when Descartes' rule settles them: none for V = 0, and for
-// V = 1 the one root's, [c − r, c + r] (c the approximation cut to a multiple of 2⁻⁴⁰ of its binade
-// 2^e, r = 2^(e − 38): the ends are exact extended numbers and the root lies well inside, which
-// HoldsTheRoot proves). Empty optional when it does not settle them.
-std::optional<Small<Disk>> DescartesDisks(std::span<const Ball> a) {
-  const int variations = SignVariations(a);
-  if (variations == 0) {
-    return Small<Disk>{};
-  }
-  if (variations != 1) {
-    return std::nullopt;
-  }
-  const std::optional<Extended> root = ApproximateOnePositiveRoot(a);
-  if (!root || !std::isnormal(*root) || *root <= 0) {
-    return std::nullopt;
-  }
-  const int e = std::ilogb(*root);
-  const Extended centre = std::ldexp(std::trunc(std::ldexp(*root, 40 - e)), e - 40);
-  const Extended radius = std::ldexp(Extended{1}, e - 38);
-  if (!(centre - radius > 0) || !std::isfinite(centre + radius)) {
-    return std::nullopt;
-  }
-  return Small<Disk>{Disk{centre, radius}};
-}
-
 // Newton steps on f(ω) = P(ω²) from guess, kept within [lo, hi], and one more once a step has
 // moved by less than 2⁻⁵⁸ of ω: the estimate is then as near as the extended evaluation allows.
-Extended Newton(std::span<const Ball> a, Extended guess, Extended lo, Extended hi) {
+// stop > 0 (P's one positive root, approached from afar): the bracket is narrowed to the guesses
+// where f's signs differ, and halved on the logarithmic scale while it is wide; the steps stop at
+// the first one that moves by at most stop·ω. They converge quadratically: a step of 2⁻³⁰ leaves
+// the estimate within about 2⁻⁶⁰ of the root, near enough to round it (the signs that round it
+// find it also a unit away); one of 2⁻⁵⁸ leaves it as near as the extended evaluation tells.
+Extended Newton(std::span<const Ball> a, Extended guess, Extended lo, Extended hi,
+                Extended stop = 0) {
+  const bool narrow = stop > 0;
+  const Extended orientation = a.back().mid > 0 ? 1 : -1;
   Extended w = guess;
   bool converged = false;
-  for (int i = 0; i < 30; ++i) {
+  for (int i = 0; i < 40; ++i) {
     Extended value = 0;
     Extended slope = 0;
     const Extended u = w * w;
@@ -622,22 +682,56 @@ Extended Newton(std::span<const Ball> a, Extended guess, Extended lo, Extended h
       slope = slope * u + value;
       value = value * u + a[k].mid;
     }
+    if (narrow && value != 0) {
+      (value * orientation < 0 ? lo : hi) = w;
+    }
     const Extended step = value / (2 * w * slope);
     if (!std::isfinite(step)) {
       break;
     }
     Extended next = w - step;
-    if (!(next > lo && next < hi)) {
-      next = (lo + hi) / 2;
+    if (narrow ? !(next >= lo && next <= hi) : !(next > lo && next < hi)) {
+      next = narrow && hi > 4 * lo ? std::sqrt(lo) * std::sqrt(hi) : (lo + hi) / 2;
     }
-    const bool small = std::fabs(next - w) <= 0x1p-58L * w;
+    const Extended moved = std::fabs(next - w);
+    const bool small = moved <= 0x1p-58L * w;
+    const bool stopped = moved <= stop * w;
     w = next;
-    if (converged) {
+    if (converged || stopped || (!narrow && i == 29)) {
       break;
     }
     converged = small;
   }
   return w;
+}
+
+// The disk of the one positive root when Descartes' rule counts one (V = 1), [c − r, c + r] (c the
+// square of the refined ω cut to a multiple of 2⁻⁴⁰ of its binade 2^e, r = 2^(e − 38): the ends are
+// exact extended numbers and the root lies well inside, which HoldsTheRoot proves). ω is refined
+// as far as the extended evaluation tells for a tight place, else as far as rounding it needs.
+// Empty when the approximation fails.
+std::optional<Disk> OneRootDisk(std::span<const Ball> a, const Signs& signs, bool tight) {
+  const std::optional<Approximation> approximation = ApproximateOnePositiveRoot(a, signs);
+  if (!approximation || !std::isnormal(approximation->u) || approximation->u <= 0) {
+    return std::nullopt;
+  }
+  const Extended omega = Newton(a, std::sqrt(approximation->u), std::sqrt(approximation->lo),
+                                std::sqrt(approximation->hi), tight ? 0x1p-58L : 0x1p-30L);
+  const Extended root = omega * omega;
+  if (!std::isnormal(root) || !std::isnormal(omega)) {
+    return std::nullopt;
+  }
+  // The significand's leading 41 bits, and 2^(e − 38), from the bits.
+  auto bits = std::bit_cast<ball_detail::ExtendedBits>(root);
+  bits.significand &= ~((std::uint64_t{1} << 23) - 1);
+  const Extended centre = std::bit_cast<Extended>(bits);
+  const int e = BinaryExponent(root);
+  const Extended radius =
+      e - 38 >= -16382 ? TimesTwoToThe(1, e - 38) : std::ldexp(Extended{1}, e - 38);
+  if (!(centre - radius > 0) || !std::isfinite(centre + radius)) {
+    return std::nullopt;
+  }
+  return Disk{centre, radius, omega};
 }
 
 // The double nearest the one root of P(ω²) in [lo, hi], ω rounded to nearest. First from the
@@ -648,15 +742,18 @@ Extended Newton(std::span<const Ball> a, Extended guess, Extended lo, Extended h
 std::optional<double> RoundRoot(const Poly<Ball>& p, Refinements& finer, Extended lo, Extended hi,
                                 Extended guess) {
   const double g = static_cast<double>(guess);
-  const Extended below = Halfway(std::nextafter(g, 0.0), g);
-  const Extended above = Halfway(g, std::nextafter(g, DBL_MAX));
+  const Extended below = Halfway(Below(g), g);
+  const Extended above = Halfway(g, Above(g));
+  int sign_below = 0;
+  int sign_above = 0;
   if (below >= lo && above <= hi) {
-    const int sign_below = SignAtExtended(p, finer, below);
-    const int sign_above = SignAtExtended(p, finer, above);
+    sign_below = SignAtExtended(p, finer, below);
+    sign_above = SignAtExtended(p, finer, above);
     if (sign_below != 0 && sign_above == -sign_below) {
       return g;
     }
-    // A root on a midpoint, or beyond one: the halving below decides.
+    // A root on a midpoint, or beyond one: the next double's far midpoint or the halving below
+    // decides.
   }
   double lo_d = static_cast<double>(lo);
   if (lo_d > lo) {
@@ -676,6 +773,17 @@ std::optional<double> RoundRoot(const Poly<Ball>& p, Refinements& finer, Extende
   }
   if (sign_lo == sign_hi) {
     return std::nullopt;
+  }
+  if (sign_below != 0 && sign_above == sign_below) {
+    // The root lies beyond the midpoints around g, on the side whose sign they share: when the
+    // sign changes between there and the far midpoint of the double next to g, that double is the
+    // nearest.
+    const bool up = sign_below == sign_lo;
+    const double next = up ? Above(g) : Below(g);
+    const Extended far = up ? Halfway(next, Above(next)) : Halfway(Below(next), next);
+    if (far >= lo && far <= hi && SignAtExtended(p, finer, far) == (up ? sign_hi : sign_lo)) {
+      return next;
+    }
   }
   double a = lo_d;
   double b = hi_d;
@@ -702,20 +810,13 @@ bool BeyondDoubleRange(Extended omega_lo, Extended omega_hi) {
   return omega_hi <= 0x1p-1075L || omega_lo >= 0x1p1024L - 0x1p970L;
 }
 
-// Where the root of a disk lies: between guess ∓ δ when P(ω²) changes sign there and both ends lie
-// within the disk (so the root between them is the disk's), else within the half-units around the
-// rounded omega. δ is first what the balls' width at the guess allows, |P| + radius over the
+// Where the root of a disk lies narrowly: between guess ∓ δ when P(ω²) changes sign there and
+// both ends lie within the disk (so the root between them is the disk's); empty when none of the
+// δ tried certifies. δ is first what the balls' width at the guess allows, |P| + radius over the
 // slope, then wider.
-RootPlace PlaceOf(const Poly<Ball>& p, const Refinements& finer, const Disk& d, Extended guess,
-                  double omega, bool tight) {
-  RootPlace place;
-  place.centre = d.centre;
-  place.radius = d.radius;
-  if (!tight) {
-    place.lo = Halfway(std::nextafter(omega, 0.0), omega);
-    place.hi = Halfway(omega, std::nextafter(omega, DBL_MAX));
-    return place;
-  }
+std::optional<std::pair<Extended, Extended>> NarrowPlace(const Poly<Ball>& p,
+                                                         const Refinements& finer, const Disk& d,
+                                                         Extended guess) {
   const Ball low_end = Ball(d.centre) - Ball(d.radius);
   const Ball high_end = Ball(d.centre) + Ball(d.radius);
   const Ball at_guess = ValueOver(p, finer, Squared(guess), true);
@@ -739,17 +840,13 @@ RootPlace PlaceOf(const Poly<Ball>& p, const Refinements& finer, const Disk& d, 
           ub.mid + ub.rad < high_end.mid - high_end.rad)) {
       break;
     }
-    const int sign_a = ValueOver(p, finer, ua).Sign();
-    const int sign_b = ValueOver(p, finer, ub).Sign();
+    const int sign_a = SignOver(p, finer, ua);
+    const int sign_b = SignOver(p, finer, ub);
     if (sign_a != 2 && sign_b != 2 && sign_a * sign_b <= 0) {
-      place.lo = lo;
-      place.hi = hi;
-      return place;
+      return std::pair{lo, hi};
     }
   }
-  place.lo = Halfway(std::nextafter(omega, 0.0), omega);
-  place.hi = Halfway(omega, std::nextafter(omega, DBL_MAX));
-  return place;
+  return std::nullopt;
 }
 
 // Whether the disk of P's one positive root (V = 1) holds it: when the half-units around ω, the
@@ -760,26 +857,25 @@ bool HoldsTheRoot(const Poly<Ball>& p, const Refinements& finer, const Disk& d,
   const Extended below = d.centre - d.radius;  // both exact
   const Extended above = d.centre + d.radius;
   if (omega) {
-    const Ball low = Squared(Halfway(std::nextafter(*omega, 0.0), *omega));
-    const Ball high = Squared(Halfway(*omega, std::nextafter(*omega, DBL_MAX)));
+    const Ball low = Squared(Halfway(Below(*omega), *omega));
+    const Ball high = Squared(Halfway(*omega, Above(*omega)));
     // rounding is monotone: a rounded difference above an extended number is one exactly
     if (low.mid - low.rad > below && high.mid + high.rad < above) {
       return true;
     }
   }
-  const int sign_below = ValueOver(p, finer, Ball(below)).Sign();
-  const int sign_above = ValueOver(p, finer, Ball(above)).Sign();
+  const int sign_below = SignOver(p, finer, Ball(below));
+  const int sign_above = SignOver(p, finer, Ball(above));
   return sign_below != 2 && sign_above != 2 && sign_below * sign_above == -1;
 }
 
-// The roots of the disks; empty when one cannot be rounded, or (one_root: the one positive
-// root's disk from Descartes' rule, not yet proved to hold it) when the disk does not hold it.
+// The roots of the disks, added to roots; false when one cannot be rounded, or (one_root: the one
+// positive root's disk from Descartes' rule, not yet proved to hold it) when the disk does not
+// hold it.
 // With one positive root, a sign change that RoundRoot finds anywhere is that root's, so its ω
 // is right wherever the disk lies; the disk then only needs to hold the root for its place.
-std::optional<PositiveRoots> RootsOfDisks(const Poly<Ball>& p, Refinements& finer,
-                                          std::span<const Ball> a, const Small<Disk>& disks,
-                                          bool tight, bool one_root) {
-  PositiveRoots roots;
+bool RootsOfDisks(const Poly<Ball>& p, Refinements& finer, std::span<const Ball> a,
+                  std::span<const Disk> disks, bool tight, bool one_root, PositiveRoots& roots) {
   for (const Disk& d : disks) {
     const Extended lo = std::sqrt(d.centre - d.radius) * (1 - 0x1p-62L);
     const Extended hi = std::sqrt(d.centre + d.radius) * (1 + 0x1p-62L);
@@ -787,51 +883,71 @@ std::optional<PositiveRoots> RootsOfDisks(const Poly<Ball>& p, Refinements& fine
       if (!BeyondDoubleRange(lo, hi)) {
         // At an end of the range (ω near the largest double or the least subnormal), where a
         // root's nearest double may lie on either side of it: the exact path tells.
-        return std::nullopt;
+        return false;
       }
       if (one_root && !HoldsTheRoot(p, finer, d, std::nullopt)) {
-        return std::nullopt;
+        return false;
       }
       roots.beyond_double_range = true;
       continue;
     }
-    const Extended guess = Newton(a, std::sqrt(d.centre), lo, hi);
-    // In [lo, hi] the only root is this disk's: the disks of the others lie apart.
-    const std::optional<double> omega = RoundRoot(p, finer, lo, hi, guess);
-    if (!omega || (one_root && !HoldsTheRoot(p, finer, d, omega))) {
-      return std::nullopt;
+    const Extended guess =
+        d.guess > lo && d.guess < hi ? d.guess : Newton(a, std::sqrt(d.centre), lo, hi);
+    // In [lo, hi] the only root is this disk's: the disks of the others lie apart. A narrow place
+    // (tight) between the midpoints around the guess's double holds the root nearest that double;
+    // else the signs at those midpoints tell, or RoundRoot's further steps.
+    std::optional<std::pair<Extended, Extended>> narrow;
+    std::optional<double> omega;
+    if (tight) {
+      narrow = NarrowPlace(p, finer, d, guess);
+      const double g = static_cast<double>(guess);
+      if (narrow && Halfway(Below(g), g) < narrow->first && narrow->second < Halfway(g, Above(g))) {
+        omega = g;
+      }
     }
+    if (!omega) {
+      omega = RoundRoot(p, finer, lo, hi, guess);
+    }
+    if (!omega || (one_root && !HoldsTheRoot(p, finer, d, omega))) {
+      return false;
+    }
+    // Else within the half-units around ω.
+    const auto [place_lo, place_hi] =
+        narrow.value_or(std::pair{Halfway(Below(*omega), *omega), Halfway(*omega, Above(*omega))});
     roots.omega.push_back(*omega);
-    roots.places.push_back(PlaceOf(p, finer, d, guess, *omega, tight));
+    roots.places.push_back({place_lo, place_hi, d.centre, d.radius});
   }
-  return roots;
+  return true;
 }
 
-// The fast path; empty when it cannot certify.
-std::optional<PositiveRoots> FastRoots(const Poly<Ball>& p, Refinements& finer, bool tight) {
+// The fast path, adding to roots; false when it cannot certify.
+bool FastRoots(const Poly<Ball>& p, Refinements& finer, bool tight, PositiveRoots& roots) {
   const std::optional<Stripped> s = Strip(p);
   if (!s) {
-    return std::nullopt;
+    return false;
   }
-  PositiveRoots roots;
   if (s->identically_zero) {
     roots.identically_zero = true;
-    return roots;
+    return true;
   }
   const std::span<const Ball> a = s->coefficients;
   if (a.size() < 2) {
-    return roots;
+    return true;
   }
-  if (const std::optional<Small<Disk>> counted = DescartesDisks(a)) {
-    if (std::optional<PositiveRoots> found = RootsOfDisks(p, finer, a, *counted, tight, true)) {
-      return found;
+  const Signs signs = SignVariations(a);
+  if (signs.variations == 0) {
+    return true;
+  }
+  if (signs.variations == 1) {
+    if (const std::optional<Disk> disk = OneRootDisk(a, signs, tight)) {
+      if (RootsOfDisks(p, finer, a, std::span<const Disk>(&*disk, 1), tight, true, roots)) {
+        return true;
+      }
+      roots = PositiveRoots{};
     }
   }
   const std::optional<Small<Disk>> disks = PositiveRootDisks(a);
-  if (!disks) {
-    return std::nullopt;
-  }
-  return RootsOfDisks(p, finer, a, *disks, tight, false);
+  return disks && RootsOfDisks(p, finer, a, *disks, tight, false, roots);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1114,8 +1230,9 @@ PositiveRoots FindPositiveRootsExactly(const Poly<Exact>& polynomial) {
 }
 
 PositiveRoots FindPositiveRoots(const Poly<Ball>& fast, Refinements& finer, bool tight) {
-  if (std::optional<PositiveRoots> roots = FastRoots(fast, finer, tight)) {
-    return std::move(*roots);
+  PositiveRoots roots;
+  if (FastRoots(fast, finer, tight, roots)) {
+    return roots;
   }
   return FindPositiveRootsExactly(finer.Exactly());
 }

@@ -11,11 +11,12 @@
 // every rounding and for the coefficients' own radius: when the inclusion disks are disjoint, each
 // holds exactly one root, a disk centred on the real axis a real one. Each positive real root is
 // then refined by Newton steps in extended precision and rounded to the nearest double ω: P(ω²)
-// changes sign between the midpoints around ω (exact in extended precision), evaluated in balls;
-// else the root is closed between two adjacent doubles by halving and the sign at their midpoint
-// picks the nearer. A sign that the balls cannot decide is taken from the polynomial formed with
-// 128-bit midpoints (a root whose terms cancel to a thousandth of themselves), and failing that
-// from the exact polynomial.
+// changes sign between the midpoints around ω (exact in extended precision), evaluated in balls,
+// or across a narrower place that lies between them; else between the far midpoint of the next
+// double and the near one; else the root is closed between two adjacent doubles by halving and
+// the sign at their midpoint picks the nearer. A sign that the balls cannot decide is taken from
+// the polynomial formed with 128-bit midpoints (a root whose terms cancel to a thousandth of
+// themselves), and failing that from the exact polynomial.
 //
 // Exact path, when the fast path cannot certify (overlapping disks: double roots, clusters,
 // tangencies; a leading or constant coefficient whose sign it cannot tell): the square-free part

@@ -347,7 +347,8 @@ TEST(Crossings, NoneWhenTheLoopVanishes) {
 
 // √b for b one extended unit above or below the square of the midpoint between a double and the
 // next: the root lies about 2⁻⁶⁵ of itself beside the midpoint, on the side b is on. Newton's
-// extended estimate cannot tell which; the sign of u − b at the midpoint's square can, exactly.
+// extended estimate cannot tell which; the sign of u − b at the midpoint's square can, exactly,
+// whether the root's place is narrowed (tight) or only its rounding is needed.
 TEST(PositiveRoots, NextToAMidpointRoundToTheSideTheRootIsOn) {
   for (const double low : {1.0, 1.2345, 3.0e-4, 7.5e3, 0x1.fffffffffffffp-1}) {
     const double high = std::nextafter(low, 2 * low);
@@ -362,10 +363,13 @@ TEST(PositiveRoots, NextToAMidpointRoundToTheSideTheRootIsOn) {
             return analysis::Poly<Exact>{ToExact(-b), Exact(1)};
           });
       const double expected = above ? high : low;
-      const PositiveRoots fast = FindPositiveRoots({Ball(-b), Ball(1)}, finer);
-      ASSERT_EQ(fast.omega.size(), 1u);
-      EXPECT_FALSE(fast.exact_path);
-      EXPECT_TRUE(SameDouble(fast.omega[0], expected)) << low << (above ? " above" : " below");
+      for (const bool tight : {true, false}) {
+        const PositiveRoots fast = FindPositiveRoots({Ball(-b), Ball(1)}, finer, tight);
+        ASSERT_EQ(fast.omega.size(), 1u);
+        EXPECT_FALSE(fast.exact_path);
+        EXPECT_TRUE(SameDouble(fast.omega[0], expected))
+            << low << (above ? " above" : " below") << (tight ? " tight" : "");
+      }
       const PositiveRoots exact = FindPositiveRootsExactly({ToExact(-b), Exact(1)});
       ASSERT_EQ(exact.omega.size(), 1u);
       EXPECT_TRUE(SameDouble(exact.omega[0], expected)) << low << (above ? " above" : " below");
@@ -420,6 +424,12 @@ std::vector<RootsRow> RootsRows() {
       // Roots far apart (u = 2⁻⁴⁰ and 2⁸⁰): the bracket starts wide and is halved on the
       // logarithmic scale.
       {"OneSignChangeAcrossManyOrders", {Ball(-0x1p40L), Ball(0x1p80L - 0x1p-40L), Ball(1)}, false},
+      // Degree 12 with terms of many sizes on both sides of the sign change: the logarithmic
+      // steps bend, and Newton's steps take over from about 2⁻⁸.
+      {"OneSignChangeOfHighDegree",
+       {Ball(-5), Ball(-3), Ball(-0x1p-20L), Ball(2), Ball(0), Ball(0x1p30L), Ball(0), Ball(0),
+        Ball(7), Ball(1), Ball(0x1p-9L), Ball(0.5L), Ball(1)},
+       false},
       // ω near the top of the double range (u near 2²⁰⁴⁶, the terms beyond the double range):
       // approximated in extended precision.
       {"OneSignChangeNearTheTopOfTheDoubleRange",
