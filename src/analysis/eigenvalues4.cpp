@@ -229,8 +229,9 @@ class Schur {
       double s = 0;
       MakeGivens(p >= 0 ? p + z : p - z, t_[iu][iu - 1], c, s);
       if (!(c == 1 && -s == 0)) {
-        // The adjoint (c, −s) from the left on columns iu − 1 …
-        for (int j = iu - 1; j < kSize; ++j) {
+        // The adjoint (c, −s) from the left on columns iu − 1 and iu (those right of iu are
+        // never read again: iu only decreases).
+        for (int j = iu - 1; j <= iu; ++j) {
           Rotate(t_[iu - 1][j], t_[iu][j], c, -s);
         }
       }
@@ -316,7 +317,7 @@ class Schur {
         } else if (!first_iteration) {
           t_[k][k - 1] = h.beta;
         }
-        ReflectRows<2>(t_, h, k, k, kSize);
+        ReflectRows<2>(t_, h, k, k, iu + 1);
         ReflectColumns<2>(t_, h, 0, std::min(iu, k + 3) + 1, k);
       }
     }
@@ -324,7 +325,7 @@ class Schur {
     const Reflector h = MakeReflector<1>(t_[iu - 1][iu - 2], &tail);
     if (h.beta != 0) {
       t_[iu - 1][iu - 2] = h.beta;
-      ReflectRows<1>(t_, h, iu - 1, iu - 1, kSize);
+      ReflectRows<1>(t_, h, iu - 1, iu - 1, iu + 1);
       ReflectColumns<1>(t_, h, 0, iu + 1, iu - 1);
     }
     for (int i = im + 2; i <= iu; ++i) {
