@@ -156,25 +156,53 @@ void WriteEight(char* at, std::uint32_t v) {
   WritePair(at + 6, low % 100);
 }
 
-// The decimal digits of v (0 < v < 10^17) written to end at last; returns their start. Eight
-// digits at a time, so that the divisions do not form one long chain.
+// The number of decimal digits of v > 0.
+int DigitCount(std::uint64_t v) {
+  static constexpr std::array<std::uint64_t, 20> kTens = [] {
+    std::array<std::uint64_t, 20> tens{};
+    std::uint64_t ten = 1;
+    for (std::uint64_t& t : tens) {
+      t = ten;
+      ten *= 10;
+    }
+    return tens;
+  }();
+  // floor(log10(2^(bits − 1))) or one less: the digits are that or one more.
+  const int guess = (static_cast<int>(std::bit_width(v)) * 1233) >> 12;
+  return guess + (v >= kTens[static_cast<std::size_t>(guess)] ? 1 : 0);
+}
+
+// The decimal digits of v > 0 written to end at last (which has 20 bytes before it); returns
+// their start. All twenty places are written, in three parts that do not wait for each other.
 char* DigitsBefore(char* last, std::uint64_t v) {
-  while (v >= 100'000'000) {
+  constexpr std::uint64_t kTenTo8 = 100'000'000;
+  const std::uint64_t high = v / (kTenTo8 * kTenTo8);  // below 1845
+  const std::uint64_t rest = v % (kTenTo8 * kTenTo8);
+  WritePair(last - 20, static_cast<std::uint32_t>(high / 100));
+  WritePair(last - 18, static_cast<std::uint32_t>(high % 100));
+  WriteEight(last - 16, static_cast<std::uint32_t>(rest / kTenTo8));
+  WriteEight(last - 8, static_cast<std::uint32_t>(rest % kTenTo8));
+  return last - DigitCount(v);
+}
+
+// The end of the digits from first to last without their trailing zeros (there is a digit
+// other than 0 among them): eight at a time.
+char* WithoutTrailingZeros(char* first, char* last) {
+  static_assert(std::endian::native == std::endian::little);
+  constexpr std::uint64_t kZeros = 0x3030303030303030;  // "00000000"
+  while (last - first >= 8) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, last - 8, 8);
+    word ^= kZeros;
+    if (word != 0) {
+      // The last byte is the word's highest (little-endian): leading zero bytes are trailing
+      // '0' characters.
+      return last - std::countl_zero(word) / 8;
+    }
     last -= 8;
-    WriteEight(last, static_cast<std::uint32_t>(v % 100'000'000));
-    v /= 100'000'000;
   }
-  auto rest = static_cast<std::uint32_t>(v);
-  while (rest >= 100) {
-    last -= 2;
-    WritePair(last, rest % 100);
-    rest /= 100;
-  }
-  if (rest >= 10) {
-    last -= 2;
-    WritePair(last, rest);
-  } else {
-    *--last = static_cast<char>('0' + rest);
+  while (last[-1] == '0') {
+    --last;
   }
   return last;
 }
@@ -182,12 +210,9 @@ char* DigitsBefore(char* last, std::uint64_t v) {
 // d · 10^e in the shorter of the plain and the exponent form, without d's trailing zeros.
 char* LayOut(char* out, std::uint64_t d, int e) {
   char digits[20];
-  char* digits_end = digits + sizeof digits;
-  char* const first = DigitsBefore(digits_end, d);
-  while (digits_end[-1] == '0') {
-    --digits_end;
-    ++e;
-  }
+  char* const first = DigitsBefore(digits + sizeof digits, d);
+  char* const digits_end = WithoutTrailingZeros(first, digits + sizeof digits);
+  e += static_cast<int>(digits + sizeof digits - digits_end);
   const int n = static_cast<int>(digits_end - first);
   const int exponent = e + n - 1;  // of the first digit
   int plain = 0;
