@@ -394,7 +394,10 @@ bool WrittenOutEigenvalues(const Matrix4& a, Eigenvalues4& values) {
   Rows h;
   for (int i = 0; i < kSize; ++i) {
     for (int j = 0; j < kSize; ++j) {
-      h[i][j] = a(i, j) / scale;
+      // A zero stays the same zero (sign included) without its division; half the closed
+      // loop's entries are zeros.
+      const double x = a(i, j);
+      h[i][j] = x == 0 ? x : x / scale;
     }
   }
   // HessenbergDecomposition::_compute: columns 0 and 1 (the last column's step reflects
