@@ -350,6 +350,7 @@ class Schur {
         } else if (!first_iteration) {
           t_[k][k - 1] = h.beta;
         }
+        // Not the columns right of iu: no later step reads them (iu only decreases).
         ReflectRows<2>(t_, h, k, k, iu + 1);
         ReflectColumns<2>(t_, h, 0, std::min(iu, k + 3) + 1, k);
       }
