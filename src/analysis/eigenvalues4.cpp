@@ -29,7 +29,7 @@ struct Reflector {
 
 // n is the size of the tail (1 or 2); a sum of two terms is the same whichever Eigen adds first.
 template <int n>
-inline Reflector MakeReflector(double c0, const double* tail) {
+[[gnu::always_inline]] inline Reflector MakeReflector(double c0, const double* tail) {
   Reflector h;
   double tail_squared = tail[0] * tail[0];
   if constexpr (n == 2) {
@@ -53,11 +53,13 @@ inline Reflector MakeReflector(double c0, const double* tail) {
 // Eigen's applyHouseholderOnTheLeft on rows r0 … r0 + n and columns c0 … c1 − 1 (n: the
 // essential part's size).
 template <int n>
-inline void ReflectRows(Rows& t, const Reflector& h, int r0, int c0, int c1) {
+[[gnu::always_inline]] inline void ReflectRows(Rows& t, const Reflector& h, int r0, int c0,
+                                               int c1) {
   if (h.tau == 0) {
     return;
   }
   double tmp[kSize];
+#pragma GCC unroll 4
   for (int j = c0; j < c1; ++j) {
     double dot = h.essential[0] * t[r0 + 1][j];
     if constexpr (n == 2) {
@@ -65,11 +67,13 @@ inline void ReflectRows(Rows& t, const Reflector& h, int r0, int c0, int c1) {
     }
     tmp[j] = dot + t[r0][j];
   }
+#pragma GCC unroll 4
   for (int j = c0; j < c1; ++j) {
     t[r0][j] -= h.tau * tmp[j];
   }
   for (int k = 0; k < n; ++k) {
     const double factor = h.tau * h.essential[k];
+#pragma GCC unroll 4
     for (int j = c0; j < c1; ++j) {
       t[r0 + 1 + k][j] -= factor * tmp[j];
     }
@@ -78,10 +82,12 @@ inline void ReflectRows(Rows& t, const Reflector& h, int r0, int c0, int c1) {
 
 // Eigen's applyHouseholderOnTheRight on rows r0 … r1 − 1 and columns c0 … c0 + n.
 template <int n>
-inline void ReflectColumns(Rows& t, const Reflector& h, int r0, int r1, int c0) {
+[[gnu::always_inline]] inline void ReflectColumns(Rows& t, const Reflector& h, int r0, int r1,
+                                                  int c0) {
   if (h.tau == 0) {
     return;
   }
+#pragma GCC unroll 4
   for (int r = r0; r < r1; ++r) {
     double dot = t[r][c0 + 1] * h.essential[0];
     if constexpr (n == 2) {
@@ -219,6 +225,17 @@ class Schur {
   }
 
   void SplitOffTwoRows(int iu, double exshift) {
+    if (iu == 1) {
+      SplitOffTwoRowsAt<1>(exshift);
+    } else if (iu == 2) {
+      SplitOffTwoRowsAt<2>(exshift);
+    } else {
+      SplitOffTwoRowsAt<3>(exshift);
+    }
+  }
+
+  template <int iu>
+  void SplitOffTwoRowsAt(double exshift) {
     const double p = 0.5 * (t_[iu - 1][iu - 1] - t_[iu][iu]);
     const double q = p * p + t_[iu][iu - 1] * t_[iu - 1][iu];
     t_[iu][iu] += exshift;
@@ -229,20 +246,23 @@ class Schur {
       double s = 0;
       MakeGivens(p >= 0 ? p + z : p - z, t_[iu][iu - 1], c, s);
       if (!(c == 1 && -s == 0)) {
-        // The adjoint (c, −s) from the left on columns iu − 1 …
-        for (int j = iu - 1; j < kSize; ++j) {
+        // The adjoint (c, −s) from the left on columns iu − 1 and iu (those right of iu are
+        // never read again: iu only decreases).
+#pragma GCC unroll 2
+        for (int j = iu - 1; j <= iu; ++j) {
           Rotate(t_[iu - 1][j], t_[iu][j], c, -s);
         }
       }
       if (!(c == 1 && -s == 0)) {
         // The transpose (c, −s) from the right on rows 0 … iu.
+#pragma GCC unroll 4
         for (int i = 0; i <= iu; ++i) {
           Rotate(t_[i][iu - 1], t_[i][iu], c, -s);
         }
       }
       t_[iu][iu - 1] = 0;
     }
-    if (iu > 1) {
+    if constexpr (iu > 1) {
       t_[iu - 1][iu - 2] = 0;
     }
   }
@@ -302,7 +322,21 @@ class Schur {
     return im;
   }
 
+  // The step for the few shapes there are (iu is 2 or 3, im below iu − 1), each with its loops
+  // laid out in full.
   void FrancisStep(int il, int im, int iu, const double first[3]) {
+    if (iu == 2) {
+      FrancisStepAt<0, 2>(il, first);
+    } else if (im == 0) {
+      FrancisStepAt<0, 3>(il, first);
+    } else {
+      FrancisStepAt<1, 3>(il, first);
+    }
+  }
+
+  template <int im, int iu>
+  void FrancisStepAt(int il, const double first[3]) {
+#pragma GCC unroll 4
     for (int k = im; k <= iu - 2; ++k) {
       const bool first_iteration = k == im;
       double v[3];
@@ -316,7 +350,8 @@ class Schur {
         } else if (!first_iteration) {
           t_[k][k - 1] = h.beta;
         }
-        ReflectRows<2>(t_, h, k, k, kSize);
+        // Not the columns right of iu: no later step reads them (iu only decreases).
+        ReflectRows<2>(t_, h, k, k, iu + 1);
         ReflectColumns<2>(t_, h, 0, std::min(iu, k + 3) + 1, k);
       }
     }
@@ -324,9 +359,10 @@ class Schur {
     const Reflector h = MakeReflector<1>(t_[iu - 1][iu - 2], &tail);
     if (h.beta != 0) {
       t_[iu - 1][iu - 2] = h.beta;
-      ReflectRows<1>(t_, h, iu - 1, iu - 1, kSize);
+      ReflectRows<1>(t_, h, iu - 1, iu - 1, iu + 1);
       ReflectColumns<1>(t_, h, 0, iu + 1, iu - 1);
     }
+#pragma GCC unroll 4
     for (int i = im + 2; i <= iu; ++i) {
       t_[i][i - 2] = 0;
       if (i > im + 2) {
@@ -359,7 +395,10 @@ bool WrittenOutEigenvalues(const Matrix4& a, Eigenvalues4& values) {
   Rows h;
   for (int i = 0; i < kSize; ++i) {
     for (int j = 0; j < kSize; ++j) {
-      h[i][j] = a(i, j) / scale;
+      // A zero stays the same zero (sign included) without its division; half the closed
+      // loop's entries are zeros.
+      const double x = a(i, j);
+      h[i][j] = x == 0 ? x : x / scale;
     }
   }
   // HessenbergDecomposition::_compute: columns 0 and 1 (the last column's step reflects

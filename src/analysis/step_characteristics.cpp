@@ -153,8 +153,11 @@ StepCharacteristics Characteristics(std::span<const double> t, std::span<const d
   }
   // The first sample equal to the largest, as max_element finds it (a zero's sign included:
   // the sample itself is taken, not the maximum). Samples that are not numbers have no largest;
-  // max_element's answer is then taken as it is.
-  std::size_t peak = FirstEqual(h.data(), h.size(), Largest(h));
+  // max_element's answer is then taken as it is. Every sample before the first at or above 0.9
+  // (0.1) is below it or not a number, so the search for a largest at or above it starts there.
+  const double largest = Largest(h);
+  const std::size_t searched = largest >= 0.9 ? first90 : largest >= 0.1 ? first10 : 0;
+  std::size_t peak = searched + FirstEqual(h.data() + searched, h.size() - searched, largest);
   if (peak == h.size()) {
     peak = static_cast<std::size_t>(std::max_element(h.begin(), h.end()) - h.begin());
   }

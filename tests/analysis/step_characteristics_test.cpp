@@ -150,7 +150,9 @@ INSTANTIATE_TEST_SUITE_P(
                       CurveRow{"LeavesTheBandFromAbove", {0, 1.5, 1.03, 1.01, 1.0}},
                       CurveRow{"OneSample", {0.5}},
                       CurveRow{"PeakInTheTailAfterTheLanes", {0, 0.5, 0.7, 0.8, 0.9, 0.95, 1.4}},
-                      CurveRow{"ZeroPeaksOfBothSigns", {-0.0, -1, 0.0, -0.5, -2}}),
+                      CurveRow{"ZeroPeaksOfBothSigns", {-0.0, -1, 0.0, -0.5, -2}},
+                      CurveRow{"PeakBetweenTheLevels", {0, 0.05, 0.5, 0.3, 0.5, 0.2}},
+                      CurveRow{"PeakExactlyAtTheUpperLevel", {0, 0.9, 0.5, 0.9, 0.4}}),
     [](const auto& row) { return std::string(row.param.name); });
 
 }  // namespace
