@@ -318,4 +318,15 @@ void AppendShortestDecimal(std::string& out, double value) {
   out.append(buffer, WriteShortestDecimal(buffer, value));
 }
 
+char* WriteShortestDecimal(char* first, double value) {
+  char* const last = first + kShortestDecimalRoom;
+  // From 1e17 on, the plain form may write a whole number's exact digits, far more than the 17
+  // that read back (-3635895055073183531008 for -3.6358950550731835e+21); the exponent form has
+  // only the digits that do.
+  if (std::fabs(value) >= 1e17) {
+    return std::to_chars(first, last, value, std::chars_format::scientific).ptr;
+  }
+  return std::to_chars(first, last, value).ptr;
+}
+
 }  // namespace pitch

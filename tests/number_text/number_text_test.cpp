@@ -3,17 +3,11 @@
 #include <gtest/gtest.h>
 #include <langinfo.h>
 
-#include <bit>
 #include <cfloat>
-#include <charconv>
 #include <clocale>
 #include <cmath>
-#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <iterator>
 #include <limits>
-#include <random>
 #include <string>
 #include <tuple>
 
@@ -319,79 +313,6 @@ TEST(FormatNumber, TextReadsBackToTheSameText) {
        {0.88, 0.404, 7.028, 1e-310, 123456.789, -9.87654321e-5, 3.0e200, DBL_MAX, -DBL_MAX}) {
     const std::string text = FormatNumber(v, ',');
     EXPECT_EQ(FormatNumber(fp::Store(ParseNumber(text, ',')), ','), text) << text;
-  }
-}
-
-// The interchange form of CSV and JSON: the shortest digits that read back, in the shorter of the
-// plain and the exponent form (the plain one on a tie), as std::to_chars writes them.
-struct ShortestRow {
-  const char* name;
-  double value;
-  const char* text;
-};
-
-void PrintTo(const ShortestRow& row, std::ostream* os) { *os << row.name; }
-
-const ShortestRow kShortestRows[] = {
-    {"WholeNumber", 123456, "123456"},
-    {"WholeNumberWithZeros", 1200, "1200"},
-    {"NegativeWholeNumber", -7, "-7"},
-    {"Fraction", 0.88, "0.88"},
-    {"SeventeenDigits", 0.1 + 0.2, "0.30000000000000004"},
-    {"DigitsInExponentForm", 9.5e-5, "9.5e-05"},
-    {"PowerOfTwoBelowOne", 0x1p-30, "9.313225746154785e-10"},
-    {"PowerOfTwoAboveOne", 0x1p40, "1099511627776"},
-    {"PlainOnATie", 10000, "10000"},
-    {"ExponentWhenShorter", 100000, "1e+05"},
-    {"ThousandthPlainOnATie", 0.001, "0.001"},
-    {"TenThousandthInExponentForm", 0.0001, "1e-04"},
-    {"ZerosAfterThePoint", 0.00123, "0.00123"},
-    {"ThreeDigitExponent", -1.5e-300, "-1.5e-300"},
-    {"SmallestNormal", DBL_MIN, "2.2250738585072014e-308"},
-    {"LargestBelowTwoTo53", 0x1p53 - 1, "9007199254740991"},
-    {"TwoTo53", 0x1p53, "9007199254740992"},
-    {"LargeInExponentForm", 1e17, "1e+17"},
-    {"LargeWithAllDigits", -3.6358950550731835e+21, "-3.6358950550731835e+21"},
-    {"LargestDouble", DBL_MAX, "1.7976931348623157e+308"},
-    {"SmallestDenormal", std::numeric_limits<double>::denorm_min(), "5e-324"},
-    {"Zero", 0.0, "0"},
-    {"NegativeZero", -0.0, "-0"},
-};
-
-class ShortestDecimals : public ::testing::TestWithParam<ShortestRow> {};
-
-TEST_P(ShortestDecimals, GiveTheirText) {
-  EXPECT_EQ(ShortestDecimal(GetParam().value), GetParam().text) << Hex(GetParam().value);
-}
-
-std::string ShortestRowName(const ::testing::TestParamInfo<ShortestRow>& row) {
-  return row.param.name;
-}
-
-INSTANTIATE_TEST_SUITE_P(Table, ShortestDecimals, ::testing::ValuesIn(kShortestRows),
-                         ShortestRowName);
-
-// Doubles of every exponent, and of few digits, against the library's shortest form.
-TEST(ShortestDecimal, IsTheLibrarysShortestForm) {
-  std::mt19937_64 random(11);
-  char reference[64];
-  for (int k = 0; k < 200000; ++k) {
-    const std::uint64_t bits = random();
-    double v = std::bit_cast<double>(bits);
-    if (k % 2 == 1) {
-      // A few significant digits, around 1.
-      std::snprintf(reference, sizeof reference, "%.*g", static_cast<int>(bits % 9) + 1,
-                    std::ldexp(std::bit_cast<double>((bits >> 12) | 0x3ff0000000000000),
-                               static_cast<int>(bits % 80) - 40));
-      v = std::strtod(reference, nullptr);
-    }
-    if (!std::isfinite(v)) {
-      continue;
-    }
-    const auto end = std::fabs(v) >= 1e17 ? std::to_chars(reference, std::end(reference), v,
-                                                          std::chars_format::scientific)
-                                          : std::to_chars(reference, std::end(reference), v);
-    ASSERT_EQ(ShortestDecimal(v), std::string(reference, end.ptr)) << Hex(v);
   }
 }
 
