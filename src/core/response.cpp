@@ -12,8 +12,8 @@
 // controllers share its loop. Steps is the plain C++ step, checked at every store: the single
 // calculation runs it. On x86-64 a group of controllers runs a scheduled step in inline assembly
 // (FastStep) that performs the same operations and is checked once per block of steps, and a
-// group of four runs its steps in one loop that holds the time step and some invariants on the
-// register stack (FastSteps4Held); the interleaving test compares them with Steps bit for bit.
+// group of three runs its steps in one loop that holds the time step and some invariants on the
+// register stack (FastStepsHeld); the interleaving test compares them with Steps bit for bit.
 #include <algorithm>
 #include <cstddef>
 
@@ -272,16 +272,16 @@ inline void FastStep(Fast& f, Real& previous_sample) {
       : "st", "st(1)", "st(2)");
 }
 
-// Four controllers' steps from … to − 1 (from ≥ 3), unchecked, as FastStep's. The unit can
-// start one addition and two loads a cycle, and FastStep's group needs 52 additions and over a
-// hundred loads a step. Each step forms at most two values on the register stack, which leaves
-// six of its eight registers to hold values for the whole loop: the time step, which every
-// controller reads four times a step, the four extended invariants of the first controller and
-// the damping of the second, each formed once from its pair of Reals (a held invariant saves the
-// pair's two loads and its addition in every step). The sample addresses stay in registers too.
-// A product reads a held factor where FastStep reads it from memory: the factors are the same
-// extended values, in the other order, so the products are the same; and the stack holds the
-// values the instructions that follow expect, so every result is FastStep's.
+// Three controllers' steps from … to − 1 (from ≥ 3), unchecked, as FastStep's. The unit starts
+// one addition a cycle, and it is what limits a group: three of FastStep's steps need 39
+// additions. Each step forms at most two values on the register stack, which leaves six of its
+// eight registers to hold values for the whole loop: the time step, which every step reads four
+// times, the first controller's four extended invariants and the second's damping, each formed
+// once from its pair of Reals (each saves the pair's addition and two loads in every step): 34
+// additions a step. The sample addresses stay in registers too. A product reads a held factor
+// where FastStep reads it from memory: the factors are the same extended values, in the other
+// order, so the products are the same; and the stack holds the values the instructions that
+// follow expect, so every result is FastStep's.
 static_assert(offsetof(Fast, negative_damping) == 0 && offsetof(Fast, stiffness) == 16 &&
               offsetof(Fast, integral_gain) == 32 && offsetof(Fast, proportional_gain) == 48 &&
               offsetof(Fast, x4) == 64 && offsetof(Fast, dt) == 72 && offsetof(Fast, one) == 80 &&
@@ -305,34 +305,24 @@ static_assert(offsetof(Fast, negative_damping) == 0 && offsetof(Fast, stiffness)
   "fmul %%st(" R "), %%st\n\t"
 // From the rate's sum of products on the stack, with the time step held in st(0) before it:
 // the new w (kept), y, x, z, then w stored.
-#define PITCH_STATES(F)          \
-  "fmul %%st(1), %%st\n\t"       \
-  "faddl 88(" F ")\n\t"          \
+#define PITCH_STATES(F)             \
+  "fmul %%st(1), %%st\n\t"          \
+  "faddl 88(" F ")\n\t"             \
   PITCH_HELD_PRODUCT(F, "2", "112") \
-  "faddl 96(" F ")\n\t"          \
-  "fstpl 96(" F ")\n\t"          \
-  "fldl 104(" F ")\n\t"          \
-  "fmull 64(" F ")\n\t"          \
-  "fsubrl 88(" F ")\n\t"         \
-  "fmul %%st(2), %%st\n\t"       \
-  "faddl 104(" F ")\n\t"         \
-  "fstpl 104(" F ")\n\t"         \
-  PITCH_HELD_PRODUCT(F, "2", "88") \
-  "faddl 112(" F ")\n\t"         \
-  "fstpl 112(" F ")\n\t"         \
+  "faddl 96(" F ")\n\t"             \
+  "fstpl 96(" F ")\n\t"             \
+  "fldl 104(" F ")\n\t"             \
+  "fmull 64(" F ")\n\t"             \
+  "fsubrl 88(" F ")\n\t"            \
+  "fmul %%st(2), %%st\n\t"          \
+  "faddl 104(" F ")\n\t"            \
+  "fstpl 104(" F ")\n\t"            \
+  PITCH_HELD_PRODUCT(F, "2", "88")  \
+  "faddl 112(" F ")\n\t"            \
+  "fstpl 112(" F ")\n\t"            \
   "fstpl 88(" F ")\n\t"
-// A step of a controller whose invariants are all read from its pairs.
-#define PITCH_PAIRS_STEP(F, S)               \
-  PITCH_SAMPLE(F, S)                         \
-  PITCH_PAIR_PRODUCT(F, "0", "88")           \
-  PITCH_PAIR_PRODUCT(F, "16", "104")         \
-  "fsubrp\n\t"                               \
-  PITCH_PAIR_PRODUCT(F, "32", "96")          \
-  "fsubrp\n\t"                               \
-  PITCH_PAIR_PRODUCT(F, "48", "112")         \
-  "fsubrp\n\t" PITCH_STATES(F)
 
-void FastSteps4Held(Fast* lanes, int from, int to) {
+void FastStepsHeld(Fast* lanes, int from, int to) {
   long i = from;
   const long end = to;
   if (i >= end) {
@@ -373,8 +363,16 @@ void FastSteps4Held(Fast* lanes, int from, int to) {
       PITCH_PAIR_PRODUCT("%[f1]", "48", "112")
       "fsubrp\n\t"
       PITCH_STATES("%[f1]")
-      PITCH_PAIRS_STEP("%[f2]", "%[s2]")
-      PITCH_PAIRS_STEP("%[f3]", "%[s3]")
+      // The third: every invariant from its pair.
+      PITCH_SAMPLE("%[f2]", "%[s2]")
+      PITCH_PAIR_PRODUCT("%[f2]", "0", "88")
+      PITCH_PAIR_PRODUCT("%[f2]", "16", "104")
+      "fsubrp\n\t"
+      PITCH_PAIR_PRODUCT("%[f2]", "32", "96")
+      "fsubrp\n\t"
+      PITCH_PAIR_PRODUCT("%[f2]", "48", "112")
+      "fsubrp\n\t"
+      PITCH_STATES("%[f2]")
       "addq $1, %[i]\n\t"
       "cmpq %[end], %[i]\n\t"
       "jl 1b\n\t"
@@ -385,13 +383,12 @@ void FastSteps4Held(Fast* lanes, int from, int to) {
       "fstp %%st(0)\n\t"
       "fstp %%st(0)"
       : [i] "+r"(i)
-      : [f0] "r"(&lanes[0]), [f1] "r"(&lanes[1]), [f2] "r"(&lanes[2]), [f3] "r"(&lanes[3]),
+      : [f0] "r"(&lanes[0]), [f1] "r"(&lanes[1]), [f2] "r"(&lanes[2]),
         [s0] "r"(lanes[0].samples), [s1] "r"(lanes[1].samples), [s2] "r"(lanes[2].samples),
-        [s3] "r"(lanes[3].samples), [end] "r"(end)
+        [end] "r"(end)
       : "memory", "cc", "st", "st(1)", "st(2)", "st(3)", "st(4)", "st(5)", "st(6)", "st(7)");
 }
 
-#undef PITCH_PAIRS_STEP
 #undef PITCH_STATES
 #undef PITCH_HELD_PRODUCT
 #undef PITCH_PAIR_PRODUCT
@@ -420,20 +417,18 @@ void FastSteps(Fast* lanes, int from, int to) {
 }
 
 void FastStepsOf(Fast* lanes, int n, int from, int to) {
-  static_assert(kInterleavedResponses <= 4);
+  static_assert(kInterleavedResponses <= 3);
   switch (n) {
     case 1:
       return FastSteps<1>(lanes, from, to);
     case 2:
       return FastSteps<2>(lanes, from, to);
-    case 3:
-      return FastSteps<3>(lanes, from, to);
     default:
       if (from == 2) {
-        FastSteps<4>(lanes, 2, 3);  // the step whose sample goes nowhere
+        FastSteps<3>(lanes, 2, 3);  // the step whose sample goes nowhere
         ++from;
       }
-      return FastSteps4Held(lanes, from, to);
+      return FastStepsHeld(lanes, from, to);
   }
 }
 
