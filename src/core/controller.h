@@ -70,7 +70,7 @@ class TController {
 };
 
 // The most controllers whose responses share one loop in SimulateResponses.
-inline constexpr std::size_t kInterleavedResponses = 4;
+inline constexpr std::size_t kInterleavedResponses = 3;
 
 // The responses of several controllers at once, kInterleavedResponses of them in one loop (the
 // steps of one controller wait for each other; those of different controllers overlap). Every
