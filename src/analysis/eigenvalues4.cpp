@@ -345,10 +345,13 @@ class Schur {
       }
       const Reflector h = MakeReflector<2>(v[0], v + 1);
       if (h.beta != 0) {
-        if (first_iteration && k > il) {
-          t_[k][k - 1] = -t_[k][k - 1];
-        } else if (!first_iteration) {
+        if (!first_iteration) {
           t_[k][k - 1] = h.beta;
+        } else if constexpr (im > 0) {
+          // (From im = 0 the block starts at il = 0: there is no entry left of it.)
+          if (k > il) {
+            t_[k][k - 1] = -t_[k][k - 1];
+          }
         }
         // Not the columns right of iu: no later step reads them (iu only decreases).
         ReflectRows<2>(t_, h, k, k, iu + 1);
