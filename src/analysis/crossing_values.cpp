@@ -424,14 +424,6 @@ LoopPolynomials::Polynomial PolynomialOf(CrossingKind kind) {
 
 }  // namespace
 
-const Poly<Ball>& LoopPolynomials::Slope(Polynomial which) {
-  std::optional<Poly<Ball>>& slot = slopes_[static_cast<std::size_t>(which)];
-  if (!slot) {
-    slot = Derivative(CrossingPolynomialIn(fast_, which));
-  }
-  return *slot;
-}
-
 const Poly<FineBall>& LoopPolynomials::Fine(Polynomial which) {
   std::optional<Poly<FineBall>>& slot = fine_[static_cast<std::size_t>(which)];
   if (!slot) {

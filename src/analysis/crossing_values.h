@@ -85,8 +85,6 @@ class LoopPolynomials {
   using Polynomial = CrossingPolynomial;
 
   const CrossingPolynomials<Ball>& Fast() const { return fast_; }
-  // The derivative d/du of a ball polynomial.
-  const Poly<Ball>& Slope(Polynomial which);
   // One polynomial with 128-bit midpoints, formed when first asked for.
   const Poly<FineBall>& Fine(Polynomial which);
   // The parts of N and D with 128-bit midpoints.
@@ -100,7 +98,6 @@ class LoopPolynomials {
   struct ArbLevel;
   const RationalLoop& loop_;
   CrossingPolynomials<Ball> fast_;
-  std::array<std::optional<Poly<Ball>>, 6> slopes_;
   std::optional<LoopParts<FineBall>> fine_parts_;
   std::array<std::optional<Poly<FineBall>>, 6> fine_;
   std::optional<CrossingPolynomials<Exact>> exact_;
