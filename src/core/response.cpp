@@ -322,6 +322,17 @@ static_assert(offsetof(Fast, negative_damping) == 0 && offsetof(Fast, stiffness)
   "fstpl 112(" F ")\n\t"            \
   "fstpl 88(" F ")\n\t"
 
+// After −damping·wp on the stack: the rate's other three products from their pairs, then the
+// states.
+#define PITCH_REST_FROM_PAIRS(F)         \
+  PITCH_PAIR_PRODUCT(F, "16", "104")     \
+  "fsubrp\n\t"                           \
+  PITCH_PAIR_PRODUCT(F, "32", "96")      \
+  "fsubrp\n\t"                           \
+  PITCH_PAIR_PRODUCT(F, "48", "112")     \
+  "fsubrp\n\t"                           \
+  PITCH_STATES(F)
+
 void FastStepsHeld(Fast* lanes, int from, int to) {
   long i = from;
   const long end = to;
@@ -356,23 +367,11 @@ void FastStepsHeld(Fast* lanes, int from, int to) {
       // The second: with nothing pushed, its −damping at st(5).
       PITCH_SAMPLE("%[f1]", "%[s1]")
       PITCH_HELD_PRODUCT("%[f1]", "6", "88")
-      PITCH_PAIR_PRODUCT("%[f1]", "16", "104")
-      "fsubrp\n\t"
-      PITCH_PAIR_PRODUCT("%[f1]", "32", "96")
-      "fsubrp\n\t"
-      PITCH_PAIR_PRODUCT("%[f1]", "48", "112")
-      "fsubrp\n\t"
-      PITCH_STATES("%[f1]")
+      PITCH_REST_FROM_PAIRS("%[f1]")
       // The third: every invariant from its pair.
       PITCH_SAMPLE("%[f2]", "%[s2]")
       PITCH_PAIR_PRODUCT("%[f2]", "0", "88")
-      PITCH_PAIR_PRODUCT("%[f2]", "16", "104")
-      "fsubrp\n\t"
-      PITCH_PAIR_PRODUCT("%[f2]", "32", "96")
-      "fsubrp\n\t"
-      PITCH_PAIR_PRODUCT("%[f2]", "48", "112")
-      "fsubrp\n\t"
-      PITCH_STATES("%[f2]")
+      PITCH_REST_FROM_PAIRS("%[f2]")
       "addq $1, %[i]\n\t"
       "cmpq %[end], %[i]\n\t"
       "jl 1b\n\t"
@@ -389,6 +388,7 @@ void FastStepsHeld(Fast* lanes, int from, int to) {
       : "memory", "cc", "st", "st(1)", "st(2)", "st(3)", "st(4)", "st(5)", "st(6)", "st(7)");
 }
 
+#undef PITCH_REST_FROM_PAIRS
 #undef PITCH_STATES
 #undef PITCH_HELD_PRODUCT
 #undef PITCH_PAIR_PRODUCT
